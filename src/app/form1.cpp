@@ -1,0 +1,99 @@
+#include "app/form1.h"
+
+#include "app/message_boxes.h"
+#include "base/ansi_text.h"
+#include "base/integer_text.h"
+#include "base/texts.h"
+#include "base/update_error.h"
+#include "shortcuts/desktop_directory.h"
+
+namespace varno {
+
+TForm1::TForm1(Platform& platform) : platform_(platform) {}
+
+void TForm1::FormCreate() {
+  try {
+    RunDriver();
+  } catch (const UpdateError& error) {
+    ShowErrorBox(platform_, error.what());
+  }
+}
+
+void TForm1::RunDriver() {
+  // 1. The run log, on the desktop when there is one.
+  runLog_.emplace(platform_.files);
+  runLog_->Start(UserDesktopPath(platform_.shell));
+
+  // 2. The package directory is the directory the updater was started from.
+  const std::string currentDir = platform_.system.CurrentDirectory();
+  Log(text::kLogCurrentDir + currentDir);
+  state_.packageDir = WithoutTrailingBackslash(currentDir);
+
+  // 3. Without a package description there is nothing to do, and no box is shown.
+  state_.packageDescriptionPath = JoinPath(state_.packageDir, text::kDescriptionFileName);
+  if (!platform_.files.FileExists(state_.packageDescriptionPath)) {
+    Log(text::kLogDescriptionMissing);
+    return Terminate();
+  }
+
+  // 7. Confirmation.
+  if (!AskConfirmation(platform_, text::kAskInstall)) {
+    Log(text::kLogAnswerNo);
+    return Terminate();
+  }
+  Log(text::kLogAnswerYes);
+
+  // 8. Version gate: a newer installation ends the run, silently when the package carries
+  // its companion program.
+  const int32_t newVersion = StrToInt(state_.newVersion);
+  const int32_t installedVersion = StrToInt(state_.installedVersion);
+  if (newVersion < installedVersion) {
+    if (!platform_.files.FileExists(text::kActionProgram)) ShowPlainMessage(platform_, text::kInstalledIsNewer);
+    return Terminate();
+  }
+
+  // 9. An equal version asks whether to apply the update again.
+  Log(text::kLogInstalledIsOlder);
+  if (newVersion == installedVersion && !AskWarning(platform_, text::kAskRepeat)) return Terminate();
+}
+
+void TForm1::Terminate() { platform_.window.RequestQuit(); }
+
+void TForm1::Log(const std::string& line) { runLog_->Log(line); }
+
+void TForm1::FormDestroy() {
+  if (!runLog_) return;
+  try {
+    runLog_->Finish();
+  } catch (const UpdateError& error) {
+    ShowErrorBox(platform_, error.what());
+  }
+  runLog_.reset();
+}
+
+void TForm1::Button1Click() { platform_.window.RequestQuit(); }
+
+void GiveLabelsTheirRunCaptions(ProgressWindow& window) {
+  window.SetCaption(Control::Label1, text::kStatusRunning);
+  window.SetCaption(Control::Label2, text::kLabelFiles);
+  window.SetCaption(Control::Label3, text::kLabelValidation);
+  window.SetCaption(Control::Label4, text::kLabelShortcuts);
+  window.SetCaption(Control::Label5, text::kLabelRegistry);
+  window.SetCaption(Control::Label6, text::kLabelDirectories);
+}
+
+void LaunchActionProgram(Platform& platform) {
+  if (platform.files.FileExists(text::kActionProgram)) platform.processes.StartProgram(text::kActionProgram);
+}
+
+void RunApplication(Platform& platform) {
+  TForm1 form1(platform);
+  form1.FormCreate();
+  if (!platform.window.QuitRequested()) {
+    platform.window.ShowForm();
+    platform.window.RunMessageLoop([&form1] { form1.Button1Click(); });
+  }
+  form1.FormDestroy();
+}
+
+}  // namespace varno

@@ -1,0 +1,52 @@
+// The progress window's handlers. The whole update runs inside FormCreate, before the
+// message loop starts; FormDestroy closes the run log on every way out.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "app/run_log.h"
+#include "base/run_state.h"
+#include "platform/platform.h"
+
+namespace varno {
+
+class TForm1 {
+ public:
+  explicit TForm1(Platform& platform);
+
+  // The update driver. An UpdateError raised anywhere in it ends it at that point and is
+  // shown in the error box; the window then stays without its quit button.
+  void FormCreate();
+
+  // Writes the run log's last line; a failed save is shown in the error box.
+  void FormDestroy();
+
+  void Button1Click();
+
+  const RunState& State() const { return state_; }
+  RunState& MutableState() { return state_; }
+
+ private:
+  void RunDriver();
+  // The driver's "terminate": post the quit request; the caller then leaves the driver.
+  void Terminate();
+  void Log(const std::string& line);
+
+  Platform& platform_;
+  RunState state_;
+  std::optional<RunLog> runLog_;
+};
+
+// The captions the six labels take before the first of them is shown.
+void GiveLabelsTheirRunCaptions(ProgressWindow& window);
+
+// Starts "Action.exe" of the current directory, when there is one, without waiting for it
+// and without reporting a failure to start.
+void LaunchActionProgram(Platform& platform);
+
+// The application: creates the form (which runs the update), runs the message loop unless
+// the run already asked to end, and destroys the form.
+void RunApplication(Platform& platform);
+
+}  // namespace varno

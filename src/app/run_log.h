@@ -1,0 +1,46 @@
+// The run log "VarnoMaJLog.txt": the lines of the run, kept in memory and written out in
+// full after almost every line, so the file always shows the run up to its last saved line.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "platform/files.h"
+
+namespace varno {
+
+class RunLog {
+ public:
+  explicit RunLog(FileSystem& files);
+
+  // Chooses the first path (the desktop when that directory exists, otherwise the bare
+  // file name, which resolves in the current directory) and logs the first line.
+  void Start(const std::string& userDesktopPath);
+
+  // Appends the line and saves the whole log. A failed save raises
+  // "Impossible de créer le fichier %s"; the file keeps its previous content.
+  void Log(const std::string& line);
+
+  // Appends only; the line reaches the file with the next save.
+  void LogWithNoSave(const std::string& line);
+
+  // Moves the file into the installation directory (an existing directory) and switches
+  // the path there. A failed move is silent; the file left behind is deleted and the
+  // outcome of that deletion is logged with no save.
+  void MoveInto(const std::string& installDir);
+
+  // Appends the shutdown line and saves.
+  void Finish();
+
+  const std::string& Path() const { return path_; }
+  const std::vector<std::string>& Lines() const { return lines_; }
+
+ private:
+  void Save();
+
+  FileSystem& files_;
+  std::string path_;
+  std::vector<std::string> lines_;
+};
+
+}  // namespace varno

@@ -1,0 +1,34 @@
+// Helpers for 8-bit Windows-1252 text. The updater is an ANSI program: every string it
+// handles (paths, package lines, registry values, messages) is a std::string of
+// Windows-1252 bytes.
+#pragma once
+
+#include <initializer_list>
+#include <string>
+#include <string_view>
+
+namespace varno {
+
+// Two case-insensitive comparisons exist and are named apart. The ANSI one folds the
+// letters of Windows-1252, accented ones included (as the system's ANSI comparison does);
+// the ASCII one folds a-z only.
+char AnsiUpper(char c);
+char AnsiLower(char c);
+std::string AnsiUpperCase(std::string_view text);
+std::string AnsiLowerCase(std::string_view text);
+bool AnsiSameText(std::string_view a, std::string_view b);
+
+char AsciiUpper(char c);
+bool AsciiSameText(std::string_view a, std::string_view b);
+
+// Removes blanks and control characters (every byte up to 0x20) at both ends.
+std::string TrimBlanks(std::string_view text);
+
+// Directory values are held without a trailing backslash; these two keep that rule.
+std::string WithoutTrailingBackslash(std::string_view path);
+std::string JoinPath(std::string_view directory, std::string_view name);
+
+// Replaces each "%s" of the pattern, in order, by the next argument.
+std::string FormatText(std::string_view pattern, std::initializer_list<std::string_view> args);
+
+}  // namespace varno

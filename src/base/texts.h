@@ -1,0 +1,70 @@
+// Every text that the user sees or the run log holds, quoted once, exactly as the product
+// shows it. The sources are UTF-8; the compiler turns every literal into Windows-1252.
+// Inside the texts, \r and \n are the line breaks that the boxes and the log rely on.
+#pragma once
+
+namespace varno::text {
+
+// Window.
+inline constexpr char kFormCaption[] = "Mise à jour de Varnolith";
+inline constexpr char kLabel1Designed[] = "Label1";
+inline constexpr char kLabel2Designed[] = "_fichiers";
+inline constexpr char kLabel3Designed[] = "_validation";
+inline constexpr char kLabel4Designed[] = "_raccourcis";
+inline constexpr char kLabel5Designed[] = "_Registre";
+inline constexpr char kLabel6Designed[] = "_NewDir";
+inline constexpr char kButton1Caption[] = "Quitter";
+
+inline constexpr char kLabelFiles[] = "Mise à jour des fichiers\r\nFiles Update";
+inline constexpr char kLabelDirectories[] = "Mise à jour des répertoires";
+inline constexpr char kLabelValidation[] = "Validation de la version";
+inline constexpr char kLabelShortcuts[] = "Mise à jour des raccourcis";
+inline constexpr char kLabelRegistry[] = "Mise à jour du registre";
+inline constexpr char kStatusRunning[] = "Mise à jour en cours d'exécution";
+inline constexpr char kStatusFinished[] = "La mise à jour est terminée";
+
+// Message box titles (the plain message and the error box take the application's title).
+inline constexpr char kConfirmationTitle[] = "Confirmation";
+inline constexpr char kWarningTitle[] = "Avertissement";
+inline constexpr char kYesButton[] = "&Oui";
+inline constexpr char kNoButton[] = "&Non";
+
+// Questions and messages of the driver.
+inline constexpr char kAskInstall[] = "Voulez-vous installer la mise à jour de Varnolith ?";
+inline constexpr char kInstalledIsNewer[] =
+    "La version installée est plus récente que la mise à jour.\nLa mise à jour ne peut être exécutée.";
+inline constexpr char kAskRepeat[] = "Cette Mise à jour est déjà effective.\rVoulez-vous vraiment la reproduire ?";
+inline constexpr char kNoRights[] =
+    "Vous ne disposez pas des droits nécessaires pour effectuer cette mise à jour.\r\r"
+    "Contactez l'administrateur de votre ordinateur ou ouvrez une session vous accordant au "
+    "minimum les droits de l'\"utilisateur avec pouvoirs\".";
+
+// Package description.
+inline constexpr char kDescriptionNotFound[] =
+    "Erreur: le fichier \"MjaIni.ini\" n'a pas été trouvé.\r\rVérifiez la validité paquet de mise à jour";
+
+// Raised errors.
+inline constexpr char kNotAnInteger[] = "'%s' n'est pas une valeur entière correcte";
+inline constexpr char kCannotCreateFile[] = "Impossible de créer le fichier %s";
+
+// Run log lines, in the order in which a run can write them.
+inline constexpr char kLogStart[] = "Mise à jour Varnolith";
+inline constexpr char kLogCurrentDir[] = "CurrentDir =";
+inline constexpr char kLogDescriptionMissing[] = "Fichier Ini  manquant\r\nTerminé";
+inline constexpr char kLogValidControlDone[] = "ValidControl terminé avec succès";
+inline constexpr char kLogInstallDir[] = "Chemin de Varnolith installé :";
+inline constexpr char kLogDesktopLogDeleted[] = "Le fichier journal provisoire a été supprimé du bureau";
+inline constexpr char kLogDesktopLogNotDeleted[] = "Echec à la suppression du fichier journal provisoire du bureau";
+inline constexpr char kLogAnswerNo[] = "Réponse NON à l'invite de mise à jour";
+inline constexpr char kLogAnswerYes[] = "Réponse OUI à l'invite de mise à jour";
+inline constexpr char kLogInstalledIsOlder[] = "Version installée moins récente que la nouvelle";
+inline constexpr char kLogNoRights[] = "Ne peut installer Varnolith : manque de droits";
+inline constexpr char kLogHasRights[] = "Possède les droits suffisants pour installer la mise à jour";
+inline constexpr char kLogFinish[] = "Fin contrôlée du programme de mise à jour";
+
+// File names.
+inline constexpr char kRunLogFileName[] = "VarnoMaJLog.txt";
+inline constexpr char kDescriptionFileName[] = "MjaIni.ini";
+inline constexpr char kActionProgram[] = "Action.exe";
+
+}  // namespace varno::text

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace varno {
+
+struct OsVersion {
+  uint32_t platformId = 0;
+  uint32_t major = 0;
+  uint32_t minor = 0;
+};
+
+// The separators and the order of day, month and year that the conversions of dates, times
+// and numbers take from the user's regional settings.
+struct RegionalSettings {
+  char decimalSeparator = '.';
+  char dateSeparator = '/';
+  char timeSeparator = ':';
+  std::string shortDateFormat = "dd/MM/yyyy";
+};
+
+class System {
+ public:
+  virtual ~System() = default;
+
+  /// The process's current directory as the system gives it (a drive root keeps its "\").
+  virtual std::string CurrentDirectory() = 0;
+
+  /// The Windows directory. Empty when the system cannot give it.
+  virtual std::string WindowsDirectory() = 0;
+
+  /// The Windows system directory (for a 32-bit program, the one its libraries come from).
+  /// Empty when the system cannot give it.
+  virtual std::string SystemDirectory() = 0;
+
+  /// The full path of the running program.
+  virtual std::string ModuleFileName() = 0;
+
+  /// The platform id and version numbers of the running Windows; nothing when the query fails.
+  virtual std::optional<OsVersion> WindowsVersion() = 0;
+
+  /// The user's current regional settings.
+  virtual RegionalSettings Regional() = 0;
+};
+
+}  // namespace varno

@@ -1,0 +1,45 @@
+// Entry point of Varnolith_MAJ_Solo.exe: builds the Win32 platform and runs the updater.
+
+#include "app/form1.h"
+#include "platform/win32/win32.h"
+#include "platform/win32/win32_dialogs.h"
+#include "platform/win32/win32_files.h"
+#include "platform/win32/win32_processes.h"
+#include "platform/win32/win32_shell.h"
+#include "platform/win32/win32_system.h"
+#include "platform/win32/win32_window.h"
+
+namespace {
+
+// The updater runs elevated from a directory the user downloaded: a DLL planted there under
+// a system name must never be loaded, so only the system directory is searched.
+void RestrictDllSearchPath() {
+  using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
+  const HMODULE kernel = GetModuleHandleA("kernel32.dll");
+  const auto setDefault =
+      kernel ? reinterpret_cast<SetDefaultDllDirectoriesFn>(
+                   reinterpret_cast<void*>(GetProcAddress(kernel, "SetDefaultDllDirectories")))
+             : nullptr;
+  if (!setDefault || !setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32)) {
+    // Systems without it still lose the current directory from the search.
+    SetDllDirectoryA("");
+  }
+}
+
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+  RestrictDllSearchPath();
+  varno::win32::ComApartment com;
+
+  varno::win32::Win32ProgressWindow window;
+  varno::win32::Win32FileSystem files;
+  varno::win32::Win32Shell shell(window.Handle());
+  varno::win32::Win32Dialogs dialogs;
+  varno::win32::Win32Processes processes;
+  varno::win32::Win32System system;
+  varno::Platform platform{files, shell, dialogs, window, processes, system};
+
+  varno::RunApplication(platform);
+  return 0;
+}

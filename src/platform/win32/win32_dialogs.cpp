@@ -1,0 +1,42 @@
+#include "platform/win32/win32_dialogs.h"
+
+#include "base/texts.h"
+
+namespace varno::win32 {
+namespace {
+
+// MessageBoxA labels its buttons in the language of the system; the updater's questions
+// are French everywhere, so the buttons are renamed as the box is activated.
+LRESULT CALLBACK RenameButtons(int code, WPARAM wParam, LPARAM lParam) {
+  if (code == HCBT_ACTIVATE) {
+    const HWND box = reinterpret_cast<HWND>(wParam);
+    SetDlgItemTextA(box, IDYES, text::kYesButton);
+    SetDlgItemTextA(box, IDNO, text::kNoButton);
+    SetDlgItemTextA(box, IDOK, "OK");
+  }
+  return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+UINT StyleOf(BoxKind kind) {
+  switch (kind) {
+    case BoxKind::Confirmation: return MB_YESNO | MB_ICONQUESTION;
+    case BoxKind::Warning: return MB_YESNO | MB_ICONEXCLAMATION;
+    case BoxKind::Error: return MB_OK | MB_ICONERROR;
+    case BoxKind::Message: break;
+  }
+  return MB_OK;
+}
+
+}  // namespace
+
+bool Win32Dialogs::ShowBox(BoxKind kind, const std::string& title, const std::string& text) {
+  const HHOOK hook = SetWindowsHookExA(WH_CBT, RenameButtons, nullptr, GetCurrentThreadId());
+  // Task-modal: the progress window, when it is on screen, takes no input until the box is
+  // closed; the box comes to the foreground because nothing else tells the user it waits.
+  const int answer =
+      MessageBoxA(nullptr, text.c_str(), title.c_str(), StyleOf(kind) | MB_TASKMODAL | MB_SETFOREGROUND);
+  if (hook) UnhookWindowsHookEx(hook);
+  return answer == IDYES || answer == IDOK;
+}
+
+}  // namespace varno::win32

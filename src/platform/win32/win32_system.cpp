@@ -1,0 +1,75 @@
+#include "platform/win32/win32_system.h"
+
+#include "platform/win32/win32.h"
+
+namespace varno::win32 {
+namespace {
+
+std::string LocaleValue(LCTYPE type) {
+  char value[80] = {};
+  const int length = GetLocaleInfoA(LOCALE_USER_DEFAULT, type, value, sizeof(value));
+  return length > 0 ? std::string(value) : std::string();
+}
+
+char FirstCharOr(const std::string& text, char fallback) { return text.empty() ? fallback : text.front(); }
+
+}  // namespace
+
+std::string Win32System::CurrentDirectory() {
+  return ReadSizedString([](DWORD size, char* buffer) { return GetCurrentDirectoryA(size, buffer); });
+}
+
+std::string Win32System::WindowsDirectory() {
+  char directory[MAX_PATH] = {};
+  const UINT length = GetWindowsDirectoryA(directory, MAX_PATH);
+  return length > 0 && length < MAX_PATH ? std::string(directory, length) : std::string();
+}
+
+std::string Win32System::SystemDirectory() {
+  // A deliberately small first query learns the size the directory needs.
+  char probe[5] = {};
+  const UINT needed = GetSystemDirectoryA(probe, sizeof(probe));
+  if (needed == 0) return {};
+  if (needed < sizeof(probe)) return std::string(probe, needed);
+  std::string directory(needed + 1, '\0');
+  const UINT length = GetSystemDirectoryA(directory.data(), needed);
+  if (length == 0 || length >= needed + 1) return {};
+  directory.resize(length);
+  return directory;
+}
+
+std::string Win32System::ModuleFileName() {
+  std::string name(MAX_PATH, '\0');
+  for (;;) {
+    const DWORD length = GetModuleFileNameA(nullptr, name.data(), static_cast<DWORD>(name.size()));
+    if (length == 0) return {};
+    if (length < name.size()) {
+      name.resize(length);
+      return name;
+    }
+    name.resize(name.size() * 2);
+  }
+}
+
+std::optional<OsVersion> Win32System::WindowsVersion() {
+  OSVERSIONINFOA info{};
+  static_assert(sizeof(info) == 148, "the version record of the A query is 148 bytes");
+  info.dwOSVersionInfoSize = sizeof(info);
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+  if (!GetVersionExA(&info)) return std::nullopt;
+#pragma GCC diagnostic pop
+  return OsVersion{info.dwPlatformId, info.dwMajorVersion, info.dwMinorVersion};
+}
+
+RegionalSettings Win32System::Regional() {
+  RegionalSettings settings;
+  settings.decimalSeparator = FirstCharOr(LocaleValue(LOCALE_SDECIMAL), settings.decimalSeparator);
+  settings.dateSeparator = FirstCharOr(LocaleValue(LOCALE_SDATE), settings.dateSeparator);
+  settings.timeSeparator = FirstCharOr(LocaleValue(LOCALE_STIME), settings.timeSeparator);
+  const std::string shortDate = LocaleValue(LOCALE_SSHORTDATE);
+  if (!shortDate.empty()) settings.shortDateFormat = shortDate;
+  return settings;
+}
+
+}  // namespace varno::win32

@@ -1,0 +1,17 @@
+#pragma once
+
+#include "platform/system.h"
+
+namespace varno::win32 {
+
+class Win32System : public System {
+ public:
+  std::string CurrentDirectory() override;
+  std::string WindowsDirectory() override;
+  std::string SystemDirectory() override;
+  std::string ModuleFileName() override;
+  std::optional<OsVersion> WindowsVersion() override;
+  RegionalSettings Regional() override;
+};
+
+}  // namespace varno::win32

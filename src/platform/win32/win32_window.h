@@ -1,0 +1,46 @@
+#pragma once
+
+#include <array>
+#include <functional>
+
+#include "platform/win32/win32.h"
+#include "platform/window.h"
+
+namespace varno::win32 {
+
+// Form1, the progress window: a fixed dialog designed at 96 dpi (client 238 x 182),
+// centred on the screen, with five step labels, the status line and the quit button, all
+// hidden at start. It is created hidden.
+class Win32ProgressWindow : public ProgressWindow {
+ public:
+  Win32ProgressWindow();
+  ~Win32ProgressWindow() override;
+  Win32ProgressWindow(const Win32ProgressWindow&) = delete;
+  Win32ProgressWindow& operator=(const Win32ProgressWindow&) = delete;
+
+  void SetCaption(Control control, const std::string& caption) override;
+  void ShowControl(Control control) override;
+  void ShowForm() override;
+  void RequestQuit() override;
+  bool QuitRequested() override { return quitRequested_; }
+  void RunMessageLoop(const std::function<void()>& onButton1Click) override;
+
+  HWND Handle() const { return form_; }
+
+ private:
+  static LRESULT CALLBACK FormProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+  LRESULT OnMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+  HWND Child(Control control) const { return controls_[static_cast<size_t>(control)]; }
+  int Scale(int designed) const { return MulDiv(designed, dpi_, 96); }
+  void FitLabelToText(Control control);
+
+  HWND form_ = nullptr;
+  std::array<HWND, 7> controls_{};
+  HFONT formFont_ = nullptr;
+  HFONT statusFont_ = nullptr;
+  int dpi_ = 96;
+  bool quitRequested_ = false;
+  std::function<void()> onButton1Click_;
+};
+
+}  // namespace varno::win32

@@ -1,0 +1,131 @@
+#include "contract/files_contract.h"
+
+#include <algorithm>
+
+namespace varno::testing {
+
+void FilesContract::SetUp() {
+  backend_ = GetParam()();
+  files_ = &backend_->Files();
+  scratch_ = backend_->Scratch();
+}
+
+void FilesContract::TearDown() { backend_.reset(); }
+
+std::string FilesContract::Read(const std::string& name) {
+  return files_->ReadWholeFile(In(name)).value_or("<unreadable>");
+}
+
+TEST_P(FilesContract, MissingPathsAreNeitherFilesNorDirectories) {
+  EXPECT_FALSE(files_->FileExists(In("absent.txt")));
+  EXPECT_FALSE(files_->DirectoryExists(In("absent")));
+  EXPECT_FALSE(files_->ReadWholeFile(In("absent.txt")).has_value());
+  EXPECT_FALSE(files_->RemoveFile(In("absent.txt")));
+}
+
+TEST_P(FilesContract, FilesAndDirectoriesAreToldApart) {
+  ASSERT_TRUE(files_->MakeDirectory(In("Dir")));
+  ASSERT_TRUE(files_->ReplaceWholeFile(In("file.txt"), "x"));
+  EXPECT_TRUE(files_->DirectoryExists(In("Dir")));
+  EXPECT_FALSE(files_->FileExists(In("Dir")));
+  EXPECT_TRUE(files_->FileExists(In("file.txt")));
+  EXPECT_FALSE(files_->DirectoryExists(In("file.txt")));
+}
+
+TEST_P(FilesContract, NamesCompareWithoutRegardToCase) {
+  ASSERT_TRUE(files_->ReplaceWholeFile(In("Journal.TXT"), "x"));
+  EXPECT_TRUE(files_->FileExists(In("jOURNAL.txt")));
+  EXPECT_EQ(Read("JOURNAL.txt"), "x");
+}
+
+TEST_P(FilesContract, WholeFileKeepsEveryByteAndReplacesTheOldContent) {
+  const std::string bytes("Mise \xE0 jour\r\n\0\x1A\xFF end", 18);
+  ASSERT_TRUE(files_->ReplaceWholeFile(In("data.bin"), bytes));
+  EXPECT_EQ(Read("data.bin"), bytes);
+  ASSERT_TRUE(files_->ReplaceWholeFile(In("data.bin"), "short"));
+  EXPECT_EQ(Read("data.bin"), "short");
+  ASSERT_TRUE(files_->ReplaceWholeFile(In("data.bin"), ""));
+  EXPECT_EQ(Read("data.bin"), "");
+}
+
+TEST_P(FilesContract, ReplacingLeavesNoTemporaryFileBehind) {
+  ASSERT_TRUE(files_->ReplaceWholeFile(In("a.txt"), "one"));
+  ASSERT_TRUE(files_->ReplaceWholeFile(In("a.txt"), "two"));
+  const std::vector<std::string> names = backend_->List(scratch_);
+  EXPECT_EQ(names, std::vector<std::string>{"a.txt"});
+}
+
+TEST_P(FilesContract, FailedReplaceKeepsThePreviousFileWhole) {
+  ASSERT_TRUE(files_->ReplaceWholeFile(In("ro.txt"), "previous"));
+  backend_->SetReadOnly(In("ro.txt"), true);
+  EXPECT_FALSE(files_->ReplaceWholeFile(In("ro.txt"), "new content"));
+  backend_->SetReadOnly(In("ro.txt"), false);
+  EXPECT_EQ(Read("ro.txt"), "previous");
+
+  ASSERT_TRUE(files_->ReplaceWholeFile(In("busy.txt"), "previous"));
+  backend_->SetInUse(In("busy.txt"), true);
+  EXPECT_FALSE(files_->ReplaceWholeFile(In("busy.txt"), "new content"));
+  backend_->SetInUse(In("busy.txt"), false);
+  EXPECT_EQ(Read("busy.txt"), "previous");
+
+  auto names = backend_->List(scratch_);
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"busy.txt", "ro.txt"}));
+}
+
+TEST_P(FilesContract, ReplaceFailsInAMissingDirectory) {
+  EXPECT_FALSE(files_->ReplaceWholeFile(In("nowhere\\a.txt"), "x"));
+  EXPECT_FALSE(files_->DirectoryExists(In("nowhere")));
+}
+
+TEST_P(FilesContract, MoveRenamesButNeverOverwrites) {
+  ASSERT_TRUE(files_->ReplaceWholeFile(In("from.txt"), "moved"));
+  ASSERT_TRUE(files_->MakeDirectory(In("Dest")));
+  EXPECT_TRUE(files_->MoveFileTo(In("from.txt"), In("Dest\\to.txt")));
+  EXPECT_FALSE(files_->FileExists(In("from.txt")));
+  EXPECT_EQ(Read("Dest\\to.txt"), "moved");
+
+  ASSERT_TRUE(files_->ReplaceWholeFile(In("other.txt"), "other"));
+  EXPECT_FALSE(files_->MoveFileTo(In("other.txt"), In("Dest\\to.txt")));
+  EXPECT_EQ(Read("other.txt"), "other");
+  EXPECT_EQ(Read("Dest\\to.txt"), "moved");
+
+  EXPECT_FALSE(files_->MoveFileTo(In("absent.txt"), In("Dest\\x.txt")));
+  EXPECT_FALSE(files_->MoveFileTo(In("other.txt"), In("Missing\\other.txt")));
+  EXPECT_TRUE(files_->FileExists(In("other.txt")));
+}
+
+TEST_P(FilesContract, RemoveRefusesReadOnlyAndOpenFiles) {
+  ASSERT_TRUE(files_->ReplaceWholeFile(In("ro.txt"), "x"));
+  backend_->SetReadOnly(In("ro.txt"), true);
+  EXPECT_FALSE(files_->RemoveFile(In("ro.txt")));
+  EXPECT_TRUE(files_->FileExists(In("ro.txt")));
+  backend_->SetReadOnly(In("ro.txt"), false);
+
+  ASSERT_TRUE(files_->ReplaceWholeFile(In("busy.txt"), "x"));
+  backend_->SetInUse(In("busy.txt"), true);
+  EXPECT_FALSE(files_->RemoveFile(In("busy.txt")));
+  backend_->SetInUse(In("busy.txt"), false);
+
+  EXPECT_TRUE(files_->RemoveFile(In("busy.txt")));
+  EXPECT_FALSE(files_->FileExists(In("busy.txt")));
+}
+
+TEST_P(FilesContract, MakeDirectoryCreatesOneLevelOnly) {
+  EXPECT_FALSE(files_->MakeDirectory(In("A\\B")));
+  EXPECT_FALSE(files_->DirectoryExists(In("A")));
+  EXPECT_TRUE(files_->MakeDirectory(In("A")));
+  EXPECT_FALSE(files_->MakeDirectory(In("A")));
+  EXPECT_TRUE(files_->MakeDirectory(In("A\\B")));
+  EXPECT_TRUE(files_->DirectoryExists(In("a\\b")));
+}
+
+TEST_P(FilesContract, RelativePathsResolveInTheCurrentDirectory) {
+  ASSERT_TRUE(files_->MakeDirectory(In("Cwd")));
+  backend_->ChangeCurrentDirectory(In("Cwd"));
+  ASSERT_TRUE(files_->ReplaceWholeFile("VarnoMaJLog.txt", "rel"));
+  EXPECT_TRUE(files_->FileExists("varnomajlog.txt"));
+  EXPECT_EQ(Read("Cwd\\VarnoMaJLog.txt"), "rel");
+}
+
+}  // namespace varno::testing

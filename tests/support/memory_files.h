@@ -1,0 +1,76 @@
+// An in-memory disk with the Windows rules the updater meets: case-insensitive names, "\"
+// separators, drive roots, relative paths resolved in the current directory, read-only and
+// in-use files, and faults injected on demand.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/files.h"
+
+namespace varno::testing {
+
+class MemoryFileSystem : public FileSystem {
+ public:
+  MemoryFileSystem();
+
+  bool FileExists(const std::string& path) override;
+  bool DirectoryExists(const std::string& path) override;
+  std::optional<std::string> ReadWholeFile(const std::string& path) override;
+  bool ReplaceWholeFile(const std::string& path, std::string_view bytes) override;
+  bool MoveFileTo(const std::string& from, const std::string& to) override;
+  bool RemoveFile(const std::string& path) override;
+  bool MakeDirectory(const std::string& path) override;
+
+  // Set-up for tests; these create whatever parents are missing.
+  void AddDirectory(const std::string& path);
+  void AddFile(const std::string& path, std::string_view bytes);
+  void SetReadOnly(const std::string& path, bool readOnly = true);
+  void SetInUse(const std::string& path, bool inUse = true);
+  void SetCurrentDirectory(const std::string& path);
+  const std::string& CurrentDirectory() const { return currentDirectory_; }
+
+  // The names of a directory's entries, in the order of their upper-case names.
+  std::vector<std::string> List(const std::string& directory) const;
+
+  // The content of a file, or nothing; never counts as an access of the program.
+  std::optional<std::string> Content(const std::string& path) const;
+
+  // Faults. A refused directory takes no new or replaced file below it; the Nth write from
+  // now (1 = the next one) fails once; with a capacity, writes beyond it fail (disk full).
+  void RefuseWritesUnder(const std::string& directory);
+  void FailNthWrite(int n) { failAtWrite_ = writes_ + n; }
+  void SetFreeSpace(std::optional<uint64_t> bytes) { freeSpace_ = bytes; }
+
+  // The full path as Windows would make it ("C:\Dir\name"), or empty when malformed.
+  std::string FullPath(const std::string& path) const;
+
+  // Every directory and file, one per line, for failure messages.
+  std::string Dump() const;
+
+ private:
+  struct Node {
+    std::string path;  // as first created, with its case
+    bool isDirectory = false;
+    std::string data;
+    bool readOnly = false;
+    bool inUse = false;
+  };
+
+  Node* Find(const std::string& path);
+  const Node* Find(const std::string& path) const;
+  bool ParentIsDirectory(const std::string& fullPath) const;
+  bool WriteAllowed(const std::string& fullPath, size_t size);
+
+  std::map<std::string, Node> nodes_;  // keyed by the upper-case full path
+  std::string currentDirectory_ = "C:\\";
+  std::map<std::string, bool> refusedDirectories_;
+  int writes_ = 0;
+  int failAtWrite_ = 0;
+  std::optional<uint64_t> freeSpace_;
+};
+
+}  // namespace varno::testing

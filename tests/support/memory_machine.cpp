@@ -1,0 +1,70 @@
+#include "support/memory_machine.h"
+
+#include <sstream>
+
+namespace varno::testing {
+
+std::string MemoryShell::SpecialFolderPath(int csidl) {
+  auto it = folders.find(csidl);
+  return it == folders.end() ? std::string() : it->second;
+}
+
+bool MemoryDialogs::ShowBox(BoxKind kind, const std::string& title, const std::string& text) {
+  shown.push_back({kind, title, text});
+  if (kind == BoxKind::Message || kind == BoxKind::Error) return true;
+  if (answers.empty()) return true;
+  const bool answer = answers.front();
+  answers.pop_front();
+  return answer;
+}
+
+void MemoryWindow::SetCaption(Control control, const std::string& caption) { Caption(control) = caption; }
+
+void MemoryWindow::ShowControl(Control control) {
+  visible[static_cast<size_t>(control)] = true;
+  ++repaints;
+}
+
+void MemoryWindow::ShowForm() {
+  formVisible = true;
+  ++repaints;
+}
+
+void MemoryWindow::RunMessageLoop(const std::function<void()>& onButton1Click) {
+  loopRan = true;
+  if (clickButton1InLoop && Visible(Control::Button1)) onButton1Click();
+}
+
+bool MemoryProcesses::StartProgram(const std::string& applicationName) {
+  if (refuseStart) return false;
+  started.push_back(applicationName);
+  return true;
+}
+
+MemoryMachine::MemoryMachine() {
+  files.AddDirectory(system.windowsDirectory);
+  files.AddDirectory(system.systemDirectory);
+  files.AddDirectory(kTestDesktop);
+  files.SetCurrentDirectory(kTestPackageDir);
+  shell.folders[kCsidlDesktop] = kTestDesktop;
+}
+
+std::string MemoryMachine::Dump() const {
+  static const char* const kKinds[] = {"message", "confirmation", "warning", "error"};
+  std::ostringstream out;
+  out << "--- files\n" << files.Dump() << "--- boxes\n";
+  for (const auto& box : dialogs.shown) {
+    out << kKinds[static_cast<int>(box.kind)] << " [" << box.title << "] " << box.text << "\n";
+  }
+  out << "--- window " << (window.formVisible ? "visible" : "hidden")
+      << (window.quitRequested ? ", quit requested" : "") << "\n";
+  for (size_t i = 0; i < window.captions.size(); ++i) {
+    out << (i == 6 ? std::string("Button1") : "Label" + std::to_string(i + 1)) << " "
+        << (window.visible[i] ? "shown " : "hidden ") << window.captions[i] << "\n";
+  }
+  out << "--- started processes\n";
+  for (const auto& name : processes.started) out << name << "\n";
+  return out.str();
+}
+
+}  // namespace varno::testing

@@ -1,0 +1,106 @@
+// The in-memory Windows machine: every platform service, observable and scriptable, so the
+// core runs against it natively in the tests.
+#pragma once
+
+#include <array>
+#include <deque>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+#include "support/memory_files.h"
+
+namespace varno::testing {
+
+class MemoryShell : public Shell {
+ public:
+  std::string SpecialFolderPath(int csidl) override;
+  std::map<int, std::string> folders;
+};
+
+struct ShownBox {
+  BoxKind kind;
+  std::string title;
+  std::string text;
+};
+
+// Answers questions from a script (Oui when the script has run out) and keeps every box.
+class MemoryDialogs : public Dialogs {
+ public:
+  bool ShowBox(BoxKind kind, const std::string& title, const std::string& text) override;
+  std::deque<bool> answers;
+  std::vector<ShownBox> shown;
+};
+
+class MemoryWindow : public ProgressWindow {
+ public:
+  void SetCaption(Control control, const std::string& caption) override;
+  void ShowControl(Control control) override;
+  void ShowForm() override;
+  void RequestQuit() override { quitRequested = true; }
+  bool QuitRequested() override { return quitRequested; }
+  void RunMessageLoop(const std::function<void()>& onButton1Click) override;
+
+  std::string& Caption(Control control) { return captions[static_cast<size_t>(control)]; }
+  bool Visible(Control control) const { return visible[static_cast<size_t>(control)]; }
+
+  std::array<std::string, 7> captions{};
+  std::array<bool, 7> visible{};
+  bool formVisible = false;
+  bool quitRequested = false;
+  bool loopRan = false;
+  bool clickButton1InLoop = false;  // the user clicks "Quitter" once the loop runs
+  int repaints = 0;
+};
+
+class MemoryProcesses : public Processes {
+ public:
+  bool StartProgram(const std::string& applicationName) override;
+  std::vector<std::string> started;
+  bool refuseStart = false;
+};
+
+class MemorySystem : public System {
+ public:
+  explicit MemorySystem(MemoryFileSystem& files) : files_(files) {}
+  std::string CurrentDirectory() override { return files_.CurrentDirectory(); }
+  std::string WindowsDirectory() override { return windowsDirectory; }
+  std::string SystemDirectory() override { return systemDirectory; }
+  std::string ModuleFileName() override { return moduleFileName; }
+  std::optional<OsVersion> WindowsVersion() override { return osVersion; }
+  RegionalSettings Regional() override { return regional; }
+
+  std::string windowsDirectory = "C:\\WINDOWS";
+  std::string systemDirectory = "C:\\WINDOWS\\system32";
+  std::string moduleFileName = "C:\\Package\\Varnolith_MAJ_Solo.exe";
+  std::optional<OsVersion> osVersion = OsVersion{2, 6, 1};
+  RegionalSettings regional;
+
+ private:
+  MemoryFileSystem& files_;
+};
+
+// A machine with a C: drive, a Windows directory, a desktop, and the package directory as
+// current directory.
+class MemoryMachine {
+ public:
+  MemoryMachine();
+
+  Platform platform() { return Platform{files, shell, dialogs, window, processes, system}; }
+
+  // The whole state, for the message of a failing test.
+  std::string Dump() const;
+
+  MemoryFileSystem files;
+  MemoryShell shell;
+  MemoryDialogs dialogs;
+  MemoryWindow window;
+  MemoryProcesses processes;
+  MemorySystem system{files};
+};
+
+inline constexpr char kTestDesktop[] = "C:\\Users\\Pierre\\Desktop";
+inline constexpr char kTestPackageDir[] = "C:\\Package";
+
+}  // namespace varno::testing
