@@ -3,6 +3,7 @@
 #include "platform/dialogs.h"
 #include "platform/files.h"
 #include "platform/processes.h"
+#include "platform/registry.h"
 #include "platform/shell.h"
 #include "platform/system.h"
 #include "platform/window.h"
@@ -13,6 +14,7 @@ namespace varno {
 // in-memory machine of the tests) is chosen once, where the Platform is built.
 struct Platform {
   FileSystem& files;
+  Registry& registry;
   Shell& shell;
   Dialogs& dialogs;
   ProgressWindow& window;

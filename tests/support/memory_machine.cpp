@@ -52,7 +52,7 @@ MemoryMachine::MemoryMachine() {
 std::string MemoryMachine::Dump() const {
   static const char* const kKinds[] = {"message", "confirmation", "warning", "error"};
   std::ostringstream out;
-  out << "--- files\n" << files.Dump() << "--- boxes\n";
+  out << "--- files\n" << files.Dump() << "--- registry\n" << registry.Dump() << "--- boxes\n";
   for (const auto& box : dialogs.shown) {
     out << kKinds[static_cast<int>(box.kind)] << " [" << box.title << "] " << box.text << "\n";
   }

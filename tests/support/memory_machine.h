@@ -10,6 +10,7 @@
 
 #include "platform/platform.h"
 #include "support/memory_files.h"
+#include "support/memory_registry.h"
 
 namespace varno::testing {
 
@@ -87,12 +88,13 @@ class MemoryMachine {
  public:
   MemoryMachine();
 
-  Platform platform() { return Platform{files, shell, dialogs, window, processes, system}; }
+  Platform platform() { return Platform{files, registry, shell, dialogs, window, processes, system}; }
 
   // The whole state, for the message of a failing test.
   std::string Dump() const;
 
   MemoryFileSystem files;
+  MemoryRegistry registry;
   MemoryShell shell;
   MemoryDialogs dialogs;
   MemoryWindow window;

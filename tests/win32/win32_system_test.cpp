@@ -6,6 +6,7 @@
 #include "platform/win32/win32.h"
 #include "platform/win32/win32_files.h"
 #include "platform/win32/win32_processes.h"
+#include "platform/win32/win32_registry.h"
 #include "platform/win32/win32_shell.h"
 #include "platform/win32/win32_system.h"
 #include "shortcuts/desktop_directory.h"
@@ -84,6 +85,7 @@ TEST(Win32Processes, LaunchActionProgramStartsActionExeOfTheCurrentDirectory) {
 
   win32::Win32FileSystem files;
   win32::Win32Processes processes;
+  win32::Win32Registry registry;
   win32::Win32System system;
   win32::Win32Shell shell(nullptr);
   struct NoDialogs : Dialogs {
@@ -97,7 +99,7 @@ TEST(Win32Processes, LaunchActionProgramStartsActionExeOfTheCurrentDirectory) {
     bool QuitRequested() override { return false; }
     void RunMessageLoop(const std::function<void()>&) override {}
   } window;
-  Platform platform{files, shell, dialogs, window, processes, system};
+  Platform platform{files, registry, shell, dialogs, window, processes, system};
   LaunchActionProgram(platform);
 
   bool ran = false;

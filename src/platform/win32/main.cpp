@@ -5,6 +5,7 @@
 #include "platform/win32/win32_dialogs.h"
 #include "platform/win32/win32_files.h"
 #include "platform/win32/win32_processes.h"
+#include "platform/win32/win32_registry.h"
 #include "platform/win32/win32_shell.h"
 #include "platform/win32/win32_system.h"
 #include "platform/win32/win32_window.h"
@@ -34,11 +35,12 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
 
   varno::win32::Win32ProgressWindow window;
   varno::win32::Win32FileSystem files;
+  varno::win32::Win32Registry registry;
   varno::win32::Win32Shell shell(window.Handle());
   varno::win32::Win32Dialogs dialogs;
   varno::win32::Win32Processes processes;
   varno::win32::Win32System system;
-  varno::Platform platform{files, shell, dialogs, window, processes, system};
+  varno::Platform platform{files, registry, shell, dialogs, window, processes, system};
 
   varno::RunApplication(platform);
   return 0;
