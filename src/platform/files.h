@@ -1,10 +1,45 @@
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 
 namespace varno {
+
+// A file open for reading raw bytes.
+class InputFile {
+ public:
+  virtual ~InputFile() = default;
+
+  /// Reads up to size bytes at the current position and moves past them. Returns the number
+  /// of bytes read: 0 at the end of the file or on a read error.
+  virtual size_t Read(char* buffer, size_t size) = 0;
+
+  /// Moves to an absolute position (past the end is allowed; reads there give 0 bytes).
+  virtual bool Seek(uint64_t position) = 0;
+
+  /// The size of the file in bytes.
+  virtual uint64_t Size() = 0;
+};
+
+// The new content of a file, written to a temporary file beside it. Nothing of it is seen
+// at the file's path until Commit; dropped without Commit, the temporary file is removed
+// and the file stays exactly as it was.
+class OutputFile {
+ public:
+  virtual ~OutputFile() = default;
+
+  /// Appends bytes. False when they could not all be written (a full disk, say); the
+  /// replacement then cannot be committed.
+  virtual bool Write(const char* data, size_t size) = 0;
+
+  /// Puts the written bytes in the file's place, creating it or replacing it as a whole.
+  /// False when that is refused (a read-only or open file); the file is then unchanged.
+  virtual bool Commit() = 0;
+};
 
 // The file system, with Windows rules: names compare without regard to case, "\" separates,
 // a relative path resolves in the process's current directory.
@@ -19,12 +54,19 @@ class FileSystem {
   virtual bool DirectoryExists(const std::string& path) = 0;
 
   /// The whole content of the file, or nothing when it cannot be opened or read.
-  virtual std::optional<std::string> ReadWholeFile(const std::string& path) = 0;
+  std::optional<std::string> ReadWholeFile(const std::string& path);
 
-  /// Gives the file exactly these bytes, creating it or replacing it as a whole: the bytes
-  /// go to a temporary file in the same directory, which then takes the file's place. On
-  /// false the previous file is unchanged and no temporary file remains.
-  virtual bool ReplaceWholeFile(const std::string& path, std::string_view bytes) = 0;
+  /// Opens a file for reading; nothing when it is missing or cannot be opened.
+  virtual std::unique_ptr<InputFile> OpenForReading(const std::string& path) = 0;
+
+  /// Starts the replacement of the file at path (which need not exist yet): a temporary
+  /// file in the same directory. Nothing when that cannot be created (a missing or refused
+  /// directory).
+  virtual std::unique_ptr<OutputFile> CreateReplacement(const std::string& path) = 0;
+
+  /// Gives the file exactly these bytes through a replacement. On false the previous file
+  /// is unchanged and no temporary file remains.
+  bool ReplaceWholeFile(const std::string& path, std::string_view bytes);
 
   /// Moves (renames) a file. False when the source is missing, the destination already
   /// exists or its directory is missing.

@@ -128,4 +128,52 @@ TEST_P(FilesContract, RelativePathsResolveInTheCurrentDirectory) {
   EXPECT_EQ(Read("Cwd\\VarnoMaJLog.txt"), "rel");
 }
 
+TEST_P(FilesContract, ReadsFromAnyPosition) {
+  ASSERT_TRUE(files_->ReplaceWholeFile(In("a.bin"), "0123456789"));
+  auto file = files_->OpenForReading(In("a.bin"));
+  ASSERT_TRUE(file);
+  EXPECT_EQ(file->Size(), 10u);
+  char buffer[16] = {};
+  EXPECT_EQ(file->Read(buffer, 4), 4u);
+  EXPECT_EQ(std::string(buffer, 4), "0123");
+  ASSERT_TRUE(file->Seek(7));
+  EXPECT_EQ(file->Read(buffer, 16), 3u);
+  EXPECT_EQ(std::string(buffer, 3), "789");
+  EXPECT_EQ(file->Read(buffer, 16), 0u);
+  ASSERT_TRUE(file->Seek(20));
+  EXPECT_EQ(file->Read(buffer, 16), 0u);
+  EXPECT_FALSE(files_->OpenForReading(In("absent.bin")));
+}
+
+TEST_P(FilesContract, AReplacementShowsOnlyOnceCommitted) {
+  ASSERT_TRUE(files_->ReplaceWholeFile(In("target.txt"), "old"));
+  {
+    auto replacement = files_->CreateReplacement(In("target.txt"));
+    ASSERT_TRUE(replacement);
+    ASSERT_TRUE(replacement->Write("new ", 4));
+    EXPECT_EQ(Read("target.txt"), "old");
+    ASSERT_TRUE(replacement->Write("bytes", 5));
+    EXPECT_TRUE(replacement->Commit());
+  }
+  EXPECT_EQ(Read("target.txt"), "new bytes");
+  {
+    auto abandoned = files_->CreateReplacement(In("target.txt"));
+    ASSERT_TRUE(abandoned);
+    ASSERT_TRUE(abandoned->Write("half", 4));
+  }
+  EXPECT_EQ(Read("target.txt"), "new bytes");
+  {
+    auto fresh = files_->CreateReplacement(In("fresh.txt"));
+    ASSERT_TRUE(fresh);
+    EXPECT_FALSE(files_->FileExists(In("fresh.txt")));
+    ASSERT_TRUE(fresh->Write("", 0));
+    EXPECT_TRUE(fresh->Commit());
+  }
+  EXPECT_EQ(Read("fresh.txt"), "");
+  auto names = backend_->List(scratch_);
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"fresh.txt", "target.txt"}));
+  EXPECT_FALSE(files_->CreateReplacement(In("missing\\x.txt")));
+}
+
 }  // namespace varno::testing

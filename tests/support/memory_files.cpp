@@ -1,5 +1,7 @@
 #include "support/memory_files.h"
 
+#include <algorithm>
+#include <cstring>
 #include <sstream>
 #include <vector>
 
@@ -67,17 +69,24 @@ bool MemoryFileSystem::ParentIsDirectory(const std::string& fullPath) const {
   return parent && parent->isDirectory;
 }
 
-bool MemoryFileSystem::WriteAllowed(const std::string& fullPath, size_t size) {
-  ++writes_;
-  if (writes_ == failAtWrite_) return false;
+bool MemoryFileSystem::Refused(const std::string& fullPath) const {
+  const std::string key = Key(fullPath);
   for (const auto& [dir, refused] : refusedDirectories_) {
-    const std::string key = Key(fullPath);
     if (refused && key.starts_with(dir) && (key.size() == dir.size() || key[dir.size()] == '\\' || dir.back() == '\\')) {
-      return false;
+      return true;
     }
   }
-  if (freeSpace_ && size > *freeSpace_) return false;
+  return false;
+}
+
+bool MemoryFileSystem::Allocate(size_t bytes) {
+  if (freeSpace_ && bytes > *freeSpace_) return false;
+  if (freeSpace_) *freeSpace_ -= bytes;
   return true;
+}
+
+void MemoryFileSystem::Release(size_t bytes) {
+  if (freeSpace_) *freeSpace_ += bytes;
 }
 
 bool MemoryFileSystem::FileExists(const std::string& path) {
@@ -90,24 +99,90 @@ bool MemoryFileSystem::DirectoryExists(const std::string& path) {
   return node && node->isDirectory;
 }
 
-std::optional<std::string> MemoryFileSystem::ReadWholeFile(const std::string& path) {
+class MemoryInputFile : public InputFile {
+ public:
+  explicit MemoryInputFile(std::string data) : data_(std::move(data)) {}
+  size_t Read(char* buffer, size_t size) override {
+    if (position_ >= data_.size()) return 0;
+    const size_t count = std::min<size_t>(size, data_.size() - position_);
+    std::memcpy(buffer, data_.data() + position_, count);
+    position_ += count;
+    return count;
+  }
+  bool Seek(uint64_t position) override {
+    position_ = position;
+    return true;
+  }
+  uint64_t Size() override { return data_.size(); }
+
+ private:
+  std::string data_;  // a snapshot: later writes to the file do not show through
+  uint64_t position_ = 0;
+};
+
+class MemoryOutputFile : public OutputFile {
+ public:
+  MemoryOutputFile(MemoryFileSystem& files, std::string temporary, std::string target)
+      : files_(files), temporary_(std::move(temporary)), target_(std::move(target)) {}
+  ~MemoryOutputFile() override {
+    if (!committed_) files_.Discard(temporary_);
+  }
+  bool Write(const char* data, size_t size) override {
+    MemoryFileSystem::Node* node = files_.Find(temporary_);
+    if (failed_ || !node || !files_.Allocate(size)) {
+      failed_ = true;
+      return false;
+    }
+    node->data.append(data, size);
+    return true;
+  }
+  bool Commit() override {
+    if (failed_ || committed_) return false;
+    committed_ = files_.Commit(temporary_, target_);
+    return committed_;
+  }
+
+ private:
+  MemoryFileSystem& files_;
+  std::string temporary_;
+  std::string target_;
+  bool failed_ = false;
+  bool committed_ = false;
+};
+
+std::unique_ptr<InputFile> MemoryFileSystem::OpenForReading(const std::string& path) {
   const Node* node = Find(path);
-  if (!node || node->isDirectory) return std::nullopt;
-  return node->data;
+  if (!node || node->isDirectory || node->inUse) return nullptr;
+  return std::make_unique<MemoryInputFile>(node->data);
 }
 
-bool MemoryFileSystem::ReplaceWholeFile(const std::string& path, std::string_view bytes) {
-  const std::string full = FullPath(path);
-  if (full.empty() || IsDriveRoot(full) || !ParentIsDirectory(full)) return false;
-  Node* existing = Find(full);
-  if (existing && (existing->isDirectory || existing->readOnly || existing->inUse)) return false;
-  const size_t previous = existing ? existing->data.size() : 0;
-  if (!WriteAllowed(full, bytes.size())) return false;
-  if (freeSpace_) *freeSpace_ = *freeSpace_ + previous - bytes.size();
-  Node& node = nodes_[Key(full)];
-  if (node.path.empty()) node.path = full;
-  node.data.assign(bytes.data(), bytes.size());
+std::unique_ptr<OutputFile> MemoryFileSystem::CreateReplacement(const std::string& path) {
+  const std::string target = FullPath(path);
+  if (target.empty() || IsDriveRoot(target) || !ParentIsDirectory(target) || Refused(target)) return nullptr;
+  const std::string temporary = JoinPath(WithoutTrailingBackslash(ParentOf(target)), "vrn" + std::to_string(++temporaries_) + ".tmp");
+  nodes_[Key(temporary)] = Node{temporary, false, {}, false, false};
+  return std::make_unique<MemoryOutputFile>(*this, temporary, target);
+}
+
+bool MemoryFileSystem::Commit(const std::string& temporary, const std::string& target) {
+  Node* existing = Find(target);
+  ++writes_;
+  if (writes_ == failAtWrite_ || (existing && (existing->isDirectory || existing->readOnly || existing->inUse))) {
+    return false;
+  }
+  if (existing) Release(existing->data.size());
+  Node moved = nodes_[Key(temporary)];
+  moved.path = existing ? existing->path : target;
+  nodes_.erase(Key(temporary));
+  nodes_[Key(target)] = moved;
   return true;
+}
+
+void MemoryFileSystem::Discard(const std::string& temporary) {
+  if (Node* node = Find(temporary)) {
+    Release(node->data.size());
+    nodes_.erase(Key(temporary));
+  }
 }
 
 bool MemoryFileSystem::MoveFileTo(const std::string& from, const std::string& to) {
@@ -115,7 +190,7 @@ bool MemoryFileSystem::MoveFileTo(const std::string& from, const std::string& to
   const std::string destination = FullPath(to);
   Node* node = Find(source);
   if (!node || node->isDirectory || node->inUse || destination.empty() || Find(destination) ||
-      !ParentIsDirectory(destination) || !WriteAllowed(destination, 0)) {
+      !ParentIsDirectory(destination) || Refused(destination)) {
     return false;
   }
   Node moved = *node;
@@ -128,14 +203,14 @@ bool MemoryFileSystem::MoveFileTo(const std::string& from, const std::string& to
 bool MemoryFileSystem::RemoveFile(const std::string& path) {
   Node* node = Find(path);
   if (!node || node->isDirectory || node->readOnly || node->inUse) return false;
-  if (freeSpace_) *freeSpace_ += node->data.size();
+  Release(node->data.size());
   nodes_.erase(Key(FullPath(path)));
   return true;
 }
 
 bool MemoryFileSystem::MakeDirectory(const std::string& path) {
   const std::string full = FullPath(path);
-  if (full.empty() || Find(full) || !ParentIsDirectory(full) || !WriteAllowed(full, 0)) return false;
+  if (full.empty() || Find(full) || !ParentIsDirectory(full) || Refused(full)) return false;
   nodes_[Key(full)] = Node{full, true, {}, false, false};
   return true;
 }

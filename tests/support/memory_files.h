@@ -19,8 +19,8 @@ class MemoryFileSystem : public FileSystem {
 
   bool FileExists(const std::string& path) override;
   bool DirectoryExists(const std::string& path) override;
-  std::optional<std::string> ReadWholeFile(const std::string& path) override;
-  bool ReplaceWholeFile(const std::string& path, std::string_view bytes) override;
+  std::unique_ptr<InputFile> OpenForReading(const std::string& path) override;
+  std::unique_ptr<OutputFile> CreateReplacement(const std::string& path) override;
   bool MoveFileTo(const std::string& from, const std::string& to) override;
   bool RemoveFile(const std::string& path) override;
   bool MakeDirectory(const std::string& path) override;
@@ -39,11 +39,13 @@ class MemoryFileSystem : public FileSystem {
   // The content of a file, or nothing; never counts as an access of the program.
   std::optional<std::string> Content(const std::string& path) const;
 
-  // Faults. A refused directory takes no new or replaced file below it; the Nth write from
-  // now (1 = the next one) fails once; with a capacity, writes beyond it fail (disk full).
+  // Faults. A refused directory takes no new or replaced file below it; the Nth file
+  // written from now (1 = the next one) fails once at its commit; with a capacity, the
+  // write that goes beyond it fails (the disk is full).
   void RefuseWritesUnder(const std::string& directory);
   void FailNthWrite(int n) { failAtWrite_ = writes_ + n; }
   void SetFreeSpace(std::optional<uint64_t> bytes) { freeSpace_ = bytes; }
+  std::optional<uint64_t> FreeSpace() const { return freeSpace_; }
 
   // The full path as Windows would make it ("C:\Dir\name"), or empty when malformed.
   std::string FullPath(const std::string& path) const;
@@ -60,16 +62,23 @@ class MemoryFileSystem : public FileSystem {
     bool inUse = false;
   };
 
+  friend class MemoryOutputFile;
+
   Node* Find(const std::string& path);
   const Node* Find(const std::string& path) const;
   bool ParentIsDirectory(const std::string& fullPath) const;
-  bool WriteAllowed(const std::string& fullPath, size_t size);
+  bool Refused(const std::string& fullPath) const;
+  bool Allocate(size_t bytes);
+  void Release(size_t bytes);
+  bool Commit(const std::string& temporary, const std::string& target);
+  void Discard(const std::string& temporary);
 
   std::map<std::string, Node> nodes_;  // keyed by the upper-case full path
   std::string currentDirectory_ = "C:\\";
   std::map<std::string, bool> refusedDirectories_;
   int writes_ = 0;
   int failAtWrite_ = 0;
+  int temporaries_ = 0;
   std::optional<uint64_t> freeSpace_;
 };
 

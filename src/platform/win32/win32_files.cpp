@@ -18,15 +18,75 @@ std::string DirectoryOf(const std::string& path) {
   return path.substr(0, slash);
 }
 
-bool WriteAll(HANDLE file, std::string_view bytes) {
-  while (!bytes.empty()) {
-    const DWORD chunk = static_cast<DWORD>(std::min<size_t>(bytes.size(), 1u << 20));
-    DWORD written = 0;
-    if (!WriteFile(file, bytes.data(), chunk, &written, nullptr) || written == 0) return false;
-    bytes.remove_prefix(written);
+class Win32InputFile : public InputFile {
+ public:
+  explicit Win32InputFile(UniqueHandle file) : file_(std::move(file)) {}
+
+  size_t Read(char* buffer, size_t size) override {
+    DWORD read = 0;
+    const DWORD chunk = static_cast<DWORD>(std::min<size_t>(size, 0x40000000));
+    return ::ReadFile(file_.Get(), buffer, chunk, &read, nullptr) ? read : 0;
   }
-  return true;
-}
+
+  bool Seek(uint64_t position) override {
+    LARGE_INTEGER to{};
+    to.QuadPart = static_cast<LONGLONG>(position);
+    return SetFilePointerEx(file_.Get(), to, nullptr, FILE_BEGIN) != FALSE;
+  }
+
+  uint64_t Size() override {
+    LARGE_INTEGER size{};
+    return GetFileSizeEx(file_.Get(), &size) ? static_cast<uint64_t>(size.QuadPart) : 0;
+  }
+
+ private:
+  UniqueHandle file_;
+};
+
+class Win32OutputFile : public OutputFile {
+ public:
+  Win32OutputFile(std::string target, std::string temporary, UniqueHandle file)
+      : target_(std::move(target)), temporary_(std::move(temporary)), file_(std::move(file)) {}
+
+  ~Win32OutputFile() override {
+    file_.Close();
+    if (!committed_) DeleteFileA(temporary_.c_str());
+  }
+
+  bool Write(const char* data, size_t size) override {
+    while (size > 0 && !failed_) {
+      DWORD written = 0;
+      const DWORD chunk = static_cast<DWORD>(std::min<size_t>(size, 1u << 20));
+      if (!WriteFile(file_.Get(), data, chunk, &written, nullptr) || written == 0) failed_ = true;
+      data += written;
+      size -= written;
+    }
+    return !failed_;
+  }
+
+  bool Commit() override {
+    if (failed_ || committed_ || !FlushFileBuffers(file_.Get())) return false;
+    file_.Close();
+    // Windows refuses to replace a read-only file; Wine's MoveFileExA renames over it. The
+    // explicit test keeps a read-only file whole on both.
+    const DWORD attributes = Attributes(target_);
+    if (attributes != INVALID_FILE_ATTRIBUTES &&
+        (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY))) {
+      return false;
+    }
+    // MOVEFILE_REPLACE_EXISTING refuses a target that another program holds open.
+    committed_ = MoveFileExA(temporary_.c_str(), target_.c_str(),
+                             MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+    return committed_;
+  }
+
+ private:
+  std::string target_;
+  std::string temporary_;
+  UniqueHandle file_;
+  bool failed_ = false;
+  bool committed_ = false;
+};
 
 }  // namespace
 
@@ -40,49 +100,25 @@ bool Win32FileSystem::DirectoryExists(const std::string& path) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-std::optional<std::string> Win32FileSystem::ReadWholeFile(const std::string& path) {
+std::unique_ptr<InputFile> Win32FileSystem::OpenForReading(const std::string& path) {
   UniqueHandle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file.Valid()) return std::nullopt;
-  LARGE_INTEGER size{};
-  if (!GetFileSizeEx(file.Get(), &size) || size.QuadPart > 0x7FFFFFFF) return std::nullopt;
-  std::string bytes(static_cast<size_t>(size.QuadPart), '\0');
-  size_t done = 0;
-  while (done < bytes.size()) {
-    DWORD read = 0;
-    if (!::ReadFile(file.Get(), bytes.data() + done, static_cast<DWORD>(bytes.size() - done), &read, nullptr)) {
-      return std::nullopt;
-    }
-    if (read == 0) break;  // the file shrank under us; keep what was there
-    done += read;
-  }
-  bytes.resize(done);
-  return bytes;
+  if (!file.Valid()) return nullptr;
+  return std::make_unique<Win32InputFile>(std::move(file));
 }
 
-bool Win32FileSystem::ReplaceWholeFile(const std::string& path, std::string_view bytes) {
-  // Windows refuses to replace a read-only file; Wine's MoveFileExA renames over it. The
-  // explicit test keeps a read-only file whole on both.
-  const DWORD attributes = Attributes(path);
-  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY))) {
-    return false;
-  }
+std::unique_ptr<OutputFile> Win32FileSystem::CreateReplacement(const std::string& path) {
   // GetTempFileNameA creates the (empty) temporary file itself, so two writers never
   // share one name.
   char temporary[MAX_PATH] = {};
-  if (!GetTempFileNameA(DirectoryOf(path).c_str(), "vrn", 0, temporary)) return false;
-  bool written = false;
-  {
-    UniqueHandle file(
-        CreateFileA(temporary, GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    written = file.Valid() && WriteAll(file.Get(), bytes) && FlushFileBuffers(file.Get());
+  if (!GetTempFileNameA(DirectoryOf(path).c_str(), "vrn", 0, temporary)) return nullptr;
+  UniqueHandle file(
+      CreateFileA(temporary, GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.Valid()) {
+    DeleteFileA(temporary);
+    return nullptr;
   }
-  // MOVEFILE_REPLACE_EXISTING refuses a target that another program holds open.
-  if (written && MoveFileExA(temporary, path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    return true;
-  }
-  DeleteFileA(temporary);
-  return false;
+  return std::make_unique<Win32OutputFile>(path, temporary, std::move(file));
 }
 
 bool Win32FileSystem::MoveFileTo(const std::string& from, const std::string& to) {

@@ -8,8 +8,8 @@ class Win32FileSystem : public FileSystem {
  public:
   bool FileExists(const std::string& path) override;
   bool DirectoryExists(const std::string& path) override;
-  std::optional<std::string> ReadWholeFile(const std::string& path) override;
-  bool ReplaceWholeFile(const std::string& path, std::string_view bytes) override;
+  std::unique_ptr<InputFile> OpenForReading(const std::string& path) override;
+  std::unique_ptr<OutputFile> CreateReplacement(const std::string& path) override;
   bool MoveFileTo(const std::string& from, const std::string& to) override;
   bool RemoveFile(const std::string& path) override;
   bool MakeDirectory(const std::string& path) override;

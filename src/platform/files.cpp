@@ -1,0 +1,20 @@
+#include "platform/files.h"
+
+namespace varno {
+
+std::optional<std::string> FileSystem::ReadWholeFile(const std::string& path) {
+  auto file = OpenForReading(path);
+  if (!file) return std::nullopt;
+  std::string bytes;
+  char chunk[65536];
+  while (const size_t read = file->Read(chunk, sizeof(chunk))) bytes.append(chunk, read);
+  if (bytes.size() != file->Size()) return std::nullopt;  // a read error ended the loop early
+  return bytes;
+}
+
+bool FileSystem::ReplaceWholeFile(const std::string& path, std::string_view bytes) {
+  auto file = CreateReplacement(path);
+  return file && file->Write(bytes.data(), bytes.size()) && file->Commit();
+}
+
+}  // namespace varno
