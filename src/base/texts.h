@@ -45,6 +45,11 @@ inline constexpr char kDescriptionNotFound[] =
 
 // Raised errors.
 inline constexpr char kNotAnInteger[] = "'%s' n'est pas une valeur entière correcte";
+inline constexpr char kNotAFloat[] = "'%s' n'est pas une valeur en virgule flottante correcte";
+inline constexpr char kNotABoolean[] = "'%s' n'est pas une valeur booléenne correcte";
+inline constexpr char kNotADate[] = "'%s' n'est pas une date correcte";
+inline constexpr char kNotATime[] = "'%s' n'est pas une heure correcte";
+inline constexpr char kNotADateTime[] = "'%s' n'est pas une date et heure correcte";
 inline constexpr char kCannotCreateFile[] = "Impossible de créer le fichier %s";
 
 // Run log lines, in the order in which a run can write them.
