@@ -6,10 +6,14 @@
 #include "base/texts.h"
 #include "base/update_error.h"
 #include "shortcuts/desktop_directory.h"
+#include "target/install_rights.h"
+#include "target/installation.h"
 
 namespace varno {
 
-TForm1::TForm1(Platform& platform) : platform_(platform) {}
+TForm1::TForm1(Platform& platform, const std::string& osFamilyName) : platform_(platform) {
+  state_.osFamilyName = osFamilyName;
+}
 
 void TForm1::FormCreate() {
   try {
@@ -36,6 +40,14 @@ void TForm1::RunDriver() {
     return Terminate();
   }
 
+  // 4-5. The installation check never stops the run by itself.
+  const bool valid = ValidControl(platform_, state_);
+  runLog_->LogWithNoSave(text::kLogValidControlDone);
+  Log(text::kLogInstallDir + state_.installDir);
+
+  // 6. The log joins the installation as soon as it is known.
+  if (platform_.files.DirectoryExists(state_.installDir)) runLog_->MoveInto(state_.installDir);
+
   // 7. Confirmation.
   if (!AskConfirmation(platform_, text::kAskInstall)) {
     Log(text::kLogAnswerNo);
@@ -55,6 +67,33 @@ void TForm1::RunDriver() {
   // 9. An equal version asks whether to apply the update again.
   Log(text::kLogInstalledIsOlder);
   if (newVersion == installedVersion && !AskWarning(platform_, text::kAskRepeat)) return Terminate();
+
+  // 10. Rights.
+  if (!HasInstallRights(platform_.registry, state_.osFamilyName)) {
+    Log(text::kLogNoRights);
+    ShowPlainMessage(platform_, text::kNoRights);
+    LaunchActionProgram(platform_);
+    return Terminate();
+  }
+  Log(text::kLogHasRights);
+
+  // 11.
+  GiveLabelsTheirRunCaptions(platform_.window);
+
+  // 14. From here on the window shows how far the run went.
+  platform_.window.ShowForm();
+  platform_.window.ShowControl(Control::Label2);
+
+  // 16. Version record.
+  if (valid) platform_.window.ShowControl(Control::Label3);
+  WritePckname(platform_, state_);
+  Log(text::kLogWritePcknameDone);
+
+  // 21.
+  platform_.window.SetCaption(Control::Label1, text::kStatusFinished);
+
+  // 24.
+  platform_.window.ShowControl(Control::Button1);
 }
 
 void TForm1::Terminate() { platform_.window.RequestQuit(); }
@@ -86,8 +125,8 @@ void LaunchActionProgram(Platform& platform) {
   if (platform.files.FileExists(text::kActionProgram)) platform.processes.StartProgram(text::kActionProgram);
 }
 
-void RunApplication(Platform& platform) {
-  TForm1 form1(platform);
+void RunApplication(Platform& platform, const std::string& osFamilyName) {
+  TForm1 form1(platform, osFamilyName);
   form1.FormCreate();
   if (!platform.window.QuitRequested()) {
     platform.window.ShowForm();

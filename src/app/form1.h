@@ -13,7 +13,7 @@ namespace varno {
 
 class TForm1 {
  public:
-  explicit TForm1(Platform& platform);
+  TForm1(Platform& platform, const std::string& osFamilyName);
 
   // The update driver. An UpdateError raised anywhere in it ends it at that point and is
   // shown in the error box; the window then stays without its quit button.
@@ -25,7 +25,6 @@ class TForm1 {
   void Button1Click();
 
   const RunState& State() const { return state_; }
-  RunState& MutableState() { return state_; }
 
  private:
   void RunDriver();
@@ -45,8 +44,9 @@ void GiveLabelsTheirRunCaptions(ProgressWindow& window);
 // and without reporting a failure to start.
 void LaunchActionProgram(Platform& platform);
 
-// The application: creates the form (which runs the update), runs the message loop unless
-// the run already asked to end, and destroys the form.
-void RunApplication(Platform& platform);
+// The application, once the platform check accepted the system: creates the form (which
+// runs the update), runs the message loop unless the run already asked to end, and
+// destroys the form.
+void RunApplication(Platform& platform, const std::string& osFamilyName);
 
 }  // namespace varno

@@ -19,8 +19,12 @@ std::string ErrorBoxText(std::string_view message) {
   return text;
 }
 
+void ShowPlainMessage(Dialogs& dialogs, System& system, const std::string& text) {
+  dialogs.ShowBox(BoxKind::Message, ApplicationTitle(system.ModuleFileName()), text);
+}
+
 void ShowPlainMessage(Platform& platform, const std::string& text) {
-  platform.dialogs.ShowBox(BoxKind::Message, ApplicationTitle(platform.system.ModuleFileName()), text);
+  ShowPlainMessage(platform.dialogs, platform.system, text);
 }
 
 bool AskConfirmation(Platform& platform, const std::string& text) {

@@ -18,6 +18,8 @@ std::string ApplicationTitle(std::string_view moduleFileName);
 std::string ErrorBoxText(std::string_view message);
 
 void ShowPlainMessage(Platform& platform, const std::string& text);
+// The same, before the rest of the platform exists (the platform check at start).
+void ShowPlainMessage(Dialogs& dialogs, System& system, const std::string& text);
 bool AskConfirmation(Platform& platform, const std::string& text);
 bool AskWarning(Platform& platform, const std::string& text);
 void ShowErrorBox(Platform& platform, const std::string& message);

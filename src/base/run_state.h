@@ -16,6 +16,9 @@ struct RunState {
   uint8_t minFileVersionNumber = 0;
   int32_t minInstalledVersion = 0;
   std::string versionLabel;
+  uint8_t fileVersionNumber = 0;
+  // "WINDOWS" or "WINDOWS NT", from the platform check at start.
+  std::string osFamilyName;
 };
 
 }  // namespace varno

@@ -39,9 +39,19 @@ inline constexpr char kNoRights[] =
     "Contactez l'administrateur de votre ordinateur ou ouvrez une session vous accordant au "
     "minimum les droits de l'\"utilisateur avec pouvoirs\".";
 
+inline constexpr char kInstallationTooOld[] =
+    "La version de Varnolith trouvée sur cet ordinateur est trop ancienne\rpour être mise à jour "
+    "automatiquement\r\rIl faut désinstaller manuellement l'ancienne version\rpuis exécuter une nouvelle "
+    "installation .\r"
+    "\rREMARQUE :\rVOS PARAMETRES PERSONNELS ainsi que toutes les DONNEES PRODUITES\rpar l'utilisation de "
+    "Varnolith sont préservées lors de la désinstallation.\rCes informations seront utilisées par la nouvelles "
+    "version.";
+inline constexpr char kPlatformRefused[] = "Système d'exploitation non reconnu !\rL'installation est annulée.";
+
 // Package description.
 inline constexpr char kDescriptionNotFound[] =
     "Erreur: le fichier \"MjaIni.ini\" n'a pas été trouvé.\r\rVérifiez la validité paquet de mise à jour";
+
 
 // Raised errors.
 inline constexpr char kNotAnInteger[] = "'%s' n'est pas une valeur entière correcte";
@@ -51,6 +61,9 @@ inline constexpr char kNotADate[] = "'%s' n'est pas une date correcte";
 inline constexpr char kNotATime[] = "'%s' n'est pas une heure correcte";
 inline constexpr char kNotADateTime[] = "'%s' n'est pas une date et heure correcte";
 inline constexpr char kCannotCreateFile[] = "Impossible de créer le fichier %s";
+inline constexpr char kRegistryWrongType[] = "Type de données incorrect pour '%s'";
+inline constexpr char kRegistryWriteFailed[] = "Echec à la définition des données pour '%s'";
+inline constexpr char kRegistryReadFailed[] = "Echec à la lecture des données pour '%s'";
 
 // Run log lines, in the order in which a run can write them.
 inline constexpr char kLogStart[] = "Mise à jour Varnolith";
@@ -65,11 +78,24 @@ inline constexpr char kLogAnswerYes[] = "Réponse OUI à l'invite de mise à jou
 inline constexpr char kLogInstalledIsOlder[] = "Version installée moins récente que la nouvelle";
 inline constexpr char kLogNoRights[] = "Ne peut installer Varnolith : manque de droits";
 inline constexpr char kLogHasRights[] = "Possède les droits suffisants pour installer la mise à jour";
+inline constexpr char kLogWritePcknameDone[] = "Succès WritePckname";
 inline constexpr char kLogFinish[] = "Fin contrôlée du programme de mise à jour";
 
 // File names.
 inline constexpr char kRunLogFileName[] = "VarnoMaJLog.txt";
 inline constexpr char kDescriptionFileName[] = "MjaIni.ini";
 inline constexpr char kActionProgram[] = "Action.exe";
+inline constexpr char kProgramFile[] = "Varnolith.exe";
+inline constexpr char kAdminProgramFile[] = "AdminVarnolith.exe";
+inline constexpr char kAdminLibraryFile[] = "Admin.dll";
+
+// Directory dialog.
+inline constexpr char kDirectoryDialogTitle[] = "Sélection du répertoire";
+inline constexpr char kDirectoryNameLabel[] = "&Nom de répertoire :";
+inline constexpr char kDirectoriesLabel[] = "&Répertoires :";
+inline constexpr char kFilesLabel[] = "&Fichiers : (*.*)";
+inline constexpr char kDrivesLabel[] = "&Lecteurs :";
+inline constexpr char kOkButton[] = "OK";
+inline constexpr char kCancelButton[] = "Annuler";
 
 }  // namespace varno::text

@@ -16,6 +16,11 @@ class Dialogs {
   /// Shows a modal box with this title and text and waits for the user. True when the
   /// answer is "&Oui"; for the kinds with one OK button the result is true.
   virtual bool ShowBox(BoxKind kind, const std::string& title, const std::string& text) = 0;
+
+  /// The modal directory-selection dialog ("Sélection du répertoire"), starting in the
+  /// current directory, without help button or directory creation. Gives the chosen
+  /// directory on OK, an empty string on "Annuler".
+  virtual std::string SelectDirectory() = 0;
 };
 
 }  // namespace varno

@@ -6,6 +6,12 @@
 
 namespace varno {
 
+// The most and least significant 32-bit words of a file's fixed version information.
+struct FileVersionWords {
+  uint32_t mostSignificant = 0;
+  uint32_t leastSignificant = 0;
+};
+
 struct OsVersion {
   uint32_t platformId = 0;
   uint32_t major = 0;
@@ -40,6 +46,10 @@ class System {
 
   /// The platform id and version numbers of the running Windows; nothing when the query fails.
   virtual std::optional<OsVersion> WindowsVersion() = 0;
+
+  /// The fixed file version of an executable or library; nothing when the file has no
+  /// version information or it cannot be read.
+  virtual std::optional<FileVersionWords> FixedFileVersion(const std::string& path) = 0;
 
   /// The user's current regional settings.
   virtual RegionalSettings Regional() = 0;

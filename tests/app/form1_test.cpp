@@ -4,48 +4,57 @@
 
 #include "base/text_lines.h"
 #include "support/memory_machine.h"
+#include "support/product_fixture.h"
 
 namespace varno {
 namespace {
 
+using testing::kProductKey;
+using testing::kTestInstallDir;
 using testing::MemoryMachine;
 using Lines = std::vector<std::string>;
 
 constexpr char kDesktopLog[] = "C:\\Users\\Pierre\\Desktop\\VarnoMaJLog.txt";
+constexpr char kInstallLog[] = "C:\\Program Files\\TolMerik\\Varnolith\\VarnoMaJLog.txt";
+constexpr char kFamily[] = "WINDOWS NT";
+
+const Lines kStart = {"Mise à jour Varnolith", "CurrentDir =C:\\Package"};
+const Lines kFound = {"ValidControl terminé avec succès", "Chemin de Varnolith installé :" + std::string(kTestInstallDir)};
+
+Lines Concat(std::initializer_list<Lines> parts) {
+  Lines all;
+  for (const Lines& part : parts) all.insert(all.end(), part.begin(), part.end());
+  return all;
+}
 
 class Form1Test : public ::testing::Test {
  protected:
-  void SetUp() override { machine.files.AddFile("C:\\Package\\MjaIni.ini", "titre\r\n2816090\r\n"); }
-
   // The updater's whole life: the form runs the update, the loop runs unless the run asked
   // to end, the form is destroyed.
   void Run() {
     Platform platform = machine.platform();
-    RunApplication(platform);
+    RunApplication(platform, kFamily);
   }
 
-  // The driver alone, with the versions that the installation check would have found.
-  void RunDriver(const std::string& newVersion, const std::string& installedVersion) {
-    Platform platform = machine.platform();
-    TForm1 form(platform);
-    form.MutableState().newVersion = newVersion;
-    form.MutableState().installedVersion = installedVersion;
-    form.FormCreate();
-    form.FormDestroy();
+  Lines Log(const std::string& path) { return SplitTextLines(machine.files.Content(path).value_or("<no log>")); }
+
+  std::string RegisteredVersion() {
+    auto value = machine.registry.Get(kHkeyLocalMachine, kProductKey, "Version");
+    return value ? value->data.c_str() : "<none>";
   }
 
-  Lines Log(const std::string& path = kDesktopLog) {
-    return SplitTextLines(machine.files.Content(path).value_or("<no log>"));
+  const testing::ShownBox& Box(size_t i) {
+    static const testing::ShownBox none{BoxKind::Message, "<none>", "<none>"};
+    return i < machine.dialogs.shown.size() ? machine.dialogs.shown[i] : none;
   }
 
   MemoryMachine machine;
 };
 
 TEST_F(Form1Test, WithoutPackageDescriptionItEndsSilentlyAfterFourLogLines) {
-  machine.files.RemoveFile("C:\\Package\\MjaIni.ini");
   Run();
-  EXPECT_EQ(Log(), (Lines{"Mise à jour Varnolith", "CurrentDir =C:\\Package", "Fichier Ini  manquant", "Terminé",
-                          "Fin contrôlée du programme de mise à jour"}))
+  EXPECT_EQ(Log(kDesktopLog), Concat({kStart, {"Fichier Ini  manquant", "Terminé",
+                                               "Fin contrôlée du programme de mise à jour"}}))
       << machine.Dump();
   EXPECT_TRUE(machine.dialogs.shown.empty());
   EXPECT_TRUE(machine.window.quitRequested);
@@ -56,113 +65,212 @@ TEST_F(Form1Test, WithoutPackageDescriptionItEndsSilentlyAfterFourLogLines) {
 TEST_F(Form1Test, TheCurrentDirectoryIsLoggedAsReadAndKeptWithoutBackslash) {
   machine.files.SetCurrentDirectory("C:\\");
   Platform platform = machine.platform();
-  TForm1 form(platform);
+  TForm1 form(platform, kFamily);
   form.FormCreate();
-  EXPECT_EQ(Log()[1], "CurrentDir =C:\\");
+  EXPECT_EQ(Log(kDesktopLog).at(1), "CurrentDir =C:\\");
   EXPECT_EQ(form.State().packageDir, "C:");
   EXPECT_EQ(form.State().packageDescriptionPath, "C:\\MjaIni.ini");
 }
 
-TEST_F(Form1Test, WithoutDesktopTheLogStaysInThePackageDirectory) {
+TEST_F(Form1Test, WithoutDesktopTheLogStaysInThePackageDirectoryUntilMoved) {
   machine.shell.folders.clear();
-  machine.files.RemoveFile("C:\\Package\\MjaIni.ini");
   Run();
   EXPECT_EQ(Log("C:\\Package\\VarnoMaJLog.txt").size(), 5u) << machine.Dump();
+
+  MemoryMachine other;
+  other.shell.folders.clear();
+  testing::InstallProduct(other);
+  testing::WritePackageDescription(other, "2816090");
+  other.dialogs.answers = {false};
+  Platform platform = other.platform();
+  RunApplication(platform, kFamily);
+  EXPECT_FALSE(other.files.FileExists("C:\\Package\\VarnoMaJLog.txt"));
+  EXPECT_EQ(SplitTextLines(other.files.Content(kInstallLog).value_or("")).size(), 6u) << other.Dump();
 }
 
-TEST_F(Form1Test, AnswerNonEndsTheRunAfterLoggingIt) {
+TEST_F(Form1Test, AnswerNonEndsTheRunWithTheLogInTheInstallation) {
+  testing::InstallProduct(machine);
+  testing::WritePackageDescription(machine, "2816090");
   machine.dialogs.answers = {false};
-  RunDriver("2816090", "2816080");
-  ASSERT_EQ(machine.dialogs.shown.size(), 1u);
-  EXPECT_EQ(machine.dialogs.shown[0].kind, BoxKind::Confirmation);
-  EXPECT_EQ(machine.dialogs.shown[0].text, "Voulez-vous installer la mise à jour de Varnolith ?");
-  EXPECT_EQ(Log(), (Lines{"Mise à jour Varnolith", "CurrentDir =C:\\Package", "Réponse NON à l'invite de mise à jour",
-                          "Fin contrôlée du programme de mise à jour"}));
-  EXPECT_TRUE(machine.window.quitRequested);
+  Run();
+  EXPECT_EQ(Log(kInstallLog), Concat({kStart, kFound, {"Réponse NON à l'invite de mise à jour",
+                                                       "Fin contrôlée du programme de mise à jour"}}))
+      << machine.Dump();
+  EXPECT_FALSE(machine.files.FileExists(kDesktopLog));
+  EXPECT_EQ(Box(0).kind, BoxKind::Confirmation);
+  EXPECT_EQ(Box(0).text, "Voulez-vous installer la mise à jour de Varnolith ?");
+  EXPECT_EQ(RegisteredVersion(), "2816080");
+  EXPECT_FALSE(machine.window.formVisible);
 }
 
-TEST_F(Form1Test, ANewerInstallationIsRefusedWithAMessage) {
-  RunDriver("2816080", "2816090");
+TEST_F(Form1Test, AnEarlierLogInTheInstallationIsReplacedAndTheDeletionLogged) {
+  testing::InstallProduct(machine);
+  testing::WritePackageDescription(machine, "2816090");
+  machine.files.AddFile(kInstallLog, "ancien journal\r\n");
+  machine.dialogs.answers = {false};
+  Run();
+  EXPECT_EQ(Log(kInstallLog),
+            Concat({kStart, kFound, {"Le fichier journal provisoire a été supprimé du bureau",
+                                     "Réponse NON à l'invite de mise à jour", "Fin contrôlée du programme de mise à jour"}}));
+}
+
+TEST_F(Form1Test, ANewerInstallationIsRefusedWithAMessageAndNoLogLine) {
+  testing::InstallProduct(machine, kTestInstallDir, "2816091");
+  testing::WritePackageDescription(machine, "2816090");
+  Run();
   ASSERT_EQ(machine.dialogs.shown.size(), 2u) << machine.Dump();
-  EXPECT_EQ(machine.dialogs.shown[1].kind, BoxKind::Message);
-  EXPECT_EQ(machine.dialogs.shown[1].text,
+  EXPECT_EQ(Box(1).kind, BoxKind::Message);
+  EXPECT_EQ(Box(1).text,
             "La version installée est plus récente que la mise à jour.\nLa mise à jour ne peut être exécutée.");
-  EXPECT_EQ(Log().at(2), "Réponse OUI à l'invite de mise à jour");
-  EXPECT_EQ(Log().size(), 4u);  // nothing logged on this path before the shutdown line
+  EXPECT_EQ(Log(kInstallLog), Concat({kStart, kFound, {"Réponse OUI à l'invite de mise à jour",
+                                                       "Fin contrôlée du programme de mise à jour"}}));
   EXPECT_TRUE(machine.window.quitRequested);
+  EXPECT_EQ(RegisteredVersion(), "2816091");
 }
 
 TEST_F(Form1Test, ANewerInstallationEndsSilentlyWhenThePackageCarriesActionExe) {
+  testing::InstallProduct(machine, kTestInstallDir, "2816091");
+  testing::WritePackageDescription(machine, "2816090");
   machine.files.AddFile("C:\\Package\\Action.exe", "MZ");
-  RunDriver("1", "2");
+  Run();
   EXPECT_EQ(machine.dialogs.shown.size(), 1u) << machine.Dump();
   EXPECT_TRUE(machine.processes.started.empty());
   EXPECT_TRUE(machine.window.quitRequested);
 }
 
 TEST_F(Form1Test, AnEqualVersionAsksAgainAfterLoggingTheComparison) {
+  testing::InstallProduct(machine, kTestInstallDir, "2816090");
+  testing::WritePackageDescription(machine, "2816090");
   machine.dialogs.answers = {true, false};
-  RunDriver("2816090", "2816090");
+  Run();
   ASSERT_EQ(machine.dialogs.shown.size(), 2u) << machine.Dump();
-  EXPECT_EQ(machine.dialogs.shown[1].kind, BoxKind::Warning);
-  EXPECT_EQ(machine.dialogs.shown[1].text,
-            "Cette Mise à jour est déjà effective.\rVoulez-vous vraiment la reproduire ?");
-  EXPECT_EQ(Log(), (Lines{"Mise à jour Varnolith", "CurrentDir =C:\\Package", "Réponse OUI à l'invite de mise à jour",
-                          "Version installée moins récente que la nouvelle",
-                          "Fin contrôlée du programme de mise à jour"}));
+  EXPECT_EQ(Box(1).kind, BoxKind::Warning);
+  EXPECT_EQ(Box(1).title, "Avertissement");
+  EXPECT_EQ(Box(1).text, "Cette Mise à jour est déjà effective.\rVoulez-vous vraiment la reproduire ?");
+  EXPECT_EQ(Log(kInstallLog), Concat({kStart, kFound, {"Réponse OUI à l'invite de mise à jour",
+                                                       "Version installée moins récente que la nouvelle",
+                                                       "Fin contrôlée du programme de mise à jour"}}));
   EXPECT_TRUE(machine.window.quitRequested);
 }
 
-TEST_F(Form1Test, AnOlderInstallationPassesTheGateWithoutAWarning) {
-  RunDriver("2816090", "2816080");
-  EXPECT_EQ(machine.dialogs.shown.size(), 1u) << machine.Dump();
-  EXPECT_EQ(Log().at(3), "Version installée moins récente que la nouvelle");
-  EXPECT_FALSE(machine.window.quitRequested);
+TEST_F(Form1Test, AnEqualVersionAnsweredOuiRunsTheUpdate) {
+  testing::InstallProduct(machine, kTestInstallDir, "2816090");
+  testing::WritePackageDescription(machine, "2816090");
+  Run();
+  EXPECT_EQ(machine.dialogs.shown.size(), 2u) << machine.Dump();
+  EXPECT_TRUE(machine.window.Visible(Control::Button1));
 }
 
-TEST_F(Form1Test, AnUnknownInstalledVersionEndsInTheErrorBoxAndTheWindowStays) {
+TEST_F(Form1Test, MissingRightsEndTheRunAndStartActionExe) {
+  testing::InstallProduct(machine);
+  testing::WritePackageDescription(machine, "2816090");
+  machine.files.AddFile("C:\\Package\\Action.exe", "MZ");
+  machine.registry.Refuse(kHkeyLocalMachine, "SOFTWARE\\DeleteMe", kKeySetValue | kKeyCreateSubKey);
   Run();
   ASSERT_EQ(machine.dialogs.shown.size(), 2u) << machine.Dump();
-  EXPECT_EQ(machine.dialogs.shown[1].kind, BoxKind::Error);
-  EXPECT_EQ(machine.dialogs.shown[1].title, "Varnolith_maj_solo");
-  EXPECT_EQ(machine.dialogs.shown[1].text, "'' n'est pas une valeur entière correcte.");
+  EXPECT_EQ(Box(1).kind, BoxKind::Message);
+  EXPECT_EQ(Box(1).text,
+            "Vous ne disposez pas des droits nécessaires pour effectuer cette mise à jour.\r\rContactez "
+            "l'administrateur de votre ordinateur ou ouvrez une session vous accordant au minimum les droits de "
+            "l'\"utilisateur avec pouvoirs\".");
+  EXPECT_EQ(machine.processes.started, Lines{"Action.exe"});
+  EXPECT_EQ(Log(kInstallLog), Concat({kStart, kFound, {"Réponse OUI à l'invite de mise à jour",
+                                                       "Version installée moins récente que la nouvelle",
+                                                       "Ne peut installer Varnolith : manque de droits",
+                                                       "Fin contrôlée du programme de mise à jour"}}));
+  EXPECT_EQ(RegisteredVersion(), "2816080");
+  EXPECT_FALSE(machine.window.formVisible);
+}
+
+TEST_F(Form1Test, ACompleteRunShowsItsLabelsAndRecordsTheVersion) {
+  testing::InstallProduct(machine);
+  testing::WritePackageDescription(machine, "2816090");
+  machine.window.clickButton1InLoop = true;
+  Run();
+  EXPECT_EQ(Log(kInstallLog), Concat({kStart, kFound,
+                                      {"Réponse OUI à l'invite de mise à jour",
+                                       "Version installée moins récente que la nouvelle",
+                                       "Possède les droits suffisants pour installer la mise à jour",
+                                       "Succès WritePckname", "Fin contrôlée du programme de mise à jour"}}))
+      << machine.Dump();
+  EXPECT_EQ(RegisteredVersion(), "2816090");
+  EXPECT_TRUE(machine.window.formVisible);
+  EXPECT_TRUE(machine.window.Visible(Control::Label2));
+  EXPECT_TRUE(machine.window.Visible(Control::Label3));
+  EXPECT_TRUE(machine.window.Visible(Control::Button1));
+  EXPECT_EQ(machine.window.Caption(Control::Label1), "La mise à jour est terminée");
+  EXPECT_EQ(machine.window.Caption(Control::Label2), "Mise à jour des fichiers\r\nFiles Update");
+  EXPECT_TRUE(machine.window.loopRan);
+  EXPECT_TRUE(machine.window.quitRequested);  // "Quitter" ended the loop
+  EXPECT_EQ(machine.registry.OpenKeys(), 0u);
+}
+
+TEST_F(Form1Test, AnInstallationTooOldStillRunsWithoutTheValidationLabel) {
+  testing::InstallProduct(machine, kTestInstallDir, "2816079");
+  testing::WritePackageDescription(machine, "2816090");
+  Run();
+  EXPECT_TRUE(Box(0).text.starts_with("La version de Varnolith trouvée sur cet ordinateur est trop ancienne"));
+  EXPECT_EQ(Box(1).kind, BoxKind::Confirmation);
+  EXPECT_FALSE(machine.window.Visible(Control::Label3));
+  EXPECT_TRUE(machine.window.Visible(Control::Label2));
+  EXPECT_EQ(RegisteredVersion(), "2816090");
+}
+
+TEST_F(Form1Test, NoInstallationFoundEndsInTheErrorBoxAndTheWindowStays) {
+  testing::WritePackageDescription(machine, "2816090");
+  Run();
+  EXPECT_EQ(machine.dialogs.directoryDialogs, 1);
+  ASSERT_EQ(machine.dialogs.shown.size(), 2u) << machine.Dump();
+  EXPECT_EQ(Box(1).kind, BoxKind::Error);
+  EXPECT_EQ(Box(1).title, "Varnolith_maj_solo");
+  EXPECT_EQ(Box(1).text, "'' n'est pas une valeur entière correcte.");
+  EXPECT_EQ(Log(kDesktopLog), Concat({kStart, {"ValidControl terminé avec succès", "Chemin de Varnolith installé :",
+                                               "Réponse OUI à l'invite de mise à jour",
+                                               "Fin contrôlée du programme de mise à jour"}}));
   EXPECT_FALSE(machine.window.quitRequested);
   EXPECT_TRUE(machine.window.formVisible);
   EXPECT_TRUE(machine.window.loopRan);
   EXPECT_FALSE(machine.window.Visible(Control::Button1));
-  EXPECT_EQ(Log().back(), "Fin contrôlée du programme de mise à jour");
 }
 
-TEST_F(Form1Test, TheNewVersionIsConvertedFirst) {
-  RunDriver("x1", "");
-  EXPECT_EQ(machine.dialogs.shown.back().text, "'x1' n'est pas une valeur entière correcte.");
+TEST_F(Form1Test, ARefusedVersionRecordEndsTheDriverWithTheWindowOpen) {
+  testing::InstallProduct(machine);
+  testing::WritePackageDescription(machine, "2816090");
+  machine.registry.FailWritesUnder(kHkeyLocalMachine, kProductKey);
+  Run();
+  ASSERT_EQ(machine.dialogs.shown.size(), 2u) << machine.Dump();
+  EXPECT_EQ(Box(1).kind, BoxKind::Error);
+  EXPECT_EQ(Box(1).text, "Echec à la définition des données pour 'Version'");  // no full stop after "'"
+  EXPECT_TRUE(machine.window.Visible(Control::Label2));
+  EXPECT_FALSE(machine.window.Visible(Control::Button1));
+  EXPECT_EQ(Log(kInstallLog).back(), "Fin contrôlée du programme de mise à jour");
+  EXPECT_EQ(machine.registry.OpenKeys(), 0u);
 }
 
 TEST_F(Form1Test, AFailedLogSaveEndsTheDriverInTheErrorBox) {
+  testing::WritePackageDescription(machine, "2816090");
   machine.files.FailNthWrite(2);  // the "CurrentDir =" line
   Run();
   ASSERT_EQ(machine.dialogs.shown.size(), 1u) << machine.Dump();
-  EXPECT_EQ(machine.dialogs.shown[0].kind, BoxKind::Error);
-  EXPECT_EQ(machine.dialogs.shown[0].text, std::string("Impossible de créer le fichier ") + kDesktopLog + ".");
+  EXPECT_EQ(Box(0).kind, BoxKind::Error);
+  EXPECT_EQ(Box(0).text, std::string("Impossible de créer le fichier ") + kDesktopLog + ".");
   EXPECT_TRUE(machine.window.formVisible);
   // The shutdown save writes every line the driver had, the failed one included.
-  EXPECT_EQ(Log(), (Lines{"Mise à jour Varnolith", "CurrentDir =C:\\Package",
-                          "Fin contrôlée du programme de mise à jour"}));
+  EXPECT_EQ(Log(kDesktopLog), Concat({kStart, {"Fin contrôlée du programme de mise à jour"}}));
 }
 
 TEST_F(Form1Test, AFailedSaveAtShutdownIsShownInTheErrorBox) {
-  machine.files.RemoveFile("C:\\Package\\MjaIni.ini");
   machine.files.FailNthWrite(4);
   Run();
   ASSERT_EQ(machine.dialogs.shown.size(), 1u) << machine.Dump();
-  EXPECT_EQ(machine.dialogs.shown[0].kind, BoxKind::Error);
-  EXPECT_EQ(machine.dialogs.shown[0].text, std::string("Impossible de créer le fichier ") + kDesktopLog + ".");
-  EXPECT_EQ(Log().back(), "Terminé");
+  EXPECT_EQ(Box(0).kind, BoxKind::Error);
+  EXPECT_EQ(Box(0).text, std::string("Impossible de créer le fichier ") + kDesktopLog + ".");
+  EXPECT_EQ(Log(kDesktopLog).back(), "Terminé");
 }
 
 TEST_F(Form1Test, QuitterAsksTheApplicationToEnd) {
   Platform platform = machine.platform();
-  TForm1 form(platform);
+  TForm1 form(platform, kFamily);
   form.Button1Click();
   EXPECT_TRUE(machine.window.quitRequested);
 }

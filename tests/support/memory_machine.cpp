@@ -2,6 +2,8 @@
 
 #include <sstream>
 
+#include "base/ansi_text.h"
+
 namespace varno::testing {
 
 std::string MemoryShell::SpecialFolderPath(int csidl) {
@@ -16,6 +18,24 @@ bool MemoryDialogs::ShowBox(BoxKind kind, const std::string& title, const std::s
   const bool answer = answers.front();
   answers.pop_front();
   return answer;
+}
+
+std::string MemoryDialogs::SelectDirectory() {
+  ++directoryDialogs;
+  return selectedDirectory;
+}
+
+std::optional<FileVersionWords> MemorySystem::FixedFileVersion(const std::string& path) {
+  if (!files_.FileExists(path)) return std::nullopt;
+  auto it = fileVersions.find(AnsiUpperCase(files_.FullPath(path)));
+  if (it == fileVersions.end()) return std::nullopt;
+  return it->second;
+}
+
+void MemorySystem::SetFileVersion(const std::string& path, uint16_t major, uint16_t minor, uint16_t release,
+                                  uint16_t build) {
+  fileVersions[AnsiUpperCase(files_.FullPath(path))] =
+      FileVersionWords{(uint32_t{major} << 16) | minor, (uint32_t{release} << 16) | build};
 }
 
 void MemoryWindow::SetCaption(Control control, const std::string& caption) { Caption(control) = caption; }
@@ -47,6 +67,8 @@ MemoryMachine::MemoryMachine() {
   files.AddDirectory(kTestDesktop);
   files.SetCurrentDirectory(kTestPackageDir);
   shell.folders[kCsidlDesktop] = kTestDesktop;
+  registry.AddKey(kHkeyLocalMachine, "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion");
+  registry.AddKey(kHkeyCurrentUser, "SOFTWARE");
 }
 
 std::string MemoryMachine::Dump() const {

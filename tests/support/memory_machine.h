@@ -30,8 +30,12 @@ struct ShownBox {
 class MemoryDialogs : public Dialogs {
  public:
   bool ShowBox(BoxKind kind, const std::string& title, const std::string& text) override;
+  std::string SelectDirectory() override;
   std::deque<bool> answers;
   std::vector<ShownBox> shown;
+  // What the user picks in the directory dialog (empty: "Annuler"), and how often it opened.
+  std::string selectedDirectory;
+  int directoryDialogs = 0;
 };
 
 class MemoryWindow : public ProgressWindow {
@@ -70,6 +74,7 @@ class MemorySystem : public System {
   std::string SystemDirectory() override { return systemDirectory; }
   std::string ModuleFileName() override { return moduleFileName; }
   std::optional<OsVersion> WindowsVersion() override { return osVersion; }
+  std::optional<FileVersionWords> FixedFileVersion(const std::string& path) override;
   RegionalSettings Regional() override { return regional; }
 
   std::string windowsDirectory = "C:\\WINDOWS";
@@ -77,6 +82,10 @@ class MemorySystem : public System {
   std::string moduleFileName = "C:\\Package\\Varnolith_MAJ_Solo.exe";
   std::optional<OsVersion> osVersion = OsVersion{2, 6, 1};
   RegionalSettings regional;
+  // Version information by full path; a file missing here has none.
+  std::map<std::string, FileVersionWords> fileVersions;
+  void SetFileVersion(const std::string& path, uint16_t major, uint16_t minor, uint16_t release = 0,
+                      uint16_t build = 0);
 
  private:
   MemoryFileSystem& files_;

@@ -65,8 +65,9 @@ const MemoryRegistry::Node* MemoryRegistry::Find(RegKey root, const std::vector<
   return const_cast<MemoryRegistry*>(this)->Find(root, path);
 }
 
-bool MemoryRegistry::Refused(RegKey root, const std::vector<std::string>& path, uint32_t access) const {
-  for (const Refusal& refusal : refusals_) {
+bool MemoryRegistry::Matches(const std::vector<Refusal>& rules, RegKey root, const std::vector<std::string>& path,
+                             uint32_t access) {
+  for (const Refusal& refusal : rules) {
     if (refusal.root != root || !(refusal.mask & access) || refusal.path.size() > path.size()) continue;
     bool below = true;
     for (size_t i = 0; i < refusal.path.size() && below; ++i) below = AnsiSameText(refusal.path[i], path[i]);
@@ -90,7 +91,7 @@ long MemoryRegistry::OpenKey(RegKey parent, const std::string& path, uint32_t ac
     opened.path = base->path;
   }
   for (const auto& part : SplitPath(path)) opened.path.push_back(part);
-  if (Refused(opened.root, opened.path, access)) return kRegAccessDenied;
+  if (Matches(refusals_, opened.root, opened.path, access)) return kRegAccessDenied;
 
   Node* node = Hive(opened.root);
   for (size_t i = 0; i < opened.path.size(); ++i) {
@@ -99,7 +100,7 @@ long MemoryRegistry::OpenKey(RegKey parent, const std::string& path, uint32_t ac
     if (it == node->subkeys.end()) {
       if (!create) return kRegNotFound;
       const std::vector<std::string> created(opened.path.begin(), opened.path.begin() + static_cast<long>(i) + 1);
-      if (Refused(opened.root, created, kKeyCreateSubKey)) return kRegAccessDenied;
+      if (Matches(refusals_, opened.root, created, kKeyCreateSubKey)) return kRegAccessDenied;
       it = node->subkeys.emplace(upper, Node{opened.path[i], {}, {}}).first;
     }
     node = &it->second;
@@ -129,7 +130,9 @@ long MemoryRegistry::QueryValue(RegKey key, const std::string& name, uint32_t* t
 long MemoryRegistry::SetValue(RegKey key, const std::string& name, uint32_t type, std::string_view data) {
   const OpenedKey* opened = Opened(key);
   if (!opened) return kInvalidHandle;
-  if (!(opened->access & kKeySetValue)) return kRegAccessDenied;
+  if (!(opened->access & kKeySetValue) || Matches(failedWrites_, opened->root, opened->path, kKeySetValue)) {
+    return kRegAccessDenied;
+  }
   Node* node = Find(opened->root, opened->path);
   if (!node) return kRegNotFound;
   node->values[AnsiUpperCase(name)] = {name, Value{type, std::string(data)}};
@@ -158,7 +161,7 @@ long MemoryRegistry::DeleteSubKey(RegKey key, const std::string& name) {
   for (const auto& part : SplitPath(name)) path.push_back(part);
   Node* child = Find(root, path);
   if (!parent || !child) return kRegNotFound;
-  if (!child->subkeys.empty() || Refused(root, path, kKeyDelete)) return kRegAccessDenied;
+  if (!child->subkeys.empty() || Matches(refusals_, root, path, kKeyDelete)) return kRegAccessDenied;
   Find(root, std::vector<std::string>(path.begin(), path.end() - 1))->subkeys.erase(AnsiUpperCase(path.back()));
   return kRegSuccess;
 }
@@ -202,6 +205,10 @@ std::optional<MemoryRegistry::Value> MemoryRegistry::Get(RegKey root, const std:
 
 void MemoryRegistry::Refuse(RegKey root, const std::string& path, uint32_t mask) {
   refusals_.push_back({root, SplitPath(path), mask});
+}
+
+void MemoryRegistry::FailWritesUnder(RegKey root, const std::string& path) {
+  failedWrites_.push_back({root, SplitPath(path), kKeySetValue});
 }
 
 std::string MemoryRegistry::Dump() const {

@@ -41,6 +41,10 @@ class MemoryRegistry : public Registry {
   // the mask (kKeyCreateSubKey covers the creation of keys there, kKeyDelete their deletion).
   void Refuse(RegKey root, const std::string& path, uint32_t mask);
 
+  // Makes every value write at or below the path fail, whatever the key's access mask (a
+  // full hive, a policy that rejects the value).
+  void FailWritesUnder(RegKey root, const std::string& path);
+
   // Called on every value read, after the access check, to make a read give other data.
   std::function<void(const std::string& keyPath, const std::string& name, Value& value)> onRead;
 
@@ -69,13 +73,15 @@ class MemoryRegistry : public Registry {
   Node* Hive(RegKey root);
   Node* Find(RegKey root, const std::vector<std::string>& path);
   const Node* Find(RegKey root, const std::vector<std::string>& path) const;
-  bool Refused(RegKey root, const std::vector<std::string>& path, uint32_t access) const;
+  static bool Matches(const std::vector<Refusal>& rules, RegKey root, const std::vector<std::string>& path,
+                      uint32_t access);
   const OpenedKey* Opened(RegKey key) const;
 
   Node localMachine_{"HKEY_LOCAL_MACHINE", {}, {}};
   Node currentUser_{"HKEY_CURRENT_USER", {}, {}};
   std::map<RegKey, OpenedKey> open_;
   std::vector<Refusal> refusals_;
+  std::vector<Refusal> failedWrites_;
   RegKey nextKey_ = 0x100;
 };
 

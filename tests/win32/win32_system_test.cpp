@@ -90,6 +90,7 @@ TEST(Win32Processes, LaunchActionProgramStartsActionExeOfTheCurrentDirectory) {
   win32::Win32Shell shell(nullptr);
   struct NoDialogs : Dialogs {
     bool ShowBox(BoxKind, const std::string&, const std::string&) override { return true; }
+    std::string SelectDirectory() override { return {}; }
   } dialogs;
   struct NoWindow : ProgressWindow {
     void SetCaption(Control, const std::string&) override {}

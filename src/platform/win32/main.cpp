@@ -1,6 +1,7 @@
 // Entry point of Varnolith_MAJ_Solo.exe: builds the Win32 platform and runs the updater.
 
 #include "app/form1.h"
+#include "target/platform_check.h"
 #include "platform/win32/win32.h"
 #include "platform/win32/win32_dialogs.h"
 #include "platform/win32/win32_files.h"
@@ -31,17 +32,21 @@ void RestrictDllSearchPath() {
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   RestrictDllSearchPath();
-  varno::win32::ComApartment com;
+  varno::win32::Win32Dialogs dialogs;
+  varno::win32::Win32System system;
 
+  // Before COM, the window and the run log: a refused system ends here, with exit code 0.
+  const auto osFamilyName = varno::CheckPlatform(dialogs, system);
+  if (!osFamilyName) return 0;
+
+  varno::win32::ComApartment com;
   varno::win32::Win32ProgressWindow window;
   varno::win32::Win32FileSystem files;
   varno::win32::Win32Registry registry;
   varno::win32::Win32Shell shell(window.Handle());
-  varno::win32::Win32Dialogs dialogs;
   varno::win32::Win32Processes processes;
-  varno::win32::Win32System system;
   varno::Platform platform{files, registry, shell, dialogs, window, processes, system};
 
-  varno::RunApplication(platform);
+  varno::RunApplication(platform, *osFamilyName);
   return 0;
 }

@@ -1,6 +1,7 @@
 #include "platform/win32/win32_dialogs.h"
 
 #include "base/texts.h"
+#include "platform/win32/win32_directory_dialog.h"
 
 namespace varno::win32 {
 namespace {
@@ -38,5 +39,7 @@ bool Win32Dialogs::ShowBox(BoxKind kind, const std::string& title, const std::st
   if (hook) UnhookWindowsHookEx(hook);
   return answer == IDYES || answer == IDOK;
 }
+
+std::string Win32Dialogs::SelectDirectory() { return RunDirectoryDialog(); }
 
 }  // namespace varno::win32

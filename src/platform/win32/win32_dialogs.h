@@ -8,6 +8,7 @@ namespace varno::win32 {
 class Win32Dialogs : public Dialogs {
  public:
   bool ShowBox(BoxKind kind, const std::string& title, const std::string& text) override;
+  std::string SelectDirectory() override;
 };
 
 }  // namespace varno::win32

@@ -62,6 +62,22 @@ std::optional<OsVersion> Win32System::WindowsVersion() {
   return OsVersion{info.dwPlatformId, info.dwMajorVersion, info.dwMinorVersion};
 }
 
+std::optional<FileVersionWords> Win32System::FixedFileVersion(const std::string& path) {
+  DWORD handle = 0;
+  const DWORD size = GetFileVersionInfoSizeA(path.c_str(), &handle);
+  if (size == 0) return std::nullopt;
+  std::string block(size, '\0');
+  if (!GetFileVersionInfoA(path.c_str(), 0, size, block.data())) return std::nullopt;
+  VS_FIXEDFILEINFO* fixed = nullptr;
+  UINT length = 0;
+  char root[] = "\\";
+  if (!VerQueryValueA(block.data(), root, reinterpret_cast<void**>(&fixed), &length) || !fixed ||
+      length < sizeof(VS_FIXEDFILEINFO)) {
+    return std::nullopt;
+  }
+  return FileVersionWords{fixed->dwFileVersionMS, fixed->dwFileVersionLS};
+}
+
 RegionalSettings Win32System::Regional() {
   RegionalSettings settings;
   settings.decimalSeparator = FirstCharOr(LocaleValue(LOCALE_SDECIMAL), settings.decimalSeparator);

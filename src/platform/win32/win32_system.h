@@ -11,6 +11,7 @@ class Win32System : public System {
   std::string SystemDirectory() override;
   std::string ModuleFileName() override;
   std::optional<OsVersion> WindowsVersion() override;
+  std::optional<FileVersionWords> FixedFileVersion(const std::string& path) override;
   RegionalSettings Regional() override;
 };
 

@@ -1,0 +1,37 @@
+// Finding the installed product, its versions, the version gate of the installation check,
+// and the version record.
+#pragma once
+
+#include <string>
+
+#include "base/run_state.h"
+#include "platform/platform.h"
+#include "platform/system.h"
+
+namespace varno {
+
+// Reads the package header, finds the installation and checks its bounds. True when the
+// installation was found, is recent enough and is not newer than the package. Sets the
+// header values, installDir, installedVersion and fileVersionNumber of the state, which
+// keep what was found even when the result is false.
+bool ValidControl(Platform& platform, RunState& state);
+
+// Finds installDir (App Paths, then the standard directories, then the user's choice),
+// reads installedVersion and fileVersionNumber. True when the installation is complete.
+bool FindInstallation(Platform& platform, RunState& state);
+
+// The standard installation directory that exists on the Windows drive, or the directory
+// the user picks in the dialog (empty when cancelled).
+std::string GuessInstallDir(Platform& platform);
+
+// The file version words, both 0 when the file has no version information.
+FileVersionWords ReadFileVersion(Platform& platform, const std::string& path);
+
+// (major x 10 + minor) modulo 256, from the most significant version word.
+uint8_t FileVersionNumberOf(const FileVersionWords& version);
+
+// Records the package's version as the installed one in the product's registry key.
+// A key that cannot be opened or created makes it do nothing; a refused write raises.
+void WritePckname(Platform& platform, const RunState& state);
+
+}  // namespace varno

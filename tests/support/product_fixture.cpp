@@ -1,0 +1,22 @@
+#include "support/product_fixture.h"
+
+namespace varno::testing {
+
+void InstallProduct(MemoryMachine& machine, const std::string& dir, const std::string& version, bool appPaths) {
+  for (const char* file : {"Varnolith.exe", "AdminVarnolith.exe", "Admin.dll"}) {
+    machine.files.AddFile(dir + "\\" + file, "MZ");
+  }
+  machine.system.SetFileVersion(dir + "\\Varnolith.exe", 2, 8, 3, 1);
+  machine.registry.PutString(kHkeyLocalMachine, kProductKey, "Version", version);
+  if (appPaths) machine.registry.PutString(kHkeyLocalMachine, kAppPathsKey, "Path", dir);
+}
+
+void WritePackageDescription(MemoryMachine& machine, const std::string& newVersion, const std::string& sections) {
+  std::string text = "Mise à jour de Varnolith\r\n" + newVersion + "\r\n";
+  for (int line = 3; line <= 21; ++line) {
+    text += (line == 21 ? std::string("2.9") : line == 17 ? std::string("28") : "") + "\r\n";
+  }
+  machine.files.AddFile(std::string(kTestPackageDir) + "\\MjaIni.ini", text + sections);
+}
+
+}  // namespace varno::testing

@@ -1,0 +1,25 @@
+// A Varnolith installation and an update package on the in-memory machine, as the scenario
+// tests of the driver need them.
+#pragma once
+
+#include <string>
+
+#include "support/memory_machine.h"
+
+namespace varno::testing {
+
+inline constexpr char kTestInstallDir[] = "C:\\Program Files\\TolMerik\\Varnolith";
+inline constexpr char kAppPathsKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Varnolith.exe";
+inline constexpr char kProductKey[] = "Software\\Tolmerik\\Varnolith";
+
+// The product's three files (Varnolith.exe with file version 2.8), its "Version" value and,
+// when asked, its App Paths entry.
+void InstallProduct(MemoryMachine& machine, const std::string& dir = kTestInstallDir,
+                    const std::string& version = "2816080", bool appPaths = true);
+
+// MjaIni.ini in the package directory: a 21-line header bringing newVersion, then the
+// sections given (CR LF line ends).
+void WritePackageDescription(MemoryMachine& machine, const std::string& newVersion,
+                             const std::string& sections = "");
+
+}  // namespace varno::testing
