@@ -52,6 +52,12 @@ inline constexpr char kPlatformRefused[] = "Système d'exploitation non reconnu 
 inline constexpr char kDescriptionNotFound[] =
     "Erreur: le fichier \"MjaIni.ini\" n'a pas été trouvé.\r\rVérifiez la validité paquet de mise à jour";
 
+// Package archives, the file steps and the uninstall record.
+inline constexpr char kArchiveNotRecognised[] = "Fichier archive non reconnu !";
+inline constexpr char kFileMissing[] = "fichier manquant : ";
+inline constexpr char kCannotOpenFile[] = "Impossible d'ouvrir le fichier %s";
+inline constexpr char kMainArchiveFileName[] = "sor_ti1.slp";
+inline constexpr char kUninstallRecordFileName[] = "UninstCgg.slt";
 
 // Raised errors.
 inline constexpr char kNotAnInteger[] = "'%s' n'est pas une valeur entière correcte";
