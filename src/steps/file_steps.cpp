@@ -1,0 +1,81 @@
+#include "steps/file_steps.h"
+
+#include "app/message_boxes.h"
+#include "base/ansi_text.h"
+#include "base/texts.h"
+#include "base/update_error.h"
+#include "package/archive_reader.h"
+#include "package/section_lookup.h"
+
+namespace varno {
+namespace {
+
+constexpr char kSubDirSection[] = "[subdir]";
+constexpr char kInSubDirSection[] = "[insubdir]";
+
+// The description's lines; a description that exists but cannot be read is an error of
+// the run, as the step cannot tell what it was meant to do.
+std::vector<std::string> LoadDescription(FileSystem& files, const std::string& path) {
+  auto lines = LoadPackageDescription(files, path);
+  if (!lines) throw UpdateError(FormatText(text::kCannotOpenFile, {path}));
+  return std::move(*lines);
+}
+
+}  // namespace
+
+void FileCopy(Platform& platform, const RunState& state, WriteLogList& record) {
+  const size_t position = record.EnsureSection(record::kSurFile, Placement::Top);
+  const std::string archive = JoinPath(state.packageDir, text::kMainArchiveFileName);
+  if (!platform.files.FileExists(archive)) return;
+  ExtractArchive(platform, archive, state.installDir + "\\", record, position + 1);
+}
+
+void CreateNewDir(Platform& platform, const RunState& state, WriteLogList& record) {
+  FileSystem& files = platform.files;
+  if (!files.FileExists(state.packageDescriptionPath)) return;
+  const auto section = FindSection(LoadDescription(files, state.packageDescriptionPath), kSubDirSection);
+  if (!section || section->entries.empty()) return;
+
+  const size_t position = record.EnsureSection(record::kSurDir, Placement::End);
+  for (const std::string& line : section->entries) {
+    if (line.empty()) continue;
+    // Taken as written: one level per line, so a parent must come before its children.
+    const std::string directory = JoinPath(state.installDir, line);
+    if (files.DirectoryExists(directory) || !files.MakeDirectory(directory)) continue;
+    record.RecordEntry(position, line);
+  }
+}
+
+std::optional<SubDirArchive> SplitSubDirArchive(std::string_view line) {
+  const size_t colon = line.find(':');
+  if (colon == std::string_view::npos) return std::nullopt;
+  // The character after the colon is meant to be a blank and is dropped whatever it is.
+  const std::string_view rest = line.substr(colon + 1);
+  return SubDirArchive{TrimBlanks(line.substr(0, colon)), TrimBlanks(rest.substr(rest.empty() ? 0 : 1))};
+}
+
+bool CopyInNewDir(Platform& platform, const RunState& state, WriteLogList& record) {
+  FileSystem& files = platform.files;
+  if (!files.FileExists(state.packageDescriptionPath)) {
+    ShowPlainMessage(platform, text::kFileMissing + state.packageDescriptionPath);
+    return false;
+  }
+  const auto section = FindSection(LoadDescription(files, state.packageDescriptionPath), kInSubDirSection);
+  if (!section) return false;
+
+  // One insertion index for the whole section: a later line's members stand above an
+  // earlier line's.
+  const size_t insertionIndex = record.EnsureSection(record::kSurFileDir, Placement::End) + 1;
+  for (const std::string& line : section->entries) {
+    // A line without a colon names no sub-directory; it is passed over like an empty one
+    // rather than guessed at.
+    const auto entry = SplitSubDirArchive(line);
+    if (!entry) continue;
+    const std::string archive = JoinPath(state.packageDir, entry->archiveName);
+    if (entry->archiveName.empty() || !files.FileExists(archive)) continue;
+    ExtractArchive(platform, archive, state.installDir + "\\" + entry->subDirectory + "\\", record, insertionIndex);
+  }
+  return true;
+}
+
+}  // namespace varno
