@@ -1,0 +1,269 @@
+#include "platform/posix/posix_files.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+#include <optional>
+#include <utility>
+#include <vector>
+
+#include "base/ansi_text.h"
+
+namespace varno::posix {
+namespace {
+
+bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+
+// Closes a descriptor on every way out.
+class Descriptor {
+ public:
+  explicit Descriptor(int fd = -1) : fd_(fd) {}
+  ~Descriptor() { Close(); }
+  Descriptor(Descriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+  Descriptor& operator=(Descriptor&& other) noexcept {
+    if (this != &other) {
+      Close();
+      fd_ = std::exchange(other.fd_, -1);
+    }
+    return *this;
+  }
+  int Get() const { return fd_; }
+  bool Valid() const { return fd_ >= 0; }
+  void Close() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+  }
+
+ private:
+  int fd_;
+};
+
+std::optional<struct stat> Stat(const std::string& hostPath) {
+  struct stat info {};
+  if (hostPath.empty() || ::stat(hostPath.c_str(), &info) != 0) return std::nullopt;
+  return info;
+}
+
+bool IsRegularFile(const std::string& hostPath) {
+  const auto info = Stat(hostPath);
+  return info && S_ISREG(info->st_mode);
+}
+
+bool IsDirectory(const std::string& hostPath) {
+  const auto info = Stat(hostPath);
+  return info && S_ISDIR(info->st_mode);
+}
+
+// The Windows read-only attribute: the owner may not write. Checked on the mode itself,
+// since root passes every permission test.
+bool IsReadOnly(const struct stat& info) { return (info.st_mode & S_IWUSR) == 0; }
+
+// Takes the exclusive lock that replacing or deleting a file needs: none while anyone
+// reads the file or holds it in use. The lock lasts as long as the descriptor.
+Descriptor LockExclusively(const std::string& hostPath) {
+  Descriptor fd(::open(hostPath.c_str(), O_RDONLY | O_CLOEXEC));
+  if (fd.Valid() && ::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) fd.Close();
+  return fd;
+}
+
+std::string ParentOf(const std::string& hostPath) {
+  const size_t slash = hostPath.find_last_of('/');
+  return slash == std::string::npos ? "." : hostPath.substr(0, slash);
+}
+
+bool SyncDirectory(const std::string& hostPath) {
+  Descriptor dir(::open(hostPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  return dir.Valid() && ::fsync(dir.Get()) == 0;
+}
+
+// The entry of a directory whose name equals name without regard to case, preferring the
+// exact one; nothing when there is none.
+std::optional<std::string> MatchEntry(const std::string& directory, const std::string& name) {
+  if (::access((directory + "/" + name).c_str(), F_OK) == 0) return name;
+  DIR* dir = ::opendir(directory.c_str());
+  if (!dir) return std::nullopt;
+  std::optional<std::string> match;
+  while (const dirent* entry = ::readdir(dir)) {
+    if (AnsiSameText(entry->d_name, name)) {
+      match = entry->d_name;
+      break;
+    }
+  }
+  ::closedir(dir);
+  return match;
+}
+
+class PosixInputFile : public InputFile {
+ public:
+  explicit PosixInputFile(int fd) : fd_(fd) {}
+  size_t Read(char* buffer, size_t size) override {
+    for (;;) {
+      const ssize_t read = ::read(fd_.Get(), buffer, size);
+      if (read >= 0) return static_cast<size_t>(read);
+      if (errno != EINTR) return 0;
+    }
+  }
+  bool Seek(uint64_t position) override {
+    return ::lseek(fd_.Get(), static_cast<off_t>(position), SEEK_SET) != static_cast<off_t>(-1);
+  }
+  uint64_t Size() override {
+    struct stat info {};
+    return ::fstat(fd_.Get(), &info) == 0 ? static_cast<uint64_t>(info.st_size) : 0;
+  }
+
+ private:
+  Descriptor fd_;
+};
+
+class PosixOutputFile : public OutputFile {
+ public:
+  PosixOutputFile(int fd, std::string temporary, std::string target)
+      : fd_(fd), temporary_(std::move(temporary)), target_(std::move(target)) {}
+  ~PosixOutputFile() override {
+    fd_.Close();
+    if (!committed_) ::unlink(temporary_.c_str());
+  }
+
+  bool Write(const char* data, size_t size) override {
+    while (size > 0 && !failed_) {
+      const ssize_t written = ::write(fd_.Get(), data, size);
+      if (written < 0 && errno == EINTR) continue;
+      if (written <= 0) {
+        failed_ = true;
+      } else {
+        data += written;
+        size -= static_cast<size_t>(written);
+      }
+    }
+    return !failed_;
+  }
+
+  bool Commit() override {
+    // The bytes reach the disk before the name does, so a crash never leaves a file that
+    // has its new name and not its content.
+    if (failed_ || committed_ || ::fsync(fd_.Get()) != 0) return false;
+    fd_.Close();
+    Descriptor lock;
+    if (const auto info = Stat(target_)) {
+      if (S_ISDIR(info->st_mode) || IsReadOnly(*info)) return false;
+      lock = LockExclusively(target_);
+      if (!lock.Valid()) return false;
+    }
+    if (::rename(temporary_.c_str(), target_.c_str()) != 0) return false;
+    committed_ = true;
+    SyncDirectory(ParentOf(target_));
+    return true;
+  }
+
+ private:
+  Descriptor fd_;
+  std::string temporary_;
+  std::string target_;
+  bool failed_ = false;
+  bool committed_ = false;
+};
+
+}  // namespace
+
+PosixFileSystem::PosixFileSystem(std::string root) : root_(std::move(root)) {
+  while (root_.size() > 1 && root_.back() == '/') root_.pop_back();
+}
+
+std::string PosixFileSystem::HostPath(const std::string& path) const {
+  // The full Windows path first: drive, then components with "." and ".." resolved.
+  std::string absolute;
+  if (path.size() >= 2 && path[1] == ':') {
+    absolute = path.size() > 2 && IsSeparator(path[2]) ? path : JoinPath(currentDirectory_, path.substr(2));
+  } else if (path.size() >= 2 && IsSeparator(path[0]) && IsSeparator(path[1])) {
+    return {};  // a network path
+  } else if (!path.empty() && IsSeparator(path[0])) {
+    absolute = currentDirectory_.substr(0, 2) + path;
+  } else if (!path.empty()) {
+    absolute = JoinPath(currentDirectory_, path);
+  }
+  if (absolute.size() < 2 || absolute[1] != ':' || !std::isalpha(static_cast<unsigned char>(absolute[0]))) return {};
+  std::vector<std::string> parts;
+  size_t start = 2;
+  while (start < absolute.size()) {
+    size_t end = start;
+    while (end < absolute.size() && !IsSeparator(absolute[end])) ++end;
+    const std::string part = absolute.substr(start, end - start);
+    if (part == "..") {
+      if (!parts.empty()) parts.pop_back();
+    } else if (!part.empty() && part != ".") {
+      parts.push_back(part);
+    }
+    start = end + 1;
+  }
+
+  // Then each name in its case on disk, as far as the names exist.
+  std::string host = root_ + "/" + AsciiUpper(absolute[0]);
+  bool existing = IsDirectory(host);
+  for (const std::string& part : parts) {
+    const auto match = existing ? MatchEntry(host, part) : std::nullopt;
+    host += "/" + match.value_or(part);
+    existing = match.has_value();
+  }
+  return host;
+}
+
+bool PosixFileSystem::FileExists(const std::string& path) { return IsRegularFile(HostPath(path)); }
+
+bool PosixFileSystem::DirectoryExists(const std::string& path) { return IsDirectory(HostPath(path)); }
+
+std::unique_ptr<InputFile> PosixFileSystem::OpenForReading(const std::string& path) {
+  const std::string host = HostPath(path);
+  if (!IsRegularFile(host)) return nullptr;
+  const int fd = ::open(host.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  auto file = std::make_unique<PosixInputFile>(fd);
+  // A reader shares the file with other readers only, as a Windows reader that does not
+  // share deletion: the file can be neither replaced nor deleted while it is open.
+  if (::flock(fd, LOCK_SH | LOCK_NB) != 0) return nullptr;
+  return file;
+}
+
+std::unique_ptr<OutputFile> PosixFileSystem::CreateReplacement(const std::string& path) {
+  const std::string target = HostPath(path);
+  if (target.empty() || !IsDirectory(ParentOf(target)) || IsDirectory(target)) return nullptr;
+  // Beside the target, so that the final rename stays on one file system.
+  std::string temporary = ParentOf(target) + "/vrnXXXXXX.tmp";
+  const int fd = ::mkstemps(temporary.data(), 4);
+  if (fd < 0) return nullptr;
+  ::fchmod(fd, 0644);
+  return std::make_unique<PosixOutputFile>(fd, std::move(temporary), target);
+}
+
+bool PosixFileSystem::MoveFileTo(const std::string& from, const std::string& to) {
+  const std::string source = HostPath(from);
+  const std::string destination = HostPath(to);
+  if (!IsRegularFile(source) || destination.empty() || Stat(destination) || !IsDirectory(ParentOf(destination))) {
+    return false;
+  }
+  const Descriptor lock = LockExclusively(source);
+  if (!lock.Valid()) return false;
+  // Never over an existing file, even one that appeared since the test above.
+  return ::renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, destination.c_str(), RENAME_NOREPLACE) == 0;
+}
+
+bool PosixFileSystem::RemoveFile(const std::string& path) {
+  const std::string host = HostPath(path);
+  const auto info = Stat(host);
+  if (!info || !S_ISREG(info->st_mode) || IsReadOnly(*info)) return false;
+  const Descriptor lock = LockExclusively(host);
+  return lock.Valid() && ::unlink(host.c_str()) == 0;
+}
+
+bool PosixFileSystem::MakeDirectory(const std::string& path) {
+  const std::string host = HostPath(path);
+  if (host.empty() || Stat(host) || !IsDirectory(ParentOf(host))) return false;
+  return ::mkdir(host.c_str(), 0755) == 0;
+}
+
+}  // namespace varno::posix

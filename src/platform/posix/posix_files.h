@@ -1,0 +1,40 @@
+// The file service over a Linux disk, for the host tools and the benchmark. Windows paths
+// map below a root directory that holds one directory per drive ("C:\x\y" is root/C/x/y);
+// names are matched without regard to case by scanning each directory, as Windows would.
+// Two Windows rules are carried over with Linux means: a file without its owner's write
+// permission is read-only (it can be neither replaced nor deleted, even by root), and a file
+// that someone holds under an exclusive flock(2) lock is in use.
+#pragma once
+
+#include <string>
+
+#include "platform/files.h"
+
+namespace varno::posix {
+
+class PosixFileSystem : public FileSystem {
+ public:
+  explicit PosixFileSystem(std::string root);
+
+  bool FileExists(const std::string& path) override;
+  bool DirectoryExists(const std::string& path) override;
+  std::unique_ptr<InputFile> OpenForReading(const std::string& path) override;
+  std::unique_ptr<OutputFile> CreateReplacement(const std::string& path) override;
+  bool MoveFileTo(const std::string& from, const std::string& to) override;
+  bool RemoveFile(const std::string& path) override;
+  bool MakeDirectory(const std::string& path) override;
+
+  // The directory relative paths resolve in, as a Windows path ("C:\" at first).
+  void SetCurrentDirectory(const std::string& path) { currentDirectory_ = path; }
+  const std::string& CurrentDirectory() const { return currentDirectory_; }
+
+  // The Linux path of a Windows path: each existing name in its case on disk, the rest as
+  // given. Empty for what this backend cannot map (a network path, a malformed one).
+  std::string HostPath(const std::string& path) const;
+
+ private:
+  std::string root_;
+  std::string currentDirectory_ = "C:\\";
+};
+
+}  // namespace varno::posix
