@@ -96,3 +96,66 @@ e2e_finish() {
 e2e_cp1252() { printf "$1" | iconv -f UTF-8 -t CP1252; }
 
 same_file_bytes() { cmp -s "$1" "$2"; }
+
+# e2e_reg_import: imports the REGEDIT4 text on standard input into the registry as a 32-bit
+# program sees it.
+e2e_reg_import() {
+  cat >"$VARNO_WINE_TMP/import.reg"
+  wine reg import "$(winepath -w "$VARNO_WINE_TMP/import.reg" 2>/dev/null)" /reg:32 >/dev/null 2>&1
+}
+
+# e2e_reg_value KEY NAME: prints the data of a value as a 32-bit program sees it, or nothing.
+e2e_reg_value() {
+  wine reg query "$1" /v "$2" /reg:32 2>/dev/null | tr -d '\r' | awk -v name="$2" '$1 == name {print $3}'
+}
+
+# e2e_install SAMPLES_DIR WINDOWS_DIR VERSION [app-paths]: the product's files in the
+# directory, its "Version" value and, when asked, its App Paths entry.
+e2e_install() {
+  local samples=$1 dir=$2 version=$3 app_paths=${4:-}
+  local unix
+  unix=$(varno_unix_path "$dir")
+  mkdir -p "$unix"
+  cp "$samples/Varnolith.exe" "$samples/AdminVarnolith.exe" "$samples/Admin.dll" "$unix/"
+  {
+    printf 'REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Software\\Tolmerik\\Varnolith]\n"Version"="%s"\n' "$version"
+    if [ -n "$app_paths" ]; then
+      printf '\n[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Varnolith.exe]\n'
+      printf '"Path"="%s"\n' "${dir//\\/\\\\}"
+    fi
+  } | e2e_reg_import
+}
+
+# e2e_package UNIX_DIR EXE NEW_VERSION [SECTIONS]: an update package directory holding the
+# updater and a description with a 21-line header.
+e2e_package() {
+  local dir=$1 exe=$2 version=$3 sections=${4:-}
+  mkdir -p "$dir"
+  cp "$exe" "$dir/"
+  {
+    printf 'Mise a jour de Varnolith\r\n%s\r\n' "$version"
+    for line in $(seq 3 21); do
+      case $line in
+        17) printf '28\r\n' ;;
+        21) printf '2.9\r\n' ;;
+        *) printf '\r\n' ;;
+      esac
+    done
+    printf '%s' "$sections"
+  } >"$dir/MjaIni.ini"
+}
+
+# e2e_log_is FILE EXPECTED_UTF8: the file holds exactly these lines (Windows-1252, CR LF).
+e2e_log_is() {
+  e2e_cp1252 "$2" >"$VARNO_WINE_TMP/expected.txt"
+  if ! cmp -s "$1" "$VARNO_WINE_TMP/expected.txt"; then
+    echo "--- expected"; iconv -f CP1252 -t UTF-8 "$VARNO_WINE_TMP/expected.txt"
+    echo "--- found in $1"; iconv -f CP1252 -t UTF-8 "$1" 2>/dev/null || echo "<no file>"
+    return 1
+  fi
+}
+
+# e2e_box_shown TEXT: Wine's trace shows a message box with this text (its non-ASCII
+# characters written as \00e0 and the like).
+e2e_box_shown() { grep -qF "MSGBOX_OnInit L\"$1\"" "$VARNO_WINE_TMP/stderr"; }
+e2e_box_count() { grep -c 'MSGBOX_OnInit' "$VARNO_WINE_TMP/stderr" || true; }

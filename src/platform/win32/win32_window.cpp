@@ -131,6 +131,8 @@ void Win32ProgressWindow::RequestQuit() {
 
 void Win32ProgressWindow::RunMessageLoop(const std::function<void()>& onButton1Click) {
   onButton1Click_ = onButton1Click;
+  // The quit button is the window's only control that takes the focus, as soon as it shows.
+  if (IsWindowVisible(Child(Control::Button1))) SetFocus(Child(Control::Button1));
   MSG message;
   while (GetMessageA(&message, nullptr, 0, 0) > 0) {
     if (IsWindow(form_) && IsDialogMessageA(form_, &message)) continue;
