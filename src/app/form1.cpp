@@ -6,6 +6,9 @@
 #include "base/texts.h"
 #include "base/update_error.h"
 #include "shortcuts/desktop_directory.h"
+#include "steps/file_steps.h"
+#include "steps/registry_step.h"
+#include "steps/uninstall_record.h"
 #include "target/install_rights.h"
 #include "target/installation.h"
 
@@ -80,17 +83,48 @@ void TForm1::RunDriver() {
   // 11.
   GiveLabelsTheirRunCaptions(platform_.window);
 
+  // 12-13. The uninstall record lives until the end of the steps; on an error it is
+  // released unsaved, so nothing of this run is recorded.
+  Log(text::kLogBeforeRecord);
+  WriteLogList record;
+  Log(text::kLogAfterRecord);
+  platform_.window.ShowControl(Control::Label1);
+  const std::string recordPath = UninstallRecordPath(state_.installDir);
+  if (platform_.files.FileExists(recordPath)) {
+    record.LoadFromFile(platform_.files, recordPath);
+    Log(text::kLogRecordLoaded);
+  }
+
   // 14. From here on the window shows how far the run went.
   platform_.window.ShowForm();
   platform_.window.ShowControl(Control::Label2);
+
+  // 15.
+  FileCopy(platform_, state_, record);
+  Log(text::kLogFileCopyDone);
 
   // 16. Version record.
   if (valid) platform_.window.ShowControl(Control::Label3);
   WritePckname(platform_, state_);
   Log(text::kLogWritePcknameDone);
 
-  // 21.
+  // 17-18.
+  Log(text::kLogBeforeCreateNewDir);
+  CreateNewDir(platform_, state_, record);
+  Log(text::kLogBeforeCopyInNewDir);
+  if (CopyInNewDir(platform_, state_, record)) platform_.window.ShowControl(Control::Label6);
+  Log(text::kLogAfterCopyInNewDir);
+
+  // 20.
+  Log(text::kLogBeforeMjaVarnoReg);
+  if (MjaVarnoReg(platform_, state_, record)) platform_.window.ShowControl(Control::Label5);
+  Log(text::kLogAfterMjaVarnoReg);
+
+  // 21-22.
   platform_.window.SetCaption(Control::Label1, text::kStatusFinished);
+  record.AppendRunMarker();
+  record.SaveToFile(platform_.files, recordPath);
+  Log(text::kLogRecordSaved);
 
   // 24.
   platform_.window.ShowControl(Control::Button1);

@@ -84,7 +84,17 @@ inline constexpr char kLogAnswerYes[] = "Réponse OUI à l'invite de mise à jou
 inline constexpr char kLogInstalledIsOlder[] = "Version installée moins récente que la nouvelle";
 inline constexpr char kLogNoRights[] = "Ne peut installer Varnolith : manque de droits";
 inline constexpr char kLogHasRights[] = "Possède les droits suffisants pour installer la mise à jour";
+inline constexpr char kLogBeforeRecord[] = "Avant Création WriteLogList";
+inline constexpr char kLogAfterRecord[] = "Après Création WriteLogList";
+inline constexpr char kLogRecordLoaded[] = "Chargement de WriteLogList effectué";
+inline constexpr char kLogFileCopyDone[] = "FileCopy effectué";
 inline constexpr char kLogWritePcknameDone[] = "Succès WritePckname";
+inline constexpr char kLogBeforeCreateNewDir[] = "Avant CreateNewDir";
+inline constexpr char kLogBeforeCopyInNewDir[] = "Avant CopyInNewDir";
+inline constexpr char kLogAfterCopyInNewDir[] = "Après CopyInNewDir";
+inline constexpr char kLogBeforeMjaVarnoReg[] = "Avant MjaVarnoReg  ";
+inline constexpr char kLogAfterMjaVarnoReg[] = "après MjaVarnoReg  ";
+inline constexpr char kLogRecordSaved[] = "Après WriteLogList.SaveToFile";
 inline constexpr char kLogFinish[] = "Fin contrôlée du programme de mise à jour";
 
 // File names.

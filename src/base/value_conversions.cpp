@@ -203,7 +203,13 @@ std::optional<double> ScanDate(Scanner& scanner, const RegionalSettings& regiona
         break;
     }
     year = yearNumber.value;
-    if (yearNumber.digits <= 2) year += currentYear / 100 * 100;
+    if (yearNumber.digits <= 2) {
+      // The classic runtime's default window: a two-digit year falls in the hundred years
+      // that start fifty years before the current one.
+      const int windowStart = currentYear - 50;
+      year += windowStart / 100 * 100;
+      if (year < windowStart) year += 100;
+    }
     scanner.ReadChar(separator);  // a date may end with its separator
   } else if (order == DateOrder::kDayMonthYear) {
     day = first->value;

@@ -40,8 +40,9 @@ bool StrToBool(std::string_view text, const RegionalSettings& regional);
 // The order is the first of the letters d, M and y (any case) in the short date format:
 // d gives day-month-year, M month-day-year, y year-month-day (the format has no other
 // effect). Two numbers are the day and the month in that order, in the current year. A
-// year written with one or two digits falls in the century of the current year ("24" is
-// 2024 and "99" is 2099 during 2024); with three or more digits it is taken as written.
+// year written with one or two digits falls in the hundred years that start fifty years
+// before the current one ("24" is 2024, "73" is 2073 and "99" is 1999 during 2024); with
+// three or more digits it is taken as written.
 // Years 1..9999, months 1..12, days that exist in that month.
 std::optional<double> ParseDate(std::string_view text, const RegionalSettings& regional, int currentYear);
 // Raises "'%s' n'est pas une date correcte".

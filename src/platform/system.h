@@ -51,6 +51,9 @@ class System {
   /// version information or it cannot be read.
   virtual std::optional<FileVersionWords> FixedFileVersion(const std::string& path) = 0;
 
+  /// The year of the local date, for dates written without their year.
+  virtual int CurrentYear() = 0;
+
   /// The user's current regional settings.
   virtual RegionalSettings Regional() = 0;
 };

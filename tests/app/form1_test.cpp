@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "base/text_lines.h"
+#include "package/archive_writer.h"
 #include "support/memory_machine.h"
 #include "support/product_fixture.h"
 
@@ -16,10 +17,19 @@ using Lines = std::vector<std::string>;
 
 constexpr char kDesktopLog[] = "C:\\Users\\Pierre\\Desktop\\VarnoMaJLog.txt";
 constexpr char kInstallLog[] = "C:\\Program Files\\TolMerik\\Varnolith\\VarnoMaJLog.txt";
+constexpr char kRecord[] = "C:\\Program Files\\TolMerik\\Varnolith\\UninstCgg.slt";
 constexpr char kFamily[] = "WINDOWS NT";
 
 const Lines kStart = {"Mise à jour Varnolith", "CurrentDir =C:\\Package"};
 const Lines kFound = {"ValidControl terminé avec succès", "Chemin de Varnolith installé :" + std::string(kTestInstallDir)};
+
+const Lines kThroughTheGates = {"Réponse OUI à l'invite de mise à jour",
+                                "Version installée moins récente que la nouvelle",
+                                "Possède les droits suffisants pour installer la mise à jour",
+                                "Avant Création WriteLogList", "Après Création WriteLogList"};
+const Lines kSteps = {"FileCopy effectué",     "Succès WritePckname",  "Avant CreateNewDir",
+                      "Avant CopyInNewDir",    "Après CopyInNewDir",   "Avant MjaVarnoReg  ",
+                      "après MjaVarnoReg  ",   "Après WriteLogList.SaveToFile"};
 
 Lines Concat(std::initializer_list<Lines> parts) {
   Lines all;
@@ -187,16 +197,17 @@ TEST_F(Form1Test, ACompleteRunShowsItsLabelsAndRecordsTheVersion) {
   testing::WritePackageDescription(machine, "2816090");
   machine.window.clickButton1InLoop = true;
   Run();
-  EXPECT_EQ(Log(kInstallLog), Concat({kStart, kFound,
-                                      {"Réponse OUI à l'invite de mise à jour",
-                                       "Version installée moins récente que la nouvelle",
-                                       "Possède les droits suffisants pour installer la mise à jour",
-                                       "Succès WritePckname", "Fin contrôlée du programme de mise à jour"}}))
+  EXPECT_EQ(Log(kInstallLog), Concat({kStart, kFound, kThroughTheGates, kSteps,
+                                      {"Fin contrôlée du programme de mise à jour"}}))
       << machine.Dump();
+  EXPECT_EQ(machine.files.Content(kRecord), "[SurFile]\r\n[****]\r\n");
   EXPECT_EQ(RegisteredVersion(), "2816090");
   EXPECT_TRUE(machine.window.formVisible);
+  EXPECT_TRUE(machine.window.Visible(Control::Label1));
   EXPECT_TRUE(machine.window.Visible(Control::Label2));
   EXPECT_TRUE(machine.window.Visible(Control::Label3));
+  EXPECT_FALSE(machine.window.Visible(Control::Label6));  // no "[insubdir]"
+  EXPECT_FALSE(machine.window.Visible(Control::Label5));  // no "[reg]"
   EXPECT_TRUE(machine.window.Visible(Control::Button1));
   EXPECT_EQ(machine.window.Caption(Control::Label1), "La mise à jour est terminée");
   EXPECT_EQ(machine.window.Caption(Control::Label2), "Mise à jour des fichiers\r\nFiles Update");
@@ -266,6 +277,77 @@ TEST_F(Form1Test, AFailedSaveAtShutdownIsShownInTheErrorBox) {
   EXPECT_EQ(Box(0).kind, BoxKind::Error);
   EXPECT_EQ(Box(0).text, std::string("Impossible de créer le fichier ") + kDesktopLog + ".");
   EXPECT_EQ(Log(kDesktopLog).back(), "Terminé");
+}
+
+// A package touching every step that exists: the main archive, two directories, a
+// sub-directory archive and three registry values.
+class Form1PackageTest : public Form1Test {
+ protected:
+  void SetUp() override {
+    testing::InstallProduct(machine);
+    testing::WritePackageDescription(machine, "2816090",
+                                     "[subdir]\r\nData\r\nData\\Images\r\n[insubdir]\r\nData\\Images : pics.slp\r\n"
+                                     "[reg]\r\nPort: integer; 8080\r\nRatio: float; 0.5\r\n" + regLine + "\r\n");
+    machine.files.AddFile("C:\\Package\\sor_ti1.slp",
+                          ArchiveBytes({MemberFromBytes("a.dll", "A"), MemberFromBytes("b.dat", "BB")}));
+    machine.files.AddFile("C:\\Package\\pics.slp", ArchiveBytes({MemberFromBytes("logo.bmp", "BM")}));
+  }
+  std::string regLine = "Flag: bool; True";
+};
+
+TEST_F(Form1PackageTest, EveryStepRunsAndRecordsWhatItCreated) {
+  Run();
+  EXPECT_EQ(machine.files.Content(kRecord),
+            "[SurFile]\r\nb.dat\r\na.dll\r\n[SurDir]\r\nData\\Images\r\nData\r\n[SurFileDir]\r\nlogo.bmp\r\n"
+            "[SurValReg]\r\nFlag\r\nRatio\r\nPort\r\n[****]\r\n")
+      << machine.Dump();
+  EXPECT_EQ(machine.files.Content(std::string(kTestInstallDir) + "\\Data\\Images\\logo.bmp"), "BM");
+  EXPECT_EQ(machine.files.Content(std::string(kTestInstallDir) + "\\b.dat"), "BB");
+  EXPECT_EQ(Log(kInstallLog), Concat({kStart, kFound, kThroughTheGates, kSteps,
+                                      {"Fin contrôlée du programme de mise à jour"}}));
+  for (Control label : {Control::Label1, Control::Label2, Control::Label3, Control::Label5, Control::Label6,
+                        Control::Button1}) {
+    EXPECT_TRUE(machine.window.Visible(label)) << static_cast<int>(label);
+  }
+  EXPECT_TRUE(machine.dialogs.shown.size() == 1u) << machine.Dump();
+}
+
+TEST_F(Form1PackageTest, ASecondRunLoadsTheRecordAndAddsOnlyItsMarker) {
+  Run();
+  const std::string first = machine.files.Content(kRecord).value_or("");
+  machine.window = testing::MemoryWindow();
+  machine.registry.PutString(kHkeyLocalMachine, kProductKey, "Version", "2816080");
+  Run();
+  EXPECT_EQ(machine.files.Content(kRecord), first + "[****]\r\n");
+  const Lines log = Log(kInstallLog);
+  EXPECT_NE(std::find(log.begin(), log.end(), "Chargement de WriteLogList effectué"), log.end());
+}
+
+TEST_F(Form1PackageTest, ARejectedValueEndsTheRunWithTheRecordUnsaved) {
+  machine.files.AddFile(kRecord, "[SurFile]\nold.dll\n[****]");
+  regLine = "Flag: bool; peut-être";
+  SetUp();
+  Run();
+  ASSERT_EQ(machine.dialogs.shown.size(), 2u) << machine.Dump();
+  EXPECT_EQ(Box(1).kind, BoxKind::Error);
+  EXPECT_EQ(Box(1).text, "'peut-être' n'est pas une valeur booléenne correcte.");
+  EXPECT_EQ(machine.files.Content(kRecord), "[SurFile]\nold.dll\n[****]");
+  const Lines log = Log(kInstallLog);
+  ASSERT_GE(log.size(), 2u);
+  EXPECT_EQ(log[log.size() - 2], "Avant MjaVarnoReg  ");
+  EXPECT_FALSE(machine.window.Visible(Control::Button1));
+  EXPECT_NE(machine.window.Caption(Control::Label1), "La mise à jour est terminée");
+}
+
+TEST_F(Form1PackageTest, AFailedRecordSaveKeepsThePreviousRecordWhole) {
+  machine.files.AddFile(kRecord, "[SurFile]\r\nold.dll\r\n[****]\r\n");
+  machine.files.SetReadOnly(kRecord);
+  Run();
+  ASSERT_EQ(machine.dialogs.shown.size(), 2u) << machine.Dump();
+  EXPECT_EQ(Box(1).text, std::string("Impossible de créer le fichier ") + kRecord + ".");
+  EXPECT_EQ(machine.files.Content(kRecord), "[SurFile]\r\nold.dll\r\n[****]\r\n");
+  EXPECT_EQ(Log(kInstallLog).back(), "Fin contrôlée du programme de mise à jour");
+  EXPECT_FALSE(machine.window.Visible(Control::Button1));
 }
 
 TEST_F(Form1Test, QuitterAsksTheApplicationToEnd) {

@@ -120,10 +120,13 @@ TEST(ParseDate, FollowsTheOrderOfTheShortDateFormat) {
   EXPECT_EQ(ParseDate("24-2-5", ymd, 2024), february5);
 }
 
-TEST(ParseDate, PutsShortYearsInTheCurrentCentury) {
+TEST(ParseDate, PutsShortYearsInTheHundredYearsFromFiftyYearsAgo) {
+  EXPECT_EQ(ParseDate("5/2/99", kFrench, 2024), EncodeOleDate(1999, 2, 5));
   EXPECT_EQ(ParseDate("5/2/24", kFrench, 2024), EncodeOleDate(2024, 2, 5));
-  EXPECT_EQ(ParseDate("5/2/99", kFrench, 2024), EncodeOleDate(2099, 2, 5));
-  EXPECT_EQ(ParseDate("5/2/0", kFrench, 1987), EncodeOleDate(1900, 2, 5));
+  EXPECT_EQ(ParseDate("5/2/73", kFrench, 2024), EncodeOleDate(2073, 2, 5));
+  EXPECT_EQ(ParseDate("5/2/74", kFrench, 2024), EncodeOleDate(1974, 2, 5));
+  EXPECT_EQ(ParseDate("5/2/0", kFrench, 1987), EncodeOleDate(2000, 2, 5));
+  EXPECT_EQ(ParseDate("5/2/37", kFrench, 1987), EncodeOleDate(1937, 2, 5));
   EXPECT_EQ(ParseDate("5/2/024", kFrench, 2024), EncodeOleDate(24, 2, 5));
 }
 

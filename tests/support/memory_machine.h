@@ -76,12 +76,14 @@ class MemorySystem : public System {
   std::optional<OsVersion> WindowsVersion() override { return osVersion; }
   std::optional<FileVersionWords> FixedFileVersion(const std::string& path) override;
   RegionalSettings Regional() override { return regional; }
+  int CurrentYear() override { return currentYear; }
 
   std::string windowsDirectory = "C:\\WINDOWS";
   std::string systemDirectory = "C:\\WINDOWS\\system32";
   std::string moduleFileName = "C:\\Package\\Varnolith_MAJ_Solo.exe";
   std::optional<OsVersion> osVersion = OsVersion{2, 6, 1};
   RegionalSettings regional;
+  int currentYear = 2026;
   // Version information by full path; a file missing here has none.
   std::map<std::string, FileVersionWords> fileVersions;
   void SetFileVersion(const std::string& path, uint16_t major, uint16_t minor, uint16_t release = 0,

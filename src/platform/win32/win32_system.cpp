@@ -78,6 +78,12 @@ std::optional<FileVersionWords> Win32System::FixedFileVersion(const std::string&
   return FileVersionWords{fixed->dwFileVersionMS, fixed->dwFileVersionLS};
 }
 
+int Win32System::CurrentYear() {
+  SYSTEMTIME now{};
+  GetLocalTime(&now);
+  return now.wYear;
+}
+
 RegionalSettings Win32System::Regional() {
   RegionalSettings settings;
   settings.decimalSeparator = FirstCharOr(LocaleValue(LOCALE_SDECIMAL), settings.decimalSeparator);
