@@ -23,7 +23,8 @@ e2e_end() {
 # e2e_start DIR PROGRAM.exe: starts the program from the Unix directory DIR (its current
 # directory) in the background, its standard error in $VARNO_WINE_TMP/stderr.
 e2e_start() {
-  (cd "$1" && exec env WINEDEBUG=+msgbox wine "$2" 2>"$VARNO_WINE_TMP/stderr" >/dev/null) &
+  (cd "$1" && exec env ${E2E_LOCALE:+LC_ALL=$E2E_LOCALE LANG=$E2E_LOCALE} WINEDEBUG=+msgbox wine "$2" \
+     2>"$VARNO_WINE_TMP/stderr" >/dev/null) &
   E2E_PID=$!
 }
 
@@ -159,3 +160,45 @@ e2e_log_is() {
 # characters written as \00e0 and the like).
 e2e_box_shown() { grep -qF "MSGBOX_OnInit L\"$1\"" "$VARNO_WINE_TMP/stderr"; }
 e2e_box_count() { grep -c 'MSGBOX_OnInit' "$VARNO_WINE_TMP/stderr" || true; }
+
+# e2e_archive OUT NAME FILE [NAME FILE...]: a package archive written byte by byte here,
+# independently of the project's own writer: "SG1", the count, the big-endian sizes, the
+# data, then a lead byte and the names separated by "#".
+e2e_archive() {
+  local out=$1
+  shift
+  local names=() files=() size
+  while [ $# -gt 0 ]; do
+    names+=("$1")
+    files+=("$2")
+    shift 2
+  done
+  {
+    printf 'SG1'
+    printf "\\x$(printf %02x ${#names[@]})"
+    for file in "${files[@]}"; do
+      size=$(stat -c %s "$file")
+      printf "\\x$(printf %02x $((size >> 24 & 255)))\\x$(printf %02x $((size >> 16 & 255)))"
+      printf "\\x$(printf %02x $((size >> 8 & 255)))\\x$(printf %02x $((size & 255)))"
+    done
+    cat "${files[@]}"
+    printf '#%s' "$(IFS='#'; echo "${names[*]}")"
+  } >"$out"
+}
+
+# e2e_reg_binary KEY NAME: the hexadecimal bytes of a REG_BINARY value, or nothing.
+e2e_reg_typed() {
+  wine reg query "$1" /v "$2" /reg:32 2>/dev/null | tr -d '\r' | awk -v name="$2" '$1 == name {print $2, $3}'
+}
+
+# e2e_dark_pixels WINDOW X Y W H: how many dark pixels the window shows in that rectangle of
+# its client area (text drawn there), from a fresh screenshot.
+e2e_dark_pixels() {
+  local geometry left top
+  geometry=$(xwininfo -id "$1")
+  left=$(echo "$geometry" | awk '/Absolute upper-left X:/ {print $4}')
+  top=$(echo "$geometry" | awk '/Absolute upper-left Y:/ {print $4}')
+  import -window root "$VARNO_WINE_TMP/probe.png"
+  convert "$VARNO_WINE_TMP/probe.png" -crop "${4}x${5}+$((left + $2))+$((top + $3))" +repage \
+    -colorspace Gray -threshold 40% -negate -format '%[fx:round(mean*w*h)]' info:
+}
