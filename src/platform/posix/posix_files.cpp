@@ -123,8 +123,8 @@ class PosixInputFile : public InputFile {
 
 class PosixOutputFile : public OutputFile {
  public:
-  PosixOutputFile(int fd, std::string temporary, std::string target)
-      : fd_(fd), temporary_(std::move(temporary)), target_(std::move(target)) {}
+  PosixOutputFile(int fd, std::string temporary, std::string target, bool flush)
+      : fd_(fd), temporary_(std::move(temporary)), target_(std::move(target)), flush_(flush) {}
   ~PosixOutputFile() override {
     fd_.Close();
     if (!committed_) ::unlink(temporary_.c_str());
@@ -145,9 +145,9 @@ class PosixOutputFile : public OutputFile {
   }
 
   bool Commit() override {
-    // The bytes reach the disk before the name does, so a crash never leaves a file that
-    // has its new name and not its content.
-    if (failed_ || committed_ || ::fsync(fd_.Get()) != 0) return false;
+    // Flushed, the bytes reach the disk before the name does, so a crash never leaves a
+    // file that has its new name and not its content.
+    if (failed_ || committed_ || (flush_ && ::fsync(fd_.Get()) != 0)) return false;
     fd_.Close();
     Descriptor lock;
     if (const auto info = Stat(target_)) {
@@ -157,7 +157,7 @@ class PosixOutputFile : public OutputFile {
     }
     if (::rename(temporary_.c_str(), target_.c_str()) != 0) return false;
     committed_ = true;
-    SyncDirectory(ParentOf(target_));
+    if (flush_) SyncDirectory(ParentOf(target_));
     return true;
   }
 
@@ -165,13 +165,15 @@ class PosixOutputFile : public OutputFile {
   Descriptor fd_;
   std::string temporary_;
   std::string target_;
+  bool flush_;
   bool failed_ = false;
   bool committed_ = false;
 };
 
 }  // namespace
 
-PosixFileSystem::PosixFileSystem(std::string root) : root_(std::move(root)) {
+PosixFileSystem::PosixFileSystem(std::string root, bool flushOnCommit)
+    : root_(std::move(root)), flushOnCommit_(flushOnCommit) {
   while (root_.size() > 1 && root_.back() == '/') root_.pop_back();
 }
 
@@ -237,7 +239,7 @@ std::unique_ptr<OutputFile> PosixFileSystem::CreateReplacement(const std::string
   const int fd = ::mkstemps(temporary.data(), 4);
   if (fd < 0) return nullptr;
   ::fchmod(fd, 0644);
-  return std::make_unique<PosixOutputFile>(fd, std::move(temporary), target);
+  return std::make_unique<PosixOutputFile>(fd, std::move(temporary), target, flushOnCommit_);
 }
 
 bool PosixFileSystem::MoveFileTo(const std::string& from, const std::string& to) {

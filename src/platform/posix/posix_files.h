@@ -14,7 +14,10 @@ namespace varno::posix {
 
 class PosixFileSystem : public FileSystem {
  public:
-  explicit PosixFileSystem(std::string root);
+  // With flushOnCommit (as the Win32 backend always does), a replacement's bytes reach the
+  // disk before its name does; without it a crash may leave an empty or partial new file,
+  // which only throwaway data (a benchmark's) can afford.
+  explicit PosixFileSystem(std::string root, bool flushOnCommit = true);
 
   bool FileExists(const std::string& path) override;
   bool DirectoryExists(const std::string& path) override;
@@ -34,6 +37,7 @@ class PosixFileSystem : public FileSystem {
 
  private:
   std::string root_;
+  bool flushOnCommit_;
   std::string currentDirectory_ = "C:\\";
 };
 
