@@ -5,6 +5,7 @@
 #include "base/integer_text.h"
 #include "base/texts.h"
 #include "base/update_error.h"
+#include "components/control_registration.h"
 #include "shortcuts/desktop_directory.h"
 #include "steps/file_steps.h"
 #include "steps/registry_step.h"
@@ -83,8 +84,22 @@ void TForm1::RunDriver() {
   // 11.
   GiveLabelsTheirRunCaptions(platform_.window);
 
-  // 12-13. The uninstall record lives until the end of the steps; on an error it is
-  // released unsaved, so nothing of this run is recorded.
+  ApplyPackage(valid);
+
+  // 23. The closing stages are not recorded; only a failed registration stops the run.
+  InstallControl(platform_, state_, *runLog_);
+  if (!SetUpDateTable(platform_, state_)) {
+    ShowPlainMessage(platform_, std::string(text::kDatabaseUpdateFailed) + text::kSupportAddress);
+  }
+  Log(text::kLogAfterDatabase);
+
+  // 24.
+  platform_.window.ShowControl(Control::Button1);
+}
+
+void TForm1::ApplyPackage(bool valid) {
+  // 12-13. The uninstall record lives for the installation steps only; when an error ends
+  // them it is released unsaved, so nothing of this run is recorded.
   Log(text::kLogBeforeRecord);
   WriteLogList record;
   Log(text::kLogAfterRecord);
@@ -125,9 +140,6 @@ void TForm1::RunDriver() {
   record.AppendRunMarker();
   record.SaveToFile(platform_.files, recordPath);
   Log(text::kLogRecordSaved);
-
-  // 24.
-  platform_.window.ShowControl(Control::Button1);
 }
 
 void TForm1::Terminate() { platform_.window.RequestQuit(); }

@@ -28,6 +28,8 @@ class TForm1 {
 
  private:
   void RunDriver();
+  // The installation steps, from the creation of the uninstall record to its save.
+  void ApplyPackage(bool valid);
   // The driver's "terminate": post the quit request; the caller then leaves the driver.
   void Terminate();
   void Log(const std::string& line);

@@ -48,6 +48,12 @@ inline constexpr char kInstallationTooOld[] =
     "version.";
 inline constexpr char kPlatformRefused[] = "Système d'exploitation non reconnu !\rL'installation est annulée.";
 
+inline constexpr char kControlMissing[] = "   n'existe pas";
+inline constexpr char kSupportAddress[] = "assistance@tolmerik.fr";
+inline constexpr char kDatabaseUpdateFailed[] =
+    "L'installateur a rencontré un problème inconnu et n'a pas pu initialiser la base de donnée\r"
+    "Demandez assistance par email à\r   ";
+
 // Package description.
 inline constexpr char kDescriptionNotFound[] =
     "Erreur: le fichier \"MjaIni.ini\" n'a pas été trouvé.\r\rVérifiez la validité paquet de mise à jour";
@@ -67,6 +73,9 @@ inline constexpr char kNotADate[] = "'%s' n'est pas une date correcte";
 inline constexpr char kNotATime[] = "'%s' n'est pas une heure correcte";
 inline constexpr char kNotADateTime[] = "'%s' n'est pas une date et heure correcte";
 inline constexpr char kCannotCreateFile[] = "Impossible de créer le fichier %s";
+inline constexpr char kLibraryLoadFailed[] = "Echec au chargement de \"%s\"";
+inline constexpr char kExportNotFound[] = "Procédure %s non trouvée dans \"%s\"";
+inline constexpr char kExportFailed[] = "L'appel à %s a échoué dans \"%s\"";
 inline constexpr char kRegistryWrongType[] = "Type de données incorrect pour '%s'";
 inline constexpr char kRegistryWriteFailed[] = "Echec à la définition des données pour '%s'";
 inline constexpr char kRegistryReadFailed[] = "Echec à la lecture des données pour '%s'";
@@ -95,6 +104,13 @@ inline constexpr char kLogAfterCopyInNewDir[] = "Après CopyInNewDir";
 inline constexpr char kLogBeforeMjaVarnoReg[] = "Avant MjaVarnoReg  ";
 inline constexpr char kLogAfterMjaVarnoReg[] = "après MjaVarnoReg  ";
 inline constexpr char kLogRecordSaved[] = "Après WriteLogList.SaveToFile";
+inline constexpr char kLogBeforeControl[] = "Avant l'enregistrement de Varxxlith.ocx";
+inline constexpr char kLogControlDeleted[] = " : succes de la supression";
+inline constexpr char kLogControlNotDeleted[] = " : échec de la supression";
+inline constexpr char kLogControlCopyFailed[] = "Echec lors de la copie de Varxxlith.ocx dans ";
+inline constexpr char kLogRegisteringControl[] = "Enregistrement de Varxxlith.ocx dans ";
+inline constexpr char kLogAfterControl[] = "Après l'enregistrement de Varxxlith.ocx";
+inline constexpr char kLogAfterDatabase[] = "Après SetUpDateTable";
 inline constexpr char kLogFinish[] = "Fin contrôlée du programme de mise à jour";
 
 // File names.

@@ -1,5 +1,7 @@
 #include "platform/files.h"
 
+#include "base/ansi_text.h"
+
 namespace varno {
 
 std::optional<std::string> FileSystem::ReadWholeFile(const std::string& path) {
@@ -15,6 +17,43 @@ std::optional<std::string> FileSystem::ReadWholeFile(const std::string& path) {
 bool FileSystem::ReplaceWholeFile(const std::string& path, std::string_view bytes) {
   auto file = CreateReplacement(path);
   return file && file->Write(bytes.data(), bytes.size()) && file->Commit();
+}
+
+bool FileSystem::CopyFileTo(const std::string& from, const std::string& to) {
+  auto source = OpenForReading(from);
+  if (!source) return false;
+  auto destination = CreateReplacement(to);
+  if (!destination) return false;
+  char chunk[65536];
+  uint64_t copied = 0;
+  while (const size_t read = source->Read(chunk, sizeof(chunk))) {
+    if (!destination->Write(chunk, read)) return false;
+    copied += read;
+  }
+  return copied == source->Size() && destination->Commit();
+}
+
+bool MatchesWildcard(std::string_view name, std::string_view mask) {
+  // Greedy matching with one back-track point: the last "*" seen takes one more character
+  // whenever what follows it fails.
+  size_t n = 0, m = 0;
+  size_t starMask = std::string_view::npos, starName = 0;
+  while (n < name.size()) {
+    if (m < mask.size() && mask[m] == '*') {
+      starMask = ++m;
+      starName = n;
+    } else if (m < mask.size() && (mask[m] == '?' || AnsiUpper(mask[m]) == AnsiUpper(name[n]))) {
+      ++m;
+      ++n;
+    } else if (starMask != std::string_view::npos) {
+      m = starMask;
+      n = ++starName;
+    } else {
+      return false;
+    }
+  }
+  while (m < mask.size() && (mask[m] == '*' || mask[m] == '.')) ++m;
+  return m == mask.size();
 }
 
 }  // namespace varno

@@ -2,6 +2,7 @@
 
 #include "platform/dialogs.h"
 #include "platform/files.h"
+#include "platform/libraries.h"
 #include "platform/processes.h"
 #include "platform/registry.h"
 #include "platform/shell.h"
@@ -19,6 +20,7 @@ struct Platform {
   Dialogs& dialogs;
   ProgressWindow& window;
   Processes& processes;
+  Libraries& libraries;
   System& system;
 };
 

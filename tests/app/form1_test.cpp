@@ -27,9 +27,18 @@ const Lines kThroughTheGates = {"Réponse OUI à l'invite de mise à jour",
                                 "Version installée moins récente que la nouvelle",
                                 "Possède les droits suffisants pour installer la mise à jour",
                                 "Avant Création WriteLogList", "Après Création WriteLogList"};
-const Lines kSteps = {"FileCopy effectué",     "Succès WritePckname",  "Avant CreateNewDir",
-                      "Avant CopyInNewDir",    "Après CopyInNewDir",   "Avant MjaVarnoReg  ",
-                      "après MjaVarnoReg  ",   "Après WriteLogList.SaveToFile"};
+const Lines kSteps = {"FileCopy effectué",
+                      "Succès WritePckname",
+                      "Avant CreateNewDir",
+                      "Avant CopyInNewDir",
+                      "Après CopyInNewDir",
+                      "Avant MjaVarnoReg  ",
+                      "après MjaVarnoReg  ",
+                      "Après WriteLogList.SaveToFile",
+                      "Avant l'enregistrement de Varxxlith.ocx",
+                      "Enregistrement de Varxxlith.ocx dans C:\\WINDOWS\\system32",
+                      "Après l'enregistrement de Varxxlith.ocx",
+                      "Après SetUpDateTable"};
 
 Lines Concat(std::initializer_list<Lines> parts) {
   Lines all;
@@ -348,6 +357,39 @@ TEST_F(Form1PackageTest, AFailedRecordSaveKeepsThePreviousRecordWhole) {
   EXPECT_EQ(machine.files.Content(kRecord), "[SurFile]\r\nold.dll\r\n[****]\r\n");
   EXPECT_EQ(Log(kInstallLog).back(), "Fin contrôlée du programme de mise à jour");
   EXPECT_FALSE(machine.window.Visible(Control::Button1));
+}
+
+TEST_F(Form1Test, AFailedDatabaseUpdateIsToldAndTheRunStillFinishes) {
+  testing::InstallProduct(machine);
+  testing::WritePackageDescription(machine, "2816090");
+  machine.libraries.Add(std::string(kTestInstallDir) + "\\VarnoUpDate.dll").exports["VarnoTableInstall"] = [] {
+    return 0x100u;
+  };
+  Run();
+  ASSERT_EQ(machine.dialogs.shown.size(), 2u) << machine.Dump();
+  EXPECT_EQ(Box(1).kind, BoxKind::Message);
+  EXPECT_EQ(Box(1).text,
+            "L'installateur a rencontré un problème inconnu et n'a pas pu initialiser la base de donnée\r"
+            "Demandez assistance par email à\r   assistance@tolmerik.fr");
+  const Lines log = Log(kInstallLog);
+  EXPECT_EQ(log[log.size() - 2], "Après SetUpDateTable");
+  EXPECT_TRUE(machine.window.Visible(Control::Button1));
+}
+
+TEST_F(Form1Test, AFailedRegistrationEndsTheRunBeforeTheDatabaseUpdate) {
+  testing::InstallProduct(machine);
+  testing::WritePackageDescription(machine, "2816090");
+  machine.libraries.Add("C:\\WINDOWS\\system32\\Varxxlith.ocx").exports["DllRegisterServer"] = [] { return 1u; };
+  Run();
+  ASSERT_EQ(machine.dialogs.shown.size(), 2u) << machine.Dump();
+  EXPECT_EQ(Box(1).kind, BoxKind::Error);
+  // The text ends with a quote, which sorts before the full stop: none is added.
+  EXPECT_EQ(Box(1).text, "L'appel à DllRegisterServer a échoué dans \"C:\\WINDOWS\\system32\\Varxxlith.ocx\"");
+  const Lines log = Log(kInstallLog);
+  EXPECT_EQ(log[log.size() - 2], "Enregistrement de Varxxlith.ocx dans C:\\WINDOWS\\system32");
+  EXPECT_EQ(testing::DatabaseLevel(machine), -1);
+  EXPECT_FALSE(machine.window.Visible(Control::Button1));
+  EXPECT_EQ(machine.files.Content(kRecord), "[SurFile]\r\n[****]\r\n");  // saved before the closing stages
 }
 
 TEST_F(Form1Test, QuitterAsksTheApplicationToEnd) {

@@ -117,7 +117,8 @@ e2e_install() {
   local unix
   unix=$(varno_unix_path "$dir")
   mkdir -p "$unix"
-  cp "$samples/Varnolith.exe" "$samples/AdminVarnolith.exe" "$samples/Admin.dll" "$unix/"
+  cp "$samples/Varnolith.exe" "$samples/AdminVarnolith.exe" "$samples/Admin.dll" "$samples/Varxxlith.ocx" \
+     "$samples/VarnoUpDate.dll" "$unix/"
   {
     printf 'REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Software\\Tolmerik\\Varnolith]\n"Version"="%s"\n' "$version"
     if [ -n "$app_paths" ]; then

@@ -29,7 +29,7 @@ apply_package() {
   e2e_start "$package" Varnolith_MAJ_Solo.exe
   e2e_key "$(e2e_wait_window '^Confirmation$' 60)" o
   form=$(e2e_wait_window 'jour de Varnolith$' 60)
-  for i in $(seq 100); do grep -q 'WriteLogList.SaveToFile' "$unix_install/VarnoMaJLog.txt" 2>/dev/null && break; sleep 0.1; done
+  for i in $(seq 100); do grep -q 'SetUpDateTable' "$unix_install/VarnoMaJLog.txt" 2>/dev/null && break; sleep 0.1; done
 }
 
 echo "== first run"
@@ -48,7 +48,7 @@ e2e_check "the members are unpacked byte for byte" \
   sh -c "cmp '$VARNO_WINE_TMP/members/b.dat' '$unix_install/b.dat' && cmp '$VARNO_WINE_TMP/members/a.dll' '$unix_install/a.dll' && cmp '$VARNO_WINE_TMP/members/logo.bmp' '$unix_install/Data/Images/logo.bmp'"
 e2e_check "no temporary file is left" test -z "$(find "$unix_install" -iname 'vrn*.tmp')"
 e2e_check "the log holds the whole run" e2e_log_is "$unix_install/VarnoMaJLog.txt" \
-  'Mise à jour Varnolith\r\nCurrentDir =C:\\Paquet\r\nValidControl terminé avec succès\r\nChemin de Varnolith installé :C:\\Produits\\Varnolith\r\nRéponse OUI à l'"'"'invite de mise à jour\r\nVersion installée moins récente que la nouvelle\r\nPossède les droits suffisants pour installer la mise à jour\r\nAvant Création WriteLogList\r\nAprès Création WriteLogList\r\nFileCopy effectué\r\nSuccès WritePckname\r\nAvant CreateNewDir\r\nAvant CopyInNewDir\r\nAprès CopyInNewDir\r\nAvant MjaVarnoReg  \r\naprès MjaVarnoReg  \r\nAprès WriteLogList.SaveToFile\r\nFin contrôlée du programme de mise à jour\r\n'
+  'Mise à jour Varnolith\r\nCurrentDir =C:\\Paquet\r\nValidControl terminé avec succès\r\nChemin de Varnolith installé :C:\\Produits\\Varnolith\r\nRéponse OUI à l'"'"'invite de mise à jour\r\nVersion installée moins récente que la nouvelle\r\nPossède les droits suffisants pour installer la mise à jour\r\nAvant Création WriteLogList\r\nAprès Création WriteLogList\r\nFileCopy effectué\r\nSuccès WritePckname\r\nAvant CreateNewDir\r\nAvant CopyInNewDir\r\nAprès CopyInNewDir\r\nAvant MjaVarnoReg  \r\naprès MjaVarnoReg  \r\nAprès WriteLogList.SaveToFile\r\nAvant l'"'"'enregistrement de Varxxlith.ocx\r\nEnregistrement de Varxxlith.ocx dans C:\\windows\\system32\r\nAprès l'"'"'enregistrement de Varxxlith.ocx\r\nAprès SetUpDateTable\r\nFin contrôlée du programme de mise à jour\r\n'
 e2e_check "Version is the package's" test "$(e2e_reg_value "$key" Version)" = 2816090
 for row in "Nom:REG_SZ Varnolith" "Port:REG_DWORD 0x1f90" "Actif:REG_DWORD 0x1" \
            "Ratio:REG_BINARY 000000000000E03F" "Debut:REG_BINARY 00000000E021E640" \
@@ -56,6 +56,10 @@ for row in "Nom:REG_SZ Varnolith" "Port:REG_DWORD 0x1f90" "Actif:REG_DWORD 0x1" 
   name=${row%%:*}
   e2e_check "$name is written as ${row#*:}" test "$(e2e_reg_typed "$key" "$name")" = "${row#*:}"
 done
+
+e2e_check "the control is registered from the system directory" test \
+  "$(wine reg query 'HKCR\CLSID\{6F1C2A4E-8B3D-4E5F-9A71-2C3D4E5F6A7B}\InprocServer32' /ve 2>/dev/null | tr -d '\r' | awk '/REG_SZ/ {print $3}')" = 'C:\windows\system32\Varxxlith.ocx'
+e2e_check "the database library brought VarnoInst up to date" test "$(e2e_reg_typed "$key" VarnoInst)" = "REG_DWORD 0xf"
 
 echo "== the same package again"
 cp "$record" "$VARNO_WINE_TMP/record-after-first-run"

@@ -61,6 +61,28 @@ bool MemoryProcesses::StartProgram(const std::string& applicationName) {
   return true;
 }
 
+LibraryHandle MemoryLibraries::Load(const std::string& path) {
+  if (!libraries.count(AnsiUpperCase(path))) return 0;
+  loaded.push_back(path);
+  ++open;
+  handles_[next_] = AnsiUpperCase(path);
+  return next_++;
+}
+
+std::optional<uint32_t> MemoryLibraries::CallExport(LibraryHandle library, const std::string& name) {
+  auto handle = handles_.find(library);
+  if (handle == handles_.end()) return std::nullopt;
+  auto& exports = libraries[handle->second].exports;
+  auto function = exports.find(name);
+  if (function == exports.end()) return std::nullopt;
+  called.push_back(name);
+  return function->second();
+}
+
+void MemoryLibraries::Free(LibraryHandle library) {
+  if (handles_.erase(library)) --open;
+}
+
 MemoryMachine::MemoryMachine() {
   files.AddDirectory(system.windowsDirectory);
   files.AddDirectory(system.systemDirectory);

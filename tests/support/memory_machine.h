@@ -4,10 +4,12 @@
 
 #include <array>
 #include <deque>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
 
+#include "base/ansi_text.h"
 #include "platform/platform.h"
 #include "support/memory_files.h"
 #include "support/memory_registry.h"
@@ -66,6 +68,29 @@ class MemoryProcesses : public Processes {
   bool refuseStart = false;
 };
 
+// Libraries by full path, each with its exports; loads and frees are counted.
+class MemoryLibraries : public Libraries {
+ public:
+  struct Library {
+    std::map<std::string, std::function<uint32_t()>> exports;
+  };
+  LibraryHandle Load(const std::string& path) override;
+  std::optional<uint32_t> CallExport(LibraryHandle library, const std::string& name) override;
+  void Free(LibraryHandle library) override;
+
+  // Makes the library at path loadable (an existing file of that path must be there too).
+  Library& Add(const std::string& path) { return libraries[AnsiUpperCase(path)]; }
+
+  std::map<std::string, Library> libraries;  // by upper-case full path
+  std::vector<std::string> loaded;           // every path loaded, in order
+  std::vector<std::string> called;           // every export called, in order
+  int open = 0;                              // loaded and not freed yet
+
+ private:
+  std::map<LibraryHandle, std::string> handles_;
+  LibraryHandle next_ = 1;
+};
+
 class MemorySystem : public System {
  public:
   explicit MemorySystem(MemoryFileSystem& files) : files_(files) {}
@@ -99,7 +124,7 @@ class MemoryMachine {
  public:
   MemoryMachine();
 
-  Platform platform() { return Platform{files, registry, shell, dialogs, window, processes, system}; }
+  Platform platform() { return Platform{files, registry, shell, dialogs, window, processes, libraries, system}; }
 
   // The whole state, for the message of a failing test.
   std::string Dump() const;
@@ -110,6 +135,7 @@ class MemoryMachine {
   MemoryDialogs dialogs;
   MemoryWindow window;
   MemoryProcesses processes;
+  MemoryLibraries libraries;
   MemorySystem system{files};
 };
 

@@ -3,12 +3,25 @@
 namespace varno::testing {
 
 void InstallProduct(MemoryMachine& machine, const std::string& dir, const std::string& version, bool appPaths) {
-  for (const char* file : {"Varnolith.exe", "AdminVarnolith.exe", "Admin.dll"}) {
+  for (const char* file : {"Varnolith.exe", "AdminVarnolith.exe", "Admin.dll", "Varxxlith.ocx", "VarnoUpDate.dll"}) {
     machine.files.AddFile(dir + "\\" + file, "MZ");
   }
+  for (const std::string& control : {dir + "\\Varxxlith.ocx", machine.system.systemDirectory + "\\Varxxlith.ocx"}) {
+    machine.libraries.Add(control).exports["DllRegisterServer"] = [] { return 0u; };
+  }
+  MemoryMachine* owner = &machine;
+  machine.libraries.Add(dir + "\\VarnoUpDate.dll").exports["VarnoTableInstall"] = [owner] {
+    owner->registry.PutDword(kHkeyLocalMachine, kProductKey, "VarnoInst", 15);
+    return 1u;
+  };
   machine.system.SetFileVersion(dir + "\\Varnolith.exe", 2, 8, 3, 1);
   machine.registry.PutString(kHkeyLocalMachine, kProductKey, "Version", version);
   if (appPaths) machine.registry.PutString(kHkeyLocalMachine, kAppPathsKey, "Path", dir);
+}
+
+int DatabaseLevel(MemoryMachine& machine) {
+  const auto value = machine.registry.Get(kHkeyLocalMachine, kProductKey, "VarnoInst");
+  return value ? static_cast<unsigned char>(value->data[0]) : -1;
 }
 
 void WritePackageDescription(MemoryMachine& machine, const std::string& newVersion, const std::string& sections) {

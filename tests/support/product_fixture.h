@@ -12,13 +12,17 @@ inline constexpr char kTestInstallDir[] = "C:\\Program Files\\TolMerik\\Varnolit
 inline constexpr char kAppPathsKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Varnolith.exe";
 inline constexpr char kProductKey[] = "Software\\Tolmerik\\Varnolith";
 
-// The product's three files (Varnolith.exe with file version 2.8), its "Version" value and,
-// when asked, its App Paths entry.
+// The product's files (Varnolith.exe with file version 2.8, the control, whose registration
+// succeeds wherever it is loaded from, and the database library, whose update succeeds and
+// raises "VarnoInst" to 15), its "Version" value and, when asked, its App Paths entry.
 void InstallProduct(MemoryMachine& machine, const std::string& dir = kTestInstallDir,
                     const std::string& version = "2816080", bool appPaths = true);
 
 // MjaIni.ini in the package directory: a 21-line header bringing newVersion, then the
 // sections given (CR LF line ends).
+// The database level the product's library reached ("VarnoInst"), or -1 when unset.
+int DatabaseLevel(MemoryMachine& machine);
+
 void WritePackageDescription(MemoryMachine& machine, const std::string& newVersion,
                              const std::string& sections = "");
 

@@ -5,6 +5,7 @@
 #include "base/ansi_text.h"
 #include "platform/win32/win32.h"
 #include "platform/win32/win32_files.h"
+#include "platform/win32/win32_libraries.h"
 #include "platform/win32/win32_processes.h"
 #include "platform/win32/win32_registry.h"
 #include "platform/win32/win32_shell.h"
@@ -86,6 +87,7 @@ TEST(Win32Processes, LaunchActionProgramStartsActionExeOfTheCurrentDirectory) {
   win32::Win32FileSystem files;
   win32::Win32Processes processes;
   win32::Win32Registry registry;
+  win32::Win32Libraries libraries;
   win32::Win32System system;
   win32::Win32Shell shell(nullptr);
   struct NoDialogs : Dialogs {
@@ -100,7 +102,7 @@ TEST(Win32Processes, LaunchActionProgramStartsActionExeOfTheCurrentDirectory) {
     bool QuitRequested() override { return false; }
     void RunMessageLoop(const std::function<void()>&) override {}
   } window;
-  Platform platform{files, registry, shell, dialogs, window, processes, system};
+  Platform platform{files, registry, shell, dialogs, window, processes, libraries, system};
   LaunchActionProgram(platform);
 
   bool ran = false;

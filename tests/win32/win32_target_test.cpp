@@ -7,6 +7,7 @@
 #include "platform/registry_access.h"
 #include "platform/win32/win32.h"
 #include "platform/win32/win32_files.h"
+#include "platform/win32/win32_libraries.h"
 #include "platform/win32/win32_registry.h"
 #include "platform/win32/win32_system.h"
 #include "target/install_rights.h"
@@ -71,11 +72,12 @@ class Win32TargetTest : public ::testing::Test {
   win32::Win32FileSystem files;
   win32::Win32Registry registry;
   win32::Win32System system;
+  win32::Win32Libraries libraries;
   NoDialogs dialogs;
   NoWindow window;
   NoProcesses processes;
   NoShell shell;
-  Platform platform{files, registry, shell, dialogs, window, processes, system};
+  Platform platform{files, registry, shell, dialogs, window, processes, libraries, system};
 };
 
 TEST_F(Win32TargetTest, ReadsTheFixedVersionOfAProgram) {

@@ -5,6 +5,7 @@
 #include "platform/win32/win32.h"
 #include "platform/win32/win32_dialogs.h"
 #include "platform/win32/win32_files.h"
+#include "platform/win32/win32_libraries.h"
 #include "platform/win32/win32_processes.h"
 #include "platform/win32/win32_registry.h"
 #include "platform/win32/win32_shell.h"
@@ -45,7 +46,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   varno::win32::Win32Registry registry;
   varno::win32::Win32Shell shell(window.Handle());
   varno::win32::Win32Processes processes;
-  varno::Platform platform{files, registry, shell, dialogs, window, processes, system};
+  varno::win32::Win32Libraries libraries;
+  varno::Platform platform{files, registry, shell, dialogs, window, processes, libraries, system};
 
   varno::RunApplication(platform, *osFamilyName);
   return 0;

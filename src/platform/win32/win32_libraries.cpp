@@ -1,0 +1,22 @@
+#include "platform/win32/win32_libraries.h"
+
+#include "platform/win32/win32.h"
+
+namespace varno::win32 {
+
+LibraryHandle Win32Libraries::Load(const std::string& path) {
+  // A full path: the library's own dependencies still come from the system directory only.
+  return reinterpret_cast<LibraryHandle>(LoadLibraryA(path.c_str()));
+}
+
+std::optional<uint32_t> Win32Libraries::CallExport(LibraryHandle library, const std::string& name) {
+  const FARPROC address = GetProcAddress(reinterpret_cast<HMODULE>(library), name.c_str());
+  if (!address) return std::nullopt;
+  // Both exports take no arguments, so the standard and the C calling conventions agree.
+  using Export = DWORD(WINAPI*)();
+  return static_cast<uint32_t>(reinterpret_cast<Export>(reinterpret_cast<void*>(address))());
+}
+
+void Win32Libraries::Free(LibraryHandle library) { FreeLibrary(reinterpret_cast<HMODULE>(library)); }
+
+}  // namespace varno::win32
