@@ -5,12 +5,11 @@
 #include "base/ansi_text.h"
 #include "platform/win32/win32.h"
 #include "platform/win32/win32_files.h"
-#include "platform/win32/win32_libraries.h"
 #include "platform/win32/win32_processes.h"
-#include "platform/win32/win32_registry.h"
 #include "platform/win32/win32_shell.h"
 #include "platform/win32/win32_system.h"
 #include "shortcuts/desktop_directory.h"
+#include "support/memory_machine.h"
 #include "win32/scratch_directory.h"
 
 namespace varno::testing {
@@ -86,23 +85,9 @@ TEST(Win32Processes, LaunchActionProgramStartsActionExeOfTheCurrentDirectory) {
 
   win32::Win32FileSystem files;
   win32::Win32Processes processes;
-  win32::Win32Registry registry;
-  win32::Win32Libraries libraries;
-  win32::Win32System system;
-  win32::Win32Shell shell(nullptr);
-  struct NoDialogs : Dialogs {
-    bool ShowBox(BoxKind, const std::string&, const std::string&) override { return true; }
-    std::string SelectDirectory() override { return {}; }
-  } dialogs;
-  struct NoWindow : ProgressWindow {
-    void SetCaption(Control, const std::string&) override {}
-    void ShowControl(Control) override {}
-    void ShowForm() override {}
-    void RequestQuit() override {}
-    bool QuitRequested() override { return false; }
-    void RunMessageLoop(const std::function<void()>&) override {}
-  } window;
-  Platform platform{files, registry, shell, dialogs, window, processes, libraries, system};
+  MemoryMachine machine;  // only the files and the process start are real here
+  Platform platform{files,          machine.registry, machine.shell,     machine.dialogs,
+                    machine.window, processes,        machine.libraries, machine.system};
   LaunchActionProgram(platform);
 
   bool ran = false;

@@ -13,6 +13,7 @@
 #include "target/install_rights.h"
 #include "target/installation.h"
 #include "target/platform_check.h"
+#include "support/memory_machine.h"
 #include "win32/scratch_directory.h"
 
 namespace varno::testing {
@@ -20,35 +21,12 @@ namespace {
 
 const std::string kSamples = WithoutTrailingBackslash(VARNO_SAMPLES_DIR);
 
-// Every service the installation check uses is real; boxes and the window are not expected.
+// Every service the installation check uses is real; no box and no dialog is expected.
 class Win32TargetTest : public ::testing::Test {
  protected:
-  struct NoDialogs : Dialogs {
-    bool ShowBox(BoxKind, const std::string& title, const std::string& text) override {
-      ADD_FAILURE() << "unexpected box [" << title << "] " << text;
-      return true;
-    }
-    std::string SelectDirectory() override {
-      ADD_FAILURE() << "unexpected directory dialog";
-      return {};
-    }
-  };
-  struct NoWindow : ProgressWindow {
-    void SetCaption(Control, const std::string&) override {}
-    void ShowControl(Control) override {}
-    void ShowForm() override {}
-    void RequestQuit() override {}
-    bool QuitRequested() override { return false; }
-    void RunMessageLoop(const std::function<void()>&) override {}
-  };
-  struct NoProcesses : Processes {
-    bool StartProgram(const std::string&) override { return false; }
-  };
-  struct NoShell : Shell {
-    std::string SpecialFolderPath(int) override { return {}; }
-  };
-
   void TearDown() override {
+    EXPECT_TRUE(machine.dialogs.shown.empty()) << machine.Dump();
+    EXPECT_EQ(machine.dialogs.directoryDialogs, 0);
     RegistryAccess access(registry);
     access.SetRootKey(kHkeyLocalMachine);
     access.DeleteKey("Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Varnolith.exe");
@@ -73,11 +51,9 @@ class Win32TargetTest : public ::testing::Test {
   win32::Win32Registry registry;
   win32::Win32System system;
   win32::Win32Libraries libraries;
-  NoDialogs dialogs;
-  NoWindow window;
-  NoProcesses processes;
-  NoShell shell;
-  Platform platform{files, registry, shell, dialogs, window, processes, libraries, system};
+  MemoryMachine machine;
+  Platform platform{files,          registry,          machine.shell, machine.dialogs,
+                    machine.window, machine.processes, libraries,     system};
 };
 
 TEST_F(Win32TargetTest, ReadsTheFixedVersionOfAProgram) {
@@ -127,7 +103,7 @@ TEST_F(Win32TargetTest, AVersionOfAnotherTypeRaisesTheTypeError) {
 }
 
 TEST_F(Win32TargetTest, TheRightsTestPassesAndLeavesNoTrace) {
-  const auto family = CheckPlatform(dialogs, system);
+  const auto family = CheckPlatform(machine.dialogs, system);
   ASSERT_TRUE(family.has_value());
   EXPECT_EQ(RightsScore(registry, *family), 4095u);
   for (RegKey root : {kHkeyLocalMachine, kHkeyCurrentUser}) {
@@ -143,7 +119,7 @@ TEST_F(Win32TargetTest, ALeftoverTestKeyDoesNotStopTheRightsTest) {
     registry.SetValue(key, "EraseMe", kRegSz, std::string("ancien\0", 7));
     registry.CloseKey(key);
   }
-  EXPECT_TRUE(HasInstallRights(registry, *CheckPlatform(dialogs, system)));
+  EXPECT_TRUE(HasInstallRights(registry, *CheckPlatform(machine.dialogs, system)));
   RegKey key = 0;
   EXPECT_EQ(registry.OpenKey(kHkeyCurrentUser, "SOFTWARE\\DeleteMe", kKeyRead, false, &key), kRegNotFound);
 }

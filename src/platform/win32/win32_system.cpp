@@ -63,19 +63,35 @@ std::optional<OsVersion> Win32System::WindowsVersion() {
 }
 
 std::optional<FileVersionWords> Win32System::FixedFileVersion(const std::string& path) {
+  // version.dll is not one of the system's known libraries: imported statically it would be
+  // looked for in the package directory first, where anyone could have put one. It is loaded
+  // by its full path in the system directory instead.
+  using SizeFn = DWORD(WINAPI*)(LPCSTR, LPDWORD);
+  using InfoFn = BOOL(WINAPI*)(LPCSTR, DWORD, DWORD, LPVOID);
+  using QueryFn = BOOL(WINAPI*)(LPCVOID, LPCSTR, LPVOID*, PUINT);
+  const std::string systemDir = SystemDirectory();
+  if (systemDir.empty()) return std::nullopt;
+  const HMODULE version = LoadLibraryA((systemDir + "\\version.dll").c_str());
+  if (!version) return std::nullopt;
+  const auto getSize = reinterpret_cast<SizeFn>(reinterpret_cast<void*>(GetProcAddress(version, "GetFileVersionInfoSizeA")));
+  const auto getInfo = reinterpret_cast<InfoFn>(reinterpret_cast<void*>(GetProcAddress(version, "GetFileVersionInfoA")));
+  const auto query = reinterpret_cast<QueryFn>(reinterpret_cast<void*>(GetProcAddress(version, "VerQueryValueA")));
+  std::optional<FileVersionWords> result;
   DWORD handle = 0;
-  const DWORD size = GetFileVersionInfoSizeA(path.c_str(), &handle);
-  if (size == 0) return std::nullopt;
-  std::string block(size, '\0');
-  if (!GetFileVersionInfoA(path.c_str(), 0, size, block.data())) return std::nullopt;
-  VS_FIXEDFILEINFO* fixed = nullptr;
-  UINT length = 0;
-  char root[] = "\\";
-  if (!VerQueryValueA(block.data(), root, reinterpret_cast<void**>(&fixed), &length) || !fixed ||
-      length < sizeof(VS_FIXEDFILEINFO)) {
-    return std::nullopt;
+  const DWORD size = getSize && getInfo && query ? getSize(path.c_str(), &handle) : 0;
+  if (size != 0) {
+    std::string block(size, '\0');
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT length = 0;
+    char root[] = "\\";
+    if (getInfo(path.c_str(), 0, size, block.data()) &&
+        query(block.data(), root, reinterpret_cast<void**>(&fixed), &length) && fixed &&
+        length >= sizeof(VS_FIXEDFILEINFO)) {
+      result = FileVersionWords{fixed->dwFileVersionMS, fixed->dwFileVersionLS};
+    }
   }
-  return FileVersionWords{fixed->dwFileVersionMS, fixed->dwFileVersionLS};
+  FreeLibrary(version);
+  return result;
 }
 
 int Win32System::CurrentYear() {
