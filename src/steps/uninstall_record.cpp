@@ -88,26 +88,13 @@ void WriteLogList::LoadFromFile(FileSystem& files, const std::string& path) {
   const auto bytes = files.ReadWholeFile(path);
   if (!bytes) throw UpdateError(FormatText(text::kCannotOpenFile, {path}));
   *this = WriteLogList();
-  std::vector<std::string> lines = SplitTextLines(*bytes);
-  lines_.resize(lines.size() + 64);
-  for (size_t i = 0; i < lines.size(); ++i) {
-    ++folded_[AnsiUpperCase(lines[i])];
-    lines_[i] = std::move(lines[i]);
-  }
-  gapBegin_ = lines.size();
-  gapEnd_ = lines_.size();
+  for (std::string& line : SplitTextLines(*bytes)) Append(std::move(line));
 }
 
 void WriteLogList::SaveToFile(FileSystem& files, const std::string& path) const {
-  size_t size = 0;
-  for (size_t i = 0; i < Count(); ++i) size += Line(i).size() + 2;
-  std::string bytes;
-  bytes.reserve(size);
-  for (size_t i = 0; i < Count(); ++i) {
-    bytes += lines_[Slot(i)];
-    bytes += "\r\n";
+  if (!files.ReplaceWholeFile(path, JoinLinesCrLf(Lines()))) {
+    throw UpdateError(FormatText(text::kCannotCreateFile, {path}));
   }
-  if (!files.ReplaceWholeFile(path, bytes)) throw UpdateError(FormatText(text::kCannotCreateFile, {path}));
 }
 
 }  // namespace varno

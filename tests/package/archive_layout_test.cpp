@@ -11,27 +11,7 @@ namespace {
 
 using testing::MemoryFileSystem;
 
-struct StringInput : InputFile {
-  explicit StringInput(std::string data) : bytes(std::move(data)) {}
-  size_t Read(char* buffer, size_t size) override {
-    const size_t count = std::min<size_t>(size, position < bytes.size() ? bytes.size() - position : 0);
-    std::copy_n(bytes.data() + position, count, buffer);
-    position += count;
-    return count;
-  }
-  bool Seek(uint64_t to) override {
-    position = to;
-    return true;
-  }
-  uint64_t Size() override { return bytes.size(); }
-  std::string bytes;
-  uint64_t position = 0;
-};
-
-ArchiveCheck Check(const std::string& bytes) {
-  StringInput input(bytes);
-  return ReadArchiveLayout(input);
-}
+ArchiveCheck Check(const std::string& bytes) { return ReadArchiveLayout(*MemberFromBytes("", bytes).open()); }
 
 std::vector<std::string> Names(const ArchiveCheck& check) {
   std::vector<std::string> names;
