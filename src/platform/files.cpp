@@ -1,5 +1,7 @@
 #include "platform/files.h"
 
+#include "base/ansi_text.h"
+
 namespace varno {
 
 std::optional<std::string> FileSystem::ReadWholeFile(const std::string& path) {
@@ -29,6 +31,29 @@ bool FileSystem::CopyFileTo(const std::string& from, const std::string& to) {
     copied += read;
   }
   return copied == source->Size() && destination->Commit();
+}
+
+bool MatchesWildcard(std::string_view name, std::string_view mask) {
+  // Greedy matching with one back-track point: the last "*" seen takes one more character
+  // whenever what follows it fails.
+  size_t n = 0, m = 0;
+  size_t starMask = std::string_view::npos, starName = 0;
+  while (n < name.size()) {
+    if (m < mask.size() && mask[m] == '*') {
+      starMask = ++m;
+      starName = n;
+    } else if (m < mask.size() && (mask[m] == '?' || AnsiUpper(mask[m]) == AnsiUpper(name[n]))) {
+      ++m;
+      ++n;
+    } else if (starMask != std::string_view::npos) {
+      m = starMask;
+      n = ++starName;
+    } else {
+      return false;
+    }
+  }
+  while (m < mask.size() && (mask[m] == '*' || mask[m] == '.')) ++m;
+  return m == mask.size();
 }
 
 }  // namespace varno

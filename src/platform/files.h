@@ -41,6 +41,22 @@ class OutputFile {
   virtual bool Commit() = 0;
 };
 
+// One entry of a directory listing: its own name, without its directory.
+struct DirectoryEntry {
+  std::string name;
+  bool isDirectory = false;
+};
+
+// A directory listing under way, as FindFirstFileA and FindNextFileA walk it; it is closed
+// when dropped.
+class DirectoryListing {
+ public:
+  virtual ~DirectoryListing() = default;
+
+  /// The next entry, in the order the directory gives them; nothing once the listing ended.
+  virtual std::optional<DirectoryEntry> Next() = 0;
+};
+
 // The file system, with Windows rules: names compare without regard to case, "\" separates,
 // a relative path resolves in the process's current directory.
 class FileSystem {
@@ -81,6 +97,18 @@ class FileSystem {
 
   /// Creates one directory level. False when it exists already or its parent is missing.
   virtual bool MakeDirectory(const std::string& path) = 0;
+
+  /// The entries of a directory whose names match a pattern: the directory's path, "\",
+  /// then a mask in which "*" stands for any run of characters and "?" for exactly one,
+  /// other characters comparing without regard to case (MatchesWildcard). Files and
+  /// directories alike, "." and ".." never. A missing directory or no match gives a listing
+  /// that ends at once. The order is the directory's own: sorted on NTFS, not under Wine.
+  virtual std::unique_ptr<DirectoryListing> ListMatching(const std::string& pattern) = 0;
 };
+
+// Whether an entry name matches the mask of a listing pattern. Once the name is used up, a
+// rest of the mask made of "." and "*" still matches, as Windows lets "*.*" list names
+// without an extension.
+bool MatchesWildcard(std::string_view name, std::string_view mask);
 
 }  // namespace varno

@@ -176,4 +176,39 @@ TEST_P(FilesContract, AReplacementShowsOnlyOnceCommitted) {
   EXPECT_FALSE(files_->CreateReplacement(In("missing\\x.txt")));
 }
 
+TEST_P(FilesContract, ListingMatchesWildcardsWithoutRegardToCase) {
+  for (const char* name : {"Raccourci.lnk", "Autre.LNK", "notes.txt", "run.exe", "rn.exe", "ruun.exe"}) {
+    ASSERT_TRUE(files_->ReplaceWholeFile(In(name), "x"));
+  }
+  ASSERT_TRUE(files_->MakeDirectory(In("Dossier.lnk")));
+  ASSERT_TRUE(files_->MakeDirectory(In("Sub")));
+  ASSERT_TRUE(files_->ReplaceWholeFile(In("Sub\\inner.lnk"), "x"));
+
+  // Sorted, as only NTFS lists in name order; "d" marks a directory.
+  const auto list = [&](const std::string& pattern) {
+    std::vector<std::string> names;
+    auto listing = files_->ListMatching(pattern);
+    EXPECT_TRUE(listing) << pattern;
+    while (listing) {
+      const auto entry = listing->Next();
+      if (!entry) break;
+      names.push_back(entry->name + (entry->isDirectory ? " d" : ""));
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+  };
+  using Names = std::vector<std::string>;
+  EXPECT_EQ(list(In("*.lnk")), (Names{"Autre.LNK", "Dossier.lnk d", "Raccourci.lnk"})) << "one level only";
+  EXPECT_EQ(list(In("rac*.LNK")), Names{"Raccourci.lnk"});
+  EXPECT_EQ(list(In("r?n.exe")), Names{"run.exe"});
+  EXPECT_EQ(list(In("R*N.EXE")), (Names{"rn.exe", "run.exe", "ruun.exe"}));
+  EXPECT_EQ(list(In("*")), (Names{"Autre.LNK", "Dossier.lnk d", "Raccourci.lnk", "Sub d", "notes.txt", "rn.exe",
+                                  "run.exe", "ruun.exe"}))
+      << "no \".\" or \"..\"";
+  EXPECT_EQ(list(In("*.*")), list(In("*"))) << "names without an extension too";
+  EXPECT_EQ(list(In("Sub\\*.lnk")), Names{"inner.lnk"});
+  EXPECT_EQ(list(In("*.zip")), Names{});
+  EXPECT_EQ(list(In("Missing\\*.lnk")), Names{});
+}
+
 }  // namespace varno::testing

@@ -24,6 +24,8 @@ class MemoryFileSystem : public FileSystem {
   bool MoveFileTo(const std::string& from, const std::string& to) override;
   bool RemoveFile(const std::string& path) override;
   bool MakeDirectory(const std::string& path) override;
+  // Sorted on the upper-case names, as NTFS lists them.
+  std::unique_ptr<DirectoryListing> ListMatching(const std::string& pattern) override;
 
   // Set-up for tests; these create whatever parents are missing.
   void AddDirectory(const std::string& path);

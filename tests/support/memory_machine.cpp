@@ -6,11 +6,6 @@
 
 namespace varno::testing {
 
-std::string MemoryShell::SpecialFolderPath(int csidl) {
-  auto it = folders.find(csidl);
-  return it == folders.end() ? std::string() : it->second;
-}
-
 bool MemoryDialogs::ShowBox(BoxKind kind, const std::string& title, const std::string& text) {
   shown.push_back({kind, title, text});
   if (kind == BoxKind::Message || kind == BoxKind::Error) return true;

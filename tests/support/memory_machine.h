@@ -13,14 +13,9 @@
 #include "platform/platform.h"
 #include "support/memory_files.h"
 #include "support/memory_registry.h"
+#include "support/memory_shell.h"
 
 namespace varno::testing {
-
-class MemoryShell : public Shell {
- public:
-  std::string SpecialFolderPath(int csidl) override;
-  std::map<int, std::string> folders;
-};
 
 struct ShownBox {
   BoxKind kind;
@@ -131,7 +126,7 @@ class MemoryMachine {
 
   MemoryFileSystem files;
   MemoryRegistry registry;
-  MemoryShell shell;
+  MemoryShell shell{files};
   MemoryDialogs dialogs;
   MemoryWindow window;
   MemoryProcesses processes;

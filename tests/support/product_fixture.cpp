@@ -32,4 +32,14 @@ void WritePackageDescription(MemoryMachine& machine, const std::string& newVersi
   machine.files.AddFile(std::string(kTestPackageDir) + "\\MjaIni.ini", text + sections);
 }
 
+void AddShellFolders(MemoryMachine& machine) {
+  machine.registry.PutString(kHkeyLocalMachine, kShellFoldersKey, "Common Desktop", kTestCommonDesktop);
+  machine.registry.PutString(kHkeyLocalMachine, kShellFoldersKey, "Common Programs", kTestCommonPrograms);
+  machine.registry.PutString(kHkeyCurrentUser, kShellFoldersKey, "Desktop", kTestDesktop);
+  machine.registry.PutString(kHkeyCurrentUser, kShellFoldersKey, "Programs", kTestUserPrograms);
+  for (const char* folder : {kTestCommonDesktop, kTestCommonPrograms, kTestDesktop, kTestUserPrograms}) {
+    machine.files.AddDirectory(folder);
+  }
+}
+
 }  // namespace varno::testing

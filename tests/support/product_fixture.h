@@ -26,4 +26,13 @@ int DatabaseLevel(MemoryMachine& machine);
 void WritePackageDescription(MemoryMachine& machine, const std::string& newVersion,
                              const std::string& sections = "");
 
+// The four "Shell Folders" values, in both roots, and their directories, laid out as on a
+// recent Windows: the all-users desktop and Programs folder, and the user's (whose desktop
+// is kTestDesktop).
+inline constexpr char kShellFoldersKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
+inline constexpr char kTestCommonDesktop[] = "C:\\Users\\Public\\Desktop";
+inline constexpr char kTestCommonPrograms[] = "C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs";
+inline constexpr char kTestUserPrograms[] = "C:\\Users\\Pierre\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs";
+void AddShellFolders(MemoryMachine& machine);
+
 }  // namespace varno::testing

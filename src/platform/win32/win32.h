@@ -76,6 +76,25 @@ class UniqueItemList {
   LPITEMIDLIST list_ = nullptr;
 };
 
+// A COM interface pointer, released when it goes out of scope.
+template <typename Interface>
+class ComPointer {
+ public:
+  ComPointer() = default;
+  ComPointer(const ComPointer&) = delete;
+  ComPointer& operator=(const ComPointer&) = delete;
+  ~ComPointer() {
+    if (pointer_) pointer_->Release();
+  }
+  // For CoCreateInstance and QueryInterface, which take the address as void**.
+  void** Out() { return reinterpret_cast<void**>(&pointer_); }
+  Interface* operator->() const { return pointer_; }
+  explicit operator bool() const { return pointer_ != nullptr; }
+
+ private:
+  Interface* pointer_ = nullptr;
+};
+
 // COM for the calling thread, single-threaded apartment, for the life of the object.
 class ComApartment {
  public:

@@ -88,6 +88,28 @@ class Win32OutputFile : public OutputFile {
   bool committed_ = false;
 };
 
+// FindFirstFileA has already read the first entry when it opens the listing; it is held
+// until Next asks for it.
+class Win32DirectoryListing : public DirectoryListing {
+ public:
+  explicit Win32DirectoryListing(const std::string& pattern)
+      : find_(FindFirstFileA(pattern.c_str(), &entry_)), pending_(find_.Valid()) {}
+
+  std::optional<DirectoryEntry> Next() override {
+    while (pending_) {
+      DirectoryEntry entry{entry_.cFileName, (entry_.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0};
+      pending_ = FindNextFileA(find_.Get(), &entry_) != FALSE;
+      if (entry.name != "." && entry.name != "..") return entry;
+    }
+    return std::nullopt;
+  }
+
+ private:
+  WIN32_FIND_DATAA entry_{};
+  UniqueFind find_;
+  bool pending_;
+};
+
 }  // namespace
 
 bool Win32FileSystem::FileExists(const std::string& path) {
@@ -129,6 +151,10 @@ bool Win32FileSystem::RemoveFile(const std::string& path) { return ::DeleteFileA
 
 bool Win32FileSystem::MakeDirectory(const std::string& path) {
   return ::CreateDirectoryA(path.c_str(), nullptr) != FALSE;
+}
+
+std::unique_ptr<DirectoryListing> Win32FileSystem::ListMatching(const std::string& pattern) {
+  return std::make_unique<Win32DirectoryListing>(pattern);
 }
 
 }  // namespace varno::win32

@@ -13,6 +13,7 @@ class Win32FileSystem : public FileSystem {
   bool MoveFileTo(const std::string& from, const std::string& to) override;
   bool RemoveFile(const std::string& path) override;
   bool MakeDirectory(const std::string& path) override;
+  std::unique_ptr<DirectoryListing> ListMatching(const std::string& pattern) override;
 };
 
 }  // namespace varno::win32

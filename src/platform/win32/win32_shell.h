@@ -10,6 +10,7 @@ class Win32Shell : public Shell {
   // The shell asks for an owner window for any box it might show; the progress window is it.
   explicit Win32Shell(HWND owner) : owner_(owner) {}
   std::string SpecialFolderPath(int csidl) override;
+  LinkSave SaveShellLink(const ShellLinkFields& link, const std::string& linkPath) override;
 
  private:
   HWND owner_;
