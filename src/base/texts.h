@@ -65,6 +65,13 @@ inline constexpr char kCannotOpenFile[] = "Impossible d'ouvrir le fichier %s";
 inline constexpr char kMainArchiveFileName[] = "sor_ti1.slp";
 inline constexpr char kUninstallRecordFileName[] = "UninstCgg.slt";
 
+// Shortcuts. A shortcut created without a name takes the target's file name after one of
+// the two prefixes: with a blank on the desktop, without one in a program group.
+inline constexpr char kNotAShortcut[] = "Le fichier visé n'est pas un raccourci Windows";
+inline constexpr char kShortcutNotFound[] = "Raccourci non trouvé à l'endroit spécifié";
+inline constexpr char kDesktopLinkDefaultPrefix[] = "Raccourci vers ";
+inline constexpr char kProgramsLinkDefaultPrefix[] = "Raccourci vers";
+
 // Raised errors.
 inline constexpr char kNotAnInteger[] = "'%s' n'est pas une valeur entière correcte";
 inline constexpr char kNotAFloat[] = "'%s' n'est pas une valeur en virgule flottante correcte";
@@ -79,6 +86,7 @@ inline constexpr char kExportFailed[] = "L'appel à %s a échoué dans \"%s\"";
 inline constexpr char kRegistryWrongType[] = "Type de données incorrect pour '%s'";
 inline constexpr char kRegistryWriteFailed[] = "Echec à la définition des données pour '%s'";
 inline constexpr char kRegistryReadFailed[] = "Echec à la lecture des données pour '%s'";
+inline constexpr char kLinkObjectFailed[] = "Impossible de créer l'objet raccourci";
 
 // Run log lines, in the order in which a run can write them.
 inline constexpr char kLogStart[] = "Mise à jour Varnolith";
@@ -101,6 +109,8 @@ inline constexpr char kLogWritePcknameDone[] = "Succès WritePckname";
 inline constexpr char kLogBeforeCreateNewDir[] = "Avant CreateNewDir";
 inline constexpr char kLogBeforeCopyInNewDir[] = "Avant CopyInNewDir";
 inline constexpr char kLogAfterCopyInNewDir[] = "Après CopyInNewDir";
+inline constexpr char kLogBeforeMjaShellLink[] = "Avant MjaShellLink ";
+inline constexpr char kLogBeforeAddShellLink[] = "Avant AddShellLink ";
 inline constexpr char kLogBeforeMjaVarnoReg[] = "Avant MjaVarnoReg  ";
 inline constexpr char kLogAfterMjaVarnoReg[] = "après MjaVarnoReg  ";
 inline constexpr char kLogRecordSaved[] = "Après WriteLogList.SaveToFile";
