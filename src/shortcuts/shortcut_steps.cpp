@@ -2,6 +2,7 @@
 
 #include "base/ansi_text.h"
 #include "base/texts.h"
+#include "base/update_error.h"
 #include "package/section_lookup.h"
 
 namespace varno {
@@ -53,8 +54,11 @@ void MjaShellLink(Platform&, const RunState& state, WriteLogList&, ShellLink& sh
 }
 
 void AddShellLink(Platform& platform, const RunState& state, WriteLogList& record, ShellLink& shellLink) {
+  if (!platform.files.FileExists(state.packageDescriptionPath)) return;
+  // A description that exists but cannot be read is an error of the run, as for the file
+  // steps: going on would skip shortcuts the package asks for without a word.
   const auto lines = LoadPackageDescription(platform.files, state.packageDescriptionPath);
-  if (!lines) return;
+  if (!lines) throw UpdateError(FormatText(text::kCannotOpenFile, {state.packageDescriptionPath}));
   const auto desk = FindSection(*lines, kDeskSection);
   if (!desk) return;
 

@@ -35,8 +35,9 @@ void MjaShellLink(Platform& platform, const RunState& state, WriteLogList& recor
 // entry of "[programs]", unless the user's or the all-users group holds a shortcut whose
 // name starts with the entry's name, creates one in the all-users group. Each shortcut saved
 // is recorded under "[SurDeskLink]" or "[SurProgramsLink]" by the name it took. Without a
-// "[desk]" section nothing is done, "[programs]" included. An error of the link object
-// propagates.
+// "[desk]" section, or without a description, nothing is done, "[programs]" included. A
+// description that cannot be read raises "Impossible d'ouvrir le fichier %s"; an error of the
+// link object propagates.
 void AddShellLink(Platform& platform, const RunState& state, WriteLogList& record, ShellLink& shellLink);
 
 }  // namespace varno

@@ -141,6 +141,18 @@ TEST_F(ShortcutStepsTest, AddShellLinkDoesNothingWithoutADescriptionOrADeskSecti
   EXPECT_TRUE(machine.shell.saves.empty());
 }
 
+TEST_F(ShortcutStepsTest, ADescriptionThatCannotBeReadRaises) {
+  Describe("[desk]\r\nVarnolith.exe : Varnolith\r\n");
+  machine.files.SetInUse(state.packageDescriptionPath);
+  try {
+    AddLinks();
+    ADD_FAILURE() << "no error raised";
+  } catch (const UpdateError& error) {
+    EXPECT_EQ(std::string(error.what()), "Impossible d'ouvrir le fichier C:\\Package\\MjaIni.ini");
+  }
+  EXPECT_TRUE(record.Lines().empty());
+}
+
 TEST_F(ShortcutStepsTest, AnEmptyDeskSectionStillPlacesItsHeader) {
   Describe("[desk]\r\n[reg]\r\nA: string; b\r\n");
   AddLinks();
