@@ -1,0 +1,144 @@
+#include "check_command.h"
+
+#include <map>
+
+#include "base/ansi_text.h"
+#include "base/texts.h"
+#include "base/text_lines.h"
+#include "description_checks.h"
+#include "package/archive_layout.h"
+#include "package/section_lookup.h"
+
+namespace varno::pack {
+namespace {
+
+std::string Quoted(std::string_view text) { return "\"" + std::string(text) + "\""; }
+
+std::string DirectoryKey(std::string_view path) {
+  std::string key = AnsiUpperCase(path);
+  for (char& c : key) {
+    if (c == '/') c = '\\';
+  }
+  while (!key.empty() && key.back() == '\\') key.pop_back();
+  return key;
+}
+
+constexpr char kNotRecognised[] = "the updater shows \"Fichier archive non reconnu !\" and unpacks nothing of it: ";
+
+// The main archive is unpacked before "[subdir]" makes its directories, so a member that
+// goes into one of them finds no directory on an installation that lacks it.
+void CheckMainArchiveDirectories(const ArchiveLayout& layout, const std::vector<DescriptionEntry>& subDirectories,
+                                 Report& report) {
+  struct Late {
+    const DescriptionEntry* entry;
+    std::string example;
+    size_t members = 0;
+  };
+  std::map<std::string, Late> late;  // by the member's directory
+  for (const ArchiveMember& member : layout.members) {
+    const size_t separator = member.name.find_last_of("\\/");
+    if (separator == std::string::npos) continue;
+    const std::string directory = member.name.substr(0, separator);
+    const std::string key = DirectoryKey(directory);
+    for (const DescriptionEntry& entry : subDirectories) {
+      const std::string made = DirectoryKey(entry.text);
+      if (made.empty() || (key != made && !key.starts_with(made + "\\"))) continue;
+      Late& found = late.try_emplace(key, Late{&entry, member.name}).first->second;
+      ++found.members;
+      break;
+    }
+  }
+  for (const auto& [key, found] : late) {
+    const std::string directory = found.example.substr(0, found.example.find_last_of("\\/"));
+    report.Warn("main-archive-directory-later", text::kMainArchiveFileName, 0,
+                std::to_string(found.members) + " member" + (found.members == 1 ? "" : "s") + " (" +
+                    Quoted(found.example) + (found.members == 1 ? "" : ", ...") + ") go" +
+                    (found.members == 1 ? "es" : "") + " into " + Quoted(directory) + ", which \"[subdir]\" (line " +
+                    std::to_string(found.entry->line) + ") makes only after " + text::kMainArchiveFileName +
+                    " is unpacked: on an installation that lacks it, the updater passes " +
+                    (found.members == 1 ? "that member" : "them") + " over and still records " +
+                    (found.members == 1 ? "its name" : "their names"));
+  }
+}
+
+}  // namespace
+
+void CheckPackage(FileSystem& files, const CheckRequest& request, Report& report) {
+  const std::string descriptionPath = JoinPath(request.packageDir, text::kDescriptionFileName);
+  std::vector<DescriptionEntry> subDirectories;
+  std::vector<SubDirArchiveEntry> subDirArchives;
+  if (!files.FileExists(descriptionPath)) {
+    report.Fail("description-missing", text::kDescriptionFileName, 0,
+                "the package has no description: the updater writes \"Fichier Ini  manquant\" in its log and ends");
+  } else if (const auto bytes = files.ReadWholeFile(descriptionPath); !bytes) {
+    report.Fail("description-unreadable", text::kDescriptionFileName, 0, "the description cannot be read");
+  } else {
+    const auto lines = SplitTextLines(*bytes);
+    CheckDescriptionText(*bytes, report);
+    CheckHeader(*bytes, report);
+    CheckSectionHeaders(lines, report);
+    subDirectories = CheckSubDirectories(lines, report);
+    subDirArchives = CheckSubDirArchives(lines, report);
+    CheckShortcuts(lines, report);
+    CheckRegistryValues(lines, request.regional, request.currentYear, report);
+  }
+
+  const std::string mainArchive = JoinPath(request.packageDir, text::kMainArchiveFileName);
+  if (files.FileExists(mainArchive)) {
+    const ArchiveCheck check = CheckArchiveFile(files, mainArchive);
+    if (!check.Valid()) {
+      report.Fail("archive-malformed", text::kMainArchiveFileName, 0, kNotRecognised + check.problem);
+    } else {
+      CheckMainArchiveDirectories(check.layout, subDirectories, report);
+    }
+  }
+
+  std::map<std::string, ArchiveCheck> checked;  // by upper-case name, each archive read once
+  for (const SubDirArchiveEntry& entry : subDirArchives) {
+    const std::string path = JoinPath(request.packageDir, entry.archiveName);
+    if (!files.FileExists(path)) {
+      report.Fail("archive-missing", text::kDescriptionFileName, entry.line,
+                  "the archive " + Quoted(entry.archiveName) +
+                      " is not in the package directory: the updater passes the line over and unpacks nothing "
+                      "into " + Quoted(entry.subDirectory));
+      continue;
+    }
+    const std::string key = AnsiUpperCase(entry.archiveName);
+    if (!checked.count(key)) checked.emplace(key, CheckArchiveFile(files, path));
+    const ArchiveCheck& check = checked.at(key);
+    if (!check.Valid()) {
+      report.Fail("archive-malformed", text::kDescriptionFileName, entry.line,
+                  "the archive " + Quoted(entry.archiveName) + " is malformed: " + kNotRecognised + check.problem);
+    }
+  }
+  report.SortByPlace();
+}
+
+Json CheckJson(const CheckRequest& request, const Report& report) {
+  Json document = ReportJson("check", report);
+  document["package"] = JsonText(request.packageShown);
+  Json regional;
+  regional["decimalSeparator"] = JsonText(std::string(1, request.regional.decimalSeparator));
+  regional["dateSeparator"] = JsonText(std::string(1, request.regional.dateSeparator));
+  regional["timeSeparator"] = JsonText(std::string(1, request.regional.timeSeparator));
+  regional["shortDateFormat"] = JsonText(request.regional.shortDateFormat);
+  regional["currentYear"] = request.currentYear;
+  document["regional"] = std::move(regional);
+  return document;
+}
+
+void PrintCheck(const CheckRequest& request, const Report& report) {
+  PrintFindings(stdout, report);
+  const size_t errors = report.Count(Severity::Error);
+  const size_t warnings = report.Count(Severity::Warning);
+  std::string summary = request.packageShown + ": ";
+  if (errors + warnings == 0) {
+    summary += "no findings";
+  } else {
+    summary += std::to_string(errors) + " error" + (errors == 1 ? "" : "s") + ", " + std::to_string(warnings) +
+               " warning" + (warnings == 1 ? "" : "s");
+  }
+  PrintText(stdout, summary + "\n");
+}
+
+}  // namespace varno::pack

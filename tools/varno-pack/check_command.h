@@ -1,0 +1,26 @@
+// varno-pack check: reads a package directory as the updater will and reports each line it
+// will skip, read differently from its look, or fail on.
+#pragma once
+
+#include <string>
+
+#include "platform/files.h"
+#include "platform/system.h"
+#include "report.h"
+
+namespace varno::pack {
+
+struct CheckRequest {
+  std::string packageDir;    // Windows path, without a trailing backslash
+  std::string packageShown;  // as the user gave it
+  RegionalSettings regional;
+  int currentYear = 0;  // for dates written with two digits or none for the year
+};
+
+void CheckPackage(FileSystem& files, const CheckRequest& request, Report& report);
+
+Json CheckJson(const CheckRequest& request, const Report& report);
+// The findings, then a summary line.
+void PrintCheck(const CheckRequest& request, const Report& report);
+
+}  // namespace varno::pack

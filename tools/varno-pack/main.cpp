@@ -1,0 +1,224 @@
+// varno-pack: builds, lists, unpacks and checks update packages with the updater's own code.
+#include <ctime>
+#include <iostream>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <CLI/CLI.hpp>
+
+#include "base/ansi_text.h"
+#include "check_command.h"
+#include "create_command.h"
+#include "extract_command.h"
+#include "host_disk.h"
+#include "list_command.h"
+#include "progress.h"
+#include "report.h"
+
+namespace {
+
+using namespace varno::pack;
+
+constexpr int kToolFailure = 2;
+
+int CurrentYear() {
+  const std::time_t now = std::time(nullptr);
+  const std::tm* local = std::localtime(&now);
+  return local ? local->tm_year + 1900 : 2000;
+}
+
+// The command line's texts in the updater's code page; a text that cannot be written there
+// is refused before anything is done.
+class Arguments {
+ public:
+  std::string operator()(const std::string& argument) {
+    auto text = ArgumentText(argument);
+    if (!text) {
+      refused_.push_back(argument);
+      return {};
+    }
+    return *text;
+  }
+  bool Refuse() const {
+    for (const std::string& argument : refused_) {
+      std::cerr << "varno-pack: \"" << argument
+                << "\" holds characters that Windows-1252, the updater's code page, cannot write\n";
+    }
+    return !refused_.empty();
+  }
+
+ private:
+  std::vector<std::string> refused_;
+};
+
+std::optional<char> Separator(const std::string& text, const char* option) {
+  if (text.size() == 1) return text[0];
+  std::cerr << "varno-pack: " << option << " takes one character\n";
+  return std::nullopt;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CLI::App app{"Builds, lists, unpacks and checks Varnolith update packages."};
+  app.require_subcommand(1);
+  app.fallthrough(false);
+
+  struct {
+    std::string archive, base;
+    std::vector<std::string> members;
+    bool json = false, quiet = false;
+  } create;
+  CLI::App* createCommand = app.add_subcommand("create", "Write a package archive from files.");
+  createCommand->add_option("ARCHIVE", create.archive, "the archive to write (replaced as a whole)")->required();
+  createCommand
+      ->add_option("MEMBER", create.members,
+                   "PATH, named in the archive by that path as written (sub-path included), or NAME=PATH")
+      ->required();
+  createCommand->add_option("-C,--directory", create.base, "read relative PATHs from this directory");
+  createCommand->add_flag("--json", create.json, "print the result as JSON");
+  createCommand->add_flag("-q,--quiet", create.quiet, "no progress line, even on a terminal");
+  createCommand->footer(
+      "Member names are relative paths inside the directory the updater unpacks into; \"/\" and \"\\\" both\n"
+      "separate levels, and the archive stores \"\\\". The updater refuses an archive with more than 128\n"
+      "members or a name that is empty, longer than 254 bytes, holds \"#\", \":\" or a control character, or\n"
+      "is absolute or climbs with \"..\"; such archives are not written. The name table's lead byte is \"#\".");
+
+  struct {
+    std::string archive;
+    bool json = false;
+  } list;
+  CLI::App* listCommand = app.add_subcommand("list", "Show the members of a package archive.");
+  listCommand->add_option("ARCHIVE", list.archive, "the archive to read")->required();
+  listCommand->add_flag("--json", list.json, "print the listing as JSON");
+
+  struct {
+    std::string archive, directory;
+    bool makeDirectories = false, json = false, quiet = false;
+  } extract;
+  CLI::App* extractCommand = app.add_subcommand("extract", "Unpack a package archive as the updater does.");
+  extractCommand->add_option("ARCHIVE", extract.archive, "the archive to unpack")->required();
+  extractCommand->add_option("DIR", extract.directory, "the directory to unpack into (made when missing)")
+      ->required();
+  extractCommand->add_flag("--make-dirs", extract.makeDirectories,
+                           "make the directories of members' sub-paths first (the updater makes none)");
+  extractCommand->add_flag("--json", extract.json, "print the result as JSON");
+  extractCommand->add_flag("-q,--quiet", extract.quiet, "no progress line, even on a terminal");
+
+  struct {
+    std::string directory;
+    std::string decimal = ",", date = "/", time = ":", format = "dd/MM/yyyy";
+    int year = CurrentYear();
+    bool json = false;
+  } check;
+  CLI::App* checkCommand = app.add_subcommand("check", "Report what the updater will do wrong with a package.");
+  checkCommand->add_option("PACKAGE_DIR", check.directory, "the package directory (holding MjaIni.ini)")
+      ->required();
+  checkCommand->add_option("--decimal-separator", check.decimal, "regional decimal separator")
+      ->capture_default_str();
+  checkCommand->add_option("--date-separator", check.date, "regional date separator")->capture_default_str();
+  checkCommand->add_option("--time-separator", check.time, "regional time separator")->capture_default_str();
+  checkCommand->add_option("--date-format", check.format, "regional short date format (its order of d, M, y counts)")
+      ->capture_default_str();
+  checkCommand->add_option("--year", check.year, "the current year, for dates with a short or no year")
+      ->capture_default_str();
+  checkCommand->add_flag("--json", check.json, "print the findings as JSON");
+  checkCommand->footer(
+      "Exit status: 0 when clean, 1 with warnings only, 2 with errors. The regional settings are those of\n"
+      "the machines the package will run on (the defaults are French).");
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& error) {
+    const int status = app.exit(error);
+    return status == 0 ? 0 : kToolFailure;
+  }
+
+  std::string problem;
+  const auto disk = HostDisk::Open(problem);
+  if (!disk) {
+    std::cerr << "varno-pack: " << problem << "\n";
+    return kToolFailure;
+  }
+  WatchForInterruption();
+  Arguments text;
+  Report report;
+
+  if (*createCommand) {
+    CreateRequest request;
+    request.archiveShown = text(create.archive);
+    request.archive = disk->WindowsPath(request.archiveShown);
+    const std::string base = text(create.base);
+    for (const std::string& argument : create.members) {
+      const std::string shown = text(argument);
+      const MemberArgument member = ParseMemberArgument(shown);
+      const bool relative = !member.path.empty() && member.path[0] != '/' && member.path[0] != '\\' &&
+                            !(member.path.size() > 1 && member.path[1] == ':');
+      const std::string path = base.empty() || !relative ? member.path : base + "/" + member.path;
+      request.members.push_back({member.name, disk->WindowsPath(path), shown});
+    }
+    if (text.Refuse()) return kToolFailure;
+    Progress progress = Progress::ForTerminal(create.quiet);
+    const CreateResult result = CreateArchive(disk->Files(), request, progress, report);
+    PrintFindings(stderr, report);
+    if (create.json) {
+      PrintJson(CreateJson(request, result, report));
+    } else {
+      PrintCreated(request, result);
+    }
+  } else if (*listCommand) {
+    const std::string shown = text(list.archive);
+    if (text.Refuse()) return kToolFailure;
+    const ArchiveListing listing = ListArchive(disk->Files(), disk->WindowsPath(shown), shown, report);
+    PrintFindings(stderr, report);
+    if (list.json) {
+      PrintJson(ListJson(shown, listing, report));
+    } else {
+      PrintListing(shown, listing);
+    }
+  } else if (*extractCommand) {
+    ExtractRequest request;
+    request.archiveShown = text(extract.archive);
+    request.directoryShown = text(extract.directory);
+    if (text.Refuse()) return kToolFailure;
+    request.archive = disk->WindowsPath(request.archiveShown);
+    request.directory = disk->WindowsPath(request.directoryShown);
+    request.makeDirectories = extract.makeDirectories;
+    Progress progress = Progress::ForTerminal(extract.quiet);
+    const ExtractResult result = ExtractArchiveTo(disk->Files(), request, progress, report);
+    PrintFindings(stderr, report);
+    if (extract.json) {
+      PrintJson(ExtractJson(request, result, report));
+    } else {
+      PrintExtracted(result);
+    }
+  } else if (*checkCommand) {
+    CheckRequest request;
+    request.packageShown = text(check.directory);
+    const std::string decimal = text(check.decimal), date = text(check.date), time = text(check.time);
+    request.regional.shortDateFormat = text(check.format);
+    if (text.Refuse()) return kToolFailure;
+    const auto decimalSeparator = Separator(decimal, "--decimal-separator");
+    const auto dateSeparator = Separator(date, "--date-separator");
+    const auto timeSeparator = Separator(time, "--time-separator");
+    if (!decimalSeparator || !dateSeparator || !timeSeparator) return kToolFailure;
+    request.regional.decimalSeparator = *decimalSeparator;
+    request.regional.dateSeparator = *dateSeparator;
+    request.regional.timeSeparator = *timeSeparator;
+    request.currentYear = check.year;
+    const std::string directory = disk->WindowsPath(request.packageShown);
+    if (!disk->Files().DirectoryExists(directory)) {
+      PrintText(stderr, "varno-pack: " + request.packageShown + " is not a directory\n");
+      return kToolFailure;
+    }
+    request.packageDir = varno::WithoutTrailingBackslash(directory);
+    CheckPackage(disk->Files(), request, report);
+    if (check.json) {
+      PrintJson(CheckJson(request, report));
+    } else {
+      PrintCheck(request, report);
+    }
+  }
+  return report.Status();
+}
