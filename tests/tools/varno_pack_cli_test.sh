@@ -1,0 +1,139 @@
+#!/usr/bin/env bash
+# The built varno-pack as a package author and a build pipeline use it: exit codes,
+# standard error for errors only, JSON on standard output, help for each command, and
+# nothing left behind. Usage: varno_pack_cli_test.sh VARNO_PACK JSON_PROBE
+set -uo pipefail
+tool=$1
+probe=$2
+work=$(mktemp -d)
+trap 'chmod -R u+w "$work"; rm -rf "$work"' EXIT
+export TMPDIR=$work/tmp   # where the tool keeps its private root while it runs
+mkdir -p "$TMPDIR" "$work/pkg"
+cd "$work"
+failures=0
+
+fail() {
+  echo "FAIL: $*"
+  echo "  stdout: $(head -c 2000 out)"
+  echo "  stderr: $(head -c 2000 err)"
+  failures=$((failures + 1))
+}
+
+# run EXPECTED_STATUS ARGS...: runs the tool with stdout in ./out and stderr in ./err.
+run() {
+  local expected=$1
+  shift
+  "$tool" "$@" >out 2>err
+  local status=$?
+  [ "$status" -eq "$expected" ] || fail "varno-pack $* exited $status, not $expected"
+}
+
+json() { "$probe" "$@" <out || fail "stdout is not the JSON expected: $*"; }
+expect_json() {
+  local pointer=$1 expected=$2 actual
+  actual=$(json "$pointer")
+  [ "$actual" = "$expected" ] || fail "JSON $pointer is '$actual', not '$expected'"
+}
+expect_empty() { [ ! -s "$1" ] || fail "$1 should be empty"; }
+expect_in() { grep -qF -- "$2" "$1" || fail "$1 should hold '$2'"; }
+
+# Help, for the tool and for each command; usage errors.
+run 0 --help
+expect_in out create; expect_in out check
+for command in create list extract check; do
+  run 0 "$command" --help
+  expect_in out "$command"
+done
+run 0 extract --help; expect_in out --make-dirs
+run 0 check --help; expect_in out --decimal-separator
+run 2; expect_empty out; expect_in err "subcommand"
+run 2 list; expect_in err "ARCHIVE"
+run 2 list a.slp --bogus; expect_in err "bogus"
+
+# create: members named by their path, sub-path included, or by NAME=PATH; -C is where
+# every relative PATH is read from.
+printf 'exe bytes' >Varnolith.exe
+mkdir -p staging/Data && printf 'readme' >staging/Data/Lisez-moi.txt
+head -c 300000 /dev/zero >big.bin
+run 0 create pkg/sor_ti1.slp -C staging Varnolith.exe=../Varnolith.exe Data/Lisez-moi.txt
+expect_empty err   # no progress line when standard error is no terminal
+expect_in out "pkg/sor_ti1.slp: 2 members"
+run 0 list pkg/sor_ti1.slp --json
+expect_json /members/0/name Varnolith.exe
+expect_json /members/1/name 'Data\Lisez-moi.txt'
+expect_json /leadByte 35
+expect_json /valid true
+run 0 create x.slp 'Données/Photo été.jpg=big.bin' --json
+expect_json /status 0
+expect_json /members/0/name 'Données\Photo été.jpg'
+expect_json /members/0/size 300000
+
+# Refusals: exit 2, the reason on standard error, no file.
+run 2 create refused.slp ../Varnolith.exe
+expect_in err 'has the component ".."'
+expect_in err name-refused
+[ ! -e refused.slp ] || fail "a refused archive was written"
+run 2 create refused.slp Varnolith.exe missing.bin --json
+expect_json /status 2
+expect_json /findings/0/code source-unreadable
+expect_in err missing.bin
+[ ! -e refused.slp ] || fail "a refused archive was written"
+run 2 create refused.slp $(yes Varnolith.exe | head -n 129)
+expect_in err "more than 128"
+run 2 create refused.slp '名前.txt=Varnolith.exe'
+expect_in err "Windows-1252"
+[ ! -e refused.slp ] || fail "a refused archive was written"
+
+# list of a malformed archive: what is wrong, and where.
+printf 'SG1\001\000\000\000\011abc' >bad.slp
+run 2 list bad.slp
+expect_in err "member 1 (size 9 at offset 4)"
+expect_empty out
+run 2 list bad.slp --json
+expect_json /valid false
+expect_json /findings/0/code archive-malformed
+
+# extract: the updater makes no directory for a sub-path; --make-dirs does.
+run 1 extract pkg/sor_ti1.slp out1
+expect_in err member-not-written
+expect_in out "not-written Data\\Lisez-moi.txt"
+run 0 extract pkg/sor_ti1.slp out2 --make-dirs --json
+expect_json /members/1/outcome new
+cmp -s out2/Data/Lisez-moi.txt staging/Data/Lisez-moi.txt || fail "extracted bytes differ"
+run 0 extract x.slp out3 --make-dirs
+cmp -s 'out3/Données/Photo été.jpg' big.bin || fail "a Windows-1252 name did not come back as UTF-8 on disk"
+run 2 extract bad.slp out4
+[ ! -e out4 ] || fail "a refused extraction made its directory"
+
+# check: 0 clean, 1 warnings, 2 errors; the regional settings decide what a value is.
+{
+  printf 'Varnolith\r\n2816090\r\n'
+  for i in $(seq 3 16); do printf '\r\n'; done
+  printf '28\r\n\r\n2816080\r\n\r\n6.1\r\n'
+  printf '[reg]\r\nDay: date; 12/31/2024\r\n'
+} >pkg/MjaIni.ini
+run 2 check pkg
+expect_in out "MjaIni.ini:23: error:"
+expect_in out "1 error, 0 warnings"
+run 0 check pkg --date-format M/d/yyyy --json
+expect_json /status 0
+expect_json /findings '[]'
+expect_json /regional/shortDateFormat M/d/yyyy
+printf 'X: String; y\r\n' >>pkg/MjaIni.ini
+run 1 check pkg --date-format M/d/yyyy --json
+expect_json /findings/0/code reg-type-not-written
+expect_json /findings/0/line 24
+run 2 check pkg --decimal-separator ',,'
+expect_in err "one character"
+run 2 check missing-dir
+expect_in err "not a directory"
+
+# A progress line on a terminal, when the system has the tool to give us one.
+if command -v script >/dev/null; then
+  script -qec "'$tool' create tty.slp big.bin" /dev/null >tty.log 2>&1 || fail "create on a terminal"
+  grep -q '100%' tty.log || fail "no progress line on a terminal: $(cat tty.log)"
+fi
+
+[ -z "$(ls -A "$TMPDIR")" ] || fail "the tool left $(ls -A "$TMPDIR") in its temporary directory"
+[ "$failures" -eq 0 ] || { echo "$failures failure(s)"; exit 1; }
+echo "all varno-pack command-line checks passed"
