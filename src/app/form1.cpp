@@ -7,6 +7,7 @@
 #include "base/update_error.h"
 #include "components/control_registration.h"
 #include "shortcuts/desktop_directory.h"
+#include "shortcuts/shortcut_steps.h"
 #include "steps/file_steps.h"
 #include "steps/registry_step.h"
 #include "steps/uninstall_record.h"
@@ -15,7 +16,7 @@
 
 namespace varno {
 
-TForm1::TForm1(Platform& platform, const std::string& osFamilyName) : platform_(platform) {
+TForm1::TForm1(Platform& platform, const std::string& osFamilyName) : platform_(platform), shellLink_(platform) {
   state_.osFamilyName = osFamilyName;
 }
 
@@ -129,6 +130,13 @@ void TForm1::ApplyPackage(bool valid) {
   Log(text::kLogBeforeCopyInNewDir);
   if (CopyInNewDir(platform_, state_, record)) platform_.window.ShowControl(Control::Label6);
   Log(text::kLogAfterCopyInNewDir);
+
+  // 19.
+  Log(text::kLogBeforeMjaShellLink);
+  platform_.window.ShowControl(Control::Label4);
+  MjaShellLink(platform_, state_, record, shellLink_);
+  Log(text::kLogBeforeAddShellLink);
+  AddShellLink(platform_, state_, record, shellLink_);
 
   // 20.
   Log(text::kLogBeforeMjaVarnoReg);

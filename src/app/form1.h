@@ -8,6 +8,7 @@
 #include "app/run_log.h"
 #include "base/run_state.h"
 #include "platform/platform.h"
+#include "shortcuts/shell_link.h"
 
 namespace varno {
 
@@ -36,6 +37,9 @@ class TForm1 {
 
   Platform& platform_;
   RunState state_;
+  // The shell link service keeps its current desktop and Programs folders for the life of
+  // the program.
+  ShellLink shellLink_;
   std::optional<RunLog> runLog_;
 };
 

@@ -32,6 +32,8 @@ const Lines kSteps = {"FileCopy effectué",
                       "Avant CreateNewDir",
                       "Avant CopyInNewDir",
                       "Après CopyInNewDir",
+                      "Avant MjaShellLink ",
+                      "Avant AddShellLink ",
                       "Avant MjaVarnoReg  ",
                       "après MjaVarnoReg  ",
                       "Après WriteLogList.SaveToFile",
@@ -215,6 +217,7 @@ TEST_F(Form1Test, ACompleteRunShowsItsLabelsAndRecordsTheVersion) {
   EXPECT_TRUE(machine.window.Visible(Control::Label1));
   EXPECT_TRUE(machine.window.Visible(Control::Label2));
   EXPECT_TRUE(machine.window.Visible(Control::Label3));
+  EXPECT_TRUE(machine.window.Visible(Control::Label4));
   EXPECT_FALSE(machine.window.Visible(Control::Label6));  // no "[insubdir]"
   EXPECT_FALSE(machine.window.Visible(Control::Label5));  // no "[reg]"
   EXPECT_TRUE(machine.window.Visible(Control::Button1));
@@ -314,8 +317,8 @@ TEST_F(Form1PackageTest, EveryStepRunsAndRecordsWhatItCreated) {
   EXPECT_EQ(machine.files.Content(std::string(kTestInstallDir) + "\\b.dat"), "BB");
   EXPECT_EQ(Log(kInstallLog), Concat({kStart, kFound, kThroughTheGates, kSteps,
                                       {"Fin contrôlée du programme de mise à jour"}}));
-  for (Control label : {Control::Label1, Control::Label2, Control::Label3, Control::Label5, Control::Label6,
-                        Control::Button1}) {
+  for (Control label : {Control::Label1, Control::Label2, Control::Label3, Control::Label4, Control::Label5,
+                        Control::Label6, Control::Button1}) {
     EXPECT_TRUE(machine.window.Visible(label)) << static_cast<int>(label);
   }
   EXPECT_TRUE(machine.dialogs.shown.size() == 1u) << machine.Dump();
