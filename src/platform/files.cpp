@@ -33,6 +33,12 @@ bool FileSystem::CopyFileTo(const std::string& from, const std::string& to) {
   return copied == source->Size() && destination->Commit();
 }
 
+ListingPattern SplitListingPattern(std::string_view pattern) {
+  const size_t slash = pattern.find_last_of("\\/");
+  if (slash == std::string_view::npos) return {std::string(), std::string(pattern)};
+  return {std::string(pattern.substr(0, slash + 1)), std::string(pattern.substr(slash + 1))};
+}
+
 bool MatchesWildcard(std::string_view name, std::string_view mask) {
   // Greedy matching with one back-track point: the last "*" seen takes one more character
   // whenever what follows it fails.

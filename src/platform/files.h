@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace varno {
 
@@ -110,5 +111,28 @@ class FileSystem {
 // rest of the mask made of "." and "*" still matches, as Windows lets "*.*" list names
 // without an extension.
 bool MatchesWildcard(std::string_view name, std::string_view mask);
+
+// A listing pattern split at its last separator: the directory (separator included, empty
+// when the pattern has none) and the mask.
+struct ListingPattern {
+  std::string directory;
+  std::string mask;
+};
+ListingPattern SplitListingPattern(std::string_view pattern);
+
+// A listing read whole when it is made: what changes in the directory afterwards does not
+// show in it. For backends that cannot walk a directory lazily.
+class SnapshotListing : public DirectoryListing {
+ public:
+  void Add(DirectoryEntry entry) { entries_.push_back(std::move(entry)); }
+  std::optional<DirectoryEntry> Next() override {
+    if (next_ == entries_.size()) return std::nullopt;
+    return entries_[next_++];
+  }
+
+ private:
+  std::vector<DirectoryEntry> entries_;
+  size_t next_ = 0;
+};
 
 }  // namespace varno

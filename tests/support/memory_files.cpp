@@ -217,23 +217,13 @@ bool MemoryFileSystem::MakeDirectory(const std::string& path) {
 
 std::unique_ptr<DirectoryListing> MemoryFileSystem::ListMatching(const std::string& pattern) {
   // A snapshot: what changes in the directory while the listing runs does not show in it.
-  class Listing : public DirectoryListing {
-   public:
-    std::optional<DirectoryEntry> Next() override {
-      if (next_ == entries_.size()) return std::nullopt;
-      return entries_[next_++];
-    }
-    std::vector<DirectoryEntry> entries_;
-    size_t next_ = 0;
-  };
-  auto listing = std::make_unique<Listing>();
-  const size_t slash = pattern.find_last_of("\\/");
-  const std::string directory = slash == std::string::npos ? currentDirectory_ : pattern.substr(0, slash + 1);
-  const std::string mask = slash == std::string::npos ? pattern : pattern.substr(slash + 1);
+  auto listing = std::make_unique<SnapshotListing>();
+  const ListingPattern parts = SplitListingPattern(pattern);
+  const std::string directory = parts.directory.empty() ? currentDirectory_ : parts.directory;
   const Node* parent = Find(directory);
   if (!parent || !parent->isDirectory) return listing;
   for (const std::string& name : List(directory)) {
-    if (MatchesWildcard(name, mask)) listing->entries_.push_back({name, Find(JoinPath(parent->path, name))->isDirectory});
+    if (MatchesWildcard(name, parts.mask)) listing->Add({name, Find(JoinPath(parent->path, name))->isDirectory});
   }
   return listing;
 }

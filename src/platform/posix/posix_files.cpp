@@ -269,27 +269,16 @@ bool PosixFileSystem::MakeDirectory(const std::string& path) {
 }
 
 std::unique_ptr<DirectoryListing> PosixFileSystem::ListMatching(const std::string& pattern) {
-  // The entries are read at once, in readdir order (not sorted, as under Wine), and handed
-  // out one by one.
-  class Listing : public DirectoryListing {
-   public:
-    std::optional<DirectoryEntry> Next() override {
-      if (next_ == entries_.size()) return std::nullopt;
-      return entries_[next_++];
-    }
-    std::vector<DirectoryEntry> entries_;
-    size_t next_ = 0;
-  };
-  auto listing = std::make_unique<Listing>();
-  const size_t slash = pattern.find_last_of("\\/");
-  const std::string directory = HostPath(slash == std::string::npos ? "." : pattern.substr(0, slash + 1));
-  const std::string mask = slash == std::string::npos ? pattern : pattern.substr(slash + 1);
+  // Read at once, in readdir order (not sorted, as under Wine).
+  auto listing = std::make_unique<SnapshotListing>();
+  const ListingPattern parts = SplitListingPattern(pattern);
+  const std::string directory = HostPath(parts.directory.empty() ? "." : parts.directory);
   DIR* dir = directory.empty() ? nullptr : ::opendir(directory.c_str());
   if (!dir) return listing;
   while (const dirent* entry = ::readdir(dir)) {
     const std::string name = entry->d_name;
-    if (name == "." || name == ".." || !MatchesWildcard(name, mask)) continue;
-    listing->entries_.push_back({name, IsDirectory(directory + "/" + name)});
+    if (name == "." || name == ".." || !MatchesWildcard(name, parts.mask)) continue;
+    listing->Add({name, IsDirectory(directory + "/" + name)});
   }
   ::closedir(dir);
   return listing;
