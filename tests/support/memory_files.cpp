@@ -85,6 +85,12 @@ bool MemoryFileSystem::Allocate(size_t bytes) {
   return true;
 }
 
+bool MemoryFileSystem::DiskFillsAt(const std::string& target, uint64_t size) {
+  if (fillWhile_.empty() || !AnsiUpperCase(target).ends_with(fillWhile_) || size <= fillAfter_) return false;
+  fillWhile_.clear();
+  return true;
+}
+
 void MemoryFileSystem::Release(size_t bytes) {
   if (freeSpace_) *freeSpace_ += bytes;
 }
@@ -129,7 +135,8 @@ class MemoryOutputFile : public OutputFile {
   }
   bool Write(const char* data, size_t size) override {
     MemoryFileSystem::Node* node = files_.Find(temporary_);
-    if (failed_ || !node || !files_.Allocate(size)) {
+    if (failed_ || !node || files_.DiskFillsAt(target_, node->data.size() + size) || !files_.Allocate(size)) {
+      // The replacement cannot commit any more; the file it would replace stays as it was.
       failed_ = true;
       return false;
     }

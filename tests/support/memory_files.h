@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "base/ansi_text.h"
 #include "platform/files.h"
 
 namespace varno::testing {
@@ -47,6 +48,12 @@ class MemoryFileSystem : public FileSystem {
   void RefuseWritesUnder(const std::string& directory);
   void FailNthWrite(int n) { failAtWrite_ = writes_ + n; }
   void SetFreeSpace(std::optional<uint64_t> bytes) { freeSpace_ = bytes; }
+  // The disk fills while the next file whose name ends with this text is written: its
+  // replacement takes this many bytes, and its next write fails. Once.
+  void FillDiskWhileWriting(const std::string& nameEnd, uint64_t bytesThatFit) {
+    fillWhile_ = AnsiUpperCase(nameEnd);
+    fillAfter_ = bytesThatFit;
+  }
   std::optional<uint64_t> FreeSpace() const { return freeSpace_; }
 
   // The full path as Windows would make it ("C:\Dir\name"), or empty when malformed.
@@ -71,6 +78,8 @@ class MemoryFileSystem : public FileSystem {
   bool ParentIsDirectory(const std::string& fullPath) const;
   bool Refused(const std::string& fullPath) const;
   bool Allocate(size_t bytes);
+  // Whether a write that brings the replacement of target to this size finds the disk full.
+  bool DiskFillsAt(const std::string& target, uint64_t size);
   void Release(size_t bytes);
   bool Commit(const std::string& temporary, const std::string& target);
   void Discard(const std::string& temporary);
@@ -81,6 +90,8 @@ class MemoryFileSystem : public FileSystem {
   int writes_ = 0;
   int failAtWrite_ = 0;
   int temporaries_ = 0;
+  std::string fillWhile_;
+  uint64_t fillAfter_ = 0;
   std::optional<uint64_t> freeSpace_;
 };
 

@@ -130,7 +130,8 @@ long MemoryRegistry::QueryValue(RegKey key, const std::string& name, uint32_t* t
 long MemoryRegistry::SetValue(RegKey key, const std::string& name, uint32_t type, std::string_view data) {
   const OpenedKey* opened = Opened(key);
   if (!opened) return kInvalidHandle;
-  if (!(opened->access & kKeySetValue) || Matches(failedWrites_, opened->root, opened->path, kKeySetValue)) {
+  if (!(opened->access & kKeySetValue) || Matches(failedWrites_, opened->root, opened->path, kKeySetValue) ||
+      (failSetValue && failSetValue(name))) {
     return kRegAccessDenied;
   }
   Node* node = Find(opened->root, opened->path);

@@ -45,6 +45,9 @@ class MemoryRegistry : public Registry {
   // full hive, a policy that rejects the value).
   void FailWritesUnder(RegKey root, const std::string& path);
 
+  // When it gives true for a value's name, the write of that value fails.
+  std::function<bool(const std::string& name)> failSetValue;
+
   // Called on every value read, after the access check, to make a read give other data.
   std::function<void(const std::string& keyPath, const std::string& name, Value& value)> onRead;
 
