@@ -1,0 +1,56 @@
+#!/usr/bin/env bash
+# The real program killed while it unpacks a large member over an existing product file:
+# the uninstall record and every product file stay whole (the member was going to a
+# temporary file), and a second run completes normally.
+. "$(dirname "$0")/e2e.sh"
+exe=$1
+samples=$(dirname "$exe")/samples
+e2e_begin "$2" "$3"
+
+install='C:\Produits\Varnolith'
+unix_install=$(varno_unix_path "$install")
+package=$(varno_unix_path 'C:\Paquet')
+e2e_install "$samples" "$install" 2816080 app-paths
+printf '[SurFile]\r\nancien.dll\r\n[****]\r\n' >"$unix_install/UninstCgg.slt"
+printf 'contenu precedent' >"$unix_install/data.bin"
+cp "$unix_install/UninstCgg.slt" "$VARNO_WINE_TMP/record-before"
+cp -r "$unix_install" "$VARNO_WINE_TMP/install-before"
+e2e_package "$package" "$exe" 2816090
+truncate -s 400M "$VARNO_WINE_TMP/data.bin"
+printf 'apres' >"$VARNO_WINE_TMP/after.txt"
+e2e_archive "$package/sor_ti1.slp" data.bin "$VARNO_WINE_TMP/data.bin" after.txt "$VARNO_WINE_TMP/after.txt"
+
+e2e_start "$package" Varnolith_MAJ_Solo.exe
+e2e_key "$(e2e_wait_window '^Confirmation$' 60)" o
+killed=no
+for i in $(seq 600); do
+  temporary=$(find "$unix_install" -maxdepth 1 -iname 'vrn*.tmp' -size +1M 2>/dev/null | head -n 1)
+  if [ -n "$temporary" ]; then
+    wineserver -k
+    killed=yes
+    break
+  fi
+  sleep 0.02
+done
+wait "$E2E_PID" 2>/dev/null || true
+E2E_PID=
+e2e_check "the updater was killed while it wrote the large member" test "$killed" = yes
+e2e_check "the uninstall record is whole" cmp "$unix_install/UninstCgg.slt" "$VARNO_WINE_TMP/record-before"
+e2e_check "the product file being replaced keeps its previous content" \
+  test "$(cat "$unix_install/data.bin")" = 'contenu precedent'
+e2e_check "the other product files are whole" \
+  sh -c "for f in Varnolith.exe AdminVarnolith.exe Admin.dll Varxxlith.ocx VarnoUpDate.dll; do cmp \"$unix_install/\$f\" \"$VARNO_WINE_TMP/install-before/\$f\" || exit 1; done"
+e2e_check "the member after it was not written" test ! -e "$unix_install/after.txt"
+
+echo "== a second run"
+e2e_start "$package" Varnolith_MAJ_Solo.exe
+e2e_key "$(e2e_wait_window '^Confirmation$' 60)" o
+form=$(e2e_wait_window 'jour de Varnolith$' 120)
+for i in $(seq 300); do grep -q 'SetUpDateTable' "$unix_install/VarnoMaJLog.txt" 2>/dev/null && break; sleep 0.1; done
+e2e_key "$form" Return
+e2e_check "the second run ends normally" e2e_wait_exit 60
+e2e_check "the large member is whole" cmp "$unix_install/data.bin" "$VARNO_WINE_TMP/data.bin"
+e2e_check "the member after it is there" test "$(cat "$unix_install/after.txt" 2>/dev/null)" = apres
+e2e_check "the record gains this run's entries and marker" \
+  e2e_log_is "$unix_install/UninstCgg.slt" '[SurFile]\r\nafter.txt\r\nancien.dll\r\n[****]\r\n[****]\r\n'
+e2e_finish
