@@ -23,7 +23,9 @@ TForm1::TForm1(Platform& platform, const std::string& osFamilyName) : platform_(
 void TForm1::FormCreate() {
   try {
     RunDriver();
-  } catch (const UpdateError& error) {
+  } catch (const std::exception& error) {
+    // The system's own errors, and anything unforeseen (memory exhausted, say): either
+    // ends the driver in the error box rather than ending the program unseen.
     ShowErrorBox(platform_, error.what());
   }
 }
@@ -158,7 +160,7 @@ void TForm1::FormDestroy() {
   if (!runLog_) return;
   try {
     runLog_->Finish();
-  } catch (const UpdateError& error) {
+  } catch (const std::exception& error) {
     ShowErrorBox(platform_, error.what());
   }
   runLog_.reset();

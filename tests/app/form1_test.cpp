@@ -395,6 +395,19 @@ TEST_F(Form1Test, AFailedRegistrationEndsTheRunBeforeTheDatabaseUpdate) {
   EXPECT_EQ(machine.files.Content(kRecord), "[SurFile]\r\n[****]\r\n");  // saved before the closing stages
 }
 
+TEST_F(Form1Test, AnUnforeseenFailureIsShownInTheErrorBoxToo) {
+  testing::InstallProduct(machine);
+  testing::WritePackageDescription(machine, "2816090");
+  machine.libraries.Add(std::string(kTestInstallDir) + "\\VarnoUpDate.dll").exports["VarnoTableInstall"] =
+      []() -> uint32_t { throw std::bad_alloc(); };
+  Run();
+  ASSERT_EQ(machine.dialogs.shown.size(), 2u) << machine.Dump();
+  EXPECT_EQ(Box(1).kind, BoxKind::Error);
+  EXPECT_EQ(Box(1).text, std::string(std::bad_alloc().what()) + ".");
+  EXPECT_FALSE(machine.window.Visible(Control::Button1));
+  EXPECT_EQ(Log(kInstallLog).back(), "Fin contrôlée du programme de mise à jour");
+}
+
 TEST_F(Form1Test, QuitterAsksTheApplicationToEnd) {
   Platform platform = machine.platform();
   TForm1 form(platform, kFamily);
