@@ -41,7 +41,8 @@ constexpr double kLastDay = 2958465;
 bool Trimmed(const std::string& text) { return varno::TrimBlanks(text) == text; }
 
 template <typename Quiet, typename Raising>
-void CheckRaises(const Quiet& quiet, const Raising& raising) {
+void CheckRaises(bool check, const Quiet& quiet, const Raising& raising) {
+  if (!check) return;
   const auto value = quiet();
   try {
     const auto raised = raising();
@@ -51,25 +52,27 @@ void CheckRaises(const Quiet& quiet, const Raising& raising) {
   }
 }
 
-void Convert(const std::string& text, const RegionalSettings& regional, int year) {
-  CheckRaises([&] { return varno::ParseInteger(text); }, [&] { return varno::StrToInt(text); });
+// The raising forms cost an exception each time they reject; they are compared with the
+// quiet ones on the line itself only, which keeps the target fast enough for long runs.
+void Convert(const std::string& text, const RegionalSettings& regional, int year, bool raising) {
+  CheckRaises(raising, [&] { return varno::ParseInteger(text); }, [&] { return varno::StrToInt(text); });
   if (const auto integer = varno::ParseInteger(text)) {
     FUZZ_CHECK(varno::ParseInteger(std::to_string(*integer)) == *integer);
   }
   const auto number = varno::ParseFloat(text, regional);
   if (number) FUZZ_CHECK(std::isfinite(*number));
-  CheckRaises([&] { return number; }, [&] { return varno::StrToFloat(text, regional); });
-  CheckRaises([&] { return varno::ParseBool(text, regional); }, [&] { return varno::StrToBool(text, regional); });
+  CheckRaises(raising, [&] { return number; }, [&] { return varno::StrToFloat(text, regional); });
+  CheckRaises(raising, [&] { return varno::ParseBool(text, regional); }, [&] { return varno::StrToBool(text, regional); });
 
   const auto date = varno::ParseDate(text, regional, year);
   if (date) FUZZ_CHECK(*date == std::floor(*date) && *date >= kFirstDay && *date <= kLastDay);
-  CheckRaises([&] { return date; }, [&] { return varno::StrToDate(text, regional, year); });
+  CheckRaises(raising, [&] { return date; }, [&] { return varno::StrToDate(text, regional, year); });
   const auto time = varno::ParseTime(text, regional);
   if (time) FUZZ_CHECK(*time >= 0 && *time < 1);
-  CheckRaises([&] { return time; }, [&] { return varno::StrToTime(text, regional); });
+  CheckRaises(raising, [&] { return time; }, [&] { return varno::StrToTime(text, regional); });
   const auto dateTime = varno::ParseDateTime(text, regional, year);
   if (dateTime) FUZZ_CHECK(std::isfinite(*dateTime) && *dateTime > kFirstDay - 1 && *dateTime < kLastDay + 1);
-  CheckRaises([&] { return dateTime; }, [&] { return varno::StrToDateTime(text, regional, year); });
+  CheckRaises(raising, [&] { return dateTime; }, [&] { return varno::StrToDateTime(text, regional, year); });
 }
 
 }  // namespace
@@ -104,9 +107,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const varno::RegEntry entry = varno::ParseRegEntry(line);
   FUZZ_CHECK(Trimmed(entry.name) && Trimmed(entry.typeWord) && Trimmed(entry.value));
   (void)varno::RegTypeFromName(entry.typeWord);
-  Convert(line, regional, year);
+  Convert(line, regional, year, true);
   for (const RegValueType kind : {RegValueType::Float, RegValueType::Time, RegValueType::Date}) {
-    Convert(varno::PrepareValueText(kind, entry.value, regional), regional, year);
+    Convert(varno::PrepareValueText(kind, entry.value, regional), regional, year, false);
   }
   return 0;
 }
