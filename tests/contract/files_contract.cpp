@@ -145,6 +145,43 @@ TEST_P(FilesContract, ReadsFromAnyPosition) {
   EXPECT_FALSE(files_->OpenForReading(In("absent.bin")));
 }
 
+// Larger than any block a backend may move through the kernel at once, written and read in
+// the extractor's chunks and in odd ones, with positions inside, behind and past what was
+// read last.
+TEST_P(FilesContract, LargeFilesKeepEveryByteWhateverTheChunksAndPositions) {
+  std::string bytes(700001, '\0');
+  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>((i * 7919) >> 8);
+  {
+    auto replacement = files_->CreateReplacement(In("large.bin"));
+    ASSERT_TRUE(replacement);
+    size_t at = 0;
+    for (const size_t chunk : {20000u, 1u, 300000u, 19999u}) {
+      ASSERT_TRUE(replacement->Write(bytes.data() + at, chunk));
+      at += chunk;
+    }
+    ASSERT_TRUE(replacement->Write(bytes.data() + at, bytes.size() - at));
+    ASSERT_TRUE(replacement->Commit());
+  }
+  auto file = files_->OpenForReading(In("large.bin"));
+  ASSERT_TRUE(file);
+  std::string back;
+  std::string chunk(20000, '\0');
+  while (const size_t read = file->Read(chunk.data(), chunk.size())) back.append(chunk.data(), read);
+  EXPECT_TRUE(back == bytes) << "read back " << back.size() << " bytes";
+  const auto readAt = [&](uint64_t position, size_t size) {
+    std::string part(size, '\0');
+    if (!file->Seek(position)) return std::string("<seek failed>");
+    part.resize(file->Read(part.data(), size));
+    return part;
+  };
+  EXPECT_TRUE(readAt(699990, 20000) == bytes.substr(699990));
+  EXPECT_TRUE(readAt(bytes.size() + 5, 10).empty());
+  EXPECT_TRUE(readAt(100, 50) == bytes.substr(100, 50));
+  EXPECT_TRUE(readAt(120, 300000) == bytes.substr(120, 300000));
+  EXPECT_TRUE(readAt(10, 10) == bytes.substr(10, 10));
+  EXPECT_TRUE(readAt(600000, 20000) == bytes.substr(600000, 20000));
+}
+
 TEST_P(FilesContract, AReplacementShowsOnlyOnceCommitted) {
   ASSERT_TRUE(files_->ReplaceWholeFile(In("target.txt"), "old"));
   {
