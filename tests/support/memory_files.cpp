@@ -24,8 +24,33 @@ bool IsDriveRoot(const std::string& fullPath) { return fullPath.size() == 3 && f
 
 MemoryFileSystem::MemoryFileSystem() { AddDirectory("C:\\"); }
 
+namespace {
+
+// A path that is already absolute, with an upper-case drive letter, backslashes only, no empty,
+// "." or ".." component and no trailing backslash, is its own full path; most paths the steps
+// build are, and the tests and fuzz targets ask for them often.
+bool IsNormalFullPath(const std::string& path) {
+  if (path.size() < 3 || path[0] < 'A' || path[0] > 'Z' || path[1] != ':' || path[2] != '\\') return false;
+  if (path.size() == 3) return true;
+  if (path.back() == '\\') return false;
+  size_t start = 3;
+  for (size_t i = 3; i <= path.size(); ++i) {
+    if (i < path.size() && path[i] == '/') return false;
+    if (i == path.size() || path[i] == '\\') {
+      const size_t length = i - start;
+      if (length == 0) return false;
+      if (path[start] == '.' && (length == 1 || (length == 2 && path[start + 1] == '.'))) return false;
+      start = i + 1;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
 std::string MemoryFileSystem::FullPath(const std::string& path) const {
   if (path.empty()) return {};
+  if (IsNormalFullPath(path)) return path;
   std::string absolute;
   if (path.size() >= 2 && path[1] == ':') {
     absolute = path.size() == 2 ? path + "\\" : path;
@@ -271,12 +296,17 @@ std::optional<std::string> MemoryFileSystem::Content(const std::string& path) co
 }
 
 std::vector<std::string> MemoryFileSystem::List(const std::string& directory) const {
-  const std::string parent = FullPath(directory);
+  // Keys are folded full paths, so a directory's children are the contiguous run of keys that
+  // start with its own key and a backslash; deeper descendants in that run are passed over.
+  std::string prefix = Key(FullPath(directory));
+  if (prefix.empty()) return {};
+  if (prefix.back() != '\\') prefix += '\\';
   std::vector<std::string> names;
-  for (const auto& [key, node] : nodes_) {
-    if (node.path != parent && AnsiSameText(ParentOf(node.path), parent)) {
-      names.push_back(node.path.substr(node.path.find_last_of('\\') + 1));
-    }
+  for (auto it = nodes_.lower_bound(prefix); it != nodes_.end(); ++it) {
+    const std::string& key = it->first;
+    if (key.compare(0, prefix.size(), prefix) != 0) break;
+    if (key.size() == prefix.size() || key.find('\\', prefix.size()) != std::string::npos) continue;
+    names.push_back(it->second.path.substr(prefix.size()));
   }
   return names;
 }
