@@ -28,16 +28,6 @@ std::string_view BeforeSeparator(std::string_view text, char separator) {
   return at == std::string_view::npos ? std::string_view() : text.substr(0, at);
 }
 
-// A partial or mis-cased word ("int", "String") passes this test, as it always has; an
-// empty one does not.
-bool IsKnownTypeWord(std::string_view typeWord) {
-  if (typeWord.empty()) return false;
-  std::string upperWord, upperList;
-  for (char c : typeWord) upperWord += AsciiUpper(c);
-  for (char c : std::string_view(kTypeWords)) upperList += AsciiUpper(c);
-  return upperList.find(upperWord) != std::string::npos;
-}
-
 void ReplaceEach(std::string& text, std::string_view from, char to) {
   for (char& c : text) {
     if (from.find(c) != std::string_view::npos) c = to;
@@ -64,6 +54,14 @@ void WriteEntry(RegistryAccess& registry, RegValueType kind, const RegEntry& ent
 }
 
 }  // namespace
+
+bool IsKnownTypeWord(std::string_view typeWord) {
+  if (typeWord.empty()) return false;
+  std::string upperWord, upperList;
+  for (char c : typeWord) upperWord += AsciiUpper(c);
+  for (char c : std::string_view(kTypeWords)) upperList += AsciiUpper(c);
+  return upperList.find(upperWord) != std::string::npos;
+}
 
 RegValueType RegTypeFromName(std::string_view word) {
   if (word == "string") return RegValueType::String;

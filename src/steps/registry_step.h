@@ -14,6 +14,11 @@ namespace varno {
 
 enum class RegValueType : uint8_t { None = 0, String, Integer, Bool, Float, Date, DateTime, Time };
 
+// The first test of an entry's type word: a substring of the list of type names without
+// regard to ASCII case, so a partial or mis-cased word ("int", "String") passes, as it always
+// has; an empty one does not.
+bool IsKnownTypeWord(std::string_view typeWord);
+
 // "string" compared exactly, then "integer", "bool", "float", "date", "datetime" and "time"
 // without regard to ASCII case; the first that matches, or None.
 RegValueType RegTypeFromName(std::string_view typeWord);

@@ -100,17 +100,6 @@ std::string ParentOf(std::string_view path) {
   return separator == std::string_view::npos ? std::string() : std::string(path.substr(0, separator));
 }
 
-// The updater's first test of a type word: a substring of the list of type names, without
-// regard to ASCII case, so that a partial or mis-cased word passes. Kept as the registry
-// step has it; the tests hold the two to the same answers.
-bool PassesTypeWordTest(std::string_view word) {
-  if (word.empty()) return false;
-  std::string upperWord, upperList;
-  for (const char c : word) upperWord += AsciiUpper(c);
-  for (const char c : std::string_view("string integer bool float date datetime time")) upperList += AsciiUpper(c);
-  return upperList.find(upperWord) != std::string::npos;
-}
-
 std::string RegionalText(const RegionalSettings& regional) {
   return std::string("decimal separator \"") + regional.decimalSeparator + "\", date separator \"" +
          regional.dateSeparator + "\", time separator \"" + regional.timeSeparator + "\", short date format \"" +
@@ -369,7 +358,7 @@ void CheckRegistryValues(const std::vector<std::string>& lines, const RegionalSe
                   "no blank after \";\": the updater drops the character after it whatever it is, so the value is "
                   "read as " + Quoted(parsed.value));
     }
-    if (!PassesTypeWordTest(parsed.typeWord)) {
+    if (!IsKnownTypeWord(parsed.typeWord)) {
       report.Warn("reg-unknown-type", kFile, entry.line,
                   "the type word " + Quoted(parsed.typeWord) +
                       " is none of string, integer, bool, float, date, datetime, time: the updater skips the line");
