@@ -48,6 +48,10 @@ bool IsNormalFullPath(const std::string& path) {
 
 }  // namespace
 
+std::string MemoryFileSystem::KeyOf(const std::string& path) const {
+  return IsNormalFullPath(path) ? Key(path) : Key(FullPath(path));
+}
+
 std::string MemoryFileSystem::FullPath(const std::string& path) const {
   if (path.empty()) return {};
   if (IsNormalFullPath(path)) return path;
@@ -80,12 +84,12 @@ std::string MemoryFileSystem::FullPath(const std::string& path) const {
 }
 
 MemoryFileSystem::Node* MemoryFileSystem::Find(const std::string& path) {
-  auto it = nodes_.find(Key(FullPath(path)));
+  auto it = nodes_.find(KeyOf(path));
   return it == nodes_.end() ? nullptr : &it->second;
 }
 
 const MemoryFileSystem::Node* MemoryFileSystem::Find(const std::string& path) const {
-  auto it = nodes_.find(Key(FullPath(path)));
+  auto it = nodes_.find(KeyOf(path));
   return it == nodes_.end() ? nullptr : &it->second;
 }
 
@@ -236,7 +240,7 @@ bool MemoryFileSystem::RemoveFile(const std::string& path) {
   Node* node = Find(path);
   if (!node || node->isDirectory || node->readOnly || node->inUse) return false;
   Release(node->data.size());
-  nodes_.erase(Key(FullPath(path)));
+  nodes_.erase(KeyOf(path));
   return true;
 }
 
@@ -298,7 +302,7 @@ std::optional<std::string> MemoryFileSystem::Content(const std::string& path) co
 std::vector<std::string> MemoryFileSystem::List(const std::string& directory) const {
   // Keys are folded full paths, so a directory's children are the contiguous run of keys that
   // start with its own key and a backslash; deeper descendants in that run are passed over.
-  std::string prefix = Key(FullPath(directory));
+  std::string prefix = KeyOf(directory);
   if (prefix.empty()) return {};
   if (prefix.back() != '\\') prefix += '\\';
   std::vector<std::string> names;
@@ -312,7 +316,7 @@ std::vector<std::string> MemoryFileSystem::List(const std::string& directory) co
 }
 
 void MemoryFileSystem::RefuseWritesUnder(const std::string& directory) {
-  refusedDirectories_[Key(FullPath(directory))] = true;
+  refusedDirectories_[KeyOf(directory)] = true;
 }
 
 std::string MemoryFileSystem::Dump() const {

@@ -58,6 +58,8 @@ class MemoryFileSystem : public FileSystem {
 
   // The full path as Windows would make it ("C:\Dir\name"), or empty when malformed.
   std::string FullPath(const std::string& path) const;
+  // The folded full path that names the path's node.
+  std::string KeyOf(const std::string& path) const;
 
   // Every directory and file, one per line, for failure messages.
   std::string Dump() const;
