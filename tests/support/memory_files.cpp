@@ -10,7 +10,7 @@
 namespace varno::testing {
 namespace {
 
-std::string Key(const std::string& fullPath) { return AnsiUpperCase(fullPath); }
+std::string Folded(const std::string& fullPath) { return AnsiUpperCase(fullPath); }
 
 std::string ParentOf(const std::string& fullPath) {
   const size_t slash = fullPath.find_last_of('\\');
@@ -48,10 +48,6 @@ bool IsNormalFullPath(const std::string& path) {
 
 }  // namespace
 
-std::string MemoryFileSystem::KeyOf(const std::string& path) const {
-  return IsNormalFullPath(path) ? Key(path) : Key(FullPath(path));
-}
-
 std::string MemoryFileSystem::FullPath(const std::string& path) const {
   if (path.empty()) return {};
   if (IsNormalFullPath(path)) return path;
@@ -83,13 +79,25 @@ std::string MemoryFileSystem::FullPath(const std::string& path) const {
   return full;
 }
 
+bool MemoryFileSystem::FoldedLess::operator()(const std::string& a, const std::string& b) const {
+  // The order of the upper-case paths compared byte by byte, without making them.
+  const size_t common = std::min(a.size(), b.size());
+  for (size_t i = 0; i < common; ++i) {
+    if (a[i] == b[i]) continue;  // most paths share long prefixes byte for byte
+    const auto x = static_cast<unsigned char>(AnsiUpper(a[i]));
+    const auto y = static_cast<unsigned char>(AnsiUpper(b[i]));
+    if (x != y) return x < y;
+  }
+  return a.size() < b.size();
+}
+
 MemoryFileSystem::Node* MemoryFileSystem::Find(const std::string& path) {
-  auto it = nodes_.find(KeyOf(path));
+  auto it = IsNormalFullPath(path) ? nodes_.find(path) : nodes_.find(FullPath(path));
   return it == nodes_.end() ? nullptr : &it->second;
 }
 
 const MemoryFileSystem::Node* MemoryFileSystem::Find(const std::string& path) const {
-  auto it = nodes_.find(KeyOf(path));
+  auto it = IsNormalFullPath(path) ? nodes_.find(path) : nodes_.find(FullPath(path));
   return it == nodes_.end() ? nullptr : &it->second;
 }
 
@@ -99,7 +107,7 @@ bool MemoryFileSystem::ParentIsDirectory(const std::string& fullPath) const {
 }
 
 bool MemoryFileSystem::Refused(const std::string& fullPath) const {
-  const std::string key = Key(fullPath);
+  const std::string key = Folded(fullPath);
   for (const auto& [dir, refused] : refusedDirectories_) {
     if (refused && key.starts_with(dir) && (key.size() == dir.size() || key[dir.size()] == '\\' || dir.back() == '\\')) {
       return true;
@@ -196,7 +204,7 @@ std::unique_ptr<OutputFile> MemoryFileSystem::CreateReplacement(const std::strin
   const std::string target = FullPath(path);
   if (target.empty() || IsDriveRoot(target) || !ParentIsDirectory(target) || Refused(target)) return nullptr;
   const std::string temporary = JoinPath(WithoutTrailingBackslash(ParentOf(target)), "vrn" + std::to_string(++temporaries_) + ".tmp");
-  nodes_[Key(temporary)] = Node{temporary, false, {}, false, false};
+  nodes_[temporary] = Node{temporary, false, {}, false, false};
   return std::make_unique<MemoryOutputFile>(*this, temporary, target);
 }
 
@@ -207,17 +215,17 @@ bool MemoryFileSystem::Commit(const std::string& temporary, const std::string& t
     return false;
   }
   if (existing) Release(existing->data.size());
-  Node moved = nodes_[Key(temporary)];
+  Node moved = nodes_[temporary];
   moved.path = existing ? existing->path : target;
-  nodes_.erase(Key(temporary));
-  nodes_[Key(target)] = moved;
+  nodes_.erase(temporary);
+  nodes_[target] = moved;
   return true;
 }
 
 void MemoryFileSystem::Discard(const std::string& temporary) {
   if (Node* node = Find(temporary)) {
     Release(node->data.size());
-    nodes_.erase(Key(temporary));
+    nodes_.erase(temporary);
   }
 }
 
@@ -231,8 +239,8 @@ bool MemoryFileSystem::MoveFileTo(const std::string& from, const std::string& to
   }
   Node moved = *node;
   moved.path = destination;
-  nodes_.erase(Key(source));
-  nodes_[Key(destination)] = moved;
+  nodes_.erase(source);
+  nodes_[destination] = moved;
   return true;
 }
 
@@ -240,14 +248,14 @@ bool MemoryFileSystem::RemoveFile(const std::string& path) {
   Node* node = Find(path);
   if (!node || node->isDirectory || node->readOnly || node->inUse) return false;
   Release(node->data.size());
-  nodes_.erase(KeyOf(path));
+  nodes_.erase(FullPath(path));
   return true;
 }
 
 bool MemoryFileSystem::MakeDirectory(const std::string& path) {
   const std::string full = FullPath(path);
   if (full.empty() || Find(full) || !ParentIsDirectory(full) || Refused(full)) return false;
-  nodes_[Key(full)] = Node{full, true, {}, false, false};
+  nodes_[full] = Node{full, true, {}, false, false};
   return true;
 }
 
@@ -258,8 +266,9 @@ std::unique_ptr<DirectoryListing> MemoryFileSystem::ListMatching(const std::stri
   const std::string directory = parts.directory.empty() ? currentDirectory_ : parts.directory;
   const Node* parent = Find(directory);
   if (!parent || !parent->isDirectory) return listing;
-  for (const std::string& name : List(directory)) {
-    if (MatchesWildcard(name, parts.mask)) listing->Add({name, Find(JoinPath(parent->path, name))->isDirectory});
+  for (const Node* child : Children(directory)) {
+    const std::string name = child->path.substr(child->path.find_last_of('\\') + 1);
+    if (MatchesWildcard(name, parts.mask)) listing->Add({name, child->isDirectory});
   }
   return listing;
 }
@@ -268,13 +277,13 @@ void MemoryFileSystem::AddDirectory(const std::string& path) {
   const std::string full = FullPath(path);
   if (full.empty() || Find(full)) return;
   if (!IsDriveRoot(full)) AddDirectory(ParentOf(full));
-  nodes_[Key(full)] = Node{full, true, {}, false, false};
+  nodes_[full] = Node{full, true, {}, false, false};
 }
 
 void MemoryFileSystem::AddFile(const std::string& path, std::string_view bytes) {
   const std::string full = FullPath(path);
   AddDirectory(ParentOf(full));
-  Node& node = nodes_[Key(full)];
+  Node& node = nodes_[full];
   node.path = full;
   node.isDirectory = false;
   node.data.assign(bytes.data(), bytes.size());
@@ -299,24 +308,30 @@ std::optional<std::string> MemoryFileSystem::Content(const std::string& path) co
   return node->data;
 }
 
-std::vector<std::string> MemoryFileSystem::List(const std::string& directory) const {
-  // Keys are folded full paths, so a directory's children are the contiguous run of keys that
-  // start with its own key and a backslash; deeper descendants in that run are passed over.
-  std::string prefix = KeyOf(directory);
+std::vector<const MemoryFileSystem::Node*> MemoryFileSystem::Children(const std::string& directory) const {
+  // A directory's children are the contiguous run of keys that start with its path and a
+  // backslash (its case ignored); deeper descendants in that run are passed over.
+  std::string prefix = FullPath(directory);
   if (prefix.empty()) return {};
   if (prefix.back() != '\\') prefix += '\\';
-  std::vector<std::string> names;
+  std::vector<const Node*> children;
   for (auto it = nodes_.lower_bound(prefix); it != nodes_.end(); ++it) {
     const std::string& key = it->first;
-    if (key.compare(0, prefix.size(), prefix) != 0) break;
+    if (key.size() < prefix.size() || !AnsiSameText(std::string_view(key).substr(0, prefix.size()), prefix)) break;
     if (key.size() == prefix.size() || key.find('\\', prefix.size()) != std::string::npos) continue;
-    names.push_back(it->second.path.substr(prefix.size()));
+    children.push_back(&it->second);
   }
+  return children;
+}
+
+std::vector<std::string> MemoryFileSystem::List(const std::string& directory) const {
+  std::vector<std::string> names;
+  for (const Node* child : Children(directory)) names.push_back(child->path.substr(child->path.find_last_of('\\') + 1));
   return names;
 }
 
 void MemoryFileSystem::RefuseWritesUnder(const std::string& directory) {
-  refusedDirectories_[KeyOf(directory)] = true;
+  refusedDirectories_[Folded(FullPath(directory))] = true;
 }
 
 std::string MemoryFileSystem::Dump() const {

@@ -58,8 +58,6 @@ class MemoryFileSystem : public FileSystem {
 
   // The full path as Windows would make it ("C:\Dir\name"), or empty when malformed.
   std::string FullPath(const std::string& path) const;
-  // The folded full path that names the path's node.
-  std::string KeyOf(const std::string& path) const;
 
   // Every directory and file, one per line, for failure messages.
   std::string Dump() const;
@@ -86,7 +84,13 @@ class MemoryFileSystem : public FileSystem {
   bool Commit(const std::string& temporary, const std::string& target);
   void Discard(const std::string& temporary);
 
-  std::map<std::string, Node> nodes_;  // keyed by the upper-case full path
+  // Full paths ordered as their upper-case forms, so that a name matches in any case.
+  struct FoldedLess {
+    bool operator()(const std::string& a, const std::string& b) const;
+  };
+  std::vector<const Node*> Children(const std::string& directory) const;
+
+  std::map<std::string, Node, FoldedLess> nodes_;
   std::string currentDirectory_ = "C:\\";
   std::map<std::string, bool> refusedDirectories_;
   int writes_ = 0;
