@@ -20,12 +20,6 @@ std::string ParentOf(const std::string& fullPath) {
 
 bool IsDriveRoot(const std::string& fullPath) { return fullPath.size() == 3 && fullPath[1] == ':'; }
 
-}  // namespace
-
-MemoryFileSystem::MemoryFileSystem() { AddDirectory("C:\\"); }
-
-namespace {
-
 // A path that is already absolute, with an upper-case drive letter, backslashes only, no empty,
 // "." or ".." component and no trailing backslash, is its own full path; most paths the steps
 // build are, and the tests and fuzz targets ask for them often.
@@ -46,7 +40,11 @@ bool IsNormalFullPath(const std::string& path) {
   return true;
 }
 
+std::string NameOf(const std::string& fullPath) { return fullPath.substr(fullPath.find_last_of('\\') + 1); }
+
 }  // namespace
+
+MemoryFileSystem::MemoryFileSystem() { AddDirectory("C:\\"); }
 
 std::string MemoryFileSystem::FullPath(const std::string& path) const {
   if (path.empty()) return {};
@@ -267,7 +265,7 @@ std::unique_ptr<DirectoryListing> MemoryFileSystem::ListMatching(const std::stri
   const Node* parent = Find(directory);
   if (!parent || !parent->isDirectory) return listing;
   for (const Node* child : Children(directory)) {
-    const std::string name = child->path.substr(child->path.find_last_of('\\') + 1);
+    const std::string name = NameOf(child->path);
     if (MatchesWildcard(name, parts.mask)) listing->Add({name, child->isDirectory});
   }
   return listing;
@@ -326,7 +324,7 @@ std::vector<const MemoryFileSystem::Node*> MemoryFileSystem::Children(const std:
 
 std::vector<std::string> MemoryFileSystem::List(const std::string& directory) const {
   std::vector<std::string> names;
-  for (const Node* child : Children(directory)) names.push_back(child->path.substr(child->path.find_last_of('\\') + 1));
+  for (const Node* child : Children(directory)) names.push_back(NameOf(child->path));
   return names;
 }
 

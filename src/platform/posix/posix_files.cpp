@@ -9,8 +9,8 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cstring>
 #include <cerrno>
+#include <cstring>
 #include <optional>
 #include <utility>
 #include <vector>
