@@ -176,6 +176,7 @@ TEST_P(FilesContract, LargeFilesKeepEveryByteWhateverTheChunksAndPositions) {
     part.resize(file->Read(part.data(), size));
     return part;
   };
+  EXPECT_TRUE(readAt(0, 10) == bytes.substr(0, 10));
   EXPECT_TRUE(readAt(bytes.size() - 11, 20000) == bytes.substr(bytes.size() - 11));
   EXPECT_TRUE(readAt(bytes.size() + 5, 10).empty());
   EXPECT_TRUE(readAt(100, 50) == bytes.substr(100, 50));
