@@ -15,11 +15,11 @@
 #include <string>
 #include <vector>
 
-#include "package/archive_reader.h"
+#include "steps/archive_extraction.h"
 #include "package/archive_writer.h"
 #include "platform/posix/posix_files.h"
 #include "steps/uninstall_record.h"
-#include "support/memory_machine.h"
+#include "platform/detached_platform.h"
 
 namespace {
 
@@ -101,11 +101,10 @@ int ExtractionBenchmark(const std::string& dataDir, uint64_t totalMib, int membe
   // Flushed as the Win32 backend always is, and not flushed, to tell the copy from the flush.
   varno::posix::PosixFileSystem files(root.string());
   varno::posix::PosixFileSystem unflushedFiles(root.string(), false);
-  varno::testing::MemoryMachine machine;  // dialogs, window and the rest do nothing here
-  varno::Platform platform{files,          machine.registry,  machine.shell,     machine.dialogs,
-                           machine.window, machine.processes, machine.libraries, machine.system};
-  varno::Platform unflushed{unflushedFiles, machine.registry,  machine.shell,     machine.dialogs,
-                            machine.window, machine.processes, machine.libraries, machine.system};
+  varno::DetachedPlatform flushedPlatform(files);
+  varno::DetachedPlatform unflushedPlatform(unflushedFiles);
+  varno::Platform& platform = flushedPlatform.platform();
+  varno::Platform& unflushed = unflushedPlatform.platform();
 
   const uint64_t total = totalMib << 20;
   std::vector<varno::ArchiveSource> sources;
@@ -130,8 +129,9 @@ int ExtractionBenchmark(const std::string& dataDir, uint64_t totalMib, int membe
   const auto extract = [&](varno::Platform& on) {
     varno::WriteLogList record;
     record.Append(varno::record::kSurFile);
-    varno::ExtractArchive(on, archive, "C:\\Install\\", record, 1);
-    extractedWell = extractedWell && record.Count() == static_cast<size_t>(members) + 1 && machine.dialogs.shown.empty();
+    const varno::ArchiveOutcome outcome = varno::ExtractArchive(on, archive, "C:\\Install\\", record, 1);
+    extractedWell = extractedWell && record.Count() == static_cast<size_t>(members) + 1 && !outcome.refused &&
+                    !outcome.FirstNotWritten();
   };
   struct Contender {
     const char* name;

@@ -12,12 +12,12 @@
 #include "base/ansi_text.h"
 #include "fuzz_check.h"
 #include "package/archive_layout.h"
-#include "package/archive_reader.h"
+#include "steps/archive_extraction.h"
 #include "support/memory_machine.h"
 
 namespace {
 
-using varno::testing::MemoryMachine;
+using varno::fake::MemoryMachine;
 
 constexpr char kArchive[] = "C:\\Package\\sor_ti1.slp";
 constexpr char kTarget[] = "C:\\Varnolith\\";

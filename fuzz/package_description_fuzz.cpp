@@ -41,7 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (const auto& line : lines) FUZZ_CHECK(line.find_first_of("\r\n") == std::string::npos);
   FUZZ_CHECK(varno::SplitTextLines(varno::JoinLinesCrLf(lines)) == lines);
 
-  varno::testing::MemoryFileSystem files;
+  varno::fake::MemoryFileSystem files;
   files.AddFile("C:\\Package\\MjaIni.ini", bytes);
   const auto loaded = varno::LoadPackageDescription(files, "C:\\Package\\MjaIni.ini");
   FUZZ_CHECK(loaded && *loaded == lines);

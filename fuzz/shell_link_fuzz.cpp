@@ -31,10 +31,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (const char drive : {'C', 'z'}) CheckTarget(varno::LinkTargetFallback(bytes, drive));
 
   // Reading changes nothing on the machine, so one machine serves every input.
-  static varno::testing::MemoryMachine machine;
+  static varno::fake::MemoryMachine machine;
   static varno::Platform platform = machine.platform();
   static varno::ShellLink links(platform);
-  const std::string path = std::string(varno::testing::kTestDesktop) + "\\Varnolith.lnk";
+  const std::string path = std::string(varno::fake::kTestDesktop) + "\\Varnolith.lnk";
   machine.files.AddFile(path, bytes);
   FUZZ_CHECK(links.GetLinkTarget(path) == direct);
   FUZZ_CHECK(machine.dialogs.shown.empty());

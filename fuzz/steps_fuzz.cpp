@@ -20,7 +20,7 @@
 
 namespace {
 
-using varno::testing::MemoryMachine;
+using varno::fake::MemoryMachine;
 
 template <typename Step>
 void RunStep(const Step& step) {
@@ -39,15 +39,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string bytes(reinterpret_cast<const char*>(data), size);
 
   MemoryMachine machine;
-  varno::testing::InstallProduct(machine);
-  varno::testing::AddShellFolders(machine);
-  machine.files.AddFile(std::string(varno::testing::kTestPackageDir) + "\\pics.slp", kArchive);
-  machine.files.AddFile(std::string(varno::testing::kTestPackageDir) + "\\MjaIni.ini", bytes);
+  varno::fake::InstallProduct(machine);
+  varno::fake::AddShellFolders(machine);
+  machine.files.AddFile(std::string(varno::fake::kTestPackageDir) + "\\pics.slp", kArchive);
+  machine.files.AddFile(std::string(varno::fake::kTestPackageDir) + "\\MjaIni.ini", bytes);
 
   varno::RunState state;
-  state.packageDir = varno::testing::kTestPackageDir;
+  state.packageDir = varno::fake::kTestPackageDir;
   state.packageDescriptionPath = state.packageDir + "\\MjaIni.ini";
-  state.installDir = varno::testing::kTestInstallDir;
+  state.installDir = varno::fake::kTestInstallDir;
   state.installedVersion = "2816080";
   state.newVersion = "2816090";
   state.versionLabel = "2.9";

@@ -40,7 +40,7 @@ size_t Hash(const std::string& text) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string bytes(reinterpret_cast<const char*>(data), size);
-  varno::testing::MemoryFileSystem files;
+  varno::fake::MemoryFileSystem files;
   files.AddFile(kRecordPath, bytes);
   varno::WriteLogList record;
   record.LoadFromFile(files, kRecordPath);

@@ -1,6 +1,6 @@
 #include "app/form1.h"
 
-#include "app/message_boxes.h"
+#include "platform/message_boxes.h"
 #include "base/ansi_text.h"
 #include "base/integer_text.h"
 #include "base/texts.h"
@@ -11,8 +11,8 @@
 #include "steps/file_steps.h"
 #include "steps/registry_step.h"
 #include "steps/uninstall_record.h"
-#include "target/install_rights.h"
-#include "target/installation.h"
+#include "installation/install_rights.h"
+#include "installation/installation.h"
 
 namespace varno {
 

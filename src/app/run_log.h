@@ -5,11 +5,12 @@
 #include <string>
 #include <vector>
 
+#include "base/line_log.h"
 #include "platform/files.h"
 
 namespace varno {
 
-class RunLog {
+class RunLog : public LineLog {
  public:
   explicit RunLog(FileSystem& files);
 
@@ -19,7 +20,7 @@ class RunLog {
 
   // Appends the line and saves the whole log. A failed save raises
   // "Impossible de créer le fichier %s"; the file keeps its previous content.
-  void Log(const std::string& line);
+  void Log(const std::string& line) override;
 
   // Appends only; the line reaches the file with the next save.
   void LogWithNoSave(const std::string& line);

@@ -89,8 +89,8 @@ std::optional<FloatScan> ScanFloat(std::string_view text, char decimalSeparator)
 // ---------------------------------------------------------------------------------------
 // Dates and times
 
-// A cursor with the scanning steps of the classic date and time routines: each step skips
-// the blanks before what it looks for, and leaves them skipped even when it fails.
+// A cursor with the scanning steps of the date and time conversions: each step skips the
+// blanks before what it looks for, and leaves them skipped even when it fails.
 class Scanner {
  public:
   struct Number {
@@ -144,8 +144,8 @@ class Scanner {
 
 enum class DateOrder { kDayMonthYear, kMonthDayYear, kYearMonthDay };
 
-// Only the first of the three letters counts, as in the classic routine, so the three
-// orders that Windows locales use are the only ones.
+// Only the first letter of the format counts, so the three orders that Windows locales use
+// are the only ones.
 DateOrder ShortDateOrder(std::string_view shortDateFormat) {
   for (char c : shortDateFormat) {
     switch (AsciiUpper(c)) {
@@ -204,8 +204,8 @@ std::optional<double> ScanDate(Scanner& scanner, const RegionalSettings& regiona
     }
     year = yearNumber.value;
     if (yearNumber.digits <= 2) {
-      // The classic runtime's default window: a two-digit year falls in the hundred years
-      // that start fifty years before the current one.
+      // A two-digit year falls in the hundred years that start fifty years before the
+      // current one.
       const int windowStart = currentYear - 50;
       year += windowStart / 100 * 100;
       if (year < windowStart) year += 100;

@@ -1,6 +1,6 @@
 // The system's text-to-value conversions for floats, booleans, dates and times, under the
-// user's regional settings. They behave as the classic runtime routines of the same names
-// did, with the choices below where those routines were loose or dependent on their version.
+// user's regional settings. Each accepts exactly the forms described below; where a form
+// could be read two ways, the choice made is stated with it.
 //
 // Common rules. A blank is a space (0x20) only; a tab or a line break is an ordinary
 // character and is rejected. Numbers inside dates and times are unsigned runs of decimal
@@ -15,7 +15,7 @@
 #include <optional>
 #include <string_view>
 
-#include "platform/system.h"
+#include "base/regional_settings.h"
 
 namespace varno {
 
@@ -51,7 +51,7 @@ double StrToDate(std::string_view text, const RegionalSettings& regional, int cu
 // Time: hours [sep minutes [sep seconds [dec milliseconds]]] with the regional time
 // separator sep and the regional decimal separator dec, blanks allowed before any number or
 // separator. An hour alone is a time ("8" is 08:00). The digits after dec count
-// milliseconds (0..999), as the classic routine counted them: "15.5" is 15 s and 5 ms.
+// milliseconds (0..999), counted as digits are read, not as a fraction: "15.5" is 15 s and 5 ms.
 // "AM" or "PM" in any ASCII case may stand before the hours or after the last number,
 // blanks allowed around it; hours are then 1..12 (12 AM is midnight, 12 PM noon),
 // otherwise 0..23. Minutes and seconds are 0..59. A separator must be followed by its

@@ -1,6 +1,6 @@
 #include "components/control_registration.h"
 
-#include "app/message_boxes.h"
+#include "platform/message_boxes.h"
 #include "base/ansi_text.h"
 #include "base/texts.h"
 #include "base/update_error.h"
@@ -41,7 +41,7 @@ void RegisterOCX(Platform& platform, const std::string& path) {
   if (*status != 0) throw UpdateError(FormatText(text::kExportFailed, {kRegisterExport, path}));
 }
 
-void InstallControl(Platform& platform, const RunState& state, RunLog& log) {
+void InstallControl(Platform& platform, const RunState& state, LineLog& log) {
   FileSystem& files = platform.files;
   const std::string systemDir = WithoutTrailingBackslash(platform.system.SystemDirectory());
   const std::string systemControl = systemDir + kControlFile;

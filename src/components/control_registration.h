@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "app/run_log.h"
+#include "base/line_log.h"
 #include "base/run_state.h"
 #include "platform/platform.h"
 
@@ -16,7 +16,7 @@ void RegisterOCX(Platform& platform, const std::string& path);
 
 // Replaces the control in the system directory by the installation's copy and registers
 // it there, or registers it where it lies when the copy fails. Logs each stage.
-void InstallControl(Platform& platform, const RunState& state, RunLog& log);
+void InstallControl(Platform& platform, const RunState& state, LineLog& log);
 
 // Lets "VarnoUpDate.dll" of the installation bring the database up to date, unless the
 // registry's "VarnoInst" says it is (15 or more in its low byte). A library that cannot be

@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "app/message_boxes.h"
+#include "platform/message_boxes.h"
 #include "base/integer_text.h"
 #include "base/texts.h"
 

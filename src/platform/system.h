@@ -4,6 +4,8 @@
 #include <optional>
 #include <string>
 
+#include "base/regional_settings.h"
+
 namespace varno {
 
 // The most and least significant 32-bit words of a file's fixed version information.
@@ -16,15 +18,6 @@ struct OsVersion {
   uint32_t platformId = 0;
   uint32_t major = 0;
   uint32_t minor = 0;
-};
-
-// The separators and the order of day, month and year that the conversions of dates, times
-// and numbers take from the user's regional settings.
-struct RegionalSettings {
-  char decimalSeparator = '.';
-  char dateSeparator = '/';
-  char timeSeparator = ':';
-  std::string shortDateFormat = "dd/MM/yyyy";
 };
 
 class System {

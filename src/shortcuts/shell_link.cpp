@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "app/message_boxes.h"
+#include "platform/message_boxes.h"
 #include "base/ansi_text.h"
 #include "base/texts.h"
 #include "base/update_error.h"

@@ -1,10 +1,10 @@
 #include "steps/file_steps.h"
 
-#include "app/message_boxes.h"
+#include "platform/message_boxes.h"
 #include "base/ansi_text.h"
 #include "base/texts.h"
 #include "base/update_error.h"
-#include "package/archive_reader.h"
+#include "steps/archive_extraction.h"
 #include "package/section_lookup.h"
 
 namespace varno {

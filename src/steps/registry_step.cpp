@@ -15,8 +15,9 @@ constexpr char kRegSection[] = "[reg]";
 constexpr char kProductKey[] = "SOFTWARE\\Tolmerik\\Varnolith";
 constexpr char kTypeWords[] = "string integer bool float date datetime time";
 
-// The classic runtime removed "the text up to the separator and one more character"; when
-// the separator is missing, its position 0 made that the first character alone.
+// Removes the text up to the separator and one more character (the blank that follows
+// it). When the separator is missing its position counts as 0, so the first character
+// alone goes: a type word written without its blank loses a character, on purpose.
 std::string_view AfterSeparator(std::string_view text, char separator) {
   const size_t at = text.find(separator);
   const size_t drop = at == std::string_view::npos ? 1 : at + 2;

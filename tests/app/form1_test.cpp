@@ -10,9 +10,9 @@
 namespace varno {
 namespace {
 
-using testing::kProductKey;
-using testing::kTestInstallDir;
-using testing::MemoryMachine;
+using fake::kProductKey;
+using fake::kTestInstallDir;
+using fake::MemoryMachine;
 using Lines = std::vector<std::string>;
 
 constexpr char kDesktopLog[] = "C:\\Users\\Pierre\\Desktop\\VarnoMaJLog.txt";
@@ -64,8 +64,8 @@ class Form1Test : public ::testing::Test {
     return value ? value->data.c_str() : "<none>";
   }
 
-  const testing::ShownBox& Box(size_t i) {
-    static const testing::ShownBox none{BoxKind::Message, "<none>", "<none>"};
+  const fake::ShownBox& Box(size_t i) {
+    static const fake::ShownBox none{BoxKind::Message, "<none>", "<none>"};
     return i < machine.dialogs.shown.size() ? machine.dialogs.shown[i] : none;
   }
 
@@ -100,8 +100,8 @@ TEST_F(Form1Test, WithoutDesktopTheLogStaysInThePackageDirectoryUntilMoved) {
 
   MemoryMachine other;
   other.shell.folders.clear();
-  testing::InstallProduct(other);
-  testing::WritePackageDescription(other, "2816090");
+  fake::InstallProduct(other);
+  fake::WritePackageDescription(other, "2816090");
   other.dialogs.answers = {false};
   Platform platform = other.platform();
   RunApplication(platform, kFamily);
@@ -110,8 +110,8 @@ TEST_F(Form1Test, WithoutDesktopTheLogStaysInThePackageDirectoryUntilMoved) {
 }
 
 TEST_F(Form1Test, AnswerNonEndsTheRunWithTheLogInTheInstallation) {
-  testing::InstallProduct(machine);
-  testing::WritePackageDescription(machine, "2816090");
+  fake::InstallProduct(machine);
+  fake::WritePackageDescription(machine, "2816090");
   machine.dialogs.answers = {false};
   Run();
   EXPECT_EQ(Log(kInstallLog), Concat({kStart, kFound, {"Réponse NON à l'invite de mise à jour",
@@ -125,8 +125,8 @@ TEST_F(Form1Test, AnswerNonEndsTheRunWithTheLogInTheInstallation) {
 }
 
 TEST_F(Form1Test, AnEarlierLogInTheInstallationIsReplacedAndTheDeletionLogged) {
-  testing::InstallProduct(machine);
-  testing::WritePackageDescription(machine, "2816090");
+  fake::InstallProduct(machine);
+  fake::WritePackageDescription(machine, "2816090");
   machine.files.AddFile(kInstallLog, "ancien journal\r\n");
   machine.dialogs.answers = {false};
   Run();
@@ -136,8 +136,8 @@ TEST_F(Form1Test, AnEarlierLogInTheInstallationIsReplacedAndTheDeletionLogged) {
 }
 
 TEST_F(Form1Test, ANewerInstallationIsRefusedWithAMessageAndNoLogLine) {
-  testing::InstallProduct(machine, kTestInstallDir, "2816091");
-  testing::WritePackageDescription(machine, "2816090");
+  fake::InstallProduct(machine, kTestInstallDir, "2816091");
+  fake::WritePackageDescription(machine, "2816090");
   Run();
   ASSERT_EQ(machine.dialogs.shown.size(), 2u) << machine.Dump();
   EXPECT_EQ(Box(1).kind, BoxKind::Message);
@@ -150,8 +150,8 @@ TEST_F(Form1Test, ANewerInstallationIsRefusedWithAMessageAndNoLogLine) {
 }
 
 TEST_F(Form1Test, ANewerInstallationEndsSilentlyWhenThePackageCarriesActionExe) {
-  testing::InstallProduct(machine, kTestInstallDir, "2816091");
-  testing::WritePackageDescription(machine, "2816090");
+  fake::InstallProduct(machine, kTestInstallDir, "2816091");
+  fake::WritePackageDescription(machine, "2816090");
   machine.files.AddFile("C:\\Package\\Action.exe", "MZ");
   Run();
   EXPECT_EQ(machine.dialogs.shown.size(), 1u) << machine.Dump();
@@ -160,8 +160,8 @@ TEST_F(Form1Test, ANewerInstallationEndsSilentlyWhenThePackageCarriesActionExe) 
 }
 
 TEST_F(Form1Test, AnEqualVersionAsksAgainAfterLoggingTheComparison) {
-  testing::InstallProduct(machine, kTestInstallDir, "2816090");
-  testing::WritePackageDescription(machine, "2816090");
+  fake::InstallProduct(machine, kTestInstallDir, "2816090");
+  fake::WritePackageDescription(machine, "2816090");
   machine.dialogs.answers = {true, false};
   Run();
   ASSERT_EQ(machine.dialogs.shown.size(), 2u) << machine.Dump();
@@ -175,16 +175,16 @@ TEST_F(Form1Test, AnEqualVersionAsksAgainAfterLoggingTheComparison) {
 }
 
 TEST_F(Form1Test, AnEqualVersionAnsweredOuiRunsTheUpdate) {
-  testing::InstallProduct(machine, kTestInstallDir, "2816090");
-  testing::WritePackageDescription(machine, "2816090");
+  fake::InstallProduct(machine, kTestInstallDir, "2816090");
+  fake::WritePackageDescription(machine, "2816090");
   Run();
   EXPECT_EQ(machine.dialogs.shown.size(), 2u) << machine.Dump();
   EXPECT_TRUE(machine.window.Visible(Control::Button1));
 }
 
 TEST_F(Form1Test, MissingRightsEndTheRunAndStartActionExe) {
-  testing::InstallProduct(machine);
-  testing::WritePackageDescription(machine, "2816090");
+  fake::InstallProduct(machine);
+  fake::WritePackageDescription(machine, "2816090");
   machine.files.AddFile("C:\\Package\\Action.exe", "MZ");
   machine.registry.Refuse(kHkeyLocalMachine, "SOFTWARE\\DeleteMe", kKeySetValue | kKeyCreateSubKey);
   Run();
@@ -204,8 +204,8 @@ TEST_F(Form1Test, MissingRightsEndTheRunAndStartActionExe) {
 }
 
 TEST_F(Form1Test, ACompleteRunShowsItsLabelsAndRecordsTheVersion) {
-  testing::InstallProduct(machine);
-  testing::WritePackageDescription(machine, "2816090");
+  fake::InstallProduct(machine);
+  fake::WritePackageDescription(machine, "2816090");
   machine.window.clickButton1InLoop = true;
   Run();
   EXPECT_EQ(Log(kInstallLog), Concat({kStart, kFound, kThroughTheGates, kSteps,
@@ -229,8 +229,8 @@ TEST_F(Form1Test, ACompleteRunShowsItsLabelsAndRecordsTheVersion) {
 }
 
 TEST_F(Form1Test, AnInstallationTooOldStillRunsWithoutTheValidationLabel) {
-  testing::InstallProduct(machine, kTestInstallDir, "2816079");
-  testing::WritePackageDescription(machine, "2816090");
+  fake::InstallProduct(machine, kTestInstallDir, "2816079");
+  fake::WritePackageDescription(machine, "2816090");
   Run();
   EXPECT_TRUE(Box(0).text.starts_with("La version de Varnolith trouvée sur cet ordinateur est trop ancienne"));
   EXPECT_EQ(Box(1).kind, BoxKind::Confirmation);
@@ -240,7 +240,7 @@ TEST_F(Form1Test, AnInstallationTooOldStillRunsWithoutTheValidationLabel) {
 }
 
 TEST_F(Form1Test, NoInstallationFoundEndsInTheErrorBoxAndTheWindowStays) {
-  testing::WritePackageDescription(machine, "2816090");
+  fake::WritePackageDescription(machine, "2816090");
   Run();
   EXPECT_EQ(machine.dialogs.directoryDialogs, 1);
   ASSERT_EQ(machine.dialogs.shown.size(), 2u) << machine.Dump();
@@ -257,8 +257,8 @@ TEST_F(Form1Test, NoInstallationFoundEndsInTheErrorBoxAndTheWindowStays) {
 }
 
 TEST_F(Form1Test, ARefusedVersionRecordEndsTheDriverWithTheWindowOpen) {
-  testing::InstallProduct(machine);
-  testing::WritePackageDescription(machine, "2816090");
+  fake::InstallProduct(machine);
+  fake::WritePackageDescription(machine, "2816090");
   machine.registry.FailWritesUnder(kHkeyLocalMachine, kProductKey);
   Run();
   ASSERT_EQ(machine.dialogs.shown.size(), 2u) << machine.Dump();
@@ -271,7 +271,7 @@ TEST_F(Form1Test, ARefusedVersionRecordEndsTheDriverWithTheWindowOpen) {
 }
 
 TEST_F(Form1Test, AFailedLogSaveEndsTheDriverInTheErrorBox) {
-  testing::WritePackageDescription(machine, "2816090");
+  fake::WritePackageDescription(machine, "2816090");
   machine.files.FailNthWrite(2);  // the "CurrentDir =" line
   Run();
   ASSERT_EQ(machine.dialogs.shown.size(), 1u) << machine.Dump();
@@ -296,8 +296,8 @@ TEST_F(Form1Test, AFailedSaveAtShutdownIsShownInTheErrorBox) {
 class Form1PackageTest : public Form1Test {
  protected:
   void SetUp() override {
-    testing::InstallProduct(machine);
-    testing::WritePackageDescription(machine, "2816090",
+    fake::InstallProduct(machine);
+    fake::WritePackageDescription(machine, "2816090",
                                      "[subdir]\r\nData\r\nData\\Images\r\n[insubdir]\r\nData\\Images : pics.slp\r\n"
                                      "[reg]\r\nPort: integer; 8080\r\nRatio: float; 0.5\r\n" + regLine + "\r\n");
     machine.files.AddFile("C:\\Package\\sor_ti1.slp",
@@ -327,7 +327,7 @@ TEST_F(Form1PackageTest, EveryStepRunsAndRecordsWhatItCreated) {
 TEST_F(Form1PackageTest, ASecondRunLoadsTheRecordAndAddsOnlyItsMarker) {
   Run();
   const std::string first = machine.files.Content(kRecord).value_or("");
-  machine.window = testing::MemoryWindow();
+  machine.window = fake::MemoryWindow();
   machine.registry.PutString(kHkeyLocalMachine, kProductKey, "Version", "2816080");
   Run();
   EXPECT_EQ(machine.files.Content(kRecord), first + "[****]\r\n");
@@ -363,8 +363,8 @@ TEST_F(Form1PackageTest, AFailedRecordSaveKeepsThePreviousRecordWhole) {
 }
 
 TEST_F(Form1Test, AFailedDatabaseUpdateIsToldAndTheRunStillFinishes) {
-  testing::InstallProduct(machine);
-  testing::WritePackageDescription(machine, "2816090");
+  fake::InstallProduct(machine);
+  fake::WritePackageDescription(machine, "2816090");
   machine.libraries.Add(std::string(kTestInstallDir) + "\\VarnoUpDate.dll").exports["VarnoTableInstall"] = [] {
     return 0x100u;
   };
@@ -380,8 +380,8 @@ TEST_F(Form1Test, AFailedDatabaseUpdateIsToldAndTheRunStillFinishes) {
 }
 
 TEST_F(Form1Test, AFailedRegistrationEndsTheRunBeforeTheDatabaseUpdate) {
-  testing::InstallProduct(machine);
-  testing::WritePackageDescription(machine, "2816090");
+  fake::InstallProduct(machine);
+  fake::WritePackageDescription(machine, "2816090");
   machine.libraries.Add("C:\\WINDOWS\\system32\\Varxxlith.ocx").exports["DllRegisterServer"] = [] { return 1u; };
   Run();
   ASSERT_EQ(machine.dialogs.shown.size(), 2u) << machine.Dump();
@@ -390,14 +390,14 @@ TEST_F(Form1Test, AFailedRegistrationEndsTheRunBeforeTheDatabaseUpdate) {
   EXPECT_EQ(Box(1).text, "L'appel à DllRegisterServer a échoué dans \"C:\\WINDOWS\\system32\\Varxxlith.ocx\"");
   const Lines log = Log(kInstallLog);
   EXPECT_EQ(log[log.size() - 2], "Enregistrement de Varxxlith.ocx dans C:\\WINDOWS\\system32");
-  EXPECT_EQ(testing::DatabaseLevel(machine), -1);
+  EXPECT_EQ(fake::DatabaseLevel(machine), -1);
   EXPECT_FALSE(machine.window.Visible(Control::Button1));
   EXPECT_EQ(machine.files.Content(kRecord), "[SurFile]\r\n[****]\r\n");  // saved before the closing stages
 }
 
 TEST_F(Form1Test, AnUnforeseenFailureIsShownInTheErrorBoxToo) {
-  testing::InstallProduct(machine);
-  testing::WritePackageDescription(machine, "2816090");
+  fake::InstallProduct(machine);
+  fake::WritePackageDescription(machine, "2816090");
   machine.libraries.Add(std::string(kTestInstallDir) + "\\VarnoUpDate.dll").exports["VarnoTableInstall"] =
       []() -> uint32_t { throw std::bad_alloc(); };
   Run();

@@ -8,8 +8,8 @@
 namespace varno {
 namespace {
 
-using testing::kTestDesktop;
-using testing::MemoryMachine;
+using fake::kTestDesktop;
+using fake::MemoryMachine;
 
 constexpr char kDesktopLog[] = "C:\\Users\\Pierre\\Desktop\\VarnoMaJLog.txt";
 constexpr char kInstallDir[] = "C:\\Program Files\\TolMerik\\Varnolith";

@@ -1,4 +1,5 @@
 #include "components/control_registration.h"
+#include "app/run_log.h"
 
 #include <gtest/gtest.h>
 
@@ -9,9 +10,9 @@
 namespace varno {
 namespace {
 
-using testing::kProductKey;
-using testing::kTestInstallDir;
-using testing::MemoryMachine;
+using fake::kProductKey;
+using fake::kTestInstallDir;
+using fake::MemoryMachine;
 using Lines = std::vector<std::string>;
 
 constexpr char kSystemControl[] = "C:\\WINDOWS\\system32\\Varxxlith.ocx";
@@ -21,7 +22,7 @@ constexpr char kDatabaseLibrary[] = "C:\\Program Files\\TolMerik\\Varnolith\\Var
 class ControlRegistrationTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    testing::InstallProduct(machine);
+    fake::InstallProduct(machine);
     state.installDir = kTestInstallDir;
     log.Start("C:\\Users\\Pierre\\Desktop");
   }
@@ -134,10 +135,10 @@ TEST_F(ControlRegistrationTest, AnyOtherLevelCallsTheLibrary) {
     EXPECT_TRUE(UpDate()) << level;
     EXPECT_EQ(machine.libraries.loaded, Lines{kDatabaseLibrary}) << level;
   }
-  EXPECT_EQ(testing::DatabaseLevel(machine), 15);
+  EXPECT_EQ(fake::DatabaseLevel(machine), 15);
 
   MemoryMachine fresh;
-  testing::InstallProduct(fresh);  // no "VarnoInst" at all
+  fake::InstallProduct(fresh);  // no "VarnoInst" at all
   Platform platform = fresh.platform();
   EXPECT_TRUE(SetUpDateTable(platform, state));
   EXPECT_EQ(fresh.libraries.loaded, Lines{kDatabaseLibrary});

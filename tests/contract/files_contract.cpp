@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-namespace varno::testing {
+namespace varno::fake {
 
 void FilesContract::SetUp() {
   backend_ = GetParam()();
@@ -252,4 +252,4 @@ TEST_P(FilesContract, ListingMatchesWildcardsWithoutRegardToCase) {
   EXPECT_EQ(list(In("Missing\\*.lnk")), Names{});
 }
 
-}  // namespace varno::testing
+}  // namespace varno::fake

@@ -11,7 +11,7 @@
 
 #include "platform/files.h"
 
-namespace varno::testing {
+namespace varno::fake {
 
 // A backend together with the few powers a test needs beyond the interface.
 class FilesUnderTest {
@@ -41,4 +41,4 @@ class FilesContract : public ::testing::TestWithParam<FilesFactory> {
   std::string scratch_;
 };
 
-}  // namespace varno::testing
+}  // namespace varno::fake

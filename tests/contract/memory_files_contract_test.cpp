@@ -1,7 +1,7 @@
 #include "contract/files_contract.h"
 #include "support/memory_files.h"
 
-namespace varno::testing {
+namespace varno::fake {
 namespace {
 
 class MemoryFilesUnderTest : public FilesUnderTest {
@@ -22,4 +22,4 @@ INSTANTIATE_TEST_SUITE_P(InMemory, FilesContract,
                          ::testing::Values(FilesFactory([] { return std::make_unique<MemoryFilesUnderTest>(); })));
 
 }  // namespace
-}  // namespace varno::testing
+}  // namespace varno::fake

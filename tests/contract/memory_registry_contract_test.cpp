@@ -1,7 +1,7 @@
 #include "contract/registry_contract.h"
 #include "support/memory_registry.h"
 
-namespace varno::testing {
+namespace varno::fake {
 namespace {
 
 class MemoryRegistryUnderTest : public RegistryUnderTest {
@@ -18,4 +18,4 @@ INSTANTIATE_TEST_SUITE_P(InMemory, RegistryContract, ::testing::Values(RegistryF
                          })));
 
 }  // namespace
-}  // namespace varno::testing
+}  // namespace varno::fake

@@ -12,7 +12,7 @@
 #include "contract/files_contract.h"
 #include "platform/posix/posix_files.h"
 
-namespace varno::testing {
+namespace varno::fake {
 namespace {
 
 // A fresh root with a C: drive holding C:\Scratch, removed afterwards.
@@ -88,4 +88,4 @@ TEST(PosixFileSystem, MapsWindowsPathsBelowTheRootMatchingNamesWithoutRegardToCa
 }
 
 }  // namespace
-}  // namespace varno::testing
+}  // namespace varno::fake

@@ -2,7 +2,7 @@
 
 #include <vector>
 
-namespace varno::testing {
+namespace varno::fake {
 
 void RegistryContract::SetUp() {
   backend_ = GetParam()();
@@ -114,4 +114,4 @@ TEST_P(RegistryContract, WritesIntoTheMachineHive) {
   reg_->CloseKey(software);
 }
 
-}  // namespace varno::testing
+}  // namespace varno::fake

@@ -10,7 +10,7 @@
 
 #include "platform/registry.h"
 
-namespace varno::testing {
+namespace varno::fake {
 
 class RegistryUnderTest {
  public:
@@ -33,4 +33,4 @@ class RegistryContract : public ::testing::TestWithParam<RegistryFactory> {
   std::string base_;  // this test's key below HKEY_CURRENT_USER
 };
 
-}  // namespace varno::testing
+}  // namespace varno::fake

@@ -13,7 +13,7 @@
 namespace varno {
 namespace {
 
-using testing::kTestInstallDir;
+using fake::kTestInstallDir;
 using Lines = std::vector<std::string>;
 
 const std::string kInstall = kTestInstallDir;
@@ -24,11 +24,11 @@ const std::string kPreviousRecord = "[SurFile]\r\nold.dll\r\n[****]\r\n";
 class FaultInjectionTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    testing::InstallProduct(machine);
-    testing::AddShellFolders(machine);
+    fake::InstallProduct(machine);
+    fake::AddShellFolders(machine);
     machine.files.AddFile(kRecord, kPreviousRecord);
     machine.files.AddFile(kInstall + "\\data.bin", "previous data");
-    testing::WritePackageDescription(
+    fake::WritePackageDescription(
         machine, "2816090",
         "[subdir]\r\nData\r\n[desk]\r\nVarnolith.exe: Varnolith Pro\r\n[reg]\r\nPort: integer; 8080\r\nNom: string; x\r\n");
     machine.files.AddFile("C:\\Package\\sor_ti1.slp",
@@ -63,7 +63,7 @@ class FaultInjectionTest : public ::testing::Test {
     for (const std::string& name : machine.files.List(kInstall)) EXPECT_FALSE(name.ends_with(".tmp")) << name;
   }
 
-  testing::MemoryMachine machine;
+  fake::MemoryMachine machine;
 };
 
 TEST_F(FaultInjectionTest, TheDiskFillingInAMemberKeepsThePreviousFileAndTheRunGoesOn) {
@@ -111,7 +111,7 @@ TEST_F(FaultInjectionTest, ARegistryWriteRefusedInTheMiddleOfTheValuesLeavesTheR
   ExpectErrorBox("Echec à la définition des données pour 'Nom'");
   ExpectPreviousFilesWhole();
   ExpectLogEndsAfter("Avant MjaVarnoReg  ");
-  EXPECT_TRUE(machine.registry.Get(kHkeyLocalMachine, testing::kProductKey, "Port").has_value());
+  EXPECT_TRUE(machine.registry.Get(kHkeyLocalMachine, fake::kProductKey, "Port").has_value());
   EXPECT_EQ(machine.registry.OpenKeys(), 0u);
 }
 

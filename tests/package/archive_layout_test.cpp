@@ -9,7 +9,7 @@
 namespace varno {
 namespace {
 
-using testing::MemoryFileSystem;
+using fake::MemoryFileSystem;
 
 ArchiveCheck Check(const std::string& bytes) { return ReadArchiveLayout(*MemberFromBytes("", bytes).open()); }
 

@@ -80,7 +80,7 @@ TEST(PackageHeader, ReadsALongLineWhole) {
 }
 
 TEST(ReadPackageHeader, AMissingFileShowsTheMessageAndAsksToQuit) {
-  testing::MemoryMachine machine;
+  fake::MemoryMachine machine;
   Platform platform = machine.platform();
   EXPECT_FALSE(ReadPackageHeader(platform, "C:\\Package\\MjaIni.ini").has_value());
   ASSERT_EQ(machine.dialogs.shown.size(), 1u) << machine.Dump();
@@ -92,7 +92,7 @@ TEST(ReadPackageHeader, AMissingFileShowsTheMessageAndAsksToQuit) {
 }
 
 TEST(ReadPackageHeader, ReadsThePresentFileWithoutAnyBox) {
-  testing::MemoryMachine machine;
+  fake::MemoryMachine machine;
   machine.files.AddFile("C:\\Package\\MjaIni.ini", Header("2816090", "", "", "V3"));
   Platform platform = machine.platform();
   auto header = ReadPackageHeader(platform, "C:\\Package\\MjaIni.ini");

@@ -73,7 +73,7 @@ TEST(SectionLookup, HandlesDescriptionsBeyond32767Lines) {
 }
 
 TEST(LoadPackageDescription, ReadsAFreshCopyOrNothing) {
-  testing::MemoryFileSystem files;
+  fake::MemoryFileSystem files;
   EXPECT_FALSE(LoadPackageDescription(files, "C:\\P\\MjaIni.ini").has_value());
   files.AddFile("C:\\P\\MjaIni.ini", "a\r\nb");
   EXPECT_EQ(LoadPackageDescription(files, "C:\\P\\MjaIni.ini"), (Lines{"a", "b"}));

@@ -8,7 +8,7 @@
 namespace varno {
 namespace {
 
-using testing::MemoryRegistry;
+using fake::MemoryRegistry;
 
 std::string ErrorOf(const std::function<void()>& action) {
   try {

@@ -8,8 +8,8 @@ namespace varno {
 namespace {
 
 TEST(UserDesktopPath, NeverEndsWithABackslash) {
-  testing::MemoryFileSystem files;
-  testing::MemoryShell shell{files};
+  fake::MemoryFileSystem files;
+  fake::MemoryShell shell{files};
   for (const auto& [given, expected] : std::vector<std::pair<std::string, std::string>>{
            {"C:\\Users\\Pierre\\Desktop", "C:\\Users\\Pierre\\Desktop"},
            {"C:\\Users\\Pierre\\Desktop\\", "C:\\Users\\Pierre\\Desktop"},
@@ -21,8 +21,8 @@ TEST(UserDesktopPath, NeverEndsWithABackslash) {
 }
 
 TEST(UserDesktopPath, IsEmptyWhenTheShellHasNoDesktop) {
-  testing::MemoryFileSystem files;
-  testing::MemoryShell shell{files};
+  fake::MemoryFileSystem files;
+  fake::MemoryShell shell{files};
   EXPECT_EQ(UserDesktopPath(shell), "");
   shell.folders[0x0019] = "C:\\Users\\Public\\Desktop";  // the common desktop is another folder
   EXPECT_EQ(UserDesktopPath(shell), "");

@@ -2,7 +2,7 @@
 // gives the shell's link object under Wine, and what the service reads back from them.
 #pragma once
 
-namespace varno::testing {
+namespace varno::fake {
 
 struct GoldenLink {
   const char* file;
@@ -28,4 +28,4 @@ inline constexpr GoldenLink kGoldenLinks[] = {
     {"lower_drive.lnk", "c:\\app\\run.exe", "", "c:\\app\\", ""},
 };
 
-}  // namespace varno::testing
+}  // namespace varno::fake

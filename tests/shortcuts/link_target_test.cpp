@@ -15,10 +15,10 @@
 namespace varno {
 namespace {
 
-using testing::kGoldenLinks;
-using testing::LinkLayout;
-using testing::LinkStrings;
-using testing::ShellLinkBytes;
+using fake::kGoldenLinks;
+using fake::LinkLayout;
+using fake::LinkStrings;
+using fake::ShellLinkBytes;
 
 std::string Golden(const std::string& file) {
   std::ifstream in(std::string(VARNO_GOLDEN_DIR) + "/" + file, std::ios::binary);
@@ -44,7 +44,7 @@ std::string Dump(std::string_view bytes) {
 }
 
 std::string Utf16String(std::string_view text, bool countsItsZero) {
-  const std::u16string wide = testing::WideFromAnsi(text);
+  const std::u16string wide = fake::WideFromAnsi(text);
   std::string out;
   const size_t count = wide.size() + (countsItsZero ? 1 : 0);
   out += static_cast<char>(count & 0xFF);
@@ -67,10 +67,10 @@ TEST(GoldenLinks, HoldTheDriveThePathAndTheStringsWhereTheReadersLook) {
   for (const auto& golden : kGoldenLinks) {
     SCOPED_TRACE(golden.file);
     const std::string bytes = Golden(golden.file);
-    ASSERT_GT(bytes.size(), testing::kLinkDriveLetterOffset);
-    EXPECT_EQ(bytes[testing::kLinkDriveLetterOffset], AsciiUpper(golden.target[0]));
-    testing::LinkParts parts;
-    ASSERT_TRUE(testing::FindLinkParts(bytes, &parts));
+    ASSERT_GT(bytes.size(), fake::kLinkDriveLetterOffset);
+    EXPECT_EQ(bytes[fake::kLinkDriveLetterOffset], AsciiUpper(golden.target[0]));
+    fake::LinkParts parts;
+    ASSERT_TRUE(fake::FindLinkParts(bytes, &parts));
     const std::string path = std::string(golden.target) + '\0';
     EXPECT_EQ(bytes.substr(parts.localPath, path.size()), path);
     // The working directory comes first among the strings, then the arguments.
@@ -83,14 +83,14 @@ TEST(GoldenLinks, HoldTheDriveThePathAndTheStringsWhereTheReadersLook) {
 TEST(GoldenLinks, AreWhatTheInMemoryShellWritesButForDatesAndSerialNumber) {
   for (const auto& golden : kGoldenLinks) {
     const std::string made = ShellLinkBytes({golden.target, golden.arguments, golden.workingDirectory});
-    EXPECT_EQ(Dump(made), Dump(testing::WithoutVolatileFields(Golden(golden.file)))) << golden.file;
+    EXPECT_EQ(Dump(made), Dump(fake::WithoutVolatileFields(Golden(golden.file)))) << golden.file;
   }
 }
 
 // Bytes of a link to the path, with the byte at offset 101 replaced.
 std::string WithDriveByte(const std::string& target, char drive) {
   std::string bytes = ShellLinkBytes({target, "", ""});
-  bytes[testing::kLinkDriveLetterOffset] = drive;
+  bytes[fake::kLinkDriveLetterOffset] = drive;
   return bytes;
 }
 

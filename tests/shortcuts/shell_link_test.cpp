@@ -13,11 +13,11 @@
 namespace varno {
 namespace {
 
-using testing::kShellFoldersKey;
-using testing::kTestCommonDesktop;
-using testing::kTestCommonPrograms;
-using testing::kTestDesktop;
-using testing::kTestUserPrograms;
+using fake::kShellFoldersKey;
+using fake::kTestCommonDesktop;
+using fake::kTestCommonPrograms;
+using fake::kTestDesktop;
+using fake::kTestUserPrograms;
 using Names = std::vector<std::string>;
 
 constexpr char kNotAShortcut[] = "Le fichier vis\xE9 n'est pas un raccourci Windows";
@@ -25,11 +25,11 @@ constexpr char kNotFound[] = "Raccourci non trouv\xE9 \xE0 l'endroit sp\xE9\x63i
 
 class ShellLinkTest : public ::testing::Test {
  protected:
-  void SetUp() override { testing::AddShellFolders(machine); }
+  void SetUp() override { fake::AddShellFolders(machine); }
 
   // A shortcut as the shell would have saved it, working directory and all.
   void PutLink(const std::string& folder, const std::string& name, const std::string& target) {
-    machine.files.AddFile(JoinPath(folder, name), testing::ShellLinkBytes({target, "", ""}));
+    machine.files.AddFile(JoinPath(folder, name), fake::ShellLinkBytes({target, "", ""}));
   }
   Names Listed(const std::string& folder) { return machine.files.List(folder); }
   Names Boxes() {
@@ -41,7 +41,7 @@ class ShellLinkTest : public ::testing::Test {
     return LinkTargetFromBytes(machine.files.Content(path).value_or(""));
   }
 
-  testing::MemoryMachine machine;
+  fake::MemoryMachine machine;
   Platform platform = machine.platform();
   ShellLink shellLink{platform};
 };
@@ -68,7 +68,7 @@ TEST_F(ShellLinkTest, FoldersStartEmptyAndFallBackToTheAllUsersFolders) {
 }
 
 TEST_F(ShellLinkTest, AMissingOrNonStringUserValueLeadsToTheAllUsersDesktop) {
-  testing::MemoryMachine bare;
+  fake::MemoryMachine bare;
   bare.registry.PutString(kHkeyLocalMachine, kShellFoldersKey, "Common Desktop", kTestCommonDesktop);
   bare.files.AddDirectory(kTestCommonDesktop);
   Platform barePlatform = bare.platform();
@@ -87,10 +87,10 @@ TEST_F(ShellLinkTest, AMissingOrNonStringUserValueLeadsToTheAllUsersDesktop) {
 // Without any desktop folder in the registry, "\" + the name would land in the root of
 // the current drive.
 TEST_F(ShellLinkTest, NothingIsDoneWhereNoFolderIsKnownAtAll) {
-  testing::MemoryMachine bare;
+  fake::MemoryMachine bare;
   Platform barePlatform = bare.platform();
   ShellLink service(barePlatform);
-  bare.files.AddFile("C:\\Old.lnk", testing::ShellLinkBytes({"C:\\App\\run.exe", "", ""}));
+  bare.files.AddFile("C:\\Old.lnk", fake::ShellLinkBytes({"C:\\App\\run.exe", "", ""}));
   EXPECT_FALSE(service.CreateDesktopLink("C:\\App\\run.exe", "", "Run"));
   EXPECT_FALSE(service.CreateProgramsLink("C:\\App\\run.exe", "", "Run", ""));
   EXPECT_FALSE(service.RenameLinkOnDesktop("C:\\App\\run.exe", "New"));
@@ -180,8 +180,8 @@ TEST_F(ShellLinkTest, GetLinkTargetGivesNothingSilentlyForWhatItCannotRead) {
   PutLink(kTestCommonDesktop, "RUN.LNK", "C:\\App\\run.exe");
   EXPECT_EQ(shellLink.GetLinkTarget(upper), "C:\\App\\run.exe") << "the extension ignores case";
 
-  std::string digit = testing::ShellLinkBytes({"C:\\App\\run.exe", "", ""});
-  digit[testing::kLinkDriveLetterOffset] = '0';
+  std::string digit = fake::ShellLinkBytes({"C:\\App\\run.exe", "", ""});
+  digit[fake::kLinkDriveLetterOffset] = '0';
   machine.files.AddFile(JoinPath(kTestCommonDesktop, "digit.lnk"), digit);
   EXPECT_EQ(shellLink.GetLinkTarget(JoinPath(kTestCommonDesktop, "digit.lnk")), "");
 
@@ -189,7 +189,7 @@ TEST_F(ShellLinkTest, GetLinkTargetGivesNothingSilentlyForWhatItCannotRead) {
   EXPECT_EQ(shellLink.GetLinkTarget(upper), "") << "cannot be opened";
 
   // Whole files are read; a mebibyte and more is no shortcut and is not read at all.
-  std::string huge = testing::ShellLinkBytes({"C:\\App\\run.exe", "", ""});
+  std::string huge = fake::ShellLinkBytes({"C:\\App\\run.exe", "", ""});
   huge.resize((1u << 20) + 1, 'x');
   machine.files.AddFile(JoinPath(kTestCommonDesktop, "huge.lnk"), huge);
   EXPECT_EQ(shellLink.GetLinkTarget(JoinPath(kTestCommonDesktop, "huge.lnk")), "");

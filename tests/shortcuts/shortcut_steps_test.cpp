@@ -13,12 +13,12 @@
 namespace varno {
 namespace {
 
-using testing::kShellFoldersKey;
-using testing::kTestCommonDesktop;
-using testing::kTestCommonPrograms;
-using testing::kTestDesktop;
-using testing::kTestInstallDir;
-using testing::kTestUserPrograms;
+using fake::kShellFoldersKey;
+using fake::kTestCommonDesktop;
+using fake::kTestCommonPrograms;
+using fake::kTestDesktop;
+using fake::kTestInstallDir;
+using fake::kTestUserPrograms;
 using Names = std::vector<std::string>;
 
 const std::string kProduct = JoinPath(kTestInstallDir, "Varnolith.exe");
@@ -28,9 +28,9 @@ const std::string kUserGroup = JoinPath(kTestUserPrograms, "Tolmerik");
 class ShortcutStepsTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    testing::AddShellFolders(machine);
-    state.packageDir = testing::kTestPackageDir;
-    state.packageDescriptionPath = JoinPath(testing::kTestPackageDir, "MjaIni.ini");
+    fake::AddShellFolders(machine);
+    state.packageDir = fake::kTestPackageDir;
+    state.packageDescriptionPath = JoinPath(fake::kTestPackageDir, "MjaIni.ini");
     state.installDir = kTestInstallDir;
     state.versionLabel = "2.9";
   }
@@ -44,10 +44,10 @@ class ShortcutStepsTest : public ::testing::Test {
     ShellLink shellLink(platform);
     MjaShellLink(platform, state, record, shellLink);
   }
-  void Describe(const std::string& sections) { testing::WritePackageDescription(machine, "2816090", sections); }
+  void Describe(const std::string& sections) { fake::WritePackageDescription(machine, "2816090", sections); }
 
   void PutLink(const std::string& folder, const std::string& name, const std::string& target) {
-    machine.files.AddFile(JoinPath(folder, name), testing::ShellLinkBytes({target, "", ""}));
+    machine.files.AddFile(JoinPath(folder, name), fake::ShellLinkBytes({target, "", ""}));
   }
   Names Listed(const std::string& folder) { return machine.files.List(folder); }
   std::string TargetOf(const std::string& folder, const std::string& name) {
@@ -59,7 +59,7 @@ class ShortcutStepsTest : public ::testing::Test {
     return out + machine.Dump();
   }
 
-  testing::MemoryMachine machine;
+  fake::MemoryMachine machine;
   Platform platform = machine.platform();
   RunState state;
   WriteLogList record;

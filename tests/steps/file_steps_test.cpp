@@ -10,7 +10,7 @@ namespace varno {
 namespace {
 
 using Lines = std::vector<std::string>;
-using testing::MemoryMachine;
+using fake::MemoryMachine;
 
 constexpr char kInstallDir[] = "C:\\Program Files\\Tolmerik\\Varnolith";
 constexpr char kDescription[] = "C:\\Package\\MjaIni.ini";

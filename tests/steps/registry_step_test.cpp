@@ -14,8 +14,8 @@
 namespace varno {
 namespace {
 
-using testing::kProductKey;
-using testing::MemoryMachine;
+using fake::kProductKey;
+using fake::MemoryMachine;
 using Lines = std::vector<std::string>;
 
 class RegistryStepTest : public ::testing::Test {
@@ -26,12 +26,12 @@ class RegistryStepTest : public ::testing::Test {
   }
 
   bool Apply(const std::string& section) {
-    testing::WritePackageDescription(machine, "2816090", section);
+    fake::WritePackageDescription(machine, "2816090", section);
     Platform platform = machine.platform();
     return MjaVarnoReg(platform, state, record);
   }
 
-  std::optional<testing::MemoryRegistry::Value> Value(const std::string& name) {
+  std::optional<fake::MemoryRegistry::Value> Value(const std::string& name) {
     return machine.registry.Get(kHkeyLocalMachine, kProductKey, name);
   }
   double Double(const std::string& name) {

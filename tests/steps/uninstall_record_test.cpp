@@ -9,7 +9,7 @@ namespace varno {
 namespace {
 
 using Lines = std::vector<std::string>;
-using testing::MemoryFileSystem;
+using fake::MemoryFileSystem;
 
 constexpr char kRecordPath[] = "C:\\Varnolith\\UninstCgg.slt";
 

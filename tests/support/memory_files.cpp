@@ -7,7 +7,7 @@
 
 #include "base/ansi_text.h"
 
-namespace varno::testing {
+namespace varno::fake {
 namespace {
 
 std::string Folded(const std::string& fullPath) { return AnsiUpperCase(fullPath); }
@@ -345,4 +345,4 @@ std::string MemoryFileSystem::Dump() const {
   return out.str();
 }
 
-}  // namespace varno::testing
+}  // namespace varno::fake

@@ -12,7 +12,7 @@
 #include "base/ansi_text.h"
 #include "platform/files.h"
 
-namespace varno::testing {
+namespace varno::fake {
 
 class MemoryFileSystem : public FileSystem {
  public:
@@ -101,4 +101,4 @@ class MemoryFileSystem : public FileSystem {
   std::optional<uint64_t> freeSpace_;
 };
 
-}  // namespace varno::testing
+}  // namespace varno::fake

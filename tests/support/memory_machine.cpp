@@ -4,7 +4,7 @@
 
 #include "base/ansi_text.h"
 
-namespace varno::testing {
+namespace varno::fake {
 
 bool MemoryDialogs::ShowBox(BoxKind kind, const std::string& title, const std::string& text) {
   shown.push_back({kind, title, text});
@@ -106,4 +106,4 @@ std::string MemoryMachine::Dump() const {
   return out.str();
 }
 
-}  // namespace varno::testing
+}  // namespace varno::fake

@@ -15,7 +15,7 @@
 #include "support/memory_registry.h"
 #include "support/memory_shell.h"
 
-namespace varno::testing {
+namespace varno::fake {
 
 struct ShownBox {
   BoxKind kind;
@@ -137,4 +137,4 @@ class MemoryMachine {
 inline constexpr char kTestDesktop[] = "C:\\Users\\Pierre\\Desktop";
 inline constexpr char kTestPackageDir[] = "C:\\Package";
 
-}  // namespace varno::testing
+}  // namespace varno::fake

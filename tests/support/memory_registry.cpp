@@ -4,7 +4,7 @@
 
 #include "base/ansi_text.h"
 
-namespace varno::testing {
+namespace varno::fake {
 namespace {
 
 constexpr long kInvalidHandle = 6;
@@ -220,4 +220,4 @@ std::string MemoryRegistry::Dump() const {
   return out.str();
 }
 
-}  // namespace varno::testing
+}  // namespace varno::fake

@@ -10,7 +10,7 @@
 
 #include "platform/registry.h"
 
-namespace varno::testing {
+namespace varno::fake {
 
 // The DELETE right, which a deletion of a key needs.
 inline constexpr uint32_t kKeyDelete = 0x00010000;
@@ -88,4 +88,4 @@ class MemoryRegistry : public Registry {
   RegKey nextKey_ = 0x100;
 };
 
-}  // namespace varno::testing
+}  // namespace varno::fake

@@ -2,7 +2,7 @@
 
 #include "support/shell_link_bytes.h"
 
-namespace varno::testing {
+namespace varno::fake {
 
 std::string MemoryShell::SpecialFolderPath(int csidl) {
   auto it = folders.find(csidl);
@@ -23,4 +23,4 @@ LinkSave MemoryShell::SaveShellLink(const ShellLinkFields& link, const std::stri
   return files_.ReplaceWholeFile(linkPath, ShellLinkBytes(layout)) ? LinkSave::Saved : LinkSave::NotSaved;
 }
 
-}  // namespace varno::testing
+}  // namespace varno::fake

@@ -9,7 +9,7 @@
 #include "platform/shell.h"
 #include "support/memory_files.h"
 
-namespace varno::testing {
+namespace varno::fake {
 
 class MemoryShell : public Shell {
  public:
@@ -36,4 +36,4 @@ class MemoryShell : public Shell {
   MemoryFileSystem& files_;
 };
 
-}  // namespace varno::testing
+}  // namespace varno::fake

@@ -1,6 +1,6 @@
 #include "support/product_fixture.h"
 
-namespace varno::testing {
+namespace varno::fake {
 
 void InstallProduct(MemoryMachine& machine, const std::string& dir, const std::string& version, bool appPaths) {
   for (const char* file : {"Varnolith.exe", "AdminVarnolith.exe", "Admin.dll", "Varxxlith.ocx", "VarnoUpDate.dll"}) {
@@ -42,4 +42,4 @@ void AddShellFolders(MemoryMachine& machine) {
   }
 }
 
-}  // namespace varno::testing
+}  // namespace varno::fake

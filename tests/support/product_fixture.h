@@ -6,7 +6,7 @@
 
 #include "support/memory_machine.h"
 
-namespace varno::testing {
+namespace varno::fake {
 
 inline constexpr char kTestInstallDir[] = "C:\\Program Files\\TolMerik\\Varnolith";
 inline constexpr char kAppPathsKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Varnolith.exe";
@@ -35,4 +35,4 @@ inline constexpr char kTestCommonPrograms[] = "C:\\ProgramData\\Microsoft\\Windo
 inline constexpr char kTestUserPrograms[] = "C:\\Users\\Pierre\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs";
 void AddShellFolders(MemoryMachine& machine);
 
-}  // namespace varno::testing
+}  // namespace varno::fake

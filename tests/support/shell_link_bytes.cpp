@@ -5,7 +5,7 @@
 
 #include "base/ansi_text.h"
 
-namespace varno::testing {
+namespace varno::fake {
 namespace {
 
 constexpr uint32_t kHasItemList = 0x01;
@@ -206,4 +206,4 @@ std::string WithoutVolatileFields(std::string bytes) {
   return bytes;
 }
 
-}  // namespace varno::testing
+}  // namespace varno::fake

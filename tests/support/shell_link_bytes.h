@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-namespace varno::testing {
+namespace varno::fake {
 
 // Wine gives each string a length that counts its terminating zero and writes the zero;
 // the Windows shell does neither.
@@ -49,4 +49,4 @@ std::string WithoutVolatileFields(std::string bytes);
 // Windows-1252 to UTF-16, as the system code page of the tests converts.
 std::u16string WideFromAnsi(std::string_view text);
 
-}  // namespace varno::testing
+}  // namespace varno::fake

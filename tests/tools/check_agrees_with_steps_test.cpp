@@ -21,7 +21,7 @@
 namespace varno::pack {
 namespace {
 
-using varno::testing::MemoryMachine;
+using varno::fake::MemoryMachine;
 
 enum class Verdict { Skipped, RecordedNotWritten, Written, Raises };
 
@@ -40,7 +40,7 @@ constexpr int kYear = 2024;
 
 Report CheckDescription(MemoryMachine& machine) {
   Report report;
-  CheckPackage(machine.files, {varno::testing::kTestPackageDir, "pkg", kFrench, kYear}, report);
+  CheckPackage(machine.files, {varno::fake::kTestPackageDir, "pkg", kFrench, kYear}, report);
   return report;
 }
 
@@ -51,7 +51,7 @@ bool Has(const Report& report, const std::string& code) {
 
 Verdict CheckVerdict(const std::string& line) {
   MemoryMachine machine;
-  varno::testing::WritePackageDescription(machine, "2816090", "[reg]\r\n" + line + "\r\n");
+  varno::fake::WritePackageDescription(machine, "2816090", "[reg]\r\n" + line + "\r\n");
   const Report report = CheckDescription(machine);
   if (Has(report, "reg-value-rejected")) return Verdict::Raises;
   if (Has(report, "reg-type-not-written")) return Verdict::RecordedNotWritten;
@@ -65,9 +65,9 @@ Verdict StepVerdict(const std::string& line) {
   MemoryMachine machine;
   machine.system.regional = kFrench;
   machine.system.currentYear = kYear;
-  varno::testing::WritePackageDescription(machine, "2816090", "[reg]\r\n" + line + "\r\n");
+  varno::fake::WritePackageDescription(machine, "2816090", "[reg]\r\n" + line + "\r\n");
   RunState state;
-  state.packageDir = varno::testing::kTestPackageDir;
+  state.packageDir = varno::fake::kTestPackageDir;
   state.packageDescriptionPath = state.packageDir + "\\MjaIni.ini";
   WriteLogList record;
   Platform platform = machine.platform();
@@ -78,7 +78,7 @@ Verdict StepVerdict(const std::string& line) {
   }
   const std::string name = ParseRegEntry(line).name;
   if (name.empty() || !record.Contains(name)) return Verdict::Skipped;
-  const bool written = machine.registry.Get(kHkeyLocalMachine, varno::testing::kProductKey, name).has_value();
+  const bool written = machine.registry.Get(kHkeyLocalMachine, varno::fake::kProductKey, name).has_value();
   return written ? Verdict::Written : Verdict::RecordedNotWritten;
 }
 
@@ -129,7 +129,7 @@ TEST(CheckAgreesWithTheDirectoryStep, OnEveryOrderOfATree) {
     machine.files.AddDirectory(install);
     std::string section = "[subdir]\r\n";
     for (const std::string& line : tree) section += line + "\r\n";
-    varno::testing::WritePackageDescription(machine, "2816090", section);
+    varno::fake::WritePackageDescription(machine, "2816090", section);
 
     std::set<int> flagged;
     const Report report = CheckDescription(machine);
@@ -137,7 +137,7 @@ TEST(CheckAgreesWithTheDirectoryStep, OnEveryOrderOfATree) {
       if (finding.code == "subdir-order") flagged.insert(finding.line);
     }
     RunState state;
-    state.packageDir = varno::testing::kTestPackageDir;
+    state.packageDir = varno::fake::kTestPackageDir;
     state.packageDescriptionPath = state.packageDir + "\\MjaIni.ini";
     state.installDir = install;
     WriteLogList record;
@@ -155,11 +155,11 @@ TEST(CheckAgreesWithTheDirectoryStep, OnEveryOrderOfATree) {
 // installation directory itself, and one flagged for its missing ";" makes none.
 TEST(CheckAgreesWithTheShortcutStep, OnLinesWithAndWithoutTheirSeparators) {
   MemoryMachine machine;
-  varno::testing::AddShellFolders(machine);
-  const std::string group = JoinPath(varno::testing::kTestCommonPrograms, "Tolmerik");
+  varno::fake::AddShellFolders(machine);
+  const std::string group = JoinPath(varno::fake::kTestCommonPrograms, "Tolmerik");
   machine.files.AddDirectory(group);
-  machine.files.AddDirectory(varno::testing::kTestInstallDir);
-  varno::testing::WritePackageDescription(machine, "2816090",
+  machine.files.AddDirectory(varno::fake::kTestInstallDir);
+  varno::fake::WritePackageDescription(machine, "2816090",
                                           "[desk]\r\nAdmin\\Outil.exe: Outil\r\nSans deux-points\r\n  \r\n"
                                           "Setup.exe :Installer\r\n[programs]\r\nAide.exe: Aide; Tolmerik\r\n"
                                           "Sans point-virgule: X\r\nDoc.exe; Tolmerik\r\nNotes.exe: Notes ;Tolmerik\r\n");
@@ -173,15 +173,15 @@ TEST(CheckAgreesWithTheShortcutStep, OnLinesWithAndWithoutTheirSeparators) {
   ASSERT_EQ(makeNone, 1u);
 
   RunState state;
-  state.packageDir = varno::testing::kTestPackageDir;
+  state.packageDir = varno::fake::kTestPackageDir;
   state.packageDescriptionPath = state.packageDir + "\\MjaIni.ini";
-  state.installDir = varno::testing::kTestInstallDir;
+  state.installDir = varno::fake::kTestInstallDir;
   WriteLogList record;
   Platform platform = machine.platform();
   ShellLink shellLink(platform);
   AddShellLink(platform, state, record, shellLink);
   size_t links = 0, atInstallation = 0;
-  for (const std::string& folder : {std::string(varno::testing::kTestCommonDesktop), group}) {
+  for (const std::string& folder : {std::string(varno::fake::kTestCommonDesktop), group}) {
     links += machine.files.List(folder).size();
   }
   for (const auto& save : machine.shell.saves) atInstallation += save.link.target == state.installDir + "\\" ? 1 : 0;

@@ -25,7 +25,7 @@ struct Package {
   bool hasDescription = true;
   std::string rawDescription;  // used as it stands when not empty
   RegionalSettings regional{',', '/', ':', "dd/MM/yyyy"};
-  testing::MemoryFileSystem files;
+  fake::MemoryFileSystem files;
 
   Package() { files.AddDirectory(kPackage); }
 

@@ -36,7 +36,7 @@ int main(int argc, char** argv) {
   const std::string command = argc > 1 ? argv[1] : "";
   if (command == "golden" && argc == 3) {
     int status = 0;
-    for (const auto& golden : varno::testing::kGoldenLinks) {
+    for (const auto& golden : varno::fake::kGoldenLinks) {
       status |= Save(shell, {golden.target, golden.arguments, golden.workingDirectory},
                      std::string(argv[2]) + "\\" + golden.file);
     }
@@ -46,7 +46,7 @@ int main(int argc, char** argv) {
   if (command == "target" && argc == 3) {
     varno::win32::Win32FileSystem files;
     varno::win32::Win32Registry registry;
-    varno::testing::MemoryMachine machine;  // the boxes are kept, not shown
+    varno::fake::MemoryMachine machine;  // the boxes are kept, not shown
     varno::Platform platform{files,           registry,           shell,          machine.dialogs,
                              machine.window,  machine.processes, machine.libraries, machine.system};
     varno::ShellLink shellLink(platform);

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "platform/win32/win32_system.h"
-#include "target/platform_check.h"
+#include "installation/platform_check.h"
 
 int main(int argc, char** argv) {
   varno::win32::Win32System system;

@@ -6,7 +6,7 @@
 
 #include "platform/win32/win32.h"
 
-namespace varno::testing {
+namespace varno::fake {
 namespace {
 
 void RemoveTree(const std::string& path) {
@@ -63,4 +63,4 @@ std::string CurrentDirectoryPath() {
   return win32::ReadSizedString([](DWORD size, char* buffer) { return GetCurrentDirectoryA(size, buffer); });
 }
 
-}  // namespace varno::testing
+}  // namespace varno::fake

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-namespace varno::testing {
+namespace varno::fake {
 
 class ScratchDirectory {
  public:
@@ -30,4 +30,4 @@ void WriteBytes(const std::string& path, const std::string& bytes);
 
 std::string CurrentDirectoryPath();
 
-}  // namespace varno::testing
+}  // namespace varno::fake

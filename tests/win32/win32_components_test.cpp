@@ -14,7 +14,7 @@
 #include "support/memory_machine.h"
 #include "win32/scratch_directory.h"
 
-namespace varno::testing {
+namespace varno::fake {
 namespace {
 
 const std::string kSamples = WithoutTrailingBackslash(VARNO_SAMPLES_DIR);
@@ -111,4 +111,4 @@ TEST_F(Win32ComponentsTest, AResultWithAZeroLowByteIsAFailure) {
 }
 
 }  // namespace
-}  // namespace varno::testing
+}  // namespace varno::fake

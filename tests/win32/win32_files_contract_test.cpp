@@ -7,7 +7,7 @@
 #include "platform/win32/win32_files.h"
 #include "win32/scratch_directory.h"
 
-namespace varno::testing {
+namespace varno::fake {
 namespace {
 
 class Win32FilesUnderTest : public FilesUnderTest {
@@ -44,4 +44,4 @@ INSTANTIATE_TEST_SUITE_P(Win32, FilesContract,
                          ::testing::Values(FilesFactory([] { return std::make_unique<Win32FilesUnderTest>(); })));
 
 }  // namespace
-}  // namespace varno::testing
+}  // namespace varno::fake

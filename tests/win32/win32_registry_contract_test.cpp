@@ -2,7 +2,7 @@
 #include "contract/registry_contract.h"
 #include "platform/win32/win32_registry.h"
 
-namespace varno::testing {
+namespace varno::fake {
 namespace {
 
 class Win32RegistryUnderTest : public RegistryUnderTest {
@@ -18,4 +18,4 @@ INSTANTIATE_TEST_SUITE_P(Win32, RegistryContract, ::testing::Values(RegistryFact
                          })));
 
 }  // namespace
-}  // namespace varno::testing
+}  // namespace varno::fake

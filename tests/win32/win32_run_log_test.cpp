@@ -7,7 +7,7 @@
 #include "platform/win32/win32_files.h"
 #include "win32/scratch_directory.h"
 
-namespace varno::testing {
+namespace varno::fake {
 namespace {
 
 class Win32RunLogTest : public ::testing::Test {
@@ -69,4 +69,4 @@ TEST_F(Win32RunLogTest, AFailedSaveRaisesTheErrorAndLeavesTheFileWhole) {
 }
 
 }  // namespace
-}  // namespace varno::testing
+}  // namespace varno::fake

@@ -12,7 +12,7 @@
 #include "support/memory_machine.h"
 #include "win32/scratch_directory.h"
 
-namespace varno::testing {
+namespace varno::fake {
 namespace {
 
 using Names = std::vector<std::string>;
@@ -128,4 +128,4 @@ TEST_F(Win32ShellTest, MjaShellLinkRenamesInTheFoldersOfBothScopes) {
 }
 
 }  // namespace
-}  // namespace varno::testing
+}  // namespace varno::fake

@@ -5,7 +5,7 @@
 
 #include "base/ansi_text.h"
 #include "base/update_error.h"
-#include "package/archive_reader.h"
+#include "steps/archive_extraction.h"
 #include "package/archive_writer.h"
 #include "platform/win32/win32.h"
 #include "platform/win32/win32_files.h"
@@ -13,7 +13,7 @@
 #include "support/memory_machine.h"
 #include "win32/scratch_directory.h"
 
-namespace varno::testing {
+namespace varno::fake {
 namespace {
 
 using Lines = std::vector<std::string>;
@@ -134,4 +134,4 @@ TEST_F(Win32StepsTest, AFailedRecordSaveRaisesAndKeepsTheOldRecord) {
 }
 
 }  // namespace
-}  // namespace varno::testing
+}  // namespace varno::fake

@@ -12,7 +12,7 @@
 #include "support/memory_machine.h"
 #include "win32/scratch_directory.h"
 
-namespace varno::testing {
+namespace varno::fake {
 namespace {
 
 bool EndsWith(const std::string& text, const std::string& end) {
@@ -108,4 +108,4 @@ TEST(Win32Processes, AProgramThatCannotStartIsReportedAsFalse) {
 }
 
 }  // namespace
-}  // namespace varno::testing
+}  // namespace varno::fake

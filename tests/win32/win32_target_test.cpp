@@ -10,13 +10,13 @@
 #include "platform/win32/win32_libraries.h"
 #include "platform/win32/win32_registry.h"
 #include "platform/win32/win32_system.h"
-#include "target/install_rights.h"
-#include "target/installation.h"
-#include "target/platform_check.h"
+#include "installation/install_rights.h"
+#include "installation/installation.h"
+#include "installation/platform_check.h"
 #include "support/memory_machine.h"
 #include "win32/scratch_directory.h"
 
-namespace varno::testing {
+namespace varno::fake {
 namespace {
 
 const std::string kSamples = WithoutTrailingBackslash(VARNO_SAMPLES_DIR);
@@ -125,4 +125,4 @@ TEST_F(Win32TargetTest, ALeftoverTestKeyDoesNotStopTheRightsTest) {
 }
 
 }  // namespace
-}  // namespace varno::testing
+}  // namespace varno::fake

@@ -3,7 +3,7 @@
 #include <map>
 #include <optional>
 
-#include "app/message_boxes.h"
+#include "platform/message_boxes.h"
 #include "base/ansi_text.h"
 #include "base/integer_text.h"
 #include "base/text_lines.h"

@@ -4,9 +4,9 @@
 
 #include "base/ansi_text.h"
 #include "package/archive_layout.h"
-#include "package/archive_reader.h"
+#include "steps/archive_extraction.h"
 #include "steps/uninstall_record.h"
-#include "support/memory_machine.h"
+#include "platform/detached_platform.h"
 #include "watched_files.h"
 
 namespace varno::pack {
@@ -75,47 +75,40 @@ ExtractResult ExtractArchiveTo(FileSystem& files, const ExtractRequest& request,
   }
 
   WatchedFiles watched(files, progress);
-  testing::MemoryMachine quiet;  // the extractor's only message box must not reach a screen
-  Platform platform{watched,         quiet.registry,  quiet.shell,     quiet.dialogs,
-                    quiet.window,    quiet.processes, quiet.libraries, quiet.system};
+  DetachedPlatform detached(watched);  // the extractor's only message box must not reach a screen
   WriteLogList record;
   record.Append(record::kSurFile);
   uint64_t total = 0;
   for (const ArchiveMember& member : check.layout.members) total += member.size;
   progress.Begin("extracting " + request.archiveShown, total);
-  ExtractArchive(platform, request.archive, target, record, 1);
+  const ArchiveOutcome outcome = ExtractArchive(detached.platform(), request.archive, target, record, 1);
   progress.End();
   if (Interrupted()) {
     report.Fail("interrupted", request.archiveShown, 0, "interrupted: the members not yet written were left out");
-  } else if (!quiet.dialogs.shown.empty()) {
+  } else if (outcome.refused) {
     report.Fail("archive-malformed", request.archiveShown, 0,
                 "the archive changed while it was unpacked and is no longer recognised");
     return result;
   }
 
-  std::vector<std::string> committed = watched.Committed();
   for (size_t i = 0; i < check.layout.members.size(); ++i) {
     const ArchiveMember& member = check.layout.members[i];
-    const auto at = std::find_if(committed.begin(), committed.end(), [&](const std::string& path) {
-      return AnsiSameText(path, target + member.name);
-    });
-    MemberOutcome outcome = MemberOutcome::NotWritten;
-    if (at != committed.end()) {
-      committed.erase(at);
-      outcome = existed[i] ? MemberOutcome::Replaced : MemberOutcome::New;
+    MemberOutcome shown = MemberOutcome::NotWritten;
+    const MemberResult written = i < outcome.members.size() ? outcome.members[i].result : MemberResult::NotWritten;
+    if (written == MemberResult::Written) {
+      shown = existed[i] ? MemberOutcome::Replaced : MemberOutcome::New;
     } else if (!Interrupted()) {
-      const std::string directory = DirectoryOf(member.name);
       const std::string which = "member " + std::to_string(i + 1) + " \"" + member.name + "\" was not written: ";
-      if (!directory.empty() && !files.DirectoryExists(target + directory)) {
+      if (written == MemberResult::NoDirectory) {
         report.Warn("member-not-written", request.archiveShown, 0,
-                    which + "the directory \"" + directory +
+                    which + "the directory \"" + DirectoryOf(member.name) +
                         "\" does not exist, and the updater makes none (--make-dirs makes them here)");
       } else {
         report.Warn("member-not-written", request.archiveShown, 0,
                     which + "its file cannot be replaced (read-only, in use, or a directory)");
       }
     }
-    result.members.push_back({member.name, member.size, outcome});
+    result.members.push_back({member.name, member.size, shown});
   }
   result.unpacked = !Interrupted();
   return result;

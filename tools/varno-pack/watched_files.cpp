@@ -22,19 +22,12 @@ class WatchedInput : public InputFile {
 
 class WatchedOutput : public OutputFile {
  public:
-  WatchedOutput(std::unique_ptr<OutputFile> inner, std::string path, std::vector<std::string>& committed)
-      : inner_(std::move(inner)), path_(std::move(path)), committed_(committed) {}
+  explicit WatchedOutput(std::unique_ptr<OutputFile> inner) : inner_(std::move(inner)) {}
   bool Write(const char* data, size_t size) override { return inner_->Write(data, size); }
-  bool Commit() override {
-    if (Interrupted() || !inner_->Commit()) return false;
-    committed_.push_back(path_);
-    return true;
-  }
+  bool Commit() override { return !Interrupted() && inner_->Commit(); }
 
  private:
   std::unique_ptr<OutputFile> inner_;
-  std::string path_;
-  std::vector<std::string>& committed_;
 };
 
 }  // namespace
@@ -48,7 +41,7 @@ std::unique_ptr<InputFile> WatchedFiles::OpenForReading(const std::string& path)
 std::unique_ptr<OutputFile> WatchedFiles::CreateReplacement(const std::string& path) {
   auto file = inner_.CreateReplacement(path);
   if (!file) return nullptr;
-  return std::make_unique<WatchedOutput>(std::move(file), path, committed_);
+  return std::make_unique<WatchedOutput>(std::move(file));
 }
 
 }  // namespace varno::pack

@@ -1,11 +1,10 @@
 // File services layered over the real one: a base that passes every call through, and the
 // layer through which the commands read and write, which feeds the progress meter, stops
-// reading once the user interrupts, and notes each replacement that reached its file.
+// reading once the user interrupts.
 #pragma once
 
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "platform/files.h"
 #include "progress.h"
@@ -41,15 +40,11 @@ class WatchedFiles : public ForwardingFiles {
   // Reads count on the progress meter and give nothing once interrupted, so that the
   // writer or the extractor in progress ends as it does on a short file.
   std::unique_ptr<InputFile> OpenForReading(const std::string& path) override;
-  // A replacement is refused its commit once interrupted; those that commit are noted.
+  // A replacement is refused its commit once interrupted.
   std::unique_ptr<OutputFile> CreateReplacement(const std::string& path) override;
-
-  // The paths of the replacements that were committed, in order.
-  const std::vector<std::string>& Committed() const { return committed_; }
 
  private:
   Progress& progress_;
-  std::vector<std::string> committed_;
 };
 
 }  // namespace varno::pack

@@ -1,7 +1,7 @@
 // Entry point of Varnolith_MAJ_Solo.exe: builds the Win32 platform and runs the updater.
 
 #include "app/form1.h"
-#include "target/platform_check.h"
+#include "installation/platform_check.h"
 #include "platform/win32/win32.h"
 #include "platform/win32/win32_dialogs.h"
 #include "platform/win32/win32_files.h"

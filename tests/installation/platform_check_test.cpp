@@ -1,4 +1,4 @@
-#include "target/platform_check.h"
+#include "installation/platform_check.h"
 
 #include <gtest/gtest.h>
 
@@ -34,14 +34,14 @@ TEST(PlatformCheck, ClassifiesEveryRowOfTheTable) {
 }
 
 TEST(PlatformCheck, AcceptsWithoutAnyBox) {
-  testing::MemoryMachine machine;
+  fake::MemoryMachine machine;
   machine.system.osVersion = OsVersion{2, 5, 1};
   EXPECT_EQ(CheckPlatform(machine.dialogs, machine.system), "WINDOWS");
   EXPECT_TRUE(machine.dialogs.shown.empty());
 }
 
 TEST(PlatformCheck, RefusesWithItsMessageInAPlainBox) {
-  testing::MemoryMachine machine;
+  fake::MemoryMachine machine;
   machine.system.osVersion = OsVersion{2, 4, 0};
   EXPECT_FALSE(CheckPlatform(machine.dialogs, machine.system).has_value());
   ASSERT_EQ(machine.dialogs.shown.size(), 1u);
@@ -51,7 +51,7 @@ TEST(PlatformCheck, RefusesWithItsMessageInAPlainBox) {
 }
 
 TEST(PlatformCheck, AFailedVersionQueryIsRefused) {
-  testing::MemoryMachine machine;
+  fake::MemoryMachine machine;
   machine.system.osVersion = std::nullopt;
   EXPECT_EQ(ProbeOsVersion(machine.system), 0u);
   EXPECT_FALSE(CheckPlatform(machine.dialogs, machine.system).has_value());

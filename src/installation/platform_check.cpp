@@ -1,6 +1,6 @@
-#include "target/platform_check.h"
+#include "installation/platform_check.h"
 
-#include "app/message_boxes.h"
+#include "platform/message_boxes.h"
 #include "base/texts.h"
 
 namespace varno {

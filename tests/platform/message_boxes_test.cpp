@@ -1,4 +1,4 @@
-#include "app/message_boxes.h"
+#include "platform/message_boxes.h"
 
 #include <gtest/gtest.h>
 
@@ -31,7 +31,7 @@ TEST(ErrorBoxText, AddsAFullStopOnlyAfterCharactersBeyondIt) {
 }
 
 TEST(MessageBoxes, EachKindHasItsTitle) {
-  testing::MemoryMachine machine;
+  fake::MemoryMachine machine;
   machine.dialogs.answers = {false, true};
   Platform platform = machine.platform();
   ShowPlainMessage(platform, "m");

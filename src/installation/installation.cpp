@@ -1,6 +1,6 @@
-#include "target/installation.h"
+#include "installation/installation.h"
 
-#include "app/message_boxes.h"
+#include "platform/message_boxes.h"
 #include "base/ansi_text.h"
 #include "base/integer_text.h"
 #include "base/texts.h"

@@ -1,4 +1,4 @@
-#include "app/message_boxes.h"
+#include "platform/message_boxes.h"
 
 #include "base/ansi_text.h"
 #include "base/texts.h"

@@ -1,4 +1,4 @@
-#include "target/install_rights.h"
+#include "installation/install_rights.h"
 
 #include "base/update_error.h"
 #include "platform/registry_access.h"

@@ -1,5 +1,5 @@
 // Unpacking archives on the in-memory machine.
-#include "package/archive_reader.h"
+#include "steps/archive_extraction.h"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +10,7 @@ namespace varno {
 namespace {
 
 using Lines = std::vector<std::string>;
-using testing::MemoryMachine;
+using fake::MemoryMachine;
 
 constexpr char kArchive[] = "C:\\Package\\sor_ti1.slp";
 constexpr char kTarget[] = "C:\\Varnolith\\";

@@ -1,4 +1,4 @@
-#include "target/install_rights.h"
+#include "installation/install_rights.h"
 
 #include <gtest/gtest.h>
 
@@ -7,8 +7,8 @@
 namespace varno {
 namespace {
 
-using testing::kKeyDelete;
-using testing::MemoryRegistry;
+using fake::kKeyDelete;
+using fake::MemoryRegistry;
 
 class InstallRightsTest : public ::testing::Test {
  protected:

@@ -1,4 +1,4 @@
-#include "target/installation.h"
+#include "installation/installation.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 namespace varno {
 namespace {
 
-using testing::MemoryMachine;
+using fake::MemoryMachine;
 
 constexpr char kAppPaths[] = "Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Varnolith.exe";
 constexpr char kProductKey[] = "Software\\Tolmerik\\Varnolith";

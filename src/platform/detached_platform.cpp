@@ -1,0 +1,52 @@
+#include "platform/detached_platform.h"
+
+namespace varno {
+
+struct DetachedPlatform::Inert final : Registry, Shell, Dialogs, ProgressWindow, Processes, Libraries, System {
+  long OpenKey(RegKey, const std::string&, uint32_t, bool, RegKey*) override { return kRegAccessDenied; }
+  void CloseKey(RegKey) override {}
+  long QueryValue(RegKey, const std::string&, uint32_t*, std::string*) override { return kRegNotFound; }
+  long SetValue(RegKey, const std::string&, uint32_t, std::string_view) override { return kRegAccessDenied; }
+  long DeleteValue(RegKey, const std::string&) override { return kRegAccessDenied; }
+  long DeleteSubKey(RegKey, const std::string&) override { return kRegAccessDenied; }
+
+  std::string SpecialFolderPath(int) override { return {}; }
+  LinkSave SaveShellLink(const ShellLinkFields&, const std::string&) override { return LinkSave::NoLinkObject; }
+
+  bool ShowBox(BoxKind kind, const std::string&, const std::string&) override {
+    return kind == BoxKind::Message || kind == BoxKind::Error;
+  }
+  std::string SelectDirectory() override { return {}; }
+
+  void SetCaption(Control, const std::string&) override {}
+  void ShowControl(Control) override {}
+  void ShowForm() override {}
+  void RequestQuit() override { quit = true; }
+  bool QuitRequested() override { return quit; }
+  void RunMessageLoop(const std::function<void()>&) override {}
+
+  bool StartProgram(const std::string&) override { return false; }
+
+  LibraryHandle Load(const std::string&) override { return 0; }
+  std::optional<uint32_t> CallExport(LibraryHandle, const std::string&) override { return std::nullopt; }
+  void Free(LibraryHandle) override {}
+
+  std::string CurrentDirectory() override { return {}; }
+  std::string WindowsDirectory() override { return {}; }
+  std::string SystemDirectory() override { return {}; }
+  std::string ModuleFileName() override { return {}; }
+  std::optional<OsVersion> WindowsVersion() override { return std::nullopt; }
+  std::optional<FileVersionWords> FixedFileVersion(const std::string&) override { return std::nullopt; }
+  int CurrentYear() override { return 2000; }
+  RegionalSettings Regional() override { return {}; }
+
+  bool quit = false;
+};
+
+DetachedPlatform::DetachedPlatform(FileSystem& files)
+    : inert_(std::make_unique<Inert>()),
+      platform_{files, *inert_, *inert_, *inert_, *inert_, *inert_, *inert_, *inert_} {}
+
+DetachedPlatform::~DetachedPlatform() = default;
+
+}  // namespace varno
