@@ -40,7 +40,7 @@ expect_in() { grep -qF -- "$2" "$1" || fail "$1 should hold '$2'"; }
 # Help, for the tool and for each command; usage errors.
 run 0 --help
 expect_in out create; expect_in out check
-for command in create list extract check; do
+for command in create list extract check init build; do
   run 0 "$command" --help
   expect_in out "$command"
 done
@@ -127,6 +127,25 @@ run 2 check pkg --decimal-separator ',,'
 expect_in err "one character"
 run 2 check missing-dir
 expect_in err "not a directory"
+
+# init and build: a project file to fill in, then a whole package from it; a name Windows-1252
+# cannot write fails the build, naming the path, with nothing at the destination.
+run 0 init proj
+expect_in out "varno-package.toml written"
+run 2 init proj
+expect_in err project-exists
+mkdir -p proj/staging/Donnees && printf 'exe' >proj/staging/Varnolith.exe && printf 'd' >proj/staging/Donnees/d.txt
+printf 'updater' >proj/Varnolith_MAJ_Solo.exe
+run 0 build proj/varno-package.toml -o built --json
+expect_json /command build
+expect_json /written true
+expect_json /archives/1/directory Donnees
+run 0 check built
+printf 'x' >"proj/staging/Donnees/$(printf '\xe6\x97\xa5').txt"
+run 2 build proj/varno-package.toml -o built2
+expect_in err "proj/staging/Donnees/?.txt: error:"
+[ ! -e built2 ] || fail "a refused build left its package"
+run 0 build --help; expect_in out --since
 
 # A progress line on a terminal, when the system has the tool to give us one.
 if command -v script >/dev/null; then

@@ -8,6 +8,7 @@
 #include <CLI/CLI.hpp>
 
 #include "base/ansi_text.h"
+#include "build_command.h"
 #include "check_command.h"
 #include "create_command.h"
 #include "extract_command.h"
@@ -128,6 +129,22 @@ int main(int argc, char** argv) {
       "Exit status: 0 when clean, 1 with warnings only, 2 with errors. The regional settings are those of\n"
       "the machines the package will run on (the defaults are French).");
 
+  struct {
+    std::string directory, project, output, since;
+    bool json = false, quiet = false;
+  } build;
+  CLI::App* initCommand = app.add_subcommand("init", "Write a commented package project file to fill in.");
+  initCommand->add_option("DIR", build.directory, "where to write varno-package.toml (made when missing)")->required();
+  CLI::App* buildCommand = app.add_subcommand("build", "Build a whole, checked update package from a project file.");
+  buildCommand->add_option("PROJECT_FILE", build.project, "the project file (see init)")->required();
+  buildCommand->add_option("-o,--output", build.output, "the package directory to write")->required();
+  buildCommand->add_option("--since", build.since, "the previous release's staging directory: carry only what changed");
+  buildCommand->add_flag("--json", build.json, "print the result as JSON");
+  buildCommand->add_flag("-q,--quiet", build.quiet, "no progress line, even on a terminal");
+  buildCommand->footer(
+      "The package is built beside PACKAGE_DIR and checked as \"check\" does; only a package without errors\n"
+      "is put in place (replacing an earlier package there). The same inputs give the same bytes.");
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& error) {
@@ -145,7 +162,30 @@ int main(int argc, char** argv) {
   Arguments text;
   Report report;
 
-  if (*createCommand) {
+  if (*initCommand) {
+    const std::string shown = text(build.directory);
+    if (text.Refuse()) return kToolFailure;
+    if (InitProject(disk->Files(), disk->WindowsPath(shown), shown, report)) {
+      PrintText(stdout, shown + "/varno-package.toml written\n");
+    }
+    PrintFindings(stderr, report);
+  } else if (*buildCommand) {
+    BuildRequest request;
+    request.projectShown = text(build.project);
+    request.packageShown = text(build.output);
+    request.previousShown = build.since.empty() ? "" : text(build.since);
+    if (text.Refuse()) return kToolFailure;
+    request.currentYear = CurrentYear();
+    request.windowsPath = [&disk](const std::string& shown) { return disk->WindowsPath(shown); };
+    Progress progress = Progress::ForTerminal(build.quiet);
+    const BuildResult result = BuildPackage(disk->Files(), request, progress, report);
+    PrintFindings(stderr, report);
+    if (build.json) {
+      PrintJson(BuildJson(request, result, report));
+    } else {
+      PrintBuilt(request, result);
+    }
+  } else if (*createCommand) {
     CreateRequest request;
     request.archiveShown = text(create.archive);
     request.archive = disk->WindowsPath(request.archiveShown);

@@ -1,0 +1,262 @@
+// build on the real disk: a project with every kind of entry gives a package the check
+// finds clean and the same bytes each time; every mistake leaves nothing at the destination.
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "build_command.h"
+#include "host_disk.h"
+#include "package/archive_layout.h"
+
+namespace varno::pack {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::map<std::string, std::string> Snapshot(const fs::path& root) {
+  std::map<std::string, std::string> entries;
+  for (const auto& entry : fs::recursive_directory_iterator(root)) {
+    std::ifstream in(entry.path(), std::ios::binary);
+    entries[fs::relative(entry.path(), root).string()] =
+        entry.is_directory() ? "/" : std::string(std::istreambuf_iterator<char>(in), {});
+  }
+  return entries;
+}
+
+std::string Listing(const Report& report) {
+  std::string text;
+  for (const Finding& finding : report.Findings()) text += FindingLine(finding) + "\n";
+  return text;
+}
+
+// The project file is UTF-8, while this file's narrow literals are Windows-1252.
+constexpr char kProject[] = R"([package]
+title = "Mise a jour de Varnolith"
+version = 2816090
+label = "2.9"
+min-file-version = 28
+min-installed-version = 2816000
+
+[files]
+staging = "staging"
+updater = "Varnolith_MAJ_Solo.exe"
+control = "Varxxlith.ocx"
+
+[[desk]]
+target = "Lisezmoi.txt"
+name = "Lisez-moi de Varnolith"
+
+[[programs]]
+target = "Outils/Admin.exe"
+name = "Administration"
+group = "Tolmerik"
+
+[[reg]]
+name = "Edition"
+type = "string"
+value = "2.9 )" "\xC3\x89t\xC3\xA9" R"("
+
+[[reg]]
+name = "Port"
+type = "integer"
+value = 8080
+
+[[reg]]
+name = "Journal"
+type = "bool"
+value = true
+
+[[reg]]
+name = "Echelle"
+type = "float"
+value = 1.5
+
+[[reg]]
+name = "Publication"
+type = "date"
+value = "05/02/2024"
+
+[[reg]]
+name = "Rappel"
+type = "time"
+value = "8h30"
+)";
+
+class BuildTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    root = fs::temp_directory_path() / ("varno-build-test-" + std::to_string(::getpid()) + "-" +
+                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(root);
+    fs::create_directories(root / "staging");
+    std::string problem;
+    disk = HostDisk::Open(problem);
+    ASSERT_TRUE(disk) << problem;
+    Write("varno-package.toml", kProject);
+    Write("Varnolith_MAJ_Solo.exe", "updater");
+    Write("Varxxlith.ocx", "control");
+    Write("staging/Lisezmoi.txt", "lisez-moi");
+    Write("staging/Varnolith.exe", "exe 2.9");
+    Write("staging/Outils/Admin.exe", "admin");
+    Write("staging/Donnees/Images/Photos/a.jpg", "photo");
+    Write("staging/Donnees/Images/logo.bmp", "logo");
+    Write("staging/Donnees/Vide/.keep", "");
+  }
+  void TearDown() override { fs::remove_all(root); }
+
+  void Write(const std::string& relative, const std::string& bytes) {
+    fs::create_directories((root / relative).parent_path());
+    std::ofstream(root / relative, std::ios::binary) << bytes;
+  }
+  std::string Read(const std::string& relative) {
+    std::ifstream in(root / relative, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+
+  BuildResult Build(const std::string& output, const std::string& since = "") {
+    report = Report();
+    BuildRequest request;
+    request.projectShown = (root / "varno-package.toml").string();
+    request.packageShown = (root / output).string();
+    request.previousShown = since.empty() ? "" : (root / since).string();
+    request.currentYear = 2024;
+    request.windowsPath = [this](const std::string& shown) { return disk->WindowsPath(shown); };
+    Progress quiet;
+    return BuildPackage(disk->Files(), request, quiet, report);
+  }
+
+  // The names in an archive of the package, as the updater's reader sees them.
+  std::string Members(const std::string& archive) {
+    const ArchiveCheck check = CheckArchiveFile(disk->Files(), disk->WindowsPath((root / archive).string()));
+    EXPECT_TRUE(check.Valid()) << archive << ": " << check.problem;
+    std::string names;
+    for (const ArchiveMember& member : check.layout.members) names += member.name + " ";
+    return names;
+  }
+
+  fs::path root;
+  std::unique_ptr<HostDisk> disk;
+  Report report;
+};
+
+TEST_F(BuildTest, EveryKindOfEntryGivesAPackageTheCheckFindsClean) {
+  const BuildResult result = Build("pkg");
+  ASSERT_TRUE(result.written) << Listing(report);
+  EXPECT_EQ(report.Status(), 0) << Listing(report);
+
+  const std::string description = Read("pkg/MjaIni.ini");
+  std::string header = "Mise a jour de Varnolith\r\n2816090\r\n";
+  for (int line = 3; line <= 21; ++line) {
+    header += line == 17 ? "28\r\n" : line == 19 ? "2816000\r\n" : line == 21 ? "2.9\r\n" : "\r\n";
+  }
+  EXPECT_EQ(description,
+            header +
+                // Parents first, empty directories included; each directory's files in its own
+                // archive, the blank after the colon in place.
+                "[subdir]\r\nDonnees\r\nDonnees\\Images\r\nDonnees\\Images\\Photos\r\nDonnees\\Vide\r\nOutils\r\n"
+                "[insubdir]\r\nDonnees\\Images : dir001.slp\r\nDonnees\\Images\\Photos : dir002.slp\r\n"
+                "Donnees\\Vide : dir003.slp\r\nOutils : dir004.slp\r\n"
+                "[desk]\r\nLisezmoi.txt: Lisez-moi de Varnolith\r\n"
+                "[programs]\r\nOutils\\Admin.exe: Administration; Tolmerik\r\n"
+                "[reg]\r\nEdition: string; 2.9 \xC9t\xE9\r\nPort: integer; 8080\r\nJournal: bool; True\r\n"
+                "Echelle: float; 1.5\r\nPublication: date; 05/02/2024\r\nRappel: time; 8h30\r\n");
+  // The control travels in the main archive, as the updater registers it from the installation.
+  EXPECT_EQ(Members("pkg/sor_ti1.slp"), "Lisezmoi.txt Varnolith.exe Varxxlith.ocx ");
+  EXPECT_EQ(Members("pkg/dir002.slp"), "a.jpg ");
+  EXPECT_EQ(Read("pkg/Varnolith_MAJ_Solo.exe"), "updater");
+  EXPECT_EQ(Read("pkg/Varxxlith.ocx"), "control");
+}
+
+TEST_F(BuildTest, TheSameInputsGiveTheSameBytesAndARebuildReplacesThePackage) {
+  ASSERT_TRUE(Build("one").written) << Listing(report);
+  ASSERT_TRUE(Build("two").written) << Listing(report);
+  EXPECT_EQ(Snapshot(root / "one"), Snapshot(root / "two"));
+  Write("staging/Varnolith.exe", "exe 2.9.1");
+  ASSERT_TRUE(Build("one").written) << Listing(report);
+  EXPECT_NE(Snapshot(root / "one"), Snapshot(root / "two"));
+  EXPECT_EQ(fs::directory_iterator(root) == fs::directory_iterator(), false);
+  for (const auto& entry : fs::directory_iterator(root)) {
+    EXPECT_EQ(entry.path().filename().string().find(".building"), std::string::npos) << entry.path();
+    EXPECT_EQ(entry.path().filename().string().find(".previous"), std::string::npos) << entry.path();
+  }
+}
+
+TEST_F(BuildTest, AMistakeInTheProjectNamesFileLineAndKeyAndWritesNothing) {
+  std::string project = kProject;
+  project.replace(project.find("value = 8080"), 12, "value = \"x\"\nbogus = 1");
+  project.replace(project.find("version = 2816090"), 17, "version = \"2816090\"");
+  Write("varno-package.toml", project);
+  EXPECT_FALSE(Build("pkg").written);
+  EXPECT_EQ(report.Status(), 2);
+  const std::string findings = Listing(report);
+  EXPECT_NE(findings.find("varno-package.toml:3: error: \"package.version\" must be a whole number"), std::string::npos)
+      << findings;
+  EXPECT_NE(findings.find(":31: error: \"reg[1].bogus\" is not a key"), std::string::npos) << findings;
+  EXPECT_FALSE(fs::exists(root / "pkg"));
+
+  Write("varno-package.toml", "[package\nversion = 1\n");
+  EXPECT_FALSE(Build("pkg").written);
+  EXPECT_NE(Listing(report).find("varno-package.toml:1: error: not a valid TOML file"), std::string::npos)
+      << Listing(report);
+}
+
+TEST_F(BuildTest, AStagingTreeTheUpdaterCannotCarryWritesNothing) {
+  fs::create_directories(root / "pkg");
+  Write("pkg/MjaIni.ini", "earlier package");
+  Write("staging/Donnees/a:b.txt", "colon");
+  Write("staging/Donnees/LOGO.txt", "one");
+  Write("staging/Donnees/logo.TXT", "two");
+  Write("staging/[Notes]/n.txt", "section");
+  fs::remove(root / "Varnolith_MAJ_Solo.exe");
+  EXPECT_FALSE(Build("pkg").written);
+  const std::string findings = Listing(report);
+  for (const char* expected : {"Donnees/a:b.txt: error: the name holds \":\"", "Donnees/logo.TXT: error: differs from",
+                               "[Notes]: error: the name starts with \"[\"", "[updater-missing]"}) {
+    EXPECT_NE(findings.find(expected), std::string::npos) << expected << "\n" << findings;
+  }
+  // The earlier package stays as it was, and nothing is left beside it.
+  EXPECT_EQ(Read("pkg/MjaIni.ini"), "earlier package");
+  EXPECT_EQ(std::distance(fs::directory_iterator(root), fs::directory_iterator()), 4);
+}
+
+TEST_F(BuildTest, ADirectoryOfMoreThan128FilesIsSplitButTheTopOfTheTreeCannotBe) {
+  for (int i = 0; i < 130; ++i) Write("staging/Many/f" + std::to_string(1000 + i), "x");
+  ASSERT_TRUE(Build("pkg").written) << Listing(report);
+  const std::string description = Read("pkg/MjaIni.ini");
+  EXPECT_NE(description.find("Many : dir004.slp\r\nMany : dir005.slp\r\n"), std::string::npos) << description;
+  EXPECT_EQ(Members("pkg/dir005.slp"), "f1128 f1129 ");
+
+  for (int i = 0; i < 128; ++i) Write("staging/t" + std::to_string(i), "x");
+  EXPECT_FALSE(Build("top").written);
+  EXPECT_NE(Listing(report).find("[too-many-members]"), std::string::npos) << Listing(report);
+  EXPECT_FALSE(fs::exists(root / "top"));
+}
+
+TEST_F(BuildTest, SinceCarriesExactlyTheNewAndChangedFiles) {
+  fs::copy(root / "staging", root / "previous", fs::copy_options::recursive);
+  Write("staging/Varnolith.exe", "exe 2.9.1");          // changed, same directory
+  Write("staging/Donnees/Images/logo.bmp", "LOGO");      // changed, same size
+  Write("staging/Donnees/Neuf/n.txt", "new");            // new, in a new directory
+  fs::remove(root / "staging/Outils/Admin.exe");          // gone: cannot be expressed
+  const BuildResult result = Build("pkg", "previous");
+  ASSERT_TRUE(result.written) << Listing(report);
+  EXPECT_EQ(report.Status(), 1) << Listing(report);
+  EXPECT_NE(Listing(report).find("Outils/Admin.exe: warning:"), std::string::npos) << Listing(report);
+  EXPECT_EQ(Members("pkg/sor_ti1.slp"), "Varnolith.exe Varxxlith.ocx ");
+  const std::string description = Read("pkg/MjaIni.ini");
+  EXPECT_NE(description.find("[subdir]\r\nDonnees\\Neuf\r\n[insubdir]\r\nDonnees\\Images : dir001.slp\r\n"
+                             "Donnees\\Neuf : dir002.slp\r\n[desk]"),
+            std::string::npos)
+      << description;
+  EXPECT_EQ(Members("pkg/dir001.slp"), "logo.bmp ");
+  EXPECT_EQ(result.unchangedFiles, 3u);  // Lisezmoi.txt, a.jpg and .keep
+  EXPECT_EQ(result.unchangedBytes, 9u + 5u + 0u);
+  EXPECT_EQ(result.deleted.size(), 1u);
+}
+
+}  // namespace
+}  // namespace varno::pack

@@ -1,0 +1,317 @@
+#include "build_command.h"
+
+#include <memory>
+
+#include "base/ansi_text.h"
+#include "base/texts.h"
+#include "check_command.h"
+#include "create_command.h"
+#include "package/archive_writer.h"
+#include "package_directory.h"
+#include "package_plan.h"
+#include "project_file.h"
+#include "watched_files.h"
+
+namespace varno::pack {
+namespace {
+
+constexpr char kControlName[] = "Varxxlith.ocx";
+
+bool IsAbsolute(const std::string& path) {
+  return (!path.empty() && (path[0] == '/' || path[0] == '\\')) || (path.size() > 1 && path[1] == ':');
+}
+
+std::string DirectoryOf(const std::string& shown) {
+  const size_t slash = shown.find_last_of("/\\");
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? shown.substr(0, 1) : shown.substr(0, slash);
+}
+
+std::string BaseName(const std::string& shown) {
+  const size_t slash = shown.find_last_of("/\\");
+  return slash == std::string::npos ? shown : shown.substr(slash + 1);
+}
+
+// A host name that Windows-1252 cannot write, shown with "?" for what it lacks.
+std::string Lossy(const std::string& utf8) {
+  std::string shown;
+  for (const char c : utf8) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x80) {
+      shown += c;
+    } else if (byte >= 0xC0) {
+      shown += '?';
+    }
+  }
+  return shown;
+}
+
+// Removes a directory that holds files only (a package, or one being built).
+void RemovePackageDirectory(FileSystem& files, const std::string& path) {
+  std::vector<std::string> names;
+  auto listing = files.ListMatching(path + "\\*");
+  while (auto entry = listing->Next()) {
+    if (!entry->isDirectory) names.push_back(entry->name);
+  }
+  for (const std::string& name : names) files.RemoveFile(path + "\\" + name);
+  RemoveEmptyDirectory(path);
+}
+
+// A name beside the destination that nothing holds yet.
+std::string FreeNameBeside(FileSystem& files, const std::string& destination, const char* purpose) {
+  for (int attempt = 1; attempt < 1000; ++attempt) {
+    const std::string candidate = destination + "." + purpose + std::to_string(attempt);
+    if (!files.DirectoryExists(candidate) && !files.FileExists(candidate)) return candidate;
+  }
+  return {};
+}
+
+// Whether the destination can take the new package: missing, empty, or an earlier package
+// (files only, a description among them). Anything else may be someone's work.
+bool DestinationFree(FileSystem& files, const std::string& destination, const std::string& shown, Report& report) {
+  if (files.FileExists(destination)) {
+    report.Fail("destination-refused", shown, 0, "is a file, not a package directory");
+    return false;
+  }
+  if (!files.DirectoryExists(destination)) return true;
+  bool empty = true, description = false, subDirectory = false;
+  auto listing = files.ListMatching(destination + "\\*");
+  while (auto entry = listing->Next()) {
+    empty = false;
+    subDirectory = subDirectory || entry->isDirectory;
+    description = description || AnsiSameText(entry->name, text::kDescriptionFileName);
+  }
+  if (empty || (description && !subDirectory)) return true;
+  report.Fail("destination-refused", shown, 0,
+              "holds something other than a package; it is left as it is (give a new or empty directory)");
+  return false;
+}
+
+}  // namespace
+
+BuildResult BuildPackage(FileSystem& files, const BuildRequest& request, Progress& progress, Report& report) {
+  BuildResult result;
+  const std::string& projectShown = request.projectShown;
+  const auto bytes = files.ReadWholeFile(request.windowsPath(projectShown));
+  if (!bytes) {
+    report.Fail("project-unreadable", projectShown, 0, "the project file cannot be read");
+    return result;
+  }
+  const auto project = ParseProject(*bytes, projectShown, report);
+  if (!project) return result;
+  const std::string base = DirectoryOf(projectShown);
+  auto shownOf = [&](const std::string& path) { return IsAbsolute(path) ? path : base + "/" + path; };
+
+  const std::string stagingShown = shownOf(project->staging);
+  const std::string staging = request.windowsPath(stagingShown);
+  if (!files.DirectoryExists(staging)) {
+    report.Fail("staging-missing", projectShown, 0, "files.staging: " + stagingShown + " is not a directory");
+    return result;
+  }
+  const std::string updaterShown = shownOf(project->updater);
+  const std::string updater = request.windowsPath(updaterShown);
+  const std::string updaterName = BaseName(updaterShown);
+  if (!files.FileExists(updater)) {
+    report.Fail("updater-missing", projectShown, 0, "files.updater: " + updaterShown + " is not a file");
+  } else if (auto problem = CheckStagedName(updaterName, false)) {
+    report.Fail("name-refused", updaterShown, 0, "the updater's name " + *problem);
+  } else if (AnsiSameText(updaterName, text::kDescriptionFileName) || AnsiSameText(updaterName, kControlName) ||
+             AnsiUpperCase(updaterName).ends_with(".SLP")) {
+    report.Fail("name-refused", updaterShown, 0, "the updater's name is one the package needs for its own files");
+  }
+
+  for (const std::string& name : UnwritableNames(staging)) {
+    report.Fail("name-refused", stagingShown + "/" + Lossy(name), 0,
+                "the name holds characters that Windows-1252, the updater's code page, cannot write");
+  }
+  const StagingTree tree = ReadStagingTree(files, staging, stagingShown, report);
+  std::unique_ptr<StagingTree> previous;
+  if (!request.previousShown.empty()) {
+    const std::string previousPath = request.windowsPath(request.previousShown);
+    if (!files.DirectoryExists(previousPath)) {
+      report.Fail("staging-missing", request.previousShown, 0, "--since: not a directory");
+    } else {
+      Report ignored;  // names the previous release could not carry were never installed
+      previous = std::make_unique<StagingTree>(ReadStagingTree(files, previousPath, request.previousShown, ignored));
+    }
+  }
+
+  // The updater registers the control from the installation directory, so it travels in the
+  // main archive, and beside the updater as a package always has it.
+  std::string control;
+  StagedFile extraMember;
+  const StagedFile* stagedControl = nullptr;
+  for (const StagedFile& file : tree.topFiles) {
+    if (AnsiSameText(file.relative, kControlName)) stagedControl = &file;
+  }
+  if (!project->control.empty()) {
+    const std::string controlShown = shownOf(project->control);
+    control = request.windowsPath(controlShown);
+    auto file = files.OpenForReading(control);
+    if (!file) {
+      report.Fail("control-missing", projectShown, 0, "files.control: " + controlShown + " is not a readable file");
+    } else if (stagedControl) {
+      report.Fail("control-twice", projectShown, 0,
+                  "files.control: the staging directory has its own " + std::string(kControlName) +
+                      "; leave files.control out or remove one of them");
+    } else {
+      extraMember = {kControlName, control, file->Size()};
+    }
+  } else if (stagedControl) {
+    control = stagedControl->path;
+  }
+  if (report.HasErrors()) return result;
+
+  const PackagePlan plan = PlanPackage(files, *project, tree, extraMember, previous.get(), report);
+  if (report.HasErrors()) return result;
+
+  const std::string destination = WithoutTrailingBackslash(request.windowsPath(request.packageShown));
+  if (!DestinationFree(files, destination, request.packageShown, report)) return result;
+  const std::string building = FreeNameBeside(files, destination, "building");
+  if (building.empty() || !files.MakeDirectory(building)) {
+    report.Fail("write-failed", request.packageShown, 0, "no directory can be made beside it to build the package in");
+    return result;
+  }
+
+  WatchedFiles watched(files, progress);
+  uint64_t total = plan.description.size() + files.OpenForReading(updater)->Size();
+  for (const PlannedArchive& planned : plan.archives) {
+    for (const StagedFile& member : planned.members) total += member.size;
+  }
+  progress.Begin("building " + request.packageShown, total);
+  std::string failure;
+  if (!watched.ReplaceWholeFile(JoinPath(building, text::kDescriptionFileName), plan.description)) {
+    failure = std::string(text::kDescriptionFileName) + " cannot be written";
+  }
+  for (const PlannedArchive& planned : plan.archives) {
+    if (!failure.empty()) break;
+    std::vector<ArchiveSource> sources;
+    for (size_t i = 0; i < planned.members.size(); ++i) {
+      const StagedFile& member = planned.members[i];
+      // Sizes were taken when the tree was read; a file that changes meanwhile fails the write.
+      sources.push_back({planned.memberNames[i], member.size,
+                         [&watched, path = member.path] { return watched.OpenForReading(path); }});
+    }
+    if (auto problem = WriteArchive(watched, JoinPath(building, planned.fileName), sources, kLeadByte)) {
+      failure = planned.fileName + ": " + *problem;
+    }
+    BuildResult::Archive written{planned.fileName, planned.subDirectory, planned.members.size(), 0};
+    for (const StagedFile& member : planned.members) written.size += member.size;
+    result.files += planned.members.size();
+    result.bytes += written.size;
+    result.archives.push_back(std::move(written));
+  }
+  if (failure.empty()) {
+    if (!watched.CopyFileTo(updater, JoinPath(building, updaterName))) failure = updaterShown + " cannot be copied";
+    result.copied.push_back(updaterName);
+  }
+  if (failure.empty() && !control.empty()) {
+    if (!watched.CopyFileTo(control, JoinPath(building, kControlName))) failure = "the control cannot be copied";
+    result.copied.push_back(kControlName);
+  }
+  progress.End();
+  if (Interrupted()) {
+    report.Fail("interrupted", request.packageShown, 0, "interrupted: the package was not written");
+  } else if (!failure.empty()) {
+    report.Fail("write-failed", request.packageShown, 0, failure + "; the package was not written");
+  } else {
+    CheckRequest check;
+    check.packageDir = building;
+    check.packageShown = request.packageShown;
+    check.currentYear = request.currentYear;
+    CheckPackage(files, check, report);
+  }
+
+  if (!report.HasErrors()) {
+    std::string aside;
+    if (files.DirectoryExists(destination)) {
+      aside = FreeNameBeside(files, destination, "previous");
+      if (aside.empty() || !RenameDirectory(destination, aside)) {
+        report.Fail("write-failed", request.packageShown, 0, "the earlier package there cannot be moved aside");
+      }
+    }
+    if (!report.HasErrors() && !RenameDirectory(building, destination)) {
+      report.Fail("write-failed", request.packageShown, 0, "the built package cannot be renamed into place");
+      if (!aside.empty()) RenameDirectory(aside, destination);
+    } else if (!report.HasErrors()) {
+      result.written = true;
+      if (!aside.empty()) RemovePackageDirectory(files, aside);
+    }
+  }
+  if (!result.written) RemovePackageDirectory(files, building);
+
+  result.since = previous != nullptr;
+  result.unchangedFiles = plan.unchangedFiles;
+  result.unchangedBytes = plan.unchangedBytes;
+  result.deleted = plan.deleted;
+  return result;
+}
+
+Json BuildJson(const BuildRequest& request, const BuildResult& result, const Report& report) {
+  Json document = ReportJson("build", report);
+  document["project"] = JsonText(request.projectShown);
+  document["package"] = JsonText(request.packageShown);
+  document["written"] = result.written;
+  Json archives = Json::array();
+  for (const BuildResult::Archive& archive : result.archives) {
+    Json item;
+    item["file"] = JsonText(archive.fileName);
+    item["directory"] = JsonText(archive.subDirectory);
+    item["members"] = archive.members;
+    item["bytes"] = archive.size;
+    archives.push_back(std::move(item));
+  }
+  document["archives"] = std::move(archives);
+  Json copied = Json::array();
+  for (const std::string& name : result.copied) copied.push_back(JsonText(name));
+  document["copied"] = std::move(copied);
+  document["files"] = result.files;
+  document["bytes"] = result.bytes;
+  if (result.since) {
+    Json since;
+    since["previous"] = JsonText(request.previousShown);
+    since["unchangedFiles"] = result.unchangedFiles;
+    since["unchangedBytes"] = result.unchangedBytes;
+    Json deleted = Json::array();
+    for (const std::string& path : result.deleted) deleted.push_back(JsonText(path));
+    since["deleted"] = std::move(deleted);
+    document["since"] = std::move(since);
+  } else {
+    document["since"] = nullptr;
+  }
+  return document;
+}
+
+void PrintBuilt(const BuildRequest& request, const BuildResult& result) {
+  if (!result.written) return;
+  PrintText(stdout, request.packageShown + ": " + std::to_string(result.files) + " file" +
+                        (result.files == 1 ? "" : "s") + " (" + std::to_string(result.bytes) + " bytes) in " +
+                        std::to_string(result.archives.size()) + " archive" +
+                        (result.archives.size() == 1 ? "" : "s") + ", checked\n");
+  if (result.since) {
+    PrintText(stdout, "since " + request.previousShown + ": " + std::to_string(result.unchangedFiles) +
+                          " unchanged file" + (result.unchangedFiles == 1 ? "" : "s") + " left out, " +
+                          std::to_string(result.unchangedBytes) + " bytes saved; " +
+                          std::to_string(result.deleted.size()) + " removed that the package cannot remove\n");
+  }
+}
+
+bool InitProject(FileSystem& files, const std::string& directory, const std::string& directoryShown, Report& report) {
+  const std::string shown = directoryShown + "/" + kProjectFileName;
+  if (!files.DirectoryExists(directory) && !files.MakeDirectory(directory)) {
+    report.Fail("write-failed", directoryShown, 0, "the directory cannot be made");
+    return false;
+  }
+  const std::string path = JoinPath(directory, kProjectFileName);
+  if (files.FileExists(path) || files.DirectoryExists(path)) {
+    report.Fail("project-exists", shown, 0, "a project file is there already; it is left as it is");
+    return false;
+  }
+  if (!files.ReplaceWholeFile(path, ProjectTemplate())) {
+    report.Fail("write-failed", shown, 0, "the project file cannot be written");
+    return false;
+  }
+  return true;
+}
+
+}  // namespace varno::pack

@@ -1,0 +1,54 @@
+// varno-pack build: a whole update package from one project file, checked as "check" checks
+// it before it is put in place; and varno-pack init, which writes a project file to fill in.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/files.h"
+#include "progress.h"
+#include "report.h"
+
+namespace varno::pack {
+
+struct BuildRequest {
+  std::string projectShown;   // the project file as the user gave it
+  std::string packageShown;   // the package directory as the user gave it
+  std::string previousShown;  // --since, empty without it
+  int currentYear = 0;        // for the check of dates with a short year
+  // The Windows path of a host path (HostDisk::WindowsPath).
+  std::function<std::string(const std::string&)> windowsPath;
+};
+
+struct BuildResult {
+  struct Archive {
+    std::string fileName;
+    std::string subDirectory;
+    size_t members = 0;
+    uint64_t size = 0;
+  };
+  std::vector<Archive> archives;
+  std::vector<std::string> copied;  // the updater, the control
+  size_t files = 0;                 // carried in the archives
+  uint64_t bytes = 0;
+  bool since = false;
+  size_t unchangedFiles = 0;
+  uint64_t unchangedBytes = 0;
+  std::vector<std::string> deleted;
+  bool written = false;
+};
+
+// Nothing is written at the package directory unless the package is complete and its check
+// finds no error: it is built in a directory beside it, then renamed into place (replacing
+// an earlier package there). A directory that holds anything but a package is left alone.
+BuildResult BuildPackage(FileSystem& files, const BuildRequest& request, Progress& progress, Report& report);
+
+Json BuildJson(const BuildRequest& request, const BuildResult& result, const Report& report);
+void PrintBuilt(const BuildRequest& request, const BuildResult& result);
+
+// Writes the commented project file into the directory (made when missing); an existing
+// project file is never replaced.
+bool InitProject(FileSystem& files, const std::string& directory, const std::string& directoryShown, Report& report);
+
+}  // namespace varno::pack

@@ -1,0 +1,267 @@
+#include "package_plan.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <map>
+#include <set>
+
+#include "base/ansi_text.h"
+#include "base/texts.h"
+#include "package/archive_layout.h"
+
+namespace varno::pack {
+namespace {
+
+std::string Shown(const std::string& rootShown, const std::string& relative) {
+  std::string shown = rootShown + "/" + relative;
+  std::replace(shown.begin(), shown.end(), '\\', '/');
+  return shown;
+}
+
+bool ByName(const std::string& a, const std::string& b) {
+  const std::string ua = AnsiUpperCase(a), ub = AnsiUpperCase(b);
+  return ua != ub ? ua < ub : a < b;
+}
+
+void Walk(FileSystem& files, const std::string& directory, const std::string& relative, const std::string& rootShown,
+          StagingTree& tree, std::vector<StagedFile>& here, Report& report) {
+  std::vector<DirectoryEntry> entries;
+  auto listing = files.ListMatching(directory + "\\*");
+  while (auto entry = listing->Next()) entries.push_back(std::move(*entry));
+  std::sort(entries.begin(), entries.end(),
+            [](const DirectoryEntry& a, const DirectoryEntry& b) { return ByName(a.name, b.name); });
+  for (size_t i = 0; i < entries.size(); ++i) {
+    const DirectoryEntry& entry = entries[i];
+    const std::string child = relative.empty() ? entry.name : relative + "\\" + entry.name;
+    if (i > 0 && AnsiSameText(entries[i - 1].name, entry.name)) {
+      report.Fail("name-refused", Shown(rootShown, child), 0,
+                  "differs from \"" + entries[i - 1].name + "\" only in case: Windows holds one of them only");
+      continue;
+    }
+    if (auto problem = CheckStagedName(entry.name, entry.isDirectory)) {
+      report.Fail("name-refused", Shown(rootShown, child), 0, "the name " + *problem);
+      continue;
+    }
+    const std::string path = directory + "\\" + entry.name;
+    if (entry.isDirectory) continue;
+    auto file = files.OpenForReading(path);
+    if (!file) {
+      report.Fail("source-unreadable", Shown(rootShown, child), 0, "cannot be read");
+      continue;
+    }
+    here.push_back({child, path, file->Size()});
+  }
+  for (const DirectoryEntry& entry : entries) {
+    if (!entry.isDirectory || CheckStagedName(entry.name, true)) continue;
+    const std::string child = relative.empty() ? entry.name : relative + "\\" + entry.name;
+    const size_t index = tree.directories.size();
+    tree.directories.push_back({child, {}});
+    std::vector<StagedFile> inside;
+    Walk(files, directory + "\\" + entry.name, child, rootShown, tree, inside, report);
+    tree.directories[index].files = std::move(inside);
+  }
+}
+
+std::string BaseName(const std::string& relative) {
+  const size_t slash = relative.find_last_of('\\');
+  return slash == std::string::npos ? relative : relative.substr(slash + 1);
+}
+
+bool SameContent(FileSystem& files, const StagedFile& a, const StagedFile& b) {
+  if (a.size != b.size) return false;
+  auto first = files.OpenForReading(a.path);
+  auto second = files.OpenForReading(b.path);
+  if (!first || !second) return false;
+  std::vector<char> one(1 << 16), two(1 << 16);
+  for (;;) {
+    const size_t read = first->Read(one.data(), one.size());
+    if (second->Read(two.data(), read) != read || !std::equal(one.begin(), one.begin() + read, two.begin())) {
+      return false;
+    }
+    if (read == 0) return true;
+  }
+}
+
+// Fills archives of up to 128 members that stay within the format's offsets, in order.
+std::vector<std::vector<StagedFile>> Split(const std::vector<StagedFile>& members) {
+  std::vector<std::vector<StagedFile>> parts;
+  uint64_t offset = 0;
+  for (const StagedFile& file : members) {
+    const bool full = !parts.empty() && (parts.back().size() == archive::kMaxMembers ||
+                                         offset + 4 + file.size > archive::kMaxNameTableOffset);
+    if (parts.empty() || full) {
+      parts.emplace_back();
+      offset = archive::kHeaderSize;
+    }
+    parts.back().push_back(file);
+    offset += 4 + file.size;
+  }
+  return parts;
+}
+
+PlannedArchive Archive(std::string fileName, std::string subDirectory, std::vector<StagedFile> members) {
+  PlannedArchive planned{std::move(fileName), std::move(subDirectory), std::move(members), {}};
+  for (const StagedFile& member : planned.members) planned.memberNames.push_back(BaseName(member.relative));
+  return planned;
+}
+
+void CheckLimits(const PlannedArchive& planned, const std::string& where, Report& report) {
+  uint64_t offset = archive::kHeaderSize + 4 * uint64_t{planned.members.size()};
+  for (const StagedFile& member : planned.members) offset += member.size;
+  if (auto problem = CheckArchiveLimits(planned.members.size(), offset)) {
+    report.Fail("archive-limits", where, 0, *problem);
+  }
+}
+
+void Line(std::string& text, std::string_view line) {
+  text += line;
+  text += "\r\n";
+}
+
+}  // namespace
+
+std::optional<std::string> CheckStagedName(const std::string& name, bool directory) {
+  if (name.find('\\') != std::string::npos) return std::string("holds \"\\\", which Windows takes for a separator");
+  if (auto problem = CheckMemberName(name)) return problem;
+  if (name.back() == '.' || name.back() == ' ') return std::string("ends with a dot or a blank, which Windows drops");
+  std::string stem = AnsiUpperCase(name.substr(0, name.find('.')));
+  while (!stem.empty() && stem.back() == ' ') stem.pop_back();
+  static const std::set<std::string> kDevices = {"CON", "PRN", "AUX", "NUL", "COM1", "COM2", "COM3",
+                                                 "COM4", "COM5", "COM6", "COM7", "COM8", "COM9", "LPT1",
+                                                 "LPT2", "LPT3", "LPT4", "LPT5", "LPT6", "LPT7", "LPT8", "LPT9"};
+  if (kDevices.count(stem)) return "is a device name on Windows";
+  if (directory && name.front() == ' ') return std::string("starts with a blank, which the updater drops");
+  if (directory && name.front() == '[') return std::string("starts with \"[\", which would end its description section");
+  return std::nullopt;
+}
+
+StagingTree ReadStagingTree(FileSystem& files, const std::string& root, const std::string& rootShown,
+                            Report& report) {
+  StagingTree tree;
+  Walk(files, WithoutTrailingBackslash(root), "", rootShown, tree, tree.topFiles, report);
+  return tree;
+}
+
+PackagePlan PlanPackage(FileSystem& files, const Project& project, const StagingTree& tree,
+                        const StagedFile& extraTopMember, const StagingTree* previous, Report& report) {
+  PackagePlan plan;
+  std::map<std::string, const StagedFile*> before;  // by upper-case relative path
+  std::set<std::string> directoriesBefore;
+  std::set<std::string> filesNow, directoriesNow;
+  if (previous) {
+    for (const StagedFile& file : previous->topFiles) before[AnsiUpperCase(file.relative)] = &file;
+    for (const auto& directory : previous->directories) {
+      directoriesBefore.insert(AnsiUpperCase(directory.relative));
+      for (const StagedFile& file : directory.files) before[AnsiUpperCase(file.relative)] = &file;
+    }
+  }
+  auto carried = [&](const StagedFile& file) {
+    filesNow.insert(AnsiUpperCase(file.relative));
+    const auto found = before.find(AnsiUpperCase(file.relative));
+    if (found == before.end() || !SameContent(files, file, *found->second)) return true;
+    ++plan.unchangedFiles;
+    plan.unchangedBytes += file.size;
+    return false;
+  };
+
+  std::vector<StagedFile> top;
+  for (const StagedFile& file : tree.topFiles) {
+    if (carried(file)) top.push_back(file);
+  }
+  if (!extraTopMember.path.empty()) {
+    top.push_back(extraTopMember);
+    std::sort(top.begin(), top.end(), [](const StagedFile& a, const StagedFile& b) { return ByName(a.relative, b.relative); });
+  }
+  if (top.size() > archive::kMaxMembers) {
+    report.Fail("too-many-members", project.staging, 0,
+                std::to_string(top.size()) + " files at the top of the staging directory: they all go into " +
+                    text::kMainArchiveFileName +
+                    ", the only archive unpacked into the installation directory itself, which holds at most " +
+                    std::to_string(archive::kMaxMembers) + "; move some into a sub-directory");
+  } else if (!top.empty()) {
+    plan.archives.push_back(Archive(text::kMainArchiveFileName, "", std::move(top)));
+    CheckLimits(plan.archives.back(), text::kMainArchiveFileName, report);
+  }
+
+  unsigned number = 0;
+  for (const auto& directory : tree.directories) {
+    directoriesNow.insert(AnsiUpperCase(directory.relative));
+    if (!previous || !directoriesBefore.count(AnsiUpperCase(directory.relative))) {
+      plan.newDirectories.push_back(directory.relative);
+    }
+    std::vector<StagedFile> changed;
+    for (const StagedFile& file : directory.files) {
+      if (carried(file)) changed.push_back(file);
+    }
+    for (auto& part : Split(changed)) {
+      char name[32];
+      std::snprintf(name, sizeof(name), "dir%03u.slp", ++number);
+      plan.archives.push_back(Archive(name, directory.relative, std::move(part)));
+      CheckLimits(plan.archives.back(), Shown(project.staging, directory.relative), report);
+    }
+  }
+
+  if (previous) {
+    for (const auto& [key, file] : before) {
+      if (!filesNow.count(key)) plan.deleted.push_back(file->relative);
+    }
+    for (const auto& directory : previous->directories) {
+      if (!directoriesNow.count(AnsiUpperCase(directory.relative))) plan.deleted.push_back(directory.relative + "\\");
+    }
+    for (const std::string& gone : plan.deleted) {
+      report.Warn("since-deleted", Shown(project.staging, gone), 0,
+                  "is in the previous release only: an update package cannot remove it, so installations keep it");
+    }
+  }
+  plan.description = DescriptionText(project, plan.newDirectories, plan.archives);
+  return plan;
+}
+
+std::string DescriptionText(const Project& project, const std::vector<std::string>& newDirectories,
+                            const std::vector<PlannedArchive>& archives) {
+  std::string text;
+  // The header is read by position: lines 2, 17, 19 and 21; the others only hold them apart.
+  for (int line = 1; line <= 21; ++line) {
+    switch (line) {
+      case 1: Line(text, project.title); break;
+      case 2: Line(text, std::to_string(project.version)); break;
+      case 17: Line(text, std::to_string(project.minFileVersion)); break;
+      case 19: Line(text, std::to_string(project.minInstalledVersion)); break;
+      case 21: Line(text, project.label); break;
+      default: Line(text, "");
+    }
+  }
+  if (!newDirectories.empty()) {
+    Line(text, "[subdir]");
+    for (const std::string& directory : newDirectories) Line(text, directory);
+  }
+  bool subArchives = false;
+  for (const PlannedArchive& planned : archives) subArchives = subArchives || !planned.subDirectory.empty();
+  if (subArchives) {
+    Line(text, "[insubdir]");
+    // The updater drops the character after the colon, whatever it is: a blank goes there.
+    for (const PlannedArchive& planned : archives) {
+      if (!planned.subDirectory.empty()) Line(text, planned.subDirectory + " : " + planned.fileName);
+    }
+  }
+  // "[programs]" is read only when "[desk]" is there, even empty.
+  if (!project.desk.empty() || !project.programs.empty()) {
+    Line(text, "[desk]");
+    for (const ShortcutEntry& entry : project.desk) Line(text, entry.target + ": " + entry.name);
+  }
+  if (!project.programs.empty()) {
+    Line(text, "[programs]");
+    for (const ShortcutEntry& entry : project.programs) {
+      Line(text, entry.target + ": " + entry.name + "; " + entry.group);
+    }
+  }
+  if (!project.registry.empty()) {
+    Line(text, "[reg]");
+    for (const RegistryEntry& entry : project.registry) {
+      Line(text, entry.name + ": " + entry.type + "; " + entry.value);
+    }
+  }
+  return text;
+}
+
+}  // namespace varno::pack

@@ -1,0 +1,69 @@
+// What goes into a package built from a staging tree: the tree read and its names checked,
+// the files that go into each archive, and the description that lists them.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/files.h"
+#include "project_file.h"
+#include "report.h"
+
+namespace varno::pack {
+
+struct StagedFile {
+  std::string relative;  // inside the staging tree, "\" separated
+  std::string path;      // Windows path
+  uint64_t size = 0;
+};
+
+// Directories in pre-order (each after its parent) and the files of each, sorted by name
+// without regard to case, so the same tree always gives the same package.
+struct StagingTree {
+  std::vector<StagedFile> topFiles;
+  struct Directory {
+    std::string relative;
+    std::vector<StagedFile> files;
+  };
+  std::vector<Directory> directories;
+};
+
+// Reads the tree below root (a Windows path). Each name the updater cannot carry, and two
+// names that Windows would take for one, is reported with its path as shown under
+// rootShown; the tree is read whole all the same, so every mistake is told at once.
+StagingTree ReadStagingTree(FileSystem& files, const std::string& root, const std::string& rootShown,
+                            Report& report);
+
+// Why a name (one path component) cannot stand in the installation, or nothing.
+std::optional<std::string> CheckStagedName(const std::string& name, bool directory);
+
+struct PlannedArchive {
+  std::string fileName;      // in the package directory
+  std::string subDirectory;  // empty for the main archive
+  std::vector<StagedFile> members;  // named by their file name in the archive
+  std::vector<std::string> memberNames;
+};
+
+struct PackagePlan {
+  std::vector<std::string> newDirectories;  // "[subdir]" lines, parents first
+  std::vector<PlannedArchive> archives;     // the main one first, when there is one
+  std::string description;                  // MjaIni.ini, Windows-1252, CR LF
+  // --since: what is left out.
+  size_t unchangedFiles = 0;
+  uint64_t unchangedBytes = 0;
+  std::vector<std::string> deleted;  // files and directories of the previous tree only
+};
+
+// extraTopMember, when its path is not empty, is added to the main archive (the control
+// that the staging tree lacks). previous, when given, is the previous release's tree: only
+// new and changed files are carried, and only directories it lacks are made. Files are
+// compared byte for byte.
+PackagePlan PlanPackage(FileSystem& files, const Project& project, const StagingTree& tree,
+                        const StagedFile& extraTopMember, const StagingTree* previous, Report& report);
+
+// The description for these directories and archives.
+std::string DescriptionText(const Project& project, const std::vector<std::string>& newDirectories,
+                            const std::vector<PlannedArchive>& archives);
+
+}  // namespace varno::pack
