@@ -31,38 +31,38 @@ void TForm1::FormCreate() {
 }
 
 void TForm1::RunDriver() {
-  // 1. The run log, on the desktop when there is one.
+  // The run log starts on the desktop when there is one.
   runLog_.emplace(platform_.files);
   runLog_->Start(UserDesktopPath(platform_.shell));
 
-  // 2. The package directory is the directory the updater was started from.
+  // The package directory is the directory the updater was started from.
   const std::string currentDir = platform_.system.CurrentDirectory();
   Log(text::kLogCurrentDir + currentDir);
   state_.packageDir = WithoutTrailingBackslash(currentDir);
 
-  // 3. Without a package description there is nothing to do, and no box is shown.
+  // Without a package description there is nothing to do, and no box is shown.
   state_.packageDescriptionPath = JoinPath(state_.packageDir, text::kDescriptionFileName);
   if (!platform_.files.FileExists(state_.packageDescriptionPath)) {
     Log(text::kLogDescriptionMissing);
     return Terminate();
   }
 
-  // 4-5. The installation check never stops the run by itself.
+  // The installation check never stops the run by itself.
   const bool valid = ValidControl(platform_, state_);
   runLog_->LogWithNoSave(text::kLogValidControlDone);
   Log(text::kLogInstallDir + state_.installDir);
 
-  // 6. The log joins the installation as soon as it is known.
+  // The log joins the installation as soon as it is known.
   if (platform_.files.DirectoryExists(state_.installDir)) runLog_->MoveInto(state_.installDir);
 
-  // 7. Confirmation.
+  // Confirmation gate.
   if (!AskConfirmation(platform_, text::kAskInstall)) {
     Log(text::kLogAnswerNo);
     return Terminate();
   }
   Log(text::kLogAnswerYes);
 
-  // 8. Version gate: a newer installation ends the run, silently when the package carries
+  // Version gate: a newer installation ends the run, silently when the package carries
   // its companion program.
   const int32_t newVersion = StrToInt(state_.newVersion);
   const int32_t installedVersion = StrToInt(state_.installedVersion);
@@ -71,11 +71,11 @@ void TForm1::RunDriver() {
     return Terminate();
   }
 
-  // 9. An equal version asks whether to apply the update again.
+  // An equal version asks whether to apply the update again.
   Log(text::kLogInstalledIsOlder);
   if (newVersion == installedVersion && !AskWarning(platform_, text::kAskRepeat)) return Terminate();
 
-  // 10. Rights.
+  // Rights gate.
   if (!HasInstallRights(platform_.registry, state_.osFamilyName)) {
     Log(text::kLogNoRights);
     ShowPlainMessage(platform_, text::kNoRights);
@@ -84,24 +84,24 @@ void TForm1::RunDriver() {
   }
   Log(text::kLogHasRights);
 
-  // 11.
+  // The labels get their captions before the first of them shows.
   GiveLabelsTheirRunCaptions(platform_.window);
 
   ApplyPackage(valid);
 
-  // 23. The closing stages are not recorded; only a failed registration stops the run.
+  // Control and database: not recorded; only a failed registration stops the run.
   InstallControl(platform_, state_, *runLog_);
   if (!SetUpDateTable(platform_, state_)) {
     ShowPlainMessage(platform_, std::string(text::kDatabaseUpdateFailed) + text::kSupportAddress);
   }
   Log(text::kLogAfterDatabase);
 
-  // 24.
+  // The run is complete: the quit button shows.
   platform_.window.ShowControl(Control::Button1);
 }
 
 void TForm1::ApplyPackage(bool valid) {
-  // 12-13. The uninstall record lives for the installation steps only; when an error ends
+  // The uninstall record lives for the installation steps only; when an error ends
   // them it is released unsaved, so nothing of this run is recorded.
   Log(text::kLogBeforeRecord);
   WriteLogList record;
@@ -113,39 +113,39 @@ void TForm1::ApplyPackage(bool valid) {
     Log(text::kLogRecordLoaded);
   }
 
-  // 14. From here on the window shows how far the run went.
+  // From here on the window shows how far the run went.
   platform_.window.ShowForm();
   platform_.window.ShowControl(Control::Label2);
 
-  // 15.
+  // The main archive into the installation.
   FileCopy(platform_, state_, record);
   Log(text::kLogFileCopyDone);
 
-  // 16. Version record.
+  // Version record.
   if (valid) platform_.window.ShowControl(Control::Label3);
   WritePckname(platform_, state_);
   Log(text::kLogWritePcknameDone);
 
-  // 17-18.
+  // New directories, then the archives of the sub-directories.
   Log(text::kLogBeforeCreateNewDir);
   CreateNewDir(platform_, state_, record);
   Log(text::kLogBeforeCopyInNewDir);
   if (CopyInNewDir(platform_, state_, record)) platform_.window.ShowControl(Control::Label6);
   Log(text::kLogAfterCopyInNewDir);
 
-  // 19.
+  // Shortcuts: the existing ones take the version label, then the new ones.
   Log(text::kLogBeforeMjaShellLink);
   platform_.window.ShowControl(Control::Label4);
   MjaShellLink(platform_, state_, record, shellLink_);
   Log(text::kLogBeforeAddShellLink);
   AddShellLink(platform_, state_, record, shellLink_);
 
-  // 20.
+  // Registry values.
   Log(text::kLogBeforeMjaVarnoReg);
   if (MjaVarnoReg(platform_, state_, record)) platform_.window.ShowControl(Control::Label5);
   Log(text::kLogAfterMjaVarnoReg);
 
-  // 21-22.
+  // The record is complete: run marker, then the save.
   platform_.window.SetCaption(Control::Label1, text::kStatusFinished);
   record.AppendRunMarker();
   record.SaveToFile(platform_.files, recordPath);
