@@ -2,6 +2,8 @@
 
 #include "base/ansi_text.h"
 #include "base/text_lines.h"
+#include "base/texts.h"
+#include "base/update_error.h"
 
 namespace varno {
 
@@ -9,6 +11,13 @@ std::optional<std::vector<std::string>> LoadPackageDescription(FileSystem& files
   auto bytes = files.ReadWholeFile(path);
   if (!bytes) return std::nullopt;
   return SplitTextLines(*bytes);
+}
+
+std::optional<std::vector<std::string>> LoadDescriptionForStep(FileSystem& files, const std::string& path) {
+  if (!files.FileExists(path)) return std::nullopt;
+  auto lines = LoadPackageDescription(files, path);
+  if (!lines) throw UpdateError(FormatText(text::kCannotOpenFile, {path}));
+  return lines;
 }
 
 std::optional<Section> FindSection(const std::vector<std::string>& lines, std::string_view header) {

@@ -22,6 +22,12 @@ struct Section {
 // The lines of the description, or nothing when the file is missing or unreadable.
 std::optional<std::vector<std::string>> LoadPackageDescription(FileSystem& files, const std::string& path);
 
+// The lines of the description for a step that reads it: nothing when the file is missing
+// (the step has nothing to do). A description that exists but cannot be read raises
+// "Impossible d'ouvrir le fichier %s": going on would skip what the package asks for
+// without a word.
+std::optional<std::vector<std::string>> LoadDescriptionForStep(FileSystem& files, const std::string& path);
+
 // The first line equal to the header as a whole line, compared with the ANSI
 // case-insensitive comparison, and its entries; nothing when no line matches.
 std::optional<Section> FindSection(const std::vector<std::string>& lines, std::string_view header);

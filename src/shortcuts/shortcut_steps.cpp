@@ -54,11 +54,8 @@ void MjaShellLink(Platform&, const RunState& state, WriteLogList&, ShellLink& sh
 }
 
 void AddShellLink(Platform& platform, const RunState& state, WriteLogList& record, ShellLink& shellLink) {
-  if (!platform.files.FileExists(state.packageDescriptionPath)) return;
-  // A description that exists but cannot be read is an error of the run, as for the file
-  // steps: going on would skip shortcuts the package asks for without a word.
-  const auto lines = LoadPackageDescription(platform.files, state.packageDescriptionPath);
-  if (!lines) throw UpdateError(FormatText(text::kCannotOpenFile, {state.packageDescriptionPath}));
+  const auto lines = LoadDescriptionForStep(platform.files, state.packageDescriptionPath);
+  if (!lines) return;
   const auto desk = FindSection(*lines, kDeskSection);
   if (!desk) return;
 

@@ -13,12 +13,9 @@ namespace {
 constexpr char kSubDirSection[] = "[subdir]";
 constexpr char kInSubDirSection[] = "[insubdir]";
 
-// The description's lines; a description that exists but cannot be read is an error of
-// the run, as the step cannot tell what it was meant to do.
+// The description's lines, once the step knows the file exists.
 std::vector<std::string> LoadDescription(FileSystem& files, const std::string& path) {
-  auto lines = LoadPackageDescription(files, path);
-  if (!lines) throw UpdateError(FormatText(text::kCannotOpenFile, {path}));
-  return std::move(*lines);
+  return LoadDescriptionForStep(files, path).value_or(std::vector<std::string>{});
 }
 
 }  // namespace

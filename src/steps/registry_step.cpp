@@ -114,7 +114,7 @@ std::string DoubleBytes(double value) {
 }
 
 bool MjaVarnoReg(Platform& platform, const RunState& state, WriteLogList& record) {
-  const auto lines = LoadPackageDescription(platform.files, state.packageDescriptionPath);
+  const auto lines = LoadDescriptionForStep(platform.files, state.packageDescriptionPath);
   if (!lines) return false;
   const auto section = FindSection(*lines, kRegSection);
   if (!section || !section->hasFollowingLine) return false;

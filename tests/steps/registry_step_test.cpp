@@ -232,6 +232,20 @@ TEST_F(RegistryStepTest, AKeyThatCannotBeOpenedSkipsTheEntries) {
   EXPECT_EQ(record.Lines(), Lines{"[SurValReg]"});
 }
 
+TEST_F(RegistryStepTest, ADescriptionThatCannotBeReadRaisesAndWritesNothing) {
+  fake::WritePackageDescription(machine, "2816090", "[reg]\r\nPort: integer; 8080\r\n");
+  machine.files.SetInUse(state.packageDescriptionPath);
+  Platform platform = machine.platform();
+  try {
+    MjaVarnoReg(platform, state, record);
+    ADD_FAILURE() << "no error raised: the run would end as complete without its values";
+  } catch (const UpdateError& error) {
+    EXPECT_EQ(std::string(error.what()), "Impossible d'ouvrir le fichier C:\\Package\\MjaIni.ini");
+  }
+  EXPECT_FALSE(Value("Port")) << machine.Dump();
+  EXPECT_TRUE(record.Lines().empty());
+}
+
 TEST_F(RegistryStepTest, ARefusedWriteEndsTheStep) {
   machine.registry.FailWritesUnder(kHkeyLocalMachine, kProductKey);
   EXPECT_EQ(Error("[reg]\r\nA: string; 1\r\n"), "Echec à la définition des données pour 'A'");
