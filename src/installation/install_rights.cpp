@@ -13,10 +13,27 @@ constexpr char kTestKeyName[] = "DeleteMe";
 constexpr char kTestValue[] = "EraseMe";
 constexpr char kTestData[] = "pour test";
 
+// The score holds a fixed place for every check, in the order they run: two bits for the
+// machine-wide probe, one each for the test key, the read-back and the two deletions, then
+// one each for the user hive's key openings, two for its read-back and one each for its
+// deletions. A check that passes sets its bits; one that fails, or is never reached because
+// an earlier one ended its part, leaves zeros in its place.
+enum class Check { MachineProbe, MachineKey, MachineReadBack, MachineDeleteValue, MachineDeleteKey,
+                   UserSoftware, UserKey, UserReadBack, UserDeleteValue, UserDeleteKey };
+
+constexpr int Width(Check check) {
+  return check == Check::MachineProbe || check == Check::UserReadBack ? 2 : 1;
+}
+
 class Score {
  public:
-  void Append(int bits, bool passed) {
-    for (int i = 0; i < bits; ++i) value_ = value_ * 2 + (passed ? 1 : 0);
+  void Record(Check check, bool passed) {
+    if (!passed) return;
+    int shift = 0;
+    for (int later = static_cast<int>(check) + 1; later <= static_cast<int>(Check::UserDeleteKey); ++later) {
+      shift += Width(static_cast<Check>(later));
+    }
+    value_ |= ((1u << Width(check)) - 1) << shift;
   }
   uint32_t Value() const { return value_; }
 
@@ -25,21 +42,21 @@ class Score {
 };
 
 // Writes the test value, reads it back and deletes it, each under its own key opening.
-// A raised registry error ends the block; its remaining checks count as failed.
-void WriteReadDelete(RegistryAccess& registry, Score& score, int readBits) {
-  std::string readBack;
+// A raised registry error ends the block; its remaining checks keep their zeros.
+void WriteReadDelete(RegistryAccess& registry, Score& score, Check readBack, Check deleteValue) {
+  std::string readBackText;
   try {
     registry.WriteString(kTestValue, kTestData);
     registry.CloseKey();
     registry.SetAccess(kKeyQueryValue);
     registry.OpenKey(kTestKey, false);
-    if (registry.ValueExists(kTestValue)) readBack = registry.ReadString(kTestValue);
-    score.Append(readBits, readBack == kTestData);
+    if (registry.ValueExists(kTestValue)) readBackText = registry.ReadString(kTestValue);
+    score.Record(readBack, readBackText == kTestData);
 
     registry.CloseKey();
     registry.SetAccess(kKeySetValue);
     registry.OpenKey(kTestKey, false);
-    score.Append(1, registry.DeleteValue(kTestValue));
+    score.Record(deleteValue, registry.DeleteValue(kTestValue));
   } catch (const UpdateError&) {
   }
 }
@@ -59,31 +76,31 @@ void TestMachineHive(RegistryAccess& registry, Score& score, const std::string& 
   // Below the open SOFTWARE key.
   const bool probe = registry.OpenKey("MICROSOFT\\" + osFamilyName + "\\CurrentVersion", false);
   if (probe) registry.CloseKey();
-  score.Append(2, probe);
+  score.Record(Check::MachineProbe, probe);
 
   registry.CloseKey();
   registry.SetAccess(kKeyWrite);
   if (!registry.OpenKey(kTestKey, true)) return;
-  score.Append(1, true);
+  score.Record(Check::MachineKey, true);
 
-  WriteReadDelete(registry, score, 1);
-  score.Append(1, DeleteTestKey(registry));
+  WriteReadDelete(registry, score, Check::MachineReadBack, Check::MachineDeleteValue);
+  score.Record(Check::MachineDeleteKey, DeleteTestKey(registry));
 }
 
 void TestUserHive(RegistryAccess& registry, Score& score) {
   registry.SetRootKey(kHkeyCurrentUser);
   registry.SetAccess(kKeyRead);
   if (!registry.OpenKey(kSoftware, false)) return;
-  score.Append(1, true);
+  score.Record(Check::UserSoftware, true);
 
   // The test key lies under the root, as in the machine hive, not below the open key.
   registry.CloseKey();
   registry.SetAccess(kKeyWrite);
   if (!registry.OpenKey(kTestKey, true)) return;
-  score.Append(1, true);
+  score.Record(Check::UserKey, true);
 
-  WriteReadDelete(registry, score, 2);
-  score.Append(1, DeleteTestKey(registry));
+  WriteReadDelete(registry, score, Check::UserReadBack, Check::UserDeleteValue);
+  score.Record(Check::UserDeleteKey, DeleteTestKey(registry));
 }
 
 }  // namespace

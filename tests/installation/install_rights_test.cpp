@@ -34,7 +34,7 @@ TEST_F(InstallRightsTest, EveryCheckPassingScoresTwelveOnes) {
 
 TEST_F(InstallRightsTest, TheProbeKeyFollowsTheFamilyName) {
   EXPECT_FALSE(HasInstallRights(registry, "WINDOWS"));
-  EXPECT_EQ(RightsScore(registry, "WINDOWS"), 0b001111111111u);  // the probe's two bits fail
+  EXPECT_EQ(RightsScore(registry, "WINDOWS"), 0b001111'111111u);  // the probe's two bits fail
   ExpectNoTrace();  // the test keys were still created, checked and removed
   registry.AddKey(kHkeyLocalMachine, "SOFTWARE\\MICROSOFT\\WINDOWS\\CurrentVersion");
   EXPECT_TRUE(HasInstallRights(registry, "WINDOWS"));
@@ -42,22 +42,22 @@ TEST_F(InstallRightsTest, TheProbeKeyFollowsTheFamilyName) {
 
 TEST_F(InstallRightsTest, AMachineHiveWithoutWriteRightsFailsButTheUserPartCleansUp) {
   registry.Refuse(kHkeyLocalMachine, "", kKeySetValue | kKeyCreateSubKey);
-  EXPECT_EQ(Score(), 0b11'111111u);  // L2 passes, L3 ends the machine part
+  EXPECT_EQ(Score(), 0b110000'111111u);  // the probe passes; the test key ends the machine part
   EXPECT_FALSE(HasInstallRights(registry, "WINDOWS NT"));
   ExpectNoTrace();
 }
 
 TEST_F(InstallRightsTest, AnUnreadableMachineSoftwareKeySkipsToTheUserPart) {
   registry.Refuse(kHkeyLocalMachine, "SOFTWARE", kKeyRead);
-  EXPECT_EQ(Score(), 0b111111u);
+  EXPECT_EQ(Score(), 0b000000'111111u);
   ExpectNoTrace();
 }
 
 TEST_F(InstallRightsTest, AValueThatCannotBeWrittenFailsItsBlockButTheKeyIsStillRemoved) {
   registry.FailWritesUnder(kHkeyLocalMachine, "SOFTWARE\\DeleteMe");
   // The write raises; the read-back and the value's deletion are skipped with it; the key
-  // is still deleted.
-  EXPECT_EQ(Score(), 0b1111'111111u);
+  // is still deleted. Every check keeps its place, so the pattern tells which failed.
+  EXPECT_EQ(Score(), 0b111001'111111u);
   EXPECT_FALSE(HasInstallRights(registry, "WINDOWS NT"));
   ExpectNoTrace();
 }
@@ -86,7 +86,7 @@ TEST_F(InstallRightsTest, AValueThatCannotBeReadBackFailsTheTest) {
 
 TEST_F(InstallRightsTest, ARefusedDeletionLeavesTheKeyForTheNextRun) {
   registry.Refuse(kHkeyCurrentUser, "SOFTWARE\\DeleteMe", kKeyDelete);
-  EXPECT_EQ(Score(), 0b111111'11111'0u);
+  EXPECT_EQ(Score(), 0b111111'111110u);
   EXPECT_TRUE(registry.KeyExists(kHkeyCurrentUser, "SOFTWARE\\DeleteMe"));
   EXPECT_FALSE(registry.Get(kHkeyCurrentUser, "SOFTWARE\\DeleteMe", "EraseMe").has_value());
   EXPECT_EQ(registry.OpenKeys(), 0u);
@@ -106,7 +106,7 @@ TEST_F(InstallRightsTest, AnAccountThatMayOnlyCreateKeysFails) {
 
 TEST_F(InstallRightsTest, AnUnreadableUserSoftwareKeyEndsTheTest) {
   registry.Refuse(kHkeyCurrentUser, "SOFTWARE", kKeyRead);
-  EXPECT_EQ(Score(), 0b111111u);
+  EXPECT_EQ(Score(), 0b111111'000000u);
   EXPECT_FALSE(HasInstallRights(registry, "WINDOWS NT"));
   ExpectNoTrace();
 }
