@@ -31,12 +31,18 @@ UINT StyleOf(BoxKind kind) {
 }  // namespace
 
 bool Win32Dialogs::ShowBox(BoxKind kind, const std::string& title, const std::string& text) {
+  // A box's own message loop ends as soon as it meets a quit message, so a box shown after
+  // the run asked to end (an error while shutting down) would close before anyone read it.
+  // The pending quit is held back while the box waits and posted again afterwards.
+  MSG quit;
+  const bool quitPending = PeekMessageA(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE);
   const HHOOK hook = SetWindowsHookExA(WH_CBT, RenameButtons, nullptr, GetCurrentThreadId());
   // Task-modal: the progress window, when it is on screen, takes no input until the box is
   // closed; the box comes to the foreground because nothing else tells the user it waits.
   const int answer =
       MessageBoxA(nullptr, text.c_str(), title.c_str(), StyleOf(kind) | MB_TASKMODAL | MB_SETFOREGROUND);
   if (hook) UnhookWindowsHookEx(hook);
+  if (quitPending) PostQuitMessage(static_cast<int>(quit.wParam));
   return answer == IDYES || answer == IDOK;
 }
 
