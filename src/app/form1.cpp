@@ -16,7 +16,7 @@
 
 namespace varno {
 
-TForm1::TForm1(Platform& platform, const std::string& osFamilyName) : platform_(platform), shellLink_(platform) {
+TForm1::TForm1(Platform& platform, const std::string& osFamilyName) : platform_(platform) {
   state_.osFamilyName = osFamilyName;
 }
 
@@ -27,6 +27,34 @@ void TForm1::FormCreate() {
     // The system's own errors, and anything unforeseen (memory exhausted, say): either
     // ends the driver in the error box rather than ending the program unseen.
     ShowErrorBox(platform_, error.what());
+    RollBack();
+  }
+}
+
+void TForm1::RollBack() {
+  if (!transaction_) return;
+  LogWhatever(text::kLogRollbackStart);
+  const RollbackFailures failures = transaction_->Rollback();
+  transaction_.reset();
+  for (const std::string& failure : failures) LogWhatever(text::kLogNotRestored + failure);
+  LogWhatever(failures.empty() ? text::kLogRollbackDone : text::kLogRollbackIncomplete);
+  platform_.window.SetCaption(Control::Label1, text::kStatusRolledBack);
+}
+
+void TForm1::RecoverInterruptedRun(const std::string& installDir) {
+  const Recovery recovery = varno::RecoverInterruptedRun(platform_, installDir);
+  if (recovery.kind == Recovery::Kind::None) return;
+  Log(text::kLogInterruptedRunFound + installDir);
+  if (recovery.kind == Recovery::Kind::Cleaned) return Log(text::kLogInterruptedRunCleaned);
+  for (const std::string& failure : recovery.failures) Log(text::kLogNotRestored + failure);
+  Log(recovery.failures.empty() ? text::kLogRollbackDone : text::kLogRollbackIncomplete);
+}
+
+void TForm1::LogWhatever(const std::string& line) {
+  try {
+    Log(line);
+  } catch (const std::exception&) {
+    // The log keeps the line for its next save; the rollback must go on.
   }
 }
 
@@ -48,7 +76,8 @@ void TForm1::RunDriver() {
   }
 
   // The installation check never stops the run by itself.
-  const bool valid = ValidControl(platform_, state_);
+  const bool valid =
+      ValidControl(platform_, state_, [this](const std::string& installDir) { RecoverInterruptedRun(installDir); });
   runLog_->LogWithNoSave(text::kLogValidControlDone);
   Log(text::kLogInstallDir + state_.installDir);
 
@@ -87,10 +116,21 @@ void TForm1::RunDriver() {
   // The labels get their captions before the first of them shows.
   GiveLabelsTheirRunCaptions(platform_.window);
 
-  ApplyPackage(valid);
+  // From the first change to the control's registration, every change is journaled: the
+  // run either completes or the installation is restored as it was.
+  transaction_ = UpdateTransaction::Begin(platform_, state_.installDir);
+  if (!transaction_) {
+    throw UpdateError(FormatText(text::kCannotCreateFile, {JoinPath(state_.installDir, kJournalFileName)}));
+  }
+  ApplyPackage(transaction_->platform(), valid);
 
-  // Control and database: not recorded; only a failed registration stops the run.
-  InstallControl(platform_, state_, *runLog_);
+  // Control: not recorded; only a failed registration stops the run.
+  InstallControl(transaction_->platform(), state_, *runLog_);
+
+  // The commit point. The database update that follows cannot be undone and its result
+  // does not stop the run.
+  transaction_->Commit();
+  transaction_.reset();
   if (!SetUpDateTable(platform_, state_)) {
     ShowPlainMessage(platform_, std::string(text::kDatabaseUpdateFailed) + text::kSupportAddress);
   }
@@ -100,16 +140,17 @@ void TForm1::RunDriver() {
   platform_.window.ShowControl(Control::Button1);
 }
 
-void TForm1::ApplyPackage(bool valid) {
-  // The uninstall record lives for the installation steps only; when an error ends
-  // them it is released unsaved, so nothing of this run is recorded.
+void TForm1::ApplyPackage(Platform& changes, bool valid) {
+  shellLink_.emplace(changes);
+  // The uninstall record lives for the installation steps only; when an error ends them
+  // it is released unsaved, and the rollback puts back the file as it was.
   Log(text::kLogBeforeRecord);
   WriteLogList record;
   Log(text::kLogAfterRecord);
   platform_.window.ShowControl(Control::Label1);
   const std::string recordPath = UninstallRecordPath(state_.installDir);
-  if (platform_.files.FileExists(recordPath)) {
-    record.LoadFromFile(platform_.files, recordPath);
+  if (changes.files.FileExists(recordPath)) {
+    record.LoadFromFile(changes.files, recordPath);
     Log(text::kLogRecordLoaded);
   }
 
@@ -118,37 +159,37 @@ void TForm1::ApplyPackage(bool valid) {
   platform_.window.ShowControl(Control::Label2);
 
   // The main archive into the installation.
-  FileCopy(platform_, state_, record);
+  FileCopy(changes, state_, record);
   Log(text::kLogFileCopyDone);
 
   // Version record.
   if (valid) platform_.window.ShowControl(Control::Label3);
-  WritePckname(platform_, state_);
+  WritePckname(changes, state_);
   Log(text::kLogWritePcknameDone);
 
   // New directories, then the archives of the sub-directories.
   Log(text::kLogBeforeCreateNewDir);
-  CreateNewDir(platform_, state_, record);
+  CreateNewDir(changes, state_, record);
   Log(text::kLogBeforeCopyInNewDir);
-  if (CopyInNewDir(platform_, state_, record)) platform_.window.ShowControl(Control::Label6);
+  if (CopyInNewDir(changes, state_, record)) platform_.window.ShowControl(Control::Label6);
   Log(text::kLogAfterCopyInNewDir);
 
   // Shortcuts: the existing ones take the version label, then the new ones.
   Log(text::kLogBeforeMjaShellLink);
   platform_.window.ShowControl(Control::Label4);
-  MjaShellLink(platform_, state_, record, shellLink_);
+  MjaShellLink(changes, state_, record, *shellLink_);
   Log(text::kLogBeforeAddShellLink);
-  AddShellLink(platform_, state_, record, shellLink_);
+  AddShellLink(changes, state_, record, *shellLink_);
 
   // Registry values.
   Log(text::kLogBeforeMjaVarnoReg);
-  if (MjaVarnoReg(platform_, state_, record)) platform_.window.ShowControl(Control::Label5);
+  if (MjaVarnoReg(changes, state_, record)) platform_.window.ShowControl(Control::Label5);
   Log(text::kLogAfterMjaVarnoReg);
 
   // The record is complete: run marker, then the save.
   platform_.window.SetCaption(Control::Label1, text::kStatusFinished);
   record.AppendRunMarker();
-  record.SaveToFile(platform_.files, recordPath);
+  record.SaveToFile(changes.files, recordPath);
   Log(text::kLogRecordSaved);
 }
 

@@ -8,6 +8,7 @@
 #include "app/run_log.h"
 #include "base/run_state.h"
 #include "platform/platform.h"
+#include "rollback/rollback.h"
 #include "shortcuts/shell_link.h"
 
 namespace varno {
@@ -17,7 +18,8 @@ class TForm1 {
   TForm1(Platform& platform, const std::string& osFamilyName);
 
   // The update driver. An UpdateError raised anywhere in it ends it at that point and is
-  // shown in the error box; the window then stays without its quit button.
+  // shown in the error box; what the run had changed is then taken back, and the window
+  // stays without its quit button.
   void FormCreate();
 
   // Writes the run log's last line; a failed save is shown in the error box.
@@ -29,18 +31,28 @@ class TForm1 {
 
  private:
   void RunDriver();
-  // The installation steps, from the creation of the uninstall record to its save.
-  void ApplyPackage(bool valid);
+  // The installation steps, from the creation of the uninstall record to its save, all
+  // through the transaction's services.
+  void ApplyPackage(Platform& changes, bool valid);
+  // Takes back the run's changes after an error, when it had started making them.
+  void RollBack();
+  // An earlier run's journal in the installation just found: finished before anything
+  // there is read.
+  void RecoverInterruptedRun(const std::string& installDir);
+  // A line the run log may fail to save without hiding what is being done.
+  void LogWhatever(const std::string& line);
   // The driver's "terminate": post the quit request; the caller then leaves the driver.
   void Terminate();
   void Log(const std::string& line);
 
   Platform& platform_;
   RunState state_;
-  // The shell link service keeps its current desktop and Programs folders for the life of
-  // the program.
-  ShellLink shellLink_;
+  // The shell link service keeps its current desktop and Programs folders for the rest of
+  // the program once the steps made it.
+  std::optional<ShellLink> shellLink_;
   std::optional<RunLog> runLog_;
+  // From the first change to the commit point.
+  std::unique_ptr<UpdateTransaction> transaction_;
 };
 
 // The captions the six labels take before the first of them is shown.

@@ -22,6 +22,7 @@ inline constexpr char kLabelShortcuts[] = "Mise à jour des raccourcis";
 inline constexpr char kLabelRegistry[] = "Mise à jour du registre";
 inline constexpr char kStatusRunning[] = "Mise à jour en cours d'exécution";
 inline constexpr char kStatusFinished[] = "La mise à jour est terminée";
+inline constexpr char kStatusRolledBack[] = "La mise à jour a été annulée";
 
 // Message box titles (the plain message and the error box take the application's title).
 inline constexpr char kConfirmationTitle[] = "Confirmation";
@@ -122,6 +123,15 @@ inline constexpr char kLogRegisteringControl[] = "Enregistrement de Varxxlith.oc
 inline constexpr char kLogAfterControl[] = "Après l'enregistrement de Varxxlith.ocx";
 inline constexpr char kLogAfterDatabase[] = "Après SetUpDateTable";
 inline constexpr char kLogFinish[] = "Fin contrôlée du programme de mise à jour";
+
+// Rollback: a failed run taken back, and an interrupted one finished by the next run.
+inline constexpr char kLogRollbackStart[] = "Annulation de la mise à jour";
+inline constexpr char kLogRollbackDone[] = "Mise à jour annulée, installation restaurée";
+inline constexpr char kLogNotRestored[] = "Non restauré : ";
+inline constexpr char kLogRollbackIncomplete[] =
+    "Restauration incomplète : elle sera reprise au prochain lancement de la mise à jour";
+inline constexpr char kLogInterruptedRunFound[] = "Mise à jour interrompue trouvée dans ";
+inline constexpr char kLogInterruptedRunCleaned[] = "Fichiers de sauvegarde de la mise à jour précédente supprimés";
 
 // File names.
 inline constexpr char kRunLogFileName[] = "VarnoMaJLog.txt";

@@ -46,14 +46,14 @@ bool ReadAppPath(Platform& platform, std::string* directory) {
 
 }  // namespace
 
-bool ValidControl(Platform& platform, RunState& state) {
+bool ValidControl(Platform& platform, RunState& state, const InstallationFound& onFound) {
   if (auto header = ReadPackageHeader(platform, state.packageDescriptionPath)) {
     state.newVersion = header->newVersion;
     state.minFileVersionNumber = header->minFileVersionNumber;
     state.minInstalledVersion = header->minInstalledVersion;
     state.versionLabel = header->versionLabel;
   }
-  if (!FindInstallation(platform, state)) return false;
+  if (!FindInstallation(platform, state, onFound)) return false;
 
   const int32_t installed = StrToIntDef(state.installedVersion, 0);
   if (installed < state.minInstalledVersion || state.fileVersionNumber < state.minFileVersionNumber) {
@@ -64,7 +64,7 @@ bool ValidControl(Platform& platform, RunState& state) {
   return StrToInt(state.newVersion) >= installed;
 }
 
-bool FindInstallation(Platform& platform, RunState& state) {
+bool FindInstallation(Platform& platform, RunState& state, const InstallationFound& onFound) {
   bool complete = ReadAppPath(platform, &state.installDir);
 
   if (!complete || !platform.files.DirectoryExists(state.installDir)) {
@@ -74,6 +74,7 @@ bool FindInstallation(Platform& platform, RunState& state) {
   }
   if (state.installDir.size() < 3) return false;
   state.installDir = WithoutTrailingBackslash(state.installDir);
+  if (onFound) onFound(state.installDir);
 
   RegistryAccess registry(platform.registry);
   registry.SetRootKey(kHkeyLocalMachine);

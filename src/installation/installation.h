@@ -2,6 +2,7 @@
 // and the version record.
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "base/run_state.h"
@@ -13,12 +14,14 @@ namespace varno {
 // Reads the package header, finds the installation and checks its bounds. True when the
 // installation was found, is recent enough and is not newer than the package. Sets the
 // header values, installDir, installedVersion and fileVersionNumber of the state, which
-// keep what was found even when the result is false.
-bool ValidControl(Platform& platform, RunState& state);
+// keep what was found even when the result is false. onFound, when given, is called with
+// installDir as soon as it is known, before anything is read from the installation.
+using InstallationFound = std::function<void(const std::string& installDir)>;
+bool ValidControl(Platform& platform, RunState& state, const InstallationFound& onFound = nullptr);
 
 // Finds installDir (App Paths, then the standard directories, then the user's choice),
 // reads installedVersion and fileVersionNumber. True when the installation is complete.
-bool FindInstallation(Platform& platform, RunState& state);
+bool FindInstallation(Platform& platform, RunState& state, const InstallationFound& onFound = nullptr);
 
 // The standard installation directory that exists on the Windows drive, or the directory
 // the user picks in the dialog (empty when cancelled).

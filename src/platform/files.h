@@ -42,6 +42,17 @@ class OutputFile {
   virtual bool Commit() = 0;
 };
 
+// A file that only grows: each append reaches the disk before Append returns, so what was
+// appended survives the process being killed or the machine losing power.
+class AppendingFile {
+ public:
+  virtual ~AppendingFile() = default;
+
+  /// Appends the bytes at the end of the file and flushes them to the disk. False when
+  /// they could not all be written and flushed.
+  virtual bool Append(std::string_view bytes) = 0;
+};
+
 // One entry of a directory listing: its own name, without its directory.
 struct DirectoryEntry {
   std::string name;
@@ -95,6 +106,16 @@ class FileSystem {
 
   /// Deletes a file. False when it is missing, read-only or in use.
   virtual bool RemoveFile(const std::string& path) = 0;
+
+  /// Opens a file for appending, creating it when missing. Nothing when that is refused.
+  virtual std::unique_ptr<AppendingFile> OpenForAppending(const std::string& path) = 0;
+
+  /// Removes an empty directory. False when it is missing, not empty or refused.
+  virtual bool RemoveDirectory(const std::string& path) = 0;
+
+  /// True when the file exists and could be replaced now: it is not read-only, and no
+  /// program holds it open in a way that refuses writers.
+  virtual bool CanReplace(const std::string& path) = 0;
 
   /// Creates one directory level. False when it exists already or its parent is missing.
   virtual bool MakeDirectory(const std::string& path) = 0;

@@ -18,13 +18,24 @@ std::vector<std::string> LoadDescription(FileSystem& files, const std::string& p
   return LoadDescriptionForStep(files, path).value_or(std::vector<std::string>{});
 }
 
+// Unpacks an archive; a member that cannot be replaced although its directory exists (a
+// file in use, access refused, a full disk) ends the run, which is then taken back, rather
+// than leaving the installation with that file of the old version.
+void Unpack(Platform& platform, const std::string& archive, const std::string& targetDir, WriteLogList& record,
+            size_t insertionIndex) {
+  const ArchiveOutcome outcome = ExtractArchive(platform, archive, targetDir, record, insertionIndex);
+  if (const ArchiveOutcome::Member* member = outcome.FirstNotWritten()) {
+    throw UpdateError(FormatText(text::kCannotCreateFile, {targetDir + member->name}));
+  }
+}
+
 }  // namespace
 
 void FileCopy(Platform& platform, const RunState& state, WriteLogList& record) {
   const size_t position = record.EnsureSection(record::kSurFile, Placement::Top);
   const std::string archive = JoinPath(state.packageDir, text::kMainArchiveFileName);
   if (!platform.files.FileExists(archive)) return;
-  ExtractArchive(platform, archive, state.installDir + "\\", record, position + 1);
+  Unpack(platform, archive, state.installDir + "\\", record, position + 1);
 }
 
 void CreateNewDir(Platform& platform, const RunState& state, WriteLogList& record) {
@@ -70,7 +81,7 @@ bool CopyInNewDir(Platform& platform, const RunState& state, WriteLogList& recor
     if (!entry) continue;
     const std::string archive = JoinPath(state.packageDir, entry->archiveName);
     if (entry->archiveName.empty() || !files.FileExists(archive)) continue;
-    ExtractArchive(platform, archive, state.installDir + "\\" + entry->subDirectory + "\\", record, insertionIndex);
+    Unpack(platform, archive, state.installDir + "\\" + entry->subDirectory + "\\", record, insertionIndex);
   }
   return true;
 }

@@ -13,7 +13,8 @@
 namespace varno {
 
 // Places "[SurFile]" at the top of the record (at every run), then unpacks "sor_ti1.slp"
-// of the package directory into the installation directory when that archive exists.
+// of the package directory into the installation directory when that archive exists. A
+// member whose file cannot be replaced raises "Impossible de créer le fichier %s".
 void FileCopy(Platform& platform, const RunState& state, WriteLogList& record);
 
 // Creates the directories listed under "[subdir]", one level per line, in file order, and

@@ -335,7 +335,7 @@ TEST_F(Form1PackageTest, ASecondRunLoadsTheRecordAndAddsOnlyItsMarker) {
   EXPECT_NE(std::find(log.begin(), log.end(), "Chargement de WriteLogList effectué"), log.end());
 }
 
-TEST_F(Form1PackageTest, ARejectedValueEndsTheRunWithTheRecordUnsaved) {
+TEST_F(Form1PackageTest, ARejectedValueEndsTheRunAndTakesItBack) {
   machine.files.AddFile(kRecord, "[SurFile]\nold.dll\n[****]");
   regLine = "Flag: bool; peut-être";
   SetUp();
@@ -345,10 +345,11 @@ TEST_F(Form1PackageTest, ARejectedValueEndsTheRunWithTheRecordUnsaved) {
   EXPECT_EQ(Box(1).text, "'peut-être' n'est pas une valeur booléenne correcte.");
   EXPECT_EQ(machine.files.Content(kRecord), "[SurFile]\nold.dll\n[****]");
   const Lines log = Log(kInstallLog);
-  ASSERT_GE(log.size(), 2u);
-  EXPECT_EQ(log[log.size() - 2], "Avant MjaVarnoReg  ");
+  ASSERT_GE(log.size(), 4u);
+  EXPECT_EQ(Lines(log.end() - 4, log.end() - 1),
+            (Lines{"Avant MjaVarnoReg  ", "Annulation de la mise à jour", "Mise à jour annulée, installation restaurée"}));
   EXPECT_FALSE(machine.window.Visible(Control::Button1));
-  EXPECT_NE(machine.window.Caption(Control::Label1), "La mise à jour est terminée");
+  EXPECT_EQ(machine.window.Caption(Control::Label1), "La mise à jour a été annulée");
 }
 
 TEST_F(Form1PackageTest, AFailedRecordSaveKeepsThePreviousRecordWhole) {
@@ -389,10 +390,10 @@ TEST_F(Form1Test, AFailedRegistrationEndsTheRunBeforeTheDatabaseUpdate) {
   // The text ends with a quote, which sorts before the full stop: none is added.
   EXPECT_EQ(Box(1).text, "L'appel à DllRegisterServer a échoué dans \"C:\\WINDOWS\\system32\\Varxxlith.ocx\"");
   const Lines log = Log(kInstallLog);
-  EXPECT_EQ(log[log.size() - 2], "Enregistrement de Varxxlith.ocx dans C:\\WINDOWS\\system32");
+  EXPECT_EQ(log[log.size() - 4], "Enregistrement de Varxxlith.ocx dans C:\\WINDOWS\\system32");
   EXPECT_EQ(fake::DatabaseLevel(machine), -1);
   EXPECT_FALSE(machine.window.Visible(Control::Button1));
-  EXPECT_EQ(machine.files.Content(kRecord), "[SurFile]\r\n[****]\r\n");  // saved before the closing stages
+  EXPECT_FALSE(machine.files.FileExists(kRecord)) << "saved before the closing stages, then taken back";
 }
 
 TEST_F(Form1Test, AnUnforeseenFailureIsShownInTheErrorBoxToo) {

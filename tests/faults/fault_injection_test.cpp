@@ -1,7 +1,7 @@
 // Faults in the middle of a complete run: the disk fills, the registry refuses a write, a
-// shortcut cannot be saved, a library cannot be loaded. Whatever happens, the previous
-// uninstall record and the product files that were not being replaced stay whole, the log
-// holds every line up to the fault, and the user sees the described box.
+// shortcut cannot be saved, a library cannot be loaded. Whatever happens, the user sees the
+// described box, the run is taken back (the uninstall record and the product files as they
+// were), and the log holds every line up to the fault, then the rollback's.
 #include <gtest/gtest.h>
 
 #include "app/form1.h"
@@ -42,12 +42,17 @@ class FaultInjectionTest : public ::testing::Test {
   }
 
   Lines LogLines() { return SplitTextLines(machine.files.Content(kLog).value_or("")); }
-  // The log ends with the shutdown line, right after the last line written before the fault.
-  void ExpectLogEndsAfter(const std::string& lastBeforeFault) {
+  // The log ends with the rollback and the shutdown line, right after the last line
+  // written before the fault.
+  void ExpectRolledBackAfter(const std::string& lastBeforeFault) {
     const Lines log = LogLines();
-    ASSERT_GE(log.size(), 2u) << machine.Dump();
-    EXPECT_EQ(log[log.size() - 2], lastBeforeFault) << machine.Dump();
-    EXPECT_EQ(log.back(), "Fin contrôlée du programme de mise à jour");
+    ASSERT_GE(log.size(), 4u) << machine.Dump();
+    EXPECT_EQ(Lines(log.end() - 4, log.end()),
+              (Lines{lastBeforeFault, "Annulation de la mise à jour", "Mise à jour annulée, installation restaurée",
+                     "Fin contrôlée du programme de mise à jour"}))
+        << machine.Dump();
+    EXPECT_EQ(machine.window.Caption(Control::Label1), "La mise à jour a été annulée");
+    EXPECT_FALSE(machine.files.FileExists(kInstall + "\\VarnoMaJ.journal"));
   }
   void ExpectErrorBox(const std::string& text) {
     ASSERT_FALSE(machine.dialogs.shown.empty());
@@ -66,13 +71,15 @@ class FaultInjectionTest : public ::testing::Test {
   fake::MemoryMachine machine;
 };
 
-TEST_F(FaultInjectionTest, TheDiskFillingInAMemberKeepsThePreviousFileAndTheRunGoesOn) {
+TEST_F(FaultInjectionTest, TheDiskFillingInAMemberEndsTheRunAndTakesItBack) {
   machine.files.FillDiskWhileWriting("\\data.bin", 20000);
   Run();
+  ExpectErrorBox("Impossible de créer le fichier " + kInstall + "\\data.bin.");
   EXPECT_EQ(machine.files.Content(kInstall + "\\data.bin"), "previous data");
-  EXPECT_EQ(machine.files.Content(kInstall + "\\last.txt"), "last");  // the next member is unpacked
-  EXPECT_TRUE(machine.window.Visible(Control::Button1)) << machine.Dump();
-  EXPECT_TRUE(machine.dialogs.shown.size() == 1u) << machine.Dump();  // the question only: a member is passed over silently
+  EXPECT_FALSE(machine.files.FileExists(kInstall + "\\new.dll")) << "a member written before is taken back";
+  EXPECT_FALSE(machine.files.FileExists(kInstall + "\\last.txt"));
+  ExpectPreviousFilesWhole();
+  ExpectRolledBackAfter("Chargement de WriteLogList effectué");
   ExpectNoTemporaryFile();
 }
 
@@ -81,7 +88,7 @@ TEST_F(FaultInjectionTest, TheDiskFillingInTheRecordSaveKeepsThePreviousRecord) 
   Run();
   ExpectErrorBox("Impossible de créer le fichier " + kRecord + ".");
   ExpectPreviousFilesWhole();
-  ExpectLogEndsAfter("après MjaVarnoReg  ");
+  ExpectRolledBackAfter("après MjaVarnoReg  ");
   ExpectNoTemporaryFile();
 }
 
@@ -104,14 +111,16 @@ TEST_F(FaultInjectionTest, TheDiskFillingInALogSaveKeepsTheLogSavedBefore) {
   ExpectNoTemporaryFile();
 }
 
-TEST_F(FaultInjectionTest, ARegistryWriteRefusedInTheMiddleOfTheValuesLeavesTheRecordUnsaved) {
+TEST_F(FaultInjectionTest, ARegistryWriteRefusedInTheMiddleOfTheValuesTakesBackTheOnesWritten) {
   // The first value is written; the second is refused.
   machine.registry.failSetValue = [](const std::string& name) { return name == "Nom"; };
+  machine.registry.PutString(kHkeyLocalMachine, fake::kProductKey, "Version", "2816080");
   Run();
   ExpectErrorBox("Echec à la définition des données pour 'Nom'");
   ExpectPreviousFilesWhole();
-  ExpectLogEndsAfter("Avant MjaVarnoReg  ");
-  EXPECT_TRUE(machine.registry.Get(kHkeyLocalMachine, fake::kProductKey, "Port").has_value());
+  ExpectRolledBackAfter("Avant MjaVarnoReg  ");
+  EXPECT_FALSE(machine.registry.Get(kHkeyLocalMachine, fake::kProductKey, "Port").has_value());
+  EXPECT_EQ(machine.registry.Get(kHkeyLocalMachine, fake::kProductKey, "Version")->data, std::string("2816080\0", 8));
   EXPECT_EQ(machine.registry.OpenKeys(), 0u);
 }
 
@@ -124,20 +133,20 @@ TEST_F(FaultInjectionTest, AShortcutThatCannotBeSavedIsPassedOverAndNotRecorded)
   EXPECT_EQ(record.find("Varnolith Pro"), std::string::npos);
 }
 
-TEST_F(FaultInjectionTest, ALinkObjectThatCannotBeCreatedEndsTheRunWithTheRecordUnsaved) {
+TEST_F(FaultInjectionTest, ALinkObjectThatCannotBeCreatedEndsTheRunAndTakesItBack) {
   machine.shell.refuseLinkObject = true;
   Run();
   ExpectErrorBox("Impossible de créer l'objet raccourci.");
   ExpectPreviousFilesWhole();
-  ExpectLogEndsAfter("Avant AddShellLink ");
+  ExpectRolledBackAfter("Avant AddShellLink ");
 }
 
-TEST_F(FaultInjectionTest, AControlThatCannotBeLoadedEndsTheRunAfterTheRecordWasSaved) {
+TEST_F(FaultInjectionTest, AControlThatCannotBeLoadedTakesBackTheRecordSavedBefore) {
   machine.libraries.libraries.erase(AnsiUpperCase(machine.system.systemDirectory + "\\Varxxlith.ocx"));
   Run();
   ExpectErrorBox("Echec au chargement de \"C:\\WINDOWS\\system32\\Varxxlith.ocx\"");
-  EXPECT_NE(machine.files.Content(kRecord), kPreviousRecord);  // the record was saved before
-  ExpectLogEndsAfter("Enregistrement de Varxxlith.ocx dans C:\\WINDOWS\\system32");
+  ExpectPreviousFilesWhole();  // the record had been saved: it is put back
+  ExpectRolledBackAfter("Enregistrement de Varxxlith.ocx dans C:\\WINDOWS\\system32");
   EXPECT_EQ(machine.libraries.open, 0);
 }
 

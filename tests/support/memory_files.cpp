@@ -257,6 +257,46 @@ bool MemoryFileSystem::MakeDirectory(const std::string& path) {
   return true;
 }
 
+// Appends reach the node at once: the in-memory disk has no cache to flush.
+class MemoryAppendingFile : public AppendingFile {
+ public:
+  MemoryAppendingFile(MemoryFileSystem& files, std::string path) : files_(files), path_(std::move(path)) {}
+  bool Append(std::string_view bytes) override {
+    MemoryFileSystem::Node* node = files_.Find(path_);
+    if (!node || node->isDirectory || !files_.Allocate(bytes.size())) return false;
+    node->data.append(bytes);
+    return true;
+  }
+
+ private:
+  MemoryFileSystem& files_;
+  std::string path_;
+};
+
+std::unique_ptr<AppendingFile> MemoryFileSystem::OpenForAppending(const std::string& path) {
+  const std::string full = FullPath(path);
+  const Node* node = Find(full);
+  if (node && (node->isDirectory || node->readOnly || node->inUse)) return nullptr;
+  if (!node) {
+    if (full.empty() || IsDriveRoot(full) || !ParentIsDirectory(full) || Refused(full)) return nullptr;
+    nodes_[full] = Node{full, false, {}, false, false};
+  }
+  return std::make_unique<MemoryAppendingFile>(*this, full);
+}
+
+bool MemoryFileSystem::CanReplace(const std::string& path) {
+  const Node* node = Find(path);
+  return node && !node->isDirectory && !node->readOnly && !node->inUse;
+}
+
+bool MemoryFileSystem::RemoveDirectory(const std::string& path) {
+  const std::string full = FullPath(path);
+  const Node* node = Find(full);
+  if (!node || !node->isDirectory || IsDriveRoot(full) || !Children(full).empty()) return false;
+  nodes_.erase(full);
+  return true;
+}
+
 std::unique_ptr<DirectoryListing> MemoryFileSystem::ListMatching(const std::string& pattern) {
   // A snapshot: what changes in the directory while the listing runs does not show in it.
   auto listing = std::make_unique<SnapshotListing>();

@@ -25,6 +25,9 @@ class MemoryFileSystem : public FileSystem {
   bool MoveFileTo(const std::string& from, const std::string& to) override;
   bool RemoveFile(const std::string& path) override;
   bool MakeDirectory(const std::string& path) override;
+  std::unique_ptr<AppendingFile> OpenForAppending(const std::string& path) override;
+  bool RemoveDirectory(const std::string& path) override;
+  bool CanReplace(const std::string& path) override;
   // Sorted on the upper-case names, as NTFS lists them.
   std::unique_ptr<DirectoryListing> ListMatching(const std::string& pattern) override;
 
@@ -72,6 +75,7 @@ class MemoryFileSystem : public FileSystem {
   };
 
   friend class MemoryOutputFile;
+  friend class MemoryAppendingFile;
 
   Node* Find(const std::string& path);
   const Node* Find(const std::string& path) const;

@@ -1,37 +1,14 @@
-// File services layered over the real one: a base that passes every call through, and the
-// layer through which the commands read and write, which feeds the progress meter, stops
-// reading once the user interrupts.
+// The file service through which the commands read and write: it feeds the progress meter
+// and stops reading once the user interrupts.
 #pragma once
 
 #include <memory>
 #include <string>
 
-#include "platform/files.h"
+#include "platform/forwarding_files.h"
 #include "progress.h"
 
 namespace varno::pack {
-
-class ForwardingFiles : public FileSystem {
- public:
-  explicit ForwardingFiles(FileSystem& inner) : inner_(inner) {}
-
-  bool FileExists(const std::string& path) override { return inner_.FileExists(path); }
-  bool DirectoryExists(const std::string& path) override { return inner_.DirectoryExists(path); }
-  std::unique_ptr<InputFile> OpenForReading(const std::string& path) override { return inner_.OpenForReading(path); }
-  std::unique_ptr<OutputFile> CreateReplacement(const std::string& path) override {
-    return inner_.CreateReplacement(path);
-  }
-  bool MoveFileTo(const std::string& from, const std::string& to) override { return inner_.MoveFileTo(from, to); }
-  bool CopyFileTo(const std::string& from, const std::string& to) override { return inner_.CopyFileTo(from, to); }
-  bool RemoveFile(const std::string& path) override { return inner_.RemoveFile(path); }
-  bool MakeDirectory(const std::string& path) override { return inner_.MakeDirectory(path); }
-  std::unique_ptr<DirectoryListing> ListMatching(const std::string& pattern) override {
-    return inner_.ListMatching(pattern);
-  }
-
- protected:
-  FileSystem& inner_;
-};
 
 class WatchedFiles : public ForwardingFiles {
  public:

@@ -347,6 +347,46 @@ bool PosixFileSystem::MakeDirectory(const std::string& path) {
   return ::mkdir(host.c_str(), 0755) == 0;
 }
 
+namespace {
+
+class PosixAppendingFile : public AppendingFile {
+ public:
+  explicit PosixAppendingFile(Descriptor file) : file_(std::move(file)) {}
+  bool Append(std::string_view bytes) override {
+    while (!bytes.empty()) {
+      const ssize_t written = ::write(file_.Get(), bytes.data(), bytes.size());
+      if (written <= 0) return false;
+      bytes.remove_prefix(static_cast<size_t>(written));
+    }
+    return ::fdatasync(file_.Get()) == 0;
+  }
+
+ private:
+  Descriptor file_;
+};
+
+}  // namespace
+
+std::unique_ptr<AppendingFile> PosixFileSystem::OpenForAppending(const std::string& path) {
+  const std::string host = HostPath(path);
+  if (host.empty() || IsDirectory(host) || !IsDirectory(ParentOf(host))) return nullptr;
+  Descriptor file(::open(host.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
+  if (!file.Valid()) return nullptr;
+  if (flushOnCommit_) SyncDirectory(ParentOf(host));
+  return std::make_unique<PosixAppendingFile>(std::move(file));
+}
+
+bool PosixFileSystem::CanReplace(const std::string& path) {
+  const std::string host = HostPath(path);
+  const auto info = host.empty() ? std::nullopt : Stat(host);
+  return info && S_ISREG(info->st_mode) && !IsReadOnly(*info) && LockExclusively(host).Valid();
+}
+
+bool PosixFileSystem::RemoveDirectory(const std::string& path) {
+  const std::string host = HostPath(path);
+  return !host.empty() && ::rmdir(host.c_str()) == 0;
+}
+
 std::unique_ptr<DirectoryListing> PosixFileSystem::ListMatching(const std::string& pattern) {
   // Read at once, in readdir order (not sorted, as under Wine).
   auto listing = std::make_unique<SnapshotListing>();

@@ -153,6 +153,44 @@ bool Win32FileSystem::MakeDirectory(const std::string& path) {
   return ::CreateDirectoryA(path.c_str(), nullptr) != FALSE;
 }
 
+namespace {
+
+class Win32AppendingFile : public AppendingFile {
+ public:
+  explicit Win32AppendingFile(UniqueHandle file) : file_(std::move(file)) {}
+  bool Append(std::string_view bytes) override {
+    DWORD written = 0;
+    // The handle has only FILE_APPEND_DATA, so every write lands at the end of the file.
+    return WriteFile(file_.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+           written == bytes.size() && FlushFileBuffers(file_.Get());
+  }
+
+ private:
+  UniqueHandle file_;
+};
+
+}  // namespace
+
+std::unique_ptr<AppendingFile> Win32FileSystem::OpenForAppending(const std::string& path) {
+  UniqueHandle file(CreateFileA(path.c_str(), FILE_APPEND_DATA | SYNCHRONIZE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.Valid()) return nullptr;
+  return std::make_unique<Win32AppendingFile>(std::move(file));
+}
+
+bool Win32FileSystem::CanReplace(const std::string& path) {
+  // The access a replacement needs: writing (refused on a read-only file) and deletion,
+  // with the sharing that lets only readers in. A program that holds the file open for
+  // writing, or without sharing deletion, makes this fail with a sharing violation.
+  UniqueHandle file(CreateFileA(path.c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+  return file.Valid();
+}
+
+bool Win32FileSystem::RemoveDirectory(const std::string& path) {
+  return ::RemoveDirectoryA(path.c_str()) != FALSE;
+}
+
 std::unique_ptr<DirectoryListing> Win32FileSystem::ListMatching(const std::string& pattern) {
   return std::make_unique<Win32DirectoryListing>(pattern);
 }

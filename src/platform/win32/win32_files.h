@@ -13,6 +13,9 @@ class Win32FileSystem : public FileSystem {
   bool MoveFileTo(const std::string& from, const std::string& to) override;
   bool RemoveFile(const std::string& path) override;
   bool MakeDirectory(const std::string& path) override;
+  std::unique_ptr<AppendingFile> OpenForAppending(const std::string& path) override;
+  bool RemoveDirectory(const std::string& path) override;
+  bool CanReplace(const std::string& path) override;
   std::unique_ptr<DirectoryListing> ListMatching(const std::string& pattern) override;
 };
 

@@ -1,0 +1,36 @@
+// A file service layered over another that passes every call through; layers that watch or
+// change a few calls derive from it and override those.
+#pragma once
+
+#include "platform/files.h"
+
+namespace varno {
+
+class ForwardingFiles : public FileSystem {
+ public:
+  explicit ForwardingFiles(FileSystem& inner) : inner_(inner) {}
+
+  bool FileExists(const std::string& path) override { return inner_.FileExists(path); }
+  bool DirectoryExists(const std::string& path) override { return inner_.DirectoryExists(path); }
+  std::unique_ptr<InputFile> OpenForReading(const std::string& path) override { return inner_.OpenForReading(path); }
+  std::unique_ptr<OutputFile> CreateReplacement(const std::string& path) override {
+    return inner_.CreateReplacement(path);
+  }
+  bool MoveFileTo(const std::string& from, const std::string& to) override { return inner_.MoveFileTo(from, to); }
+  bool CopyFileTo(const std::string& from, const std::string& to) override { return inner_.CopyFileTo(from, to); }
+  bool RemoveFile(const std::string& path) override { return inner_.RemoveFile(path); }
+  bool MakeDirectory(const std::string& path) override { return inner_.MakeDirectory(path); }
+  std::unique_ptr<AppendingFile> OpenForAppending(const std::string& path) override {
+    return inner_.OpenForAppending(path);
+  }
+  bool RemoveDirectory(const std::string& path) override { return inner_.RemoveDirectory(path); }
+  bool CanReplace(const std::string& path) override { return inner_.CanReplace(path); }
+  std::unique_ptr<DirectoryListing> ListMatching(const std::string& pattern) override {
+    return inner_.ListMatching(pattern);
+  }
+
+ protected:
+  FileSystem& inner_;
+};
+
+}  // namespace varno

@@ -1,0 +1,159 @@
+#include "rollback/journaled_services.h"
+
+#include "base/ansi_text.h"
+
+namespace varno {
+namespace {
+
+using Kind = JournalRecord::Kind;
+
+// A replacement that, at its commit, moves the file it replaces aside first.
+class JournaledOutput : public OutputFile {
+ public:
+  JournaledOutput(std::unique_ptr<OutputFile> inner, JournaledFiles& files, FileSystem& raw, Journal& journal,
+                  std::string target)
+      : inner_(std::move(inner)), files_(files), raw_(raw), journal_(journal), target_(std::move(target)) {}
+
+  bool Write(const char* data, size_t size) override { return inner_->Write(data, size); }
+
+  bool Commit() override {
+    if (!raw_.FileExists(target_)) {
+      return journal_.Append(MakeRecord(Kind::NewFile, target_)) && inner_->Commit();
+    }
+    // A file that could not be replaced in place (read-only, in use) is not moved aside
+    // either: a rename would succeed where the replacement is meant to be refused.
+    std::string backup;
+    if (!raw_.CanReplace(target_) || !files_.MoveAside(target_, &backup)) return false;
+    if (inner_->Commit()) return true;
+    raw_.MoveFileTo(backup, target_);
+    return false;
+  }
+
+ private:
+  std::unique_ptr<OutputFile> inner_;
+  JournaledFiles& files_;
+  FileSystem& raw_;
+  Journal& journal_;
+  std::string target_;
+};
+
+}  // namespace
+
+std::unique_ptr<OutputFile> JournaledFiles::CreateReplacement(const std::string& path) {
+  auto output = inner_.CreateReplacement(path);
+  if (!output) return nullptr;
+  return std::make_unique<JournaledOutput>(std::move(output), *this, inner_, journal_, path);
+}
+
+bool JournaledFiles::MoveAside(const std::string& path, std::string* backup) {
+  *backup = journal_.BackupNameFor(inner_, path);
+  return journal_.Append(MakeRecord(Kind::Saved, path, *backup)) && inner_.MoveFileTo(path, *backup);
+}
+
+bool JournaledFiles::MoveFileTo(const std::string& from, const std::string& to) {
+  return journal_.Append(MakeRecord(Kind::Moved, from, to)) && inner_.MoveFileTo(from, to);
+}
+
+bool JournaledFiles::RemoveFile(const std::string& path) {
+  if (!inner_.CanReplace(path)) return false;
+  std::string backup;
+  return MoveAside(path, &backup);
+}
+
+bool JournaledFiles::MakeDirectory(const std::string& path) {
+  if (inner_.DirectoryExists(path) || inner_.FileExists(path)) return false;
+  return journal_.Append(MakeRecord(Kind::NewDirectory, path)) && inner_.MakeDirectory(path);
+}
+
+std::unique_ptr<AppendingFile> JournaledFiles::OpenForAppending(const std::string& path) {
+  if (!inner_.FileExists(path) && !journal_.Append(MakeRecord(Kind::NewFile, path))) return nullptr;
+  return inner_.OpenForAppending(path);
+}
+
+long JournaledRegistry::OpenKey(RegKey parent, const std::string& path, uint32_t access, bool create, RegKey* key) {
+  const auto known = names_.find(parent);
+  const bool isRoot = parent == kHkeyLocalMachine || parent == kHkeyCurrentUser;
+  if (!isRoot && known == names_.end()) return inner_.OpenKey(parent, path, access, create, key);
+  const RegKey root = isRoot ? parent : known->second.first;
+  const std::string base = isRoot ? std::string() : known->second.second;
+  const std::string relative = !path.empty() && path.front() == '\\' ? path.substr(1) : path;
+  const std::string full = base.empty() ? relative : relative.empty() ? base : base + "\\" + relative;
+
+  if (create) {
+    // Each level that is missing is announced, from the top, so that the undo, last record
+    // first, deletes the deepest key before its parent.
+    for (size_t end = 0; end != std::string::npos;) {
+      end = full.find('\\', end + 1);
+      const std::string level = full.substr(0, end);
+      if (level.empty()) continue;
+      RegKey probe = 0;
+      const long found = inner_.OpenKey(root, level, kKeyRead, false, &probe);
+      if (found == kRegSuccess) inner_.CloseKey(probe);
+      if (found == kRegNotFound && !journal_.Append(MakeRecord(Kind::NewKey, level, {}, root))) return kRegAccessDenied;
+    }
+  }
+  const long status = inner_.OpenKey(parent, path, access, create, key);
+  if (status == kRegSuccess) names_[*key] = {root, full};
+  return status;
+}
+
+void JournaledRegistry::CloseKey(RegKey key) {
+  names_.erase(key);
+  inner_.CloseKey(key);
+}
+
+long JournaledRegistry::RecordValue(RegKey key, const std::string& name) {
+  const auto known = names_.find(key);
+  if (known == names_.end()) return kRegAccessDenied;  // a change that could not be undone
+  JournalRecord record = MakeRecord(Kind::Value, known->second.second, name, known->second.first);
+  RegKey reader = 0;
+  if (inner_.OpenKey(record.root, record.path, kKeyRead, false, &reader) == kRegSuccess) {
+    record.existed = inner_.QueryValue(reader, name, &record.type, &record.data) == kRegSuccess;
+    inner_.CloseKey(reader);
+  }
+  return journal_.Append(record) ? kRegSuccess : kRegAccessDenied;
+}
+
+long JournaledRegistry::SetValue(RegKey key, const std::string& name, uint32_t type, std::string_view data) {
+  const long recorded = RecordValue(key, name);
+  return recorded == kRegSuccess ? inner_.SetValue(key, name, type, data) : recorded;
+}
+
+long JournaledRegistry::DeleteValue(RegKey key, const std::string& name) {
+  const long recorded = RecordValue(key, name);
+  return recorded == kRegSuccess ? inner_.DeleteValue(key, name) : recorded;
+}
+
+LinkSave JournaledShell::SaveShellLink(const ShellLinkFields& link, const std::string& linkPath) {
+  if (files_.FileExists(linkPath)) {
+    const std::string backup = journal_.BackupNameFor(files_, linkPath);
+    if (!journal_.Append(MakeRecord(Kind::Saved, linkPath, backup)) || !files_.CopyFileTo(linkPath, backup)) {
+      return LinkSave::NotSaved;
+    }
+  } else if (!journal_.Append(MakeRecord(Kind::NewFile, linkPath))) {
+    return LinkSave::NotSaved;
+  }
+  return inner_.SaveShellLink(link, linkPath);
+}
+
+LibraryHandle JournaledLibraries::Load(const std::string& path) {
+  const LibraryHandle library = inner_.Load(path);
+  if (library) paths_[library] = path;
+  return library;
+}
+
+std::optional<uint32_t> JournaledLibraries::CallExport(LibraryHandle library, const std::string& name) {
+  const auto known = paths_.find(library);
+  if (AsciiSameText(name, "DllRegisterServer") && known != paths_.end()) {
+    // Refusing the call leaves the registration undone; it counts as a failed one.
+    if (!journal_.Append(MakeRecord(Kind::Control, known->second))) return std::nullopt;
+  }
+  return inner_.CallExport(library, name);
+}
+
+void JournaledLibraries::Free(LibraryHandle library) {
+  paths_.erase(library);
+  inner_.Free(library);
+}
+
+}  // namespace varno

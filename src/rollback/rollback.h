@@ -1,0 +1,67 @@
+// Taking an update back, and the transaction that makes an update all or nothing.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+#include "rollback/journal.h"
+#include "rollback/journaled_services.h"
+
+namespace varno {
+
+// What could not be put back, one description each (a path, a registry value). Empty when
+// the installation is as it was.
+using RollbackFailures = std::vector<std::string>;
+
+// Undoes the records, the last first, through the real services; then registers again the
+// controls whose registration the run had replaced, as they are once the files are back.
+RollbackFailures UndoJournalRecords(Platform& platform, const std::vector<JournalRecord>& records);
+
+// The update under way. Every change goes through platform(), whose file, registry, shell
+// and library services journal it first; the rest are the real ones.
+class UpdateTransaction {
+ public:
+  // Starts the journal in installDir. Nothing when it cannot be written (or one is there
+  // already): then nothing may be changed.
+  static std::unique_ptr<UpdateTransaction> Begin(Platform& real, const std::string& installDir);
+
+  Platform& platform() { return journaled_; }
+  const std::string& JournalPath() const { return journal_->Path(); }
+
+  // The commit point: the journal is marked complete, then the backups and the journal are
+  // removed. A backup that cannot be removed yet (in use) leaves the journal for a later run
+  // to finish the cleaning. False when the mark itself could not be written (the update
+  // stands, and a later run would take it back).
+  bool Commit();
+
+  // Takes back every change. The journal is removed when the undo is complete, and kept
+  // for a later run otherwise.
+  RollbackFailures Rollback();
+
+ private:
+  UpdateTransaction(Platform& real, std::unique_ptr<Journal> journal);
+
+  Platform& real_;
+  std::unique_ptr<Journal> journal_;
+  JournaledFiles files_;
+  JournaledRegistry registry_;
+  JournaledShell shell_;
+  JournaledLibraries libraries_;
+  Platform journaled_;
+};
+
+// What the start of a run found of an earlier run's journal.
+struct Recovery {
+  enum class Kind { None, Restored, Incomplete, Cleaned };
+  Kind kind = Kind::None;
+  RollbackFailures failures;
+};
+
+// Finishes what an interrupted run left in installDir: a journal not marked complete is
+// undone (the installation as before that run), a complete one only has its backups
+// removed. The journal goes once that is done, and stays otherwise.
+Recovery RecoverInterruptedRun(Platform& platform, const std::string& installDir);
+
+}  // namespace varno
