@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 
+#include "app/package_gate.h"
 #include "app/run_log.h"
 #include "base/run_state.h"
 #include "platform/platform.h"
@@ -14,7 +15,8 @@ namespace varno {
 
 class TForm1 {
  public:
-  TForm1(Platform& platform, const std::string& osFamilyName);
+  // With trust, the program applies only packages signed with its vendor's key.
+  TForm1(Platform& platform, const std::string& osFamilyName, const PackageTrust* trust = nullptr);
 
   // The update driver. An UpdateError raised anywhere in it ends it at that point and is
   // shown in the error box; the window then stays without its quit button.
@@ -41,6 +43,9 @@ class TForm1 {
   // the program.
   ShellLink shellLink_;
   std::optional<RunLog> runLog_;
+  const PackageTrust* trust_;
+  // The verified package's files, held against writers until the form is destroyed.
+  HeldPackage heldPackage_;
 };
 
 // The captions the six labels take before the first of them is shown.
@@ -53,6 +58,6 @@ void LaunchActionProgram(Platform& platform);
 // The application, once the platform check accepted the system: creates the form (which
 // runs the update), runs the message loop unless the run already asked to end, and
 // destroys the form.
-void RunApplication(Platform& platform, const std::string& osFamilyName);
+void RunApplication(Platform& platform, const std::string& osFamilyName, const PackageTrust* trust = nullptr);
 
 }  // namespace varno
