@@ -87,6 +87,7 @@ class SignedPackageTest : public ::testing::Test {
   }
 
   void ExpectRefused(const std::string& file, const char* reason) {
+    machine.dialogs.shown.clear();
     const std::string before = StateWithoutLog();
     Run();
     ASSERT_EQ(machine.dialogs.shown.size(), 1u) << machine.Dump();
@@ -149,7 +150,6 @@ TEST_F(SignedPackageTest, OneChangedByteInAnyKindOfFileIsRefused) {
     const std::string path = JoinPath(kPackage, name);
     const std::string original = *machine.files.Content(path);
     Flip(path, original.size() / 2);
-    machine.dialogs.shown.clear();
     ExpectRefused(name, "contenu modifié");
     machine.files.AddFile(path, original);
   }
@@ -188,10 +188,8 @@ TEST_F(SignedPackageTest, ATruncatedOrMissingSignatureIsRefused) {
   machine.files.AddFile("C:\\Package\\MjaIni.sig", whole.substr(0, whole.size() - 3) + "\n");
   ExpectRefused("MjaIni.sig", "signature non valide");
   machine.files.AddFile("C:\\Package\\MjaIni.sig", whole.substr(0, whole.size() - 2));
-  machine.dialogs.shown.clear();
   ExpectRefused("MjaIni.sig", "signature illisible");
   machine.files.RemoveFile("C:\\Package\\MjaIni.sig");
-  machine.dialogs.shown.clear();
   ExpectRefused("MjaIni.sig", "signature absente");
 }
 
