@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # A vendor's updater, built with its public key, under Wine: a signed package applies and
-# its files cannot be written while the run holds them; a package with a changed archive
-# and one without its signature file are refused with nothing changed. The key pair and
+# its files cannot be written while the run holds them; a package with a changed archive,
+# one without its signature file and one signed with another key are refused with nothing
+# changed. The key pair and
 # the program are made here, on every run, and never kept in the sources.
 # The signature file is written with the openssl command and sha256sum, apart from the
 # project's own writer, so the format is checked as its description states it.
@@ -15,6 +16,7 @@ keys=$VARNO_WINE_TMP/keys
 mkdir -p "$keys"
 openssl genpkey -algorithm RSA -pkeyopt rsa_keygen_bits:3072 -out "$keys/vendor.pem" 2>/dev/null
 openssl pkey -in "$keys/vendor.pem" -pubout -out "$keys/vendor.pub.pem"
+openssl genpkey -algorithm RSA -pkeyopt rsa_keygen_bits:3072 -out "$keys/other.pem" 2>/dev/null
 echo "== building the updater with a fresh test key in $signed_build"
 cmake -S "$source_dir" -B "$signed_build" -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DBUILD_TESTING=OFF \
   -DVARNO_PACKAGE_PUBLIC_KEY="$keys/vendor.pub.pem" >"$VARNO_WINE_TMP/cmake.log" 2>&1 \
@@ -22,7 +24,8 @@ cmake -S "$source_dir" -B "$signed_build" -DCMAKE_TOOLCHAIN_FILE="$toolchain" -D
   || { tail -n 30 "$VARNO_WINE_TMP/cmake.log"; exit 1; }
 signed_exe=$signed_build/Varnolith_MAJ_Solo.exe
 
-# sign DIR FILE...: MjaIni.sig listing the files, signed with the vendor's key.
+# sign DIR FILE...: MjaIni.sig listing the files, signed with the vendor's key (or with
+# $signing_key when set).
 sign() {
   local dir=$1 name
   shift
@@ -35,7 +38,7 @@ sign() {
   {
     cat "$VARNO_WINE_TMP/manifest"
     printf 'signature rsa-pkcs1-sha256 %s\n' \
-      "$(openssl dgst -sha256 -sign "$keys/vendor.pem" "$VARNO_WINE_TMP/manifest" | xxd -p | tr -d '\n')"
+      "$(openssl dgst -sha256 -sign "${signing_key:-$keys/vendor.pem}" "$VARNO_WINE_TMP/manifest" | xxd -p | tr -d '\n')"
   } >"$dir/MjaIni.sig"
 }
 
@@ -107,5 +110,16 @@ e2e_check "the program ends after the message" e2e_wait_exit 30
 e2e_check "the log names the missing signature" e2e_log_is "$desktop_log" "$(refused_log 'MjaIni.sig (signature absente)')"
 e2e_check "nothing was unpacked" test ! -e "$install_unix/Absent.txt"
 e2e_check "the version is unchanged" test "$(e2e_reg_value 'HKLM\Software\Tolmerik\Varnolith' Version)" = 2816080
+
+echo "== signed with another key"
+signing_key=$keys/other.pem make_package 2816093 Autre.txt 'another vendor'
+rm -f "$desktop_log"
+run
+box=$(e2e_wait_window '^Varnolith_maj_solo$' 60)
+e2e_check "the refusal is shown" e2e_box_shown "$refused_box"
+e2e_key "$box" Return
+e2e_check "the program ends after the message" e2e_wait_exit 30
+e2e_check "the log names the signature" e2e_log_is "$desktop_log" "$(refused_log 'MjaIni.sig (signature non valide)')"
+e2e_check "nothing was unpacked" test ! -e "$install_unix/Autre.txt"
 
 e2e_finish
