@@ -16,7 +16,8 @@
 
 namespace varno {
 
-TForm1::TForm1(Platform& platform, const std::string& osFamilyName) : platform_(platform) {
+TForm1::TForm1(Platform& platform, const std::string& osFamilyName, const PackageTrust* trust)
+    : platform_(platform), trust_(trust) {
   state_.osFamilyName = osFamilyName;
 }
 
@@ -74,6 +75,9 @@ void TForm1::RunDriver() {
     Log(text::kLogDescriptionMissing);
     return Terminate();
   }
+
+  // Built with the vendor's key, nothing of an unsigned or altered package is read.
+  if (trust_ && !PassPackageGate(platform_, *trust_, state_.packageDir, *runLog_, heldPackage_)) return Terminate();
 
   // The installation check never stops the run by itself.
   const bool valid =
@@ -222,8 +226,8 @@ void LaunchActionProgram(Platform& platform) {
   if (platform.files.FileExists(text::kActionProgram)) platform.processes.StartProgram(text::kActionProgram);
 }
 
-void RunApplication(Platform& platform, const std::string& osFamilyName) {
-  TForm1 form1(platform, osFamilyName);
+void RunApplication(Platform& platform, const std::string& osFamilyName, const PackageTrust* trust) {
+  TForm1 form1(platform, osFamilyName, trust);
   form1.FormCreate();
   if (!platform.window.QuitRequested()) {
     platform.window.ShowForm();

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 
+#include "app/package_gate.h"
 #include "app/run_log.h"
 #include "base/run_state.h"
 #include "platform/platform.h"
@@ -15,7 +16,8 @@ namespace varno {
 
 class TForm1 {
  public:
-  TForm1(Platform& platform, const std::string& osFamilyName);
+  // With trust, the program applies only packages signed with its vendor's key.
+  TForm1(Platform& platform, const std::string& osFamilyName, const PackageTrust* trust = nullptr);
 
   // The update driver. An UpdateError raised anywhere in it ends it at that point and is
   // shown in the error box; what the run had changed is then taken back, and the window
@@ -53,6 +55,9 @@ class TForm1 {
   std::optional<RunLog> runLog_;
   // From the first change to the commit point.
   std::unique_ptr<UpdateTransaction> transaction_;
+  const PackageTrust* trust_;
+  // The verified package's files, held against writers until the form is destroyed.
+  HeldPackage heldPackage_;
 };
 
 // The captions the six labels take before the first of them is shown.
@@ -65,6 +70,6 @@ void LaunchActionProgram(Platform& platform);
 // The application, once the platform check accepted the system: creates the form (which
 // runs the update), runs the message loop unless the run already asked to end, and
 // destroys the form.
-void RunApplication(Platform& platform, const std::string& osFamilyName);
+void RunApplication(Platform& platform, const std::string& osFamilyName, const PackageTrust* trust = nullptr);
 
 }  // namespace varno

@@ -59,6 +59,19 @@ inline constexpr char kDatabaseUpdateFailed[] =
 inline constexpr char kDescriptionNotFound[] =
     "Erreur: le fichier \"MjaIni.ini\" n'a pas été trouvé.\r\rVérifiez la validité paquet de mise à jour";
 
+// Signed packages: the box, and the log line naming the file at fault and why.
+inline constexpr char kPackageNotSigned[] = "Le paquet de mise à jour n'est pas signé ou a été modifié.";
+inline constexpr char kLogPackageRefused[] = "Paquet refusé : %s (%s)";
+inline constexpr char kLogPackageVerified[] = "Paquet signé vérifié";
+inline constexpr char kFaultSignatureMissing[] = "signature absente";
+inline constexpr char kFaultSignatureMalformed[] = "signature illisible";
+inline constexpr char kFaultSignatureInvalid[] = "signature non valide";
+inline constexpr char kFaultFileMissing[] = "fichier absent";
+inline constexpr char kFaultFileSizeDiffers[] = "taille modifiée";
+inline constexpr char kFaultFileContentDiffers[] = "contenu modifié";
+inline constexpr char kFaultFileUnreadable[] = "fichier illisible";
+inline constexpr char kFaultFileNotListed[] = "fichier non signé";
+
 // Package archives, the file steps and the uninstall record.
 inline constexpr char kArchiveNotRecognised[] = "Fichier archive non reconnu !";
 inline constexpr char kFileMissing[] = "fichier manquant : ";

@@ -87,6 +87,11 @@ class FileSystem {
   /// Opens a file for reading; nothing when it is missing or cannot be opened.
   virtual std::unique_ptr<InputFile> OpenForReading(const std::string& path) = 0;
 
+  /// Opens a file for reading and holds it against writers: while the returned file is
+  /// open, others may read the file but not write, replace, rename or delete it. Nothing
+  /// when it is missing, cannot be opened, or someone already has it open for writing.
+  virtual std::unique_ptr<InputFile> OpenHeldAgainstWriters(const std::string& path) = 0;
+
   /// Starts the replacement of the file at path (which need not exist yet): a temporary
   /// file in the same directory. Nothing when that cannot be created (a missing or refused
   /// directory).

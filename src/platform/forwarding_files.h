@@ -13,6 +13,9 @@ class ForwardingFiles : public FileSystem {
   bool FileExists(const std::string& path) override { return inner_.FileExists(path); }
   bool DirectoryExists(const std::string& path) override { return inner_.DirectoryExists(path); }
   std::unique_ptr<InputFile> OpenForReading(const std::string& path) override { return inner_.OpenForReading(path); }
+  std::unique_ptr<InputFile> OpenHeldAgainstWriters(const std::string& path) override {
+    return inner_.OpenHeldAgainstWriters(path);
+  }
   std::unique_ptr<OutputFile> CreateReplacement(const std::string& path) override {
     return inner_.CreateReplacement(path);
   }

@@ -111,6 +111,23 @@ TEST_P(FilesContract, RemoveRefusesReadOnlyAndOpenFiles) {
   EXPECT_FALSE(files_->FileExists(In("busy.txt")));
 }
 
+TEST_P(FilesContract, AFileHeldAgainstWritersCanBeReadButNotChangedUntilReleased) {
+  ASSERT_TRUE(files_->ReplaceWholeFile(In("held.slp"), "signed"));
+  {
+    auto held = files_->OpenHeldAgainstWriters(In("held.slp"));
+    ASSERT_TRUE(held);
+    EXPECT_EQ(files_->ReadWholeFile(In("held.slp")), "signed") << "other readers are let in";
+    EXPECT_FALSE(files_->ReplaceWholeFile(In("held.slp"), "swapped"));
+    EXPECT_FALSE(files_->RemoveFile(In("held.slp")));
+    EXPECT_FALSE(files_->MoveFileTo(In("held.slp"), In("moved.slp")));
+    char bytes[16] = {};
+    EXPECT_EQ(held->Read(bytes, sizeof(bytes)), 6u);
+    EXPECT_EQ(std::string(bytes, 6), "signed");
+  }
+  EXPECT_TRUE(files_->ReplaceWholeFile(In("held.slp"), "swapped"));
+  EXPECT_FALSE(files_->OpenHeldAgainstWriters(In("missing.slp")));
+}
+
 TEST_P(FilesContract, MakeDirectoryCreatesOneLevelOnly) {
   EXPECT_FALSE(files_->MakeDirectory(In("A\\B")));
   EXPECT_FALSE(files_->DirectoryExists(In("A")));

@@ -161,6 +161,20 @@ class MemoryInputFile : public InputFile {
   uint64_t position_ = 0;
 };
 
+// Held files cannot be erased or replaced, so the node outlives the holder.
+class HeldMemoryInputFile : public MemoryInputFile {
+ public:
+  HeldMemoryInputFile(MemoryFileSystem& files, std::string path, std::string data)
+      : MemoryInputFile(std::move(data)), files_(files), path_(std::move(path)) {}
+  ~HeldMemoryInputFile() override {
+    if (auto* node = files_.Find(path_)) --node->heldAgainstWriters;
+  }
+
+ private:
+  MemoryFileSystem& files_;
+  std::string path_;
+};
+
 class MemoryOutputFile : public OutputFile {
  public:
   MemoryOutputFile(MemoryFileSystem& files, std::string temporary, std::string target)
@@ -198,6 +212,18 @@ std::unique_ptr<InputFile> MemoryFileSystem::OpenForReading(const std::string& p
   return std::make_unique<MemoryInputFile>(node->data);
 }
 
+std::unique_ptr<InputFile> MemoryFileSystem::OpenHeldAgainstWriters(const std::string& path) {
+  Node* node = Find(path);
+  if (!node || node->isDirectory || node->inUse) return nullptr;
+  ++node->heldAgainstWriters;
+  return std::make_unique<HeldMemoryInputFile>(*this, FullPath(path), node->data);
+}
+
+bool MemoryFileSystem::HeldAgainstWriters(const std::string& path) const {
+  const Node* node = Find(path);
+  return node && node->heldAgainstWriters > 0;
+}
+
 std::unique_ptr<OutputFile> MemoryFileSystem::CreateReplacement(const std::string& path) {
   const std::string target = FullPath(path);
   if (target.empty() || IsDriveRoot(target) || !ParentIsDirectory(target) || Refused(target)) return nullptr;
@@ -209,7 +235,8 @@ std::unique_ptr<OutputFile> MemoryFileSystem::CreateReplacement(const std::strin
 bool MemoryFileSystem::Commit(const std::string& temporary, const std::string& target) {
   Node* existing = Find(target);
   ++writes_;
-  if (writes_ == failAtWrite_ || (existing && (existing->isDirectory || existing->readOnly || existing->inUse))) {
+  if (writes_ == failAtWrite_ || (existing && (existing->isDirectory || existing->readOnly || existing->inUse ||
+                                        existing->heldAgainstWriters > 0))) {
     return false;
   }
   if (existing) Release(existing->data.size());
@@ -231,7 +258,8 @@ bool MemoryFileSystem::MoveFileTo(const std::string& from, const std::string& to
   const std::string source = FullPath(from);
   const std::string destination = FullPath(to);
   Node* node = Find(source);
-  if (!node || node->isDirectory || node->inUse || destination.empty() || Find(destination) ||
+  if (!node || node->isDirectory || node->inUse || node->heldAgainstWriters > 0 || destination.empty() ||
+      Find(destination) ||
       !ParentIsDirectory(destination) || Refused(destination)) {
     return false;
   }
@@ -244,7 +272,7 @@ bool MemoryFileSystem::MoveFileTo(const std::string& from, const std::string& to
 
 bool MemoryFileSystem::RemoveFile(const std::string& path) {
   Node* node = Find(path);
-  if (!node || node->isDirectory || node->readOnly || node->inUse) return false;
+  if (!node || node->isDirectory || node->readOnly || node->inUse || node->heldAgainstWriters > 0) return false;
   Release(node->data.size());
   nodes_.erase(FullPath(path));
   return true;
@@ -286,7 +314,7 @@ std::unique_ptr<AppendingFile> MemoryFileSystem::OpenForAppending(const std::str
 
 bool MemoryFileSystem::CanReplace(const std::string& path) {
   const Node* node = Find(path);
-  return node && !node->isDirectory && !node->readOnly && !node->inUse;
+  return node && !node->isDirectory && !node->readOnly && !node->inUse && node->heldAgainstWriters == 0;
 }
 
 bool MemoryFileSystem::RemoveDirectory(const std::string& path) {
@@ -380,6 +408,7 @@ std::string MemoryFileSystem::Dump() const {
     if (!node.isDirectory) out << " (" << node.data.size() << " bytes)";
     if (node.readOnly) out << " read-only";
     if (node.inUse) out << " in use";
+    if (node.heldAgainstWriters > 0) out << " held";
     out << "\n";
   }
   return out.str();

@@ -21,6 +21,7 @@ class MemoryFileSystem : public FileSystem {
   bool FileExists(const std::string& path) override;
   bool DirectoryExists(const std::string& path) override;
   std::unique_ptr<InputFile> OpenForReading(const std::string& path) override;
+  std::unique_ptr<InputFile> OpenHeldAgainstWriters(const std::string& path) override;
   std::unique_ptr<OutputFile> CreateReplacement(const std::string& path) override;
   bool MoveFileTo(const std::string& from, const std::string& to) override;
   bool RemoveFile(const std::string& path) override;
@@ -41,6 +42,9 @@ class MemoryFileSystem : public FileSystem {
 
   // The names of a directory's entries, in the order of their upper-case names.
   std::vector<std::string> List(const std::string& directory) const;
+
+  // Whether the program holds the file against writers (OpenHeldAgainstWriters).
+  bool HeldAgainstWriters(const std::string& path) const;
 
   // The content of a file, or nothing; never counts as an access of the program.
   std::optional<std::string> Content(const std::string& path) const;
@@ -72,10 +76,12 @@ class MemoryFileSystem : public FileSystem {
     std::string data;
     bool readOnly = false;
     bool inUse = false;
+    int heldAgainstWriters = 0;  // open holders that refuse writers
   };
 
   friend class MemoryOutputFile;
   friend class MemoryAppendingFile;
+  friend class HeldMemoryInputFile;
 
   Node* Find(const std::string& path);
   const Node* Find(const std::string& path) const;

@@ -16,6 +16,9 @@
 #include "list_command.h"
 #include "progress.h"
 #include "report.h"
+#ifndef _WIN32
+#include "signing.h"
+#endif
 
 namespace {
 
@@ -144,6 +147,21 @@ int main(int argc, char** argv) {
   buildCommand->footer(
       "The package is built beside PACKAGE_DIR and checked as \"check\" does; only a package without errors\n"
       "is put in place (replacing an earlier package there). The same inputs give the same bytes.");
+#ifndef _WIN32
+  std::string keygenFile;
+  CLI::App* keygenCommand = app.add_subcommand("keygen", "Make the vendor's RSA key pair for signing packages.");
+  keygenCommand->add_option("KEY_FILE", keygenFile, "the private key to write (mode 0600); the public key goes to KEY.pub.pem")
+      ->required();
+  struct {
+    std::string directory, key;
+  } sign, verify;
+  CLI::App* signCommand = app.add_subcommand("sign", "Write the package's signature file MjaIni.sig.");
+  signCommand->add_option("PACKAGE_DIR", sign.directory, "the package directory (holding MjaIni.ini)")->required();
+  signCommand->add_option("--key", sign.key, "the vendor's private key (PEM)")->required();
+  CLI::App* verifyCommand = app.add_subcommand("verify", "Check a signed package as the updater built with the key does.");
+  verifyCommand->add_option("PACKAGE_DIR", verify.directory, "the package directory")->required();
+  verifyCommand->add_option("--public-key", verify.key, "the public key the updater was built with (PEM)")->required();
+#endif
 
   try {
     app.parse(argc, argv);
@@ -161,6 +179,28 @@ int main(int argc, char** argv) {
   WatchForInterruption();
   Arguments text;
   Report report;
+
+#ifndef _WIN32
+  if (*keygenCommand || *signCommand || *verifyCommand) {
+    const std::string shown = text(*keygenCommand ? keygenFile : *signCommand ? sign.directory : verify.directory);
+    if (text.Refuse()) return kToolFailure;
+    const std::string directory = varno::WithoutTrailingBackslash(disk->WindowsPath(shown));
+    if (!*keygenCommand && !disk->Files().DirectoryExists(directory)) {
+      PrintText(stderr, "varno-pack: " + shown + " is not a directory\n");
+      return kToolFailure;
+    }
+    if (*keygenCommand && GenerateKeyPair(keygenFile, report)) {
+      std::cout << "private key: " << keygenFile << " (keep it out of every repository)\npublic key: "
+                << PublicKeyFileOf(keygenFile) << "\n";
+    } else if (*signCommand && SignPackage(disk->Files(), directory, sign.key, report)) {
+      std::cout << "signed: " << sign.directory << "/MjaIni.sig\n";
+    } else if (*verifyCommand && VerifyPackage(disk->Files(), directory, verify.key, report)) {
+      std::cout << "verified: " << verify.directory << "\n";
+    }
+    PrintFindings(stderr, report);
+    return report.Status();
+  }
+#endif
 
   if (*initCommand) {
     const std::string shown = text(build.directory);

@@ -22,6 +22,9 @@ class PosixFileSystem : public FileSystem {
   bool FileExists(const std::string& path) override;
   bool DirectoryExists(const std::string& path) override;
   std::unique_ptr<InputFile> OpenForReading(const std::string& path) override;
+  // A reader here already shares the file with readers only (see OpenForReading); Linux
+  // locks are advisory, so only writers that take them, as this backend's own, are held off.
+  std::unique_ptr<InputFile> OpenHeldAgainstWriters(const std::string& path) override { return OpenForReading(path); }
   std::unique_ptr<OutputFile> CreateReplacement(const std::string& path) override;
   bool MoveFileTo(const std::string& from, const std::string& to) override;
   bool RemoveFile(const std::string& path) override;

@@ -11,6 +11,10 @@
 #include "platform/win32/win32_shell.h"
 #include "platform/win32/win32_system.h"
 #include "platform/win32/win32_window.h"
+#ifdef VARNO_PACKAGE_KEY
+#include "package_public_key.h"
+#include "platform/win32/win32_crypto.h"
+#endif
 
 namespace {
 
@@ -49,6 +53,12 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   varno::win32::Win32Libraries libraries;
   varno::Platform platform{files, registry, shell, dialogs, window, processes, libraries, system};
 
+#ifdef VARNO_PACKAGE_KEY
+  varno::win32::Win32Crypto crypto;
+  const varno::PackageTrust trust{crypto, varno::kPackagePublicKeyPem};
+  varno::RunApplication(platform, *osFamilyName, &trust);
+#else
   varno::RunApplication(platform, *osFamilyName);
+#endif
   return 0;
 }

@@ -129,6 +129,16 @@ std::unique_ptr<InputFile> Win32FileSystem::OpenForReading(const std::string& pa
   return std::make_unique<Win32InputFile>(std::move(file));
 }
 
+std::unique_ptr<InputFile> Win32FileSystem::OpenHeldAgainstWriters(const std::string& path) {
+  // Sharing read only: an open for writing fails with a sharing violation, and so do a
+  // rename or a delete, as they need the delete access this handle does not share. An open
+  // that already writes makes this one fail in turn.
+  UniqueHandle file(
+      CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.Valid()) return nullptr;
+  return std::make_unique<Win32InputFile>(std::move(file));
+}
+
 std::unique_ptr<OutputFile> Win32FileSystem::CreateReplacement(const std::string& path) {
   // GetTempFileNameA creates the (empty) temporary file itself, so two writers never
   // share one name.

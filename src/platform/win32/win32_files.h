@@ -9,6 +9,7 @@ class Win32FileSystem : public FileSystem {
   bool FileExists(const std::string& path) override;
   bool DirectoryExists(const std::string& path) override;
   std::unique_ptr<InputFile> OpenForReading(const std::string& path) override;
+  std::unique_ptr<InputFile> OpenHeldAgainstWriters(const std::string& path) override;
   std::unique_ptr<OutputFile> CreateReplacement(const std::string& path) override;
   bool MoveFileTo(const std::string& from, const std::string& to) override;
   bool RemoveFile(const std::string& path) override;

@@ -1,0 +1,4 @@
+VARNO-PACKAGE-SIGNATURE 1
+file 6 eacfc544fa2eb45c119cece76777d3b7087ba7ac82b26080c941bd65350f806a MjaIni.ini
+file 3 ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad Aide\sor_ti2.slp
+signature rsa-pkcs1-sha256 14eab9e3042e22f3

@@ -1,0 +1,125 @@
+#!/usr/bin/env bash
+# A vendor's updater, built with its public key, under Wine: a signed package applies and
+# its files cannot be written while the run holds them; a package with a changed archive,
+# one without its signature file and one signed with another key are refused with nothing
+# changed. The key pair and
+# the program are made here, on every run, and never kept in the sources.
+# The signature file is written with the openssl command and sha256sum, apart from the
+# project's own writer, so the format is checked as its description states it.
+. "$(dirname "$0")/e2e.sh"
+source_dir=$1 toolchain=$2 exe=$3
+samples=$(dirname "$exe")/samples
+signed_build=$(dirname "$exe")/signed-updater
+e2e_begin "$4" "$5"
+
+keys=$VARNO_WINE_TMP/keys
+mkdir -p "$keys"
+openssl genpkey -algorithm RSA -pkeyopt rsa_keygen_bits:3072 -out "$keys/vendor.pem" 2>/dev/null
+openssl pkey -in "$keys/vendor.pem" -pubout -out "$keys/vendor.pub.pem"
+openssl genpkey -algorithm RSA -pkeyopt rsa_keygen_bits:3072 -out "$keys/other.pem" 2>/dev/null
+echo "== building the updater with a fresh test key in $signed_build"
+cmake -S "$source_dir" -B "$signed_build" -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DBUILD_TESTING=OFF \
+  -DVARNO_PACKAGE_PUBLIC_KEY="$keys/vendor.pub.pem" >"$VARNO_WINE_TMP/cmake.log" 2>&1 \
+  && cmake --build "$signed_build" -j2 --target Varnolith_MAJ_Solo >>"$VARNO_WINE_TMP/cmake.log" 2>&1 \
+  || { tail -n 30 "$VARNO_WINE_TMP/cmake.log"; exit 1; }
+signed_exe=$signed_build/Varnolith_MAJ_Solo.exe
+
+# sign DIR FILE...: MjaIni.sig listing the files, signed with the vendor's key (or with
+# $signing_key when set).
+sign() {
+  local dir=$1 name
+  shift
+  {
+    printf 'VARNO-PACKAGE-SIGNATURE 1\n'
+    for name in "$@"; do
+      printf 'file %s %s %s\n' "$(stat -c %s "$dir/$name")" "$(sha256sum "$dir/$name" | cut -c1-64)" "$name"
+    done
+  } >"$VARNO_WINE_TMP/manifest"
+  {
+    cat "$VARNO_WINE_TMP/manifest"
+    printf 'signature rsa-pkcs1-sha256 %s\n' \
+      "$(openssl dgst -sha256 -sign "${signing_key:-$keys/vendor.pem}" "$VARNO_WINE_TMP/manifest" | xxd -p | tr -d '\n')"
+  } >"$dir/MjaIni.sig"
+}
+
+package=$(varno_unix_path 'C:\Paquet')
+install='C:\Produits\Varnolith'
+install_unix=$(varno_unix_path "$install")
+desktop_log="$VARNO_WINE_USER_DIR/Desktop/VarnoMaJLog.txt"
+refused_box='Le paquet de mise \00e0 jour n'"'"'est pas sign\00e9 ou a \00e9t\00e9 modifi\00e9.'
+refused_log() { printf 'Mise à jour Varnolith\\r\\nCurrentDir =C:\\\\Paquet\\r\\nPaquet refusé : %s\\r\\nFin contrôlée du programme de mise à jour\\r\\n' "$1"; }
+run() { e2e_start "$package" Varnolith_MAJ_Solo.exe; }
+
+# A package of the version given whose main archive brings NAME with CONTENT.
+make_package() {
+  rm -rf "$package"
+  e2e_package "$package" "$signed_exe" "$1"
+  printf '%s' "$3" >"$VARNO_WINE_TMP/member"
+  e2e_archive "$package/sor_ti1.slp" "$2" "$VARNO_WINE_TMP/member"
+  sign "$package" MjaIni.ini sor_ti1.slp
+}
+
+echo "== a signed package applies, its files held against writers while the program runs"
+e2e_install "$samples" "$install" 2816080 app-paths
+make_package 2816090 Signe.txt 'signed by the vendor'
+run
+e2e_key "$(e2e_wait_window '^Confirmation$' 60)" o
+form=$(e2e_wait_window 'jour de Varnolith$' 60)
+for i in $(seq 100); do grep -q 'SetUpDateTable' "$install_unix/VarnoMaJLog.txt" 2>/dev/null && break; sleep 0.1; done
+e2e_shot signed-package-applied
+e2e_check "the member was unpacked" test "$(cat "$install_unix/Signe.txt" 2>/dev/null)" = 'signed by the vendor'
+e2e_check "the verification is logged" \
+  sh -c "iconv -f CP1252 -t UTF-8 '$install_unix/VarnoMaJLog.txt' | grep -q '^Paquet signé vérifié'"
+signed_archive=$(sha256sum <"$package/sor_ti1.slp")
+wine cmd /c 'echo x>>C:\Paquet\sor_ti1.slp' >/dev/null 2>&1 || true
+wine cmd /c 'ren C:\Paquet\MjaIni.ini autre.ini' >/dev/null 2>&1 || true
+e2e_check "the archive cannot be written while the program holds it" \
+  test "$(sha256sum <"$package/sor_ti1.slp")" = "$signed_archive"
+e2e_check "nor the description renamed" test -e "$package/MjaIni.ini" -a ! -e "$package/autre.ini"
+e2e_key "$form" Return
+e2e_check "Quitter ends the program" e2e_wait_exit 30
+e2e_check "the version is recorded" test "$(e2e_reg_value 'HKLM\Software\Tolmerik\Varnolith' Version)" = 2816090
+wine cmd /c 'echo x>>C:\Paquet\sor_ti1.slp' >/dev/null 2>&1 || true
+e2e_check "once the program ended, the archive can be written again" \
+  test "$(sha256sum <"$package/sor_ti1.slp")" != "$signed_archive"
+
+echo "== one changed byte in the archive"
+e2e_install "$samples" "$install" 2816080 app-paths
+make_package 2816091 Change.txt 'signed by the vendor'
+sed -i 's/signed by/signed bY/' "$package/sor_ti1.slp"
+rm -f "$desktop_log"
+run
+box=$(e2e_wait_window '^Varnolith_maj_solo$' 60)
+e2e_check "the refusal is shown" e2e_box_shown "$refused_box"
+e2e_key "$box" Return
+e2e_check "the program ends after the message" e2e_wait_exit 30
+e2e_check "only that box was shown, no question" test "$(e2e_box_count)" = 1
+e2e_check "the log names the archive" e2e_log_is "$desktop_log" "$(refused_log 'sor_ti1.slp (contenu modifié)')"
+e2e_check "nothing was unpacked" test ! -e "$install_unix/Change.txt"
+e2e_check "the version is unchanged" test "$(e2e_reg_value 'HKLM\Software\Tolmerik\Varnolith' Version)" = 2816080
+
+echo "== no MjaIni.sig"
+make_package 2816092 Absent.txt 'never applied'
+rm "$package/MjaIni.sig"
+rm -f "$desktop_log"
+run
+box=$(e2e_wait_window '^Varnolith_maj_solo$' 60)
+e2e_check "the refusal is shown" e2e_box_shown "$refused_box"
+e2e_key "$box" Return
+e2e_check "the program ends after the message" e2e_wait_exit 30
+e2e_check "the log names the missing signature" e2e_log_is "$desktop_log" "$(refused_log 'MjaIni.sig (signature absente)')"
+e2e_check "nothing was unpacked" test ! -e "$install_unix/Absent.txt"
+e2e_check "the version is unchanged" test "$(e2e_reg_value 'HKLM\Software\Tolmerik\Varnolith' Version)" = 2816080
+
+echo "== signed with another key"
+signing_key=$keys/other.pem make_package 2816093 Autre.txt 'another vendor'
+rm -f "$desktop_log"
+run
+box=$(e2e_wait_window '^Varnolith_maj_solo$' 60)
+e2e_check "the refusal is shown" e2e_box_shown "$refused_box"
+e2e_key "$box" Return
+e2e_check "the program ends after the message" e2e_wait_exit 30
+e2e_check "the log names the signature" e2e_log_is "$desktop_log" "$(refused_log 'MjaIni.sig (signature non valide)')"
+e2e_check "nothing was unpacked" test ! -e "$install_unix/Autre.txt"
+
+e2e_finish

@@ -1,0 +1,220 @@
+// Signed packages end to end on the host: the vendor's keygen and sign, the updater's gate
+// in the driver (on the in-memory machine, with OpenSSL as the system's cryptography), and
+// the signature file's format.
+#include "signing.h"
+
+#include <stdlib.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include <gtest/gtest.h>
+
+#include "app/form1.h"
+#include "base/text_lines.h"
+#include "package/archive_writer.h"
+#include "package/package_manifest.h"
+#include "platform/openssl/openssl_crypto.h"
+#include "support/memory_machine.h"
+#include "support/product_fixture.h"
+
+namespace varno::pack {
+namespace {
+
+using fake::MemoryMachine;
+
+constexpr char kPackage[] = "C:\\Package";
+constexpr char kDesktopLog[] = "C:\\Users\\Pierre\\Desktop\\VarnoMaJLog.txt";
+constexpr char kNotSigned[] = "Le paquet de mise à jour n'est pas signé ou a été modifié.";
+
+std::string ReadHost(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+class SignedPackageTest : public ::testing::Test {
+ protected:
+  // Two vendors' keys, made once: 3072-bit keys take a while.
+  static void SetUpTestSuite() {
+    char pattern[] = "/tmp/varno-keys-XXXXXX";
+    keyDir_ = new std::string(::mkdtemp(pattern));
+    Report report;
+    ASSERT_TRUE(GenerateKeyPair(*keyDir_ + "/vendor.pem", report));
+    ASSERT_TRUE(GenerateKeyPair(*keyDir_ + "/other.pem", report));
+  }
+  static void TearDownTestSuite() {
+    std::filesystem::remove_all(*keyDir_);
+    delete keyDir_;
+  }
+  static std::string Key(const char* name) { return *keyDir_ + "/" + name; }
+
+  void SetUp() override {
+    fake::InstallProduct(machine);
+    fake::WritePackageDescription(machine, "2816090", "[insubdir]\r\nAide: aide.slp\r\nPlus: late.slp\r\n");
+    auto& files = machine.files;
+    files.AddFile("C:\\Package\\sor_ti1.slp", ArchiveBytes({MemberFromBytes("Nouveau.txt", "nouveau")}));
+    files.AddFile("C:\\Package\\aide.slp", ArchiveBytes({MemberFromBytes("Lisez-moi.txt", "aide")}));
+    files.AddFile("C:\\Package\\Varxxlith.ocx", "control");
+    files.AddFile("C:\\Package\\Action.exe", "MZ action");
+    trust_.publicKeyPem = ReadHost(Key("vendor.pub.pem"));
+  }
+
+  void Sign(const char* key = "vendor.pem") {
+    Report report;
+    ASSERT_TRUE(SignPackage(machine.files, kPackage, Key(key), report)) << (report.Findings().empty() ? "" : report.Findings()[0].message);
+  }
+
+  void Run() {
+    Platform platform = machine.platform();
+    RunApplication(platform, "WINDOWS NT", &trust_);
+  }
+
+  // The machine as the run must leave it when it refuses: all but the run log.
+  std::string StateWithoutLog() {
+    const auto log = machine.files.Content(kDesktopLog);
+    if (log) machine.files.RemoveFile(kDesktopLog);
+    std::string state = machine.files.Dump() + machine.registry.Dump();
+    for (const auto& name : machine.processes.started) state += "started " + name + "\n";
+    if (log) machine.files.AddFile(kDesktopLog, *log);
+    return state;
+  }
+
+  void Flip(const std::string& path, size_t at) {
+    std::string bytes = *machine.files.Content(path);
+    bytes[at % bytes.size()] ^= 1;
+    machine.files.AddFile(path, bytes);
+  }
+
+  void ExpectRefused(const std::string& file, const char* reason) {
+    machine.dialogs.shown.clear();
+    const std::string before = StateWithoutLog();
+    Run();
+    ASSERT_EQ(machine.dialogs.shown.size(), 1u) << machine.Dump();
+    EXPECT_EQ(machine.dialogs.shown[0].text, kNotSigned);
+    const auto log = SplitTextLines(machine.files.Content(kDesktopLog).value_or(""));
+    EXPECT_NE(std::find(log.begin(), log.end(), "Paquet refusé : " + file + " (" + reason + ")"), log.end())
+        << machine.files.Content(kDesktopLog).value_or("<no log>");
+    EXPECT_EQ(StateWithoutLog(), before) << "the refused run changed the machine";
+    EXPECT_FALSE(machine.files.HeldAgainstWriters("C:\\Package\\MjaIni.ini"));
+  }
+
+  static std::string* keyDir_;
+  MemoryMachine machine;
+  openssl::OpenSslCrypto crypto_;
+  PackageTrust trust_{crypto_, {}};
+};
+std::string* SignedPackageTest::keyDir_ = nullptr;
+
+TEST_F(SignedPackageTest, KeygenMakesAPrivateKeyForItsOwnerOnlyAndNeverReplacesOne) {
+  struct stat info{};
+  ASSERT_EQ(::stat(Key("vendor.pem").c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0600u);
+  EXPECT_NE(ReadHost(Key("vendor.pub.pem")).find("-----BEGIN PUBLIC KEY-----"), std::string::npos);
+  const std::string before = ReadHost(Key("vendor.pem"));
+  Report report;
+  EXPECT_FALSE(GenerateKeyPair(Key("vendor.pem"), report));
+  EXPECT_EQ(ReadHost(Key("vendor.pem")), before);
+}
+
+TEST_F(SignedPackageTest, ASignedPackageIsAppliedWithItsFilesHeldUntilTheEnd) {
+  Sign();
+  Report report;
+  EXPECT_TRUE(VerifyPackage(machine.files, kPackage, Key("vendor.pub.pem"), report));
+  const auto manifest = ParseSignatureFile(*machine.files.Content("C:\\Package\\MjaIni.sig"));
+  ASSERT_TRUE(manifest);
+  std::vector<std::string> names;
+  for (const auto& entry : manifest->files) names.push_back(entry.name);
+  EXPECT_EQ(names, (std::vector<std::string>{"MjaIni.ini", "sor_ti1.slp", "aide.slp", "Varxxlith.ocx", "Action.exe"}));
+
+  Platform platform = machine.platform();
+  {
+    TForm1 form(platform, "WINDOWS NT", &trust_);
+    form.FormCreate();
+    EXPECT_TRUE(machine.dialogs.shown.empty() || machine.dialogs.shown.back().text != kNotSigned);
+    EXPECT_EQ(machine.files.Content("C:\\Program Files\\TolMerik\\Varnolith\\Nouveau.txt"), "nouveau") << machine.Dump();
+    for (const std::string& name : names) {
+      EXPECT_TRUE(machine.files.HeldAgainstWriters(JoinPath(kPackage, name))) << name;
+    }
+    EXPECT_FALSE(machine.files.ReplaceWholeFile("C:\\Package\\sor_ti1.slp", "swapped"));
+    EXPECT_FALSE(machine.files.RemoveFile("C:\\Package\\aide.slp"));
+    form.FormDestroy();
+  }
+  EXPECT_FALSE(machine.files.HeldAgainstWriters("C:\\Package\\sor_ti1.slp"));
+}
+
+TEST_F(SignedPackageTest, OneChangedByteInAnyKindOfFileIsRefused) {
+  Sign();
+  for (const char* name : {"MjaIni.ini", "sor_ti1.slp", "aide.slp", "Varxxlith.ocx", "Action.exe"}) {
+    SCOPED_TRACE(name);
+    const std::string path = JoinPath(kPackage, name);
+    const std::string original = *machine.files.Content(path);
+    Flip(path, original.size() / 2);
+    ExpectRefused(name, "contenu modifié");
+    machine.files.AddFile(path, original);
+  }
+  // Tampering with the signed list itself breaks the signature.
+  std::string signature = *machine.files.Content("C:\\Package\\MjaIni.sig");
+  signature.replace(signature.find(" aide.slp"), 9, " aide.SLP");
+  machine.files.AddFile("C:\\Package\\MjaIni.sig", signature);
+  ExpectRefused("MjaIni.sig", "signature non valide");
+}
+
+TEST_F(SignedPackageTest, ARemovedFileIsRefused) {
+  Sign();
+  machine.files.RemoveFile("C:\\Package\\Varxxlith.ocx");
+  ExpectRefused("Varxxlith.ocx", "fichier absent");
+}
+
+TEST_F(SignedPackageTest, AnArchiveTheDescriptionNamesButTheSignatureDoesNotIsRefused) {
+  Sign();
+  machine.files.AddFile("C:\\Package\\late.slp", ArchiveBytes({MemberFromBytes("Cheval.exe", "MZ")}));
+  ExpectRefused("late.slp", "fichier non signé");
+  Report report;
+  EXPECT_FALSE(VerifyPackage(machine.files, kPackage, Key("vendor.pub.pem"), report));
+  ASSERT_EQ(report.Findings().size(), 1u);
+  EXPECT_EQ(report.Findings()[0].code, "file-not-listed");
+}
+
+TEST_F(SignedPackageTest, AnotherVendorsKeyIsRefused) {
+  Sign("other.pem");
+  ExpectRefused("MjaIni.sig", "signature non valide");
+}
+
+TEST_F(SignedPackageTest, ATruncatedOrMissingSignatureIsRefused) {
+  Sign();
+  const std::string whole = *machine.files.Content("C:\\Package\\MjaIni.sig");
+  // Cut inside the signature's digits, line end kept: well formed, but one byte short.
+  machine.files.AddFile("C:\\Package\\MjaIni.sig", whole.substr(0, whole.size() - 3) + "\n");
+  ExpectRefused("MjaIni.sig", "signature non valide");
+  machine.files.AddFile("C:\\Package\\MjaIni.sig", whole.substr(0, whole.size() - 2));
+  ExpectRefused("MjaIni.sig", "signature illisible");
+  machine.files.RemoveFile("C:\\Package\\MjaIni.sig");
+  ExpectRefused("MjaIni.sig", "signature absente");
+}
+
+TEST(SignatureFileFormat, RefusesNamesThatCouldLeaveThePackageAndLinesOutOfForm) {
+  for (const char* name : {"..\\x.slp", "a\\..\\b", "C:x", "\\x", "a/b", "", " x", "x\\", "a\tb"}) {
+    EXPECT_FALSE(IsManifestName(name)) << name;
+  }
+  EXPECT_TRUE(IsManifestName("Aide\\Lisez-moi é.slp"));
+  const std::string digest(32, '\x5a');
+  const std::string body = FormatManifest({{"a.slp", 3, digest}});
+  const auto parsed = ParseSignatureFile(FormatSignatureFile(body, "\x01\xff"));
+  ASSERT_TRUE(parsed);
+  EXPECT_EQ(parsed->signedPart, body);
+  EXPECT_EQ(parsed->signature, "\x01\xff");
+  EXPECT_EQ(parsed->files.at(0).sha256, digest);
+  // Version 2, a duplicate name (case ignored), CR LF, upper-case digits: all refused.
+  std::string v2 = FormatSignatureFile(body, "\x01");
+  v2[24] = '2';
+  EXPECT_FALSE(ParseSignatureFile(v2));
+  EXPECT_FALSE(ParseSignatureFile(FormatSignatureFile(FormatManifest({{"a.slp", 3, digest}, {"A.SLP", 3, digest}}), "\x01")));
+  std::string crlf = FormatSignatureFile(body, "\x01");
+  crlf.insert(crlf.find('\n'), "\r");
+  EXPECT_FALSE(ParseSignatureFile(crlf));
+  EXPECT_FALSE(ParseSignatureFile(body + "signature rsa-pkcs1-sha256 0A\n"));
+}
+
+}  // namespace
+}  // namespace varno::pack

@@ -1,0 +1,213 @@
+#include "signing.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <memory>
+#include <sstream>
+
+#include <openssl/evp.h>
+#include <openssl/pem.h>
+#include <openssl/rsa.h>
+
+#include "base/ansi_text.h"
+#include "base/texts.h"
+#include "package/package_manifest.h"
+#include "platform/openssl/openssl_crypto.h"
+#include "steps/package_files.h"
+
+namespace varno::pack {
+namespace {
+
+constexpr int kKeyBits = 3072;
+
+struct FreeKey {
+  void operator()(EVP_PKEY* key) const { EVP_PKEY_free(key); }
+};
+struct FreeBio {
+  void operator()(BIO* bio) const { BIO_free(bio); }
+};
+struct FreeKeyContext {
+  void operator()(EVP_PKEY_CTX* context) const { EVP_PKEY_CTX_free(context); }
+};
+struct FreeDigest {
+  void operator()(EVP_MD_CTX* context) const { EVP_MD_CTX_free(context); }
+};
+using Key = std::unique_ptr<EVP_PKEY, FreeKey>;
+using Bio = std::unique_ptr<BIO, FreeBio>;
+
+std::string BioText(BIO* bio) {
+  char* data = nullptr;
+  const long size = BIO_get_mem_data(bio, &data);
+  return size > 0 ? std::string(data, static_cast<size_t>(size)) : std::string();
+}
+
+// Creates the file with the mode, never over an existing one, and removes it again when
+// the bytes do not all reach it.
+bool WriteNewFile(const std::string& path, const std::string& bytes, mode_t mode) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+  if (fd < 0) return false;
+  // The umask may have narrowed the mode; a private key's must be exactly the owner's.
+  bool ok = ::fchmod(fd, mode) == 0;
+  size_t done = 0;
+  while (ok && done < bytes.size()) {
+    const ssize_t written = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (written <= 0) ok = false;
+    else done += static_cast<size_t>(written);
+  }
+  ok = ::fsync(fd) == 0 && ok;
+  ok = ::close(fd) == 0 && ok;
+  if (!ok) ::unlink(path.c_str());
+  return ok;
+}
+
+std::optional<std::string> ReadHostFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::nullopt;
+  std::ostringstream bytes;
+  bytes << in.rdbuf();
+  if (in.bad()) return std::nullopt;
+  return bytes.str();
+}
+
+std::optional<std::string> Sign(const std::string& privateKeyPem, std::string_view data) {
+  Bio bio(BIO_new_mem_buf(privateKeyPem.data(), static_cast<int>(privateKeyPem.size())));
+  Key key(bio ? PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, nullptr) : nullptr);
+  if (!key || EVP_PKEY_base_id(key.get()) != EVP_PKEY_RSA) return std::nullopt;
+  std::unique_ptr<EVP_MD_CTX, FreeDigest> context(EVP_MD_CTX_new());
+  size_t size = 0;
+  if (!context || EVP_DigestSignInit(context.get(), nullptr, EVP_sha256(), nullptr, key.get()) != 1 ||
+      EVP_DigestSign(context.get(), nullptr, &size, reinterpret_cast<const unsigned char*>(data.data()), data.size()) != 1) {
+    return std::nullopt;
+  }
+  std::string signature(size, '\0');
+  if (EVP_DigestSign(context.get(), reinterpret_cast<unsigned char*>(signature.data()), &size,
+                     reinterpret_cast<const unsigned char*>(data.data()), data.size()) != 1) {
+    return std::nullopt;
+  }
+  signature.resize(size);
+  return signature;
+}
+
+struct FaultWords {
+  const char* code;
+  const char* message;
+};
+
+FaultWords Words(PackageFaultKind kind) {
+  switch (kind) {
+    case PackageFaultKind::kSignatureMissing: return {"signature-missing", "no MjaIni.sig: the package is refused"};
+    case PackageFaultKind::kSignatureMalformed: return {"signature-malformed", "MjaIni.sig is not a signature file"};
+    case PackageFaultKind::kSignatureInvalid:
+      return {"signature-invalid", "the signature is not this key's, or the list it signs was changed"};
+    case PackageFaultKind::kFileMissing: return {"file-missing", "listed, but missing or cannot be opened"};
+    case PackageFaultKind::kFileSizeDiffers: return {"file-size-differs", "its size is not the signed one"};
+    case PackageFaultKind::kFileContentDiffers: return {"file-content-differs", "its bytes are not the signed ones"};
+    case PackageFaultKind::kFileUnreadable: return {"file-unreadable", "could not be read to its end"};
+    case PackageFaultKind::kFileNotListed: return {"file-not-listed", "the updater reads it, but it is not signed"};
+  }
+  return {"signature-invalid", "refused"};
+}
+
+}  // namespace
+
+std::string PublicKeyFileOf(const std::string& privateKeyFile) {
+  const std::string stem = privateKeyFile.ends_with(".pem") ? privateKeyFile.substr(0, privateKeyFile.size() - 4)
+                                                             : privateKeyFile;
+  return stem + ".pub.pem";
+}
+
+bool GenerateKeyPair(const std::string& privateKeyFile, Report& report) {
+  const std::string publicKeyFile = PublicKeyFileOf(privateKeyFile);
+  for (const std::string& path : {privateKeyFile, publicKeyFile}) {
+    struct stat info{};
+    if (::lstat(path.c_str(), &info) == 0) {
+      report.Fail("key-exists", path, 0, "exists already; a key is never replaced");
+      return false;
+    }
+  }
+  std::unique_ptr<EVP_PKEY_CTX, FreeKeyContext> context(EVP_PKEY_CTX_new_id(EVP_PKEY_RSA, nullptr));
+  EVP_PKEY* made = nullptr;
+  if (!context || EVP_PKEY_keygen_init(context.get()) != 1 ||
+      EVP_PKEY_CTX_set_rsa_keygen_bits(context.get(), kKeyBits) != 1 || EVP_PKEY_keygen(context.get(), &made) != 1) {
+    report.Fail("key-generation-failed", privateKeyFile, 0, "OpenSSL could not make an RSA key");
+    return false;
+  }
+  Key key(made);
+  Bio privatePem(BIO_new(BIO_s_mem())), publicPem(BIO_new(BIO_s_mem()));
+  if (!privatePem || !publicPem ||
+      PEM_write_bio_PrivateKey(privatePem.get(), key.get(), nullptr, nullptr, 0, nullptr, nullptr) != 1 ||
+      PEM_write_bio_PUBKEY(publicPem.get(), key.get()) != 1) {
+    report.Fail("key-generation-failed", privateKeyFile, 0, "OpenSSL could not write the key");
+    return false;
+  }
+  if (!WriteNewFile(privateKeyFile, BioText(privatePem.get()), 0600)) {
+    report.Fail("write-failed", privateKeyFile, 0, "cannot be created");
+    return false;
+  }
+  if (!WriteNewFile(publicKeyFile, BioText(publicPem.get()), 0644)) {
+    ::unlink(privateKeyFile.c_str());  // half a pair is of no use
+    report.Fail("write-failed", publicKeyFile, 0, "cannot be created");
+    return false;
+  }
+  return true;
+}
+
+bool SignPackage(FileSystem& files, const std::string& packageDir, const std::string& keyFile, Report& report) {
+  const auto privateKeyPem = ReadHostFile(keyFile);
+  if (!privateKeyPem) {
+    report.Fail("key-unreadable", keyFile, 0, "cannot be read");
+    return false;
+  }
+  const std::vector<std::string> names = PackageFilesTheRunReads(files, packageDir);
+  if (names.empty() || names.front() != text::kDescriptionFileName) {
+    report.Fail("description-missing", text::kDescriptionFileName, 0, "no package description: nothing to sign");
+    return false;
+  }
+  openssl::OpenSslCrypto crypto;
+  std::vector<ManifestEntry> entries;
+  for (const std::string& name : names) {
+    if (!IsManifestName(name)) {
+      report.Fail("name-refused", name, 0, "cannot stand in the signature file (see its format)");
+      return false;
+    }
+    auto file = files.OpenForReading(JoinPath(packageDir, name));
+    const auto digest = file ? DigestFile(*file, crypto) : std::nullopt;
+    if (!digest) {
+      report.Fail("source-unreadable", name, 0, "cannot be read");
+      return false;
+    }
+    entries.push_back({name, file->Size(), *digest});
+  }
+  const std::string manifest = FormatManifest(entries);
+  const auto signature = Sign(*privateKeyPem, manifest);
+  if (!signature) {
+    report.Fail("key-unreadable", keyFile, 0, "is not a PEM RSA private key");
+    return false;
+  }
+  if (!files.ReplaceWholeFile(JoinPath(packageDir, kSignatureFileName), FormatSignatureFile(manifest, *signature))) {
+    report.Fail("write-failed", kSignatureFileName, 0, "cannot be written; the previous one is unchanged");
+    return false;
+  }
+  return true;
+}
+
+bool VerifyPackage(FileSystem& files, const std::string& packageDir, const std::string& publicKeyFile,
+                   Report& report) {
+  const auto publicKeyPem = ReadHostFile(publicKeyFile);
+  if (!publicKeyPem) {
+    report.Fail("key-unreadable", publicKeyFile, 0, "cannot be read");
+    return false;
+  }
+  openssl::OpenSslCrypto crypto;
+  HeldPackage held;
+  const auto fault = VerifyPackageForRun(files, crypto, *publicKeyPem, packageDir, held);
+  if (!fault) return true;
+  const FaultWords words = Words(fault->kind);
+  report.Fail(words.code, fault->file, 0, std::string(words.message) + "; the updater refuses the package");
+  return false;
+}
+
+}  // namespace varno::pack
