@@ -133,7 +133,9 @@ void TForm1::RunDriver() {
 
   // The commit point. The database update that follows cannot be undone and its result
   // does not stop the run.
-  transaction_->Commit();
+  if (!transaction_->Commit()) {
+    throw UpdateError(FormatText(text::kCannotCreateFile, {transaction_->JournalPath()}));
+  }
   transaction_.reset();
   if (!SetUpDateTable(platform_, state_)) {
     ShowPlainMessage(platform_, std::string(text::kDatabaseUpdateFailed) + text::kSupportAddress);

@@ -187,7 +187,12 @@ std::optional<std::vector<JournalRecord>> ReadJournal(FileSystem& files, const s
 std::unique_ptr<Journal> Journal::Begin(FileSystem& files, const std::string& path) {
   if (files.FileExists(path)) return nullptr;
   auto file = files.OpenForAppending(path);
-  if (!file || !file->Append(std::string(kMagic) + "\t" + std::to_string(kJournalVersion) + "\r\n")) return nullptr;
+  if (!file) return nullptr;
+  if (!file->Append(std::string(kMagic) + "\t" + std::to_string(kJournalVersion) + "\r\n")) {
+    file.reset();
+    files.RemoveFile(path);  // a journal without its first line would stop every later run
+    return nullptr;
+  }
   return std::unique_ptr<Journal>(new Journal(std::move(file), path));
 }
 

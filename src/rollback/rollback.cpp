@@ -148,6 +148,12 @@ Recovery RecoverInterruptedRun(Platform& platform, const std::string& installDir
   Recovery recovery;
   const std::string path = JoinPath(installDir, kJournalFileName);
   if (installDir.empty() || !platform.files.FileExists(path)) return recovery;
+  // A journal cut short before its first line ended announced nothing: nothing was changed.
+  const auto bytes = platform.files.ReadWholeFile(path);
+  if (bytes && bytes->find("\r\n") == std::string::npos) {
+    platform.files.RemoveFile(path);
+    return recovery;
+  }
   const auto records = ReadJournal(platform.files, path);
   if (!records) {
     recovery.kind = Recovery::Kind::Incomplete;

@@ -1,0 +1,255 @@
+// A whole update, with its N-th change failing, or with the process dying just before it,
+// for every N from the first change to the last: the installation is always found as it was
+// before the run (or, past the commit point, as the completed run left it).
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "app/form1.h"
+#include "package/archive_writer.h"
+#include "platform/forwarding_files.h"
+#include "rollback/rollback.h"
+#include "support/memory_machine.h"
+#include "support/product_fixture.h"
+#include "support/shell_link_bytes.h"
+
+namespace varno {
+namespace {
+
+using fake::kTestInstallDir;
+
+// The process ends where it is: nothing after this runs, no rollback.
+struct ProcessDied {};
+
+// Counts every change that reaches the machine and makes the N-th one fail, or die.
+struct Faults {
+  int failAt = 0;
+  int dieAt = 0;
+  int changes = 0;
+  // The changes that began the journal and marked it complete: the promise holds between.
+  int journalBegun = 0;
+  int committed = 0;
+  bool Allow() {
+    ++changes;
+    if (changes == dieAt) throw ProcessDied{};
+    return changes != failAt;
+  }
+};
+
+class FaultyOutput : public OutputFile {
+ public:
+  FaultyOutput(std::unique_ptr<OutputFile> inner, Faults& faults) : inner_(std::move(inner)), faults_(faults) {}
+  bool Write(const char* data, size_t size) override { return inner_->Write(data, size); }
+  bool Commit() override { return faults_.Allow() && inner_->Commit(); }
+
+ private:
+  std::unique_ptr<OutputFile> inner_;
+  Faults& faults_;
+};
+
+class FaultyAppending : public AppendingFile {
+ public:
+  FaultyAppending(std::unique_ptr<AppendingFile> inner, Faults& faults) : inner_(std::move(inner)), faults_(faults) {}
+  bool Append(std::string_view bytes) override {
+    if (bytes.starts_with("VARNOJOURNAL")) faults_.journalBegun = faults_.changes + 1;
+    if (bytes.starts_with("COMMITTED")) faults_.committed = faults_.changes + 1;
+    return faults_.Allow() && inner_->Append(bytes);
+  }
+
+ private:
+  std::unique_ptr<AppendingFile> inner_;
+  Faults& faults_;
+};
+
+class FaultyFiles : public ForwardingFiles {
+ public:
+  FaultyFiles(FileSystem& inner, Faults& faults) : ForwardingFiles(inner), faults_(faults) {}
+  std::unique_ptr<OutputFile> CreateReplacement(const std::string& path) override {
+    auto output = inner_.CreateReplacement(path);
+    return output ? std::make_unique<FaultyOutput>(std::move(output), faults_) : nullptr;
+  }
+  std::unique_ptr<AppendingFile> OpenForAppending(const std::string& path) override {
+    auto file = inner_.OpenForAppending(path);
+    return file ? std::make_unique<FaultyAppending>(std::move(file), faults_) : nullptr;
+  }
+  bool CopyFileTo(const std::string& from, const std::string& to) override { return FileSystem::CopyFileTo(from, to); }
+  bool MoveFileTo(const std::string& from, const std::string& to) override {
+    return faults_.Allow() && inner_.MoveFileTo(from, to);
+  }
+  bool RemoveFile(const std::string& path) override { return faults_.Allow() && inner_.RemoveFile(path); }
+  bool MakeDirectory(const std::string& path) override { return faults_.Allow() && inner_.MakeDirectory(path); }
+  bool RemoveDirectory(const std::string& path) override { return faults_.Allow() && inner_.RemoveDirectory(path); }
+
+ private:
+  Faults& faults_;
+};
+
+class FaultyRegistry : public Registry {
+ public:
+  FaultyRegistry(Registry& inner, Faults& faults) : inner_(inner), faults_(faults) {}
+  long OpenKey(RegKey parent, const std::string& path, uint32_t access, bool create, RegKey* key) override {
+    if (create && !faults_.Allow()) return kRegAccessDenied;
+    return inner_.OpenKey(parent, path, access, create, key);
+  }
+  void CloseKey(RegKey key) override { inner_.CloseKey(key); }
+  long QueryValue(RegKey key, const std::string& name, uint32_t* type, std::string* data) override {
+    return inner_.QueryValue(key, name, type, data);
+  }
+  long SetValue(RegKey key, const std::string& name, uint32_t type, std::string_view data) override {
+    return faults_.Allow() ? inner_.SetValue(key, name, type, data) : kRegAccessDenied;
+  }
+  long DeleteValue(RegKey key, const std::string& name) override {
+    return faults_.Allow() ? inner_.DeleteValue(key, name) : kRegAccessDenied;
+  }
+  long DeleteSubKey(RegKey key, const std::string& name) override {
+    return faults_.Allow() ? inner_.DeleteSubKey(key, name) : kRegAccessDenied;
+  }
+
+ private:
+  Registry& inner_;
+  Faults& faults_;
+};
+
+class FaultyShell : public Shell {
+ public:
+  FaultyShell(Shell& inner, Faults& faults) : inner_(inner), faults_(faults) {}
+  std::string SpecialFolderPath(int csidl) override { return inner_.SpecialFolderPath(csidl); }
+  LinkSave SaveShellLink(const ShellLinkFields& link, const std::string& linkPath) override {
+    return faults_.Allow() ? inner_.SaveShellLink(link, linkPath) : LinkSave::NotSaved;
+  }
+
+ private:
+  Shell& inner_;
+  Faults& faults_;
+};
+
+// An installation with a record, a shortcut to rename, a file the package replaces, and a
+// package that makes directories, files, shortcuts and registry values.
+void Prepare(fake::MemoryMachine& m) {
+  fake::InstallProduct(m);
+  fake::AddShellFolders(m);
+  m.files.AddFile(std::string(kTestInstallDir) + "\\UninstCgg.slt", "[SurFile]\r\nold.dll\r\n[****]\r\n");
+  m.files.AddFile(std::string(kTestInstallDir) + "\\data.bin", "previous data");
+  m.files.AddFile(std::string(fake::kTestCommonDesktop) + "\\Varnolith 2.8.lnk",
+                  fake::ShellLinkBytes({std::string(kTestInstallDir) + "\\Varnolith.exe", "", ""}));
+  m.registry.PutString(kHkeyLocalMachine, fake::kProductKey, "Port", "ancien");
+  fake::WritePackageDescription(
+      m, "2816090",
+      "[subdir]\r\nData\r\nData\\Sub\r\n[insubdir]\r\nData\\Sub : pics.slp\r\n[desk]\r\nVarnolith.exe: Varnolith Pro\r\n"
+      "[reg]\r\nPort: integer; 8080\r\nNom: string; x\r\n");
+  m.files.AddFile("C:\\Package\\sor_ti1.slp",
+                  ArchiveBytes({MemberFromBytes("new.dll", "new"), MemberFromBytes("data.bin", "new data")}));
+  m.files.AddFile("C:\\Package\\pics.slp", ArchiveBytes({MemberFromBytes("logo.bmp", "BM")}));
+}
+
+// The machine as the installation sees it: every file but the run log, the registry; not
+// the boxes and the window, nor the database level, which the update sets after its commit
+// point and never takes back.
+std::string State(fake::MemoryMachine& m) {
+  std::istringstream lines(m.Dump());
+  std::string state, line;
+  while (std::getline(lines, line) && line != "--- boxes") {
+    if (line.find("VarnoMaJLog.txt") == std::string::npos && line.find("VarnoInst") == std::string::npos) {
+      state += line + "\n";
+    }
+  }
+  return state;
+}
+
+void RunUpdater(fake::MemoryMachine& m, Faults& faults) {
+  FaultyFiles files(m.files, faults);
+  FaultyRegistry registry(m.registry, faults);
+  FaultyShell shell(m.shell, faults);
+  Platform platform{files, registry, shell, m.dialogs, m.window, m.processes, m.libraries, m.system};
+  RunApplication(platform, "WINDOWS NT");
+}
+
+bool Completed(fake::MemoryMachine& m) { return m.window.Visible(Control::Button1); }
+
+// The changes a whole run makes, with the first that begins the journal and the one that
+// marks it complete. Before the journal the run has changed nothing of the installation
+// (the rights test's own key and the log are not part of it).
+Faults ChangesOfAWholeRun() {
+  fake::MemoryMachine m;
+  Prepare(m);
+  Faults counting;
+  RunUpdater(m, counting);
+  EXPECT_TRUE(Completed(m)) << m.Dump();
+  EXPECT_GT(counting.committed, counting.journalBegun + 20);
+  return counting;
+}
+
+TEST(AllOrNothing, EveryChangeThatFailsLeavesTheInstallationAsBefore) {
+  const Faults whole = ChangesOfAWholeRun();
+  const int changes = whole.committed;
+  for (int n = whole.journalBegun; n <= changes; ++n) {
+    fake::MemoryMachine machine;
+    Prepare(machine);
+    const std::string before = State(machine);
+    Faults faults;
+    faults.failAt = n;
+    RunUpdater(machine, faults);
+    if (Completed(machine)) {
+      // A change the run may pass over (a shortcut that cannot be saved): no leftovers.
+      EXPECT_EQ(State(machine).find(".vrnundo"), std::string::npos) << "change " << n;
+      EXPECT_FALSE(machine.files.FileExists(std::string(kTestInstallDir) + "\\VarnoMaJ.journal")) << "change " << n;
+    } else {
+      EXPECT_EQ(State(machine), before) << "the change that failed: " << n << " of " << changes;
+    }
+  }
+}
+
+TEST(AllOrNothing, AProcessKilledAtAnyChangeIsFinishedByTheNextRun) {
+  fake::MemoryMachine reference;
+  Prepare(reference);
+  Platform referencePlatform = reference.platform();
+  RunApplication(referencePlatform, "WINDOWS NT");
+  const std::string completed = State(reference);
+  const Faults whole = ChangesOfAWholeRun();
+  const int changes = whole.changes;
+
+  for (int n = whole.journalBegun; n <= changes; ++n) {
+    fake::MemoryMachine machine;
+    Prepare(machine);
+    const std::string before = State(machine);
+    Faults faults;
+    faults.dieAt = n;
+    EXPECT_THROW(RunUpdater(machine, faults), ProcessDied) << n;
+
+    Platform platform = machine.platform();
+    const Recovery recovery = RecoverInterruptedRun(platform, kTestInstallDir);
+    EXPECT_TRUE(recovery.failures.empty()) << n;
+    const std::string recovered = State(machine);
+    EXPECT_EQ(recovered, n <= whole.committed ? before : completed)
+        << "killed at change " << n << " of " << changes << "\n--- recovered\n" << recovered << "--- before\n" << before;
+
+    // The next whole run then completes, whatever was left.
+    machine.window = fake::MemoryWindow();
+    RunApplication(platform, "WINDOWS NT");
+    EXPECT_TRUE(Completed(machine)) << n << "\n" << machine.Dump();
+  }
+}
+
+TEST(JournalRecords, EveryKindSurvivesItsLineWhateverTheBytes) {
+  JournalRecord value = MakeRecord(JournalRecord::Kind::Value, "SOFTWARE\\Tolmerik\\Varnolith", "Nom\t%\r\n", kHkeyCurrentUser);
+  value.existed = true;
+  value.type = kRegBinary;
+  value.data = std::string("\0\x01\xff%25\r\n", 8);
+  for (const JournalRecord& record :
+       {MakeRecord(JournalRecord::Kind::Saved, "C:\\Dir\\à é.dll", "C:\\Dir\\à é.dll.vrnundo1"), value,
+        MakeRecord(JournalRecord::Kind::Value, "K", "absent", kHkeyLocalMachine),
+        MakeRecord(JournalRecord::Kind::Committed)}) {
+    const std::string line = EncodeJournalRecord(record);
+    EXPECT_EQ(line.find_first_of("\r\n"), std::string::npos) << line;
+    const auto decoded = DecodeJournalRecord(line);
+    ASSERT_TRUE(decoded) << line;
+    EXPECT_EQ(EncodeJournalRecord(*decoded), line);
+    EXPECT_EQ(decoded->data, record.data);
+    EXPECT_EQ(decoded->second, record.second);
+  }
+  EXPECT_FALSE(DecodeJournalRecord("VALUE\tHKLM\tK\tname\t1"));  // cut short
+  EXPECT_FALSE(DecodeJournalRecord("SAVED\tC:\\a%2"));
+}
+
+}  // namespace
+}  // namespace varno
