@@ -116,7 +116,7 @@ class FileSystem {
   virtual std::unique_ptr<AppendingFile> OpenForAppending(const std::string& path) = 0;
 
   /// Removes an empty directory. False when it is missing, not empty or refused.
-  virtual bool RemoveDirectory(const std::string& path) = 0;
+  virtual bool RemoveEmptyDirectory(const std::string& path) = 0;
 
   /// True when the file exists and could be replaced now: it is not read-only, and no
   /// program holds it open in a way that refuses writers.

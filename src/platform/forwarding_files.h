@@ -26,7 +26,7 @@ class ForwardingFiles : public FileSystem {
   std::unique_ptr<AppendingFile> OpenForAppending(const std::string& path) override {
     return inner_.OpenForAppending(path);
   }
-  bool RemoveDirectory(const std::string& path) override { return inner_.RemoveDirectory(path); }
+  bool RemoveEmptyDirectory(const std::string& path) override { return inner_.RemoveEmptyDirectory(path); }
   bool CanReplace(const std::string& path) override { return inner_.CanReplace(path); }
   std::unique_ptr<DirectoryListing> ListMatching(const std::string& pattern) override {
     return inner_.ListMatching(pattern);

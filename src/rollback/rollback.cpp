@@ -72,7 +72,7 @@ bool Undo(Platform& platform, const JournalRecord& record) {
     case Kind::Moved:
       if (files.FileExists(record.path) || !files.FileExists(record.second)) return true;
       return files.MoveFileTo(record.second, record.path);
-    case Kind::NewDirectory: return !files.DirectoryExists(record.path) || files.RemoveDirectory(record.path);
+    case Kind::NewDirectory: return !files.DirectoryExists(record.path) || files.RemoveEmptyDirectory(record.path);
     case Kind::NewKey: return DeleteKey(platform.registry, record.root, record.path);
     case Kind::Value: return RestoreValue(platform.registry, record);
     case Kind::Control:

@@ -78,7 +78,7 @@ class FaultyFiles : public ForwardingFiles {
   }
   bool RemoveFile(const std::string& path) override { return faults_.Allow() && inner_.RemoveFile(path); }
   bool MakeDirectory(const std::string& path) override { return faults_.Allow() && inner_.MakeDirectory(path); }
-  bool RemoveDirectory(const std::string& path) override { return faults_.Allow() && inner_.RemoveDirectory(path); }
+  bool RemoveEmptyDirectory(const std::string& path) override { return faults_.Allow() && inner_.RemoveEmptyDirectory(path); }
 
  private:
   Faults& faults_;

@@ -317,7 +317,7 @@ bool MemoryFileSystem::CanReplace(const std::string& path) {
   return node && !node->isDirectory && !node->readOnly && !node->inUse && node->heldAgainstWriters == 0;
 }
 
-bool MemoryFileSystem::RemoveDirectory(const std::string& path) {
+bool MemoryFileSystem::RemoveEmptyDirectory(const std::string& path) {
   const std::string full = FullPath(path);
   const Node* node = Find(full);
   if (!node || !node->isDirectory || IsDriveRoot(full) || !Children(full).empty()) return false;

@@ -5,6 +5,7 @@
 #include "base/ansi_text.h"
 #include "base/update_error.h"
 #include "components/control_registration.h"
+#include "app/run_log.h"
 #include "platform/registry_access.h"
 #include "platform/win32/win32.h"
 #include "platform/win32/win32_files.h"

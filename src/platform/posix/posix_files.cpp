@@ -382,7 +382,7 @@ bool PosixFileSystem::CanReplace(const std::string& path) {
   return info && S_ISREG(info->st_mode) && !IsReadOnly(*info) && LockExclusively(host).Valid();
 }
 
-bool PosixFileSystem::RemoveDirectory(const std::string& path) {
+bool PosixFileSystem::RemoveEmptyDirectory(const std::string& path) {
   const std::string host = HostPath(path);
   return !host.empty() && ::rmdir(host.c_str()) == 0;
 }

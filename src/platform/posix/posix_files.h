@@ -30,7 +30,7 @@ class PosixFileSystem : public FileSystem {
   bool RemoveFile(const std::string& path) override;
   bool MakeDirectory(const std::string& path) override;
   std::unique_ptr<AppendingFile> OpenForAppending(const std::string& path) override;
-  bool RemoveDirectory(const std::string& path) override;
+  bool RemoveEmptyDirectory(const std::string& path) override;
   bool CanReplace(const std::string& path) override;
   std::unique_ptr<DirectoryListing> ListMatching(const std::string& pattern) override;
 

@@ -8,6 +8,15 @@
 // Left out of <windows.h> by WIN32_LEAN_AND_MEAN.
 #include <wincrypt.h>
 
+// XP SP3 has SHA-256 in its AES provider, but the headers declare it only for a later
+// target version than the one the program is built for.
+#ifndef CALG_SHA_256
+#define CALG_SHA_256 0x0000800c
+#endif
+#ifndef PROV_RSA_AES
+#define PROV_RSA_AES 24
+#endif
+
 namespace varno::win32 {
 namespace {
 

@@ -197,7 +197,7 @@ bool Win32FileSystem::CanReplace(const std::string& path) {
   return file.Valid();
 }
 
-bool Win32FileSystem::RemoveDirectory(const std::string& path) {
+bool Win32FileSystem::RemoveEmptyDirectory(const std::string& path) {
   return ::RemoveDirectoryA(path.c_str()) != FALSE;
 }
 
