@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-// JoinPath and WithoutTrailingBackslash, which callers of these helpers have long used.
+// The path rules come with the text helpers: code that builds paths from text needs both.
 #include "base/windows_path.h"
 
 namespace varno {
