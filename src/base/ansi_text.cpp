@@ -74,18 +74,6 @@ std::string TrimBlanks(std::string_view text) {
   return std::string(text.substr(first, last - first));
 }
 
-std::string WithoutTrailingBackslash(std::string_view path) {
-  if (!path.empty() && path.back() == '\\') path.remove_suffix(1);
-  return std::string(path);
-}
-
-std::string JoinPath(std::string_view directory, std::string_view name) {
-  std::string out(directory);
-  out += '\\';
-  out += name;
-  return out;
-}
-
 std::string FormatText(std::string_view pattern, std::initializer_list<std::string_view> args) {
   std::string out;
   auto next = args.begin();

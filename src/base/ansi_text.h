@@ -7,6 +7,9 @@
 #include <string>
 #include <string_view>
 
+// The path rules come with the text helpers: code that builds paths from text needs both.
+#include "base/windows_path.h"
+
 namespace varno {
 
 // Two case-insensitive comparisons exist and are named apart. The ANSI one folds the
@@ -23,10 +26,6 @@ bool AsciiSameText(std::string_view a, std::string_view b);
 
 // Removes blanks and control characters (every byte up to 0x20) at both ends.
 std::string TrimBlanks(std::string_view text);
-
-// Directory values are held without a trailing backslash; these two keep that rule.
-std::string WithoutTrailingBackslash(std::string_view path);
-std::string JoinPath(std::string_view directory, std::string_view name);
 
 // Replaces each "%s" of the pattern, in order, by the next argument.
 std::string FormatText(std::string_view pattern, std::initializer_list<std::string_view> args);

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "base/windows_path.h"
+
 namespace varno {
 namespace {
 
@@ -22,8 +24,6 @@ std::string Quoted(std::string_view text) {
   }
   return out + "\"";
 }
-
-bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
 // A component made of dots and blanks only: Windows reads "." and ".." as the current and
 // parent directory, and drops trailing dots and blanks, so ". ." can become one of them.
@@ -64,11 +64,11 @@ std::optional<std::string> CheckMemberName(std::string_view name) {
     if (c == ':') return "holds \":\": a drive or a stream would leave the target directory";
     if (std::strchr("<>\"|?*", c)) return std::string("holds \"") + c + "\", which Windows refuses in a file name";
   }
-  if (IsSeparator(name.front())) return "starts with a separator: an absolute or network path would leave the target directory";
+  if (IsPathSeparator(name.front())) return "starts with a separator: an absolute or network path would leave the target directory";
   size_t start = 0;
   while (start <= name.size()) {
     size_t end = start;
-    while (end < name.size() && !IsSeparator(name[end])) ++end;
+    while (end < name.size() && !IsPathSeparator(name[end])) ++end;
     const std::string_view component = name.substr(start, end - start);
     if (component.empty()) return "has an empty path component";
     if (IsDotsOnly(component)) {

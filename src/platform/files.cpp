@@ -34,9 +34,7 @@ bool FileSystem::CopyFileTo(const std::string& from, const std::string& to) {
 }
 
 ListingPattern SplitListingPattern(std::string_view pattern) {
-  const size_t slash = pattern.find_last_of("\\/");
-  if (slash == std::string_view::npos) return {std::string(), std::string(pattern)};
-  return {std::string(pattern.substr(0, slash + 1)), std::string(pattern.substr(slash + 1))};
+  return {std::string(DirectoryPart(pattern)), std::string(LastComponent(pattern))};
 }
 
 bool MatchesWildcard(std::string_view name, std::string_view mask) {

@@ -138,8 +138,9 @@ class FileSystem {
 // without an extension.
 bool MatchesWildcard(std::string_view name, std::string_view mask);
 
-// A listing pattern split at its last separator: the directory (separator included, empty
-// when the pattern has none) and the mask.
+// A listing pattern split before its last component: the directory (its separator or a
+// drive's colon included, so "C:*.lnk" lists the current directory of C; empty when the
+// pattern has neither) and the mask.
 struct ListingPattern {
   std::string directory;
   std::string mask;

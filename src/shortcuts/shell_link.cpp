@@ -24,16 +24,6 @@ constexpr size_t kMaxTargetLength = 255;
 // larger is no shortcut and is left unread.
 constexpr uint64_t kMaxLinkFileSize = 1u << 20;
 
-// ExtractFilePath and ExtractFileName: the split falls after the last "\" or ":".
-size_t NameStart(std::string_view path) {
-  const size_t separator = path.find_last_of("\\:");
-  return separator == std::string_view::npos ? 0 : separator + 1;
-}
-
-std::string DirectoryOf(std::string_view path) { return std::string(path.substr(0, NameStart(path))); }
-
-std::string FileNameOf(std::string_view path) { return std::string(path.substr(NameStart(path))); }
-
 bool EndsWithLinkExtension(std::string_view path) {
   return path.size() >= 4 && AsciiSameText(path.substr(path.size() - 4), kLinkExtension);
 }
@@ -58,11 +48,11 @@ std::string ReadLinkFile(FileSystem& files, const std::string& path) {
 }  // namespace
 
 std::string DesktopLinkName(std::string_view target, std::string_view name) {
-  return name.empty() ? text::kDesktopLinkDefaultPrefix + FileNameOf(target) : std::string(name);
+  return name.empty() ? text::kDesktopLinkDefaultPrefix + std::string(LastComponent(target)) : std::string(name);
 }
 
 std::string ProgramsLinkName(std::string_view target, std::string_view name) {
-  return name.empty() ? text::kProgramsLinkDefaultPrefix + FileNameOf(target) : std::string(name);
+  return name.empty() ? text::kProgramsLinkDefaultPrefix + std::string(LastComponent(target)) : std::string(name);
 }
 
 bool StaysInFolder(std::string_view relative) {
@@ -153,7 +143,8 @@ bool ShellLink::EnsureProgramsFolder() {
 }
 
 bool ShellLink::SaveLink(const std::string& target, const std::string& arguments, const std::string& linkPath) {
-  switch (platform_.shell.SaveShellLink({target, arguments, DirectoryOf(target)}, linkPath)) {
+  // The working directory keeps its trailing backslash ("C:\App\").
+  switch (platform_.shell.SaveShellLink({target, arguments, std::string(DirectoryPart(target))}, linkPath)) {
     case LinkSave::Saved: return true;
     case LinkSave::NotSaved: return false;
     case LinkSave::NoLinkObject: throw UpdateError(text::kLinkObjectFailed);

@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "base/texts.h"
+#include "base/windows_path.h"
 #include "package/archive_layout.h"
 #include "platform/message_boxes.h"
 
@@ -30,7 +31,7 @@ bool WriteMember(FileSystem& files, InputFile& archive, const std::string& targe
 }
 
 bool DirectoryOfTargetExists(FileSystem& files, const std::string& target) {
-  return files.DirectoryExists(target.substr(0, target.find_last_of('\\')));
+  return files.DirectoryExists(ParentOf(target));
 }
 
 }  // namespace

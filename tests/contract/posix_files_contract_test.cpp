@@ -83,6 +83,7 @@ TEST(PosixFileSystem, MapsWindowsPathsBelowTheRootMatchingNamesWithoutRegardToCa
   files.SetCurrentDirectory("C:\\Program Files");
   EXPECT_EQ(files.HostPath("tolmerik"), root.Path() + "/C/Program Files/TolMerik");
   EXPECT_EQ(files.HostPath("\\x"), root.Path() + "/C/x");
+  EXPECT_EQ(files.HostPath("D:Sub"), root.Path() + "/D/Sub");  // D's root: C holds the current directory
   EXPECT_EQ(files.HostPath("\\\\server\\share\\x"), "");
   EXPECT_FALSE(files.DirectoryExists("D:\\"));
 }

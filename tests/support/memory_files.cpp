@@ -12,90 +12,21 @@ namespace {
 
 std::string Folded(const std::string& fullPath) { return AnsiUpperCase(fullPath); }
 
-std::string ParentOf(const std::string& fullPath) {
-  const size_t slash = fullPath.find_last_of('\\');
-  if (slash == std::string::npos || fullPath.size() <= 3) return {};
-  return slash == 2 ? fullPath.substr(0, 3) : fullPath.substr(0, slash);
-}
-
-bool IsDriveRoot(const std::string& fullPath) { return fullPath.size() == 3 && fullPath[1] == ':'; }
-
-// A path that is already absolute, with an upper-case drive letter, backslashes only, no empty,
-// "." or ".." component and no trailing backslash, is its own full path; most paths the steps
-// build are, and the tests and fuzz targets ask for them often.
-bool IsNormalFullPath(const std::string& path) {
-  if (path.size() < 3 || path[0] < 'A' || path[0] > 'Z' || path[1] != ':' || path[2] != '\\') return false;
-  if (path.size() == 3) return true;
-  if (path.back() == '\\') return false;
-  size_t start = 3;
-  for (size_t i = 3; i <= path.size(); ++i) {
-    if (i < path.size() && path[i] == '/') return false;
-    if (i == path.size() || path[i] == '\\') {
-      const size_t length = i - start;
-      if (length == 0) return false;
-      if (path[start] == '.' && (length == 1 || (length == 2 && path[start + 1] == '.'))) return false;
-      start = i + 1;
-    }
-  }
-  return true;
-}
-
-std::string NameOf(const std::string& fullPath) { return fullPath.substr(fullPath.find_last_of('\\') + 1); }
-
 }  // namespace
 
 MemoryFileSystem::MemoryFileSystem() { AddDirectory("C:\\"); }
 
-std::string MemoryFileSystem::FullPath(const std::string& path) const {
-  if (path.empty()) return {};
-  if (IsNormalFullPath(path)) return path;
-  std::string absolute;
-  if (path.size() >= 2 && path[1] == ':') {
-    absolute = path.size() == 2 ? path + "\\" : path;
-    if (absolute[2] != '\\' && absolute[2] != '/') absolute = JoinPath(currentDirectory_, path.substr(2));
-  } else if (path[0] == '\\' || path[0] == '/') {
-    absolute = currentDirectory_.substr(0, 2) + path;
-  } else {
-    absolute = JoinPath(currentDirectory_, path);
-  }
-  std::vector<std::string> parts;
-  std::string part;
-  for (size_t i = 3; i <= absolute.size(); ++i) {
-    if (i == absolute.size() || absolute[i] == '\\' || absolute[i] == '/') {
-      if (part == "..") {
-        if (!parts.empty()) parts.pop_back();
-      } else if (!part.empty() && part != ".") {
-        parts.push_back(part);
-      }
-      part.clear();
-    } else {
-      part += absolute[i];
-    }
-  }
-  std::string full = std::string(1, AsciiUpper(absolute[0])) + ":\\";
-  for (size_t i = 0; i < parts.size(); ++i) full += (i ? "\\" : "") + parts[i];
-  return full;
-}
+std::string MemoryFileSystem::FullPath(const std::string& path) const { return varno::FullPath(path, currentDirectory_); }
 
-bool MemoryFileSystem::FoldedLess::operator()(const std::string& a, const std::string& b) const {
-  // The order of the upper-case paths compared byte by byte, without making them.
-  const size_t common = std::min(a.size(), b.size());
-  for (size_t i = 0; i < common; ++i) {
-    if (a[i] == b[i]) continue;  // most paths share long prefixes byte for byte
-    const auto x = static_cast<unsigned char>(AnsiUpper(a[i]));
-    const auto y = static_cast<unsigned char>(AnsiUpper(b[i]));
-    if (x != y) return x < y;
-  }
-  return a.size() < b.size();
-}
+std::string MemoryFileSystem::KeyOf(const std::string& path) const { return Folded(FullPath(path)); }
 
 MemoryFileSystem::Node* MemoryFileSystem::Find(const std::string& path) {
-  auto it = IsNormalFullPath(path) ? nodes_.find(path) : nodes_.find(FullPath(path));
+  auto it = nodes_.find(KeyOf(path));
   return it == nodes_.end() ? nullptr : &it->second;
 }
 
 const MemoryFileSystem::Node* MemoryFileSystem::Find(const std::string& path) const {
-  auto it = IsNormalFullPath(path) ? nodes_.find(path) : nodes_.find(FullPath(path));
+  auto it = nodes_.find(KeyOf(path));
   return it == nodes_.end() ? nullptr : &it->second;
 }
 
@@ -226,9 +157,9 @@ bool MemoryFileSystem::HeldAgainstWriters(const std::string& path) const {
 
 std::unique_ptr<OutputFile> MemoryFileSystem::CreateReplacement(const std::string& path) {
   const std::string target = FullPath(path);
-  if (target.empty() || IsDriveRoot(target) || !ParentIsDirectory(target) || Refused(target)) return nullptr;
+  if (target.empty() || ParentOf(target).empty() || !ParentIsDirectory(target) || Refused(target)) return nullptr;
   const std::string temporary = JoinPath(WithoutTrailingBackslash(ParentOf(target)), "vrn" + std::to_string(++temporaries_) + ".tmp");
-  nodes_[temporary] = Node{temporary, false, {}, false, false};
+  nodes_[KeyOf(temporary)] = Node{temporary, false, {}, false, false};
   return std::make_unique<MemoryOutputFile>(*this, temporary, target);
 }
 
@@ -240,17 +171,17 @@ bool MemoryFileSystem::Commit(const std::string& temporary, const std::string& t
     return false;
   }
   if (existing) Release(existing->data.size());
-  Node moved = nodes_[temporary];
+  Node moved = nodes_[KeyOf(temporary)];
   moved.path = existing ? existing->path : target;
-  nodes_.erase(temporary);
-  nodes_[target] = moved;
+  nodes_.erase(KeyOf(temporary));
+  nodes_[KeyOf(target)] = moved;
   return true;
 }
 
 void MemoryFileSystem::Discard(const std::string& temporary) {
   if (Node* node = Find(temporary)) {
     Release(node->data.size());
-    nodes_.erase(temporary);
+    nodes_.erase(KeyOf(temporary));
   }
 }
 
@@ -265,8 +196,8 @@ bool MemoryFileSystem::MoveFileTo(const std::string& from, const std::string& to
   }
   Node moved = *node;
   moved.path = destination;
-  nodes_.erase(source);
-  nodes_[destination] = moved;
+  nodes_.erase(KeyOf(source));
+  nodes_[KeyOf(destination)] = moved;
   return true;
 }
 
@@ -274,14 +205,14 @@ bool MemoryFileSystem::RemoveFile(const std::string& path) {
   Node* node = Find(path);
   if (!node || node->isDirectory || node->readOnly || node->inUse || node->heldAgainstWriters > 0) return false;
   Release(node->data.size());
-  nodes_.erase(FullPath(path));
+  nodes_.erase(KeyOf(path));
   return true;
 }
 
 bool MemoryFileSystem::MakeDirectory(const std::string& path) {
   const std::string full = FullPath(path);
   if (full.empty() || Find(full) || !ParentIsDirectory(full) || Refused(full)) return false;
-  nodes_[full] = Node{full, true, {}, false, false};
+  nodes_[KeyOf(full)] = Node{full, true, {}, false, false};
   return true;
 }
 
@@ -306,8 +237,8 @@ std::unique_ptr<AppendingFile> MemoryFileSystem::OpenForAppending(const std::str
   const Node* node = Find(full);
   if (node && (node->isDirectory || node->readOnly || node->inUse)) return nullptr;
   if (!node) {
-    if (full.empty() || IsDriveRoot(full) || !ParentIsDirectory(full) || Refused(full)) return nullptr;
-    nodes_[full] = Node{full, false, {}, false, false};
+    if (full.empty() || ParentOf(full).empty() || !ParentIsDirectory(full) || Refused(full)) return nullptr;
+    nodes_[KeyOf(full)] = Node{full, false, {}, false, false};
   }
   return std::make_unique<MemoryAppendingFile>(*this, full);
 }
@@ -320,8 +251,8 @@ bool MemoryFileSystem::CanReplace(const std::string& path) {
 bool MemoryFileSystem::RemoveEmptyDirectory(const std::string& path) {
   const std::string full = FullPath(path);
   const Node* node = Find(full);
-  if (!node || !node->isDirectory || IsDriveRoot(full) || !Children(full).empty()) return false;
-  nodes_.erase(full);
+  if (!node || !node->isDirectory || ParentOf(full).empty() || !Children(full).empty()) return false;
+  nodes_.erase(KeyOf(full));
   return true;
 }
 
@@ -333,7 +264,7 @@ std::unique_ptr<DirectoryListing> MemoryFileSystem::ListMatching(const std::stri
   const Node* parent = Find(directory);
   if (!parent || !parent->isDirectory) return listing;
   for (const Node* child : Children(directory)) {
-    const std::string name = NameOf(child->path);
+    const std::string name(LastComponent(child->path));
     if (MatchesWildcard(name, parts.mask)) listing->Add({name, child->isDirectory});
   }
   return listing;
@@ -342,14 +273,15 @@ std::unique_ptr<DirectoryListing> MemoryFileSystem::ListMatching(const std::stri
 void MemoryFileSystem::AddDirectory(const std::string& path) {
   const std::string full = FullPath(path);
   if (full.empty() || Find(full)) return;
-  if (!IsDriveRoot(full)) AddDirectory(ParentOf(full));
-  nodes_[full] = Node{full, true, {}, false, false};
+  const std::string parent = ParentOf(full);
+  if (!parent.empty()) AddDirectory(parent);
+  nodes_[KeyOf(full)] = Node{full, true, {}, false, false};
 }
 
 void MemoryFileSystem::AddFile(const std::string& path, std::string_view bytes) {
   const std::string full = FullPath(path);
   AddDirectory(ParentOf(full));
-  Node& node = nodes_[full];
+  Node& node = nodes_[KeyOf(full)];
   node.path = full;
   node.isDirectory = false;
   node.data.assign(bytes.data(), bytes.size());
@@ -375,24 +307,18 @@ std::optional<std::string> MemoryFileSystem::Content(const std::string& path) co
 }
 
 std::vector<const MemoryFileSystem::Node*> MemoryFileSystem::Children(const std::string& directory) const {
-  // A directory's children are the contiguous run of keys that start with its path and a
-  // backslash (its case ignored); deeper descendants in that run are passed over.
-  std::string prefix = FullPath(directory);
-  if (prefix.empty()) return {};
-  if (prefix.back() != '\\') prefix += '\\';
+  const std::string full = FullPath(directory);
   std::vector<const Node*> children;
-  for (auto it = nodes_.lower_bound(prefix); it != nodes_.end(); ++it) {
-    const std::string& key = it->first;
-    if (key.size() < prefix.size() || !AnsiSameText(std::string_view(key).substr(0, prefix.size()), prefix)) break;
-    if (key.size() == prefix.size() || key.find('\\', prefix.size()) != std::string::npos) continue;
-    children.push_back(&it->second);
+  if (full.empty()) return children;
+  for (const auto& [key, node] : nodes_) {
+    if (AnsiSameText(ParentOf(node.path), full)) children.push_back(&node);
   }
   return children;
 }
 
 std::vector<std::string> MemoryFileSystem::List(const std::string& directory) const {
   std::vector<std::string> names;
-  for (const Node* child : Children(directory)) names.push_back(NameOf(child->path));
+  for (const Node* child : Children(directory)) names.emplace_back(LastComponent(child->path));
   return names;
 }
 

@@ -94,13 +94,11 @@ class MemoryFileSystem : public FileSystem {
   bool Commit(const std::string& temporary, const std::string& target);
   void Discard(const std::string& temporary);
 
-  // Full paths ordered as their upper-case forms, so that a name matches in any case.
-  struct FoldedLess {
-    bool operator()(const std::string& a, const std::string& b) const;
-  };
+  // The key of a path's node: its full path in capitals, so that a name matches in any case.
+  std::string KeyOf(const std::string& path) const;
   std::vector<const Node*> Children(const std::string& directory) const;
 
-  std::map<std::string, Node, FoldedLess> nodes_;
+  std::map<std::string, Node> nodes_;
   std::string currentDirectory_ = "C:\\";
   std::map<std::string, bool> refusedDirectories_;
   int writes_ = 0;

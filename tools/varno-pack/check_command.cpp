@@ -36,9 +36,8 @@ void CheckMainArchiveDirectories(const ArchiveLayout& layout, const std::vector<
   };
   std::map<std::string, Late> late;  // by the member's directory
   for (const ArchiveMember& member : layout.members) {
-    const size_t separator = member.name.find_last_of("\\/");
-    if (separator == std::string::npos) continue;
-    const std::string directory = member.name.substr(0, separator);
+    const std::string directory = ParentOf(member.name);
+    if (directory.empty()) continue;
     const std::string key = DirectoryKey(directory);
     for (const DescriptionEntry& entry : subDirectories) {
       const std::string made = DirectoryKey(entry.text);
@@ -49,7 +48,7 @@ void CheckMainArchiveDirectories(const ArchiveLayout& layout, const std::vector<
     }
   }
   for (const auto& [key, found] : late) {
-    const std::string directory = found.example.substr(0, found.example.find_last_of("\\/"));
+    const std::string directory = ParentOf(found.example);
     report.Warn("main-archive-directory-later", text::kMainArchiveFileName, 0,
                 std::to_string(found.members) + " member" + (found.members == 1 ? "" : "s") + " (" +
                     Quoted(found.example) + (found.members == 1 ? "" : ", ...") + ") go" +

@@ -35,8 +35,6 @@ std::string Quoted(std::string_view text) { return "\"" + std::string(text) + "\
 // drops after ":" and ";" without loss.
 bool IsBlank(char c) { return static_cast<unsigned char>(c) <= 0x20; }
 
-bool IsSeparator(char c) { return c == '\\' || c == '/'; }
-
 // Line n (from 1) as the header reader reads it: lines end at LF only and every CR goes.
 std::string HeaderLine(std::string_view bytes, size_t n) {
   std::string line;
@@ -95,7 +93,7 @@ std::string DirectoryKey(std::string_view path) {
 
 std::string ParentOf(std::string_view path) {
   size_t end = path.size();
-  while (end > 0 && IsSeparator(path[end - 1])) --end;
+  while (end > 0 && IsPathSeparator(path[end - 1])) --end;
   const size_t separator = path.substr(0, end).find_last_of("\\/");
   return separator == std::string_view::npos ? std::string() : std::string(path.substr(0, separator));
 }

@@ -12,22 +12,15 @@
 namespace varno::pack {
 namespace {
 
-bool IsSeparator(char c) { return c == '\\' || c == '/'; }
-
 // Makes every missing level of a directory path. Levels that cannot be made (a drive, a
 // share) are passed over; whether the whole path exists in the end is what counts.
 bool MakeDirectories(FileSystem& files, const std::string& path) {
   for (size_t i = 1; i <= path.size(); ++i) {
-    if (i < path.size() && !IsSeparator(path[i])) continue;
+    if (i < path.size() && !IsPathSeparator(path[i])) continue;
     const std::string level = path.substr(0, i);
-    if (!level.empty() && !IsSeparator(level.back()) && !files.DirectoryExists(level)) files.MakeDirectory(level);
+    if (!level.empty() && !IsPathSeparator(level.back()) && !files.DirectoryExists(level)) files.MakeDirectory(level);
   }
   return files.DirectoryExists(path);
-}
-
-std::string DirectoryOf(std::string_view name) {
-  const size_t separator = name.find_last_of("\\/");
-  return separator == std::string_view::npos ? std::string() : std::string(name.substr(0, separator));
 }
 
 const char* OutcomeName(MemberOutcome outcome) {
@@ -56,7 +49,7 @@ ExtractResult ExtractArchiveTo(FileSystem& files, const ExtractRequest& request,
   const std::string target = WithoutTrailingBackslash(request.directory) + "\\";
   if (request.makeDirectories) {
     for (const ArchiveMember& member : check.layout.members) {
-      const std::string directory = DirectoryOf(member.name);
+      const std::string directory = ParentOf(member.name);
       // The names passed the reader's check, so these stay inside the directory.
       if (!directory.empty()) MakeDirectories(files, target + directory);
     }
@@ -101,7 +94,7 @@ ExtractResult ExtractArchiveTo(FileSystem& files, const ExtractRequest& request,
       const std::string which = "member " + std::to_string(i + 1) + " \"" + member.name + "\" was not written: ";
       if (written == MemberResult::NoDirectory) {
         report.Warn("member-not-written", request.archiveShown, 0,
-                    which + "the directory \"" + DirectoryOf(member.name) +
+                    which + "the directory \"" + ParentOf(member.name) +
                         "\" does not exist, and the updater makes none (--make-dirs makes them here)");
       } else {
         report.Warn("member-not-written", request.archiveShown, 0,

@@ -16,11 +16,10 @@
 #include <vector>
 
 #include "base/ansi_text.h"
+#include "base/windows_path.h"
 
 namespace varno::posix {
 namespace {
-
-bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
 // Closes a descriptor on every way out.
 class Descriptor {
@@ -74,7 +73,8 @@ Descriptor LockExclusively(const std::string& hostPath) {
   return fd;
 }
 
-std::string ParentOf(const std::string& hostPath) {
+// The directory of a Linux path (not a Windows one: "/" only).
+std::string HostParentOf(const std::string& hostPath) {
   const size_t slash = hostPath.find_last_of('/');
   return slash == std::string::npos ? "." : hostPath.substr(0, slash);
 }
@@ -207,7 +207,7 @@ class PosixOutputFile : public OutputFile {
     }
     if (::rename(temporary_.c_str(), target_.c_str()) != 0) return false;
     committed_ = true;
-    if (flush_) SyncDirectory(ParentOf(target_));
+    if (flush_) SyncDirectory(HostParentOf(target_));
     return true;
   }
 
@@ -257,36 +257,17 @@ PosixFileSystem::PosixFileSystem(std::string root, bool flushOnCommit)
 }
 
 std::string PosixFileSystem::HostPath(const std::string& path) const {
-  // The full Windows path first: drive, then components with "." and ".." resolved.
-  std::string absolute;
-  if (path.size() >= 2 && path[1] == ':') {
-    absolute = path.size() > 2 && IsSeparator(path[2]) ? path : JoinPath(currentDirectory_, path.substr(2));
-  } else if (path.size() >= 2 && IsSeparator(path[0]) && IsSeparator(path[1])) {
-    return {};  // a network path
-  } else if (!path.empty() && IsSeparator(path[0])) {
-    absolute = currentDirectory_.substr(0, 2) + path;
-  } else if (!path.empty()) {
-    absolute = JoinPath(currentDirectory_, path);
-  }
-  if (absolute.size() < 2 || absolute[1] != ':' || !std::isalpha(static_cast<unsigned char>(absolute[0]))) return {};
-  std::vector<std::string> parts;
-  size_t start = 2;
-  while (start < absolute.size()) {
-    size_t end = start;
-    while (end < absolute.size() && !IsSeparator(absolute[end])) ++end;
-    const std::string part = absolute.substr(start, end - start);
-    if (part == "..") {
-      if (!parts.empty()) parts.pop_back();
-    } else if (!part.empty() && part != ".") {
-      parts.push_back(part);
-    }
-    start = end + 1;
-  }
+  // A network share, or a "drive" that is no letter, has no place on the Linux disk.
+  const std::string full = FullPath(path, currentDirectory_);
+  if (full.size() < 3 || full[1] != ':' || !std::isalpha(static_cast<unsigned char>(full[0]))) return {};
 
-  // Then each name in its case on disk, as far as the names exist.
-  std::string host = root_ + "/" + AsciiUpper(absolute[0]);
+  // Below the drive's directory, each name in its case on disk, as far as the names exist.
+  std::string host = root_ + "/" + full[0];
   bool existing = IsDirectory(host);
-  for (const std::string& part : parts) {
+  for (size_t start = 3; start < full.size();) {
+    const size_t end = std::min(full.find('\\', start), full.size());
+    const std::string part = full.substr(start, end - start);
+    start = end + 1;
     const auto match = existing ? MatchEntry(host, part) : std::nullopt;
     host += "/" + match.value_or(part);
     existing = match.has_value();
@@ -312,9 +293,9 @@ std::unique_ptr<InputFile> PosixFileSystem::OpenForReading(const std::string& pa
 
 std::unique_ptr<OutputFile> PosixFileSystem::CreateReplacement(const std::string& path) {
   const std::string target = HostPath(path);
-  if (target.empty() || !IsDirectory(ParentOf(target)) || IsDirectory(target)) return nullptr;
+  if (target.empty() || !IsDirectory(HostParentOf(target)) || IsDirectory(target)) return nullptr;
   // Beside the target, so that the final rename stays on one file system.
-  std::string temporary = ParentOf(target) + "/vrnXXXXXX.tmp";
+  std::string temporary = HostParentOf(target) + "/vrnXXXXXX.tmp";
   const int fd = ::mkstemps(temporary.data(), 4);
   if (fd < 0) return nullptr;
   ::fchmod(fd, 0644);
@@ -324,7 +305,7 @@ std::unique_ptr<OutputFile> PosixFileSystem::CreateReplacement(const std::string
 bool PosixFileSystem::MoveFileTo(const std::string& from, const std::string& to) {
   const std::string source = HostPath(from);
   const std::string destination = HostPath(to);
-  if (!IsRegularFile(source) || destination.empty() || Stat(destination) || !IsDirectory(ParentOf(destination))) {
+  if (!IsRegularFile(source) || destination.empty() || Stat(destination) || !IsDirectory(HostParentOf(destination))) {
     return false;
   }
   const Descriptor lock = LockExclusively(source);
@@ -343,7 +324,7 @@ bool PosixFileSystem::RemoveFile(const std::string& path) {
 
 bool PosixFileSystem::MakeDirectory(const std::string& path) {
   const std::string host = HostPath(path);
-  if (host.empty() || Stat(host) || !IsDirectory(ParentOf(host))) return false;
+  if (host.empty() || Stat(host) || !IsDirectory(HostParentOf(host))) return false;
   return ::mkdir(host.c_str(), 0755) == 0;
 }
 

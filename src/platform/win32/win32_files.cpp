@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "base/windows_path.h"
 #include "platform/win32/win32.h"
 
 namespace varno::win32 {
@@ -12,10 +13,8 @@ DWORD Attributes(const std::string& path) { return GetFileAttributesA(path.c_str
 // The directory a temporary file for the path must go in, so that the final rename stays
 // on the same volume and never copies.
 std::string DirectoryOf(const std::string& path) {
-  const size_t slash = path.find_last_of("\\/");
-  if (slash == std::string::npos) return ".";
-  if (slash == 2 && path[1] == ':') return path.substr(0, 3);
-  return path.substr(0, slash);
+  const std::string parent = ParentOf(path);
+  return parent.empty() ? "." : parent;
 }
 
 class Win32InputFile : public InputFile {
