@@ -1,5 +1,6 @@
 #include "app/form1.h"
 
+#include "app/preflight_gates.h"
 #include "platform/message_boxes.h"
 #include "base/ansi_text.h"
 #include "base/integer_text.h"
@@ -60,6 +61,12 @@ void TForm1::LogWhatever(const std::string& line) {
 }
 
 void TForm1::RunDriver() {
+  // One update at a time: a second updater changes nothing, not even the log.
+  if (!platform_.processes.ClaimSoleUpdater()) {
+    ShowPlainMessage(platform_, text::kAlreadyRunning);
+    return Terminate();
+  }
+
   // The run log starts on the desktop when there is one.
   runLog_.emplace(platform_.files);
   runLog_->Start(UserDesktopPath(platform_.shell));
@@ -116,6 +123,12 @@ void TForm1::RunDriver() {
     return Terminate();
   }
   Log(text::kLogHasRights);
+
+  // Files in use and disk space, before anything is written.
+  const PlannedWrites writes = PlanArchiveWrites(platform_.files, state_);
+  if (!WaitForFilesInUse(platform_, writes, *runLog_) || !EnoughDiskSpace(platform_, state_, writes, *runLog_)) {
+    return Terminate();
+  }
 
   // The labels get their captions before the first of them shows.
   GiveLabelsTheirRunCaptions(platform_.window);

@@ -29,6 +29,7 @@ inline constexpr char kConfirmationTitle[] = "Confirmation";
 inline constexpr char kWarningTitle[] = "Avertissement";
 inline constexpr char kYesButton[] = "&Oui";
 inline constexpr char kNoButton[] = "&Non";
+inline constexpr char kRetryButton[] = "&Réessayer";
 
 // Questions and messages of the driver.
 inline constexpr char kAskInstall[] = "Voulez-vous installer la mise à jour de Varnolith ?";
@@ -136,6 +137,20 @@ inline constexpr char kLogRegisteringControl[] = "Enregistrement de Varxxlith.oc
 inline constexpr char kLogAfterControl[] = "Après l'enregistrement de Varxxlith.ocx";
 inline constexpr char kLogAfterDatabase[] = "Après SetUpDateTable";
 inline constexpr char kLogFinish[] = "Fin contrôlée du programme de mise à jour";
+
+// The guards before anything is written.
+inline constexpr char kAlreadyRunning[] = "Une mise à jour de Varnolith est déjà en cours.";
+inline constexpr char kFilesInUse[] =
+    "Des fichiers de Varnolith que la mise à jour doit remplacer sont en cours d'utilisation :\r%s\r\r"
+    "Fermez %s puis cliquez sur Réessayer.";
+inline constexpr char kProgramsUnknown[] = "les programmes qui les utilisent";
+inline constexpr char kDiskSpaceTooLow[] =
+    "Espace disque insuffisant dans %s : la mise à jour doit écrire %s Mo et seuls %s Mo sont libres.\r"
+    "La mise à jour ne peut être exécutée.";
+inline constexpr char kLogAlreadyRunning[] = "Une autre mise à jour est en cours : fin";
+inline constexpr char kLogFilesInUse[] = "Fichier en cours d'utilisation : ";
+inline constexpr char kLogFilesInUseCancelled[] = "Annulation demandée : fichiers en cours d'utilisation";
+inline constexpr char kLogDiskSpaceTooLow[] = "Espace disque insuffisant : fin";
 
 // Rollback: a failed run taken back, and an interrupted one finished by the next run.
 inline constexpr char kLogRollbackStart[] = "Annulation de la mise à jour";

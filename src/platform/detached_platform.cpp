@@ -26,6 +26,8 @@ struct DetachedPlatform::Inert final : Registry, Shell, Dialogs, ProgressWindow,
   void RunMessageLoop(const std::function<void()>&) override {}
 
   bool StartProgram(const std::string&) override { return false; }
+  bool ClaimSoleUpdater() override { return true; }
+  std::vector<std::string> ProgramsUsing(const std::vector<std::string>&) override { return {}; }
 
   LibraryHandle Load(const std::string&) override { return 0; }
   std::optional<uint32_t> CallExport(LibraryHandle, const std::string&) override { return std::nullopt; }

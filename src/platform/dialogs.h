@@ -4,17 +4,18 @@
 
 namespace varno {
 
-// The four kinds of modal message box. Each kind fixes its icon and buttons:
+// The kinds of modal message box. Each kind fixes its icon and buttons:
 // Message: no icon, "OK"; Confirmation: question mark, "&Oui"/"&Non";
-// Warning: exclamation mark, "&Oui"/"&Non"; Error: error icon, "OK".
-enum class BoxKind { Message, Confirmation, Warning, Error };
+// Warning: exclamation mark, "&Oui"/"&Non"; Error: error icon, "OK";
+// RetryCancel: exclamation mark, "&Réessayer"/"Annuler".
+enum class BoxKind { Message, Confirmation, Warning, Error, RetryCancel };
 
 class Dialogs {
  public:
   virtual ~Dialogs() = default;
 
   /// Shows a modal box with this title and text and waits for the user. True when the
-  /// answer is "&Oui"; for the kinds with one OK button the result is true.
+  /// answer is "&Oui" or "&Réessayer"; for the kinds with one OK button the result is true.
   virtual bool ShowBox(BoxKind kind, const std::string& title, const std::string& text) = 0;
 
   /// The modal directory-selection dialog ("Sélection du répertoire"), starting in the

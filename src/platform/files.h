@@ -118,6 +118,10 @@ class FileSystem {
   /// Removes an empty directory. False when it is missing, not empty or refused.
   virtual bool RemoveEmptyDirectory(const std::string& path) = 0;
 
+  /// The bytes free for the caller on the volume of the directory; nothing when the system
+  /// cannot tell.
+  virtual std::optional<uint64_t> FreeBytes(const std::string& directory) = 0;
+
   /// True when the file exists and could be replaced now: it is not read-only, and no
   /// program holds it open in a way that refuses writers.
   virtual bool CanReplace(const std::string& path) = 0;

@@ -28,6 +28,7 @@ class ForwardingFiles : public FileSystem {
   }
   bool RemoveEmptyDirectory(const std::string& path) override { return inner_.RemoveEmptyDirectory(path); }
   bool CanReplace(const std::string& path) override { return inner_.CanReplace(path); }
+  std::optional<uint64_t> FreeBytes(const std::string& directory) override { return inner_.FreeBytes(directory); }
   std::unique_ptr<DirectoryListing> ListMatching(const std::string& pattern) override {
     return inner_.ListMatching(pattern);
   }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace varno {
 
@@ -12,6 +13,14 @@ class Processes {
   /// in the updater's own environment and current directory, and does not wait for it.
   /// False when it could not be started. The process handle is kept, never closed.
   virtual bool StartProgram(const std::string& applicationName) = 0;
+
+  /// Claims the machine-wide right to be the one updater that runs, for the rest of the
+  /// process. False when another updater holds it.
+  virtual bool ClaimSoleUpdater() = 0;
+
+  /// The names of the programs that hold these files open, where the system can tell
+  /// (Windows Vista and later); empty when it cannot or none does.
+  virtual std::vector<std::string> ProgramsUsing(const std::vector<std::string>& paths) = 0;
 };
 
 }  // namespace varno

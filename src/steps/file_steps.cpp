@@ -11,7 +11,6 @@ namespace varno {
 namespace {
 
 constexpr char kSubDirSection[] = "[subdir]";
-constexpr char kInSubDirSection[] = "[insubdir]";
 
 // The description's lines, once the step knows the file exists.
 std::vector<std::string> LoadDescription(FileSystem& files, const std::string& path) {

@@ -8,7 +8,6 @@
 namespace varno {
 namespace {
 
-constexpr char kInSubDirSection[] = "[insubdir]";
 constexpr char kControlFileName[] = "Varxxlith.ocx";
 
 }  // namespace

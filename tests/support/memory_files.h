@@ -29,6 +29,7 @@ class MemoryFileSystem : public FileSystem {
   std::unique_ptr<AppendingFile> OpenForAppending(const std::string& path) override;
   bool RemoveEmptyDirectory(const std::string& path) override;
   bool CanReplace(const std::string& path) override;
+  std::optional<uint64_t> FreeBytes(const std::string&) override { return freeSpace_; }
   // Sorted on the upper-case names, as NTFS lists them.
   std::unique_ptr<DirectoryListing> ListMatching(const std::string& pattern) override;
 

@@ -59,8 +59,12 @@ class MemoryWindow : public ProgressWindow {
 class MemoryProcesses : public Processes {
  public:
   bool StartProgram(const std::string& applicationName) override;
+  bool ClaimSoleUpdater() override { return !otherUpdaterRunning; }
+  std::vector<std::string> ProgramsUsing(const std::vector<std::string>&) override { return programsUsingFiles; }
   std::vector<std::string> started;
   bool refuseStart = false;
+  bool otherUpdaterRunning = false;
+  std::vector<std::string> programsUsingFiles;
 };
 
 // Libraries by full path, each with its exports; loads and frees are counted.

@@ -5,6 +5,7 @@
 #include <stdio.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -355,6 +356,13 @@ std::unique_ptr<AppendingFile> PosixFileSystem::OpenForAppending(const std::stri
   if (!file.Valid()) return nullptr;
   if (flushOnCommit_) SyncDirectory(ParentOf(host));
   return std::make_unique<PosixAppendingFile>(std::move(file));
+}
+
+std::optional<uint64_t> PosixFileSystem::FreeBytes(const std::string& directory) {
+  const std::string host = HostPath(directory);
+  struct statvfs volume {};
+  if (host.empty() || ::statvfs(host.c_str(), &volume) != 0) return std::nullopt;
+  return static_cast<uint64_t>(volume.f_bavail) * volume.f_frsize;
 }
 
 bool PosixFileSystem::CanReplace(const std::string& path) {

@@ -14,6 +14,8 @@ LRESULT CALLBACK RenameButtons(int code, WPARAM wParam, LPARAM lParam) {
     SetDlgItemTextA(box, IDYES, text::kYesButton);
     SetDlgItemTextA(box, IDNO, text::kNoButton);
     SetDlgItemTextA(box, IDOK, "OK");
+    SetDlgItemTextA(box, IDRETRY, text::kRetryButton);
+    SetDlgItemTextA(box, IDCANCEL, text::kCancelButton);
   }
   return CallNextHookEx(nullptr, code, wParam, lParam);
 }
@@ -23,6 +25,7 @@ UINT StyleOf(BoxKind kind) {
     case BoxKind::Confirmation: return MB_YESNO | MB_ICONQUESTION;
     case BoxKind::Warning: return MB_YESNO | MB_ICONEXCLAMATION;
     case BoxKind::Error: return MB_OK | MB_ICONERROR;
+    case BoxKind::RetryCancel: return MB_RETRYCANCEL | MB_ICONEXCLAMATION;
     case BoxKind::Message: break;
   }
   return MB_OK;
@@ -43,7 +46,7 @@ bool Win32Dialogs::ShowBox(BoxKind kind, const std::string& title, const std::st
       MessageBoxA(nullptr, text.c_str(), title.c_str(), StyleOf(kind) | MB_TASKMODAL | MB_SETFOREGROUND);
   if (hook) UnhookWindowsHookEx(hook);
   if (quitPending) PostQuitMessage(static_cast<int>(quit.wParam));
-  return answer == IDYES || answer == IDOK;
+  return answer == IDYES || answer == IDOK || answer == IDRETRY;
 }
 
 std::string Win32Dialogs::SelectDirectory() { return RunDirectoryDialog(); }

@@ -187,6 +187,12 @@ std::unique_ptr<AppendingFile> Win32FileSystem::OpenForAppending(const std::stri
   return std::make_unique<Win32AppendingFile>(std::move(file));
 }
 
+std::optional<uint64_t> Win32FileSystem::FreeBytes(const std::string& directory) {
+  ULARGE_INTEGER available{};
+  if (!GetDiskFreeSpaceExA(directory.c_str(), &available, nullptr, nullptr)) return std::nullopt;
+  return available.QuadPart;
+}
+
 bool Win32FileSystem::CanReplace(const std::string& path) {
   // The access a replacement needs: writing (refused on a read-only file) and deletion,
   // with the sharing that lets only readers in. A program that holds the file open for

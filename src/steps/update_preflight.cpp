@@ -1,0 +1,50 @@
+#include "steps/update_preflight.h"
+
+#include "base/texts.h"
+#include "base/windows_path.h"
+#include "package/archive_layout.h"
+#include "package/section_lookup.h"
+#include "steps/file_steps.h"
+
+namespace varno {
+namespace {
+
+void PlanArchive(FileSystem& files, const std::string& archive, const std::string& targetDir,
+                 PlannedWrites& writes) {
+  if (!files.FileExists(archive)) return;
+  const ArchiveCheck check = CheckArchiveFile(files, archive);
+  if (!check.Valid()) return;
+  for (const ArchiveMember& member : check.layout.members) {
+    const std::string target = JoinPath(targetDir, member.name);
+    if (!files.DirectoryExists(ParentOf(target))) continue;
+    writes.bytes += member.size;
+    if (files.FileExists(target)) writes.replaced.push_back(target);
+  }
+}
+
+}  // namespace
+
+PlannedWrites PlanArchiveWrites(FileSystem& files, const RunState& state) {
+  PlannedWrites writes;
+  PlanArchive(files, JoinPath(state.packageDir, text::kMainArchiveFileName), state.installDir, writes);
+  const auto lines = LoadPackageDescription(files, state.packageDescriptionPath);
+  const auto section = lines ? FindSection(*lines, kInSubDirSection) : std::nullopt;
+  if (!section) return writes;
+  for (const std::string& line : section->entries) {
+    const auto entry = SplitSubDirArchive(line);
+    if (!entry || entry->archiveName.empty()) continue;
+    PlanArchive(files, JoinPath(state.packageDir, entry->archiveName), JoinPath(state.installDir, entry->subDirectory),
+                writes);
+  }
+  return writes;
+}
+
+std::vector<std::string> FilesInUse(FileSystem& files, const PlannedWrites& writes) {
+  std::vector<std::string> inUse;
+  for (const std::string& path : writes.replaced) {
+    if (!files.CanReplace(path)) inUse.push_back(path);
+  }
+  return inUse;
+}
+
+}  // namespace varno
