@@ -13,7 +13,9 @@ std::string Joined(const std::vector<std::string>& items, const char* separator)
   return text;
 }
 
-std::string Mebibytes(uint64_t bytes) { return std::to_string((bytes + (1 << 20) - 1) >> 20); }
+// What is needed is rounded up, what is free down, so the figures never hide the shortfall.
+std::string MebibytesNeeded(uint64_t bytes) { return std::to_string((bytes + (1 << 20) - 1) >> 20); }
+std::string MebibytesFree(uint64_t bytes) { return std::to_string(bytes >> 20); }
 
 }  // namespace
 
@@ -36,7 +38,7 @@ bool EnoughDiskSpace(Platform& platform, const RunState& state, const PlannedWri
   const auto free = platform.files.FreeBytes(state.installDir);
   if (!free || *free >= writes.bytes) return true;
   log.Log(text::kLogDiskSpaceTooLow);
-  ShowPlainMessage(platform, FormatText(text::kDiskSpaceTooLow, {state.installDir, Mebibytes(writes.bytes), Mebibytes(*free)}));
+  ShowPlainMessage(platform, FormatText(text::kDiskSpaceTooLow, {state.installDir, MebibytesNeeded(writes.bytes), MebibytesFree(*free)}));
   return false;
 }
 
