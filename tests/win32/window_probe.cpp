@@ -52,9 +52,11 @@ int main(int argc, char** argv) {
     if (!ok) ++unanswered;
     if (took > longest) longest = took;
     sum += took;
+    if (took >= 100) std::printf("slow: %.0f ms at %.0f ms\n", took, Milliseconds(start, sent, frequency));
     DWORD_PTR position = 0;
     if (SendMessageTimeoutA(bar, PBM_GETPOS, 0, 0, SMTO_NORMAL, 1000, &position)) {
       const long p = static_cast<long>(position);
+
       if (firstPosition < 0) firstPosition = p;
       if (lastPosition >= 0 && p > lastPosition) ++increases;
       lastPosition = p;
