@@ -52,7 +52,14 @@ int main(int argc, char** argv) {
     if (!ok) ++unanswered;
     if (took > longest) longest = took;
     sum += took;
-    if (took >= 100) std::printf("slow: %.0f ms at %.0f ms\n", took, Milliseconds(start, sent, frequency));
+    if (took >= 100) {
+      // The wall clock (Unix seconds), to set beside the steps of the test driving the window.
+      FILETIME wall;
+      GetSystemTimeAsFileTime(&wall);
+      const double unix = ((static_cast<unsigned long long>(wall.dwHighDateTime) << 32 | wall.dwLowDateTime) -
+                           116444736000000000ULL) / 1e7;
+      std::printf("slow: %.0f ms, answered %s at %.3f, bar at %ld\n", took, ok ? "yes" : "no", unix, lastPosition);
+    }
     DWORD_PTR position = 0;
     if (SendMessageTimeoutA(bar, PBM_GETPOS, 0, 0, SMTO_NORMAL, 1000, &position)) {
       const long p = static_cast<long>(position);
