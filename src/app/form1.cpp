@@ -1,6 +1,7 @@
 #include "app/form1.h"
 
 #include "app/preflight_gates.h"
+#include "app/update_progress.h"
 #include "platform/message_boxes.h"
 #include "base/ansi_text.h"
 #include "base/integer_text.h"
@@ -25,6 +26,13 @@ TForm1::TForm1(Platform& platform, const std::string& osFamilyName, const Packag
 void TForm1::FormCreate() {
   try {
     RunDriver();
+  } catch (const UpdateInterrupted&) {
+    // Asked for and confirmed: taken back as an error would be, without the error box.
+    interrupted_ = true;
+    LogWhatever(text::kLogInterruptedByUser);
+    RollBack();
+    // The user closed the window: the program ends once it is taken back.
+    Terminate();
   } catch (const std::exception& error) {
     // The system's own errors, and anything unforeseen (memory exhausted, say): either
     // ends the driver in the error box rather than ending the program unseen.
@@ -38,6 +46,7 @@ void TForm1::RollBack() {
   LogWhatever(text::kLogRollbackStart);
   const RollbackFailures failures = transaction_->Rollback();
   transaction_.reset();
+  platform_.window.HideProgress();
   for (const std::string& failure : failures) LogWhatever(text::kLogNotRestored + failure);
   LogWhatever(failures.empty() ? text::kLogRollbackDone : text::kLogRollbackIncomplete);
   platform_.window.SetCaption(Control::Label1, text::kStatusRolledBack);
@@ -139,10 +148,15 @@ void TForm1::RunDriver() {
   if (!transaction_) {
     throw UpdateError(FormatText(text::kCannotCreateFile, {JoinPath(state_.installDir, kJournalFileName)}));
   }
-  ApplyPackage(transaction_->platform(), valid);
+  // The window answers and shows the unpacking's progress between and inside the steps.
+  UpdateProgress progress(platform_);
+  ProgressFiles watchedFiles(transaction_->platform().files, progress);
+  Platform changes = WithFiles(transaction_->platform(), watchedFiles);
+  ApplyPackage(changes, valid, writes.bytes, progress);
 
   // Control: not recorded; only a failed registration stops the run.
-  InstallControl(transaction_->platform(), state_, *runLog_);
+  InstallControl(changes, state_, *runLog_);
+  progress.Turn();
 
   // The commit point. The database update that follows cannot be undone and its result
   // does not stop the run.
@@ -159,7 +173,7 @@ void TForm1::RunDriver() {
   platform_.window.ShowControl(Control::Button1);
 }
 
-void TForm1::ApplyPackage(Platform& changes, bool valid) {
+void TForm1::ApplyPackage(Platform& changes, bool valid, uint64_t bytesToWrite, UpdateProgress& progress) {
   shellLink_.emplace(changes);
   // The uninstall record lives for the installation steps only; when an error ends them
   // it is released unsaved, and the rollback puts back the file as it was.
@@ -176,15 +190,18 @@ void TForm1::ApplyPackage(Platform& changes, bool valid) {
   // From here on the window shows how far the run went.
   platform_.window.ShowForm();
   platform_.window.ShowControl(Control::Label2);
+  progress.Start(bytesToWrite);
 
   // The main archive into the installation.
   FileCopy(changes, state_, record);
   Log(text::kLogFileCopyDone);
+  progress.Turn();
 
   // Version record.
   if (valid) platform_.window.ShowControl(Control::Label3);
   WritePckname(changes, state_);
   Log(text::kLogWritePcknameDone);
+  progress.Turn();
 
   // New directories, then the archives of the sub-directories.
   Log(text::kLogBeforeCreateNewDir);
@@ -192,6 +209,7 @@ void TForm1::ApplyPackage(Platform& changes, bool valid) {
   Log(text::kLogBeforeCopyInNewDir);
   if (CopyInNewDir(changes, state_, record)) platform_.window.ShowControl(Control::Label6);
   Log(text::kLogAfterCopyInNewDir);
+  progress.Turn();
 
   // Shortcuts: the existing ones take the version label, then the new ones.
   Log(text::kLogBeforeMjaShellLink);
@@ -199,11 +217,13 @@ void TForm1::ApplyPackage(Platform& changes, bool valid) {
   MjaShellLink(changes, state_, record, *shellLink_);
   Log(text::kLogBeforeAddShellLink);
   AddShellLink(changes, state_, record, *shellLink_);
+  progress.Turn();
 
   // Registry values.
   Log(text::kLogBeforeMjaVarnoReg);
   if (MjaVarnoReg(changes, state_, record)) platform_.window.ShowControl(Control::Label5);
   Log(text::kLogAfterMjaVarnoReg);
+  progress.Turn();
 
   // The record is complete: run marker, then the save.
   platform_.window.SetCaption(Control::Label1, text::kStatusFinished);

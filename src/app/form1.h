@@ -14,6 +14,8 @@
 
 namespace varno {
 
+class UpdateProgress;
+
 class TForm1 {
  public:
   // With trust, the program applies only packages signed with its vendor's key.
@@ -31,11 +33,14 @@ class TForm1 {
 
   const RunState& State() const { return state_; }
 
+  // True when the user interrupted the update from the close box and the run was taken back.
+  bool Interrupted() const { return interrupted_; }
+
  private:
   void RunDriver();
   // The installation steps, from the creation of the uninstall record to its save, all
   // through the transaction's services.
-  void ApplyPackage(Platform& changes, bool valid);
+  void ApplyPackage(Platform& changes, bool valid, uint64_t bytesToWrite, UpdateProgress& progress);
   // Takes back the run's changes after an error, when it had started making them.
   void RollBack();
   // An earlier run's journal in the installation just found: finished before anything
@@ -56,6 +61,7 @@ class TForm1 {
   // From the first change to the commit point.
   std::unique_ptr<UpdateTransaction> transaction_;
   const PackageTrust* trust_;
+  bool interrupted_ = false;
   // The verified package's files, held against writers until the form is destroyed.
   HeldPackage heldPackage_;
 };

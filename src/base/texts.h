@@ -36,6 +36,7 @@ inline constexpr char kAskInstall[] = "Voulez-vous installer la mise à jour de 
 inline constexpr char kInstalledIsNewer[] =
     "La version installée est plus récente que la mise à jour.\nLa mise à jour ne peut être exécutée.";
 inline constexpr char kAskRepeat[] = "Cette Mise à jour est déjà effective.\rVoulez-vous vraiment la reproduire ?";
+inline constexpr char kAskInterrupt[] = "Voulez-vous interrompre la mise à jour ?";
 inline constexpr char kNoRights[] =
     "Vous ne disposez pas des droits nécessaires pour effectuer cette mise à jour.\r\r"
     "Contactez l'administrateur de votre ordinateur ou ouvrez une session vous accordant au "
@@ -158,6 +159,7 @@ inline constexpr char kLogRollbackDone[] = "Mise à jour annulée, installation 
 inline constexpr char kLogNotRestored[] = "Non restauré : ";
 inline constexpr char kLogRollbackIncomplete[] =
     "Restauration incomplète : elle sera reprise au prochain lancement de la mise à jour";
+inline constexpr char kLogInterruptedByUser[] = "Mise à jour interrompue à la demande de l'utilisateur";
 inline constexpr char kLogInterruptedRunFound[] = "Mise à jour interrompue trouvée dans ";
 inline constexpr char kLogInterruptedRunCleaned[] = "Fichiers de sauvegarde de la mise à jour précédente supprimés";
 

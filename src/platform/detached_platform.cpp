@@ -24,6 +24,10 @@ struct DetachedPlatform::Inert final : Registry, Shell, Dialogs, ProgressWindow,
   void RequestQuit() override { quit = true; }
   bool QuitRequested() override { return quit; }
   void RunMessageLoop(const std::function<void()>&) override {}
+  void ShowProgress(uint64_t) override {}
+  void SetProgress(uint64_t) override {}
+  void HideProgress() override {}
+  bool ProcessPendingMessages() override { return false; }
 
   bool StartProgram(const std::string&) override { return false; }
   bool ClaimSoleUpdater() override { return true; }

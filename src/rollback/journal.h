@@ -86,6 +86,9 @@ class Journal {
 
   const std::string& Path() const { return path_; }
 
+  // Closes the file, which Windows cannot delete while it is open; nothing is appended after.
+  void Close() { file_.reset(); }
+
  private:
   Journal(std::unique_ptr<AppendingFile> file, std::string path) : file_(std::move(file)), path_(std::move(path)) {}
 

@@ -132,6 +132,7 @@ std::unique_ptr<UpdateTransaction> UpdateTransaction::Begin(Platform& real, cons
 bool UpdateTransaction::Commit() {
   if (!journal_->Append(MakeRecord(Kind::Committed))) return false;
   const auto records = ReadJournal(real_.files, journal_->Path());
+  journal_->Close();
   if (records && RemoveBackups(real_.files, *records)) real_.files.RemoveFile(journal_->Path());
   return true;
 }
@@ -140,6 +141,7 @@ RollbackFailures UpdateTransaction::Rollback() {
   const auto records = ReadJournal(real_.files, journal_->Path());
   if (!records) return {journal_->Path()};
   RollbackFailures failures = UndoJournalRecords(real_, *records);
+  journal_->Close();
   if (failures.empty()) real_.files.RemoveFile(journal_->Path());
   return failures;
 }

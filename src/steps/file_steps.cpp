@@ -10,7 +10,6 @@
 namespace varno {
 namespace {
 
-constexpr char kSubDirSection[] = "[subdir]";
 
 // The description's lines, once the step knows the file exists.
 std::vector<std::string> LoadDescription(FileSystem& files, const std::string& path) {

@@ -31,6 +31,8 @@ bool CopyInNewDir(Platform& platform, const RunState& state, WriteLogList& recor
 // One "[insubdir]" line split into the sub-directory and the archive name: the text before
 // the first ":" trimmed, and after it, the first character dropped whatever it is and the
 // rest trimmed. Nothing for a line without ":".
+// The section whose lines name the directories to make, one level a line.
+inline constexpr char kSubDirSection[] = "[subdir]";
 // The section whose lines name an archive for a sub-directory ("Images : pics.slp").
 inline constexpr char kInSubDirSection[] = "[insubdir]";
 

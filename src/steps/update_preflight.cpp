@@ -1,5 +1,8 @@
 #include "steps/update_preflight.h"
 
+#include <set>
+
+#include "base/ansi_text.h"
 #include "base/texts.h"
 #include "base/windows_path.h"
 #include "package/archive_layout.h"
@@ -9,14 +12,21 @@
 namespace varno {
 namespace {
 
-void PlanArchive(FileSystem& files, const std::string& archive, const std::string& targetDir,
-                 PlannedWrites& writes) {
+// The directories "[subdir]" makes before the sub-directory archives are unpacked.
+using MadeDirectories = std::set<std::string>;
+
+bool WillExist(FileSystem& files, const MadeDirectories& made, const std::string& directory) {
+  return files.DirectoryExists(directory) || made.count(AnsiUpperCase(WithoutTrailingBackslash(directory))) > 0;
+}
+
+void PlanArchive(FileSystem& files, const MadeDirectories& made, const std::string& archive,
+                 const std::string& targetDir, PlannedWrites& writes) {
   if (!files.FileExists(archive)) return;
   const ArchiveCheck check = CheckArchiveFile(files, archive);
   if (!check.Valid()) return;
   for (const ArchiveMember& member : check.layout.members) {
     const std::string target = JoinPath(targetDir, member.name);
-    if (!files.DirectoryExists(ParentOf(target))) continue;
+    if (!WillExist(files, made, ParentOf(target))) continue;
     writes.bytes += member.size;
     if (files.FileExists(target)) writes.replaced.push_back(target);
   }
@@ -26,15 +36,21 @@ void PlanArchive(FileSystem& files, const std::string& archive, const std::strin
 
 PlannedWrites PlanArchiveWrites(FileSystem& files, const RunState& state) {
   PlannedWrites writes;
-  PlanArchive(files, JoinPath(state.packageDir, text::kMainArchiveFileName), state.installDir, writes);
   const auto lines = LoadPackageDescription(files, state.packageDescriptionPath);
+  MadeDirectories made;
+  if (const auto subdirs = lines ? FindSection(*lines, kSubDirSection) : std::nullopt) {
+    for (const std::string& line : subdirs->entries) {
+      if (!line.empty()) made.insert(AnsiUpperCase(WithoutTrailingBackslash(JoinPath(state.installDir, line))));
+    }
+  }
+  PlanArchive(files, made, JoinPath(state.packageDir, text::kMainArchiveFileName), state.installDir, writes);
   const auto section = lines ? FindSection(*lines, kInSubDirSection) : std::nullopt;
   if (!section) return writes;
   for (const std::string& line : section->entries) {
     const auto entry = SplitSubDirArchive(line);
     if (!entry || entry->archiveName.empty()) continue;
-    PlanArchive(files, JoinPath(state.packageDir, entry->archiveName), JoinPath(state.installDir, entry->subDirectory),
-                writes);
+    PlanArchive(files, made, JoinPath(state.packageDir, entry->archiveName),
+                JoinPath(state.installDir, entry->subDirectory), writes);
   }
   return writes;
 }

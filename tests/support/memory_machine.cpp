@@ -1,5 +1,7 @@
 #include "support/memory_machine.h"
 
+#include <algorithm>
+
 #include <sstream>
 
 #include "base/ansi_text.h"
@@ -37,12 +39,30 @@ void MemoryWindow::SetCaption(Control control, const std::string& caption) { Cap
 
 void MemoryWindow::ShowControl(Control control) {
   visible[static_cast<size_t>(control)] = true;
+  if (control == Control::Button1) progressVisible = false;
   ++repaints;
 }
 
 void MemoryWindow::ShowForm() {
   formVisible = true;
   ++repaints;
+}
+
+void MemoryWindow::ShowProgress(uint64_t total) {
+  progressVisible = true;
+  progressTotal = total;
+  progressPositions = {0};
+}
+
+void MemoryWindow::SetProgress(uint64_t done) { progressPositions.push_back(std::min(done, progressTotal)); }
+
+bool MemoryWindow::ProcessPendingMessages() {
+  ++turns;
+  const uint64_t position = progressPositions.empty() ? 0 : progressPositions.back();
+  if (!closeAtProgress || position < *closeAtProgress) return false;
+  closeAtProgress.reset();
+  ++closeRequests;
+  return true;
 }
 
 void MemoryWindow::RunMessageLoop(const std::function<void()>& onButton1Click) {

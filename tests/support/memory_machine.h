@@ -6,6 +6,7 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -43,6 +44,10 @@ class MemoryWindow : public ProgressWindow {
   void RequestQuit() override { quitRequested = true; }
   bool QuitRequested() override { return quitRequested; }
   void RunMessageLoop(const std::function<void()>& onButton1Click) override;
+  void ShowProgress(uint64_t total) override;
+  void SetProgress(uint64_t done) override;
+  void HideProgress() override { progressVisible = false; }
+  bool ProcessPendingMessages() override;
 
   std::string& Caption(Control control) { return captions[static_cast<size_t>(control)]; }
   bool Visible(Control control) const { return visible[static_cast<size_t>(control)]; }
@@ -54,6 +59,14 @@ class MemoryWindow : public ProgressWindow {
   bool loopRan = false;
   bool clickButton1InLoop = false;  // the user clicks "Quitter" once the loop runs
   int repaints = 0;
+
+  bool progressVisible = false;
+  uint64_t progressTotal = 0;
+  std::vector<uint64_t> progressPositions;  // every position the bar took, 0 first
+  int turns = 0;                            // calls of ProcessPendingMessages
+  // The user uses the close box once, at the first turn when the bar has reached this.
+  std::optional<uint64_t> closeAtProgress;
+  int closeRequests = 0;
 };
 
 class MemoryProcesses : public Processes {

@@ -43,6 +43,8 @@ class Win32InputFile : public InputFile {
 };
 
 class Win32OutputFile : public OutputFile {
+  static constexpr uint64_t kFlushEvery = 8u << 20;
+
  public:
   Win32OutputFile(std::string target, std::string temporary, UniqueHandle file)
       : target_(std::move(target)), temporary_(std::move(temporary)), file_(std::move(file)) {}
@@ -59,6 +61,13 @@ class Win32OutputFile : public OutputFile {
       if (!WriteFile(file_.Get(), data, chunk, &written, nullptr) || written == 0) failed_ = true;
       data += written;
       size -= written;
+      unflushed_ += written;
+    }
+    // Flushed as it goes, so the flush before the commit never holds the caller (and the
+    // window it keeps answering) for as long as a large file takes to reach the disk.
+    if (!failed_ && unflushed_ >= kFlushEvery) {
+      if (!FlushFileBuffers(file_.Get())) failed_ = true;
+      unflushed_ = 0;
     }
     return !failed_;
   }
@@ -85,6 +94,7 @@ class Win32OutputFile : public OutputFile {
   UniqueHandle file_;
   bool failed_ = false;
   bool committed_ = false;
+  uint64_t unflushed_ = 0;
 };
 
 // FindFirstFileA has already read the first entry when it opens the listing; it is held

@@ -1,5 +1,8 @@
 #include "platform/win32/win32_window.h"
 
+#include <commctrl.h>
+
+#include <algorithm>
 #include <string>
 
 #include "base/texts.h"
@@ -14,6 +17,13 @@ constexpr int kButton1Id = 1;
 constexpr COLORREF kMaroon = RGB(128, 0, 0);
 constexpr DWORD kFormStyle = WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;  // no minimise or maximise box
 constexpr DWORD kFormExStyle = WS_EX_DLGMODALFRAME;
+// The bar counts in steps of its own, as bytes do not fit its 32-bit range.
+constexpr int kProgressSteps = 10000;
+// Peeking into the queue is a round trip to the window server: it is done at most this
+// often, which keeps the window far below the half second the shell calls hung.
+constexpr DWORD kTurnIntervalMs = 25;
+// Where "Quitter" shows at the end, across the form.
+constexpr int kProgressLeft = 16, kProgressTop = 150, kProgressWidth = 206, kProgressHeight = 17;
 
 struct ControlLayout {
   Control control;
@@ -59,6 +69,7 @@ void RegisterFormClass(HINSTANCE instance, WNDPROC proc) {
 
 Win32ProgressWindow::Win32ProgressWindow() {
   const HINSTANCE instance = GetModuleHandleA(nullptr);
+  InitCommonControls();  // the progress class; InitCommonControlsEx would do no more on XP
   RegisterFormClass(instance, FormProc);
   dpi_ = ScreenDpi();
   formFont_ = MakeFont(-Scale(11), "MS Sans Serif", DEFAULT_CHARSET);
@@ -75,7 +86,8 @@ Win32ProgressWindow::Win32ProgressWindow() {
 
   for (const ControlLayout& layout : kLayout) {
     const bool isButton = layout.control == Control::Button1;
-    const DWORD style = WS_CHILD | (isButton ? (WS_TABSTOP | BS_PUSHBUTTON) : SS_LEFT);
+    // Labels paint their own boxes only, so one never shows through another.
+    const DWORD style = WS_CHILD | WS_CLIPSIBLINGS | (isButton ? (WS_TABSTOP | BS_PUSHBUTTON) : SS_LEFT);
     const HWND child = CreateWindowExA(
         0, isButton ? "BUTTON" : "STATIC", layout.designedCaption, style, Scale(layout.left), Scale(layout.top),
         Scale(layout.width), Scale(layout.height), form_,
@@ -85,6 +97,10 @@ Win32ProgressWindow::Win32ProgressWindow() {
     SendMessageA(child, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
     if (!isButton) FitLabelToText(layout.control);
   }
+  progress_ = CreateWindowExA(0, PROGRESS_CLASSA, "", WS_CHILD | WS_CLIPSIBLINGS | PBS_SMOOTH, Scale(kProgressLeft),
+                              Scale(kProgressTop), Scale(kProgressWidth), Scale(kProgressHeight), form_, nullptr,
+                              instance, nullptr);
+  SendMessageA(progress_, PBM_SETRANGE32, 0, kProgressSteps);
 }
 
 Win32ProgressWindow::~Win32ProgressWindow() {
@@ -101,10 +117,40 @@ void Win32ProgressWindow::FitLabelToText(Control control) {
   const HGDIOBJ previous = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageA(label, WM_GETFONT, 0, 0)));
   RECT extent{0, 0, 0, 0};
   DrawTextA(dc, caption, -1, &extent, DT_CALCRECT | DT_LEFT | DT_EXPANDTABS);
+  RECT line{0, 0, 0, 0};
+  DrawTextA(dc, "Ag", -1, &line, DT_CALCRECT | DT_LEFT | DT_SINGLELINE);
   SelectObject(dc, previous);
   ReleaseDC(label, dc);
-  SetWindowPos(label, nullptr, 0, 0, extent.right - extent.left, extent.bottom - extent.top,
+  const size_t index = static_cast<size_t>(control);
+  textHeights_[index] = extent.bottom - extent.top;
+  lineHeights_[index] = std::max<int>(1, line.bottom - line.top);
+  SetWindowPos(label, nullptr, 0, 0, extent.right - extent.left, textHeights_[index],
                SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  KeepLabelsInTheirRows();
+}
+
+// A label of several lines keeps only the whole lines that fit above the next visible label,
+// so the two-line files label shows its second line only while the directories label, in
+// its second line's place, is hidden.
+void Win32ProgressWindow::KeepLabelsInTheirRows() {
+  for (size_t i = 0; i + 1 < std::size(kLayout); ++i) {
+    const Control control = kLayout[i].control;
+    const size_t index = static_cast<size_t>(control);
+    if (control == Control::Button1 || textHeights_[index] == 0) continue;
+    int height = textHeights_[index];
+    for (size_t below = i + 1; below < std::size(kLayout); ++below) {
+      if (kLayout[below].control == Control::Button1 || !IsWindowVisible(Child(kLayout[below].control))) continue;
+      const int room = Scale(kLayout[below].top) - Scale(kLayout[i].top);
+      if (room < height) height = std::max(lineHeights_[index], room / lineHeights_[index] * lineHeights_[index]);
+      break;
+    }
+    RECT box;
+    GetWindowRect(Child(control), &box);
+    if (box.bottom - box.top != height) {
+      SetWindowPos(Child(control), nullptr, 0, 0, box.right - box.left, height,
+                   SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+  }
 }
 
 void Win32ProgressWindow::SetCaption(Control control, const std::string& caption) {
@@ -113,7 +159,9 @@ void Win32ProgressWindow::SetCaption(Control control, const std::string& caption
 }
 
 void Win32ProgressWindow::ShowControl(Control control) {
+  if (control == Control::Button1) HideProgress();
   ShowWindow(Child(control), SW_SHOW);
+  KeepLabelsInTheirRows();
   // No message is processed while the driver runs, so the paint happens here or never.
   RedrawWindow(form_, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW | RDW_ALLCHILDREN);
 }
@@ -129,8 +177,47 @@ void Win32ProgressWindow::RequestQuit() {
   PostQuitMessage(0);
 }
 
+void Win32ProgressWindow::ShowProgress(uint64_t total) {
+  progressTotal_ = total;
+  progressStep_ = -1;
+  SetProgress(0);
+  ShowWindow(progress_, SW_SHOW);
+  UpdateWindow(progress_);
+}
+
+void Win32ProgressWindow::SetProgress(uint64_t done) {
+  const uint64_t capped = std::min(done, progressTotal_);
+  const int step = progressTotal_ == 0 ? kProgressSteps : static_cast<int>(capped * kProgressSteps / progressTotal_);
+  if (step == progressStep_) return;
+  progressStep_ = step;
+  SendMessageA(progress_, PBM_SETPOS, static_cast<WPARAM>(step), 0);
+}
+
+void Win32ProgressWindow::HideProgress() { ShowWindow(progress_, SW_HIDE); }
+
+bool Win32ProgressWindow::ProcessPendingMessages() {
+  const DWORD now = GetTickCount();
+  if (turned_ && now - lastTurn_ < kTurnIntervalMs) return false;
+  turned_ = true;
+  lastTurn_ = now;
+  MSG message;
+  while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+    if (message.message == WM_QUIT) {
+      // Meant for the message loop that follows: put back for it.
+      PostQuitMessage(static_cast<int>(message.wParam));
+      break;
+    }
+    TranslateMessage(&message);
+    DispatchMessageA(&message);
+  }
+  const bool closeRequested = closeRequested_;
+  closeRequested_ = false;
+  return closeRequested;
+}
+
 void Win32ProgressWindow::RunMessageLoop(const std::function<void()>& onButton1Click) {
   onButton1Click_ = onButton1Click;
+  loopRunning_ = true;
   // The quit button is the window's only control that takes the focus, as soon as it shows.
   if (IsWindowVisible(Child(Control::Button1))) SetFocus(Child(Control::Button1));
   MSG message;
@@ -140,6 +227,7 @@ void Win32ProgressWindow::RunMessageLoop(const std::function<void()>& onButton1C
     DispatchMessageA(&message);
   }
   onButton1Click_ = nullptr;
+  loopRunning_ = false;
 }
 
 LRESULT CALLBACK Win32ProgressWindow::FormProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -165,6 +253,11 @@ LRESULT Win32ProgressWindow::OnMessage(HWND window, UINT message, WPARAM wParam,
       if (LOWORD(wParam) == kButton1Id && HIWORD(wParam) == BN_CLICKED && onButton1Click_) onButton1Click_();
       return 0;
     case WM_CLOSE:
+      // While the update works, the driver decides at its next turn.
+      if (!loopRunning_) {
+        closeRequested_ = true;
+        return 0;
+      }
       DestroyWindow(window);
       return 0;
     case WM_DESTROY:

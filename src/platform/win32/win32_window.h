@@ -24,8 +24,13 @@ class Win32ProgressWindow : public ProgressWindow {
   void RequestQuit() override;
   bool QuitRequested() override { return quitRequested_; }
   void RunMessageLoop(const std::function<void()>& onButton1Click) override;
+  void ShowProgress(uint64_t total) override;
+  void SetProgress(uint64_t done) override;
+  void HideProgress() override;
+  bool ProcessPendingMessages() override;
 
   HWND Handle() const { return form_; }
+  HWND ProgressBar() const { return progress_; }
 
  private:
   static LRESULT CALLBACK FormProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
@@ -33,9 +38,21 @@ class Win32ProgressWindow : public ProgressWindow {
   HWND Child(Control control) const { return controls_[static_cast<size_t>(control)]; }
   int Scale(int designed) const { return MulDiv(designed, dpi_, 96); }
   void FitLabelToText(Control control);
+  void KeepLabelsInTheirRows();
 
   HWND form_ = nullptr;
   std::array<HWND, 7> controls_{};
+  // Each label's text height, and the height of one of its lines.
+  std::array<int, 7> textHeights_{};
+  std::array<int, 7> lineHeights_{};
+  HWND progress_ = nullptr;
+  uint64_t progressTotal_ = 0;
+  int progressStep_ = -1;
+  // Before the message loop runs, the close box is only reported.
+  bool loopRunning_ = false;
+  bool closeRequested_ = false;
+  DWORD lastTurn_ = 0;
+  bool turned_ = false;
   HFONT formFont_ = nullptr;
   HFONT statusFont_ = nullptr;
   int dpi_ = 96;
