@@ -216,10 +216,16 @@ bool MemoryFileSystem::MakeDirectory(const std::string& path) {
   return true;
 }
 
-// Appends reach the node at once: the in-memory disk has no cache to flush.
+// Appends reach the node at once: the in-memory disk has no cache to flush. While open, the
+// file refuses writers, renames and deletion, as a Windows handle that shares reading only.
 class MemoryAppendingFile : public AppendingFile {
  public:
-  MemoryAppendingFile(MemoryFileSystem& files, std::string path) : files_(files), path_(std::move(path)) {}
+  MemoryAppendingFile(MemoryFileSystem& files, std::string path) : files_(files), path_(std::move(path)) {
+    if (auto* node = files_.Find(path_)) ++node->heldAgainstWriters;
+  }
+  ~MemoryAppendingFile() override {
+    if (auto* node = files_.Find(path_)) --node->heldAgainstWriters;
+  }
   bool Append(std::string_view bytes) override {
     MemoryFileSystem::Node* node = files_.Find(path_);
     if (!node || node->isDirectory || !files_.Allocate(bytes.size())) return false;
