@@ -20,6 +20,7 @@
 #include "platform/posix/posix_files.h"
 #include "steps/uninstall_record.h"
 #include "platform/detached_platform.h"
+#include "rollback/rollback.h"
 
 namespace {
 
@@ -92,6 +93,61 @@ void ReadThrough(const std::string& path) {
 double Median(std::vector<double> values) {
   std::sort(values.begin(), values.end());
   return values[values.size() / 2];
+}
+
+// An update that replaces one existing file per member, unpacked as is and through the
+// rollback journal (with its commit), and the rollback of the journaled update.
+int JournalBenchmark(varno::Platform& platform, const std::string& archive, const std::filesystem::path& install,
+                     int members, int rounds) {
+  namespace fs = std::filesystem;
+  const auto installed = [&] {
+    fs::remove_all(install);
+    fs::create_directories(install);
+    for (int i = 0; i < members; ++i) {
+      std::FILE* file = std::fopen((install / ("member" + std::to_string(i) + ".bin")).c_str(), "wb");
+      if (!file) return false;
+      std::fputs("previous release", file);
+      std::fclose(file);
+    }
+    sync();
+    return true;
+  };
+  const auto update = [&](varno::Platform& on) {
+    varno::WriteLogList record;
+    const varno::ArchiveOutcome outcome = varno::ExtractArchive(on, archive, "C:\\Install\\", record, 0);
+    return !outcome.refused && !outcome.FirstNotWritten();
+  };
+  std::vector<double> plain, journaled, rollback;
+  std::printf("\nupdate replacing %d existing files:\n", members);
+  for (int round = 0; round < rounds; ++round) {
+    if (!installed()) return 1;
+    auto start = Clock::now();
+    if (!update(platform)) return 1;
+    plain.push_back(Seconds(start));
+
+    if (!installed()) return 1;
+    start = Clock::now();
+    auto transaction = varno::UpdateTransaction::Begin(platform, "C:\\Install");
+    if (!transaction || !update(transaction->platform()) || !transaction->Commit()) return 1;
+    journaled.push_back(Seconds(start));
+
+    if (!installed()) return 1;
+    transaction = varno::UpdateTransaction::Begin(platform, "C:\\Install");
+    if (!transaction || !update(transaction->platform())) return 1;
+    start = Clock::now();
+    if (!transaction->Rollback().empty()) return 1;
+    rollback.push_back(Seconds(start));
+    std::printf("round %d:  without journal %.3f s  with journal %.3f s  rollback %.3f s\n", round + 1, plain.back(),
+                journaled.back(), rollback.back());
+  }
+  for (const bool best : {true, false}) {
+    const auto pick = [best](const std::vector<double>& times) {
+      return best ? *std::min_element(times.begin(), times.end()) : Median(times);
+    };
+    std::printf("%-7s  journal x%.3f of the update without it; rollback x%.3f of the journaled update\n",
+                best ? "best:" : "median:", pick(journaled) / pick(plain), pick(rollback) / pick(journaled));
+  }
+  return 0;
 }
 
 int ExtractionBenchmark(const std::string& dataDir, uint64_t totalMib, int members, int rounds) {
@@ -172,8 +228,9 @@ int ExtractionBenchmark(const std::string& dataDir, uint64_t totalMib, int membe
                 pick(contenders[2]) / pick(contenders[3]));
   }
   std::printf("peak RSS of the whole process: %ld KiB\n", PeakRssKib());
+  const int status = JournalBenchmark(platform, archive, install, members, rounds);
   fs::remove_all(root);
-  return 0;
+  return status;
 }
 
 // Adds 10,000 new entries below a header of a record that already has base lines, at the
