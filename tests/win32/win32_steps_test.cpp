@@ -61,28 +61,39 @@ class Win32StepsTest : public ::testing::Test {
   std::vector<HANDLE> held;
 };
 
-TEST_F(Win32StepsTest, FileCopyWritesExactBytesAndKeepsReadOnlyAndOpenFilesWhole) {
+// A file the run cannot replace is no longer passed over: the step raises, naming it, and
+// the file keeps its content (the driver then takes back what was written before it).
+TEST_F(Win32StepsTest, FileCopyWritesExactBytesAndRaisesOnAFileItCannotReplace) {
   Install("ro.dll", "read-only");
   SetFileAttributesA(JoinPath(state.installDir, "ro.dll").c_str(), FILE_ATTRIBUTE_READONLY);
   Install("busy.dll", "in use");
   HoldOpen("busy.dll");
   Install("old.dat", "previous content");
-  Archive("sor_ti1.slp", {MemberFromBytes("a.dll", Pattern(40000, 'a')), MemberFromBytes("ro.dll", "new"),
-                          MemberFromBytes("busy.dll", "new"), MemberFromBytes("Missing\\x.txt", "x"),
-                          MemberFromBytes("old.dat", ""), MemberFromBytes("b.dat", Pattern(20001, 'b'))});
-  FileCopy(platform, state, record);
-
+  const auto raised = [&] {
+    try {
+      FileCopy(platform, state, record);
+    } catch (const UpdateError& error) {
+      return std::string(error.what());
+    }
+    return std::string("<no error>");
+  };
+  Archive("sor_ti1.slp", {MemberFromBytes("a.dll", Pattern(40000, 'a')), MemberFromBytes("Missing\\x.txt", "x"),
+                          MemberFromBytes("old.dat", ""), MemberFromBytes("b.dat", Pattern(20001, 'b')),
+                          MemberFromBytes("ro.dll", "new")});
+  EXPECT_EQ(raised(), "Impossible de créer le fichier " + JoinPath(state.installDir, "ro.dll"));
   EXPECT_EQ(Installed("a.dll"), Pattern(40000, 'a'));
   EXPECT_EQ(Installed("b.dat"), Pattern(20001, 'b'));
   EXPECT_EQ(Installed("old.dat"), "");
   EXPECT_EQ(Installed("ro.dll"), "read-only");
   SetFileAttributesA(JoinPath(state.installDir, "ro.dll").c_str(), FILE_ATTRIBUTE_NORMAL);
+
+  Archive("sor_ti1.slp", {MemberFromBytes("busy.dll", "new")});
+  EXPECT_EQ(raised(), "Impossible de créer le fichier " + JoinPath(state.installDir, "busy.dll"));
   for (HANDLE handle : held) CloseHandle(handle);
   held.clear();
   EXPECT_EQ(Installed("busy.dll"), "in use");
   EXPECT_EQ(Sorted(ListDirectory(state.installDir)), (Lines{"a.dll", "b.dat", "busy.dll", "old.dat", "ro.dll"}))
       << "no temporary file left, no directory made";
-  EXPECT_EQ(record.Lines(), (Lines{"[SurFile]", "b.dat", "Missing\\x.txt", "a.dll"}));
   EXPECT_TRUE(machine.dialogs.shown.empty());
 }
 
