@@ -1,8 +1,17 @@
 #include "platform/win32/win32_libraries.h"
 
+#include <string>
+
 #include "platform/win32/win32.h"
 
 namespace varno::win32 {
+
+HMODULE LoadSystemLibrary(const char* name) {
+  char system[MAX_PATH] = {};
+  const UINT length = GetSystemDirectoryA(system, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return nullptr;
+  return LoadLibraryA((std::string(system) + "\\" + name).c_str());
+}
 
 LibraryHandle Win32Libraries::Load(const std::string& path) {
   // A full path: the library's own dependencies still come from the system directory only.

@@ -1,5 +1,7 @@
 #include "platform/win32/win32_processes.h"
 
+#include "platform/win32/win32_libraries.h"
+
 #include <algorithm>
 
 namespace varno::win32 {
@@ -68,17 +70,12 @@ std::string Ansi(const WCHAR* text) {
 
 std::vector<std::string> Win32Processes::ProgramsUsing(const std::vector<std::string>& paths) {
   std::vector<std::string> programs;
-  // By its full path: on XP, which has none, a bare name would find one planted beside the
-  // updater.
-  char system[MAX_PATH] = {};
-  const UINT length = GetSystemDirectoryA(system, MAX_PATH);
-  if (length == 0 || length >= MAX_PATH) return programs;
-  const HMODULE loaded = LoadLibraryA((std::string(system) + "\\rstrtmgr.dll").c_str());
+  const HMODULE loaded = LoadSystemLibrary("rstrtmgr.dll");
   if (!loaded) return programs;  // before Vista
-  const auto start = reinterpret_cast<RmStartSessionFn>(GetProcAddress(loaded, "RmStartSession"));
-  const auto add = reinterpret_cast<RmRegisterResourcesFn>(GetProcAddress(loaded, "RmRegisterResources"));
-  const auto list = reinterpret_cast<RmGetListFn>(GetProcAddress(loaded, "RmGetList"));
-  const auto end = reinterpret_cast<RmEndSessionFn>(GetProcAddress(loaded, "RmEndSession"));
+  const auto start = ExportOf<RmStartSessionFn>(loaded, "RmStartSession");
+  const auto add = ExportOf<RmRegisterResourcesFn>(loaded, "RmRegisterResources");
+  const auto list = ExportOf<RmGetListFn>(loaded, "RmGetList");
+  const auto end = ExportOf<RmEndSessionFn>(loaded, "RmEndSession");
   DWORD session = 0;
   WCHAR key[33] = {};
   if (start && add && list && end && start(&session, 0, key) == ERROR_SUCCESS) {

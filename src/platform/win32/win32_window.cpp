@@ -6,6 +6,7 @@
 #include <string>
 
 #include "base/texts.h"
+#include "platform/win32/win32_libraries.h"
 
 namespace varno::win32 {
 namespace {
@@ -69,7 +70,12 @@ void RegisterFormClass(HINSTANCE instance, WNDPROC proc) {
 
 Win32ProgressWindow::Win32ProgressWindow() {
   const HINSTANCE instance = GetModuleHandleA(nullptr);
-  InitCommonControls();  // the progress class; InitCommonControlsEx would do no more on XP
+  // The progress bar's class comes with comctl32, loaded from the system directory rather
+  // than imported (see LoadSystemLibrary); it stays loaded for the life of the program.
+  if (const HMODULE controls = LoadSystemLibrary("comctl32.dll")) {
+    using InitCommonControlsFn = void(WINAPI*)();
+    if (const auto init = ExportOf<InitCommonControlsFn>(controls, "InitCommonControls")) init();
+  }
   RegisterFormClass(instance, FormProc);
   dpi_ = ScreenDpi();
   formFont_ = MakeFont(-Scale(11), "MS Sans Serif", DEFAULT_CHARSET);
