@@ -57,10 +57,12 @@ std::vector<std::string> SplitCommandLineArguments(std::string_view line) {
 CommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
   CommandLine result;
   bool usage = false;
+  bool wrong = false;
+  // Every argument is read, so that a quiet run stays quiet whatever else is wrong.
   for (const std::string& argument : arguments) {
     if (argument.size() < 2 || (argument[0] != '/' && argument[0] != '-')) {
-      result.action = CommandLine::Action::Wrong;
-      return result;
+      wrong = true;
+      continue;
     }
     const std::string_view body = std::string_view(argument).substr(1);
     const size_t equals = body.find('=');
@@ -89,10 +91,13 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
         continue;
       }
     }
-    result.action = CommandLine::Action::Wrong;
-    return result;
+    wrong = true;
   }
-  if (usage) result.action = CommandLine::Action::Usage;
+  if (wrong) {
+    result.action = CommandLine::Action::Wrong;
+  } else if (usage) {
+    result.action = CommandLine::Action::Usage;
+  }
   return result;
 }
 
