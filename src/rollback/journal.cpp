@@ -196,7 +196,9 @@ std::unique_ptr<Journal> Journal::Begin(FileSystem& files, const std::string& pa
   return std::unique_ptr<Journal>(new Journal(std::move(file), path));
 }
 
-bool Journal::Append(const JournalRecord& record) { return file_->Append(EncodeJournalRecord(record) + "\r\n"); }
+bool Journal::Append(const JournalRecord& record) {
+  return file_ && file_->Append(EncodeJournalRecord(record) + "\r\n");
+}
 
 std::string Journal::BackupNameFor(FileSystem& files, const std::string& path) {
   std::string name;

@@ -81,6 +81,10 @@ class Journal {
   // announces must not be made.
   bool Append(const JournalRecord& record);
 
+  // Lets go of the file, so that it can be deleted: Windows refuses to delete a file open
+  // without delete sharing. Nothing can be appended afterwards.
+  void Close() { file_.reset(); }
+
   // A name for the backup of the file at path: beside it, not yet taken.
   std::string BackupNameFor(FileSystem& files, const std::string& path);
 

@@ -131,12 +131,14 @@ std::unique_ptr<UpdateTransaction> UpdateTransaction::Begin(Platform& real, cons
 
 bool UpdateTransaction::Commit() {
   if (!journal_->Append(MakeRecord(Kind::Committed))) return false;
+  journal_->Close();
   const auto records = ReadJournal(real_.files, journal_->Path());
   if (records && RemoveBackups(real_.files, *records)) real_.files.RemoveFile(journal_->Path());
   return true;
 }
 
 RollbackFailures UpdateTransaction::Rollback() {
+  journal_->Close();
   const auto records = ReadJournal(real_.files, journal_->Path());
   if (!records) return {journal_->Path()};
   RollbackFailures failures = UndoJournalRecords(real_, *records);
