@@ -219,7 +219,14 @@ bool MemoryFileSystem::MakeDirectory(const std::string& path) {
 // Appends reach the node at once: the in-memory disk has no cache to flush.
 class MemoryAppendingFile : public AppendingFile {
  public:
-  MemoryAppendingFile(MemoryFileSystem& files, std::string path) : files_(files), path_(std::move(path)) {}
+  // Like the Win32 file, open with read sharing only: while it is open the file cannot be
+  // written by anyone else, moved or deleted.
+  MemoryAppendingFile(MemoryFileSystem& files, std::string path) : files_(files), path_(std::move(path)) {
+    if (MemoryFileSystem::Node* node = files_.Find(path_)) ++node->heldAgainstWriters;
+  }
+  ~MemoryAppendingFile() override {
+    if (MemoryFileSystem::Node* node = files_.Find(path_)) --node->heldAgainstWriters;
+  }
   bool Append(std::string_view bytes) override {
     MemoryFileSystem::Node* node = files_.Find(path_);
     if (!node || node->isDirectory || !files_.Allocate(bytes.size())) return false;
