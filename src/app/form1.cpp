@@ -73,8 +73,8 @@ void TForm1::LogWhatever(const std::string& line) {
 }
 
 void TForm1::RunDriver() {
-  // The run log starts on the desktop when there is one.
-  // A log given on the command line is used from the first line to the last.
+  // The run log starts on the desktop when there is one; a log given on the command line
+  // is used from the first line to the last.
   runLog_.emplace(platform_.files);
   dialogs_.AttachLog(&*runLog_);
   if (options_.logPath.empty()) {
@@ -203,8 +203,8 @@ void TForm1::ApplyPackage(Platform& changes, bool valid) {
   platform_.window.ShowForm();
   platform_.window.ShowControl(Control::Label2);
 
-  // The main archive into the installation.
-  // A quiet run cannot leave the installation without an archive nobody was told about.
+  // The main archive into the installation. A quiet run cannot leave the installation
+  // without an archive nobody was told about.
   const ArchiveRefused onRefused = [this](const std::string& archive) {
     if (options_.quiet) throw RunStopped(ExitCode::kPackageUnusable, text::kLogArchiveRefusedStop + archive);
     archiveRefused_ = true;
