@@ -18,8 +18,16 @@
 
 namespace varno {
 
-TForm1::TForm1(Platform& platform, const std::string& osFamilyName, const PackageTrust* trust)
-    : platform_(platform), trust_(trust) {
+TForm1::TForm1(Platform& platform, const std::string& osFamilyName, const PackageTrust* trust,
+               const RunOptions& options)
+    : options_(options),
+      dialogs_(platform.dialogs, options_),
+      platform_{platform.files,     platform.registry,
+                platform.shell,     dialogs_,
+                options_.quiet ? hiddenWindow_ : platform.window,
+                platform.processes, platform.libraries,
+                platform.system},
+      trust_(trust) {
   state_.osFamilyName = osFamilyName;
 }
 
@@ -32,11 +40,16 @@ void TForm1::FormCreate() {
     LogWhatever(text::kLogInterruptedByUser);
     RollBack();
     // The user closed the window: the program ends once it is taken back.
-    Terminate();
+    Terminate(ExitCode::kUserDeclined);
+  } catch (const RunStopped& stop) {
+    LogWhatever(stop.what());
+    outcome_ = stop.code();
+    RollBack();
   } catch (const std::exception& error) {
     // The system's own errors, and anything unforeseen (memory exhausted, say): either
     // ends the driver in the error box rather than ending the program unseen.
     ShowErrorBox(platform_, error.what());
+    outcome_ = failureOutcome_;
     RollBack();
   }
 }
@@ -73,12 +86,18 @@ void TForm1::RunDriver() {
   // One update at a time: a second updater changes nothing, not even the log.
   if (!platform_.processes.ClaimSoleUpdater()) {
     ShowPlainMessage(platform_, text::kAlreadyRunning);
-    return Terminate();
+    return Terminate(ExitCode::kTryAgainLater);
   }
 
-  // The run log starts on the desktop when there is one.
+  // The run log starts on the desktop when there is one; a log given on the command line
+  // is used from the first line to the last.
   runLog_.emplace(platform_.files);
-  runLog_->Start(UserDesktopPath(platform_.shell));
+  dialogs_.AttachLog(&*runLog_);
+  if (options_.logPath.empty()) {
+    runLog_->Start(UserDesktopPath(platform_.shell));
+  } else {
+    runLog_->StartAt(options_.logPath);
+  }
 
   // The package directory is the directory the updater was started from.
   const std::string currentDir = platform_.system.CurrentDirectory();
@@ -89,11 +108,13 @@ void TForm1::RunDriver() {
   state_.packageDescriptionPath = JoinPath(state_.packageDir, text::kDescriptionFileName);
   if (!platform_.files.FileExists(state_.packageDescriptionPath)) {
     Log(text::kLogDescriptionMissing);
-    return Terminate();
+    return Terminate(ExitCode::kPackageUnusable);
   }
 
   // Built with the vendor's key, nothing of an unsigned or altered package is read.
-  if (trust_ && !PassPackageGate(platform_, *trust_, state_.packageDir, *runLog_, heldPackage_)) return Terminate();
+  if (trust_ && !PassPackageGate(platform_, *trust_, state_.packageDir, *runLog_, heldPackage_)) {
+    return Terminate(ExitCode::kPackageUnusable);
+  }
 
   // The installation check never stops the run by itself.
   const bool valid =
@@ -102,12 +123,25 @@ void TForm1::RunDriver() {
   Log(text::kLogInstallDir + state_.installDir);
 
   // The log joins the installation as soon as it is known.
-  if (platform_.files.DirectoryExists(state_.installDir)) runLog_->MoveInto(state_.installDir);
+  const bool found = platform_.files.DirectoryExists(state_.installDir);
+  if (found && options_.logPath.empty()) runLog_->MoveInto(state_.installDir);
+
+  // Nobody can pick a directory or read a box in a quiet run: a run that cannot go on as
+  // intended ends here, nothing changed.
+  if (!found || StrToIntDef(state_.installedVersion, 0) == 0) {
+    failureOutcome_ = ExitCode::kNoInstallation;
+    if (options_.quiet) {
+      Log(text::kLogNoInstallationFound);
+      return Terminate(ExitCode::kNoInstallation);
+    }
+  } else if (options_.quiet && InstallationTooOld(state_)) {
+    return Terminate(ExitCode::kFailed);
+  }
 
   // Confirmation gate.
   if (!AskConfirmation(platform_, text::kAskInstall)) {
     Log(text::kLogAnswerNo);
-    return Terminate();
+    return Terminate(ExitCode::kUserDeclined);
   }
   Log(text::kLogAnswerYes);
 
@@ -117,27 +151,31 @@ void TForm1::RunDriver() {
   const int32_t installedVersion = StrToInt(state_.installedVersion);
   if (newVersion < installedVersion) {
     if (!platform_.files.FileExists(text::kActionProgram)) ShowPlainMessage(platform_, text::kInstalledIsNewer);
-    return Terminate();
+    return Terminate(ExitCode::kNewerVersionInstalled);
   }
 
   // An equal version asks whether to apply the update again.
   Log(text::kLogInstalledIsOlder);
-  if (newVersion == installedVersion && !AskWarning(platform_, text::kAskRepeat)) return Terminate();
+  // Left alone in a quiet run, the same package run twice is a clean no-op.
+  if (newVersion == installedVersion && !AskWarning(platform_, text::kAskRepeat)) {
+    return Terminate(options_.quiet ? ExitCode::kSuccess : ExitCode::kUserDeclined);
+  }
 
   // Rights gate.
   if (!HasInstallRights(platform_.registry, state_.osFamilyName)) {
     Log(text::kLogNoRights);
     ShowPlainMessage(platform_, text::kNoRights);
     LaunchActionProgram(platform_);
-    return Terminate();
+    return Terminate(ExitCode::kFailed);
   }
   Log(text::kLogHasRights);
 
   // Files in use and disk space, before anything is written.
   const PlannedWrites writes = PlanArchiveWrites(platform_.files, state_);
-  if (!WaitForFilesInUse(platform_, writes, *runLog_) || !EnoughDiskSpace(platform_, state_, writes, *runLog_)) {
-    return Terminate();
+  if (!WaitForFilesInUse(platform_, writes, *runLog_, options_.quiet)) {
+    return Terminate(options_.quiet ? ExitCode::kTryAgainLater : ExitCode::kUserDeclined);
   }
+  if (!EnoughDiskSpace(platform_, state_, writes, *runLog_)) return Terminate(ExitCode::kFailed);
 
   // The labels get their captions before the first of them shows.
   GiveLabelsTheirRunCaptions(platform_.window);
@@ -169,7 +207,9 @@ void TForm1::RunDriver() {
   }
   Log(text::kLogAfterDatabase);
 
-  // The run is complete: the quit button shows.
+  // The run is complete, whatever the database update gave: the quit button shows. An
+  // archive that was passed over leaves the package not wholly applied.
+  outcome_ = archiveRefused_ ? ExitCode::kPackageUnusable : ExitCode::kSuccess;
   platform_.window.ShowControl(Control::Button1);
 }
 
@@ -192,8 +232,13 @@ void TForm1::ApplyPackage(Platform& changes, bool valid, uint64_t bytesToWrite, 
   platform_.window.ShowControl(Control::Label2);
   progress.Start(bytesToWrite);
 
-  // The main archive into the installation.
-  FileCopy(changes, state_, record);
+  // The main archive into the installation. A quiet run cannot leave the installation
+  // without an archive nobody was told about.
+  const ArchiveRefused onRefused = [this](const std::string& archive) {
+    if (options_.quiet) throw RunStopped(ExitCode::kPackageUnusable, text::kLogArchiveRefusedStop + archive);
+    archiveRefused_ = true;
+  };
+  FileCopy(changes, state_, record, onRefused);
   Log(text::kLogFileCopyDone);
   progress.Turn();
 
@@ -207,7 +252,7 @@ void TForm1::ApplyPackage(Platform& changes, bool valid, uint64_t bytesToWrite, 
   Log(text::kLogBeforeCreateNewDir);
   CreateNewDir(changes, state_, record);
   Log(text::kLogBeforeCopyInNewDir);
-  if (CopyInNewDir(changes, state_, record)) platform_.window.ShowControl(Control::Label6);
+  if (CopyInNewDir(changes, state_, record, onRefused)) platform_.window.ShowControl(Control::Label6);
   Log(text::kLogAfterCopyInNewDir);
   progress.Turn();
 
@@ -232,13 +277,17 @@ void TForm1::ApplyPackage(Platform& changes, bool valid, uint64_t bytesToWrite, 
   Log(text::kLogRecordSaved);
 }
 
-void TForm1::Terminate() { platform_.window.RequestQuit(); }
+void TForm1::Terminate(ExitCode outcome) {
+  outcome_ = outcome;
+  platform_.window.RequestQuit();
+}
 
 void TForm1::Log(const std::string& line) { runLog_->Log(line); }
 
 void TForm1::FormDestroy() {
   if (!runLog_) return;
   try {
+    if (options_.quiet) runLog_->LogWithNoSave(FormatText(text::kLogExitCode, {std::to_string(ToInt(outcome_))}));
     runLog_->Finish();
   } catch (const std::exception& error) {
     ShowErrorBox(platform_, error.what());
@@ -261,14 +310,16 @@ void LaunchActionProgram(Platform& platform) {
   if (platform.files.FileExists(text::kActionProgram)) platform.processes.StartProgram(text::kActionProgram);
 }
 
-void RunApplication(Platform& platform, const std::string& osFamilyName, const PackageTrust* trust) {
-  TForm1 form1(platform, osFamilyName, trust);
+ExitCode RunApplication(Platform& platform, const std::string& osFamilyName, const PackageTrust* trust,
+                        const RunOptions& options) {
+  TForm1 form1(platform, osFamilyName, trust, options);
   form1.FormCreate();
-  if (!platform.window.QuitRequested()) {
+  if (!options.quiet && !platform.window.QuitRequested()) {
     platform.window.ShowForm();
     platform.window.RunMessageLoop([&form1] { form1.Button1Click(); });
   }
   form1.FormDestroy();
+  return form1.Outcome();
 }
 
 }  // namespace varno

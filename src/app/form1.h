@@ -5,9 +5,13 @@
 #include <optional>
 #include <string>
 
+#include "app/command_line.h"
+#include "app/exit_codes.h"
 #include "app/package_gate.h"
 #include "app/run_log.h"
+#include "app/unattended.h"
 #include "base/run_state.h"
+#include "platform/inert_window.h"
 #include "platform/platform.h"
 #include "rollback/rollback.h"
 #include "shortcuts/shell_link.h"
@@ -18,8 +22,10 @@ class UpdateProgress;
 
 class TForm1 {
  public:
-  // With trust, the program applies only packages signed with its vendor's key.
-  TForm1(Platform& platform, const std::string& osFamilyName, const PackageTrust* trust = nullptr);
+  // With trust, the program applies only packages signed with its vendor's key. The options
+  // of the command line decide whether anyone is there to see the window and the boxes.
+  TForm1(Platform& platform, const std::string& osFamilyName, const PackageTrust* trust = nullptr,
+         const RunOptions& options = {});
 
   // The update driver. An UpdateError raised anywhere in it ends it at that point and is
   // shown in the error box; what the run had changed is then taken back, and the window
@@ -35,6 +41,8 @@ class TForm1 {
 
   // True when the user interrupted the update from the close box and the run was taken back.
   bool Interrupted() const { return interrupted_; }
+  // How the run ended, for the program's exit code: set at each end of the driver.
+  ExitCode Outcome() const { return outcome_; }
 
  private:
   void RunDriver();
@@ -48,12 +56,23 @@ class TForm1 {
   void RecoverInterruptedRun(const std::string& installDir);
   // A line the run log may fail to save without hiding what is being done.
   void LogWhatever(const std::string& line);
-  // The driver's "terminate": post the quit request; the caller then leaves the driver.
-  void Terminate();
+  // The driver's "terminate": records how the run ended and posts the quit request; the
+  // caller then leaves the driver.
+  void Terminate(ExitCode outcome);
   void Log(const std::string& line);
 
-  Platform& platform_;
+  RunOptions options_;
+  RunDialogs dialogs_;
+  InertWindow hiddenWindow_;
+  // The machine's services with the dialogs and, in a quiet run, the window above.
+  Platform platform_;
   RunState state_;
+  ExitCode outcome_ = ExitCode::kSuccess;
+  // The outcome of an error that ends the driver: the run failed, unless the cause was
+  // known before (no installation found).
+  ExitCode failureOutcome_ = ExitCode::kFailed;
+  // An archive refused as a whole in a run that went on without it.
+  bool archiveRefused_ = false;
   // The shell link service keeps its current desktop and Programs folders for the rest of
   // the program once the steps made it.
   std::optional<ShellLink> shellLink_;
@@ -74,8 +93,9 @@ void GiveLabelsTheirRunCaptions(ProgressWindow& window);
 void LaunchActionProgram(Platform& platform);
 
 // The application, once the platform check accepted the system: creates the form (which
-// runs the update), runs the message loop unless the run already asked to end, and
-// destroys the form.
-void RunApplication(Platform& platform, const std::string& osFamilyName, const PackageTrust* trust = nullptr);
+// runs the update), runs the message loop unless the run already asked to end or is quiet,
+// and destroys the form. Gives the run's outcome.
+ExitCode RunApplication(Platform& platform, const std::string& osFamilyName, const PackageTrust* trust = nullptr,
+                        const RunOptions& options = {});
 
 }  // namespace varno

@@ -19,9 +19,21 @@ std::string MebibytesFree(uint64_t bytes) { return std::to_string(bytes >> 20); 
 
 }  // namespace
 
-bool WaitForFilesInUse(Platform& platform, const PlannedWrites& writes, LineLog& log) {
+bool WaitForFilesInUse(Platform& platform, const PlannedWrites& writes, LineLog& log, bool unattended) {
+  int waited = 0;
   for (std::vector<std::string> inUse = FilesInUse(platform.files, writes); !inUse.empty();
        inUse = FilesInUse(platform.files, writes)) {
+    if (unattended) {
+      if (waited == 0) {
+        for (const std::string& path : inUse) log.Log(text::kLogFilesInUse + path);
+      }
+      if (waited++ == kUnattendedWaitSeconds) {
+        log.Log(text::kLogFilesInUseCancelled);
+        return false;
+      }
+      platform.system.Pause(1000);
+      continue;
+    }
     for (const std::string& path : inUse) log.Log(text::kLogFilesInUse + path);
     const std::vector<std::string> programs = platform.processes.ProgramsUsing(inUse);
     const std::string question = FormatText(

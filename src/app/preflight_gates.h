@@ -10,8 +10,10 @@
 namespace varno {
 
 // While files the package replaces are in use, asks the user to close the programs that
-// hold them ("Avertissement", Réessayer/Annuler) and looks again. False on Annuler.
-bool WaitForFilesInUse(Platform& platform, const PlannedWrites& writes, LineLog& log);
+// hold them ("Avertissement", Réessayer/Annuler) and looks again. False on Annuler. With
+// nobody to ask (unattended), looks again every second for at most kUnattendedWaitSeconds.
+inline constexpr int kUnattendedWaitSeconds = 30;
+bool WaitForFilesInUse(Platform& platform, const PlannedWrites& writes, LineLog& log, bool unattended);
 
 // True when the volume of the installation has room for what the archives write; otherwise
 // says how much is missing. A volume whose free space the system cannot tell passes.

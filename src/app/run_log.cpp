@@ -15,6 +15,17 @@ void RunLog::Start(const std::string& userDesktopPath) {
   Log(text::kLogStart);
 }
 
+void RunLog::StartAt(const std::string& path) {
+  path_ = path;
+  if (files_.FileExists(path_)) {
+    auto earlier = files_.ReadWholeFile(path_);
+    if (!earlier) throw UpdateError(FormatText(text::kCannotCreateFile, {path_}));
+    earlier_ = std::move(*earlier);
+    if (!earlier_.empty() && earlier_.back() != '\n') earlier_ += "\r\n";
+  }
+  Log(text::kLogStart);
+}
+
 void RunLog::Log(const std::string& line) {
   lines_.push_back(line);
   Save();
@@ -35,7 +46,7 @@ void RunLog::MoveInto(const std::string& installDir) {
 void RunLog::Finish() { Log(text::kLogFinish); }
 
 void RunLog::Save() {
-  if (!files_.ReplaceWholeFile(path_, JoinLinesCrLf(lines_))) {
+  if (!files_.ReplaceWholeFile(path_, earlier_ + JoinLinesCrLf(lines_))) {
     throw UpdateError(FormatText(text::kCannotCreateFile, {path_}));
   }
 }

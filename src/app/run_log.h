@@ -18,6 +18,11 @@ class RunLog : public LineLog {
   // file name, which resolves in the current directory) and logs the first line.
   void Start(const std::string& userDesktopPath);
 
+  // Keeps the log at this path for the whole run, after what the file already holds (one
+  // log for every run on a machine), and logs the first line. A file there that cannot be
+  // read raises "Impossible de créer le fichier %s" rather than being replaced.
+  void StartAt(const std::string& path);
+
   // Appends the line and saves the whole log. A failed save raises
   // "Impossible de créer le fichier %s"; the file keeps its previous content.
   void Log(const std::string& line) override;
@@ -42,6 +47,8 @@ class RunLog : public LineLog {
   FileSystem& files_;
   std::string path_;
   std::vector<std::string> lines_;
+  // What the file held before this run, kept ahead of the run's lines at every save.
+  std::string earlier_;
 };
 
 }  // namespace varno

@@ -163,6 +163,21 @@ inline constexpr char kLogInterruptedByUser[] = "Mise à jour interrompue à la 
 inline constexpr char kLogInterruptedRunFound[] = "Mise à jour interrompue trouvée dans ";
 inline constexpr char kLogInterruptedRunCleaned[] = "Fichiers de sauvegarde de la mise à jour précédente supprimés";
 
+// The command line and the runs without anyone present.
+inline constexpr char kUsage[] =
+    "Utilisation : Varnolith_MAJ_Solo.exe [/quiet [/reinstall]] [/dir=CHEMIN] [/log=CHEMIN]\r\r"
+    "/quiet : ni fenêtre ni question ; les messages sont écrits dans le journal\r"
+    "/reinstall : avec /quiet, applique de nouveau la version déjà installée\r"
+    "/dir=CHEMIN : le répertoire de Varnolith quand il n'est pas trouvé\r"
+    "/log=CHEMIN : le journal de la mise à jour, complété à chaque lancement\r"
+    "/? ou /help : cette aide";
+inline constexpr char kLogUnattendedBox[] = "Message (%s) : %s";
+inline constexpr char kLogUnattendedYes[] = "Réponse automatique : OUI";
+inline constexpr char kLogUnattendedNo[] = "Réponse automatique : NON";
+inline constexpr char kLogNoInstallationFound[] = "Aucune installation de Varnolith trouvée";
+inline constexpr char kLogArchiveRefusedStop[] = "Archive non reconnue, la mise à jour est abandonnée : ";
+inline constexpr char kLogExitCode[] = "Code de sortie : %s";
+
 // File names.
 inline constexpr char kRunLogFileName[] = "VarnoMaJLog.txt";
 inline constexpr char kDescriptionFileName[] = "MjaIni.ini";

@@ -56,12 +56,17 @@ bool ValidControl(Platform& platform, RunState& state, const InstallationFound& 
   if (!FindInstallation(platform, state, onFound)) return false;
 
   const int32_t installed = StrToIntDef(state.installedVersion, 0);
-  if (installed < state.minInstalledVersion || state.fileVersionNumber < state.minFileVersionNumber) {
+  if (InstallationTooOld(state)) {
     ShowPlainMessage(platform, text::kInstallationTooOld);
     return false;
   }
   // A newer installation is no failure here: the driver's own gate handles it.
   return StrToInt(state.newVersion) >= installed;
+}
+
+bool InstallationTooOld(const RunState& state) {
+  return StrToIntDef(state.installedVersion, 0) < state.minInstalledVersion ||
+         state.fileVersionNumber < state.minFileVersionNumber;
 }
 
 bool FindInstallation(Platform& platform, RunState& state, const InstallationFound& onFound) {

@@ -19,6 +19,10 @@ namespace varno {
 using InstallationFound = std::function<void(const std::string& installDir)>;
 bool ValidControl(Platform& platform, RunState& state, const InstallationFound& onFound = nullptr);
 
+// True when the installation found is older than the package accepts, by its recorded
+// version or by its program's file version.
+bool InstallationTooOld(const RunState& state);
+
 // Finds installDir (App Paths, then the standard directories, then the user's choice),
 // reads installedVersion and fileVersionNumber. True when the installation is complete.
 bool FindInstallation(Platform& platform, RunState& state, const InstallationFound& onFound = nullptr);

@@ -20,7 +20,7 @@ unsigned ProbeOsVersion(System& system);
 std::optional<std::string> OsFamilyNameOf(unsigned osVersionCode);
 
 // The family name of the running Windows; for a refused one, the refusal message is shown
-// (one OK button) and nothing is given: the caller ends the process with exit code 0.
+// (one OK button) and nothing is given: the caller ends the process.
 std::optional<std::string> CheckPlatform(Dialogs& dialogs, System& system);
 
 }  // namespace varno

@@ -1,8 +1,10 @@
 #include "platform/detached_platform.h"
 
+#include "platform/inert_window.h"
+
 namespace varno {
 
-struct DetachedPlatform::Inert final : Registry, Shell, Dialogs, ProgressWindow, Processes, Libraries, System {
+struct DetachedPlatform::Inert final : Registry, Shell, Dialogs, Processes, Libraries, System {
   long OpenKey(RegKey, const std::string&, uint32_t, bool, RegKey*) override { return kRegAccessDenied; }
   void CloseKey(RegKey) override {}
   long QueryValue(RegKey, const std::string&, uint32_t*, std::string*) override { return kRegNotFound; }
@@ -18,16 +20,6 @@ struct DetachedPlatform::Inert final : Registry, Shell, Dialogs, ProgressWindow,
   }
   std::string SelectDirectory() override { return {}; }
 
-  void SetCaption(Control, const std::string&) override {}
-  void ShowControl(Control) override {}
-  void ShowForm() override {}
-  void RequestQuit() override { quit = true; }
-  bool QuitRequested() override { return quit; }
-  void RunMessageLoop(const std::function<void()>&) override {}
-  void ShowProgress(uint64_t) override {}
-  void SetProgress(uint64_t) override {}
-  void HideProgress() override {}
-  bool ProcessPendingMessages() override { return false; }
 
   bool StartProgram(const std::string&) override { return false; }
   bool ClaimSoleUpdater() override { return true; }
@@ -45,13 +37,14 @@ struct DetachedPlatform::Inert final : Registry, Shell, Dialogs, ProgressWindow,
   std::optional<FileVersionWords> FixedFileVersion(const std::string&) override { return std::nullopt; }
   int CurrentYear() override { return 2000; }
   RegionalSettings Regional() override { return {}; }
+  void Pause(unsigned) override {}
 
-  bool quit = false;
+  InertWindow window;
 };
 
 DetachedPlatform::DetachedPlatform(FileSystem& files)
     : inert_(std::make_unique<Inert>()),
-      platform_{files, *inert_, *inert_, *inert_, *inert_, *inert_, *inert_, *inert_} {}
+      platform_{files, *inert_, *inert_, *inert_, inert_->window, *inert_, *inert_, *inert_} {}
 
 DetachedPlatform::~DetachedPlatform() = default;
 

@@ -49,6 +49,9 @@ class System {
 
   /// The user's current regional settings.
   virtual RegionalSettings Regional() = 0;
+
+  /// Waits this long without doing anything.
+  virtual void Pause(unsigned milliseconds) = 0;
 };
 
 }  // namespace varno

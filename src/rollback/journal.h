@@ -81,13 +81,15 @@ class Journal {
   // announces must not be made.
   bool Append(const JournalRecord& record);
 
+  // Lets go of the file, so that it can be deleted: Windows refuses to delete a file open
+  // without delete sharing. Nothing can be appended afterwards.
+  void Close() { file_.reset(); }
+
   // A name for the backup of the file at path: beside it, not yet taken.
   std::string BackupNameFor(FileSystem& files, const std::string& path);
 
   const std::string& Path() const { return path_; }
 
-  // Closes the file, which Windows cannot delete while it is open; nothing is appended after.
-  void Close() { file_.reset(); }
 
  private:
   Journal(std::unique_ptr<AppendingFile> file, std::string path) : file_(std::move(file)), path_(std::move(path)) {}

@@ -131,6 +131,7 @@ std::unique_ptr<UpdateTransaction> UpdateTransaction::Begin(Platform& real, cons
 
 bool UpdateTransaction::Commit() {
   if (!journal_->Append(MakeRecord(Kind::Committed))) return false;
+  journal_->Close();
   const auto records = ReadJournal(real_.files, journal_->Path());
   journal_->Close();
   if (records && RemoveBackups(real_.files, *records)) real_.files.RemoveFile(journal_->Path());
@@ -138,6 +139,7 @@ bool UpdateTransaction::Commit() {
 }
 
 RollbackFailures UpdateTransaction::Rollback() {
+  journal_->Close();
   const auto records = ReadJournal(real_.files, journal_->Path());
   if (!records) return {journal_->Path()};
   RollbackFailures failures = UndoJournalRecords(real_, *records);

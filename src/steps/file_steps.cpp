@@ -20,8 +20,9 @@ std::vector<std::string> LoadDescription(FileSystem& files, const std::string& p
 // file in use, access refused, a full disk) ends the run, which is then taken back, rather
 // than leaving the installation with that file of the old version.
 void Unpack(Platform& platform, const std::string& archive, const std::string& targetDir, WriteLogList& record,
-            size_t insertionIndex) {
+            size_t insertionIndex, const ArchiveRefused& onRefused) {
   const ArchiveOutcome outcome = ExtractArchive(platform, archive, targetDir, record, insertionIndex);
+  if (outcome.refused && onRefused) onRefused(archive);
   if (const ArchiveOutcome::Member* member = outcome.FirstNotWritten()) {
     throw UpdateError(FormatText(text::kCannotCreateFile, {targetDir + member->name}));
   }
@@ -29,11 +30,11 @@ void Unpack(Platform& platform, const std::string& archive, const std::string& t
 
 }  // namespace
 
-void FileCopy(Platform& platform, const RunState& state, WriteLogList& record) {
+void FileCopy(Platform& platform, const RunState& state, WriteLogList& record, const ArchiveRefused& onRefused) {
   const size_t position = record.EnsureSection(record::kSurFile, Placement::Top);
   const std::string archive = JoinPath(state.packageDir, text::kMainArchiveFileName);
   if (!platform.files.FileExists(archive)) return;
-  Unpack(platform, archive, state.installDir + "\\", record, position + 1);
+  Unpack(platform, archive, state.installDir + "\\", record, position + 1, onRefused);
 }
 
 void CreateNewDir(Platform& platform, const RunState& state, WriteLogList& record) {
@@ -60,7 +61,7 @@ std::optional<SubDirArchive> SplitSubDirArchive(std::string_view line) {
   return SubDirArchive{TrimBlanks(line.substr(0, colon)), TrimBlanks(rest.substr(rest.empty() ? 0 : 1))};
 }
 
-bool CopyInNewDir(Platform& platform, const RunState& state, WriteLogList& record) {
+bool CopyInNewDir(Platform& platform, const RunState& state, WriteLogList& record, const ArchiveRefused& onRefused) {
   FileSystem& files = platform.files;
   if (!files.FileExists(state.packageDescriptionPath)) {
     ShowPlainMessage(platform, text::kFileMissing + state.packageDescriptionPath);
@@ -79,7 +80,7 @@ bool CopyInNewDir(Platform& platform, const RunState& state, WriteLogList& recor
     if (!entry) continue;
     const std::string archive = JoinPath(state.packageDir, entry->archiveName);
     if (entry->archiveName.empty() || !files.FileExists(archive)) continue;
-    Unpack(platform, archive, state.installDir + "\\" + entry->subDirectory + "\\", record, insertionIndex);
+    Unpack(platform, archive, state.installDir + "\\" + entry->subDirectory + "\\", record, insertionIndex, onRefused);
   }
   return true;
 }

@@ -2,6 +2,7 @@
 // new directories, and the archives of sub-directories. Each records what it newly created.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -12,10 +13,15 @@
 
 namespace varno {
 
+// Told of an archive refused as a whole (after its box), with the archive's path. It may
+// raise to end the run there; otherwise the run goes on without that archive.
+using ArchiveRefused = std::function<void(const std::string& archivePath)>;
+
 // Places "[SurFile]" at the top of the record (at every run), then unpacks "sor_ti1.slp"
 // of the package directory into the installation directory when that archive exists. A
 // member whose file cannot be replaced raises "Impossible de créer le fichier %s".
-void FileCopy(Platform& platform, const RunState& state, WriteLogList& record);
+void FileCopy(Platform& platform, const RunState& state, WriteLogList& record,
+              const ArchiveRefused& onRefused = nullptr);
 
 // Creates the directories listed under "[subdir]", one level per line, in file order, and
 // records under "[SurDir]" each line whose directory it created. A missing description or
@@ -26,7 +32,8 @@ void CreateNewDir(Platform& platform, const RunState& state, WriteLogList& recor
 // sub-directories of the installation, recording their new members under "[SurFileDir]".
 // True when the description has that section, whatever came of it. A description that has
 // disappeared shows "fichier manquant : " and its path.
-bool CopyInNewDir(Platform& platform, const RunState& state, WriteLogList& record);
+bool CopyInNewDir(Platform& platform, const RunState& state, WriteLogList& record,
+                  const ArchiveRefused& onRefused = nullptr);
 
 // One "[insubdir]" line split into the sub-directory and the archive name: the text before
 // the first ":" trimmed, and after it, the first character dropped whatever it is and the

@@ -84,6 +84,27 @@ TEST_F(PreflightGatesTest, RetryLooksAgainUntilTheFilesAreFree) {
   EXPECT_EQ(machine.files.Content(kInstall + "\\data.bin"), std::string(2000, 'd'));
 }
 
+TEST_F(PreflightGatesTest, UnattendedAFileInUseIsWaitedForThirtySecondsThenTryAgainLater) {
+  machine.files.SetInUse(kInstall + "\\data.bin");
+  const std::string before = Installation();
+  RunOptions quiet;
+  quiet.quiet = true;
+  Platform platform = machine.platform();
+  EXPECT_EQ(RunApplication(platform, "WINDOWS NT", nullptr, quiet), ExitCode::kTryAgainLater);
+  EXPECT_EQ(machine.system.pausedMilliseconds, 30000u);
+  EXPECT_TRUE(machine.dialogs.shown.empty());
+  EXPECT_EQ(Installation(), before);
+
+  // Freed while it waits: the update goes on.
+  machine.system.pausedMilliseconds = 0;
+  machine.system.onPause = [this] {
+    if (machine.system.pausedMilliseconds == 3000) machine.files.SetInUse(kInstall + "\\data.bin", false);
+  };
+  EXPECT_EQ(RunApplication(platform, "WINDOWS NT", nullptr, quiet), ExitCode::kSuccess) << machine.Dump();
+  EXPECT_EQ(machine.system.pausedMilliseconds, 3000u);
+  EXPECT_EQ(machine.files.Content(kInstall + "\\data.bin"), std::string(2000, 'd'));
+}
+
 TEST_F(PreflightGatesTest, TooLittleDiskSpaceForTheArchivesChangesNothing) {
   machine.files.SetFreeSpace(4000);  // the members take 5006 bytes
   const std::string before = Installation();
@@ -98,7 +119,8 @@ TEST_F(PreflightGatesTest, TooLittleDiskSpaceForTheArchivesChangesNothing) {
 
 TEST_F(PreflightGatesTest, ASecondUpdaterSaysSoAndTouchesNothingNotEvenTheLog) {
   machine.processes.otherUpdaterRunning = true;
-  Run();
+  Platform platform = machine.platform();
+  EXPECT_EQ(RunApplication(platform, "WINDOWS NT"), ExitCode::kTryAgainLater);
   ASSERT_EQ(machine.dialogs.shown.size(), 1u);
   EXPECT_EQ(machine.dialogs.shown[0].text, "Une mise à jour de Varnolith est déjà en cours.");
   EXPECT_FALSE(machine.files.FileExists("C:\\Users\\Pierre\\Desktop\\VarnoMaJLog.txt"));

@@ -28,13 +28,15 @@ e2e_start() {
   E2E_PID=$!
 }
 
-# e2e_wait_exit SECONDS: waits for the program to end by itself; fails after SECONDS.
+# e2e_wait_exit SECONDS [CODE]: waits for the program to end by itself with the exit code
+# CODE (default 0); fails after SECONDS. Wine gives the shell only the code's low 8 bits.
 e2e_wait_exit() {
-  local i
+  local i status=0 expected=$(( ${2:-0} & 255 ))
   for i in $(seq $(( $1 * 10 ))); do
     if ! kill -0 "$E2E_PID" 2>/dev/null; then
-      wait "$E2E_PID" || { echo "program exited with status $?"; return 1; }
+      wait "$E2E_PID" || status=$?
       E2E_PID=
+      [ "$status" -eq "$expected" ] || { echo "program exited with status $status, not $expected (${2:-0})"; return 1; }
       return 0
     fi
     sleep 0.1

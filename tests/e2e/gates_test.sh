@@ -24,7 +24,7 @@ e2e_install "$samples" "$install" 2816080 app-paths
 e2e_package "$package" "$exe" 2816090
 run
 answer_question n
-e2e_check "Non ends the program" e2e_wait_exit 30
+e2e_check "Non ends the program (1602)" e2e_wait_exit 30 1602
 e2e_check "the log moved into the installation with lines 1, 2, 4, 5, 8 and 33" \
   e2e_log_is "$install_log" "${start_lines}Réponse NON à l'invite de mise à jour\r\n${finish_line}"
 e2e_check "no log is left on the desktop" test ! -e "$desktop_log"
@@ -37,7 +37,7 @@ box=$(e2e_wait_window '^Varnolith_maj_solo$' 30)
 e2e_check "the newer installation is reported" \
   e2e_box_shown 'La version install\00e9e est plus r\00e9cente que la mise \00e0 jour.\nLa mise \00e0 jour ne peut \00eatre ex\00e9cut\00e9e.'
 e2e_key "$box" Return
-e2e_check "the program ends after the message" e2e_wait_exit 30
+e2e_check "the program ends after the message (1638)" e2e_wait_exit 30 1638
 e2e_check "nothing is logged after the answer" \
   e2e_log_is "$install_log" "${again_lines}Réponse OUI à l'invite de mise à jour\r\n${finish_line}"
 
@@ -45,7 +45,7 @@ echo "== a newer installation, Action.exe in the package"
 cp "$samples/Action.exe" "$package/"
 run
 answer_question o
-e2e_check "the program ends silently" e2e_wait_exit 30
+e2e_check "the program ends silently (1638)" e2e_wait_exit 30 1638
 e2e_check "only the question was shown" test "$(e2e_box_count)" = 1
 e2e_check "Action.exe was not started" test ! -e "$package/Action.txt"
 rm "$package/Action.exe"
@@ -55,7 +55,7 @@ e2e_install "$samples" "$install" 2816090 app-paths
 run
 answer_question o
 e2e_key "$(e2e_wait_window '^Avertissement$' 30)" n
-e2e_check "Non to the warning ends the program" e2e_wait_exit 30
+e2e_check "Non to the warning ends the program (1602)" e2e_wait_exit 30 1602
 e2e_check "the warning was asked" \
   e2e_box_shown 'Cette Mise \00e0 jour est d\00e9j\00e0 effective.\rVoulez-vous vraiment la reproduire ?'
 e2e_check "the comparison is logged, the refusal is not" \
@@ -92,7 +92,7 @@ e2e_key "$error" Return
 form=$(e2e_wait_window 'jour de Varnolith$' 30)
 e2e_check "the window stays open after the error" kill -0 "$E2E_PID"
 e2e_key "$form" alt+F4
-e2e_check "the close box ends the program" e2e_wait_exit 30
+e2e_check "the close box ends the program (1605)" e2e_wait_exit 30 1605
 e2e_check "the log stays on the desktop" \
   e2e_log_is "$desktop_log" 'Mise à jour Varnolith\r\nCurrentDir =C:\\Paquet\r\nValidControl terminé avec succès\r\nChemin de Varnolith installé :\r\nRéponse OUI à l'"'"'invite de mise à jour\r\nFin contrôlée du programme de mise à jour\r\n'
 
@@ -106,7 +106,7 @@ xdotool key --clearmodifiers ctrl+a
 xdotool type --delay 20 'C:\Ailleurs\Varnolith'
 xdotool key Return
 answer_question n
-e2e_check "Non ends the program" e2e_wait_exit 30
+e2e_check "Non ends the program (1602)" e2e_wait_exit 30 1602
 e2e_check "the chosen directory is the installation" \
   sh -c "iconv -f CP1252 -t UTF-8 '$(varno_unix_path 'C:\Ailleurs\Varnolith')/VarnoMaJLog.txt' | grep -q 'installé :C:.Ailleurs.Varnolith'"
 e2e_finish

@@ -9,7 +9,7 @@ package=$(varno_unix_path 'C:\Paquet')
 mkdir -p "$package"
 cp "$exe" "$package/"
 e2e_start "$package" Varnolith_MAJ_Solo.exe
-e2e_check "the program ends by itself" e2e_wait_exit 60
+e2e_check "the program ends by itself (1620)" e2e_wait_exit 60 1620
 e2e_check "no message box was shown" test -z "$(e2e_boxes)"
 
 desktop_log="$VARNO_WINE_USER_DIR/Desktop/VarnoMaJLog.txt"

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The platform check against the Windows versions Wine can pretend to be, and the refusal of
-# an unrecognised one by the real program: its message, exit code 0, no log.
+# an unrecognised one by the real program: its message, exit code 1633, no log.
 . "$(dirname "$0")/e2e.sh"
 exe=$1
 probe=$4
@@ -28,6 +28,6 @@ e2e_shot platform-refused
 e2e_check "the refusal is shown" \
   e2e_box_shown "Syst\\00e8me d'exploitation non reconnu !\\rL'installation est annul\\00e9e."
 e2e_key "$box" Return
-e2e_check "the program ends with exit code 0" e2e_wait_exit 30
+e2e_check "the program ends with exit code 1633" e2e_wait_exit 30 1633
 e2e_check "no log was written" test -z "$(find "$WINEPREFIX/drive_c" -name VarnoMaJLog.txt)"
 e2e_finish

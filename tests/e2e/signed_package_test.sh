@@ -92,7 +92,7 @@ run
 box=$(e2e_wait_window '^Varnolith_maj_solo$' 60)
 e2e_check "the refusal is shown" e2e_box_shown "$refused_box"
 e2e_key "$box" Return
-e2e_check "the program ends after the message" e2e_wait_exit 30
+e2e_check "the program ends after the message (1620)" e2e_wait_exit 30 1620
 e2e_check "only that box was shown, no question" test "$(e2e_box_count)" = 1
 e2e_check "the log names the archive" e2e_log_is "$desktop_log" "$(refused_log 'sor_ti1.slp (contenu modifié)')"
 e2e_check "nothing was unpacked" test ! -e "$install_unix/Change.txt"
@@ -106,7 +106,7 @@ run
 box=$(e2e_wait_window '^Varnolith_maj_solo$' 60)
 e2e_check "the refusal is shown" e2e_box_shown "$refused_box"
 e2e_key "$box" Return
-e2e_check "the program ends after the message" e2e_wait_exit 30
+e2e_check "the program ends after the message (1620)" e2e_wait_exit 30 1620
 e2e_check "the log names the missing signature" e2e_log_is "$desktop_log" "$(refused_log 'MjaIni.sig (signature absente)')"
 e2e_check "nothing was unpacked" test ! -e "$install_unix/Absent.txt"
 e2e_check "the version is unchanged" test "$(e2e_reg_value 'HKLM\Software\Tolmerik\Varnolith' Version)" = 2816080
@@ -118,7 +118,7 @@ run
 box=$(e2e_wait_window '^Varnolith_maj_solo$' 60)
 e2e_check "the refusal is shown" e2e_box_shown "$refused_box"
 e2e_key "$box" Return
-e2e_check "the program ends after the message" e2e_wait_exit 30
+e2e_check "the program ends after the message (1620)" e2e_wait_exit 30 1620
 e2e_check "the log names the signature" e2e_log_is "$desktop_log" "$(refused_log 'MjaIni.sig (signature non valide)')"
 e2e_check "nothing was unpacked" test ! -e "$install_unix/Autre.txt"
 

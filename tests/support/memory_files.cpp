@@ -220,11 +220,13 @@ bool MemoryFileSystem::MakeDirectory(const std::string& path) {
 // file refuses writers, renames and deletion, as a Windows handle that shares reading only.
 class MemoryAppendingFile : public AppendingFile {
  public:
+  // Like the Win32 file, open with read sharing only: while it is open the file cannot be
+  // written by anyone else, moved or deleted.
   MemoryAppendingFile(MemoryFileSystem& files, std::string path) : files_(files), path_(std::move(path)) {
-    if (auto* node = files_.Find(path_)) ++node->heldAgainstWriters;
+    if (MemoryFileSystem::Node* node = files_.Find(path_)) ++node->heldAgainstWriters;
   }
   ~MemoryAppendingFile() override {
-    if (auto* node = files_.Find(path_)) --node->heldAgainstWriters;
+    if (MemoryFileSystem::Node* node = files_.Find(path_)) --node->heldAgainstWriters;
   }
   bool Append(std::string_view bytes) override {
     MemoryFileSystem::Node* node = files_.Find(path_);

@@ -114,6 +114,13 @@ class MemorySystem : public System {
   std::optional<FileVersionWords> FixedFileVersion(const std::string& path) override;
   RegionalSettings Regional() override { return regional; }
   int CurrentYear() override { return currentYear; }
+  // Time does not pass here: a pause only runs what the test wants to happen meanwhile.
+  void Pause(unsigned milliseconds) override {
+    pausedMilliseconds += milliseconds;
+    if (onPause) onPause();
+  }
+  unsigned pausedMilliseconds = 0;
+  std::function<void()> onPause;
 
   std::string windowsDirectory = "C:\\WINDOWS";
   std::string systemDirectory = "C:\\WINDOWS\\system32";

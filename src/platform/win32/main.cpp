@@ -1,6 +1,8 @@
 // Entry point of Varnolith_MAJ_Solo.exe: builds the Win32 platform and runs the updater.
 
+#include "app/command_line.h"
 #include "app/form1.h"
+#include "app/unattended.h"
 #include "installation/platform_check.h"
 #include "platform/win32/win32.h"
 #include "platform/win32/win32_dialogs.h"
@@ -40,9 +42,17 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   varno::win32::Win32Dialogs dialogs;
   varno::win32::Win32System system;
 
-  // Before COM, the window and the run log: a refused system ends here, with exit code 0.
-  const auto osFamilyName = varno::CheckPlatform(dialogs, system);
-  if (!osFamilyName) return 0;
+  const varno::CommandLine commandLine =
+      varno::ParseCommandLine(varno::SplitCommandLineArguments(GetCommandLineA()));
+  // A quiet run shows no box from the very start.
+  varno::RunDialogs startDialogs(dialogs, commandLine.options);
+  if (const auto answered = varno::AnswerCommandLine(commandLine, startDialogs, system)) {
+    return varno::ToInt(*answered);
+  }
+
+  // Before COM, the window and the run log: a refused system ends here.
+  const auto osFamilyName = varno::CheckPlatform(startDialogs, system);
+  if (!osFamilyName) return varno::ToInt(varno::ExitCode::kPlatformRefused);
 
   varno::win32::ComApartment com;
   varno::win32::Win32ProgressWindow window;
@@ -56,9 +66,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
 #ifdef VARNO_PACKAGE_KEY
   varno::win32::Win32Crypto crypto;
   const varno::PackageTrust trust{crypto, varno::kPackagePublicKeyPem};
-  varno::RunApplication(platform, *osFamilyName, &trust);
+  return varno::ToInt(varno::RunApplication(platform, *osFamilyName, &trust, commandLine.options));
 #else
-  varno::RunApplication(platform, *osFamilyName);
+  return varno::ToInt(varno::RunApplication(platform, *osFamilyName, nullptr, commandLine.options));
 #endif
-  return 0;
 }
