@@ -99,7 +99,7 @@ form=$(e2e_wait_window 'jour de Varnolith$' 60)
 e2e_check "the large member is being written" wait_large_member_written 1M
 e2e_key "$form" alt+F4
 e2e_key "$(e2e_wait_window '^Confirmation$' 30)" o
-e2e_check "Oui: the program ends by itself" e2e_wait_exit 60
+e2e_check "Oui: the program ends by itself" e2e_wait_exit 60 1602
 e2e_check "Oui: the installation is as before" same_installation
 e2e_check "Oui: the registered version is unchanged" test "$(e2e_reg_value 'HKLM\Software\Tolmerik\Varnolith' Version)" = 2816080
 e2e_check "Oui: no error box" sh -c "! grep -q 'MSGBOX_OnInit L\"Impossible' '$VARNO_WINE_TMP/stderr'"

@@ -44,7 +44,7 @@ form=$(e2e_wait_window 'jour de Varnolith$' 30)
 for i in $(seq 100); do log_has 'installation restaurée' && break; sleep 0.1; done
 e2e_shot rolled-back
 e2e_key "$form" alt+F4
-e2e_check "the program ends" e2e_wait_exit 30
+e2e_check "the program ends with 1603" e2e_wait_exit 30 1603
 e2e_check "files, record, shortcuts and registry are as before" same_as_before
 e2e_check "the log tells the rollback" log_has 'Mise à jour annulée, installation restaurée'
 e2e_check "no journal is left" test ! -e "$unix_install/VarnoMaJ.journal"
@@ -61,7 +61,7 @@ box=$(e2e_wait_window '^Avertissement$' 60)
 e2e_check "the box names the file in use" grep -q 'MSGBOX_OnInit.*Produits.*data.bin' "$VARNO_WINE_TMP/stderr"
 e2e_shot files-in-use
 e2e_key "$box" Escape
-e2e_check "Annuler ends the program" e2e_wait_exit 30
+e2e_check "Annuler ends the program with 1602" e2e_wait_exit 30 1602
 e2e_check "nothing changed" same_as_before
 
 echo "== the same, Réessayer once the program holding it has ended"

@@ -6,6 +6,7 @@
 exe=$1
 samples=$(dirname "$exe")/samples
 exit_code=$4
+hold_file=$5
 e2e_begin "$2" "$3"
 
 install='C:\Produits\Varnolith'
@@ -85,6 +86,28 @@ e2e_check "the installation is as before" unchanged "$before"
 e2e_check "the error is in the log" logged "Message (Varnolith_maj_solo) : 'peut-etre' n'est pas une valeur booléenne correcte."
 e2e_check "the rollback is in the log" logged 'Mise à jour annulée, installation restaurée'
 e2e_package "$package" "$exe" 2816090 "$(printf '[reg]\r\nPort: integer; 8080\r\n')"
+
+echo "== a product file held open: the run waits, then 1618 with nothing changed"
+before=$(installation)
+rm -f "$VARNO_WINE_TMP/stop"
+(cd "$VARNO_WINE_TMP" && wine "$hold_file" "$install\\a.dll" 'Z:'"$(echo "$VARNO_WINE_TMP/stop" | tr / '\\')" >/dev/null 2>&1) &
+holder=$!
+sleep 2
+run "$package" /quiet '/log=C:\Journaux\varnolith.log'
+touch "$VARNO_WINE_TMP/stop"
+wait "$holder" 2>/dev/null || true
+e2e_check "exit code 1618 (got $CODE)" test "$CODE" = 1618
+e2e_check "nothing changed" unchanged "$before"
+e2e_check "the file in use is in the log" logged "Fichier en cours d'utilisation : $install\\a.dll"
+
+echo "== two updaters at once: the second ends with 1618"
+e2e_start "$package" Varnolith_MAJ_Solo.exe
+first=$(e2e_wait_window '^Confirmation$' 60)
+run "$package" /quiet '/log=C:\Journaux\varnolith.log'
+e2e_check "the second: exit code 1618 (got $CODE)" test "$CODE" = 1618
+e2e_key "$first" n
+e2e_check "the first goes on: Non ends it with 1602" e2e_wait_exit 30 1602
+e2e_check "nothing changed" unchanged "$before"
 
 echo "== no installation found, then given with /dir="
 other='C:\Autre dossier\Varnolith'

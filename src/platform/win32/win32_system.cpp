@@ -110,4 +110,6 @@ RegionalSettings Win32System::Regional() {
   return settings;
 }
 
+void Win32System::Pause(unsigned milliseconds) { Sleep(milliseconds); }
+
 }  // namespace varno::win32

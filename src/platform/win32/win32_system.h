@@ -13,7 +13,7 @@ class Win32System : public System {
   std::optional<OsVersion> WindowsVersion() override;
   std::optional<FileVersionWords> FixedFileVersion(const std::string& path) override;
   RegionalSettings Regional() override;
-  void Pause(unsigned milliseconds) override { Sleep(milliseconds); }
+  void Pause(unsigned milliseconds) override;
   int CurrentYear() override;
 };
 
