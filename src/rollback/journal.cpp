@@ -169,11 +169,15 @@ std::optional<JournalRecord> DecodeJournalRecord(const std::string& line) {
 std::optional<std::vector<JournalRecord>> ReadJournal(FileSystem& files, const std::string& path) {
   const auto bytes = files.ReadWholeFile(path);
   if (!bytes) return std::nullopt;
+  return ParseJournal(*bytes);
+}
+
+std::optional<std::vector<JournalRecord>> ParseJournal(std::string_view bytes) {
   // Only lines ended by CR LF were written whole; a last line without its end was cut short.
   std::vector<std::string> lines;
   size_t start = 0;
-  for (size_t end = bytes->find("\r\n"); end != std::string::npos; end = bytes->find("\r\n", start)) {
-    lines.push_back(bytes->substr(start, end - start));
+  for (size_t end = bytes.find("\r\n"); end != std::string_view::npos; end = bytes.find("\r\n", start)) {
+    lines.emplace_back(bytes.substr(start, end - start));
     start = end + 2;
   }
   if (lines.empty() || lines[0] != std::string(kMagic) + "\t" + std::to_string(kJournalVersion)) return std::nullopt;

@@ -31,6 +31,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/files.h"
@@ -69,6 +70,8 @@ std::optional<JournalRecord> DecodeJournalRecord(const std::string& line);
 // The records of a journal file. Nothing when the file is missing or not a journal of a
 // version this program knows.
 std::optional<std::vector<JournalRecord>> ReadJournal(FileSystem& files, const std::string& path);
+// The same, from the file's bytes.
+std::optional<std::vector<JournalRecord>> ParseJournal(std::string_view bytes);
 
 // The journal of the run under way.
 class Journal {

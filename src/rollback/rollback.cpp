@@ -158,7 +158,7 @@ Recovery RecoverInterruptedRun(Platform& platform, const std::string& installDir
     platform.files.RemoveFile(path);
     return recovery;
   }
-  const auto records = ReadJournal(platform.files, path);
+  const auto records = bytes ? ParseJournal(*bytes) : std::nullopt;
   if (!records) {
     recovery.kind = Recovery::Kind::Incomplete;
     recovery.failures.push_back(path);
