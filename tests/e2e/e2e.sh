@@ -45,6 +45,19 @@ e2e_wait_exit() {
   return 1
 }
 
+# e2e_hold HOLD_PROGRAM WINDOWS_PATH: another program holds the file open without sharing,
+# as a running product holds its own files, until e2e_release.
+e2e_hold() {
+  rm -f "$VARNO_WINE_TMP/release"
+  (cd "$VARNO_WINE_TMP" && wine "$1" "$2" 'Z:'"$(echo "$VARNO_WINE_TMP/release" | tr / '\\')" >/dev/null 2>&1) &
+  E2E_HOLDER=$!
+  sleep 2
+}
+e2e_release() {
+  touch "$VARNO_WINE_TMP/release"
+  wait "$E2E_HOLDER" 2>/dev/null || true
+}
+
 # e2e_wait_window REGEX SECONDS: prints the id of the first visible window whose name
 # matches.
 e2e_wait_window() {

@@ -51,10 +51,7 @@ e2e_check "no journal is left" test ! -e "$unix_install/VarnoMaJ.journal"
 
 echo "== a product file held open: Annuler"
 e2e_package "$package" "$exe" 2816090 ''
-rm -f "$VARNO_WINE_TMP/stop"
-(cd "$VARNO_WINE_TMP" && wine "$hold_file" "$install\\data.bin" 'Z:'"$(echo "$VARNO_WINE_TMP/stop" | tr / '\\')" 2>/dev/null) &
-holder=$!
-sleep 2
+e2e_hold "$hold_file" "$install\\data.bin"
 e2e_start "$package" Varnolith_MAJ_Solo.exe
 e2e_key "$(e2e_wait_window '^Confirmation$' 60)" o
 box=$(e2e_wait_window '^Avertissement$' 60)
@@ -68,8 +65,7 @@ echo "== the same, Réessayer once the program holding it has ended"
 e2e_start "$package" Varnolith_MAJ_Solo.exe
 e2e_key "$(e2e_wait_window '^Confirmation$' 60)" o
 box=$(e2e_wait_window '^Avertissement$' 60)
-touch "$VARNO_WINE_TMP/stop"
-wait "$holder" 2>/dev/null || true
+e2e_release
 e2e_key "$box" r
 form=$(e2e_wait_window 'jour de Varnolith$' 60)
 for i in $(seq 300); do log_has 'SetUpDateTable' && break; sleep 0.1; done

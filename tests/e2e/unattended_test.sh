@@ -89,13 +89,9 @@ e2e_package "$package" "$exe" 2816090 "$(printf '[reg]\r\nPort: integer; 8080\r\
 
 echo "== a product file held open: the run waits, then 1618 with nothing changed"
 before=$(installation)
-rm -f "$VARNO_WINE_TMP/stop"
-(cd "$VARNO_WINE_TMP" && wine "$hold_file" "$install\\a.dll" 'Z:'"$(echo "$VARNO_WINE_TMP/stop" | tr / '\\')" >/dev/null 2>&1) &
-holder=$!
-sleep 2
+e2e_hold "$hold_file" "$install\\a.dll"
 run "$package" /quiet '/log=C:\Journaux\varnolith.log'
-touch "$VARNO_WINE_TMP/stop"
-wait "$holder" 2>/dev/null || true
+e2e_release
 e2e_check "exit code 1618 (got $CODE)" test "$CODE" = 1618
 e2e_check "nothing changed" unchanged "$before"
 e2e_check "the file in use is in the log" logged "Fichier en cours d'utilisation : $install\\a.dll"
