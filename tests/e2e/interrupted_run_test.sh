@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # The real program killed while it unpacks a large member over an existing product file:
 # the uninstall record and every product file stay whole (the member was going to a
-# temporary file), and a second run completes normally.
+# temporary file), and a second run completes normally. Then killed after the uninstall
+# record is saved, while the control registers: the next run restores the installation
+# (the record without that run's entries, the earlier "Version") and completes.
 . "$(dirname "$0")/e2e.sh"
 exe=$1
 samples=$(dirname "$exe")/samples
@@ -53,4 +55,41 @@ e2e_check "the large member is whole" cmp "$unix_install/data.bin" "$VARNO_WINE_
 e2e_check "the member after it is there" test "$(cat "$unix_install/after.txt" 2>/dev/null)" = apres
 e2e_check "the record gains this run's entries and marker" \
   e2e_log_is "$unix_install/UninstCgg.slt" '[SurFile]\r\nafter.txt\r\nancien.dll\r\n[****]\r\n[****]\r\n'
+
+echo "== killed after the record is saved, while the control registers"
+version_key='HKLM\Software\Tolmerik\Varnolith'
+e2e_package "$package" "$exe" 2816100
+printf 'troisieme' >"$VARNO_WINE_TMP/third.txt"
+e2e_archive "$package/sor_ti1.slp" third.txt "$VARNO_WINE_TMP/third.txt"
+hold="$VARNO_WINE_TMP/hold-registration"
+touch "$hold"
+VARNO_HOLD_REGISTRATION=$(winepath -w "$hold" 2>/dev/null)
+export VARNO_HOLD_REGISTRATION
+e2e_start "$package" Varnolith_MAJ_Solo.exe
+unset VARNO_HOLD_REGISTRATION
+e2e_key "$(e2e_wait_window '^Confirmation$' 60)" o
+for i in $(seq 600); do [ -e "$hold.held" ] && break; sleep 0.1; done
+record_saved='[SurFile]\r\nthird.txt\r\nafter.txt\r\nancien.dll\r\n[****]\r\n[****]\r\n[****]\r\n'
+e2e_check "the record of the run is saved when the control registers" e2e_log_is "$unix_install/UninstCgg.slt" \
+  "$record_saved"
+e2e_check "the registry already names the new version" test "$(e2e_reg_value "$version_key" Version)" = 2816100
+wineserver -k
+wait "$E2E_PID" 2>/dev/null || true
+E2E_PID=
+rm -f "$hold"
+e2e_check "the killed run left its journal" test -e "$unix_install/VarnoMaJ.journal"
+
+echo "== the run after it"
+e2e_start "$package" Varnolith_MAJ_Solo.exe
+e2e_key "$(e2e_wait_window '^Confirmation$' 60)" o
+form=$(e2e_wait_window 'jour de Varnolith$' 120)
+for i in $(seq 300); do grep -q 'SetUpDateTable' "$unix_install/VarnoMaJLog.txt" 2>/dev/null && break; sleep 0.1; done
+e2e_key "$form" Return
+e2e_check "the run after it ends normally" e2e_wait_exit 60
+e2e_check "it restored the interrupted run first" sh -c \
+  "iconv -f CP1252 -t UTF-8 '$unix_install/VarnoMaJLog.txt' | grep -A1 'Mise à jour interrompue trouvée' | grep -q 'installation restaurée'"
+e2e_check "the record holds the run's entries once" e2e_log_is "$unix_install/UninstCgg.slt" "$record_saved"
+e2e_check "the registry names the new version" test "$(e2e_reg_value "$version_key" Version)" = 2816100
+e2e_check "the new file is there" test "$(cat "$unix_install/third.txt" 2>/dev/null)" = troisieme
+e2e_check "no journal is left" test ! -e "$unix_install/VarnoMaJ.journal"
 e2e_finish
