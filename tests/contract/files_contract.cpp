@@ -199,6 +199,9 @@ TEST_P(FilesContract, LargeFilesKeepEveryByteWhateverTheChunksAndPositions) {
   EXPECT_TRUE(readAt(100, 50) == bytes.substr(100, 50));
   EXPECT_TRUE(readAt(120, 300000) == bytes.substr(120, 300000));
   EXPECT_TRUE(readAt(10, 10) == bytes.substr(10, 10));
+  std::string onwards(2100000, '\0');  // larger than two blocks, after a small read
+  onwards.resize(file->Read(onwards.data(), onwards.size()));
+  EXPECT_TRUE(onwards == bytes.substr(20, 2100000));
   EXPECT_TRUE(readAt(600000, 20000) == bytes.substr(600000, 20000));
   EXPECT_TRUE(readAt(2100000, 20000) == bytes.substr(2100000, 20000));
 }

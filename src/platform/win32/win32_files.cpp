@@ -1,6 +1,8 @@
 #include "platform/win32/win32_files.h"
 
 #include <algorithm>
+#include <cstring>
+#include <vector>
 
 #include "base/windows_path.h"
 #include "platform/win32/win32.h"
@@ -17,17 +19,34 @@ std::string DirectoryOf(const std::string& path) {
   return parent.empty() ? "." : parent;
 }
 
+// Each call into the system costs far more than copying the bytes (most of all under Wine),
+// so small reads are served from one large read, and small writes gathered into one.
+constexpr size_t kIoBlock = 1u << 20;
+
 class Win32InputFile : public InputFile {
  public:
   explicit Win32InputFile(UniqueHandle file) : file_(std::move(file)) {}
 
   size_t Read(char* buffer, size_t size) override {
-    DWORD read = 0;
-    const DWORD chunk = static_cast<DWORD>(std::min<size_t>(size, 0x40000000));
-    return ::ReadFile(file_.Get(), buffer, chunk, &read, nullptr) ? read : 0;
+    size_t done = 0;
+    while (done < size) {
+      if (next_ == filled_) {
+        if (size - done >= kIoBlock) return done + ReadFromFile(buffer + done, size - done);
+        block_.resize(kIoBlock);
+        next_ = 0;
+        filled_ = ReadFromFile(block_.data(), kIoBlock);
+        if (filled_ == 0) break;
+      }
+      const size_t part = std::min(size - done, filled_ - next_);
+      std::memcpy(buffer + done, block_.data() + next_, part);
+      next_ += part;
+      done += part;
+    }
+    return done;
   }
 
   bool Seek(uint64_t position) override {
+    next_ = filled_ = 0;
     LARGE_INTEGER to{};
     to.QuadPart = static_cast<LONGLONG>(position);
     return SetFilePointerEx(file_.Get(), to, nullptr, FILE_BEGIN) != FALSE;
@@ -39,7 +58,16 @@ class Win32InputFile : public InputFile {
   }
 
  private:
+  size_t ReadFromFile(char* buffer, size_t size) {
+    DWORD read = 0;
+    const DWORD chunk = static_cast<DWORD>(std::min<size_t>(size, 0x40000000));
+    return ::ReadFile(file_.Get(), buffer, chunk, &read, nullptr) ? read : 0;
+  }
+
   UniqueHandle file_;
+  std::vector<char> block_;
+  size_t next_ = 0;    // the first byte of block_ not yet given out
+  size_t filled_ = 0;  // how much of block_ the last read filled
 };
 
 class Win32OutputFile : public OutputFile {
@@ -56,12 +84,12 @@ class Win32OutputFile : public OutputFile {
 
   bool Write(const char* data, size_t size) override {
     while (size > 0 && !failed_) {
-      DWORD written = 0;
-      const DWORD chunk = static_cast<DWORD>(std::min<size_t>(size, 1u << 20));
-      if (!WriteFile(file_.Get(), data, chunk, &written, nullptr) || written == 0) failed_ = true;
-      data += written;
-      size -= written;
-      unflushed_ += written;
+      const size_t part = std::min(size, kIoBlock - used_);
+      std::memcpy(block_.data() + used_, data, part);
+      used_ += part;
+      data += part;
+      size -= part;
+      if (used_ == kIoBlock) WriteBlock();
     }
     // Flushed as it goes, so the flush before the commit never holds the caller (and the
     // window it keeps answering) for as long as a large file takes to reach the disk.
@@ -73,6 +101,7 @@ class Win32OutputFile : public OutputFile {
   }
 
   bool Commit() override {
+    if (!failed_) WriteBlock();
     if (failed_ || committed_ || !FlushFileBuffers(file_.Get())) return false;
     file_.Close();
     // Windows refuses to replace a read-only file; Wine's MoveFileExA renames over it. The
@@ -89,11 +118,25 @@ class Win32OutputFile : public OutputFile {
   }
 
  private:
+  // Hands what the block holds to the file; a failure stays, so the file is never committed.
+  void WriteBlock() {
+    const char* data = block_.data();
+    while (used_ > 0 && !failed_) {
+      DWORD written = 0;
+      if (!WriteFile(file_.Get(), data, static_cast<DWORD>(used_), &written, nullptr) || written == 0) failed_ = true;
+      data += written;
+      used_ -= written;
+      unflushed_ += written;
+    }
+  }
+
   std::string target_;
   std::string temporary_;
   UniqueHandle file_;
   bool failed_ = false;
   bool committed_ = false;
+  std::vector<char> block_ = std::vector<char>(kIoBlock);
+  size_t used_ = 0;
   uint64_t unflushed_ = 0;
 };
 

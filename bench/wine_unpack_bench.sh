@@ -1,0 +1,100 @@
+#!/usr/bin/env bash
+# The real updater under Wine unpacking a large package into an installation, against `cp`
+# and `sync` of the same files on the same disk, side by side in each round. Run by hand on
+# a quiet machine, after `bash scripts/build`:
+#   bash bench/wine_unpack_bench.sh [BUILD_DIR] [--mib N] [--members N] [--rounds N]
+# Defaults: build/win32, 1024 MiB in 100 members, 3 rounds. The data lives in a private
+# Wine prefix under ${TMPDIR:-/tmp} (about three times the package's size while it runs) and
+# is removed again.
+set -euo pipefail
+build=build/win32
+mib=1024 members=100 rounds=3
+while [ $# -gt 0 ]; do
+  case $1 in
+    --mib) mib=$2; shift 2 ;;
+    --members) members=$2; shift 2 ;;
+    --rounds) rounds=$2; shift 2 ;;
+    *) build=$1; shift ;;
+  esac
+done
+build=$(realpath "$build")
+exe=$build/Varnolith_MAJ_Solo.exe
+[ -x "$exe" ] || { echo "no updater at $exe: run bash scripts/build first"; exit 2; }
+. "$(dirname "$0")/../tests/e2e/e2e.sh"
+trap varno_wine_end EXIT
+varno_wine_begin "$build/wine-template"
+varno_xvfb_begin
+wineserver -p  # one server for every run, so that each run's fixed cost stays the same
+
+install='C:\Produits\Varnolith'
+unix_install=$(varno_unix_path "$install")
+package=$(varno_unix_path 'C:\Paquet')
+empty_package=$(varno_unix_path 'C:\PaquetVide')
+data=$VARNO_WINE_TMP/members
+copy=$(varno_unix_path 'C:\Copie')
+
+# The members: incompressible bytes, as many archive entries as asked.
+mkdir -p "$data"
+echo "making $members members, $mib MiB in all"
+arguments=()
+for i in $(seq 0 $((members - 1))); do
+  head -c $((mib * 1048576 / members)) /dev/urandom >"$data/member$i.bin"
+  arguments+=("member$i.bin" "$data/member$i.bin")
+done
+e2e_package "$package" "$exe" 2816090
+e2e_archive "$package/sor_ti1.slp" "${arguments[@]}"
+# The same run with a one-byte archive: what a run costs besides the unpacking.
+printf 'x' >"$VARNO_WINE_TMP/tiny.bin"
+e2e_package "$empty_package" "$exe" 2816090
+e2e_archive "$empty_package/sor_ti1.slp" member0.bin "$VARNO_WINE_TMP/tiny.bin"
+
+seconds() { date +%s.%N; }
+# On a virtual machine that hands freed memory back to its host (a balloon with free page
+# reporting), pages the file cache takes a few seconds after they were freed cost a fault
+# on the host each: writing 1 GiB then takes four times as long. Each contender starts
+# right after as much memory as it will write was touched and freed again.
+warm_memory() {
+  dd if=/dev/zero of="$VARNO_WINE_TMP/warm" bs=1M count=$((mib + 64)) status=none
+  rm -f "$VARNO_WINE_TMP/warm"
+}
+# run DIR: a quiet update from the package in DIR into a fresh installation; prints seconds.
+run() {
+  rm -rf "$unix_install"
+  e2e_install "$build/samples" "$install" 2816080 app-paths
+  cat "$1/sor_ti1.slp" >/dev/null  # the package starts from the page cache
+  sync
+  warm_memory
+  local start status=0
+  start=$(seconds)
+  (cd "$1" && ${VARNO_BENCH_WRAP:-} wine Varnolith_MAJ_Solo.exe /quiet >/dev/null 2>&1) || status=$?
+  echo "$(seconds) - $start" | bc
+  [ "$status" -eq 0 ] || { echo "the quiet run ended with $status" >&2; return 1; }
+}
+copy_and_sync() {
+  rm -rf "$copy"
+  mkdir -p "$copy"
+  cat "$data"/* >/dev/null
+  sync
+  warm_memory
+  local start
+  start=$(seconds)
+  cp "$data"/* "$copy/"
+  sync "$copy"/*
+  echo "$(seconds) - $start" | bc
+}
+
+: >"$VARNO_WINE_TMP/ratios"
+for round in $(seq "$rounds"); do
+  full=$(run "$package")
+  cmp -s "$unix_install/member$((members - 1)).bin" "$data/member$((members - 1)).bin" ||
+    { echo "the update did not unpack the package"; exit 1; }
+  fixed=$(run "$empty_package")
+  copied=$(copy_and_sync)
+  unpacking=$(echo "$full - $fixed" | bc)
+  ratio=$(echo "scale=3; $unpacking / $copied" | bc)
+  echo "$ratio" >>"$VARNO_WINE_TMP/ratios"
+  printf 'round %d: quiet run %.2f s, the same with a one-byte archive %.2f s: unpacking %.2f s; cp + sync %.2f s: x%.2f\n' \
+    "$round" "$full" "$fixed" "$unpacking" "$copied" "$ratio"
+done
+printf 'unpacking / (cp + sync): best x%.2f, median x%.2f\n' "$(sort -n "$VARNO_WINE_TMP/ratios" | head -n1)" \
+  "$(sort -n "$VARNO_WINE_TMP/ratios" | sed -n "$(( (rounds + 1) / 2 ))p")"
