@@ -61,26 +61,35 @@ std::optional<SubDirArchive> SplitSubDirArchive(std::string_view line) {
   return SubDirArchive{TrimBlanks(line.substr(0, colon)), TrimBlanks(rest.substr(rest.empty() ? 0 : 1))};
 }
 
+std::optional<std::vector<SubDirArchive>> SubDirArchives(const std::vector<std::string>& lines) {
+  const auto section = FindSection(lines, kInSubDirSection);
+  if (!section) return std::nullopt;
+  std::vector<SubDirArchive> archives;
+  for (const std::string& line : section->entries) {
+    // A line without a colon names no sub-directory; it is passed over like an empty one
+    // rather than guessed at.
+    auto entry = SplitSubDirArchive(line);
+    if (entry && !entry->archiveName.empty()) archives.push_back(std::move(*entry));
+  }
+  return archives;
+}
+
 bool CopyInNewDir(Platform& platform, const RunState& state, WriteLogList& record, const ArchiveRefused& onRefused) {
   FileSystem& files = platform.files;
   if (!files.FileExists(state.packageDescriptionPath)) {
     ShowPlainMessage(platform, text::kFileMissing + state.packageDescriptionPath);
     return false;
   }
-  const auto section = FindSection(LoadDescription(files, state.packageDescriptionPath), kInSubDirSection);
-  if (!section) return false;
+  const auto archives = SubDirArchives(LoadDescription(files, state.packageDescriptionPath));
+  if (!archives) return false;
 
   // One insertion index for the whole section: a later line's members stand above an
   // earlier line's.
   const size_t insertionIndex = record.EnsureSection(record::kSurFileDir, Placement::End) + 1;
-  for (const std::string& line : section->entries) {
-    // A line without a colon names no sub-directory; it is passed over like an empty one
-    // rather than guessed at.
-    const auto entry = SplitSubDirArchive(line);
-    if (!entry) continue;
-    const std::string archive = JoinPath(state.packageDir, entry->archiveName);
-    if (entry->archiveName.empty() || !files.FileExists(archive)) continue;
-    Unpack(platform, archive, state.installDir + "\\" + entry->subDirectory + "\\", record, insertionIndex, onRefused);
+  for (const SubDirArchive& entry : *archives) {
+    const std::string archive = JoinPath(state.packageDir, entry.archiveName);
+    if (!files.FileExists(archive)) continue;
+    Unpack(platform, archive, state.installDir + "\\" + entry.subDirectory + "\\", record, insertionIndex, onRefused);
   }
   return true;
 }

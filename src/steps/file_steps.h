@@ -5,6 +5,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 #include <string_view>
 
 #include "base/run_state.h"
@@ -48,5 +49,9 @@ struct SubDirArchive {
   std::string archiveName;
 };
 std::optional<SubDirArchive> SplitSubDirArchive(std::string_view line);
+
+// The "[insubdir]" lines of the description that name an archive, split, in file order;
+// nothing when the description has no such section.
+std::optional<std::vector<SubDirArchive>> SubDirArchives(const std::vector<std::string>& lines);
 
 }  // namespace varno

@@ -20,11 +20,8 @@ std::vector<std::string> PackageFilesTheRunReads(FileSystem& files, const std::s
   addIfPresent(text::kDescriptionFileName);
   addIfPresent(text::kMainArchiveFileName);
   if (const auto lines = LoadPackageDescription(files, JoinPath(packageDir, text::kDescriptionFileName))) {
-    if (const auto section = FindSection(*lines, kInSubDirSection)) {
-      for (const std::string& line : section->entries) {
-        const auto entry = SplitSubDirArchive(line);
-        if (entry && !entry->archiveName.empty()) addIfPresent(entry->archiveName);
-      }
+    if (const auto archives = SubDirArchives(*lines)) {
+      for (const SubDirArchive& entry : *archives) addIfPresent(entry.archiveName);
     }
   }
   addIfPresent(kControlFileName);

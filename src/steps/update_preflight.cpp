@@ -44,13 +44,11 @@ PlannedWrites PlanArchiveWrites(FileSystem& files, const RunState& state) {
     }
   }
   PlanArchive(files, made, JoinPath(state.packageDir, text::kMainArchiveFileName), state.installDir, writes);
-  const auto section = lines ? FindSection(*lines, kInSubDirSection) : std::nullopt;
-  if (!section) return writes;
-  for (const std::string& line : section->entries) {
-    const auto entry = SplitSubDirArchive(line);
-    if (!entry || entry->archiveName.empty()) continue;
-    PlanArchive(files, made, JoinPath(state.packageDir, entry->archiveName),
-                JoinPath(state.installDir, entry->subDirectory), writes);
+  const auto archives = lines ? SubDirArchives(*lines) : std::nullopt;
+  if (!archives) return writes;
+  for (const SubDirArchive& entry : *archives) {
+    PlanArchive(files, made, JoinPath(state.packageDir, entry.archiveName),
+                JoinPath(state.installDir, entry.subDirectory), writes);
   }
   return writes;
 }
