@@ -74,6 +74,17 @@ e2e_wait_window() {
   return 1
 }
 
+# e2e_wait_log FILE TEXT SECONDS: waits until the file (a run log) has TEXT; after SECONDS
+# it says so and goes on, for the checks that follow to tell what is missing.
+e2e_wait_log() {
+  local i
+  for i in $(seq $(( $3 * 10 ))); do
+    grep -q "$2" "$1" 2>/dev/null && return 0
+    sleep 0.1
+  done
+  echo "no '$2' in $1 after $3 s" >&2
+}
+
 # e2e_key WINDOW KEY: gives the window the focus and types the key.
 e2e_key() {
   xdotool windowfocus --sync "$1" 2>/dev/null || xdotool windowfocus "$1"

@@ -66,7 +66,7 @@ run
 answer_question o
 e2e_key "$(e2e_wait_window '^Avertissement$' 30)" o
 form=$(e2e_wait_window 'jour de Varnolith$' 30)
-for i in $(seq 100); do grep -q 'SetUpDateTable' "$install_log" 2>/dev/null && break; sleep 0.1; done
+e2e_wait_log "$install_log" SetUpDateTable 10
 e2e_shot gates-complete-run
 e2e_check "the log holds the whole run" \
   e2e_log_is "$install_log" "${again_lines}Réponse OUI à l'invite de mise à jour\r\nVersion installée moins récente que la nouvelle\r\nPossède les droits suffisants pour installer la mise à jour\r\nAvant Création WriteLogList\r\nAprès Création WriteLogList\r\nFileCopy effectué\r\nSuccès WritePckname\r\nAvant CreateNewDir\r\nAvant CopyInNewDir\r\nAprès CopyInNewDir\r\nAvant MjaShellLink \r\nAvant AddShellLink \r\nAvant MjaVarnoReg  \r\naprès MjaVarnoReg  \r\nAprès WriteLogList.SaveToFile\r\nAvant l'enregistrement de Varxxlith.ocx\r\nEnregistrement de Varxxlith.ocx dans C:\\windows\\system32\r\nAprès l'enregistrement de Varxxlith.ocx\r\nAprès SetUpDateTable\r\n"

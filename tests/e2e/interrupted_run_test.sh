@@ -22,6 +22,16 @@ truncate -s 400M "$VARNO_WINE_TMP/data.bin"
 printf 'apres' >"$VARNO_WINE_TMP/after.txt"
 e2e_archive "$package/sor_ti1.slp" data.bin "$VARNO_WINE_TMP/data.bin" after.txt "$VARNO_WINE_TMP/after.txt"
 
+# run_to_the_end: a run answered Oui, closed with Quitter once it is over.
+run_to_the_end() {
+  local form
+  e2e_start "$package" Varnolith_MAJ_Solo.exe
+  e2e_key "$(e2e_wait_window '^Confirmation$' 60)" o
+  form=$(e2e_wait_window 'jour de Varnolith$' 120)
+  e2e_wait_log "$unix_install/VarnoMaJLog.txt" SetUpDateTable 30
+  e2e_key "$form" Return
+}
+
 e2e_start "$package" Varnolith_MAJ_Solo.exe
 e2e_key "$(e2e_wait_window '^Confirmation$' 60)" o
 killed=no
@@ -45,11 +55,7 @@ e2e_check "the other product files are whole" \
 e2e_check "the member after it was not written" test ! -e "$unix_install/after.txt"
 
 echo "== a second run"
-e2e_start "$package" Varnolith_MAJ_Solo.exe
-e2e_key "$(e2e_wait_window '^Confirmation$' 60)" o
-form=$(e2e_wait_window 'jour de Varnolith$' 120)
-for i in $(seq 300); do grep -q 'SetUpDateTable' "$unix_install/VarnoMaJLog.txt" 2>/dev/null && break; sleep 0.1; done
-e2e_key "$form" Return
+run_to_the_end
 e2e_check "the second run ends normally" e2e_wait_exit 60
 e2e_check "the large member is whole" cmp "$unix_install/data.bin" "$VARNO_WINE_TMP/data.bin"
 e2e_check "the member after it is there" test "$(cat "$unix_install/after.txt" 2>/dev/null)" = apres
@@ -80,11 +86,7 @@ rm -f "$hold"
 e2e_check "the killed run left its journal" test -e "$unix_install/VarnoMaJ.journal"
 
 echo "== the run after it"
-e2e_start "$package" Varnolith_MAJ_Solo.exe
-e2e_key "$(e2e_wait_window '^Confirmation$' 60)" o
-form=$(e2e_wait_window 'jour de Varnolith$' 120)
-for i in $(seq 300); do grep -q 'SetUpDateTable' "$unix_install/VarnoMaJLog.txt" 2>/dev/null && break; sleep 0.1; done
-e2e_key "$form" Return
+run_to_the_end
 e2e_check "the run after it ends normally" e2e_wait_exit 60
 e2e_check "it restored the interrupted run first" sh -c \
   "iconv -f CP1252 -t UTF-8 '$unix_install/VarnoMaJLog.txt' | grep -A1 'Mise à jour interrompue trouvée' | grep -q 'installation restaurée'"

@@ -72,7 +72,7 @@ echo "its box shown at $(date +%s.%N)"
 e2e_key "$box" n
 answered=$(date +%s.%N)
 echo "answered Non at $answered"
-for i in $(seq 1200); do grep -q 'SetUpDateTable' "$unix_install/VarnoMaJLog.txt" 2>/dev/null && break; sleep 0.1; done
+e2e_wait_log "$unix_install/VarnoMaJLog.txt" SetUpDateTable 120
 wait "$probe_pid" || true
 cat "$VARNO_WINE_TMP/probe.out"
 # Wine without a window manager waits up to a second for the box's X window to go when the

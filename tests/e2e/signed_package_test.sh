@@ -65,7 +65,7 @@ make_package 2816090 Signe.txt 'signed by the vendor'
 run
 e2e_key "$(e2e_wait_window '^Confirmation$' 60)" o
 form=$(e2e_wait_window 'jour de Varnolith$' 60)
-for i in $(seq 100); do grep -q 'SetUpDateTable' "$install_unix/VarnoMaJLog.txt" 2>/dev/null && break; sleep 0.1; done
+e2e_wait_log "$install_unix/VarnoMaJLog.txt" SetUpDateTable 10
 e2e_shot signed-package-applied
 e2e_check "the member was unpacked" test "$(cat "$install_unix/Signe.txt" 2>/dev/null)" = 'signed by the vendor'
 e2e_check "the verification is logged" \

@@ -41,7 +41,7 @@ apply_package() {
   e2e_start "$package" Varnolith_MAJ_Solo.exe
   e2e_key "$(e2e_wait_window '^Confirmation$' 60)" o
   form=$(e2e_wait_window 'jour de Varnolith$' 60)
-  for i in $(seq 100); do grep -q 'SetUpDateTable' "$unix_install/VarnoMaJLog.txt" 2>/dev/null && break; sleep 0.1; done
+  e2e_wait_log "$unix_install/VarnoMaJLog.txt" SetUpDateTable 10
 }
 
 echo "== first run"
