@@ -5,7 +5,8 @@
 #   bash bench/wine_unpack_bench.sh [BUILD_DIR] [--mib N] [--members N] [--rounds N]
 # Defaults: build/win32, 1024 MiB in 100 members, 3 rounds. The data lives in a private
 # Wine prefix under ${TMPDIR:-/tmp} (about three times the package's size while it runs) and
-# is removed again.
+# is removed again. VARNO_BENCH_WRAP runs the updater through a command, for a look inside
+# (VARNO_BENCH_WRAP="strace -f -c -o /tmp/calls.txt").
 set -euo pipefail
 build=build/win32
 mib=1024 members=100 rounds=3
@@ -49,6 +50,8 @@ e2e_package "$empty_package" "$exe" 2816090
 e2e_archive "$empty_package/sor_ti1.slp" member0.bin "$VARNO_WINE_TMP/tiny.bin"
 
 seconds() { date +%s.%N; }
+# calc EXPRESSION: the value of the arithmetic on decimal seconds.
+calc() { awk "BEGIN { printf \"%.3f\", $1 }"; }
 # On a virtual machine that hands freed memory back to its host (a balloon with free page
 # reporting), pages the file cache takes a few seconds after they were freed cost a fault
 # on the host each: writing 1 GiB then takes four times as long. Each contender starts
@@ -67,7 +70,7 @@ run() {
   local start status=0
   start=$(seconds)
   (cd "$1" && ${VARNO_BENCH_WRAP:-} wine Varnolith_MAJ_Solo.exe /quiet >/dev/null 2>&1) || status=$?
-  echo "$(seconds) - $start" | bc
+  calc "$(seconds) - $start"
   [ "$status" -eq 0 ] || { echo "the quiet run ended with $status" >&2; return 1; }
 }
 copy_and_sync() {
@@ -80,7 +83,7 @@ copy_and_sync() {
   start=$(seconds)
   cp "$data"/* "$copy/"
   sync "$copy"/*
-  echo "$(seconds) - $start" | bc
+  calc "$(seconds) - $start"
 }
 
 : >"$VARNO_WINE_TMP/ratios"
@@ -90,8 +93,8 @@ for round in $(seq "$rounds"); do
     { echo "the update did not unpack the package"; exit 1; }
   fixed=$(run "$empty_package")
   copied=$(copy_and_sync)
-  unpacking=$(echo "$full - $fixed" | bc)
-  ratio=$(echo "scale=3; $unpacking / $copied" | bc)
+  unpacking=$(calc "$full - $fixed")
+  ratio=$(calc "$unpacking / $copied")
   echo "$ratio" >>"$VARNO_WINE_TMP/ratios"
   printf 'round %d: quiet run %.2f s, the same with a one-byte archive %.2f s: unpacking %.2f s; cp + sync %.2f s: x%.2f\n' \
     "$round" "$full" "$fixed" "$unpacking" "$copied" "$ratio"
