@@ -51,6 +51,12 @@ class AppendingFile {
   /// Appends the bytes at the end of the file and flushes them to the disk. False when
   /// they could not all be written and flushed.
   virtual bool Append(std::string_view bytes) = 0;
+
+  /// Appends the bytes and starts flushing them without waiting, so that the caller can
+  /// work while the disk does; WaitFlushed waits for every flush started so far and is
+  /// false when one failed. A file that cannot flush in the background flushes at once.
+  virtual bool AppendFlushingLater(std::string_view bytes) { return Append(bytes); }
+  virtual bool WaitFlushed() { return true; }
 };
 
 // One entry of a directory listing: its own name, without its directory.

@@ -204,6 +204,12 @@ bool Journal::Append(const JournalRecord& record) {
   return file_ && file_->Append(EncodeJournalRecord(record) + "\r\n");
 }
 
+bool Journal::Announce(const JournalRecord& record) {
+  return file_ && file_->AppendFlushingLater(EncodeJournalRecord(record) + "\r\n");
+}
+
+bool Journal::Durable() { return file_ && file_->WaitFlushed(); }
+
 std::string Journal::BackupNameFor(FileSystem& files, const std::string& path) {
   std::string name;
   do {

@@ -84,6 +84,12 @@ class Journal {
   // announces must not be made.
   bool Append(const JournalRecord& record);
 
+  // Appends a record and starts its flush without waiting for it, so that the disk writes
+  // it while the caller prepares the change; the change may be made only once Durable()
+  // said true.
+  bool Announce(const JournalRecord& record);
+  bool Durable();
+
   // Lets go of the file, so that it can be deleted: Windows refuses to delete a file open
   // without delete sharing. Nothing can be appended afterwards.
   void Close() { file_.reset(); }

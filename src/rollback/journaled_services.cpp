@@ -7,25 +7,33 @@ namespace {
 
 using Kind = JournalRecord::Kind;
 
-// A replacement that, at its commit, moves the file it replaces aside first.
+// A replacement whose record is announced when it is created and flushed while its bytes
+// are written; at its commit it moves the file it replaces aside first.
 class JournaledOutput : public OutputFile {
  public:
   JournaledOutput(std::unique_ptr<OutputFile> inner, JournaledFiles& files, FileSystem& raw, Journal& journal,
-                  std::string target)
-      : inner_(std::move(inner)), files_(files), raw_(raw), journal_(journal), target_(std::move(target)) {}
+                  JournalRecord announced)
+      : inner_(std::move(inner)), files_(files), raw_(raw), journal_(journal), announced_(std::move(announced)) {}
 
   bool Write(const char* data, size_t size) override { return inner_->Write(data, size); }
 
   bool Commit() override {
-    if (!raw_.FileExists(target_)) {
-      return journal_.Append(MakeRecord(Kind::NewFile, target_)) && inner_->Commit();
+    if (!journal_.Durable()) return false;
+    const std::string& target = announced_.path;
+    if (!raw_.FileExists(target)) {
+      // Announced as a file to save, and gone since: it is a new file now.
+      if (announced_.kind != Kind::NewFile && !journal_.Append(MakeRecord(Kind::NewFile, target))) return false;
+      return inner_->Commit();
     }
     // A file that could not be replaced in place (read-only, in use) is not moved aside
     // either: a rename would succeed where the replacement is meant to be refused.
-    std::string backup;
-    if (!raw_.CanReplace(target_) || !files_.MoveAside(target_, &backup)) return false;
+    if (!raw_.CanReplace(target)) return false;
+    std::string backup = announced_.second;
+    const bool aside =
+        announced_.kind == Kind::Saved ? raw_.MoveFileTo(target, backup) : files_.MoveAside(target, &backup);
+    if (!aside) return false;
     if (inner_->Commit()) return true;
-    raw_.MoveFileTo(backup, target_);
+    raw_.MoveFileTo(backup, target);
     return false;
   }
 
@@ -34,7 +42,7 @@ class JournaledOutput : public OutputFile {
   JournaledFiles& files_;
   FileSystem& raw_;
   Journal& journal_;
-  std::string target_;
+  JournalRecord announced_;
 };
 
 }  // namespace
@@ -42,7 +50,11 @@ class JournaledOutput : public OutputFile {
 std::unique_ptr<OutputFile> JournaledFiles::CreateReplacement(const std::string& path) {
   auto output = inner_.CreateReplacement(path);
   if (!output) return nullptr;
-  return std::make_unique<JournaledOutput>(std::move(output), *this, inner_, journal_, path);
+  JournalRecord announced = inner_.FileExists(path)
+                                ? MakeRecord(Kind::Saved, path, journal_.BackupNameFor(inner_, path))
+                                : MakeRecord(Kind::NewFile, path);
+  if (!journal_.Announce(announced)) return nullptr;
+  return std::make_unique<JournaledOutput>(std::move(output), *this, inner_, journal_, std::move(announced));
 }
 
 bool JournaledFiles::MoveAside(const std::string& path, std::string* backup) {

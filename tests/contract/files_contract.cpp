@@ -206,6 +206,26 @@ TEST_P(FilesContract, LargeFilesKeepEveryByteWhateverTheChunksAndPositions) {
   EXPECT_TRUE(readAt(2100000, 20000) == bytes.substr(2100000, 20000));
 }
 
+// The journal's appends: in their order whether each waits for its flush or not, also when
+// the file is let go with a flush still running; the file can be deleted once let go.
+TEST_P(FilesContract, AppendsKeepTheirOrderWhetherTheyWaitForTheirFlushOrNot) {
+  {
+    auto file = files_->OpenForAppending(In("journal.txt"));
+    ASSERT_TRUE(file);
+    EXPECT_TRUE(file->Append("one\r\n"));
+    EXPECT_TRUE(file->AppendFlushingLater("two\r\n"));
+    EXPECT_TRUE(file->AppendFlushingLater("three\r\n"));
+    EXPECT_TRUE(file->WaitFlushed());
+    EXPECT_TRUE(file->AppendFlushingLater("four\r\n"));
+  }
+  auto again = files_->OpenForAppending(In("journal.txt"));
+  ASSERT_TRUE(again);
+  EXPECT_TRUE(again->Append("five\r\n"));
+  again.reset();
+  EXPECT_EQ(Read("journal.txt"), "one\r\ntwo\r\nthree\r\nfour\r\nfive\r\n");
+  EXPECT_TRUE(files_->RemoveFile(In("journal.txt")));
+}
+
 TEST_P(FilesContract, AReplacementShowsOnlyOnceCommitted) {
   ASSERT_TRUE(files_->ReplaceWholeFile(In("target.txt"), "old"));
   {

@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "app/form1.h"
+#include "app/update_progress.h"
 #include "package/archive_writer.h"
 #include "platform/forwarding_files.h"
 #include "rollback/rollback.h"
@@ -54,6 +55,11 @@ class FaultyAppending : public AppendingFile {
     if (bytes.starts_with("VARNOJOURNAL")) faults_.journalBegun = faults_.changes + 1;
     if (bytes.starts_with("COMMITTED")) faults_.committed = faults_.changes + 1;
     return faults_.Allow() && inner_->Append(bytes);
+  }
+  // The flush of a record announced earlier (appended through Append here) is a change of
+  // its own: it may fail, or the process may die before it ends.
+  bool WaitFlushed() override {
+    return faults_.Allow() && inner_->WaitFlushed();
   }
 
  private:
@@ -228,6 +234,25 @@ TEST(AllOrNothing, AProcessKilledAtAnyChangeIsFinishedByTheNextRun) {
     RunApplication(platform, "WINDOWS NT");
     EXPECT_TRUE(Completed(machine)) << n << "\n" << machine.Dump();
   }
+}
+
+// The record of a replacement is flushed while its bytes are written: if that flush fails,
+// the record may not be on the disk, and the file must stay as it is.
+TEST(AllOrNothing, AReplacementWhoseRecordMayNotBeOnTheDiskIsNotMade) {
+  fake::MemoryMachine machine;
+  const std::string path = std::string(kTestInstallDir) + "\\Admin.dll";
+  ASSERT_TRUE(machine.files.MakeDirectory("C:\\Program Files") && machine.files.MakeDirectory("C:\\Program Files\\TolMerik") &&
+              machine.files.MakeDirectory(kTestInstallDir) && machine.files.ReplaceWholeFile(path, "previous"));
+  Faults faults;
+  FaultyFiles files(machine.files, faults);
+  Platform platform = WithFiles(machine.platform(), files);
+  const auto transaction = UpdateTransaction::Begin(platform, kTestInstallDir);
+  ASSERT_TRUE(transaction);
+  const auto replacement = transaction->platform().files.CreateReplacement(path);
+  ASSERT_TRUE(replacement && replacement->Write("new", 3));
+  faults.failAt = faults.changes + 1;  // the wait for the record's flush
+  EXPECT_FALSE(replacement->Commit());
+  EXPECT_EQ(machine.files.ReadWholeFile(path), "previous");
 }
 
 TEST(JournalRecords, EveryKindSurvivesItsLineWhateverTheBytes) {

@@ -12,6 +12,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cstring>
+#include <future>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -334,17 +335,30 @@ namespace {
 class PosixAppendingFile : public AppendingFile {
  public:
   explicit PosixAppendingFile(Descriptor file) : file_(std::move(file)) {}
-  bool Append(std::string_view bytes) override {
+  ~PosixAppendingFile() override { WaitFlushed(); }
+
+  bool Append(std::string_view bytes) override { return Write(bytes) && ::fdatasync(file_.Get()) == 0; }
+
+  bool AppendFlushingLater(std::string_view bytes) override {
+    if (!WaitFlushed() || !Write(bytes)) return false;
+    flushing_ = std::async(std::launch::async, [fd = file_.Get()] { return ::fdatasync(fd) == 0; });
+    return true;
+  }
+
+  bool WaitFlushed() override { return !flushing_.valid() || flushing_.get(); }
+
+ private:
+  bool Write(std::string_view bytes) {
     while (!bytes.empty()) {
       const ssize_t written = ::write(file_.Get(), bytes.data(), bytes.size());
       if (written <= 0) return false;
       bytes.remove_prefix(static_cast<size_t>(written));
     }
-    return ::fdatasync(file_.Get()) == 0;
+    return true;
   }
 
- private:
   Descriptor file_;
+  std::future<bool> flushing_;  // the flush started last, until it is waited for
 };
 
 }  // namespace

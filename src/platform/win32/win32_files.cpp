@@ -220,15 +220,38 @@ namespace {
 class Win32AppendingFile : public AppendingFile {
  public:
   explicit Win32AppendingFile(UniqueHandle file) : file_(std::move(file)) {}
-  bool Append(std::string_view bytes) override {
-    DWORD written = 0;
-    // The handle has only FILE_APPEND_DATA, so every write lands at the end of the file.
-    return WriteFile(file_.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-           written == bytes.size() && FlushFileBuffers(file_.Get());
+  ~Win32AppendingFile() override { WaitFlushed(); }
+
+  bool Append(std::string_view bytes) override { return Write(bytes) && FlushFileBuffers(file_.Get()); }
+
+  bool AppendFlushingLater(std::string_view bytes) override {
+    if (!WaitFlushed() || !Write(bytes)) return false;
+    flushing_ = UniqueHandle(CreateThread(nullptr, 0, &Flush, file_.Get(), 0, nullptr));
+    // Without a thread, the flush is done here.
+    return flushing_.Valid() || FlushFileBuffers(file_.Get());
+  }
+
+  bool WaitFlushed() override {
+    if (!flushing_.Valid()) return true;
+    DWORD flushed = FALSE;
+    const bool ended = WaitForSingleObject(flushing_.Get(), INFINITE) == WAIT_OBJECT_0 &&
+                       GetExitCodeThread(flushing_.Get(), &flushed);
+    flushing_.Close();
+    return ended && flushed;
   }
 
  private:
+  static DWORD WINAPI Flush(void* file) { return FlushFileBuffers(static_cast<HANDLE>(file)) ? TRUE : FALSE; }
+
+  bool Write(std::string_view bytes) {
+    DWORD written = 0;
+    // The handle has only FILE_APPEND_DATA, so every write lands at the end of the file.
+    return WriteFile(file_.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+           written == bytes.size();
+  }
+
   UniqueHandle file_;
+  UniqueHandle flushing_;  // the thread of the flush started last, until it is waited for
 };
 
 }  // namespace
