@@ -25,7 +25,9 @@
 // Records are undone from the last to the first. Each undo is idempotent (it looks at what
 // is on the disk before it acts), so a rollback that is itself interrupted is simply
 // started again. A record whose line is cut short (the process died while writing it) was
-// never followed by its change and is ignored.
+// never followed by its change and is ignored. A record may announce a change that was then
+// never made (a replacement is announced when it is begun, and may fail before its commit):
+// its undo finds nothing to do.
 #pragma once
 
 #include <memory>
