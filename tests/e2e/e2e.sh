@@ -218,13 +218,16 @@ e2e_reg_typed() {
   wine reg query "$1" /v "$2" /reg:32 2>/dev/null | tr -d '\r' | awk -v name="$2" '$1 == name {print $2, $3}'
 }
 
+# e2e_window_origin WINDOW: where the window's client area stands on the screen, "X Y".
+e2e_window_origin() {
+  xwininfo -id "$1" | awk '/Absolute upper-left X:/ {x = $4} /Absolute upper-left Y:/ {y = $4} END {print x, y}'
+}
+
 # e2e_dark_pixels WINDOW X Y W H: how many dark pixels the window shows in that rectangle of
 # its client area (text drawn there), from a fresh screenshot.
 e2e_dark_pixels() {
-  local geometry left top
-  geometry=$(xwininfo -id "$1")
-  left=$(echo "$geometry" | awk '/Absolute upper-left X:/ {print $4}')
-  top=$(echo "$geometry" | awk '/Absolute upper-left Y:/ {print $4}')
+  local left top
+  read -r left top < <(e2e_window_origin "$1")
   import -window root "$VARNO_WINE_TMP/probe.png"
   convert "$VARNO_WINE_TMP/probe.png" -crop "${4}x${5}+$((left + $2))+$((top + $3))" +repage \
     -colorspace Gray -threshold 40% -negate -format '%[fx:round(mean*w*h)]' info:

@@ -41,10 +41,8 @@ wait_large_member_written() {
 # bar_fill_pixels WINDOW: the pixels of the working screenshot, where the bar is, that the
 # bar's (highlight-coloured) fill covers.
 bar_fill_pixels() {
-  local geometry left top
-  geometry=$(xwininfo -id "$1")
-  left=$(echo "$geometry" | awk '/Absolute upper-left X:/ {print $4}')
-  top=$(echo "$geometry" | awk '/Absolute upper-left Y:/ {print $4}')
+  local left top
+  read -r left top < <(e2e_window_origin "$1")
   convert "$E2E_SHOTS/progress-working.png" -crop "206x17+$((left + 16))+$((top + 150))" +repage \
     -fx 'b - r > 0.25 ? 1 : 0' -format '%[fx:round(mean*w*h)]' info:
 }

@@ -15,8 +15,7 @@ geometry=$(xwininfo -id "$form")
 echo "$geometry" | grep -E 'Absolute|Width|Height'
 width=$(echo "$geometry" | awk '/Width:/ {print $2}')
 height=$(echo "$geometry" | awk '/Height:/ {print $2}')
-left=$(echo "$geometry" | awk '/Absolute upper-left X:/ {print $4}')
-top=$(echo "$geometry" | awk '/Absolute upper-left Y:/ {print $4}')
+read -r left top < <(e2e_window_origin "$form")
 # The client area is 238 x 182 at 96 dpi; Wine's frame adds its borders and caption.
 e2e_check "the window is at least its client size" test "$width" -ge 238 -a "$height" -ge 182
 e2e_check "the window is no bigger than client plus frame" test "$width" -le 260 -a "$height" -le 230
