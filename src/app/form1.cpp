@@ -9,6 +9,7 @@
 #include "base/update_error.h"
 #include "components/control_registration.h"
 #include "shortcuts/desktop_directory.h"
+#include "shortcuts/shell_link.h"
 #include "shortcuts/shortcut_steps.h"
 #include "steps/file_steps.h"
 #include "steps/registry_step.h"
@@ -66,12 +67,36 @@ void TForm1::RollBack() {
 }
 
 void TForm1::RecoverInterruptedRun(const std::string& installDir) {
-  const Recovery recovery = varno::RecoverInterruptedRun(platform_, installDir);
+  if (installDir.empty() || AnsiSameText(installDir, recoveredIn_)) return;
+  recoveredIn_ = installDir;
+  const JournalScope scope = ScopeOfAnUpdate(installDir);
+  const Recovery recovery = varno::RecoverInterruptedRun(platform_, installDir, &scope);
   if (recovery.kind == Recovery::Kind::None) return;
   Log(text::kLogInterruptedRunFound + installDir);
-  if (recovery.kind == Recovery::Kind::Cleaned) return Log(text::kLogInterruptedRunCleaned);
+  switch (recovery.kind) {
+    case Recovery::Kind::Cleaned: return Log(text::kLogInterruptedRunCleaned);
+    case Recovery::Kind::SetAside:
+      for (const std::string& failure : recovery.failures) Log(text::kLogJournalSetAside + failure);
+      return;
+    default: break;
+  }
   for (const std::string& failure : recovery.failures) Log(text::kLogNotRestored + failure);
   Log(recovery.failures.empty() ? text::kLogRollbackDone : text::kLogRollbackIncomplete);
+}
+
+JournalScope TForm1::ScopeOfAnUpdate(const std::string& installDir) {
+  JournalScope scope;
+  scope.installDir = installDir;
+  const std::string systemDir = WithoutTrailingBackslash(platform_.system.SystemDirectory());
+  if (!systemDir.empty()) scope.controlPath = JoinPath(systemDir, text::kControlFileName);
+  ShellLink folders(platform_);
+  for (const ShellFolder folder : {ShellFolder::Desktop, ShellFolder::Programs}) {
+    for (const int who : {kAllUsers, kCurrentUser}) {
+      const std::string path = folders.ReadShellFolder(folder, who);
+      if (!path.empty()) scope.shortcutFolders.push_back(path);
+    }
+  }
+  return scope;
 }
 
 void TForm1::LogWhatever(const std::string& line) {
@@ -103,6 +128,12 @@ void TForm1::RunDriver() {
   const std::string currentDir = platform_.system.CurrentDirectory();
   Log(text::kLogCurrentDir + currentDir);
   state_.packageDir = WithoutTrailingBackslash(currentDir);
+
+  // An interrupted run is finished before anything of the package is read: a package that
+  // is missing or refused must not keep the installation half updated.
+  std::string knownDir = InstallDirWithoutAsking(platform_);
+  if (knownDir.empty()) knownDir = WithoutTrailingBackslash(options_.installDir);
+  if (platform_.files.DirectoryExists(knownDir)) RecoverInterruptedRun(knownDir);
 
   // Without a package description there is nothing to do, and no box is shown.
   state_.packageDescriptionPath = JoinPath(state_.packageDir, text::kDescriptionFileName);

@@ -54,6 +54,7 @@ class TForm1 {
   // An earlier run's journal in the installation just found: finished before anything
   // there is read.
   void RecoverInterruptedRun(const std::string& installDir);
+  JournalScope ScopeOfAnUpdate(const std::string& installDir);
   // A line the run log may fail to save without hiding what is being done.
   void LogWhatever(const std::string& line);
   // The driver's "terminate": records how the run ended and posts the quit request; the
@@ -83,6 +84,7 @@ class TForm1 {
   bool interrupted_ = false;
   // The verified package's files, held against writers until the form is destroyed.
   HeldPackage heldPackage_;
+  std::string recoveredIn_;  // the directory whose journal this run has looked at
 };
 
 // The captions the six labels take before the first of them is shown.

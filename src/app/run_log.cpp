@@ -46,7 +46,9 @@ void RunLog::MoveInto(const std::string& installDir) {
 void RunLog::Finish() { Log(text::kLogFinish); }
 
 void RunLog::Save() {
-  if (!files_.ReplaceWholeFile(path_, earlier_ + JoinLinesCrLf(lines_))) {
+  // Through a temporary file of its own name, so that a run killed while saving leaves no
+  // stray file that nothing would remove: the next save removes it.
+  if (!files_.ReplaceWholeFileBeside(path_, earlier_ + JoinLinesCrLf(lines_))) {
     throw UpdateError(FormatText(text::kCannotCreateFile, {path_}));
   }
 }

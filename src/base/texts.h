@@ -162,6 +162,9 @@ inline constexpr char kLogRollbackIncomplete[] =
 inline constexpr char kLogInterruptedByUser[] = "Mise à jour interrompue à la demande de l'utilisateur";
 inline constexpr char kLogInterruptedRunFound[] = "Mise à jour interrompue trouvée dans ";
 inline constexpr char kLogInterruptedRunCleaned[] = "Fichiers de sauvegarde de la mise à jour précédente supprimés";
+inline constexpr char kLogJournalSetAside[] =
+    "Journal écarté sans être appliqué : il nomme ce qu'une mise à jour ne modifie pas : ";
+inline constexpr char kLogNotRemoved[] = "Non supprimé : ";
 
 // The command line and the runs without anyone present.
 inline constexpr char kUsage[] =
@@ -185,6 +188,7 @@ inline constexpr char kActionProgram[] = "Action.exe";
 inline constexpr char kProgramFile[] = "Varnolith.exe";
 inline constexpr char kAdminProgramFile[] = "AdminVarnolith.exe";
 inline constexpr char kAdminLibraryFile[] = "Admin.dll";
+inline constexpr char kControlFileName[] = "Varxxlith.ocx";
 
 // Directory dialog.
 inline constexpr char kDirectoryDialogTitle[] = "Sélection du répertoire";

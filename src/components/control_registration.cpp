@@ -9,7 +9,6 @@
 namespace varno {
 namespace {
 
-constexpr char kControlFile[] = "\\Varxxlith.ocx";
 constexpr char kDatabaseLibrary[] = "\\VarnoUpDate.dll";
 constexpr char kRegisterExport[] = "DllRegisterServer";
 constexpr char kDatabaseExport[] = "VarnoTableInstall";
@@ -44,8 +43,8 @@ void RegisterOCX(Platform& platform, const std::string& path) {
 void InstallControl(Platform& platform, const RunState& state, LineLog& log) {
   FileSystem& files = platform.files;
   const std::string systemDir = WithoutTrailingBackslash(platform.system.SystemDirectory());
-  const std::string systemControl = systemDir + kControlFile;
-  const std::string installedControl = state.installDir + kControlFile;
+  const std::string systemControl = systemDir + "\\" + text::kControlFileName;
+  const std::string installedControl = state.installDir + "\\" + text::kControlFileName;
   log.Log(text::kLogBeforeControl);
 
   if (!systemDir.empty() && files.FileExists(systemControl)) {

@@ -104,12 +104,29 @@ bool FindInstallation(Platform& platform, RunState& state, const InstallationFou
   return complete;
 }
 
-std::string GuessInstallDir(Platform& platform) {
+namespace {
+
+std::string StandardInstallDir(Platform& platform) {
   const std::string root = DriveOf(platform.system.WindowsDirectory()) + "\\";
   for (const char* directory : kStandardDirectories) {
     if (platform.files.DirectoryExists(root + directory)) return root + directory;
   }
-  return platform.dialogs.SelectDirectory();
+  return {};
+}
+
+}  // namespace
+
+std::string GuessInstallDir(Platform& platform) {
+  const std::string standard = StandardInstallDir(platform);
+  return standard.empty() ? platform.dialogs.SelectDirectory() : standard;
+}
+
+std::string InstallDirWithoutAsking(Platform& platform) {
+  std::string directory;
+  if (!ReadAppPath(platform, &directory) || !platform.files.DirectoryExists(directory)) {
+    directory = StandardInstallDir(platform);
+  }
+  return directory.size() < 3 ? std::string() : WithoutTrailingBackslash(directory);
 }
 
 FileVersionWords ReadFileVersion(Platform& platform, const std::string& path) {

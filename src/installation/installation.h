@@ -31,6 +31,10 @@ bool FindInstallation(Platform& platform, RunState& state, const InstallationFou
 // the user picks in the dialog (empty when cancelled).
 std::string GuessInstallDir(Platform& platform);
 
+// The installation as App Paths or the standard directories name it, without asking
+// anyone; empty when neither names an existing directory.
+std::string InstallDirWithoutAsking(Platform& platform);
+
 // The file version words, both 0 when the file has no version information.
 FileVersionWords ReadFileVersion(Platform& platform, const std::string& path);
 

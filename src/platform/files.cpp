@@ -19,6 +19,13 @@ bool FileSystem::ReplaceWholeFile(const std::string& path, std::string_view byte
   return file && file->Write(bytes.data(), bytes.size()) && file->Commit();
 }
 
+bool FileSystem::ReplaceWholeFileBeside(const std::string& path, std::string_view bytes) {
+  const std::string temporary = path + ".tmp";
+  if (FileExists(temporary)) RemoveFile(temporary);
+  auto file = CreateReplacementNamed(path, temporary);
+  return file && file->Write(bytes.data(), bytes.size()) && file->Commit();
+}
+
 bool FileSystem::CopyFileTo(const std::string& from, const std::string& to) {
   auto source = OpenForReading(from);
   if (!source) return false;

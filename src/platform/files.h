@@ -103,9 +103,19 @@ class FileSystem {
   /// directory).
   virtual std::unique_ptr<OutputFile> CreateReplacement(const std::string& path) = 0;
 
+  /// The same, with the temporary file at the name given (in the target's directory): it is
+  /// created anew, never opened if anything (a file, a link) already has that name, and
+  /// written through the handle that created it. Lets a caller that must find a killed
+  /// run's temporary files again choose names it will recognise.
+  virtual std::unique_ptr<OutputFile> CreateReplacementNamed(const std::string& path, const std::string& temporary) = 0;
+
   /// Gives the file exactly these bytes through a replacement. On false the previous file
   /// is unchanged and no temporary file remains.
   bool ReplaceWholeFile(const std::string& path, std::string_view bytes);
+
+  /// The same through the temporary file path + ".tmp", which a run killed while saving
+  /// leaves behind: the next save removes it first (a link there is removed, not followed).
+  bool ReplaceWholeFileBeside(const std::string& path, std::string_view bytes);
 
   /// Moves (renames) a file. False when the source is missing, the destination already
   /// exists or its directory is missing.
@@ -123,6 +133,14 @@ class FileSystem {
 
   /// Removes an empty directory. False when it is missing, not empty or refused.
   virtual bool RemoveEmptyDirectory(const std::string& path) = 0;
+
+  /// Has the system delete the file when the machine next starts, for a file that cannot be
+  /// deleted now (in use). False when the system refuses.
+  virtual bool RemoveAtRestart(const std::string& path) = 0;
+
+  /// A number nobody can guess beforehand, for names an attacker must not be able to plant
+  /// in advance.
+  virtual uint64_t UnpredictableNumber() = 0;
 
   /// The bytes free for the caller on the volume of the directory; nothing when the system
   /// cannot tell.

@@ -19,6 +19,9 @@ class ForwardingFiles : public FileSystem {
   std::unique_ptr<OutputFile> CreateReplacement(const std::string& path) override {
     return inner_.CreateReplacement(path);
   }
+  std::unique_ptr<OutputFile> CreateReplacementNamed(const std::string& path, const std::string& temporary) override {
+    return inner_.CreateReplacementNamed(path, temporary);
+  }
   bool MoveFileTo(const std::string& from, const std::string& to) override { return inner_.MoveFileTo(from, to); }
   bool CopyFileTo(const std::string& from, const std::string& to) override { return inner_.CopyFileTo(from, to); }
   bool RemoveFile(const std::string& path) override { return inner_.RemoveFile(path); }
@@ -27,6 +30,8 @@ class ForwardingFiles : public FileSystem {
     return inner_.OpenForAppending(path);
   }
   bool RemoveEmptyDirectory(const std::string& path) override { return inner_.RemoveEmptyDirectory(path); }
+  bool RemoveAtRestart(const std::string& path) override { return inner_.RemoveAtRestart(path); }
+  uint64_t UnpredictableNumber() override { return inner_.UnpredictableNumber(); }
   bool CanReplace(const std::string& path) override { return inner_.CanReplace(path); }
   std::optional<uint64_t> FreeBytes(const std::string& directory) override { return inner_.FreeBytes(directory); }
   std::unique_ptr<DirectoryListing> ListMatching(const std::string& pattern) override {

@@ -1,5 +1,8 @@
 #include "rollback/journal.h"
 
+#include "base/ansi_text.h"
+#include "base/windows_path.h"
+
 
 namespace varno {
 namespace {
@@ -75,7 +78,16 @@ constexpr KindName kKinds[] = {
     {JournalRecord::Kind::Moved, "MOVED", 2},         {JournalRecord::Kind::NewDirectory, "NEWDIR", 1},
     {JournalRecord::Kind::NewKey, "NEWKEY", 2},       {JournalRecord::Kind::Value, "VALUE", 4},
     {JournalRecord::Kind::Control, "CONTROL", 1},     {JournalRecord::Kind::Committed, "COMMITTED", 0},
+    {JournalRecord::Kind::Run, "RUN", 1},             {JournalRecord::Kind::TempDirectory, "TEMPDIR", 1},
 };
+
+std::string Hex16(uint64_t number) {
+  std::string hex(16, '0');
+  for (int i = 15; i >= 0; --i, number >>= 4) hex[static_cast<size_t>(i)] = kHex[number & 15];
+  return hex;
+}
+
+std::string Header() { return std::string(kMagic) + "\t" + std::to_string(kJournalVersion) + "\r\n"; }
 
 }  // namespace
 
@@ -88,7 +100,9 @@ std::string EncodeJournalRecord(const JournalRecord& record) {
   switch (record.kind) {
     case JournalRecord::Kind::NewFile:
     case JournalRecord::Kind::NewDirectory:
-    case JournalRecord::Kind::Control: field(record.path); break;
+    case JournalRecord::Kind::Control:
+    case JournalRecord::Kind::Run:
+    case JournalRecord::Kind::TempDirectory: field(record.path); break;
     case JournalRecord::Kind::Saved:
     case JournalRecord::Kind::Moved:
       field(record.path);
@@ -134,7 +148,9 @@ std::optional<JournalRecord> DecodeJournalRecord(const std::string& line) {
   switch (record.kind) {
     case JournalRecord::Kind::NewFile:
     case JournalRecord::Kind::NewDirectory:
-    case JournalRecord::Kind::Control: record.path = fields[0]; break;
+    case JournalRecord::Kind::Control:
+    case JournalRecord::Kind::Run:
+    case JournalRecord::Kind::TempDirectory: record.path = fields[0]; break;
     case JournalRecord::Kind::Saved:
     case JournalRecord::Kind::Moved:
       record.path = fields[0];
@@ -192,12 +208,13 @@ std::unique_ptr<Journal> Journal::Begin(FileSystem& files, const std::string& pa
   if (files.FileExists(path)) return nullptr;
   auto file = files.OpenForAppending(path);
   if (!file) return nullptr;
-  if (!file->Append(std::string(kMagic) + "\t" + std::to_string(kJournalVersion) + "\r\n")) {
+  const std::string tag = Hex16(files.UnpredictableNumber());
+  if (!file->Append(Header() + EncodeJournalRecord(MakeRecord(JournalRecord::Kind::Run, tag)) + "\r\n")) {
     file.reset();
     files.RemoveFile(path);  // a journal without its first line would stop every later run
     return nullptr;
   }
-  return std::unique_ptr<Journal>(new Journal(std::move(file), path));
+  return std::unique_ptr<Journal>(new Journal(std::move(file), path, tag));
 }
 
 bool Journal::Append(const JournalRecord& record) {
@@ -213,9 +230,32 @@ bool Journal::Durable() { return file_ && file_->WaitFlushed(); }
 std::string Journal::BackupNameFor(FileSystem& files, const std::string& path) {
   std::string name;
   do {
-    name = path + ".vrnundo" + std::to_string(++backups_);
+    name = path + ".vrnundo-" + tag_ + "-" + std::to_string(++backups_);
   } while (files.FileExists(name) || files.DirectoryExists(name));
   return name;
+}
+
+std::optional<std::string> Journal::TemporaryNameFor(const std::string& path) {
+  const std::string parent = ParentOf(path);
+  const std::string directory = parent.empty() ? "." : WithoutTrailingBackslash(parent);
+  const std::string key = AnsiUpperCase(directory);
+  bool announced = false;
+  for (const std::string& known : temporaryDirectories_) announced = announced || known == key;
+  if (!announced) {
+    if (!Append(MakeRecord(JournalRecord::Kind::TempDirectory, directory))) return std::nullopt;
+    temporaryDirectories_.push_back(key);
+  }
+  return JoinPath(directory, "vrn" + tag_ + std::to_string(++temporaries_) + ".tmp");
+}
+
+std::string TemporaryFileMask(const std::string& tag) { return "vrn" + tag + "*.tmp"; }
+
+bool RewriteWithoutCommitMark(FileSystem& files, const std::string& path, const std::vector<JournalRecord>& records) {
+  std::string bytes = Header();
+  for (const JournalRecord& record : records) {
+    if (record.kind != JournalRecord::Kind::Committed) bytes += EncodeJournalRecord(record) + "\r\n";
+  }
+  return files.ReplaceWholeFileBeside(path, bytes);
 }
 
 }  // namespace varno

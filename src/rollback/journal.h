@@ -8,9 +8,16 @@
 // below 0x20 are written that way, every other byte as itself.
 //
 //   VARNOJOURNAL<TAB>1                       first line: the format and its version
+//   RUN<TAB>tag                              the run's own 16 hexadecimal digits, drawn at
+//                                            random when the journal begins; they are in
+//                                            the names of its temporary files and backups
+//   TEMPDIR<TAB>directory                    temporary files of the run are about to be made
+//                                            in the directory, named "vrn" + tag + a number
+//                                            + ".tmp"; written and flushed before the first
 //   NEWFILE<TAB>path                         a file is about to be made where none was
 //   SAVED<TAB>path<TAB>backup                the file at path was kept as backup (a name
-//                                            beside it) before it was replaced or deleted
+//                                            beside it: path + ".vrnundo-" + tag + "-" + a
+//                                            number) before it was replaced or deleted
 //   MOVED<TAB>from<TAB>to                    a file is about to be renamed
 //   NEWDIR<TAB>path                          a directory is about to be made
 //   NEWKEY<TAB>root<TAB>key                  a registry key is about to be made
@@ -22,7 +29,13 @@
 //   COMMITTED                                the update is complete: nothing is undone, only
 //                                            the backups are left to remove
 //
-// Records are undone from the last to the first. Each undo is idempotent (it looks at what
+// A journal written before RUN and TEMPDIR existed has neither, and backups named
+// path + ".vrnundo" + a number; it is read and undone the same way.
+//
+// Undoing begins with the temporary files: those of every TEMPDIR directory whose names
+// carry the run's tag are deleted (a killed process leaves them, and one in a directory the
+// run made would keep the directory from being removed). Records are then undone from the
+// last to the first. Each undo is idempotent (it looks at what
 // is on the disk before it acts), so a rollback that is itself interrupted is simply
 // started again. A record whose line is cut short (the process died while writing it) was
 // never followed by its change and is ignored. A record may announce a change that was then
@@ -45,7 +58,7 @@ inline constexpr char kJournalFileName[] = "VarnoMaJ.journal";
 inline constexpr int kJournalVersion = 1;
 
 struct JournalRecord {
-  enum class Kind { NewFile, Saved, Moved, NewDirectory, NewKey, Value, Control, Committed };
+  enum class Kind { NewFile, Saved, Moved, NewDirectory, NewKey, Value, Control, Committed, Run, TempDirectory };
   Kind kind = Kind::NewFile;
   std::string path;    // the file, directory, key or control; the source of a move
   std::string second;  // the backup, the destination of a move, the value's name
@@ -96,18 +109,36 @@ class Journal {
   // without delete sharing. Nothing can be appended afterwards.
   void Close() { file_.reset(); }
 
-  // A name for the backup of the file at path: beside it, not yet taken.
+  // A name for the backup of the file at path: beside it, carrying the run's tag (so that
+  // no file a package brings can bear it), not yet taken.
   std::string BackupNameFor(FileSystem& files, const std::string& path);
 
-  const std::string& Path() const { return path_; }
+  // A name for a temporary file beside path, which a recovery will find and delete: the
+  // first in its directory announces the directory (flushed). Nothing when that failed.
+  std::optional<std::string> TemporaryNameFor(const std::string& path);
 
+  const std::string& Path() const { return path_; }
+  const std::string& Tag() const { return tag_; }
 
  private:
-  Journal(std::unique_ptr<AppendingFile> file, std::string path) : file_(std::move(file)), path_(std::move(path)) {}
+  Journal(std::unique_ptr<AppendingFile> file, std::string path, std::string tag)
+      : file_(std::move(file)), path_(std::move(path)), tag_(std::move(tag)) {}
 
   std::unique_ptr<AppendingFile> file_;
   std::string path_;
+  std::string tag_;
   int backups_ = 0;
+  int temporaries_ = 0;
+  std::vector<std::string> temporaryDirectories_;  // announced, upper-case
 };
+
+// The name pattern ("vrn" + tag + "*.tmp") of a run's temporary files.
+std::string TemporaryFileMask(const std::string& tag);
+
+// The journal of a run, rewritten without its completion mark through a temporary file
+// beside it. For a run whose mark reached the file but may not have reached the disk,
+// before anything of it is undone: a journal that says complete must never be left behind
+// a partial rollback.
+bool RewriteWithoutCommitMark(FileSystem& files, const std::string& path, const std::vector<JournalRecord>& records);
 
 }  // namespace varno

@@ -48,7 +48,11 @@ class JournaledOutput : public OutputFile {
 }  // namespace
 
 std::unique_ptr<OutputFile> JournaledFiles::CreateReplacement(const std::string& path) {
-  auto output = inner_.CreateReplacement(path);
+  // Named so that a recovery finds it again if the process dies before the replacement
+  // ends, whatever the journal holds of it then.
+  const auto temporary = journal_.TemporaryNameFor(path);
+  if (!temporary) return nullptr;
+  auto output = inner_.CreateReplacementNamed(path, *temporary);
   if (!output) return nullptr;
   JournalRecord announced = inner_.FileExists(path)
                                 ? MakeRecord(Kind::Saved, path, journal_.BackupNameFor(inner_, path))

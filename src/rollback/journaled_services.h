@@ -24,6 +24,11 @@ class JournaledFiles : public ForwardingFiles {
   JournaledFiles(FileSystem& inner, Journal& journal) : ForwardingFiles(inner), journal_(journal) {}
 
   std::unique_ptr<OutputFile> CreateReplacement(const std::string& path) override;
+  // A temporary file of the caller's naming would escape the sweep of a killed run's
+  // temporary files: refused.
+  std::unique_ptr<OutputFile> CreateReplacementNamed(const std::string&, const std::string&) override {
+    return nullptr;
+  }
   bool MoveFileTo(const std::string& from, const std::string& to) override;
   // Through this layer's own replacement, so that the destination is kept.
   bool CopyFileTo(const std::string& from, const std::string& to) override { return FileSystem::CopyFileTo(from, to); }

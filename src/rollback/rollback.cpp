@@ -53,6 +53,19 @@ bool RestoreValue(Registry& registry, const JournalRecord& record) {
   return status == kRegSuccess;
 }
 
+// A control the run brought where none was: its registration goes before its file does,
+// while the library is still there to undo what it wrote. A library that cannot be loaded,
+// or has no such export, registered nothing it could take back. False when the control
+// itself reported a failure.
+bool Unregister(Platform& platform, const std::string& path) {
+  if (!platform.files.FileExists(path)) return true;
+  const LibraryHandle library = platform.libraries.Load(path);
+  if (!library) return true;
+  const auto status = platform.libraries.CallExport(library, "DllUnregisterServer");
+  platform.libraries.Free(library);
+  return !status || *status == 0;
+}
+
 bool RegisterAgain(Platform& platform, const std::string& path) {
   if (!platform.files.FileExists(path)) return true;  // the run had put the only control there
   const LibraryHandle library = platform.libraries.Load(path);
@@ -93,23 +106,60 @@ bool Committed(const std::vector<JournalRecord>& records) {
   return !records.empty() && records.back().kind == Kind::Committed;
 }
 
-bool RemoveBackups(FileSystem& files, const std::vector<JournalRecord>& records) {
-  bool all = true;
+// The backups of a completed run. One that cannot be deleted now (a program still runs
+// from it) is left to the system to delete at the next start, so that no later update is
+// held up by it; what neither can remove is returned.
+RollbackFailures RemoveBackups(FileSystem& files, const std::vector<JournalRecord>& records) {
+  RollbackFailures kept;
   for (const JournalRecord& record : records) {
-    if (record.kind == Kind::Saved && files.FileExists(record.second) && !files.RemoveFile(record.second)) all = false;
+    if (record.kind != Kind::Saved || !files.FileExists(record.second) || files.RemoveFile(record.second)) continue;
+    if (!files.RemoveAtRestart(record.second)) kept.push_back(record.second);
   }
-  return all;
+  return kept;
+}
+
+// The temporary files the run had under way when it ended: its own names only, in the
+// directories it announced.
+RollbackFailures RemoveTemporaryFiles(FileSystem& files, const std::vector<JournalRecord>& records) {
+  RollbackFailures kept;
+  std::string tag;
+  for (const JournalRecord& record : records) {
+    if (record.kind == Kind::Run) tag = record.path;
+  }
+  if (tag.empty()) return kept;
+  for (const JournalRecord& record : records) {
+    if (record.kind != Kind::TempDirectory) continue;
+    auto listing = files.ListMatching(JoinPath(record.path, TemporaryFileMask(tag)));
+    while (const auto entry = listing->Next()) {
+      const std::string path = JoinPath(record.path, entry->name);
+      if (!entry->isDirectory && !files.RemoveFile(path)) kept.push_back(path);
+    }
+  }
+  return kept;
+}
+
+// No control was at the path before the run: the run never moved one aside there.
+bool ControlWasNew(const std::vector<JournalRecord>& records, const std::string& path) {
+  for (const JournalRecord& record : records) {
+    if (record.kind == Kind::Saved && AnsiSameText(record.path, path)) return false;
+  }
+  return true;
 }
 
 }  // namespace
 
 RollbackFailures UndoJournalRecords(Platform& platform, const std::vector<JournalRecord>& records) {
-  RollbackFailures failures;
+  RollbackFailures failures = RemoveTemporaryFiles(platform.files, records);
   for (auto record = records.rbegin(); record != records.rend(); ++record) {
-    if (!Undo(platform, *record)) failures.push_back(Describe(*record));
+    const bool undone = record->kind == Kind::Control && ControlWasNew(records, record->path)
+                            ? Unregister(platform, record->path)
+                            : Undo(platform, *record);
+    if (!undone) failures.push_back(Describe(*record));
   }
   for (const JournalRecord& record : records) {
-    if (record.kind == Kind::Control && !RegisterAgain(platform, record.path)) failures.push_back(record.path);
+    if (record.kind == Kind::Control && !ControlWasNew(records, record.path) && !RegisterAgain(platform, record.path)) {
+      failures.push_back(record.path);
+    }
   }
   return failures;
 }
@@ -133,8 +183,7 @@ bool UpdateTransaction::Commit() {
   if (!journal_->Append(MakeRecord(Kind::Committed))) return false;
   journal_->Close();
   const auto records = ReadJournal(real_.files, journal_->Path());
-  journal_->Close();
-  if (records && RemoveBackups(real_.files, *records)) real_.files.RemoveFile(journal_->Path());
+  if (records && RemoveBackups(real_.files, *records).empty()) real_.files.RemoveFile(journal_->Path());
   return true;
 }
 
@@ -142,16 +191,31 @@ RollbackFailures UpdateTransaction::Rollback() {
   journal_->Close();
   const auto records = ReadJournal(real_.files, journal_->Path());
   if (!records) return {journal_->Path()};
+  // A completion mark whose flush failed may still be in the file: it goes before anything
+  // is undone, or a rollback cut short would leave a journal that a later run takes for a
+  // completed update, and it would delete the backups of the files not put back yet.
+  if (Committed(*records) && !RewriteWithoutCommitMark(real_.files, journal_->Path(), *records)) {
+    return {journal_->Path()};
+  }
   RollbackFailures failures = UndoJournalRecords(real_, *records);
-  journal_->Close();
   if (failures.empty()) real_.files.RemoveFile(journal_->Path());
   return failures;
 }
 
-Recovery RecoverInterruptedRun(Platform& platform, const std::string& installDir) {
+std::optional<std::string> OutOfScope(const std::vector<JournalRecord>& records, const JournalScope& scope) {
+  for (const JournalRecord& record : records) {
+    if (!WithinScope(record, scope)) return Describe(record);
+  }
+  return std::nullopt;
+}
+
+Recovery RecoverInterruptedRun(Platform& platform, const std::string& installDir, const JournalScope* scope) {
   Recovery recovery;
   const std::string path = JoinPath(installDir, kJournalFileName);
-  if (installDir.empty() || !platform.files.FileExists(path)) return recovery;
+  if (installDir.empty()) return recovery;
+  // A rewrite of the journal that was cut short.
+  if (platform.files.FileExists(path + ".tmp")) platform.files.RemoveFile(path + ".tmp");
+  if (!platform.files.FileExists(path)) return recovery;
   // A journal cut short before its first line ended announced nothing: nothing was changed.
   const auto bytes = platform.files.ReadWholeFile(path);
   if (bytes && bytes->find("\r\n") == std::string::npos) {
@@ -164,14 +228,28 @@ Recovery RecoverInterruptedRun(Platform& platform, const std::string& installDir
     recovery.failures.push_back(path);
     return recovery;
   }
+  // A journal that names anything an update does not own was not written by an update:
+  // nothing of it is done, and it is put where no later run takes it up again.
+  if (scope) {
+    if (auto outside = OutOfScope(*records, *scope)) {
+      recovery.kind = Recovery::Kind::SetAside;
+      recovery.failures.push_back(*outside);
+      const std::string aside = path + kSetAsideSuffix;
+      if (platform.files.FileExists(aside)) platform.files.RemoveFile(aside);
+      if (!platform.files.MoveFileTo(path, aside)) recovery.failures.push_back(path);
+      return recovery;
+    }
+  }
   if (Committed(*records)) {
-    recovery.kind = Recovery::Kind::Cleaned;
-    if (!RemoveBackups(platform.files, *records)) return recovery;
+    recovery.failures = RemoveBackups(platform.files, *records);
+    const RollbackFailures temporaries = RemoveTemporaryFiles(platform.files, *records);
+    recovery.failures.insert(recovery.failures.end(), temporaries.begin(), temporaries.end());
+    recovery.kind = recovery.failures.empty() ? Recovery::Kind::Cleaned : Recovery::Kind::Incomplete;
   } else {
     recovery.failures = UndoJournalRecords(platform, *records);
     recovery.kind = recovery.failures.empty() ? Recovery::Kind::Restored : Recovery::Kind::Incomplete;
-    if (!recovery.failures.empty()) return recovery;
   }
+  if (!recovery.failures.empty()) return recovery;
   platform.files.RemoveFile(path);
   return recovery;
 }

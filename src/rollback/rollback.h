@@ -7,6 +7,7 @@
 
 #include "platform/platform.h"
 #include "rollback/journal.h"
+#include "rollback/journal_scope.h"
 #include "rollback/journaled_services.h"
 
 namespace varno {
@@ -54,14 +55,23 @@ class UpdateTransaction {
 
 // What the start of a run found of an earlier run's journal.
 struct Recovery {
-  enum class Kind { None, Restored, Incomplete, Cleaned };
+  // SetAside: a journal that names something outside the scope; failures then holds what
+  // it named (and the journal's path when it could not be moved aside).
+  enum class Kind { None, Restored, Incomplete, Cleaned, SetAside };
   Kind kind = Kind::None;
   RollbackFailures failures;
 };
 
+// The name a journal out of scope is given beside its own.
+inline constexpr char kSetAsideSuffix[] = ".ecarte";
+
+// The first record of the journal that names something outside the scope, described.
+std::optional<std::string> OutOfScope(const std::vector<JournalRecord>& records, const JournalScope& scope);
+
 // Finishes what an interrupted run left in installDir: a journal not marked complete is
 // undone (the installation as before that run), a complete one only has its backups
-// removed. The journal goes once that is done, and stays otherwise.
-Recovery RecoverInterruptedRun(Platform& platform, const std::string& installDir);
+// removed. The journal goes once that is done, and stays otherwise. With a scope, a
+// journal that names anything outside it is moved aside whole, nothing of it done.
+Recovery RecoverInterruptedRun(Platform& platform, const std::string& installDir, const JournalScope* scope = nullptr);
 
 }  // namespace varno

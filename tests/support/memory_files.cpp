@@ -125,7 +125,12 @@ class MemoryOutputFile : public OutputFile {
   }
   bool Commit() override {
     if (failed_ || committed_) return false;
+    MemoryFileSystem::Node* node = files_.Find(temporary_);
+    if (!node) return false;
+    // Flushed, then renamed through to the disk.
+    node->durable = node->data;
     committed_ = files_.Commit(temporary_, target_);
+    if (committed_) files_.Flushed(*files_.Find(target_));
     return committed_;
   }
 
@@ -157,10 +162,54 @@ bool MemoryFileSystem::HeldAgainstWriters(const std::string& path) const {
 
 std::unique_ptr<OutputFile> MemoryFileSystem::CreateReplacement(const std::string& path) {
   const std::string target = FullPath(path);
+  if (target.empty() || ParentOf(target).empty()) return nullptr;
+  return CreateReplacementNamed(
+      path, JoinPath(WithoutTrailingBackslash(ParentOf(target)), "vrn" + std::to_string(++temporaries_) + ".tmp"));
+}
+
+std::unique_ptr<OutputFile> MemoryFileSystem::CreateReplacementNamed(const std::string& path,
+                                                                     const std::string& temporary) {
+  const std::string target = FullPath(path);
+  const std::string full = FullPath(temporary);
   if (target.empty() || ParentOf(target).empty() || !ParentIsDirectory(target) || Refused(target)) return nullptr;
-  const std::string temporary = JoinPath(WithoutTrailingBackslash(ParentOf(target)), "vrn" + std::to_string(++temporaries_) + ".tmp");
-  nodes_[KeyOf(temporary)] = Node{temporary, false, {}, false, false};
-  return std::make_unique<MemoryOutputFile>(*this, temporary, target);
+  if (full.empty() || Find(full) || !ParentIsDirectory(full) || Refused(full)) return nullptr;
+  nodes_[KeyOf(full)] = Node{full, false, {}, false, false};
+  return std::make_unique<MemoryOutputFile>(*this, full, target);
+}
+
+bool MemoryFileSystem::RemoveAtRestart(const std::string& path) {
+  if (refuseRemovalAtRestart || !Find(path)) return false;
+  removalsAtRestart.push_back(FullPath(path));
+  return true;
+}
+
+uint64_t MemoryFileSystem::UnpredictableNumber() {
+  uint64_t z = (unpredictable_ += 0x9E3779B97F4A7C15ull);
+  z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+  z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+  return z ^ (z >> 31);
+}
+
+void MemoryFileSystem::Flushed(Node& node) {
+  node.durable = node.data;
+  atLastFlush_ = nodes_;
+}
+
+MemoryFileSystem MemoryFileSystem::AfterProcessDeath() const {
+  MemoryFileSystem after = *this;
+  for (auto& [key, node] : after.nodes_) node.heldAgainstWriters = 0;
+  return after;
+}
+
+MemoryFileSystem MemoryFileSystem::AfterPowerCut(PowerCut cut) const {
+  MemoryFileSystem after = AfterProcessDeath();
+  if (cut == PowerCut::Worst) after.nodes_ = atLastFlush_;
+  for (auto& [key, node] : after.nodes_) {
+    node.heldAgainstWriters = 0;
+    node.data = node.durable;
+  }
+  after.atLastFlush_ = after.nodes_;
+  return after;
 }
 
 bool MemoryFileSystem::Commit(const std::string& temporary, const std::string& target) {
@@ -229,9 +278,19 @@ class MemoryAppendingFile : public AppendingFile {
     if (MemoryFileSystem::Node* node = files_.Find(path_)) --node->heldAgainstWriters;
   }
   bool Append(std::string_view bytes) override {
+    if (!AppendFlushingLater(bytes)) return false;
+    return WaitFlushed();
+  }
+  bool AppendFlushingLater(std::string_view bytes) override {
     MemoryFileSystem::Node* node = files_.Find(path_);
     if (!node || node->isDirectory || !files_.Allocate(bytes.size())) return false;
     node->data.append(bytes);
+    return true;
+  }
+  bool WaitFlushed() override {
+    MemoryFileSystem::Node* node = files_.Find(path_);
+    if (!node) return false;
+    if (node->durable != node->data) files_.Flushed(*node);
     return true;
   }
 
@@ -284,6 +343,7 @@ void MemoryFileSystem::AddDirectory(const std::string& path) {
   const std::string parent = ParentOf(full);
   if (!parent.empty()) AddDirectory(parent);
   nodes_[KeyOf(full)] = Node{full, true, {}, false, false};
+  atLastFlush_ = nodes_;
 }
 
 void MemoryFileSystem::AddFile(const std::string& path, std::string_view bytes) {
@@ -293,6 +353,7 @@ void MemoryFileSystem::AddFile(const std::string& path, std::string_view bytes) 
   node.path = full;
   node.isDirectory = false;
   node.data.assign(bytes.data(), bytes.size());
+  Flushed(node);  // what a test sets up is on the disk
 }
 
 void MemoryFileSystem::SetReadOnly(const std::string& path, bool readOnly) {

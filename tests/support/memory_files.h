@@ -23,6 +23,10 @@ class MemoryFileSystem : public FileSystem {
   std::unique_ptr<InputFile> OpenForReading(const std::string& path) override;
   std::unique_ptr<InputFile> OpenHeldAgainstWriters(const std::string& path) override;
   std::unique_ptr<OutputFile> CreateReplacement(const std::string& path) override;
+  std::unique_ptr<OutputFile> CreateReplacementNamed(const std::string& path, const std::string& temporary) override;
+  bool RemoveAtRestart(const std::string& path) override;
+  // A fixed sequence that looks random, so that runs repeat exactly.
+  uint64_t UnpredictableNumber() override;
   bool MoveFileTo(const std::string& from, const std::string& to) override;
   bool RemoveFile(const std::string& path) override;
   bool MakeDirectory(const std::string& path) override;
@@ -64,6 +68,27 @@ class MemoryFileSystem : public FileSystem {
   }
   std::optional<uint64_t> FreeSpace() const { return freeSpace_; }
 
+  // What survives the end of the process that used this disk: everything, its open handles
+  // closed (a file it held is free again).
+  MemoryFileSystem AfterProcessDeath() const;
+
+  // What survives a power cut now, on NTFS:
+  // - a file's bytes reach the disk only when they are flushed (an append of the journal,
+  //   the wait for a flush started in the background, the commit of a replacement); a file
+  //   keeps the bytes of its last flush, none when it was never flushed;
+  // - directory operations (creating, renaming, deleting files and directories) reach the
+  //   disk in their order, and every one made before a flush is there after it (the flush
+  //   commits the volume's log), but any tail of those made since the last flush may be
+  //   lost.
+  // Likely: every directory operation survives, unflushed bytes are lost. Worst: the
+  // directory operations since the last flush are lost too.
+  enum class PowerCut { Likely, Worst };
+  MemoryFileSystem AfterPowerCut(PowerCut cut) const;
+
+  // Files the program asked the system to delete at the next start, in order.
+  std::vector<std::string> removalsAtRestart;
+  bool refuseRemovalAtRestart = false;
+
   // The full path as Windows would make it ("C:\Dir\name"), or empty when malformed.
   std::string FullPath(const std::string& path) const;
 
@@ -78,6 +103,7 @@ class MemoryFileSystem : public FileSystem {
     bool readOnly = false;
     bool inUse = false;
     int heldAgainstWriters = 0;  // open holders that refuse writers
+    std::string durable;         // the bytes as last flushed to the disk
   };
 
   friend class MemoryOutputFile;
@@ -94,12 +120,16 @@ class MemoryFileSystem : public FileSystem {
   void Release(size_t bytes);
   bool Commit(const std::string& temporary, const std::string& target);
   void Discard(const std::string& temporary);
+  // A flush: the file's bytes are on the disk, and so is every directory operation so far.
+  void Flushed(Node& node);
 
   // The key of a path's node: its full path in capitals, so that a name matches in any case.
   std::string KeyOf(const std::string& path) const;
   std::vector<const Node*> Children(const std::string& directory) const;
 
   std::map<std::string, Node> nodes_;
+  std::map<std::string, Node> atLastFlush_;  // the nodes as the last flush left the disk
+  uint64_t unpredictable_ = 0;
   std::string currentDirectory_ = "C:\\";
   std::map<std::string, bool> refusedDirectories_;
   int writes_ = 0;

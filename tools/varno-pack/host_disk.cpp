@@ -56,6 +56,9 @@ class Utf8Names : public ForwardingFiles {
   std::unique_ptr<OutputFile> CreateReplacement(const std::string& path) override {
     return inner_.CreateReplacement(Host(path));
   }
+  std::unique_ptr<OutputFile> CreateReplacementNamed(const std::string& path, const std::string& temporary) override {
+    return inner_.CreateReplacementNamed(Host(path), Host(temporary));
+  }
   bool MoveFileTo(const std::string& from, const std::string& to) override {
     return inner_.MoveFileTo(Host(from), Host(to));
   }

@@ -15,6 +15,7 @@
 #include <future>
 #include <optional>
 #include <utility>
+#include <random>
 #include <vector>
 
 #include "base/ansi_text.h"
@@ -302,6 +303,24 @@ std::unique_ptr<OutputFile> PosixFileSystem::CreateReplacement(const std::string
   if (fd < 0) return nullptr;
   ::fchmod(fd, 0644);
   return std::make_unique<PosixOutputFile>(fd, std::move(temporary), target, flushOnCommit_);
+}
+
+std::unique_ptr<OutputFile> PosixFileSystem::CreateReplacementNamed(const std::string& path,
+                                                                    const std::string& temporary) {
+  const std::string target = HostPath(path);
+  const std::string host = HostPath(temporary);
+  if (target.empty() || host.empty() || !IsDirectory(HostParentOf(target)) || IsDirectory(target)) return nullptr;
+  // O_EXCL with O_CREAT refuses any existing name, a symbolic link included.
+  const int fd = ::open(host.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+  if (fd < 0) return nullptr;
+  return std::make_unique<PosixOutputFile>(fd, host, target, flushOnCommit_);
+}
+
+bool PosixFileSystem::RemoveAtRestart(const std::string&) { return false; }
+
+uint64_t PosixFileSystem::UnpredictableNumber() {
+  std::random_device device;
+  return (uint64_t{device()} << 32) ^ device();
 }
 
 bool PosixFileSystem::MoveFileTo(const std::string& from, const std::string& to) {

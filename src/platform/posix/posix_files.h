@@ -26,6 +26,10 @@ class PosixFileSystem : public FileSystem {
   // locks are advisory, so only writers that take them, as this backend's own, are held off.
   std::unique_ptr<InputFile> OpenHeldAgainstWriters(const std::string& path) override { return OpenForReading(path); }
   std::unique_ptr<OutputFile> CreateReplacement(const std::string& path) override;
+  std::unique_ptr<OutputFile> CreateReplacementNamed(const std::string& path, const std::string& temporary) override;
+  // Linux has no deletion at the next start.
+  bool RemoveAtRestart(const std::string& path) override;
+  uint64_t UnpredictableNumber() override;
   bool MoveFileTo(const std::string& from, const std::string& to) override;
   bool RemoveFile(const std::string& path) override;
   bool MakeDirectory(const std::string& path) override;

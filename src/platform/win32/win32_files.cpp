@@ -12,6 +12,13 @@ namespace {
 
 DWORD Attributes(const std::string& path) { return GetFileAttributesA(path.c_str()); }
 
+std::string HexOf(uint64_t number) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string hex(16, '0');
+  for (int i = 15; i >= 0; --i, number >>= 4) hex[static_cast<size_t>(i)] = kDigits[number & 15];
+  return hex;
+}
+
 // The directory a temporary file for the path must go in, so that the final rename stays
 // on the same volume and never copies.
 std::string DirectoryOf(const std::string& path) {
@@ -192,17 +199,44 @@ std::unique_ptr<InputFile> Win32FileSystem::OpenHeldAgainstWriters(const std::st
 }
 
 std::unique_ptr<OutputFile> Win32FileSystem::CreateReplacement(const std::string& path) {
-  // GetTempFileNameA creates the (empty) temporary file itself, so two writers never
-  // share one name.
-  char temporary[MAX_PATH] = {};
-  if (!GetTempFileNameA(DirectoryOf(path).c_str(), "vrn", 0, temporary)) return nullptr;
-  UniqueHandle file(
-      CreateFileA(temporary, GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file.Valid()) {
-    DeleteFileA(temporary);
-    return nullptr;
+  // A name nobody can plant beforehand; a collision (or a planted name) only costs a try.
+  for (int attempt = 0; attempt < 8; ++attempt) {
+    const std::string temporary = JoinPath(DirectoryOf(path), "vrn" + HexOf(UnpredictableNumber()) + ".tmp");
+    if (auto output = CreateReplacementNamed(path, temporary)) return output;
+    if (!DirectoryExists(DirectoryOf(path))) break;
   }
+  return nullptr;
+}
+
+std::unique_ptr<OutputFile> Win32FileSystem::CreateReplacementNamed(const std::string& path, const std::string& temporary) {
+  // CREATE_NEW fails on any existing name, a link or a junction included, so the elevated
+  // process never writes through something another user put there; the bytes go through
+  // this very handle, which shares nothing while it is open.
+  UniqueHandle file(CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.Valid()) return nullptr;
   return std::make_unique<Win32OutputFile>(path, temporary, std::move(file));
+}
+
+bool Win32FileSystem::RemoveAtRestart(const std::string& path) {
+  return MoveFileExA(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) != FALSE;
+}
+
+uint64_t Win32FileSystem::UnpredictableNumber() {
+  // RtlGenRandom, exported by advapi32 as SystemFunction036 since Windows XP.
+  using GenRandom = BOOLEAN(WINAPI*)(void*, ULONG);
+  uint64_t number = 0;
+  if (const HMODULE advapi = GetModuleHandleA("advapi32.dll")) {
+    const auto generate =
+        reinterpret_cast<GenRandom>(reinterpret_cast<void*>(GetProcAddress(advapi, "SystemFunction036")));
+    if (generate && generate(&number, sizeof(number))) return number;
+  }
+  // Without it, what the clock and the process give: a name that is at least never reused.
+  LARGE_INTEGER counter{};
+  QueryPerformanceCounter(&counter);
+  static uint64_t calls = 0;
+  number = static_cast<uint64_t>(counter.QuadPart) * 0x9E3779B97F4A7C15ull ^ (uint64_t{GetCurrentProcessId()} << 32) ^
+           GetTickCount() ^ ++calls;
+  return number;
 }
 
 bool Win32FileSystem::MoveFileTo(const std::string& from, const std::string& to) {
@@ -222,7 +256,10 @@ class Win32AppendingFile : public AppendingFile {
   explicit Win32AppendingFile(UniqueHandle file) : file_(std::move(file)) {}
   ~Win32AppendingFile() override { WaitFlushed(); }
 
-  bool Append(std::string_view bytes) override { return Write(bytes) && FlushFileBuffers(file_.Get()); }
+  bool Append(std::string_view bytes) override {
+    if (!WaitFlushed() || !Write(bytes) || !FlushFileBuffers(file_.Get())) return !(flushFailed_ = true);
+    return true;
+  }
 
   bool AppendFlushingLater(std::string_view bytes) override {
     if (!WaitFlushed() || !Write(bytes)) return false;
@@ -231,13 +268,15 @@ class Win32AppendingFile : public AppendingFile {
     return flushing_.Valid() || FlushFileBuffers(file_.Get());
   }
 
+  // A failed flush stays failed: what it should have made durable may never reach the disk.
   bool WaitFlushed() override {
-    if (!flushing_.Valid()) return true;
+    if (!flushing_.Valid()) return !flushFailed_;
     DWORD flushed = FALSE;
     const bool ended = WaitForSingleObject(flushing_.Get(), INFINITE) == WAIT_OBJECT_0 &&
                        GetExitCodeThread(flushing_.Get(), &flushed);
     flushing_.Close();
-    return ended && flushed;
+    if (!ended || !flushed) flushFailed_ = true;
+    return !flushFailed_;
   }
 
  private:
@@ -252,6 +291,7 @@ class Win32AppendingFile : public AppendingFile {
 
   UniqueHandle file_;
   UniqueHandle flushing_;  // the thread of the flush started last, until it is waited for
+  bool flushFailed_ = false;
 };
 
 }  // namespace

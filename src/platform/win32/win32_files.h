@@ -11,6 +11,9 @@ class Win32FileSystem : public FileSystem {
   std::unique_ptr<InputFile> OpenForReading(const std::string& path) override;
   std::unique_ptr<InputFile> OpenHeldAgainstWriters(const std::string& path) override;
   std::unique_ptr<OutputFile> CreateReplacement(const std::string& path) override;
+  std::unique_ptr<OutputFile> CreateReplacementNamed(const std::string& path, const std::string& temporary) override;
+  bool RemoveAtRestart(const std::string& path) override;
+  uint64_t UnpredictableNumber() override;
   bool MoveFileTo(const std::string& from, const std::string& to) override;
   bool RemoveFile(const std::string& path) override;
   bool MakeDirectory(const std::string& path) override;

@@ -1,0 +1,97 @@
+#include "rollback/journal_scope.h"
+
+#include "base/ansi_text.h"
+#include "base/windows_path.h"
+
+namespace varno {
+namespace {
+
+using Kind = JournalRecord::Kind;
+
+constexpr char kVendorKey[] = "SOFTWARE\\Tolmerik";
+constexpr char kProductKey[] = "SOFTWARE\\Tolmerik\\Varnolith";
+
+// A full path with no level that climbs or stays ("..", "."), no empty level and no "/"
+// (which Windows reads as "\"): compared as text, it cannot name anything else.
+bool Plain(const std::string& path) {
+  if (path.size() < 3 || path[1] != ':' || path[2] != '\\' || path.find('/') != std::string::npos) return false;
+  for (size_t start = 3; start <= path.size();) {
+    const size_t end = std::min(path.find('\\', start), path.size());
+    const std::string level = path.substr(start, end - start);
+    if (level.empty() || level == "." || level == "..") return false;
+    start = end + 1;
+  }
+  return true;
+}
+
+bool Same(const std::string& a, const std::string& b) { return AnsiSameText(a, b); }
+
+// Strictly below the directory.
+bool Below(const std::string& path, const std::string& directory) {
+  const std::string dir = WithoutTrailingBackslash(directory);
+  return !dir.empty() && Plain(path) && path.size() > dir.size() + 1 && path[dir.size()] == '\\' &&
+         Same(path.substr(0, dir.size()), dir);
+}
+
+bool AtOrBelow(const std::string& path, const std::string& directory) {
+  return Below(path, directory) || (Plain(path) && Same(path, WithoutTrailingBackslash(directory)));
+}
+
+bool IsShortcut(const std::string& path, const JournalScope& scope) {
+  if (!AnsiUpperCase(path).ends_with(".LNK")) return false;
+  for (const std::string& folder : scope.shortcutFolders) {
+    if (Below(path, folder)) return true;
+  }
+  return false;
+}
+
+bool MayWriteFile(const std::string& path, const JournalScope& scope) {
+  return Below(path, scope.installDir) || (Plain(path) && Same(path, scope.controlPath)) || IsShortcut(path, scope);
+}
+
+// path + ".vrnundo" and the rest of the name, beside it.
+bool IsBackupOf(const std::string& backup, const std::string& path) {
+  const std::string prefix = path + ".vrnundo";
+  return backup.size() > prefix.size() && Same(backup.substr(0, prefix.size()), prefix) &&
+         backup.find('\\', prefix.size()) == std::string::npos;
+}
+
+bool MayHoldTemporaries(const std::string& directory, const JournalScope& scope) {
+  if (AtOrBelow(directory, scope.installDir) || (Plain(directory) && Same(directory, ParentOf(scope.controlPath)))) {
+    return true;
+  }
+  for (const std::string& folder : scope.shortcutFolders) {
+    if (AtOrBelow(directory, folder)) return true;
+  }
+  return false;
+}
+
+bool ProductKey(const JournalRecord& record) {
+  if (record.root != kHkeyLocalMachine) return false;
+  const std::string key = record.path;
+  if (key.find("\\\\") != std::string::npos || key.ends_with("\\")) return false;
+  return Same(key, kProductKey) ||
+         (key.size() > sizeof(kProductKey) && key[sizeof(kProductKey) - 1] == '\\' &&
+          Same(key.substr(0, sizeof(kProductKey) - 1), kProductKey));
+}
+
+}  // namespace
+
+bool WithinScope(const JournalRecord& record, const JournalScope& scope) {
+  switch (record.kind) {
+    case Kind::NewFile: return MayWriteFile(record.path, scope);
+    case Kind::Saved: return MayWriteFile(record.path, scope) && IsBackupOf(record.second, record.path);
+    case Kind::Moved: return MayWriteFile(record.path, scope) && MayWriteFile(record.second, scope);
+    case Kind::NewDirectory: return Below(record.path, scope.installDir);
+    case Kind::TempDirectory: return MayHoldTemporaries(record.path, scope);
+    case Kind::NewKey:
+      return ProductKey(record) || (record.root == kHkeyLocalMachine && Same(record.path, kVendorKey));
+    case Kind::Value: return ProductKey(record);
+    case Kind::Control: return Plain(record.path) && Same(record.path, scope.controlPath);
+    case Kind::Run: return record.path.size() == 16 && record.path.find_first_not_of("0123456789ABCDEF") == std::string::npos;
+    case Kind::Committed: return true;
+  }
+  return false;
+}
+
+}  // namespace varno
