@@ -55,6 +55,22 @@ TEST_P(FilesContract, ReplacingLeavesNoTemporaryFileBehind) {
   EXPECT_EQ(names, std::vector<std::string>{"a.txt"});
 }
 
+// A temporary name that is taken, by a file or by whatever another user put there, is
+// never opened: the replacement is refused and the file at that name keeps its bytes.
+TEST_P(FilesContract, ANamedTemporaryFileIsCreatedAnewOrNotAtAll) {
+  ASSERT_TRUE(files_->ReplaceWholeFile(In("taken.tmp"), "someone else's"));
+  EXPECT_FALSE(files_->CreateReplacementNamed(In("a.txt"), In("taken.tmp")));
+  EXPECT_EQ(files_->ReadWholeFile(In("taken.tmp")), "someone else's");
+  EXPECT_FALSE(files_->FileExists(In("a.txt")));
+
+  ASSERT_TRUE(files_->ReplaceWholeFile(In("a.txt.tmp"), "left by a killed save"));
+  ASSERT_TRUE(files_->ReplaceWholeFileBeside(In("a.txt"), "saved"));
+  EXPECT_EQ(files_->ReadWholeFile(In("a.txt")), "saved");
+  std::vector<std::string> names = backend_->List(scratch_);
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"a.txt", "taken.tmp"}));
+}
+
 TEST_P(FilesContract, FailedReplaceKeepsThePreviousFileWhole) {
   ASSERT_TRUE(files_->ReplaceWholeFile(In("ro.txt"), "previous"));
   backend_->SetReadOnly(In("ro.txt"), true);

@@ -1,8 +1,11 @@
-// A whole update, with its N-th change failing, or with the process dying just before it,
-// for every N from the first change to the last: the installation is always found as it was
-// before the run (or, past the commit point, as the completed run left it).
+// A whole update, with its N-th change failing, with the process dying just before it (the
+// machine as it stands then, temporary files included, and nothing more of that process),
+// or with the power cut then (what was not flushed lost), for every N from the first change
+// to the last: the next run finds the installation as it was before the run or as the
+// completed run left it, with nothing of the run left over.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <sstream>
 
 #include "app/form1.h"
@@ -30,9 +33,14 @@ struct Faults {
   // The changes that began the journal and marked it complete: the promise holds between.
   int journalBegun = 0;
   int committed = 0;
+  // Takes the machine's state at the instant of death, before anything unwinds.
+  std::function<void()> atDeath;
   bool Allow() {
     ++changes;
-    if (changes == dieAt) throw ProcessDied{};
+    if (changes == dieAt) {
+      if (atDeath) atDeath();
+      throw ProcessDied{};
+    }
     return changes != failAt;
   }
 };
@@ -72,6 +80,11 @@ class FaultyFiles : public ForwardingFiles {
   FaultyFiles(FileSystem& inner, Faults& faults) : ForwardingFiles(inner), faults_(faults) {}
   std::unique_ptr<OutputFile> CreateReplacement(const std::string& path) override {
     auto output = inner_.CreateReplacement(path);
+    return output ? std::make_unique<FaultyOutput>(std::move(output), faults_) : nullptr;
+  }
+  std::unique_ptr<OutputFile> CreateReplacementNamed(const std::string& path, const std::string& temporary) override {
+    if (!faults_.Allow()) return nullptr;
+    auto output = inner_.CreateReplacementNamed(path, temporary);
     return output ? std::make_unique<FaultyOutput>(std::move(output), faults_) : nullptr;
   }
   std::unique_ptr<AppendingFile> OpenForAppending(const std::string& path) override {
@@ -129,6 +142,23 @@ class FaultyShell : public Shell {
   Faults& faults_;
 };
 
+// Loading a library and calling its exports are changes too: a control's registration
+// may fail, or the process die in it.
+class FaultyLibraries : public Libraries {
+ public:
+  FaultyLibraries(Libraries& inner, Faults& faults) : inner_(inner), faults_(faults) {}
+  LibraryHandle Load(const std::string& path) override { return faults_.Allow() ? inner_.Load(path) : 0; }
+  std::optional<uint32_t> CallExport(LibraryHandle library, const std::string& name) override {
+    if (!faults_.Allow()) return 1u;
+    return inner_.CallExport(library, name);
+  }
+  void Free(LibraryHandle library) override { inner_.Free(library); }
+
+ private:
+  Libraries& inner_;
+  Faults& faults_;
+};
+
 // An installation with a record, a shortcut to rename, a file the package replaces, and a
 // package that makes directories, files, shortcuts and registry values.
 void Prepare(fake::MemoryMachine& m) {
@@ -155,8 +185,12 @@ std::string State(fake::MemoryMachine& m) {
   std::istringstream lines(m.Dump());
   std::string state, line;
   while (std::getline(lines, line) && line != "--- boxes") {
-    if (line.find("VarnoMaJLog.txt") == std::string::npos && line.find("VarnoInst") == std::string::npos) {
-      state += line + "\n";
+    if (line.find("VarnoMaJLog.txt") != std::string::npos || line.find("VarnoInst") != std::string::npos) continue;
+    state += line + "\n";
+    // Every byte of every file, not its size only.
+    if (line.starts_with("[file] ")) {
+      const std::string path = line.substr(7, line.rfind(" (") - 7);
+      state += "  = " + m.files.Content(path).value_or("?") + "\n";
     }
   }
   return state;
@@ -166,8 +200,17 @@ void RunUpdater(fake::MemoryMachine& m, Faults& faults) {
   FaultyFiles files(m.files, faults);
   FaultyRegistry registry(m.registry, faults);
   FaultyShell shell(m.shell, faults);
-  Platform platform{files, registry, shell, m.dialogs, m.window, m.processes, m.libraries, m.system};
+  FaultyLibraries libraries(m.libraries, faults);
+  Platform platform{files, registry, shell, m.dialogs, m.window, m.processes, libraries, m.system};
   RunApplication(platform, "WINDOWS NT");
+}
+
+// A machine set up as Prepare does, holding what a run left on the disk and in the registry.
+void TakeOver(fake::MemoryMachine& m, const fake::MemoryFileSystem& files, const fake::MemoryRegistry& registry) {
+  Prepare(m);
+  m.files = files;
+  m.registry = registry;
+  m.registry.CloseEveryKey();
 }
 
 bool Completed(fake::MemoryMachine& m) { return m.window.Visible(Control::Button1); }
@@ -205,7 +248,28 @@ TEST(AllOrNothing, EveryChangeThatFailsLeavesTheInstallationAsBefore) {
   }
 }
 
-TEST(AllOrNothing, AProcessKilledAtAnyChangeIsFinishedByTheNextRun) {
+struct Interruption {
+  const char* what;
+  // The disk and the registry as the next start finds them.
+  std::function<void(fake::MemoryMachine& dying, fake::MemoryMachine& next)> leave;
+};
+
+const Interruption kInterruptions[] = {
+    {"killed",
+     [](fake::MemoryMachine& dying, fake::MemoryMachine& next) {
+       TakeOver(next, dying.files.AfterProcessDeath(), dying.registry);
+     }},
+    {"power cut, likely state",
+     [](fake::MemoryMachine& dying, fake::MemoryMachine& next) {
+       TakeOver(next, dying.files.AfterPowerCut(fake::MemoryFileSystem::PowerCut::Likely), dying.registry);
+     }},
+    {"power cut, worst state",
+     [](fake::MemoryMachine& dying, fake::MemoryMachine& next) {
+       TakeOver(next, dying.files.AfterPowerCut(fake::MemoryFileSystem::PowerCut::Worst), dying.registry);
+     }},
+};
+
+TEST(AllOrNothing, AProcessKilledOrAPowerCutAtAnyChangeIsFinishedByTheNextRun) {
   fake::MemoryMachine reference;
   Prepare(reference);
   Platform referencePlatform = reference.platform();
@@ -214,25 +278,89 @@ TEST(AllOrNothing, AProcessKilledAtAnyChangeIsFinishedByTheNextRun) {
   const Faults whole = ChangesOfAWholeRun();
   const int changes = whole.changes;
 
-  for (int n = whole.journalBegun; n <= changes; ++n) {
+  for (const Interruption& interruption : kInterruptions) {
+    for (int n = whole.journalBegun; n <= changes; ++n) {
+      fake::MemoryMachine dying;
+      Prepare(dying);
+      const std::string before = State(dying);
+      fake::MemoryMachine machine;
+      Faults faults;
+      faults.dieAt = n;
+      faults.atDeath = [&] { interruption.leave(dying, machine); };
+      EXPECT_THROW(RunUpdater(dying, faults), ProcessDied) << n;
+
+      Platform platform = machine.platform();
+      const Recovery recovery = RecoverInterruptedRun(platform, kTestInstallDir);
+      EXPECT_TRUE(recovery.failures.empty()) << interruption.what << " at change " << n;
+      const std::string recovered = State(machine);
+      EXPECT_TRUE(recovered == before || recovered == completed)
+          << interruption.what << " at change " << n << " of " << changes << "\n--- recovered\n"
+          << recovered << "--- before\n" << before << "--- completed\n" << completed;
+      // Before the mark was written a killed run is always taken back.
+      if (n < whole.committed) EXPECT_EQ(recovered, before) << interruption.what << " at change " << n;
+
+      // The next whole run then completes, whatever was left.
+      machine.window = fake::MemoryWindow();
+      RunApplication(platform, "WINDOWS NT");
+      EXPECT_TRUE(Completed(machine)) << interruption.what << " at change " << n << "\n" << machine.Dump();
+    }
+  }
+}
+
+// Runs a recovery on the machine with its n-th change interrupted; false when it ran to its
+// end before that, next then untouched.
+bool RecoveryInterrupted(fake::MemoryMachine& machine, int n, const Interruption& interruption,
+                         fake::MemoryMachine& next) {
+  Faults faults;
+  faults.dieAt = n;
+  faults.atDeath = [&] { interruption.leave(machine, next); };
+  FaultyFiles files(machine.files, faults);
+  FaultyRegistry registry(machine.registry, faults);
+  FaultyLibraries libraries(machine.libraries, faults);
+  Platform platform{files, registry, machine.shell, machine.dialogs, machine.window, machine.processes, libraries,
+                    machine.system};
+  try {
+    RecoverInterruptedRun(platform, kTestInstallDir);
+    return false;
+  } catch (const ProcessDied&) {
+    return true;
+  }
+}
+
+// A recovery is itself killed, or loses power, at each of its own changes, and again and
+// again: the one that finally runs to its end leaves the installation as before.
+TEST(AllOrNothing, ARecoveryInterruptedAtAnyOfItsStepsAnyNumberOfTimesIsFinishedByTheNext) {
+  const Faults whole = ChangesOfAWholeRun();
+  // Killed just before the commit mark: the recovery has every record to undo.
+  fake::MemoryMachine dying;
+  Prepare(dying);
+  const std::string before = State(dying);
+  fake::MemoryMachine start;
+  Faults faults;
+  faults.dieAt = whole.committed;
+  faults.atDeath = [&] { TakeOver(start, dying.files.AfterProcessDeath(), dying.registry); };
+  EXPECT_THROW(RunUpdater(dying, faults), ProcessDied);
+
+  for (const Interruption& interruption : kInterruptions) {
+    // Once, at each step.
+    for (int n = 1;; ++n) {
+      fake::MemoryMachine machine, next;
+      TakeOver(machine, start.files, start.registry);
+      if (!RecoveryInterrupted(machine, n, interruption, next)) break;
+      Platform platform = next.platform();
+      EXPECT_TRUE(RecoverInterruptedRun(platform, kTestInstallDir).failures.empty()) << interruption.what << " " << n;
+      EXPECT_EQ(State(next), before) << interruption.what << " at step " << n;
+    }
+    // At its first step, then at its second, and so on, each time on what the last left.
     fake::MemoryMachine machine;
-    Prepare(machine);
-    const std::string before = State(machine);
-    Faults faults;
-    faults.dieAt = n;
-    EXPECT_THROW(RunUpdater(machine, faults), ProcessDied) << n;
-
-    Platform platform = machine.platform();
-    const Recovery recovery = RecoverInterruptedRun(platform, kTestInstallDir);
-    EXPECT_TRUE(recovery.failures.empty()) << n;
-    const std::string recovered = State(machine);
-    EXPECT_EQ(recovered, n <= whole.committed ? before : completed)
-        << "killed at change " << n << " of " << changes << "\n--- recovered\n" << recovered << "--- before\n" << before;
-
-    // The next whole run then completes, whatever was left.
-    machine.window = fake::MemoryWindow();
-    RunApplication(platform, "WINDOWS NT");
-    EXPECT_TRUE(Completed(machine)) << n << "\n" << machine.Dump();
+    TakeOver(machine, start.files, start.registry);
+    for (int n = 1;; ++n) {
+      fake::MemoryMachine next;
+      if (!RecoveryInterrupted(machine, n, interruption, next)) break;
+      TakeOver(machine, next.files, next.registry);
+      ASSERT_LT(n, 500) << "a recovery that never ends";
+    }
+    EXPECT_EQ(State(machine), before) << interruption.what;
   }
 }
 
