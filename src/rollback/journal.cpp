@@ -217,15 +217,22 @@ std::unique_ptr<Journal> Journal::Begin(FileSystem& files, const std::string& pa
   return std::unique_ptr<Journal>(new Journal(std::move(file), path, tag));
 }
 
+// Once a write or a flush of the journal failed, what it held may never reach the disk:
+// every later change is refused, and no later wait may report the journal durable.
 bool Journal::Append(const JournalRecord& record) {
-  return file_ && file_->Append(EncodeJournalRecord(record) + "\r\n");
+  if (!failed_ && !(file_ && file_->Append(EncodeJournalRecord(record) + "\r\n"))) failed_ = true;
+  return !failed_;
 }
 
 bool Journal::Announce(const JournalRecord& record) {
-  return file_ && file_->AppendFlushingLater(EncodeJournalRecord(record) + "\r\n");
+  if (!failed_ && !(file_ && file_->AppendFlushingLater(EncodeJournalRecord(record) + "\r\n"))) failed_ = true;
+  return !failed_;
 }
 
-bool Journal::Durable() { return file_ && file_->WaitFlushed(); }
+bool Journal::Durable() {
+  if (!failed_ && !(file_ && file_->WaitFlushed())) failed_ = true;
+  return !failed_;
+}
 
 std::string Journal::BackupNameFor(FileSystem& files, const std::string& path) {
   std::string name;

@@ -127,6 +127,7 @@ class Journal {
   std::unique_ptr<AppendingFile> file_;
   std::string path_;
   std::string tag_;
+  bool failed_ = false;
   int backups_ = 0;
   int temporaries_ = 0;
   std::vector<std::string> temporaryDirectories_;  // announced, upper-case

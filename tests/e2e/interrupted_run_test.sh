@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # The real program killed while it unpacks a large member over an existing product file:
 # the uninstall record and every product file stay whole (the member was going to a
-# temporary file), and a second run completes normally. Then killed after the uninstall
-# record is saved, while the control registers: the next run restores the installation
-# (the record without that run's entries, the earlier "Version") and completes.
+# temporary file). Killed again in a large member of a directory the run made: the next
+# run takes the run back (the temporary file, then the directory) and completes. Then
+# killed after the uninstall record is saved, while the control registers: the next run
+# restores the installation (the record without that run's entries, the earlier "Version")
+# and completes. After each, nothing of an interrupted run is left anywhere.
 . "$(dirname "$0")/e2e.sh"
 exe=$1
 samples=$(dirname "$exe")/samples
@@ -17,10 +19,37 @@ printf '[SurFile]\r\nancien.dll\r\n[****]\r\n' >"$unix_install/UninstCgg.slt"
 printf 'contenu precedent' >"$unix_install/data.bin"
 cp "$unix_install/UninstCgg.slt" "$VARNO_WINE_TMP/record-before"
 cp -r "$unix_install" "$VARNO_WINE_TMP/install-before"
-e2e_package "$package" "$exe" 2816090
+e2e_package "$package" "$exe" 2816090 "$(printf '[subdir]\r\nDonnees\r\n[insubdir]\r\nDonnees : donnees.slp\r\n')"
 truncate -s 400M "$VARNO_WINE_TMP/data.bin"
 printf 'apres' >"$VARNO_WINE_TMP/after.txt"
 e2e_archive "$package/sor_ti1.slp" data.bin "$VARNO_WINE_TMP/data.bin" after.txt "$VARNO_WINE_TMP/after.txt"
+head -c 300M /dev/urandom >"$VARNO_WINE_TMP/gros.bin"
+e2e_archive "$package/donnees.slp" gros.bin "$VARNO_WINE_TMP/gros.bin"
+
+# kill_when_writing DIR: kills Wine as soon as a temporary file of over 1 MB grows in DIR.
+kill_when_writing() {
+  local killed=no
+  for i in $(seq 1500); do
+    if [ -n "$(find "$1" -maxdepth 1 -iname 'vrn*.tmp' -size +1M 2>/dev/null | head -n 1)" ]; then
+      wineserver -k
+      killed=yes
+      break
+    fi
+    sleep 0.02
+  done
+  wait "$E2E_PID" 2>/dev/null || true
+  E2E_PID=
+  test "$killed" = yes
+}
+
+# no_leftovers: no temporary file, backup, journal or log temporary anywhere a run writes.
+no_leftovers() {
+  local found
+  found=$(find "$unix_install" "$(varno_unix_path 'C:\windows\syswow64')" "$(varno_unix_path 'C:\users')" \
+    "$(varno_unix_path 'C:\ProgramData\Microsoft\Windows\Start Menu')" \
+    \( -iname 'vrn*.tmp' -o -iname '*.vrnundo*' -o -iname 'VarnoMaJ.journal*' -o -iname '*.txt.tmp' \) 2>/dev/null)
+  [ -z "$found" ] || { echo "left over: $found"; return 1; }
+}
 
 # run_to_the_end: a run answered Oui, closed with Quitter once it is over.
 run_to_the_end() {
@@ -34,19 +63,7 @@ run_to_the_end() {
 
 e2e_start "$package" Varnolith_MAJ_Solo.exe
 e2e_key "$(e2e_wait_window '^Confirmation$' 60)" o
-killed=no
-for i in $(seq 600); do
-  temporary=$(find "$unix_install" -maxdepth 1 -iname 'vrn*.tmp' -size +1M 2>/dev/null | head -n 1)
-  if [ -n "$temporary" ]; then
-    wineserver -k
-    killed=yes
-    break
-  fi
-  sleep 0.02
-done
-wait "$E2E_PID" 2>/dev/null || true
-E2E_PID=
-e2e_check "the updater was killed while it wrote the large member" test "$killed" = yes
+e2e_check "the updater was killed while it wrote the large member" kill_when_writing "$unix_install"
 e2e_check "the uninstall record is whole" cmp "$unix_install/UninstCgg.slt" "$VARNO_WINE_TMP/record-before"
 e2e_check "the product file being replaced keeps its previous content" \
   test "$(cat "$unix_install/data.bin")" = 'contenu precedent'
@@ -54,9 +71,19 @@ e2e_check "the other product files are whole" \
   sh -c "for f in Varnolith.exe AdminVarnolith.exe Admin.dll Varxxlith.ocx VarnoUpDate.dll; do cmp \"$unix_install/\$f\" \"$VARNO_WINE_TMP/install-before/\$f\" || exit 1; done"
 e2e_check "the member after it was not written" test ! -e "$unix_install/after.txt"
 
-echo "== a second run"
+echo "== a second run, killed in a directory it made"
+e2e_start "$package" Varnolith_MAJ_Solo.exe
+e2e_key "$(e2e_wait_window '^Confirmation$' 60)" o
+for i in $(seq 1500); do [ -d "$unix_install/Donnees" ] && break; sleep 0.02; done
+e2e_check "the updater was killed while it wrote into the new directory" kill_when_writing "$unix_install/Donnees"
+
+echo "== a third run"
 run_to_the_end
-e2e_check "the second run ends normally" e2e_wait_exit 60
+e2e_check "the third run ends normally" e2e_wait_exit 60
+e2e_check "it took the killed run back first" sh -c \
+  "iconv -f CP1252 -t UTF-8 '$unix_install/VarnoMaJLog.txt' | grep -A1 'Mise à jour interrompue trouvée' | grep -q 'installation restaurée'"
+e2e_check "nothing of the killed runs is left" no_leftovers
+e2e_check "the member of the new directory is whole" cmp "$unix_install/Donnees/gros.bin" "$VARNO_WINE_TMP/gros.bin"
 e2e_check "the large member is whole" cmp "$unix_install/data.bin" "$VARNO_WINE_TMP/data.bin"
 e2e_check "the member after it is there" test "$(cat "$unix_install/after.txt" 2>/dev/null)" = apres
 e2e_check "the record gains this run's entries and marker" \
@@ -93,5 +120,5 @@ e2e_check "it restored the interrupted run first" sh -c \
 e2e_check "the record holds the run's entries once" e2e_log_is "$unix_install/UninstCgg.slt" "$record_saved"
 e2e_check "the registry names the new version" test "$(e2e_reg_value "$version_key" Version)" = 2816100
 e2e_check "the new file is there" test "$(cat "$unix_install/third.txt" 2>/dev/null)" = troisieme
-e2e_check "no journal is left" test ! -e "$unix_install/VarnoMaJ.journal"
+e2e_check "nothing of the killed run is left" no_leftovers
 e2e_finish

@@ -4,6 +4,8 @@
 // write.
 #include <gtest/gtest.h>
 
+#include <utility>
+
 #include "app/form1.h"
 #include "app/update_progress.h"
 #include "package/archive_writer.h"
@@ -27,6 +29,7 @@ class Intercepted : public ForwardingFiles {
   using ForwardingFiles::ForwardingFiles;
   std::function<bool(const std::string&)> refuseRemoval = [](const std::string&) { return false; };
   std::function<bool(std::string_view)> appendWrittenButNotFlushed = [](std::string_view) { return false; };
+  bool failNextFlushWait = false;
 
   bool RemoveFile(const std::string& path) override { return !refuseRemoval(path) && inner_.RemoveFile(path); }
   std::unique_ptr<AppendingFile> OpenForAppending(const std::string& path) override {
@@ -37,7 +40,7 @@ class Intercepted : public ForwardingFiles {
         return inner_->Append(bytes) && !owner_.appendWrittenButNotFlushed(bytes);
       }
       bool AppendFlushingLater(std::string_view bytes) override { return inner_->AppendFlushingLater(bytes); }
-      bool WaitFlushed() override { return inner_->WaitFlushed(); }
+      bool WaitFlushed() override { return inner_->WaitFlushed() && !std::exchange(owner_.failNextFlushWait, false); }
 
      private:
       std::unique_ptr<AppendingFile> inner_;
@@ -142,6 +145,22 @@ TEST_F(JournalFaultsTest, ABackupThatCannotGoAtAllIsReportedAndRemovedWhenItCan)
   EXPECT_EQ(recovery.kind, Recovery::Kind::Cleaned);
   EXPECT_FALSE(machine.files.FileExists(kJournal));
   EXPECT_EQ(machine.files.Content(kInstall + "\\data.bin"), "new data");
+}
+
+// A background flush that failed once is not forgotten: no later replacement is made on the
+// strength of a record that may not be on the disk.
+TEST_F(JournalFaultsTest, AFailedFlushOfTheJournalRefusesEveryLaterChange) {
+  Platform platform = WithFiles(machine.platform(), files);
+  const auto transaction = UpdateTransaction::Begin(platform, kInstall);
+  ASSERT_TRUE(transaction);
+  FileSystem& journaled = transaction->platform().files;
+  const auto first = journaled.CreateReplacement(kInstall + "\\data.bin");
+  ASSERT_TRUE(first && first->Write("x", 1));
+  files.failNextFlushWait = true;
+  EXPECT_FALSE(first->Commit());
+  EXPECT_FALSE(journaled.ReplaceWholeFile(kInstall + "\\new.dll", "new"));
+  EXPECT_FALSE(machine.files.FileExists(kInstall + "\\new.dll"));
+  EXPECT_EQ(machine.files.Content(kInstall + "\\data.bin"), "old data");
 }
 
 TEST_F(JournalFaultsTest, AProductFileNamedLikeABackupIsKept) {
