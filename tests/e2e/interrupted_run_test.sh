@@ -87,7 +87,8 @@ e2e_check "the member of the new directory is whole" cmp "$unix_install/Donnees/
 e2e_check "the large member is whole" cmp "$unix_install/data.bin" "$VARNO_WINE_TMP/data.bin"
 e2e_check "the member after it is there" test "$(cat "$unix_install/after.txt" 2>/dev/null)" = apres
 e2e_check "the record gains this run's entries and marker" \
-  e2e_log_is "$unix_install/UninstCgg.slt" '[SurFile]\r\nafter.txt\r\nancien.dll\r\n[****]\r\n[****]\r\n'
+  e2e_log_is "$unix_install/UninstCgg.slt" \
+  '[SurFile]\r\nafter.txt\r\nancien.dll\r\n[****]\r\n[SurDir]\r\nDonnees\r\n[SurFileDir]\r\ngros.bin\r\n[****]\r\n'
 
 echo "== killed after the record is saved, while the control registers"
 version_key='HKLM\Software\Tolmerik\Varnolith'
@@ -102,7 +103,7 @@ e2e_start "$package" Varnolith_MAJ_Solo.exe
 unset VARNO_HOLD_REGISTRATION
 e2e_key "$(e2e_wait_window '^Confirmation$' 60)" o
 for i in $(seq 600); do [ -e "$hold.held" ] && break; sleep 0.1; done
-record_saved='[SurFile]\r\nthird.txt\r\nafter.txt\r\nancien.dll\r\n[****]\r\n[****]\r\n[****]\r\n'
+record_saved='[SurFile]\r\nthird.txt\r\nafter.txt\r\nancien.dll\r\n[****]\r\n[SurDir]\r\nDonnees\r\n[SurFileDir]\r\ngros.bin\r\n[****]\r\n[****]\r\n'
 e2e_check "the record of the run is saved when the control registers" e2e_log_is "$unix_install/UninstCgg.slt" \
   "$record_saved"
 e2e_check "the registry already names the new version" test "$(e2e_reg_value "$version_key" Version)" = 2816100
