@@ -2,25 +2,32 @@
 // before the change is made, so that a run that fails, is interrupted or is killed can be
 // taken back to the installation as it was before.
 //
-// The file "VarnoMaJ.journal" in the installation directory, version 1. Windows-1252 text,
+// The file "VarnoMaJ.journal" in the installation directory, version 2. Windows-1252 text,
 // one record per line ended by CR LF, fields separated by a tab. In a field, "%" followed by
 // two upper-case hexadecimal digits stands for that byte; "%", tab, CR, LF and every byte
 // below 0x20 are written that way, every other byte as itself.
 //
-//   VARNOJOURNAL<TAB>1                       first line: the format and its version
+//   VARNOJOURNAL<TAB>2                       first line: the format and its version
 //   NEWFILE<TAB>path                         a file is about to be made where none was
 //   SAVED<TAB>path<TAB>backup                the file at path was kept as backup (a name
 //                                            beside it) before it was replaced or deleted
 //   MOVED<TAB>from<TAB>to                    a file is about to be renamed
 //   NEWDIR<TAB>path                          a directory is about to be made
 //   NEWKEY<TAB>root<TAB>key                  a registry key is about to be made
-//   VALUE<TAB>root<TAB>key<TAB>name<TAB>-    a registry value is about to be written or
-//   VALUE<TAB>root<TAB>key<TAB>name<TAB>type<TAB>data    deleted: "-" when it was absent,
-//                                            otherwise its type (decimal) and its data
+//   RAWVALUE<TAB>root<TAB>key<TAB>name<TAB>-  a registry value is about to be written or
+//   RAWVALUE<TAB>root<TAB>key<TAB>name<TAB>type<TAB>data  deleted: "-" when it was absent,
+//                                            otherwise its type (decimal, 0 to 4294967295)
+//                                            and its bytes as the registry stores them (a
+//                                            string in UTF-16, whatever its length), put
+//                                            back as they are
 //   CONTROL<TAB>path                         the control at path is about to be replaced;
 //                                            undone, it is registered again
 //   COMMITTED                                the update is complete: nothing is undone, only
 //                                            the backups are left to remove
+//
+// Version 1 is read too: it has VALUE records, in the same form as RAWVALUE but with the
+// value's bytes as the ANSI functions give them (a string in Windows-1252); they are put
+// back through those functions.
 //
 // Records are undone from the last to the first. Each undo is idempotent (it looks at what
 // is on the disk before it acts), so a rollback that is itself interrupted is simply
@@ -42,10 +49,10 @@
 namespace varno {
 
 inline constexpr char kJournalFileName[] = "VarnoMaJ.journal";
-inline constexpr int kJournalVersion = 1;
+inline constexpr int kJournalVersion = 2;
 
 struct JournalRecord {
-  enum class Kind { NewFile, Saved, Moved, NewDirectory, NewKey, Value, Control, Committed };
+  enum class Kind { NewFile, Saved, Moved, NewDirectory, NewKey, Value, RawValue, Control, Committed };
   Kind kind = Kind::NewFile;
   std::string path;    // the file, directory, key or control; the source of a move
   std::string second;  // the backup, the destination of a move, the value's name

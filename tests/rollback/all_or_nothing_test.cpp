@@ -110,6 +110,14 @@ class FaultyRegistry : public Registry {
   long DeleteSubKey(RegKey key, const std::string& name) override {
     return faults_.Allow() ? inner_.DeleteSubKey(key, name) : kRegAccessDenied;
   }
+  long QueryRawValue(RegKey key, const std::string& name, uint32_t* type, std::string* data) override {
+    return inner_.QueryRawValue(key, name, type, data);
+  }
+  long SetRawValue(RegKey key, const std::string& name, uint32_t type, std::string_view data) override {
+    return faults_.Allow() ? inner_.SetRawValue(key, name, type, data) : kRegAccessDenied;
+  }
+  // A flush may fail, or the process die while it waits, like any write.
+  long FlushKey(RegKey key) override { return faults_.Allow() ? inner_.FlushKey(key) : kRegAccessDenied; }
 
  private:
   Registry& inner_;
