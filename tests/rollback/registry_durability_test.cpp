@@ -6,7 +6,6 @@
 
 #include <cstdint>
 #include <functional>
-#include <optional>
 #include <sstream>
 
 #include "app/form1.h"
@@ -25,20 +24,19 @@ using fake::kTestInstallDir;
 
 struct PowerCut {};
 
-// Where the power goes: just before the commit mark is written, just after it, or once the
-// completed run has deleted its journal.
+// The moments around the commit: just before the mark is written, just after it, and once the
+// completed run has deleted its journal. The watch is called at each; a cut is its throwing.
 enum class Moment { BeforeMark, AfterMark, AfterJournalDeleted };
+using Watch = std::function<void(Moment)>;
 
-class CuttingAppending : public AppendingFile {
+class WatchedAppending : public AppendingFile {
  public:
-  CuttingAppending(std::unique_ptr<AppendingFile> inner, std::optional<Moment> cut, std::function<void()> atMark)
-      : inner_(std::move(inner)), cut_(cut), atMark_(std::move(atMark)) {}
+  WatchedAppending(std::unique_ptr<AppendingFile> inner, const Watch& watch) : inner_(std::move(inner)), watch_(watch) {}
   bool Append(std::string_view bytes) override {
-    if (!bytes.starts_with("COMMITTED")) return inner_->Append(bytes);
-    if (atMark_) atMark_();
-    if (cut_ == Moment::BeforeMark) throw PowerCut{};
+    const bool mark = bytes.starts_with("COMMITTED");
+    if (mark) watch_(Moment::BeforeMark);
     const bool written = inner_->Append(bytes);
-    if (cut_ == Moment::AfterMark) throw PowerCut{};
+    if (mark) watch_(Moment::AfterMark);
     return written;
   }
   bool AppendFlushingLater(std::string_view bytes) override { return inner_->AppendFlushingLater(bytes); }
@@ -46,37 +44,34 @@ class CuttingAppending : public AppendingFile {
 
  private:
   std::unique_ptr<AppendingFile> inner_;
-  std::optional<Moment> cut_;
-  std::function<void()> atMark_;
+  const Watch& watch_;
 };
 
-class CuttingFiles : public ForwardingFiles {
+class WatchedFiles : public ForwardingFiles {
  public:
-  CuttingFiles(FileSystem& inner, std::optional<Moment> cut, std::function<void()> atMark = {})
-      : ForwardingFiles(inner), cut_(cut), atMark_(std::move(atMark)) {}
+  WatchedFiles(FileSystem& inner, Watch watch) : ForwardingFiles(inner), watch_(std::move(watch)) {}
   std::unique_ptr<AppendingFile> OpenForAppending(const std::string& path) override {
     auto file = inner_.OpenForAppending(path);
-    return file ? std::make_unique<CuttingAppending>(std::move(file), cut_, atMark_) : nullptr;
+    return file ? std::make_unique<WatchedAppending>(std::move(file), watch_) : nullptr;
   }
   bool CopyFileTo(const std::string& from, const std::string& to) override { return FileSystem::CopyFileTo(from, to); }
   bool RemoveFile(const std::string& path) override {
     const bool removed = inner_.RemoveFile(path);
-    if (cut_ == Moment::AfterJournalDeleted && path.ends_with(kJournalFileName)) throw PowerCut{};
+    if (path.ends_with(kJournalFileName)) watch_(Moment::AfterJournalDeleted);
     return removed;
   }
 
  private:
-  std::optional<Moment> cut_;
-  std::function<void()> atMark_;
+  Watch watch_;
 };
 
 // An installation whose update replaces a file, changes "Version" and a value of its own,
-// and creates a key with a value in it.
+// and adds one.
 void Prepare(fake::MemoryMachine& m) {
   fake::InstallProduct(m);
   m.files.AddFile(std::string(kTestInstallDir) + "\\data.bin", "previous data");
   m.registry.PutString(kHkeyLocalMachine, kProductKey, "Port", "ancien");
-  fake::WritePackageDescription(m, "2816090", "[reg]\r\nPort: integer; 8080\r\nOptions\\Nom: string; x\r\n");
+  fake::WritePackageDescription(m, "2816090", "[reg]\r\nPort: integer; 8080\r\nNom: string; x\r\n");
   m.files.AddFile("C:\\Package\\sor_ti1.slp", ArchiveBytes({MemberFromBytes("data.bin", "new data")}));
 }
 
@@ -112,7 +107,9 @@ TEST(RegistryDurability, APowerCutAroundTheCommitFindsTheRegistryWithItsFiles) {
                                 (kept ? "all" : "none");
       fake::MemoryMachine machine;
       Prepare(machine);
-      CuttingFiles files(machine.files, moment);
+      WatchedFiles files(machine.files, [moment](Moment now) {
+        if (now == moment) throw PowerCut{};
+      });
       EXPECT_THROW(RunUpdater(machine, files), PowerCut) << which;
       machine.registry.PowerCut(kept);
 
@@ -142,7 +139,9 @@ struct TransactionTest : ::testing::Test {
   }
   fake::MemoryMachine machine;
   size_t unflushedAtMark = SIZE_MAX;
-  CuttingFiles files{machine.files, std::nullopt, [this] { unflushedAtMark = machine.registry.UnflushedChanges(); }};
+  WatchedFiles files{machine.files, [this](Moment now) {
+                       if (now == Moment::BeforeMark) unflushedAtMark = machine.registry.UnflushedChanges();
+                     }};
   Platform real = WithFiles(machine.platform(), files);
   std::unique_ptr<UpdateTransaction> transaction;
 };
