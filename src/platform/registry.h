@@ -25,6 +25,7 @@ inline constexpr uint32_t kRegSz = 1;
 inline constexpr uint32_t kRegExpandSz = 2;
 inline constexpr uint32_t kRegBinary = 3;
 inline constexpr uint32_t kRegDword = 4;
+inline constexpr uint32_t kRegMultiSz = 7;
 
 // Status codes, with their Windows values.
 inline constexpr long kRegSuccess = 0;
@@ -57,6 +58,21 @@ class Registry {
 
   /// Deletes a subkey of an open key; a subkey that has subkeys of its own is refused.
   virtual long DeleteSubKey(RegKey key, const std::string& name) = 0;
+
+  /// The type and the bytes of a value exactly as the registry stores them: a string value
+  /// (kRegSz, kRegExpandSz, kRegMultiSz) in UTF-16, with whatever length and zeros it was
+  /// given; any other type as QueryValue gives it. kRegNotFound when the key has no such
+  /// value; any other status is a read that failed and says nothing of the value.
+  virtual long QueryRawValue(RegKey key, const std::string& name, uint32_t* type, std::string* data) = 0;
+
+  /// Creates or replaces a value with bytes that QueryRawValue gave: they are stored as
+  /// they are, without conversion. Needs a key opened with kKeySetValue.
+  virtual long SetRawValue(RegKey key, const std::string& name, uint32_t type, std::string_view data) = 0;
+
+  /// Returns once the changes made to the key (its values, the list of its subkeys) are on
+  /// the disk. Until then a power cut may lose any of them, whatever the order in which they
+  /// were made. A status other than kRegSuccess leaves them as uncertain as before.
+  virtual long FlushKey(RegKey key) = 0;
 };
 
 }  // namespace varno

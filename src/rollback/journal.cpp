@@ -77,6 +77,7 @@ constexpr KindName kKinds[] = {
     {JournalRecord::Kind::NewFile, "NEWFILE", 1},     {JournalRecord::Kind::Saved, "SAVED", 2},
     {JournalRecord::Kind::Moved, "MOVED", 2},         {JournalRecord::Kind::NewDirectory, "NEWDIR", 1},
     {JournalRecord::Kind::NewKey, "NEWKEY", 2},       {JournalRecord::Kind::Value, "VALUE", 4},
+    {JournalRecord::Kind::RawValue, "RAWVALUE", 4},
     {JournalRecord::Kind::Control, "CONTROL", 1},     {JournalRecord::Kind::Committed, "COMMITTED", 0},
     {JournalRecord::Kind::Run, "RUN", 1},             {JournalRecord::Kind::TempDirectory, "TEMPDIR", 1},
 };
@@ -113,6 +114,7 @@ std::string EncodeJournalRecord(const JournalRecord& record) {
       field(record.path);
       break;
     case JournalRecord::Kind::Value:
+    case JournalRecord::Kind::RawValue:
       field(RootName(record.root));
       field(record.path);
       field(record.second);
@@ -143,7 +145,8 @@ std::optional<JournalRecord> DecodeJournalRecord(const std::string& line) {
   }
   if (!kind) return std::nullopt;
   record.kind = kind->kind;
-  const bool valueWithData = record.kind == JournalRecord::Kind::Value && fields.size() == 5;
+  const bool isValue = record.kind == JournalRecord::Kind::Value || record.kind == JournalRecord::Kind::RawValue;
+  const bool valueWithData = isValue && fields.size() == 5;
   if (fields.size() != kind->fields && !valueWithData) return std::nullopt;
   switch (record.kind) {
     case JournalRecord::Kind::NewFile:
@@ -157,7 +160,8 @@ std::optional<JournalRecord> DecodeJournalRecord(const std::string& line) {
       record.second = fields[1];
       break;
     case JournalRecord::Kind::NewKey:
-    case JournalRecord::Kind::Value: {
+    case JournalRecord::Kind::Value:
+    case JournalRecord::Kind::RawValue: {
       const auto root = RootOf(fields[0]);
       if (!root) return std::nullopt;
       record.root = *root;
@@ -169,11 +173,12 @@ std::optional<JournalRecord> DecodeJournalRecord(const std::string& line) {
         break;
       }
       record.existed = true;
+      // Any 32-bit type is kept: a program may store a value under a type of its own.
       if (fields[3].empty() || fields[3].find_first_not_of("0123456789") != std::string::npos ||
-          fields[3].size() > 9) {
+          fields[3].size() > 10 || std::stoull(fields[3]) > 0xFFFFFFFFull) {
         return std::nullopt;
       }
-      record.type = static_cast<uint32_t>(std::stoul(fields[3]));
+      record.type = static_cast<uint32_t>(std::stoull(fields[3]));
       record.data = fields[4];
       break;
     }
@@ -196,7 +201,14 @@ std::optional<std::vector<JournalRecord>> ParseJournal(std::string_view bytes) {
     lines.emplace_back(bytes.substr(start, end - start));
     start = end + 2;
   }
-  if (lines.empty() || lines[0] != std::string(kMagic) + "\t" + std::to_string(kJournalVersion)) return std::nullopt;
+  // A journal of version 1, left by the previous program, differs only by its VALUE records.
+  const auto known = [](const std::string& line) {
+    for (int version = 1; version <= kJournalVersion; ++version) {
+      if (line == std::string(kMagic) + "\t" + std::to_string(version)) return true;
+    }
+    return false;
+  };
+  if (lines.empty() || !known(lines[0])) return std::nullopt;
   std::vector<JournalRecord> records;
   for (size_t i = 1; i < lines.size(); ++i) {
     if (auto record = DecodeJournalRecord(lines[i])) records.push_back(std::move(*record));

@@ -2,18 +2,19 @@
 // before the change is made, so that a run that fails, is interrupted or is killed can be
 // taken back to the installation as it was before.
 //
-// The file "VarnoMaJ.journal" in the installation directory, version 1. Windows-1252 text,
+// The file "VarnoMaJ.journal" in the installation directory, version 2. Windows-1252 text,
 // one record per line ended by CR LF, fields separated by a tab. In a field, "%" followed by
 // two upper-case hexadecimal digits stands for that byte; "%", tab, CR, LF and every byte
 // below 0x20 are written that way, every other byte as itself.
 //
-//   VARNOJOURNAL<TAB>1                       first line: the format and its version
+//   VARNOJOURNAL<TAB>2                       first line: the format and its version
 //   RUN<TAB>tag                              the run's own 16 hexadecimal digits, drawn at
 //                                            random when the journal begins; they are in
 //                                            the names of its temporary files and backups
 //   TEMPDIR<TAB>directory                    temporary files of the run are about to be made
 //                                            in the directory, named "vrn" + tag + a number
 //                                            + ".tmp"; written and flushed before the first
+//                                            of them is made
 //   NEWFILE<TAB>path                         a file is about to be made where none was
 //   SAVED<TAB>path<TAB>backup                the file at path was kept as backup (a name
 //                                            beside it: path + ".vrnundo-" + tag + "-" + a
@@ -21,16 +22,21 @@
 //   MOVED<TAB>from<TAB>to                    a file is about to be renamed
 //   NEWDIR<TAB>path                          a directory is about to be made
 //   NEWKEY<TAB>root<TAB>key                  a registry key is about to be made
-//   VALUE<TAB>root<TAB>key<TAB>name<TAB>-    a registry value is about to be written or
-//   VALUE<TAB>root<TAB>key<TAB>name<TAB>type<TAB>data    deleted: "-" when it was absent,
-//                                            otherwise its type (decimal) and its data
+//   RAWVALUE<TAB>root<TAB>key<TAB>name<TAB>-  a registry value is about to be written or
+//   RAWVALUE<TAB>root<TAB>key<TAB>name<TAB>type<TAB>data  deleted: "-" when it was absent,
+//                                            otherwise its type (decimal, 0 to 4294967295)
+//                                            and its bytes as the registry stores them (a
+//                                            string in UTF-16, whatever its length), put
+//                                            back as they are
 //   CONTROL<TAB>path                         the control at path is about to be replaced;
 //                                            undone, it is registered again
 //   COMMITTED                                the update is complete: nothing is undone, only
 //                                            the backups are left to remove
 //
-// A journal written before RUN and TEMPDIR existed has neither, and backups named
-// path + ".vrnundo" + a number; it is read and undone the same way.
+// Version 1 is read too: it has neither RUN nor TEMPDIR, backups named path + ".vrnundo"
+// + a number, and VALUE records, in the same form as RAWVALUE but with the value's bytes as
+// the ANSI functions give them (a string in Windows-1252); they are put back through those
+// functions.
 //
 // Undoing begins with the temporary files: those of every TEMPDIR directory whose names
 // carry the run's tag are deleted (a killed process leaves them, and one in a directory the
@@ -55,10 +61,10 @@
 namespace varno {
 
 inline constexpr char kJournalFileName[] = "VarnoMaJ.journal";
-inline constexpr int kJournalVersion = 1;
+inline constexpr int kJournalVersion = 2;
 
 struct JournalRecord {
-  enum class Kind { NewFile, Saved, Moved, NewDirectory, NewKey, Value, Control, Committed, Run, TempDirectory };
+  enum class Kind { NewFile, Saved, Moved, NewDirectory, NewKey, Value, RawValue, Control, Committed, Run, TempDirectory };
   Kind kind = Kind::NewFile;
   std::string path;    // the file, directory, key or control; the source of a move
   std::string second;  // the backup, the destination of a move, the value's name

@@ -86,7 +86,8 @@ bool WithinScope(const JournalRecord& record, const JournalScope& scope) {
     case Kind::TempDirectory: return MayHoldTemporaries(record.path, scope);
     case Kind::NewKey:
       return ProductKey(record) || (record.root == kHkeyLocalMachine && Same(record.path, kVendorKey));
-    case Kind::Value: return ProductKey(record);
+    case Kind::Value:
+    case Kind::RawValue: return ProductKey(record);
     case Kind::Control: return Plain(record.path) && Same(record.path, scope.controlPath);
     case Kind::Run: return record.path.size() == 16 && record.path.find_first_not_of("0123456789ABCDEF") == std::string::npos;
     case Kind::Committed: return true;

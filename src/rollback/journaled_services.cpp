@@ -105,7 +105,12 @@ long JournaledRegistry::OpenKey(RegKey parent, const std::string& path, uint32_t
       RegKey probe = 0;
       const long found = inner_.OpenKey(root, level, kKeyRead, false, &probe);
       if (found == kRegSuccess) inner_.CloseKey(probe);
-      if (found == kRegNotFound && !journal_.Append(MakeRecord(Kind::NewKey, level, {}, root))) return kRegAccessDenied;
+      if (found == kRegSuccess) continue;
+      // A level that could not be looked at may be missing: made unannounced, it would stay.
+      if (found != kRegNotFound) return found;
+      if (!journal_.Append(MakeRecord(Kind::NewKey, level, {}, root))) return kRegAccessDenied;
+      changed_.Add(root, level);
+      changed_.Add(root, ParentKeyOf(level));
     }
   }
   const long status = inner_.OpenKey(parent, path, access, create, key);
@@ -121,18 +126,30 @@ void JournaledRegistry::CloseKey(RegKey key) {
 long JournaledRegistry::RecordValue(RegKey key, const std::string& name) {
   const auto known = names_.find(key);
   if (known == names_.end()) return kRegAccessDenied;  // a change that could not be undone
-  JournalRecord record = MakeRecord(Kind::Value, known->second.second, name, known->second.first);
+  JournalRecord record = MakeRecord(Kind::RawValue, known->second.second, name, known->second.first);
+  // Only "not found" says the value is absent; a read that fails otherwise (access refused,
+  // a value being written) says nothing, and an undo that deleted the value would lose it.
   RegKey reader = 0;
-  if (inner_.OpenKey(record.root, record.path, kKeyRead, false, &reader) == kRegSuccess) {
-    record.existed = inner_.QueryValue(reader, name, &record.type, &record.data) == kRegSuccess;
+  long status = inner_.OpenKey(record.root, record.path, kKeyRead, false, &reader);
+  if (status == kRegSuccess) {
+    status = inner_.QueryRawValue(reader, name, &record.type, &record.data);
     inner_.CloseKey(reader);
   }
-  return journal_.Append(record) ? kRegSuccess : kRegAccessDenied;
+  if (status != kRegSuccess && status != kRegNotFound) return status;
+  record.existed = status == kRegSuccess;
+  if (!journal_.Append(record)) return kRegAccessDenied;
+  changed_.Add(record.root, record.path);
+  return kRegSuccess;
 }
 
 long JournaledRegistry::SetValue(RegKey key, const std::string& name, uint32_t type, std::string_view data) {
   const long recorded = RecordValue(key, name);
   return recorded == kRegSuccess ? inner_.SetValue(key, name, type, data) : recorded;
+}
+
+long JournaledRegistry::SetRawValue(RegKey key, const std::string& name, uint32_t type, std::string_view data) {
+  const long recorded = RecordValue(key, name);
+  return recorded == kRegSuccess ? inner_.SetRawValue(key, name, type, data) : recorded;
 }
 
 long JournaledRegistry::DeleteValue(RegKey key, const std::string& name) {

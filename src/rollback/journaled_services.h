@@ -12,6 +12,7 @@
 #include "platform/libraries.h"
 #include "platform/registry.h"
 #include "platform/shell.h"
+#include "rollback/changed_keys.h"
 #include "rollback/journal.h"
 
 namespace varno {
@@ -45,8 +46,9 @@ class JournaledFiles : public ForwardingFiles {
 };
 
 // Registry keys are followed by their names, so that the value a write or a deletion will
-// change can be read and written into the journal first, and the keys a creation makes
-// are announced level by level.
+// change can be read and written into the journal first, exactly as stored, and the keys a
+// creation makes are announced level by level. The keys changed are kept for the commit to
+// flush.
 class JournaledRegistry : public Registry {
  public:
   JournaledRegistry(Registry& inner, Journal& journal) : inner_(inner), journal_(journal) {}
@@ -60,6 +62,14 @@ class JournaledRegistry : public Registry {
   long DeleteValue(RegKey key, const std::string& name) override;
   // Only the rights test deletes keys, and it runs before anything is journaled.
   long DeleteSubKey(RegKey key, const std::string& name) override { return inner_.DeleteSubKey(key, name); }
+  long QueryRawValue(RegKey key, const std::string& name, uint32_t* type, std::string* data) override {
+    return inner_.QueryRawValue(key, name, type, data);
+  }
+  long SetRawValue(RegKey key, const std::string& name, uint32_t type, std::string_view data) override;
+  long FlushKey(RegKey key) override { return inner_.FlushKey(key); }
+
+  // Flushes every key the run changed; the keys that could not be.
+  std::vector<std::string> FlushChangedKeys() { return changed_.Flush(inner_); }
 
  private:
   long RecordValue(RegKey key, const std::string& name);
@@ -67,6 +77,7 @@ class JournaledRegistry : public Registry {
   Registry& inner_;
   Journal& journal_;
   std::map<RegKey, std::pair<RegKey, std::string>> names_;  // open key -> root and path
+  ChangedKeys changed_;
 };
 
 // A shortcut saved over an existing one keeps a copy of it first (links are small, and the

@@ -25,7 +25,8 @@ bool PutBack(FileSystem& files, const std::string& path, const std::string& back
   return files.MoveFileTo(backup, path);
 }
 
-bool DeleteKey(Registry& registry, RegKey root, const std::string& key) {
+bool DeleteKey(Registry& registry, RegKey root, const std::string& key, ChangedKeys& changed) {
+  changed.Add(root, ParentKey(key));
   RegKey parent = root;
   const std::string parentPath = ParentKey(key);
   if (!parentPath.empty()) {
@@ -38,12 +39,16 @@ bool DeleteKey(Registry& registry, RegKey root, const std::string& key) {
   return deleted == kRegSuccess || deleted == kRegNotFound;
 }
 
-bool RestoreValue(Registry& registry, const JournalRecord& record) {
+bool RestoreValue(Registry& registry, const JournalRecord& record, ChangedKeys& changed) {
   RegKey key = 0;
   const long opened = registry.OpenKey(record.root, record.path, kKeySetValue, false, &key);
   if (opened != kRegSuccess) return !record.existed && opened == kRegNotFound;
+  changed.Add(record.root, record.path);
   long status = kRegSuccess;
-  if (record.existed) {
+  if (record.existed && record.kind == Kind::RawValue) {
+    status = registry.SetRawValue(key, record.second, record.type, record.data);
+  } else if (record.existed) {
+    // A journal left by the previous program holds the value as the ANSI functions gave it.
     status = registry.SetValue(key, record.second, record.type, record.data);
   } else {
     status = registry.DeleteValue(key, record.second);
@@ -77,7 +82,7 @@ bool RegisterAgain(Platform& platform, const std::string& path) {
 
 std::string RootName(RegKey root) { return root == kHkeyCurrentUser ? "HKEY_CURRENT_USER\\" : "HKEY_LOCAL_MACHINE\\"; }
 
-bool Undo(Platform& platform, const JournalRecord& record) {
+bool Undo(Platform& platform, const JournalRecord& record, ChangedKeys& changed) {
   FileSystem& files = platform.files;
   switch (record.kind) {
     case Kind::NewFile: return !files.FileExists(record.path) || files.RemoveFile(record.path);
@@ -86,8 +91,9 @@ bool Undo(Platform& platform, const JournalRecord& record) {
       if (files.FileExists(record.path) || !files.FileExists(record.second)) return true;
       return files.MoveFileTo(record.second, record.path);
     case Kind::NewDirectory: return !files.DirectoryExists(record.path) || files.RemoveEmptyDirectory(record.path);
-    case Kind::NewKey: return DeleteKey(platform.registry, record.root, record.path);
-    case Kind::Value: return RestoreValue(platform.registry, record);
+    case Kind::NewKey: return DeleteKey(platform.registry, record.root, record.path, changed);
+    case Kind::Value:
+    case Kind::RawValue: return RestoreValue(platform.registry, record, changed);
     case Kind::Control:
     case Kind::Committed: return true;
   }
@@ -97,7 +103,8 @@ bool Undo(Platform& platform, const JournalRecord& record) {
 std::string Describe(const JournalRecord& record) {
   switch (record.kind) {
     case Kind::NewKey: return RootName(record.root) + record.path;
-    case Kind::Value: return RootName(record.root) + record.path + "\\" + record.second;
+    case Kind::Value:
+    case Kind::RawValue: return RootName(record.root) + record.path + "\\" + record.second;
     default: return record.path;
   }
 }
@@ -150,10 +157,11 @@ bool ControlWasNew(const std::vector<JournalRecord>& records, const std::string&
 
 RollbackFailures UndoJournalRecords(Platform& platform, const std::vector<JournalRecord>& records) {
   RollbackFailures failures = RemoveTemporaryFiles(platform.files, records);
+  ChangedKeys changed;
   for (auto record = records.rbegin(); record != records.rend(); ++record) {
     const bool undone = record->kind == Kind::Control && ControlWasNew(records, record->path)
                             ? Unregister(platform, record->path)
-                            : Undo(platform, *record);
+                            : Undo(platform, *record, changed);
     if (!undone) failures.push_back(Describe(*record));
   }
   for (const JournalRecord& record : records) {
@@ -161,6 +169,9 @@ RollbackFailures UndoJournalRecords(Platform& platform, const std::vector<Journa
       failures.push_back(record.path);
     }
   }
+  // The journal is deleted once the undo is complete: the keys put back must be on the disk
+  // by then, or a power cut could bring the run's values back without their journal.
+  for (std::string& key : changed.Flush(platform.registry)) failures.push_back(std::move(key));
   return failures;
 }
 
@@ -180,6 +191,10 @@ std::unique_ptr<UpdateTransaction> UpdateTransaction::Begin(Platform& real, cons
 }
 
 bool UpdateTransaction::Commit() {
+  // The mark says the registry holds the new state for good: a key still waiting for the
+  // disk could lose the new values to a power cut while the journal no longer takes the
+  // files back.
+  if (!registry_.FlushChangedKeys().empty()) return false;
   if (!journal_->Append(MakeRecord(Kind::Committed))) return false;
   journal_->Close();
   const auto records = ReadJournal(real_.files, journal_->Path());

@@ -67,6 +67,35 @@ TEST_P(RegistryContract, KeepsTypesAndBytes) {
   reg_->CloseKey(key);
 }
 
+// What the undo of a value reads and writes back: every byte as stored, whatever the type.
+TEST_P(RegistryContract, KeepsExactValuesWhateverTheirBytes) {
+  RegKey key = Open("", kKeyAllAccess);
+  const std::vector<std::pair<uint32_t, std::string>> values = {
+      {kRegSz, std::string("\x2D\x4E\x16\x04\x41", 5)},  // outside Windows-1252, odd length, no zero
+      {kRegMultiSz, std::string("a\0\0\0\x2D\x4E\0\0\0\0", 10)},
+      {kRegExpandSz, std::string("%\0\0\0x\0", 6)},
+      {kRegDword, std::string("\x50\x1F\x00\x00", 4)},
+      {4000000000u, std::string("\x01\x02\x03", 3)},
+  };
+  for (size_t i = 0; i < values.size(); ++i) {
+    ASSERT_EQ(reg_->SetRawValue(key, "R" + std::to_string(i), values[i].first, values[i].second), kRegSuccess);
+  }
+  for (size_t i = 0; i < values.size(); ++i) {
+    uint32_t type = 0;
+    std::string data = "sentinel";
+    ASSERT_EQ(reg_->QueryRawValue(key, "r" + std::to_string(i), &type, &data), kRegSuccess);
+    EXPECT_EQ(type, values[i].first) << i;
+    EXPECT_EQ(data, values[i].second) << i;
+  }
+  uint32_t type = 0;
+  std::string data;
+  EXPECT_EQ(reg_->QueryValue(key, "R3", &type, &data), kRegSuccess);
+  EXPECT_EQ(data, values[3].second);
+  EXPECT_EQ(reg_->QueryRawValue(key, "Absent", &type, &data), kRegNotFound);
+  EXPECT_EQ(reg_->FlushKey(key), kRegSuccess);
+  reg_->CloseKey(key);
+}
+
 TEST_P(RegistryContract, ChecksTheAccessMaskOfTheKey) {
   RegKey full = Open("", kKeyAllAccess);
   ASSERT_EQ(reg_->SetValue(full, "EraseMe", kRegSz, std::string("pour test\0", 10)), kRegSuccess);

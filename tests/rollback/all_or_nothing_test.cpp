@@ -123,6 +123,16 @@ class FaultyRegistry : public Registry {
   long DeleteSubKey(RegKey key, const std::string& name) override {
     return faults_.Allow() ? inner_.DeleteSubKey(key, name) : kRegAccessDenied;
   }
+  // The read that builds a value's undo record may fail too.
+  long QueryRawValue(RegKey key, const std::string& name, uint32_t* type, std::string* data) override {
+    if (!faults_.Allow()) return kRegAccessDenied;
+    return inner_.QueryRawValue(key, name, type, data);
+  }
+  long SetRawValue(RegKey key, const std::string& name, uint32_t type, std::string_view data) override {
+    return faults_.Allow() ? inner_.SetRawValue(key, name, type, data) : kRegAccessDenied;
+  }
+  // A flush may fail, or the process die while it waits, like any write.
+  long FlushKey(RegKey key) override { return faults_.Allow() ? inner_.FlushKey(key) : kRegAccessDenied; }
 
  private:
   Registry& inner_;
@@ -259,13 +269,19 @@ const Interruption kInterruptions[] = {
      [](fake::MemoryMachine& dying, fake::MemoryMachine& next) {
        TakeOver(next, dying.files.AfterProcessDeath(), dying.registry);
      }},
+    // The registry's lazy flush had written every change (it runs every few seconds).
     {"power cut, likely state",
      [](fake::MemoryMachine& dying, fake::MemoryMachine& next) {
-       TakeOver(next, dying.files.AfterPowerCut(fake::MemoryFileSystem::PowerCut::Likely), dying.registry);
+       fake::MemoryRegistry registry = dying.registry;
+       registry.PowerCut(registry.UnflushedChanges());
+       TakeOver(next, dying.files.AfterPowerCut(fake::MemoryFileSystem::PowerCut::Likely), registry);
      }},
+    // Nothing that was not flushed survives, in the files or in the registry.
     {"power cut, worst state",
      [](fake::MemoryMachine& dying, fake::MemoryMachine& next) {
-       TakeOver(next, dying.files.AfterPowerCut(fake::MemoryFileSystem::PowerCut::Worst), dying.registry);
+       fake::MemoryRegistry registry = dying.registry;
+       registry.PowerCut(0);
+       TakeOver(next, dying.files.AfterPowerCut(fake::MemoryFileSystem::PowerCut::Worst), registry);
      }},
 };
 

@@ -1,5 +1,6 @@
 #include "support/memory_registry.h"
 
+#include <algorithm>
 #include <sstream>
 
 #include "base/ansi_text.h"
@@ -31,11 +32,26 @@ std::string JoinParts(const std::vector<std::string>& parts) {
 
 bool IsRoot(RegKey key) { return key == kHkeyLocalMachine || key == kHkeyCurrentUser; }
 
+bool SamePath(const std::vector<std::string>& a, const std::vector<std::string>& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (!AnsiSameText(a[i], b[i])) return false;
+  }
+  return true;
+}
+
+std::string HiveName(RegKey root) { return root == kHkeyCurrentUser ? "HKEY_CURRENT_USER" : "HKEY_LOCAL_MACHINE"; }
+
+// A string shows as text only when it is text and one zero; anything else, every byte.
+bool PlainString(const std::string& data) {
+  return !data.empty() && data.find('\0') == data.size() - 1;
+}
+
 void DumpNode(std::ostringstream& out, const std::string& path, const auto& node) {
   out << "[" << path << "]\n";
   for (const auto& [key, named] : node.values) {
     out << "  " << named.first << " (type " << named.second.type << ") = ";
-    if (named.second.type == kRegSz) {
+    if (named.second.type == kRegSz && PlainString(named.second.data)) {
       out << '"' << named.second.data.c_str() << '"';
     } else {
       for (unsigned char b : named.second.data) out << "0123456789abcdef"[b >> 4] << "0123456789abcdef"[b & 15] << ' ';
@@ -102,6 +118,8 @@ long MemoryRegistry::OpenKey(RegKey parent, const std::string& path, uint32_t ac
       const std::vector<std::string> created(opened.path.begin(), opened.path.begin() + static_cast<long>(i) + 1);
       if (Matches(refusals_, opened.root, created, kKeyCreateSubKey)) return kRegAccessDenied;
       it = node->subkeys.emplace(upper, Node{opened.path[i], {}, {}}).first;
+      Record({Change::CreateKey, opened.root, std::vector<std::string>(created.begin(), created.end() - 1),
+              opened.path[i], {}});
     }
     node = &it->second;
   }
@@ -137,6 +155,7 @@ long MemoryRegistry::SetValue(RegKey key, const std::string& name, uint32_t type
   Node* node = Find(opened->root, opened->path);
   if (!node) return kRegNotFound;
   node->values[AnsiUpperCase(name)] = {name, Value{type, std::string(data)}};
+  Record({Change::WriteValue, opened->root, opened->path, name, Value{type, std::string(data)}});
   return kRegSuccess;
 }
 
@@ -146,7 +165,9 @@ long MemoryRegistry::DeleteValue(RegKey key, const std::string& name) {
   if (!(opened->access & kKeySetValue)) return kRegAccessDenied;
   Node* node = Find(opened->root, opened->path);
   if (!node) return kRegNotFound;
-  return node->values.erase(AnsiUpperCase(name)) ? kRegSuccess : kRegNotFound;
+  if (!node->values.erase(AnsiUpperCase(name))) return kRegNotFound;
+  Record({Change::RemoveValue, opened->root, opened->path, name, {}});
+  return kRegSuccess;
 }
 
 long MemoryRegistry::DeleteSubKey(RegKey key, const std::string& name) {
@@ -163,21 +184,25 @@ long MemoryRegistry::DeleteSubKey(RegKey key, const std::string& name) {
   Node* child = Find(root, path);
   if (!parent || !child) return kRegNotFound;
   if (!child->subkeys.empty() || Matches(refusals_, root, path, kKeyDelete)) return kRegAccessDenied;
-  Find(root, std::vector<std::string>(path.begin(), path.end() - 1))->subkeys.erase(AnsiUpperCase(path.back()));
+  const std::vector<std::string> holder(path.begin(), path.end() - 1);
+  Find(root, holder)->subkeys.erase(AnsiUpperCase(path.back()));
+  Record({Change::RemoveKey, root, holder, path.back(), {}});
   return kRegSuccess;
 }
 
 void MemoryRegistry::AddKey(RegKey root, const std::string& path) {
-  Node* node = Hive(root);
-  for (const auto& part : SplitPath(path)) {
-    node = &node->subkeys.emplace(AnsiUpperCase(part), Node{part, {}, {}}).first->second;
+  for (Node* node : {Hive(root), DurableHive(root)}) {
+    for (const auto& part : SplitPath(path)) {
+      node = &node->subkeys.emplace(AnsiUpperCase(part), Node{part, {}, {}}).first->second;
+    }
   }
 }
 
 void MemoryRegistry::PutValue(RegKey root, const std::string& path, const std::string& name, uint32_t type,
                               std::string data) {
   AddKey(root, path);
-  Find(root, SplitPath(path))->values[AnsiUpperCase(name)] = {name, Value{type, std::move(data)}};
+  Find(root, SplitPath(path))->values[AnsiUpperCase(name)] = {name, Value{type, data}};
+  Apply(DurableHive(root), {Change::WriteValue, root, SplitPath(path), name, Value{type, std::move(data)}});
 }
 
 void MemoryRegistry::PutString(RegKey root, const std::string& path, const std::string& name,
@@ -210,6 +235,57 @@ void MemoryRegistry::Refuse(RegKey root, const std::string& path, uint32_t mask)
 
 void MemoryRegistry::FailWritesUnder(RegKey root, const std::string& path) {
   failedWrites_.push_back({root, SplitPath(path), kKeySetValue});
+}
+
+bool MemoryRegistry::Apply(Node* hive, const Change& change) {
+  Node* node = hive;
+  for (const auto& part : change.key) {
+    auto it = node->subkeys.find(AnsiUpperCase(part));
+    if (it == node->subkeys.end()) return false;
+    node = &it->second;
+  }
+  const std::string upper = AnsiUpperCase(change.name);
+  switch (change.kind) {
+    case Change::WriteValue: node->values[upper] = {change.name, change.value}; break;
+    case Change::RemoveValue: node->values.erase(upper); break;
+    case Change::CreateKey: node->subkeys.emplace(upper, Node{change.name, {}, {}}); break;
+    case Change::RemoveKey: node->subkeys.erase(upper); break;
+  }
+  return true;
+}
+
+long MemoryRegistry::FlushKey(RegKey key) {
+  RegKey root = key;
+  std::vector<std::string> path;
+  if (!IsRoot(key)) {
+    const OpenedKey* opened = Opened(key);
+    if (!opened) return kInvalidHandle;
+    root = opened->root;
+    path = opened->path;
+  }
+  flushes_.push_back(HiveName(root) + (path.empty() ? "" : "\\" + JoinParts(path)));
+  std::vector<Change> left;
+  for (Change& change : unflushed_) {
+    const bool ofThisKey = change.root == root && SamePath(change.key, path);
+    if (!ofThisKey || !Apply(DurableHive(root), change)) left.push_back(std::move(change));
+  }
+  unflushed_ = std::move(left);
+  return kRegSuccess;
+}
+
+void MemoryRegistry::FlushLazily(size_t count) {
+  count = std::min(count, unflushed_.size());
+  // A change whose key never reached the disk is lost with it.
+  for (size_t i = 0; i < count; ++i) Apply(DurableHive(unflushed_[i].root), unflushed_[i]);
+  unflushed_.erase(unflushed_.begin(), unflushed_.begin() + static_cast<long>(count));
+}
+
+void MemoryRegistry::PowerCut(size_t kept) {
+  FlushLazily(kept);
+  unflushed_.clear();
+  localMachine_ = durableMachine_;
+  currentUser_ = durableUser_;
+  open_.clear();
 }
 
 std::string MemoryRegistry::Dump() const {

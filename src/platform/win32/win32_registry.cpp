@@ -7,6 +7,36 @@ namespace {
 
 HKEY Native(RegKey key) { return reinterpret_cast<HKEY>(key); }
 
+// Value names are converted as the A functions convert them, so both reach the same value.
+std::wstring WideName(const std::string& name) {
+  const int length = MultiByteToWideChar(CP_ACP, 0, name.c_str(), -1, nullptr, 0);
+  std::wstring wide(length > 0 ? length : 1, L'\0');
+  MultiByteToWideChar(CP_ACP, 0, name.c_str(), -1, wide.data(), length);
+  wide.resize(wide.size() - 1);
+  return wide;
+}
+
+// Reads a value whose size can change between the size query and the read, when another
+// program writes it meanwhile.
+template <typename Query>
+long QueryGrowing(Query query, uint32_t* type, std::string* data) {
+  for (int attempt = 0; attempt < 4; ++attempt) {
+    DWORD valueType = 0;
+    DWORD size = 0;
+    LONG status = query(&valueType, nullptr, &size);
+    if (status != ERROR_SUCCESS) return status;
+    std::string bytes(size, '\0');
+    status = query(&valueType, reinterpret_cast<BYTE*>(bytes.data()), &size);
+    if (status == ERROR_MORE_DATA) continue;
+    if (status != ERROR_SUCCESS) return status;
+    bytes.resize(size);
+    *type = valueType;
+    *data = std::move(bytes);
+    return ERROR_SUCCESS;
+  }
+  return ERROR_MORE_DATA;
+}
+
 }  // namespace
 
 long Win32Registry::OpenKey(RegKey parent, const std::string& path, uint32_t access, bool create, RegKey* key) {
@@ -24,23 +54,11 @@ void Win32Registry::CloseKey(RegKey key) {
 }
 
 long Win32Registry::QueryValue(RegKey key, const std::string& name, uint32_t* type, std::string* data) {
-  // The size can change between the two calls when another program writes the value.
-  for (int attempt = 0; attempt < 4; ++attempt) {
-    DWORD valueType = 0;
-    DWORD size = 0;
-    LONG status = RegQueryValueExA(Native(key), name.c_str(), nullptr, &valueType, nullptr, &size);
-    if (status != ERROR_SUCCESS) return status;
-    std::string bytes(size, '\0');
-    status = RegQueryValueExA(Native(key), name.c_str(), nullptr, &valueType,
-                              reinterpret_cast<BYTE*>(bytes.data()), &size);
-    if (status == ERROR_MORE_DATA) continue;
-    if (status != ERROR_SUCCESS) return status;
-    bytes.resize(size);
-    *type = valueType;
-    *data = std::move(bytes);
-    return ERROR_SUCCESS;
-  }
-  return ERROR_MORE_DATA;
+  return QueryGrowing(
+      [&](DWORD* valueType, BYTE* bytes, DWORD* size) {
+        return RegQueryValueExA(Native(key), name.c_str(), nullptr, valueType, bytes, size);
+      },
+      type, data);
 }
 
 long Win32Registry::SetValue(RegKey key, const std::string& name, uint32_t type, std::string_view data) {
@@ -55,5 +73,28 @@ long Win32Registry::DeleteValue(RegKey key, const std::string& name) {
 long Win32Registry::DeleteSubKey(RegKey key, const std::string& name) {
   return RegDeleteKeyA(Native(key), name.c_str());
 }
+
+long Win32Registry::QueryRawValue(RegKey key, const std::string& name, uint32_t* type, std::string* data) {
+  // The W function hands string values over as they are stored; the A one converts them to
+  // the ANSI code page, which loses every character outside it and an odd last byte.
+  const std::wstring wide = WideName(name);
+  return QueryGrowing(
+      [&](DWORD* valueType, BYTE* bytes, DWORD* size) {
+        return RegQueryValueExW(Native(key), wide.c_str(), nullptr, valueType, bytes, size);
+      },
+      type, data);
+}
+
+long Win32Registry::SetRawValue(RegKey key, const std::string& name, uint32_t type, std::string_view data) {
+  // For a string type, RegSetValueExW adds a terminating zero the caller seems to have left
+  // out of the count: when the last character counted is not zero and the one after the
+  // data is. Two non-zero bytes after the data keep the value at exactly its own bytes.
+  std::string padded(data);
+  padded.append(2, '\xFF');
+  return RegSetValueExW(Native(key), WideName(name).c_str(), 0, type, reinterpret_cast<const BYTE*>(padded.data()),
+                        static_cast<DWORD>(data.size()));
+}
+
+long Win32Registry::FlushKey(RegKey key) { return RegFlushKey(Native(key)); }
 
 }  // namespace varno::win32
