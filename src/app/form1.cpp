@@ -22,7 +22,8 @@ TForm1::TForm1(Platform& platform, const std::string& osFamilyName, const Packag
                const RunOptions& options)
     : options_(options),
       dialogs_(platform.dialogs, options_),
-      platform_{platform.files,     platform.registry,
+      packageFiles_(platform.files),
+      platform_{packageFiles_,      platform.registry,
                 platform.shell,     dialogs_,
                 options_.quiet ? hiddenWindow_ : platform.window,
                 platform.processes, platform.libraries,
@@ -111,9 +112,15 @@ void TForm1::RunDriver() {
     return Terminate(ExitCode::kPackageUnusable);
   }
 
-  // Built with the vendor's key, nothing of an unsigned or altered package is read.
-  if (trust_ && !PassPackageGate(platform_, *trust_, state_.packageDir, *runLog_, heldPackage_)) {
-    return Terminate(ExitCode::kPackageUnusable);
+  // Built with the vendor's key, nothing of an unsigned or altered package is read, and
+  // from here on the package is what the gate holds: the confirmation box waits as long
+  // as the user likes, and nothing put in the package directory meanwhile is seen.
+  if (trust_) {
+    HeldPackage held;
+    if (!PassPackageGate(platform_, *trust_, state_.packageDir, *runLog_, held)) {
+      return Terminate(ExitCode::kPackageUnusable);
+    }
+    packageFiles_.Seal(state_.packageDir, std::move(held));
   }
 
   // The installation check never stops the run by itself.
