@@ -1,5 +1,6 @@
 #include "package/package_signature.h"
 
+#include <cstdint>
 #include <utility>
 
 #include "base/ansi_text.h"
@@ -7,26 +8,38 @@
 
 namespace varno {
 
+// One held file, and where its own position stands (unknown at first).
+struct HeldFile {
+  std::unique_ptr<InputFile> file;
+  uint64_t position = UINT64_MAX;
+};
+
 namespace {
 
-// Every reader seeks before it reads, so readers of one held file never move each other.
+// A reader seeks only when another reader of the held file moved it, so that the file's
+// own buffering serves a reader that reads on.
 class HeldFileReader : public InputFile {
  public:
-  explicit HeldFileReader(std::shared_ptr<InputFile> file) : file_(std::move(file)) {}
+  explicit HeldFileReader(std::shared_ptr<HeldFile> held) : held_(std::move(held)) {}
   size_t Read(char* buffer, size_t size) override {
-    if (!file_->Seek(position_)) return 0;
-    const size_t read = file_->Read(buffer, size);
+    if (held_->position != position_) {
+      held_->position = UINT64_MAX;
+      if (!held_->file->Seek(position_)) return 0;
+      held_->position = position_;
+    }
+    const size_t read = held_->file->Read(buffer, size);
     position_ += read;
+    held_->position = position_;
     return read;
   }
   bool Seek(uint64_t position) override {
     position_ = position;
     return true;
   }
-  uint64_t Size() override { return file_->Size(); }
+  uint64_t Size() override { return held_->file->Size(); }
 
  private:
-  std::shared_ptr<InputFile> file_;
+  std::shared_ptr<HeldFile> held_;
   uint64_t position_ = 0;
 };
 
@@ -73,7 +86,7 @@ std::optional<PackageFault> VerifySignedPackage(FileSystem& files, Crypto& crypt
     const auto digest = DigestFile(*file, crypto);
     if (!digest) return PackageFault{PackageFaultKind::kFileUnreadable, entry.name};
     if (*digest != entry.sha256) return PackageFault{PackageFaultKind::kFileContentDiffers, entry.name};
-    candidate.held_.emplace(AnsiUpperCase(entry.name), std::move(file));
+    candidate.held_.emplace(AnsiUpperCase(entry.name), std::make_shared<HeldFile>(HeldFile{std::move(file)}));
   }
   held = std::move(candidate);
   return std::nullopt;

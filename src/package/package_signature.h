@@ -15,6 +15,8 @@
 
 namespace varno {
 
+struct HeldFile;
+
 enum class PackageFaultKind {
   kSignatureMissing,     // no signature file
   kSignatureMalformed,   // a signature file that departs from its format
@@ -47,7 +49,7 @@ class HeldPackage {
  private:
   friend std::optional<PackageFault> VerifySignedPackage(FileSystem&, Crypto&, std::string_view,
                                                          const std::string&, HeldPackage&);
-  std::map<std::string, std::shared_ptr<InputFile>> held_;  // by upper-case name
+  std::map<std::string, std::shared_ptr<HeldFile>> held_;  // by upper-case name
 };
 
 // Reads the signature file of packageDir, checks its signature with the vendor's public key
