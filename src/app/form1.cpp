@@ -92,7 +92,9 @@ void TForm1::RunDriver() {
 
   // The run log starts on the desktop when there is one; a log given on the command line
   // is used from the first line to the last.
-  runLog_.emplace(platform_.files);
+  // The log is the program's own file, wherever it lies (the package directory when there
+  // is no desktop): it is read and written by name, outside what the package check holds.
+  runLog_.emplace(packageFiles_.Inner());
   dialogs_.AttachLog(&*runLog_);
   if (options_.logPath.empty()) {
     runLog_->Start(UserDesktopPath(platform_.shell));

@@ -22,6 +22,9 @@ class HeldPackageFiles : public ForwardingFiles {
   // pass through.
   void Seal(const std::string& packageDir, HeldPackage held);
 
+  // The file service below, for what is no package file.
+  FileSystem& Inner() { return inner_; }
+
   bool FileExists(const std::string& path) override;
   std::unique_ptr<InputFile> OpenForReading(const std::string& path) override;
   std::unique_ptr<InputFile> OpenHeldAgainstWriters(const std::string& path) override;
