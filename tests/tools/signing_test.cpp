@@ -196,6 +196,19 @@ TEST_F(SignedPackageTest, TheRunReadsTheHeldBytesWhenThePackageDirectoryIsMovedA
   EXPECT_FALSE(machine.files.FileExists(install + "Aide\\Cheval.exe"));
 }
 
+TEST_F(SignedPackageTest, WithoutADesktopTheRunLogInThePackageDirectoryIsStillReadAndRemovedByName) {
+  Sign();
+  ASSERT_TRUE(machine.files.RemoveEmptyDirectory("C:\\Users\\Pierre\\Desktop"));
+  // The log cannot be moved over an earlier one: it is removed from the package directory.
+  const std::string installLog = "C:\\Program Files\\TolMerik\\Varnolith\\VarnoMaJLog.txt";
+  machine.files.AddFile(installLog, "earlier run\r\n");
+  Run();
+  EXPECT_FALSE(machine.files.FileExists("C:\\Package\\VarnoMaJLog.txt")) << machine.Dump();
+  const auto log = SplitTextLines(machine.files.Content(installLog).value_or(""));
+  EXPECT_NE(std::find(log.begin(), log.end(), "Le fichier journal provisoire a été supprimé du bureau"), log.end())
+      << machine.files.Content(installLog).value_or("<no log>");
+}
+
 TEST_F(SignedPackageTest, EverySpellingOfAPackagePathReachesOnlyTheHeldFiles) {
   Sign();
   HeldPackage held;
