@@ -23,7 +23,8 @@ TForm1::TForm1(Platform& platform, const std::string& osFamilyName, const Packag
                const RunOptions& options)
     : options_(options),
       dialogs_(platform.dialogs, options_),
-      platform_{platform.files,     platform.registry,
+      packageFiles_(platform.files),
+      platform_{packageFiles_,      platform.registry,
                 platform.shell,     dialogs_,
                 options_.quiet ? hiddenWindow_ : platform.window,
                 platform.processes, platform.libraries,
@@ -116,7 +117,9 @@ void TForm1::RunDriver() {
 
   // The run log starts on the desktop when there is one; a log given on the command line
   // is used from the first line to the last.
-  runLog_.emplace(platform_.files);
+  // The log is the program's own file, wherever it lies (the package directory when there
+  // is no desktop): it is read and written by name, outside what the package check holds.
+  runLog_.emplace(packageFiles_.Inner());
   dialogs_.AttachLog(&*runLog_);
   if (options_.logPath.empty()) {
     runLog_->Start(UserDesktopPath(platform_.shell));
@@ -142,9 +145,15 @@ void TForm1::RunDriver() {
     return Terminate(ExitCode::kPackageUnusable);
   }
 
-  // Built with the vendor's key, nothing of an unsigned or altered package is read.
-  if (trust_ && !PassPackageGate(platform_, *trust_, state_.packageDir, *runLog_, heldPackage_)) {
-    return Terminate(ExitCode::kPackageUnusable);
+  // Built with the vendor's key, nothing of an unsigned or altered package is read, and
+  // from here on the package is what the gate holds: the confirmation box waits as long
+  // as the user likes, and nothing put in the package directory meanwhile is seen.
+  if (trust_) {
+    HeldPackage held;
+    if (!PassPackageGate(platform_, *trust_, state_.packageDir, *runLog_, held)) {
+      return Terminate(ExitCode::kPackageUnusable);
+    }
+    packageFiles_.Seal(state_.packageDir, std::move(held));
   }
 
   // The installation check never stops the run by itself.

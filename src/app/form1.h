@@ -11,6 +11,7 @@
 #include "app/run_log.h"
 #include "app/unattended.h"
 #include "base/run_state.h"
+#include "package/held_package_files.h"
 #include "platform/inert_window.h"
 #include "platform/platform.h"
 #include "rollback/rollback.h"
@@ -65,7 +66,11 @@ class TForm1 {
   RunOptions options_;
   RunDialogs dialogs_;
   InertWindow hiddenWindow_;
-  // The machine's services with the dialogs and, in a quiet run, the window above.
+  // The machine's files; once the package passed the vendor's check, its files are read
+  // only through the handles the check holds, until the form is destroyed.
+  HeldPackageFiles packageFiles_;
+  // The machine's services with the files and the dialogs above and, in a quiet run, the
+  // window above.
   Platform platform_;
   RunState state_;
   ExitCode outcome_ = ExitCode::kSuccess;
@@ -82,16 +87,15 @@ class TForm1 {
   std::unique_ptr<UpdateTransaction> transaction_;
   const PackageTrust* trust_;
   bool interrupted_ = false;
-  // The verified package's files, held against writers until the form is destroyed.
-  HeldPackage heldPackage_;
   std::string recoveredIn_;  // the directory whose journal this run has looked at
 };
 
 // The captions the six labels take before the first of them is shown.
 void GiveLabelsTheirRunCaptions(ProgressWindow& window);
 
-// Starts "Action.exe" of the current directory, when there is one, without waiting for it
-// and without reporting a failure to start.
+// Starts "Action.exe" of the current directory, when there is one (for a key-bound run: when
+// the package check held it), without waiting for it and without reporting a failure to
+// start.
 void LaunchActionProgram(Platform& platform);
 
 // The application, once the platform check accepted the system: creates the form (which

@@ -3,9 +3,9 @@
 // that what was checked is what the run goes on to read.
 #pragma once
 
+#include <map>
 #include <memory>
 #include <optional>
-#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -14,6 +14,8 @@
 #include "platform/files.h"
 
 namespace varno {
+
+struct HeldFile;
 
 enum class PackageFaultKind {
   kSignatureMissing,     // no signature file
@@ -31,18 +33,23 @@ struct PackageFault {
   std::string file;  // relative to the package directory
 };
 
-// The package's listed files, held open against writers for as long as this lives.
+// The package's listed files, held open against writers for as long as this lives (or a
+// reader opened from it).
 class HeldPackage {
  public:
   // Whether the signed list names the file (without regard to case).
   bool Lists(std::string_view name) const;
   size_t HeldFiles() const { return held_.size(); }
 
+  // A reader of the held file of that name (without regard to case), with a position of
+  // its own, reading the bytes that were checked whatever happened to the name since;
+  // nothing when the signed list does not name it.
+  std::unique_ptr<InputFile> Open(std::string_view name) const;
+
  private:
   friend std::optional<PackageFault> VerifySignedPackage(FileSystem&, Crypto&, std::string_view,
                                                          const std::string&, HeldPackage&);
-  std::set<std::string> listed_;  // upper-case names
-  std::vector<std::unique_ptr<InputFile>> held_;
+  std::map<std::string, std::shared_ptr<HeldFile>> held_;  // by upper-case name
 };
 
 // Reads the signature file of packageDir, checks its signature with the vendor's public key

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# A vendor's updater, built with its public key, under Wine: a signed package applies and
-# its files cannot be written while the run holds them; a package with a changed archive,
-# one without its signature file and one signed with another key are refused with nothing
-# changed. The key pair and
+# A vendor's updater, built with its public key, under Wine: it imports only the system's
+# known DLLs, and a CRYPT32.DLL planted beside it is never loaded; a signed package applies
+# and its files cannot be written while the run holds them; an archive dropped in while the
+# question waits is not unpacked; a package with a changed description, archive or
+# companion program, one without its signature file and one signed with another key are
+# refused with nothing changed. The key pair and
 # the program are made here, on every run, and never kept in the sources.
 # The signature file is written with the openssl command and sha256sum, apart from the
 # project's own writer, so the format is checked as its description states it.
@@ -23,6 +25,8 @@ cmake -S "$source_dir" -B "$signed_build" -DCMAKE_TOOLCHAIN_FILE="$toolchain" -D
   && cmake --build "$signed_build" -j2 --target Varnolith_MAJ_Solo >>"$VARNO_WINE_TMP/cmake.log" 2>&1 \
   || { tail -n 30 "$VARNO_WINE_TMP/cmake.log"; exit 1; }
 signed_exe=$signed_build/Varnolith_MAJ_Solo.exe
+e2e_check "the key-bound updater imports only DLLs Windows takes from its system directory" \
+  bash "$source_dir/scripts/check-imports" "$signed_exe"
 
 # sign DIR FILE...: MjaIni.sig listing the files, signed with the vendor's key (or with
 # $signing_key when set).
@@ -62,7 +66,12 @@ make_package() {
 echo "== a signed package applies, its files held against writers while the program runs"
 e2e_install "$samples" "$install" 2816080 app-paths
 make_package 2816090 Signe.txt 'signed by the vendor'
-run
+# Asked to look beside the program first, as Windows does for a library that is not a
+# known one, Wine would load this copy into a program that imports CRYPT32.
+trace=$(varno_unix_path 'C:\planted.txt')
+rm -f "$trace"
+cp "$samples/planted/version.dll" "$package/crypt32.dll"
+WINEDLLOVERRIDES="$WINEDLLOVERRIDES;crypt32=n,b" run
 e2e_key "$(e2e_wait_window '^Confirmation$' 60)" o
 form=$(e2e_wait_window 'jour de Varnolith$' 60)
 e2e_wait_log "$install_unix/VarnoMaJLog.txt" SetUpDateTable 10
@@ -79,9 +88,52 @@ e2e_check "nor the description renamed" test -e "$package/MjaIni.ini" -a ! -e "$
 e2e_key "$form" Return
 e2e_check "Quitter ends the program" e2e_wait_exit 30
 e2e_check "the version is recorded" test "$(e2e_reg_value 'HKLM\Software\Tolmerik\Varnolith' Version)" = 2816090
+e2e_check "the CRYPT32.DLL planted beside the program was never loaded" test ! -e "$trace"
 wine cmd /c 'echo x>>C:\Paquet\sor_ti1.slp' >/dev/null 2>&1 || true
 e2e_check "once the program ended, the archive can be written again" \
   test "$(sha256sum <"$package/sor_ti1.slp")" != "$signed_archive"
+
+echo "== a main archive dropped into the package while the question waits"
+e2e_install "$samples" "$install" 2816080 app-paths
+rm -rf "$package"
+e2e_package "$package" "$signed_exe" 2816094
+sign "$package" MjaIni.ini
+run
+question=$(e2e_wait_window '^Confirmation$' 60)
+printf 'dropped in later' >"$VARNO_WINE_TMP/member"
+e2e_archive "$package/sor_ti1.slp" Pose.txt "$VARNO_WINE_TMP/member"
+e2e_key "$question" o
+form=$(e2e_wait_window 'jour de Varnolith$' 60)
+e2e_wait_log "$install_unix/VarnoMaJLog.txt" SetUpDateTable 10
+e2e_key "$form" Return
+e2e_check "the run ends" e2e_wait_exit 30
+e2e_check "the version is recorded" test "$(e2e_reg_value 'HKLM\Software\Tolmerik\Varnolith' Version)" = 2816094
+e2e_check "the archive absent when the package was checked was not unpacked" test ! -e "$install_unix/Pose.txt"
+
+# A package with each kind of file the run reads, one byte of NAME changed after signing.
+changed_package() {
+  rm -rf "$package"
+  e2e_package "$package" "$signed_exe" 2816095 $'[insubdir]\r\nAide: aide.slp\r\n'
+  printf 'help' >"$VARNO_WINE_TMP/member"
+  e2e_archive "$package/sor_ti1.slp" Base.txt "$VARNO_WINE_TMP/member"
+  e2e_archive "$package/aide.slp" Aide.txt "$VARNO_WINE_TMP/member"
+  cp "$samples/Action.exe" "$package/"
+  sign "$package" MjaIni.ini sor_ti1.slp aide.slp Action.exe
+  printf 'X' | dd of="$package/$1" bs=1 seek=2 conv=notrunc status=none
+}
+for name in MjaIni.ini aide.slp Action.exe; do
+  echo "== one changed byte in $name"
+  e2e_install "$samples" "$install" 2816080 app-paths
+  changed_package "$name"
+  rm -f "$desktop_log"
+  run
+  box=$(e2e_wait_window '^Varnolith_maj_solo$' 60)
+  e2e_check "the refusal is shown" e2e_box_shown "$refused_box"
+  e2e_key "$box" Return
+  e2e_check "the program ends after the message (1620)" e2e_wait_exit 30 1620
+  e2e_check "the log names $name" e2e_log_is "$desktop_log" "$(refused_log "$name (contenu modifié)")"
+  e2e_check "nothing was unpacked" test ! -e "$install_unix/Base.txt"
+done
 
 echo "== one changed byte in the archive"
 e2e_install "$samples" "$install" 2816080 app-paths

@@ -346,6 +346,24 @@ void MemoryFileSystem::AddDirectory(const std::string& path) {
   atLastFlush_ = nodes_;
 }
 
+void MemoryFileSystem::MoveTree(const std::string& from, const std::string& to) {
+  const std::string source = FullPath(from), target = FullPath(to);
+  const std::string sourceKey = KeyOf(source), below = sourceKey + "\\";
+  AddDirectory(ParentOf(target));
+  std::map<std::string, Node> moved;
+  for (auto it = nodes_.begin(); it != nodes_.end();) {
+    if (it->first != sourceKey && !it->first.starts_with(below)) {
+      ++it;
+      continue;
+    }
+    Node node = it->second;
+    node.path = target + node.path.substr(source.size());
+    moved[KeyOf(node.path)] = node;
+    it = nodes_.erase(it);
+  }
+  nodes_.merge(moved);
+}
+
 void MemoryFileSystem::AddFile(const std::string& path, std::string_view bytes) {
   const std::string full = FullPath(path);
   AddDirectory(ParentOf(full));

@@ -43,6 +43,9 @@ class MemoryFileSystem : public FileSystem {
   void SetReadOnly(const std::string& path, bool readOnly = true);
   void SetInUse(const std::string& path, bool inUse = true);
   void SetCurrentDirectory(const std::string& path);
+  // Moves a directory and all below it to another path, open files or not, as repointing
+  // a junction on the way to it does on Windows.
+  void MoveTree(const std::string& from, const std::string& to);
   const std::string& CurrentDirectory() const { return currentDirectory_; }
 
   // The names of a directory's entries, in the order of their upper-case names.

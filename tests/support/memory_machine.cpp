@@ -10,6 +10,7 @@ namespace varno::fake {
 
 bool MemoryDialogs::ShowBox(BoxKind kind, const std::string& title, const std::string& text) {
   shown.push_back({kind, title, text});
+  if (whileShown) whileShown(shown.back());
   if (kind == BoxKind::Message || kind == BoxKind::Error) return true;
   if (answers.empty()) return true;
   const bool answer = answers.front();

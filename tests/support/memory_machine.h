@@ -31,6 +31,8 @@ class MemoryDialogs : public Dialogs {
   std::string SelectDirectory() override;
   std::deque<bool> answers;
   std::vector<ShownBox> shown;
+  // What others do on the machine while a box waits for its answer.
+  std::function<void(const ShownBox&)> whileShown;
   // What the user picks in the directory dialog (empty: "Annuler"), and how often it opened.
   std::string selectedDirectory;
   int directoryDialogs = 0;

@@ -10,12 +10,18 @@
 #include <fstream>
 
 #include <gtest/gtest.h>
+#include <openssl/evp.h>
+#include <openssl/pem.h>
+#include <openssl/rsa.h>
 
 #include "app/form1.h"
+#include "base/rsa_public_key.h"
 #include "base/text_lines.h"
 #include "package/archive_writer.h"
+#include "package/held_package_files.h"
 #include "package/package_manifest.h"
 #include "platform/openssl/openssl_crypto.h"
+#include "steps/package_files.h"
 #include "support/memory_machine.h"
 #include "support/product_fixture.h"
 
@@ -23,6 +29,7 @@ namespace varno::pack {
 namespace {
 
 using fake::MemoryMachine;
+using fake::ShownBox;
 
 constexpr char kPackage[] = "C:\\Package";
 constexpr char kDesktopLog[] = "C:\\Users\\Pierre\\Desktop\\VarnoMaJLog.txt";
@@ -51,7 +58,8 @@ class SignedPackageTest : public ::testing::Test {
 
   void SetUp() override {
     fake::InstallProduct(machine);
-    fake::WritePackageDescription(machine, "2816090", "[insubdir]\r\nAide: aide.slp\r\nPlus: late.slp\r\n");
+    fake::WritePackageDescription(machine, "2816090",
+                                  "[subdir]\r\nAide\r\nPlus\r\n[insubdir]\r\nAide: aide.slp\r\nPlus: late.slp\r\n");
     auto& files = machine.files;
     files.AddFile("C:\\Package\\sor_ti1.slp", ArchiveBytes({MemberFromBytes("Nouveau.txt", "nouveau")}));
     files.AddFile("C:\\Package\\aide.slp", ArchiveBytes({MemberFromBytes("Lisez-moi.txt", "aide")}));
@@ -60,9 +68,12 @@ class SignedPackageTest : public ::testing::Test {
     trust_.publicKeyPem = ReadHost(Key("vendor.pub.pem"));
   }
 
+  // Signs the files of the package the run reads that are there; the description names
+  // "late.slp", which is not, as a signer other than "sign" may leave it.
   void Sign(const char* key = "vendor.pem") {
     Report report;
-    ASSERT_TRUE(SignPackage(machine.files, kPackage, Key(key), report)) << (report.Findings().empty() ? "" : report.Findings()[0].message);
+    ASSERT_TRUE(SignFiles(machine.files, kPackage, PackageFilesTheRunReads(machine.files, kPackage), Key(key), report))
+        << (report.Findings().empty() ? "" : report.Findings()[0].message);
   }
 
   void Run() {
@@ -141,6 +152,142 @@ TEST_F(SignedPackageTest, ASignedPackageIsAppliedWithItsFilesHeldUntilTheEnd) {
     form.FormDestroy();
   }
   EXPECT_FALSE(machine.files.HeldAgainstWriters("C:\\Package\\sor_ti1.slp"));
+}
+
+TEST_F(SignedPackageTest, FilesAbsentAtTheGateStayAbsentWhateverAppearsWhileTheQuestionWaits) {
+  machine.files.RemoveFile("C:\\Package\\sor_ti1.slp");
+  machine.files.RemoveFile("C:\\Package\\Action.exe");
+  Sign();
+  const auto drop = [this](const ShownBox&) {
+    machine.files.AddFile("C:\\Package\\sor_ti1.slp", ArchiveBytes({MemberFromBytes("Cheval.exe", "MZ")}));
+    machine.files.AddFile("C:\\Package\\late.slp", ArchiveBytes({MemberFromBytes("Cheval2.exe", "MZ")}));
+    machine.files.AddFile("C:\\Package\\Action.exe", "MZ planted");
+  };
+  machine.dialogs.whileShown = drop;
+  Run();
+  EXPECT_EQ(machine.files.Content("C:\\Program Files\\TolMerik\\Varnolith\\Aide\\Lisez-moi.txt"), "aide")
+      << machine.Dump();
+  EXPECT_FALSE(machine.files.FileExists("C:\\Program Files\\TolMerik\\Varnolith\\Cheval.exe"));
+  EXPECT_FALSE(machine.files.FileExists("C:\\Program Files\\TolMerik\\Varnolith\\Plus\\Cheval2.exe"));
+
+  // A run that fails its rights gate starts the companion program only when the gate held it.
+  for (const char* name : {"sor_ti1.slp", "late.slp", "Action.exe"}) machine.files.RemoveFile(JoinPath(kPackage, name));
+  machine.registry.Refuse(kHkeyLocalMachine, "SOFTWARE\\DeleteMe", kKeySetValue | kKeyCreateSubKey);
+  machine.dialogs.shown.clear();
+  Run();
+  ASSERT_FALSE(machine.dialogs.shown.empty());
+  EXPECT_NE(machine.dialogs.shown.back().text.find("droits"), std::string::npos) << machine.Dump();
+  EXPECT_TRUE(machine.processes.started.empty());
+}
+
+TEST_F(SignedPackageTest, TheRunReadsTheHeldBytesWhenThePackageDirectoryIsMovedAndAnotherPutInItsPlace) {
+  Sign();
+  machine.dialogs.whileShown = [this](const ShownBox&) {
+    machine.dialogs.whileShown = nullptr;
+    machine.files.MoveTree(kPackage, "C:\\Signe");
+    fake::WritePackageDescription(machine, "2816090", "[insubdir]\r\nAide: autre.slp\r\n");
+    machine.files.AddFile("C:\\Package\\sor_ti1.slp", ArchiveBytes({MemberFromBytes("Nouveau.txt", "changé")}));
+    machine.files.AddFile("C:\\Package\\autre.slp", ArchiveBytes({MemberFromBytes("Cheval.exe", "MZ")}));
+  };
+  Run();
+  const std::string install = "C:\\Program Files\\TolMerik\\Varnolith\\";
+  EXPECT_EQ(machine.files.Content(install + "Nouveau.txt"), "nouveau") << machine.Dump();
+  EXPECT_EQ(machine.files.Content(install + "Aide\\Lisez-moi.txt"), "aide");
+  EXPECT_FALSE(machine.files.FileExists(install + "Aide\\Cheval.exe"));
+}
+
+TEST_F(SignedPackageTest, WithoutADesktopTheRunLogInThePackageDirectoryIsStillReadAndRemovedByName) {
+  Sign();
+  ASSERT_TRUE(machine.files.RemoveEmptyDirectory("C:\\Users\\Pierre\\Desktop"));
+  // The log cannot be moved over an earlier one: it is removed from the package directory.
+  const std::string installLog = "C:\\Program Files\\TolMerik\\Varnolith\\VarnoMaJLog.txt";
+  machine.files.AddFile(installLog, "earlier run\r\n");
+  Run();
+  EXPECT_FALSE(machine.files.FileExists("C:\\Package\\VarnoMaJLog.txt")) << machine.Dump();
+  const auto log = SplitTextLines(machine.files.Content(installLog).value_or(""));
+  EXPECT_NE(std::find(log.begin(), log.end(), "Le fichier journal provisoire a été supprimé du bureau"), log.end())
+      << machine.files.Content(installLog).value_or("<no log>");
+}
+
+TEST_F(SignedPackageTest, EverySpellingOfAPackagePathReachesOnlyTheHeldFiles) {
+  Sign();
+  HeldPackage held;
+  ASSERT_FALSE(VerifyPackageForRun(machine.files, crypto_, trust_.publicKeyPem, kPackage, held));
+  HeldPackageFiles files(machine.files);
+  machine.files.AddFile("C:\\Package\\late.slp", "late");
+  machine.files.AddFile("C:\\Autre\\late.slp", "elsewhere");
+  EXPECT_TRUE(files.FileExists("C:\\Package\\late.slp")) << "before the seal, the disk answers";
+  files.Seal(kPackage, std::move(held));
+  for (const char* path : {"sor_ti1.slp", "C:\\PACKAGE\\Sor_Ti1.slp", "C:\\Package\\Aide\\..\\sor_ti1.slp",
+                           "C:/Package/sor_ti1.slp", "C:\\Autre\\..\\Package\\sor_ti1.slp"}) {
+    EXPECT_TRUE(files.FileExists(path)) << path;
+  }
+  for (const char* path : {"late.slp", "C:\\Package\\late.slp", ".\\late.slp", "C:\\Package\\x\\..\\late.slp",
+                           "C:\\Package\\MjaIni.sig\\..\\late.slp"}) {
+    EXPECT_FALSE(files.FileExists(path)) << path;
+    EXPECT_FALSE(files.OpenForReading(path)) << path;
+    EXPECT_FALSE(files.OpenHeldAgainstWriters(path)) << path;
+  }
+  EXPECT_FALSE(files.CopyFileTo("late.slp", "C:\\Autre\\copie.slp"));
+  EXPECT_EQ(files.ReadWholeFile("C:\\Autre\\late.slp"), "elsewhere") << "outside the package, the disk answers";
+
+  // Two readers of one held file keep their own positions.
+  machine.files.AddFile("C:\\Package\\Action.exe", "changed after the gate");
+  auto first = files.OpenForReading("Action.exe"), second = files.OpenForReading("C:\\Package\\Action.exe");
+  ASSERT_TRUE(first && second);
+  char a[3] = {}, b[9] = {};
+  EXPECT_EQ(first->Read(a, 3), 3u);
+  EXPECT_EQ(second->Read(b, 9), 9u);
+  EXPECT_EQ(first->Read(a, 3), 3u);
+  EXPECT_EQ(std::string(a, 3), "act");
+  EXPECT_EQ(std::string(b, 9), "MZ action");
+  EXPECT_TRUE(files.CopyFileTo("Action.exe", "C:\\Autre\\Action.exe"));
+  EXPECT_EQ(machine.files.Content("C:\\Autre\\Action.exe"), "MZ action");
+}
+
+TEST_F(SignedPackageTest, SignRefusesADescriptionThatNamesAMissingArchive) {
+  Report report;
+  EXPECT_FALSE(SignPackage(machine.files, kPackage, Key("vendor.pem"), report));
+  ASSERT_EQ(report.Findings().size(), 1u);
+  EXPECT_EQ(report.Findings()[0].code, "archive-missing");
+  EXPECT_EQ(report.Findings()[0].file, "late.slp");
+  EXPECT_FALSE(machine.files.FileExists("C:\\Package\\MjaIni.sig"));
+  machine.files.AddFile("C:\\Package\\late.slp", ArchiveBytes({MemberFromBytes("Plus.txt", "plus")}));
+  EXPECT_TRUE(SignPackage(machine.files, kPackage, Key("vendor.pem"), report));
+}
+
+// An RSA key pair of that size, as PEM files beside the vendor's keys.
+void WriteRsaKeyPair(const std::string& privateFile, const std::string& publicFile, int bits) {
+  EVP_PKEY* key = EVP_RSA_gen(static_cast<unsigned>(bits));
+  ASSERT_TRUE(key);
+  FILE* out = std::fopen(privateFile.c_str(), "w");
+  PEM_write_PrivateKey(out, key, nullptr, nullptr, 0, nullptr, nullptr);
+  std::fclose(out);
+  out = std::fopen(publicFile.c_str(), "w");
+  PEM_write_PUBKEY(out, key);
+  std::fclose(out);
+  EVP_PKEY_free(key);
+}
+
+TEST_F(SignedPackageTest, KeysOfFewerThan2048BitsAreRefusedBySignAndVerify) {
+  machine.files.AddFile("C:\\Package\\late.slp", ArchiveBytes({MemberFromBytes("Plus.txt", "plus")}));
+  WriteRsaKeyPair(Key("small.pem"), Key("small.pub.pem"), 1024);
+  Report report;
+  EXPECT_FALSE(SignPackage(machine.files, kPackage, Key("small.pem"), report));
+  EXPECT_FALSE(machine.files.FileExists("C:\\Package\\MjaIni.sig"));
+  Sign();
+  EXPECT_FALSE(VerifyPackage(machine.files, kPackage, Key("small.pub.pem"), report));
+  ASSERT_EQ(report.Findings().size(), 2u);
+  for (const Finding& finding : report.Findings()) {
+    EXPECT_EQ(finding.code, "key-too-small");
+    EXPECT_NE(finding.message.find("1024 bits; at least 2048"), std::string::npos) << finding.message;
+  }
+  // The updater's own reading of a key measures it alike.
+  EXPECT_EQ(ParseRsaPublicKeyPem(ReadHost(Key("small.pub.pem")))->Bits(), 1024u);
+  std::string pem = ReadHost(Key("vendor.pub.pem"));
+  EXPECT_EQ(ParseRsaPublicKeyPem(pem)->Bits(), 3072u);
+  EXPECT_FALSE(ParseRsaPublicKeyPem(pem.substr(0, pem.find("-----END") - 9) + "\n-----END PUBLIC KEY-----\n"));
+  EXPECT_FALSE(ParseRsaPublicKeyPem(ReadHost(Key("small.pem"))));
 }
 
 TEST_F(SignedPackageTest, OneChangedByteInAnyKindOfFileIsRefused) {

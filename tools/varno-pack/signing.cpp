@@ -13,15 +13,19 @@
 #include <openssl/rsa.h>
 
 #include "base/ansi_text.h"
+#include "base/rsa_public_key.h"
 #include "base/texts.h"
 #include "package/package_manifest.h"
 #include "platform/openssl/openssl_crypto.h"
+#include "package/section_lookup.h"
 #include "steps/package_files.h"
 
 namespace varno::pack {
 namespace {
 
 constexpr int kKeyBits = 3072;
+// The updater's build refuses a smaller key: a package signed with it could never be applied.
+constexpr int kMinimumKeyBits = static_cast<int>(kMinimumRsaKeyBits);
 
 struct FreeKey {
   void operator()(EVP_PKEY* key) const { EVP_PKEY_free(key); }
@@ -72,13 +76,29 @@ std::optional<std::string> ReadHostFile(const std::string& path) {
   return bytes.str();
 }
 
-std::optional<std::string> Sign(const std::string& privateKeyPem, std::string_view data) {
-  Bio bio(BIO_new_mem_buf(privateKeyPem.data(), static_cast<int>(privateKeyPem.size())));
-  Key key(bio ? PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, nullptr) : nullptr);
-  if (!key || EVP_PKEY_base_id(key.get()) != EVP_PKEY_RSA) return std::nullopt;
+Key ReadKey(const std::string& pem, bool isPrivate) {
+  Bio bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())));
+  if (!bio) return nullptr;
+  Key key(isPrivate ? PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, nullptr)
+                    : PEM_read_bio_PUBKEY(bio.get(), nullptr, nullptr, nullptr));
+  if (!key || EVP_PKEY_base_id(key.get()) != EVP_PKEY_RSA) return nullptr;
+  return key;
+}
+
+// False, with the reason in report, for a key of fewer bits than kMinimumKeyBits.
+bool KeyLargeEnough(EVP_PKEY* key, const std::string& keyFile, Report& report) {
+  const int bits = EVP_PKEY_bits(key);
+  if (bits >= kMinimumKeyBits) return true;
+  report.Fail("key-too-small", keyFile, 0,
+              "is an RSA key of " + std::to_string(bits) + " bits; at least " + std::to_string(kMinimumKeyBits) +
+                  " are required (keygen makes " + std::to_string(kKeyBits) + ")");
+  return false;
+}
+
+std::optional<std::string> Sign(EVP_PKEY* key, std::string_view data) {
   std::unique_ptr<EVP_MD_CTX, FreeDigest> context(EVP_MD_CTX_new());
   size_t size = 0;
-  if (!context || EVP_DigestSignInit(context.get(), nullptr, EVP_sha256(), nullptr, key.get()) != 1 ||
+  if (!context || EVP_DigestSignInit(context.get(), nullptr, EVP_sha256(), nullptr, key) != 1 ||
       EVP_DigestSign(context.get(), nullptr, &size, reinterpret_cast<const unsigned char*>(data.data()), data.size()) != 1) {
     return std::nullopt;
   }
@@ -156,16 +176,36 @@ bool GenerateKeyPair(const std::string& privateKeyFile, Report& report) {
 }
 
 bool SignPackage(FileSystem& files, const std::string& packageDir, const std::string& keyFile, Report& report) {
-  const auto privateKeyPem = ReadHostFile(keyFile);
-  if (!privateKeyPem) {
-    report.Fail("key-unreadable", keyFile, 0, "cannot be read");
-    return false;
-  }
   const std::vector<std::string> names = PackageFilesTheRunReads(files, packageDir);
   if (names.empty() || names.front() != text::kDescriptionFileName) {
     report.Fail("description-missing", text::kDescriptionFileName, 0, "no package description: nothing to sign");
     return false;
   }
+  // The updater passes over a missing archive without a word: signed so, the package
+  // would install without it.
+  const auto lines = LoadPackageDescription(files, JoinPath(packageDir, text::kDescriptionFileName));
+  for (const std::string& archive : SubDirArchiveNames(lines.value_or(std::vector<std::string>{}))) {
+    if (!files.FileExists(JoinPath(packageDir, archive))) {
+      report.Fail("archive-missing", archive, 0, "named in [insubdir] of MjaIni.ini, but not in the package");
+      return false;
+    }
+  }
+  return SignFiles(files, packageDir, names, keyFile, report);
+}
+
+bool SignFiles(FileSystem& files, const std::string& packageDir, const std::vector<std::string>& names,
+               const std::string& keyFile, Report& report) {
+  const auto privateKeyPem = ReadHostFile(keyFile);
+  if (!privateKeyPem) {
+    report.Fail("key-unreadable", keyFile, 0, "cannot be read");
+    return false;
+  }
+  const Key key = ReadKey(*privateKeyPem, true);
+  if (!key) {
+    report.Fail("key-unreadable", keyFile, 0, "is not a PEM RSA private key");
+    return false;
+  }
+  if (!KeyLargeEnough(key.get(), keyFile, report)) return false;
   openssl::OpenSslCrypto crypto;
   std::vector<ManifestEntry> entries;
   for (const std::string& name : names) {
@@ -182,9 +222,9 @@ bool SignPackage(FileSystem& files, const std::string& packageDir, const std::st
     entries.push_back({name, file->Size(), *digest});
   }
   const std::string manifest = FormatManifest(entries);
-  const auto signature = Sign(*privateKeyPem, manifest);
+  const auto signature = Sign(key.get(), manifest);
   if (!signature) {
-    report.Fail("key-unreadable", keyFile, 0, "is not a PEM RSA private key");
+    report.Fail("key-unreadable", keyFile, 0, "OpenSSL could not sign with it");
     return false;
   }
   if (!files.ReplaceWholeFile(JoinPath(packageDir, kSignatureFileName), FormatSignatureFile(manifest, *signature))) {
@@ -201,6 +241,12 @@ bool VerifyPackage(FileSystem& files, const std::string& packageDir, const std::
     report.Fail("key-unreadable", publicKeyFile, 0, "cannot be read");
     return false;
   }
+  const Key key = ReadKey(*publicKeyPem, false);
+  if (!key) {
+    report.Fail("key-unreadable", publicKeyFile, 0, "is not a PEM RSA public key");
+    return false;
+  }
+  if (!KeyLargeEnough(key.get(), publicKeyFile, report)) return false;
   openssl::OpenSslCrypto crypto;
   HeldPackage held;
   const auto fault = VerifyPackageForRun(files, crypto, *publicKeyPem, packageDir, held);

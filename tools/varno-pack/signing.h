@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "platform/files.h"
 #include "report.h"
@@ -23,11 +24,19 @@ std::string PublicKeyFileOf(const std::string& privateKeyFile);
 // there, with its size and SHA-256, signed with the private key at keyFile (a host path).
 // packageDir is a Windows path of files. False, with the reason in report, when the
 // package has no description or a file or the key cannot be read; MjaIni.sig is then
-// left as it was. The hook of "build --sign".
+// left as it was; also when the description names in "[insubdir]" an archive that is not
+// there, or the key has fewer than 2048 bits. The hook of "build --sign".
 bool SignPackage(FileSystem& files, const std::string& packageDir, const std::string& keyFile, Report& report);
 
+// The signature file over exactly these files of packageDir (paths relative to it), with
+// the private key at keyFile, whatever the description says: SignPackage once it knows
+// which files to sign.
+bool SignFiles(FileSystem& files, const std::string& packageDir, const std::vector<std::string>& names,
+               const std::string& keyFile, Report& report);
+
 // The updater's own check of packageDir with the public key at publicKeyFile (a host
-// path): true when the updater built with that key would apply the package.
+// path): true when the updater built with that key would apply the package. A key of
+// fewer than 2048 bits is refused, as the updater's build refuses it.
 bool VerifyPackage(FileSystem& files, const std::string& packageDir, const std::string& publicKeyFile,
                    Report& report);
 

@@ -21,7 +21,8 @@
 namespace {
 
 // The updater runs elevated from a directory the user downloaded: a DLL planted there under
-// a system name must never be loaded, so only the system directory is searched.
+// a system name must never be loaded, so only the system directory is searched, for the
+// program's loads and for those system libraries make on its behalf by bare name.
 void RestrictDllSearchPath() {
   using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
   const HMODULE kernel = GetModuleHandleA("kernel32.dll");
@@ -30,7 +31,9 @@ void RestrictDllSearchPath() {
                    reinterpret_cast<void*>(GetProcAddress(kernel, "SetDefaultDllDirectories")))
              : nullptr;
   if (!setDefault || !setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32)) {
-    // Systems without it still lose the current directory from the search.
+    // XP, and Vista and 7 without KB2533623: this drops only the current directory; the
+    // program's own directory stays first. There the imports (known DLLs only) and the
+    // full paths of every library the program loads are what keeps planted ones out.
     SetDllDirectoryA("");
   }
 }

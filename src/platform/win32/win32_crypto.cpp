@@ -4,6 +4,7 @@
 #include <string>
 #include <utility>
 
+#include "base/rsa_public_key.h"
 #include "platform/win32/win32.h"
 // Left out of <windows.h> by WIN32_LEAN_AND_MEAN.
 #include <wincrypt.h>
@@ -105,20 +106,29 @@ class Win32Sha256 : public Sha256 {
   bool failed_;
 };
 
-// The DER SubjectPublicKeyInfo inside a PEM "PUBLIC KEY".
-std::optional<std::string> DerOfPem(std::string_view pem) {
-  DWORD size = 0;
-  const DWORD length = static_cast<DWORD>(pem.size());
-  if (!CryptStringToBinaryA(pem.data(), length, CRYPT_STRING_BASE64HEADER, nullptr, &size, nullptr, nullptr)) {
+// The key as CryptImportKey takes it: a PUBLICKEYBLOB, the modulus least significant
+// byte first. The key is read by the core rather than by CRYPT32 (CryptDecodeObjectEx,
+// CryptImportPublicKeyInfo): CRYPT32 is not a library Windows always takes from the
+// system directory, and the elevated updater imports none that is not.
+std::optional<std::string> PublicKeyBlob(std::string_view pem) {
+  const auto key = ParseRsaPublicKeyPem(pem);
+  if (!key || key->Bits() < kMinimumRsaKeyBits || key->exponent.size() > 4 || key->modulus.size() > 16384 / 8) {
     return std::nullopt;
   }
-  std::string der(size, '\0');
-  if (!CryptStringToBinaryA(pem.data(), length, CRYPT_STRING_BASE64HEADER, reinterpret_cast<BYTE*>(der.data()), &size,
-                            nullptr, nullptr)) {
-    return std::nullopt;
-  }
-  der.resize(size);
-  return der;
+  DWORD exponent = 0;
+  for (const char byte : key->exponent) exponent = exponent << 8 | static_cast<unsigned char>(byte);
+  BLOBHEADER header{};
+  header.bType = PUBLICKEYBLOB;
+  header.bVersion = CUR_BLOB_VERSION;
+  header.aiKeyAlg = CALG_RSA_SIGN;
+  RSAPUBKEY rsa{};
+  rsa.magic = 0x31415352;  // "RSA1": a public key
+  rsa.bitlen = static_cast<DWORD>(key->modulus.size() * 8);
+  rsa.pubexp = exponent;
+  std::string blob(reinterpret_cast<const char*>(&header), sizeof(header));
+  blob.append(reinterpret_cast<const char*>(&rsa), sizeof(rsa));
+  blob.append(key->modulus.rbegin(), key->modulus.rend());
+  return blob;
 }
 
 }  // namespace
@@ -131,21 +141,14 @@ std::unique_ptr<Sha256> Win32Crypto::StartSha256() {
 }
 
 bool Win32Crypto::VerifySignature(std::string_view publicKeyPem, std::string_view data, std::string_view signature) {
-  const auto der = DerOfPem(publicKeyPem);
-  if (!der || signature.empty()) return false;
-
-  CERT_PUBLIC_KEY_INFO* info = nullptr;
-  DWORD infoSize = 0;
-  if (!CryptDecodeObjectEx(X509_ASN_ENCODING, X509_PUBLIC_KEY_INFO, reinterpret_cast<const BYTE*>(der->data()),
-                           static_cast<DWORD>(der->size()), CRYPT_DECODE_ALLOC_FLAG, nullptr, &info, &infoSize)) {
-    return false;
-  }
+  const auto blob = PublicKeyBlob(publicKeyPem);
+  if (!blob || signature.empty()) return false;
   Provider provider;
   Key key;
-  const bool imported =
-      provider.Get() && CryptImportPublicKeyInfo(provider.Get(), X509_ASN_ENCODING, info, key.Out()) != FALSE;
-  LocalFree(info);
-  if (!imported) return false;
+  if (!provider.Get() || !CryptImportKey(provider.Get(), reinterpret_cast<const BYTE*>(blob->data()),
+                                         static_cast<DWORD>(blob->size()), 0, 0, key.Out())) {
+    return false;
+  }
 
   Hash hash(provider.Get());
   if (!hash.Get() || !hash.Add(data.data(), data.size())) return false;
