@@ -1,5 +1,6 @@
 // build on the real disk: a project with every kind of entry gives a package the check
 // finds clean and the same bytes each time; every mistake leaves nothing at the destination.
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -117,9 +118,10 @@ class BuildTest : public ::testing::Test {
     return std::string(std::istreambuf_iterator<char>(in), {});
   }
 
-  BuildResult Build(const std::string& output, const std::string& since = "") {
+  BuildResult Build(const std::string& output, const std::string& since = "", bool force = false) {
     report = Report();
     BuildRequest request;
+    request.force = force;
     request.projectShown = (root / "varno-package.toml").string();
     request.packageShown = (root / output).string();
     request.previousShown = since.empty() ? "" : (root / since).string();
@@ -176,13 +178,75 @@ TEST_F(BuildTest, TheSameInputsGiveTheSameBytesAndARebuildReplacesThePackage) {
   ASSERT_TRUE(Build("two").written) << Listing(report);
   EXPECT_EQ(Snapshot(root / "one"), Snapshot(root / "two"));
   Write("staging/Varnolith.exe", "exe 2.9.1");
-  ASSERT_TRUE(Build("one").written) << Listing(report);
+  ASSERT_TRUE(Build("one", "", true).written) << Listing(report);
   EXPECT_NE(Snapshot(root / "one"), Snapshot(root / "two"));
   EXPECT_EQ(fs::directory_iterator(root) == fs::directory_iterator(), false);
   for (const auto& entry : fs::directory_iterator(root)) {
     EXPECT_EQ(entry.path().filename().string().find(".building"), std::string::npos) << entry.path();
     EXPECT_EQ(entry.path().filename().string().find(".previous"), std::string::npos) << entry.path();
   }
+}
+
+TEST_F(BuildTest, AnEarlierPackageIsReplacedOnlyWhenForced) {
+  ASSERT_TRUE(Build("pkg").written) << Listing(report);
+  Write("pkg/MjaIni.sig", "signature");
+  Write("staging/Varnolith.exe", "exe 2.9.1");
+  EXPECT_FALSE(Build("pkg").written);
+  EXPECT_EQ(report.Status(), 2);
+  EXPECT_NE(Listing(report).find("holds a package already (version 2816090, signed)"), std::string::npos)
+      << Listing(report);
+  EXPECT_EQ(Read("pkg/MjaIni.sig"), "signature");
+  ASSERT_TRUE(Build("pkg", "", true).written) << Listing(report);
+  EXPECT_FALSE(fs::exists(root / "pkg/MjaIni.sig"));
+}
+
+TEST_F(BuildTest, ValuesAreCheckedUnderFrenchSettingsAndToldAtTheirEntryOfTheProject) {
+  const int entryLine = static_cast<int>(std::count(kProject, kProject + sizeof(kProject) - 1, '\n')) + 2;
+  Write("varno-package.toml", std::string(kProject) + "\n[[reg]]\nname = \"Debut\"\ntype = \"time\"\nvalue = \"08:30:15.500\"\n");
+  EXPECT_FALSE(Build("pkg").written);
+  ASSERT_EQ(report.Findings().size(), 1u) << Listing(report);
+  const Finding& finding = report.Findings()[0];
+  EXPECT_EQ(finding.code, "reg-value-rejected");
+  EXPECT_EQ(finding.file, (root / "varno-package.toml").string());
+  EXPECT_EQ(finding.line, entryLine) << Listing(report);
+  EXPECT_FALSE(fs::exists(root / "pkg"));
+
+  Write("varno-package.toml", std::string(kProject) + "\n[[reg]]\nname = \"Debut\"\ntype = \"time\"\nvalue = \"08:30:15,500\"\n");
+  EXPECT_TRUE(Build("pkg").written) << Listing(report);
+}
+
+TEST_F(BuildTest, WhatTheStagingTreeMustNotShipStaysOut) {
+  Write("staging/.git/config", "git");
+  Write("staging/Donnees/Thumbs.db", "thumbnails");
+  Write("staging/Donnees/Images/.DS_Store", "finder");
+  ASSERT_TRUE(Build("pkg").written) << Listing(report);
+  EXPECT_EQ(Read("pkg/MjaIni.ini").find(".git"), std::string::npos);
+  EXPECT_EQ(Members("pkg/dir001.slp"), "logo.bmp ");
+
+  // The project's own list replaces the defaults; a pattern with "/" is a path.
+  std::string project = kProject;
+  project.insert(project.find("\n", project.find("control =")) + 1, "exclude = [\"*.BAK\", \"Donnees/Images\"]\n");
+  Write("varno-package.toml", project);
+  Write("staging/Lisezmoi.bak", "old");
+  Write("staging/Outils/Images/i.png", "kept: not at the path");
+  ASSERT_TRUE(Build("two").written) << Listing(report);
+  const std::string description = Read("two/MjaIni.ini");
+  EXPECT_NE(description.find("[subdir]\r\n.git\r\nDonnees\r\nDonnees\\Vide\r\nOutils\r\nOutils\\Images\r\n"),
+            std::string::npos)
+      << description;
+  EXPECT_EQ(Members("two/sor_ti1.slp"), "Lisezmoi.txt Varnolith.exe Varxxlith.ocx ");
+
+  // A link that leads out of the tree is refused, not followed.
+  fs::create_symlink("/etc/passwd", root / "staging/Donnees/passwd");
+  EXPECT_FALSE(Build("three").written);
+  EXPECT_NE(Listing(report).find("staging/Donnees/passwd: error:"), std::string::npos) << Listing(report);
+  EXPECT_NE(Listing(report).find("[link-leaves-staging]"), std::string::npos) << Listing(report);
+  fs::remove(root / "staging/Donnees/passwd");
+
+  // The package may not be written inside what it is read from.
+  EXPECT_FALSE(Build("staging/Outils/../pkg").written);
+  EXPECT_NE(Listing(report).find("[destination-refused]"), std::string::npos) << Listing(report);
+  EXPECT_FALSE(fs::exists(root / "staging/pkg"));
 }
 
 TEST_F(BuildTest, AMistakeInTheProjectNamesFileLineAndKeyAndWritesNothing) {

@@ -160,6 +160,17 @@ const Case kCases[] = {
      [](Package& p) { p.sections = {"[subdir]", "Data"}; p.AddArchive("sor_ti1.slp", {"Data\\Images\\a.png"}); },
      [](Package& p) { p.sections = {"[subdir]", "Data2"}; p.AddArchive("sor_ti1.slp", {"Data\\a.png", "Data2"}); },
      0},
+    // One set of name rules with create and build: names the archive reader takes but
+    // Windows would not keep as written.
+    {"MainArchiveMemberNamedAfterADevice", "name-refused", Severity::Error,
+     [](Package& p) { p.AddArchive("sor_ti1.slp", {"Aide\\NUL.txt"}); },
+     [](Package& p) { p.AddArchive("sor_ti1.slp", {"Aide\\NULL.txt"}); }, 0},
+    {"SubDirArchiveMemberEndingWithADot", "name-refused", Severity::Error,
+     [](Package& p) { p.sections = {"[insubdir]", "Images : pics.slp"}; p.AddArchive("pics.slp", {"fichier."}); },
+     [](Package& p) { p.sections = {"[insubdir]", "Images : pics.slp"}; p.AddArchive("pics.slp", {"fichier.txt"}); },
+     kFirst + 1},
+    {"SubDirEndingWithABlank", "name-refused", Severity::Error, Sections({"[subdir]", "a b "}),
+     Sections({"[subdir]", "a b"}), kFirst + 1},
     {"RegWithoutColon", "reg-no-colon", Severity::Warning, Sections({"[reg]", "Port integer; 1"}),
      Sections({"[reg]", "Port: integer; 1", "   "}), kFirst + 1},
     {"RegWithoutName", "reg-no-name", Severity::Warning, Sections({"[reg]", " : integer; 1"}),

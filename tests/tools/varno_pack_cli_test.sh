@@ -141,6 +141,10 @@ expect_json /command build
 expect_json /written true
 expect_json /archives/1/directory Donnees
 run 0 check built
+# An earlier package is replaced only with --force; build takes check's regional options.
+run 2 build proj/varno-package.toml -o built
+expect_in err "holds a package already (version 2816090, not signed)"
+run 0 build proj/varno-package.toml -o built --force --decimal-separator , --date-format dd/MM/yyyy
 printf 'x' >"proj/staging/Donnees/$(printf '\xe6\x97\xa5').txt"
 run 2 build proj/varno-package.toml -o built2
 expect_in err "proj/staging/Donnees/?.txt: error:"

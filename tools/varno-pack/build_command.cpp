@@ -1,12 +1,16 @@
 #include "build_command.h"
 
+#include <map>
 #include <memory>
 
 #include "base/ansi_text.h"
 #include "base/texts.h"
 #include "check_command.h"
 #include "create_command.h"
+#include "name_rules.h"
 #include "package/archive_writer.h"
+#include "package/package_header.h"
+#include "package/package_manifest.h"
 #include "package_directory.h"
 #include "package_plan.h"
 #include "project_file.h"
@@ -19,6 +23,31 @@ constexpr char kControlName[] = "Varxxlith.ocx";
 
 bool IsAbsolute(const std::string& path) {
   return (!path.empty() && (path[0] == '/' || path[0] == '\\')) || (path.size() > 1 && path[1] == ':');
+}
+
+// A Windows path with its "." and ".." components resolved, in upper case: two spellings
+// of one place compare equal.
+std::string PlaceKey(const std::string& path) {
+  std::vector<std::string> parts;
+  size_t start = 0;
+  for (;;) {
+    const size_t end = path.find('\\', start);
+    const std::string part = path.substr(start, end == std::string::npos ? std::string::npos : end - start);
+    if (part == "..") {
+      if (parts.size() > 1) parts.pop_back();
+    } else if (!part.empty() && part != ".") {
+      parts.push_back(AnsiUpperCase(part));
+    }
+    if (end == std::string::npos) break;
+    start = end + 1;
+  }
+  std::string key;
+  for (const std::string& part : parts) key += part + "\\";
+  return key;
+}
+
+bool IsWithin(const std::string& path, const std::string& directory) {
+  return PlaceKey(path).starts_with(PlaceKey(directory));
 }
 
 std::string DirectoryOf(const std::string& shown) {
@@ -66,9 +95,12 @@ std::string FreeNameBeside(FileSystem& files, const std::string& destination, co
   return {};
 }
 
-// Whether the destination can take the new package: missing, empty, or an earlier package
-// (files only, a description among them). Anything else may be someone's work.
-bool DestinationFree(FileSystem& files, const std::string& destination, const std::string& shown, Report& report) {
+// Whether the destination can take the new package: missing or empty, or an earlier
+// package (files only, a description among them) when the user said to replace it. A
+// package is never replaced unasked: it may be a release already handed out. Anything
+// else may be someone's work and is never replaced.
+bool DestinationFree(FileSystem& files, const std::string& destination, const std::string& shown, bool force,
+                     Report& report) {
   if (files.FileExists(destination)) {
     report.Fail("destination-refused", shown, 0, "is a file, not a package directory");
     return false;
@@ -81,10 +113,42 @@ bool DestinationFree(FileSystem& files, const std::string& destination, const st
     subDirectory = subDirectory || entry->isDirectory;
     description = description || AnsiSameText(entry->name, text::kDescriptionFileName);
   }
-  if (empty || (description && !subDirectory)) return true;
-  report.Fail("destination-refused", shown, 0,
-              "holds something other than a package; it is left as it is (give a new or empty directory)");
+  if (empty) return true;
+  if (!description || subDirectory) {
+    report.Fail("destination-refused", shown, 0,
+                "holds something other than a package; it is left as it is (give a new or empty directory)");
+    return false;
+  }
+  if (force) return true;
+  const auto bytes = files.ReadWholeFile(JoinPath(destination, text::kDescriptionFileName));
+  const std::string version = bytes ? ParsePackageHeader(*bytes).newVersion : std::string();
+  const bool signedPackage = files.FileExists(JoinPath(destination, kSignatureFileName));
+  report.Fail("destination-exists", shown, 0,
+              "holds a package already (version " + (version.empty() ? std::string("unknown") : version) + ", " +
+                  (signedPackage ? "signed" : "not signed") + "); it is left as it is: give --force to replace it");
   return false;
+}
+
+// A finding of the check on a description line written from an entry of the project file
+// is told at that entry: the author never sees the description's line numbers.
+void ReportWhereWritten(const Report& found, const std::map<int, int>& projectLines, const std::string& projectShown,
+                        Report& report) {
+  for (const Finding& finding : found.Findings()) {
+    std::string file = finding.file;
+    int line = finding.line;
+    std::string message = finding.message;
+    const auto entry = projectLines.find(finding.line);
+    if (AnsiSameText(finding.file, text::kDescriptionFileName) && entry != projectLines.end()) {
+      file = projectShown;
+      line = entry->second;
+      message += " (" + std::string(text::kDescriptionFileName) + ":" + std::to_string(finding.line) + ")";
+    }
+    if (finding.severity == Severity::Error) {
+      report.Fail(finding.code, file, line, message);
+    } else {
+      report.Warn(finding.code, file, line, message);
+    }
+  }
 }
 
 }  // namespace
@@ -113,18 +177,33 @@ BuildResult BuildPackage(FileSystem& files, const BuildRequest& request, Progres
   const std::string updaterName = BaseName(updaterShown);
   if (!files.FileExists(updater)) {
     report.Fail("updater-missing", projectShown, 0, "files.updater: " + updaterShown + " is not a file");
-  } else if (auto problem = CheckStagedName(updaterName, false)) {
+  } else if (auto problem = CheckInstalledName(updaterName, false)) {
     report.Fail("name-refused", updaterShown, 0, "the updater's name " + *problem);
   } else if (AnsiSameText(updaterName, text::kDescriptionFileName) || AnsiSameText(updaterName, kControlName) ||
              AnsiUpperCase(updaterName).ends_with(".SLP")) {
     report.Fail("name-refused", updaterShown, 0, "the updater's name is one the package needs for its own files");
   }
 
-  for (const std::string& name : UnwritableNames(staging)) {
+  const std::string destination = WithoutTrailingBackslash(request.windowsPath(request.packageShown));
+  if (IsWithin(destination, staging)) {
+    report.Fail("destination-refused", request.packageShown, 0,
+                "lies inside the staging directory " + stagingShown + ": the package would be read into itself");
+    return result;
+  }
+  const auto excluded = [&project](const std::string& relative, const std::string& name) {
+    return Excluded(project->exclude, relative, name);
+  };
+  const HostTreeProblems host = FindHostTreeProblems(staging, excluded);
+  for (const std::string& name : host.unwritableNames) {
     report.Fail("name-refused", stagingShown + "/" + Lossy(name), 0,
                 "the name holds characters that Windows-1252, the updater's code page, cannot write");
   }
-  const StagingTree tree = ReadStagingTree(files, staging, stagingShown, report);
+  for (const std::string& link : host.linksLeaving) {
+    report.Fail("link-leaves-staging", stagingShown + "/" + link, 0,
+                "is a link to something outside the staging directory (or to nothing): it is not followed; copy "
+                "the file into the staging directory, or exclude the link");
+  }
+  const StagingTree tree = ReadStagingTree(files, staging, stagingShown, project->exclude, report);
   std::unique_ptr<StagingTree> previous;
   if (!request.previousShown.empty()) {
     const std::string previousPath = request.windowsPath(request.previousShown);
@@ -132,7 +211,7 @@ BuildResult BuildPackage(FileSystem& files, const BuildRequest& request, Progres
       report.Fail("staging-missing", request.previousShown, 0, "--since: not a directory");
     } else {
       Report ignored;  // names the previous release could not carry were never installed
-      previous = std::make_unique<StagingTree>(ReadStagingTree(files, previousPath, request.previousShown, ignored));
+      previous = std::make_unique<StagingTree>(ReadStagingTree(files, previousPath, request.previousShown, project->exclude, ignored));
     }
   }
 
@@ -165,8 +244,7 @@ BuildResult BuildPackage(FileSystem& files, const BuildRequest& request, Progres
   const PackagePlan plan = PlanPackage(files, *project, tree, extraMember, previous.get(), report);
   if (report.HasErrors()) return result;
 
-  const std::string destination = WithoutTrailingBackslash(request.windowsPath(request.packageShown));
-  if (!DestinationFree(files, destination, request.packageShown, report)) return result;
+  if (!DestinationFree(files, destination, request.packageShown, request.force, report)) return result;
   const std::string building = FreeNameBeside(files, destination, "building");
   if (building.empty() || !files.MakeDirectory(building)) {
     report.Fail("write-failed", request.packageShown, 0, "no directory can be made beside it to build the package in");
@@ -219,7 +297,10 @@ BuildResult BuildPackage(FileSystem& files, const BuildRequest& request, Progres
     check.packageDir = building;
     check.packageShown = request.packageShown;
     check.currentYear = request.currentYear;
-    CheckPackage(files, check, report);
+    check.regional = request.regional;
+    Report found;
+    CheckPackage(files, check, found);
+    ReportWhereWritten(found, plan.projectLines, projectShown, report);
   }
 
   if (!report.HasErrors()) {

@@ -6,6 +6,7 @@
 #include "base/texts.h"
 #include "base/text_lines.h"
 #include "description_checks.h"
+#include "name_rules.h"
 #include "package/archive_layout.h"
 #include "package/section_lookup.h"
 
@@ -60,7 +61,30 @@ void CheckMainArchiveDirectories(const ArchiveLayout& layout, const std::vector<
   }
 }
 
+// Member names the archive reader takes but Windows or the installation would not keep as
+// written (a device name, a dot or a blank at the end): the same rules create and build
+// apply, so that no command says a name is right that another refuses.
+void CheckInstalledNames(const ArchiveLayout& layout, const std::string& file, int line, const std::string& archive,
+                         Report& report) {
+  for (const ArchiveMember& member : layout.members) {
+    if (auto problem = CheckInstalledPath(member.name)) {
+      report.Fail("name-refused", file, line,
+                  "the member " + Quoted(member.name) + (archive.empty() ? "" : " of " + Quoted(archive)) + " " +
+                      *problem + ": Windows does not keep that file under that name");
+    }
+  }
+}
+
 }  // namespace
+
+RegionalSettings FrenchRegionalSettings() {
+  RegionalSettings french;
+  french.decimalSeparator = ',';
+  french.dateSeparator = '/';
+  french.timeSeparator = ':';
+  french.shortDateFormat = "dd/MM/yyyy";
+  return french;
+}
 
 void CheckPackage(FileSystem& files, const CheckRequest& request, Report& report) {
   const std::string descriptionPath = JoinPath(request.packageDir, text::kDescriptionFileName);
@@ -77,6 +101,13 @@ void CheckPackage(FileSystem& files, const CheckRequest& request, Report& report
     CheckHeader(*bytes, report);
     CheckSectionHeaders(lines, report);
     subDirectories = CheckSubDirectories(lines, report);
+    for (const DescriptionEntry& entry : subDirectories) {
+      if (entry.text.empty()) continue;
+      if (auto problem = CheckInstalledPath(entry.text, true)) {
+        report.Fail("name-refused", text::kDescriptionFileName, entry.line,
+                    "the directory " + Quoted(entry.text) + " " + *problem);
+      }
+    }
     subDirArchives = CheckSubDirArchives(lines, report);
     CheckShortcuts(lines, report);
     CheckRegistryValues(lines, request.regional, request.currentYear, report);
@@ -89,6 +120,7 @@ void CheckPackage(FileSystem& files, const CheckRequest& request, Report& report
       report.Fail("archive-malformed", text::kMainArchiveFileName, 0, kNotRecognised + check.problem);
     } else {
       CheckMainArchiveDirectories(check.layout, subDirectories, report);
+      CheckInstalledNames(check.layout, text::kMainArchiveFileName, 0, "", report);
     }
   }
 
@@ -103,11 +135,14 @@ void CheckPackage(FileSystem& files, const CheckRequest& request, Report& report
       continue;
     }
     const std::string key = AnsiUpperCase(entry.archiveName);
-    if (!checked.count(key)) checked.emplace(key, CheckArchiveFile(files, path));
+    const bool first = !checked.count(key);
+    if (first) checked.emplace(key, CheckArchiveFile(files, path));
     const ArchiveCheck& check = checked.at(key);
     if (!check.Valid()) {
       report.Fail("archive-malformed", text::kDescriptionFileName, entry.line,
                   "the archive " + Quoted(entry.archiveName) + " is malformed: " + kNotRecognised + check.problem);
+    } else if (first) {
+      CheckInstalledNames(check.layout, text::kDescriptionFileName, entry.line, entry.archiveName, report);
     }
   }
   report.SortByPlace();

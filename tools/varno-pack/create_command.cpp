@@ -4,6 +4,7 @@
 
 #include "base/ansi_text.h"
 #include "package/archive_layout.h"
+#include "name_rules.h"
 #include "package/archive_writer.h"
 #include "watched_files.h"
 
@@ -53,6 +54,10 @@ CreateResult CreateArchive(FileSystem& files, const CreateRequest& request, Prog
       report.Fail("name-refused", archive, 0,
                   Which(i, member) + ": the name \"" + member.name + "\" " + *problem +
                       "; the updater would refuse the whole archive (give another name with NAME=PATH)");
+    } else if (auto windows = CheckInstalledPath(member.name)) {
+      report.Fail("name-refused", archive, 0,
+                  Which(i, member) + ": the name \"" + member.name + "\" " + *windows +
+                      "; Windows would not keep the file under that name (give another name with NAME=PATH)");
     }
     for (size_t j = 0; j < i; ++j) {
       if (AnsiSameText(request.members[j].name, member.name)) {

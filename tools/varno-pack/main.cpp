@@ -62,6 +62,47 @@ std::optional<char> Separator(const std::string& text, const char* option) {
   return std::nullopt;
 }
 
+// The regional settings of the machines a package is for, as options: check and build
+// take the same ones, with the same French defaults, so that a value build accepts is one
+// check accepts.
+struct Regional {
+  std::string decimal, date, time, format;
+  int year = CurrentYear();
+  Regional() {
+    const varno::RegionalSettings french = FrenchRegionalSettings();
+    decimal = std::string(1, french.decimalSeparator);
+    date = std::string(1, french.dateSeparator);
+    time = std::string(1, french.timeSeparator);
+    format = french.shortDateFormat;
+  }
+};
+
+void AddRegionalOptions(CLI::App& command, Regional& regional) {
+  command.add_option("--decimal-separator", regional.decimal, "regional decimal separator")->capture_default_str();
+  command.add_option("--date-separator", regional.date, "regional date separator")->capture_default_str();
+  command.add_option("--time-separator", regional.time, "regional time separator")->capture_default_str();
+  command.add_option("--date-format", regional.format, "regional short date format (its order of d, M, y counts)")
+      ->capture_default_str();
+  command.add_option("--year", regional.year, "the current year, for dates with a short or no year")
+      ->capture_default_str();
+}
+
+// The settings in the updater's code page; nothing after saying what is wrong.
+std::optional<varno::RegionalSettings> SettingsOf(const Regional& regional, Arguments& text) {
+  const std::string decimal = text(regional.decimal), date = text(regional.date), time = text(regional.time);
+  varno::RegionalSettings settings;
+  settings.shortDateFormat = text(regional.format);
+  if (text.Refuse()) return std::nullopt;
+  const auto decimalSeparator = Separator(decimal, "--decimal-separator");
+  const auto dateSeparator = Separator(date, "--date-separator");
+  const auto timeSeparator = Separator(time, "--time-separator");
+  if (!decimalSeparator || !dateSeparator || !timeSeparator) return std::nullopt;
+  settings.decimalSeparator = *decimalSeparator;
+  settings.dateSeparator = *dateSeparator;
+  settings.timeSeparator = *timeSeparator;
+  return settings;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -112,21 +153,13 @@ int main(int argc, char** argv) {
 
   struct {
     std::string directory;
-    std::string decimal = ",", date = "/", time = ":", format = "dd/MM/yyyy";
-    int year = CurrentYear();
     bool json = false;
   } check;
+  Regional checkRegional;
   CLI::App* checkCommand = app.add_subcommand("check", "Report what the updater will do wrong with a package.");
   checkCommand->add_option("PACKAGE_DIR", check.directory, "the package directory (holding MjaIni.ini)")
       ->required();
-  checkCommand->add_option("--decimal-separator", check.decimal, "regional decimal separator")
-      ->capture_default_str();
-  checkCommand->add_option("--date-separator", check.date, "regional date separator")->capture_default_str();
-  checkCommand->add_option("--time-separator", check.time, "regional time separator")->capture_default_str();
-  checkCommand->add_option("--date-format", check.format, "regional short date format (its order of d, M, y counts)")
-      ->capture_default_str();
-  checkCommand->add_option("--year", check.year, "the current year, for dates with a short or no year")
-      ->capture_default_str();
+  AddRegionalOptions(*checkCommand, checkRegional);
   checkCommand->add_flag("--json", check.json, "print the findings as JSON");
   checkCommand->footer(
       "Exit status: 0 when clean, 1 with warnings only, 2 with errors. The regional settings are those of\n"
@@ -134,19 +167,23 @@ int main(int argc, char** argv) {
 
   struct {
     std::string directory, project, output, since;
-    bool json = false, quiet = false;
+    bool json = false, quiet = false, force = false;
   } build;
+  Regional buildRegional;
   CLI::App* initCommand = app.add_subcommand("init", "Write a commented package project file to fill in.");
   initCommand->add_option("DIR", build.directory, "where to write varno-package.toml (made when missing)")->required();
   CLI::App* buildCommand = app.add_subcommand("build", "Build a whole, checked update package from a project file.");
   buildCommand->add_option("PROJECT_FILE", build.project, "the project file (see init)")->required();
   buildCommand->add_option("-o,--output", build.output, "the package directory to write")->required();
   buildCommand->add_option("--since", build.since, "the previous release's staging directory: carry only what changed");
+  buildCommand->add_flag("--force", build.force, "replace an earlier package at PACKAGE_DIR");
+  AddRegionalOptions(*buildCommand, buildRegional);
   buildCommand->add_flag("--json", build.json, "print the result as JSON");
   buildCommand->add_flag("-q,--quiet", build.quiet, "no progress line, even on a terminal");
   buildCommand->footer(
-      "The package is built beside PACKAGE_DIR and checked as \"check\" does; only a package without errors\n"
-      "is put in place (replacing an earlier package there). The same inputs give the same bytes.");
+      "The package is built beside PACKAGE_DIR and checked as \"check\" does, under the regional settings\n"
+      "given (French by default); only a package without errors is put in place, and an earlier package\n"
+      "there is replaced only with --force. The same inputs give the same bytes.");
 #ifndef _WIN32
   std::string keygenFile;
   CLI::App* keygenCommand = app.add_subcommand("keygen", "Make the vendor's RSA key pair for signing packages.");
@@ -215,7 +252,11 @@ int main(int argc, char** argv) {
     request.packageShown = text(build.output);
     request.previousShown = build.since.empty() ? "" : text(build.since);
     if (text.Refuse()) return kToolFailure;
-    request.currentYear = CurrentYear();
+    const auto regional = SettingsOf(buildRegional, text);
+    if (!regional) return kToolFailure;
+    request.regional = *regional;
+    request.currentYear = buildRegional.year;
+    request.force = build.force;
     request.windowsPath = [&disk](const std::string& shown) { return disk->WindowsPath(shown); };
     Progress progress = Progress::ForTerminal(build.quiet);
     const BuildResult result = BuildPackage(disk->Files(), request, progress, report);
@@ -276,17 +317,11 @@ int main(int argc, char** argv) {
   } else if (*checkCommand) {
     CheckRequest request;
     request.packageShown = text(check.directory);
-    const std::string decimal = text(check.decimal), date = text(check.date), time = text(check.time);
-    request.regional.shortDateFormat = text(check.format);
     if (text.Refuse()) return kToolFailure;
-    const auto decimalSeparator = Separator(decimal, "--decimal-separator");
-    const auto dateSeparator = Separator(date, "--date-separator");
-    const auto timeSeparator = Separator(time, "--time-separator");
-    if (!decimalSeparator || !dateSeparator || !timeSeparator) return kToolFailure;
-    request.regional.decimalSeparator = *decimalSeparator;
-    request.regional.dateSeparator = *dateSeparator;
-    request.regional.timeSeparator = *timeSeparator;
-    request.currentYear = check.year;
+    const auto regional = SettingsOf(checkRegional, text);
+    if (!regional) return kToolFailure;
+    request.regional = *regional;
+    request.currentYear = checkRegional.year;
     const std::string directory = disk->WindowsPath(request.packageShown);
     if (!disk->Files().DirectoryExists(directory)) {
       PrintText(stderr, "varno-pack: " + request.packageShown + " is not a directory\n");

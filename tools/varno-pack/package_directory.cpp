@@ -21,7 +21,10 @@ bool RenameDirectory(const std::string& from, const std::string& to) { return Mo
 
 bool RemoveEmptyDirectory(const std::string& path) { return RemoveDirectoryA(path.c_str()); }
 
-std::vector<std::string> UnwritableNames(const std::string&) { return {}; }
+HostTreeProblems FindHostTreeProblems(const std::string&,
+                                      const std::function<bool(const std::string&, const std::string&)>&) {
+  return {};
+}
 
 #else
 
@@ -43,18 +46,40 @@ bool RenameDirectory(const std::string& from, const std::string& to) {
 
 bool RemoveEmptyDirectory(const std::string& path) { return ::rmdir(LinuxPath(path).c_str()) == 0; }
 
-std::vector<std::string> UnwritableNames(const std::string& root) {
-  std::vector<std::string> found;
+HostTreeProblems FindHostTreeProblems(const std::string& root,
+                                      const std::function<bool(const std::string&, const std::string&)>& excluded) {
+  namespace fs = std::filesystem;
+  HostTreeProblems found;
   std::error_code error;
-  const std::filesystem::path base = LinuxPath(root);
-  for (auto it = std::filesystem::recursive_directory_iterator(base, error);
-       !error && it != std::filesystem::recursive_directory_iterator(); it.increment(error)) {
-    if (!Utf8ToCp1252(it->path().filename().string())) {
-      found.push_back(it->path().lexically_relative(base).string());
+  const fs::path base = LinuxPath(root);
+  const fs::path top = fs::canonical(base, error);
+  if (error) return found;
+  for (auto it = fs::recursive_directory_iterator(base, error); !error && it != fs::recursive_directory_iterator();
+       it.increment(error)) {
+    const fs::path relative = it->path().lexically_relative(base);
+    const auto name = Utf8ToCp1252(it->path().filename().string());
+    if (!name) {
+      found.unwritableNames.push_back(relative.string());
       it.disable_recursion_pending();
+      continue;
     }
+    std::string windowsRelative = Utf8ToCp1252(relative.string()).value_or(*name);
+    std::replace(windowsRelative.begin(), windowsRelative.end(), '/', '\\');
+    if (excluded(windowsRelative, *name)) {
+      it.disable_recursion_pending();
+      continue;
+    }
+    if (!it->is_symlink(error)) continue;
+    std::error_code resolving;
+    const fs::path target = fs::canonical(it->path(), resolving);
+    const auto [end, unused] = std::mismatch(top.begin(), top.end(), target.begin(), target.end());
+    if (resolving || end != top.end()) found.linksLeaving.push_back(relative.string());
+    // A link to a directory of the tree is read through the file service like any
+    // directory; it is not walked twice here.
+    it.disable_recursion_pending();
   }
-  std::sort(found.begin(), found.end());
+  std::sort(found.unwritableNames.begin(), found.unwritableNames.end());
+  std::sort(found.linksLeaving.begin(), found.linksLeaving.end());
   return found;
 }
 

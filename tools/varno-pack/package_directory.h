@@ -3,6 +3,7 @@
 // place by one rename, so a failed build leaves nothing at the destination.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -13,10 +14,20 @@ bool RenameDirectory(const std::string& from, const std::string& to);
 // Removes an empty directory.
 bool RemoveEmptyDirectory(const std::string& path);
 
-// The entries below root whose names the host holds in a form Windows-1252 cannot write (on
-// Linux, names whose UTF-8 has no Windows-1252 character), as paths relative to root in the
-// host's text; the file service passes them over, so they are looked for apart. None on
+// What the host's own view of the tree below root shows and the file service hides. Paths
+// are relative to root in the host's text.
+struct HostTreeProblems {
+  // Names the host holds in a form Windows-1252 cannot write (on Linux, names whose UTF-8
+  // has no Windows-1252 character); the file service passes them over.
+  std::vector<std::string> unwritableNames;
+  // Links whose target lies outside the tree, or nowhere: the file service follows them,
+  // and a package would ship whatever they reach (a system file, a private key).
+  std::vector<std::string> linksLeaving;
+};
+// excluded(relative, name) is asked, in Windows-1252 with "\" separators, of every entry
+// whose name converts: an excluded entry and what it holds are not looked at. Nothing on
 // Windows, where an ANSI listing shows such characters as "?", which no name may hold.
-std::vector<std::string> UnwritableNames(const std::string& root);
+HostTreeProblems FindHostTreeProblems(const std::string& root,
+                                      const std::function<bool(const std::string&, const std::string&)>& excluded);
 
 }  // namespace varno::pack

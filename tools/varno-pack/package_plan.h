@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -32,11 +33,12 @@ struct StagingTree {
 // Reads the tree below root (a Windows path). Each name the updater cannot carry, and two
 // names that Windows would take for one, is reported with its path as shown under
 // rootShown; the tree is read whole all the same, so every mistake is told at once.
+// Entries that an exclusion pattern matches are left out, their contents unread.
 StagingTree ReadStagingTree(FileSystem& files, const std::string& root, const std::string& rootShown,
-                            Report& report);
+                            const std::vector<std::string>& exclude, Report& report);
 
-// Why a name (one path component) cannot stand in the installation, or nothing.
-std::optional<std::string> CheckStagedName(const std::string& name, bool directory);
+// Whether an exclusion pattern matches the entry at relative ("\" separated) named name.
+bool Excluded(const std::vector<std::string>& exclude, const std::string& relative, const std::string& name);
 
 struct PlannedArchive {
   std::string fileName;      // in the package directory
@@ -49,6 +51,9 @@ struct PackagePlan {
   std::vector<std::string> newDirectories;  // "[subdir]" lines, parents first
   std::vector<PlannedArchive> archives;     // the main one first, when there is one
   std::string description;                  // MjaIni.ini, Windows-1252, CR LF
+  // The project file's line of each description line written from an entry of it, so that
+  // what the check finds in the description is told where the author wrote it.
+  std::map<int, int> projectLines;
   // --since: what is left out.
   size_t unchangedFiles = 0;
   uint64_t unchangedBytes = 0;
@@ -63,7 +68,9 @@ PackagePlan PlanPackage(FileSystem& files, const Project& project, const Staging
                         const StagedFile& extraTopMember, const StagingTree* previous, Report& report);
 
 // The description for these directories and archives.
+// The description for these directories and archives; projectLines, when given, receives
+// the project file's line of each description line that comes from one of its entries.
 std::string DescriptionText(const Project& project, const std::vector<std::string>& newDirectories,
-                            const std::vector<PlannedArchive>& archives);
+                            const std::vector<PlannedArchive>& archives, std::map<int, int>* projectLines = nullptr);
 
 }  // namespace varno::pack
