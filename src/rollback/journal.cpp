@@ -75,6 +75,7 @@ constexpr KindName kKinds[] = {
     {JournalRecord::Kind::Moved, "MOVED", 2},         {JournalRecord::Kind::NewDirectory, "NEWDIR", 1},
     {JournalRecord::Kind::NewKey, "NEWKEY", 2},       {JournalRecord::Kind::Value, "VALUE", 4},
     {JournalRecord::Kind::Control, "CONTROL", 1},     {JournalRecord::Kind::Committed, "COMMITTED", 0},
+    {JournalRecord::Kind::RemovedDirectory, "REMOVEDDIR", 1},
 };
 
 }  // namespace
@@ -88,6 +89,7 @@ std::string EncodeJournalRecord(const JournalRecord& record) {
   switch (record.kind) {
     case JournalRecord::Kind::NewFile:
     case JournalRecord::Kind::NewDirectory:
+    case JournalRecord::Kind::RemovedDirectory:
     case JournalRecord::Kind::Control: field(record.path); break;
     case JournalRecord::Kind::Saved:
     case JournalRecord::Kind::Moved:
@@ -134,6 +136,7 @@ std::optional<JournalRecord> DecodeJournalRecord(const std::string& line) {
   switch (record.kind) {
     case JournalRecord::Kind::NewFile:
     case JournalRecord::Kind::NewDirectory:
+    case JournalRecord::Kind::RemovedDirectory:
     case JournalRecord::Kind::Control: record.path = fields[0]; break;
     case JournalRecord::Kind::Saved:
     case JournalRecord::Kind::Moved:
@@ -209,6 +212,13 @@ bool Journal::Announce(const JournalRecord& record) {
 }
 
 bool Journal::Durable() { return file_ && file_->WaitFlushed(); }
+
+bool IsBackupName(std::string_view name) {
+  constexpr std::string_view kMark = ".vrnundo";
+  const size_t mark = name.rfind(kMark);
+  if (mark == std::string_view::npos || mark + kMark.size() == name.size()) return false;
+  return name.find_first_not_of("0123456789", mark + kMark.size()) == std::string_view::npos;
+}
 
 std::string Journal::BackupNameFor(FileSystem& files, const std::string& path) {
   std::string name;

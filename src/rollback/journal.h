@@ -13,6 +13,10 @@
 //                                            beside it) before it was replaced or deleted
 //   MOVED<TAB>from<TAB>to                    a file is about to be renamed
 //   NEWDIR<TAB>path                          a directory is about to be made
+//   REMOVEDDIR<TAB>path                      a directory is about to be removed; undone, it
+//                                            is made again. It may still hold the backups of
+//                                            the files removed from it: it then goes with
+//                                            them when the update is complete
 //   NEWKEY<TAB>root<TAB>key                  a registry key is about to be made
 //   VALUE<TAB>root<TAB>key<TAB>name<TAB>-    a registry value is about to be written or
 //   VALUE<TAB>root<TAB>key<TAB>name<TAB>type<TAB>data    deleted: "-" when it was absent,
@@ -45,7 +49,7 @@ inline constexpr char kJournalFileName[] = "VarnoMaJ.journal";
 inline constexpr int kJournalVersion = 1;
 
 struct JournalRecord {
-  enum class Kind { NewFile, Saved, Moved, NewDirectory, NewKey, Value, Control, Committed };
+  enum class Kind { NewFile, Saved, Moved, NewDirectory, NewKey, Value, Control, Committed, RemovedDirectory };
   Kind kind = Kind::NewFile;
   std::string path;    // the file, directory, key or control; the source of a move
   std::string second;  // the backup, the destination of a move, the value's name
@@ -74,6 +78,9 @@ std::optional<JournalRecord> DecodeJournalRecord(const std::string& line);
 std::optional<std::vector<JournalRecord>> ReadJournal(FileSystem& files, const std::string& path);
 // The same, from the file's bytes.
 std::optional<std::vector<JournalRecord>> ParseJournal(std::string_view bytes);
+
+// Whether a file name is one Journal::BackupNameFor gives (a name, ".vrnundo", digits).
+bool IsBackupName(std::string_view name);
 
 // The journal of the run under way.
 class Journal {

@@ -77,6 +77,18 @@ bool JournaledFiles::MakeDirectory(const std::string& path) {
   return journal_.Append(MakeRecord(Kind::NewDirectory, path)) && inner_.MakeDirectory(path);
 }
 
+bool JournaledFiles::RemoveEmptyDirectory(const std::string& path) {
+  if (!inner_.DirectoryExists(path)) return false;
+  bool onlyBackups = true;
+  auto listing = inner_.ListMatching(path + "\\*");
+  while (auto entry = listing->Next()) {
+    onlyBackups = onlyBackups && !entry->isDirectory && IsBackupName(entry->name);
+  }
+  if (!onlyBackups || !journal_.Append(MakeRecord(Kind::RemovedDirectory, path))) return false;
+  inner_.RemoveEmptyDirectory(path);  // refused while backups stand in it
+  return true;
+}
+
 std::unique_ptr<AppendingFile> JournaledFiles::OpenForAppending(const std::string& path) {
   if (!inner_.FileExists(path) && !journal_.Append(MakeRecord(Kind::NewFile, path))) return nullptr;
   return inner_.OpenForAppending(path);

@@ -73,6 +73,7 @@ bool Undo(Platform& platform, const JournalRecord& record) {
       if (files.FileExists(record.path) || !files.FileExists(record.second)) return true;
       return files.MoveFileTo(record.second, record.path);
     case Kind::NewDirectory: return !files.DirectoryExists(record.path) || files.RemoveEmptyDirectory(record.path);
+    case Kind::RemovedDirectory: return files.DirectoryExists(record.path) || files.MakeDirectory(record.path);
     case Kind::NewKey: return DeleteKey(platform.registry, record.root, record.path);
     case Kind::Value: return RestoreValue(platform.registry, record);
     case Kind::Control:
@@ -97,6 +98,11 @@ bool RemoveBackups(FileSystem& files, const std::vector<JournalRecord>& records)
   bool all = true;
   for (const JournalRecord& record : records) {
     if (record.kind == Kind::Saved && files.FileExists(record.second) && !files.RemoveFile(record.second)) all = false;
+    // Its files' backups are gone now. Something else put there meanwhile keeps it, and
+    // does not keep the journal: the update stands either way.
+    if (record.kind == Kind::RemovedDirectory && files.DirectoryExists(record.path)) {
+      files.RemoveEmptyDirectory(record.path);
+    }
   }
   return all;
 }
