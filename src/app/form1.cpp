@@ -233,6 +233,13 @@ void TForm1::ApplyPackage(Platform& changes, bool valid, uint64_t bytesToWrite, 
   platform_.window.ShowControl(Control::Label2);
   progress.Start(bytesToWrite);
 
+  // A path the release turned from a file into a directory, or the reverse, is cleared
+  // before the new one is put there.
+  if (const auto cleared = DeleteDroppedFiles(changes, state_, record, DeletePass::InTheWay); cleared && !cleared->empty()) {
+    Log(text::kLogDeleteInTheWay);
+    for (const DeleteOutcome& outcome : *cleared) LogDeletion(outcome);
+  }
+
   // The main archive into the installation. A quiet run cannot leave the installation
   // without an archive nobody was told about.
   const ArchiveRefused onRefused = [this](const std::string& archive) {

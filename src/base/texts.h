@@ -126,6 +126,7 @@ inline constexpr char kLogBeforeCreateNewDir[] = "Avant CreateNewDir";
 inline constexpr char kLogBeforeCopyInNewDir[] = "Avant CopyInNewDir";
 inline constexpr char kLogAfterCopyInNewDir[] = "Après CopyInNewDir";
 inline constexpr char kLogDeleteDroppedFiles[] = "DeleteDroppedFiles : fichiers retirés de la version";
+inline constexpr char kLogDeleteInTheWay[] = "DeleteDroppedFiles : chemins qui changent de nature, supprimés d'abord";
 inline constexpr char kLogFileDeleted[] = "Fichier supprimé : ";
 inline constexpr char kLogDirectoryDeleted[] = "Répertoire supprimé : ";
 inline constexpr char kLogDeleteAbsent[] = "Déjà absent, rien à supprimer : ";

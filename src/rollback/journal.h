@@ -13,10 +13,10 @@
 //                                            beside it) before it was replaced or deleted
 //   MOVED<TAB>from<TAB>to                    a file is about to be renamed
 //   NEWDIR<TAB>path                          a directory is about to be made
-//   REMOVEDDIR<TAB>path                      a directory is about to be removed; undone, it
-//                                            is made again. It may still hold the backups of
-//                                            the files removed from it: it then goes with
-//                                            them when the update is complete
+//   REMOVEDDIR<TAB>path                      an empty directory is about to be removed;
+//                                            undone, it is made again. The backups of the
+//                                            files removed from it were first moved into its
+//                                            parent, each with a SAVED record of its own
 //   NEWKEY<TAB>root<TAB>key                  a registry key is about to be made
 //   VALUE<TAB>root<TAB>key<TAB>name<TAB>-    a registry value is about to be written or
 //   VALUE<TAB>root<TAB>key<TAB>name<TAB>type<TAB>data    deleted: "-" when it was absent,

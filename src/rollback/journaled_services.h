@@ -30,7 +30,7 @@ class JournaledFiles : public ForwardingFiles {
   bool RemoveFile(const std::string& path) override;
   bool MakeDirectory(const std::string& path) override;
   // A directory that holds nothing but the backups of files this run removed counts as
-  // empty: it is announced, and goes with the backups when the update is complete.
+  // empty: the backups move into its parent, then its removal is announced and made.
   bool RemoveEmptyDirectory(const std::string& path) override;
   std::unique_ptr<AppendingFile> OpenForAppending(const std::string& path) override;
 

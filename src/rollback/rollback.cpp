@@ -98,11 +98,6 @@ bool RemoveBackups(FileSystem& files, const std::vector<JournalRecord>& records)
   bool all = true;
   for (const JournalRecord& record : records) {
     if (record.kind == Kind::Saved && files.FileExists(record.second) && !files.RemoveFile(record.second)) all = false;
-    // Its files' backups are gone now. Something else put there meanwhile keeps it, and
-    // does not keep the journal: the update stands either way.
-    if (record.kind == Kind::RemovedDirectory && files.DirectoryExists(record.path)) {
-      files.RemoveEmptyDirectory(record.path);
-    }
   }
   return all;
 }

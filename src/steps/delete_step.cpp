@@ -2,7 +2,9 @@
 
 #include "base/ansi_text.h"
 #include "base/texts.h"
+#include "package/archive_layout.h"
 #include "package/section_lookup.h"
+#include "steps/file_steps.h"
 #include "rollback/journal.h"
 
 namespace varno {
@@ -11,6 +13,36 @@ namespace {
 std::string BaseNameOf(const std::string& path) {
   const size_t separator = path.find_last_of('\\');
   return separator == std::string::npos ? path : path.substr(separator + 1);
+}
+
+// The places, relative to the installation, where the package makes a directory or writes
+// a file, in upper case: the "[subdir]" lines and the members of the archives.
+std::vector<std::string> PackagePlaces(FileSystem& files, const RunState& state, const std::vector<std::string>& lines) {
+  std::vector<std::string> places;
+  if (const auto subdirs = FindSection(lines, kSubDirSection)) {
+    for (const std::string& line : subdirs->entries) {
+      if (!line.empty()) places.push_back(AnsiUpperCase(DeletePathOf(line)));
+    }
+  }
+  const auto add = [&](const std::string& archive, const std::string& prefix) {
+    if (!files.FileExists(archive)) return;
+    const ArchiveCheck check = CheckArchiveFile(files, archive);
+    for (const ArchiveMember& member : check.layout.members) places.push_back(AnsiUpperCase(prefix + member.name));
+  };
+  add(JoinPath(state.packageDir, text::kMainArchiveFileName), "");
+  for (const SubDirArchive& entry : SubDirArchives(lines).value_or(std::vector<SubDirArchive>{})) {
+    add(JoinPath(state.packageDir, entry.archiveName), DeletePathOf(entry.subDirectory) + "\\");
+  }
+  return places;
+}
+
+// Whether the package puts something at the path, below it, or at a path above it.
+bool InTheWay(const std::vector<std::string>& places, const std::string& path) {
+  const std::string key = AnsiUpperCase(path);
+  for (const std::string& place : places) {
+    if (place == key || place.starts_with(key + "\\") || key.starts_with(place + "\\")) return true;
+  }
+  return false;
 }
 
 }  // namespace
@@ -43,17 +75,20 @@ std::optional<DeleteRefusal> CheckDeletePath(std::string_view path) {
 }
 
 std::optional<std::vector<DeleteOutcome>> DeleteDroppedFiles(Platform& platform, const RunState& state,
-                                                             WriteLogList& record) {
+                                                             WriteLogList& record, DeletePass pass) {
   using Kind = DeleteOutcome::Kind;
   std::vector<DeleteOutcome> outcomes;
   FileSystem& files = platform.files;
   const auto lines = LoadDescriptionForStep(files, state.packageDescriptionPath);
   const auto section = lines ? FindSection(*lines, kDeleteSection) : std::nullopt;
   if (!section) return std::nullopt;
+  const std::vector<std::string> places = PackagePlaces(files, state, *lines);
   for (const std::string& line : section->entries) {
     const std::string path = DeletePathOf(line);
     if (path.empty() && TrimBlanks(line).empty()) continue;
-    if (CheckDeletePath(path)) {
+    const bool refused = CheckDeletePath(path).has_value();
+    if ((pass == DeletePass::InTheWay) != (!refused && InTheWay(places, path))) continue;
+    if (refused) {
       outcomes.push_back({Kind::Refused, TrimBlanks(line)});
       continue;
     }

@@ -43,11 +43,18 @@ struct DeleteOutcome {
   std::string path;  // as the line names it
 };
 
-// Removes what "[delete]" lists, in file order (a directory after the files it held),
+// A path that changes kind between releases (a file that became a directory, or the
+// reverse) must be gone before the package puts the new one there: those lines, and the
+// lines below such a path, are removed in a first pass before the main archive is
+// unpacked; the others once the sub-directory archives are.
+enum class DeletePass { InTheWay, Rest };
+
+// Removes what "[delete]" lists for this pass, in file order (a directory after the files it held),
 // and takes each removed file or directory out of the uninstall record ("[SurFile]" and
 // "[SurFileDir]" for a file, "[SurDir]" for a directory). What was done with each line is
 // given back for the run log; nothing when the description has no such section, so that
 // a package without it runs exactly as before.
-std::optional<std::vector<DeleteOutcome>> DeleteDroppedFiles(Platform& platform, const RunState& state, WriteLogList& record);
+std::optional<std::vector<DeleteOutcome>> DeleteDroppedFiles(Platform& platform, const RunState& state,
+                                                             WriteLogList& record, DeletePass pass = DeletePass::Rest);
 
 }  // namespace varno
