@@ -300,26 +300,48 @@ TEST_F(BuildTest, ADirectoryOfMoreThan128FilesIsSplitButTheTopOfTheTreeCannotBe)
   EXPECT_FALSE(fs::exists(root / "top"));
 }
 
-TEST_F(BuildTest, SinceCarriesExactlyTheNewAndChangedFiles) {
+TEST_F(BuildTest, SinceCarriesExactlyTheNewAndChangedFilesAndRemovesWhatIsGone) {
   fs::copy(root / "staging", root / "previous", fs::copy_options::recursive);
   Write("staging/Varnolith.exe", "exe 2.9.1");          // changed, same directory
   Write("staging/Donnees/Images/logo.bmp", "LOGO");      // changed, same size
   Write("staging/Donnees/Neuf/n.txt", "new");            // new, in a new directory
-  fs::remove(root / "staging/Outils/Admin.exe");          // gone: cannot be expressed
+  fs::remove(root / "staging/Outils/Admin.exe");          // gone
+  fs::remove_all(root / "staging/Donnees/Images/Photos"); // gone with its directory
   const BuildResult result = Build("pkg", "previous");
   ASSERT_TRUE(result.written) << Listing(report);
-  EXPECT_EQ(report.Status(), 1) << Listing(report);
-  EXPECT_NE(Listing(report).find("Outils/Admin.exe: warning:"), std::string::npos) << Listing(report);
+  EXPECT_EQ(report.Status(), 0) << Listing(report);
   EXPECT_EQ(Members("pkg/sor_ti1.slp"), "Varnolith.exe Varxxlith.ocx ");
   const std::string description = Read("pkg/MjaIni.ini");
   EXPECT_NE(description.find("[subdir]\r\nDonnees\\Neuf\r\n[insubdir]\r\nDonnees\\Images : dir001.slp\r\n"
-                             "Donnees\\Neuf : dir002.slp\r\n[desk]"),
+                             "Donnees\\Neuf : dir002.slp\r\n[delete]\r\nDonnees\\Images\\Photos\\a.jpg\r\n"
+                             "Outils\\Admin.exe\r\nDonnees\\Images\\Photos\r\n[desk]"),
             std::string::npos)
       << description;
   EXPECT_EQ(Members("pkg/dir001.slp"), "logo.bmp ");
-  EXPECT_EQ(result.unchangedFiles, 3u);  // Lisezmoi.txt, a.jpg and .keep
-  EXPECT_EQ(result.unchangedBytes, 9u + 5u + 0u);
-  EXPECT_EQ(result.deleted.size(), 1u);
+  EXPECT_EQ(result.unchangedFiles, 2u);  // Lisezmoi.txt and .keep
+  EXPECT_EQ(result.unchangedBytes, 9u);
+  EXPECT_FALSE(result.nothingChanged);
+}
+
+TEST_F(BuildTest, SinceTakesAStagingTreeSaysWhenNothingChangedAndHandlesPathsThatChangeKind) {
+  fs::copy(root / "staging", root / "previous", fs::copy_options::recursive);
+  ASSERT_TRUE(Build("pkg", "previous").written) << Listing(report);
+  EXPECT_TRUE(Build("pkg2", "previous").nothingChanged);
+  EXPECT_FALSE(Build("pkg3", "pkg").written);
+  EXPECT_NE(Listing(report).find("[since-is-package]"), std::string::npos) << Listing(report);
+
+  // A file that becomes a directory, and a directory that becomes a file.
+  fs::remove(root / "staging/Lisezmoi.txt");
+  Write("staging/Lisezmoi.txt/fr.txt", "lisez-moi");
+  fs::remove_all(root / "staging/Outils");
+  Write("staging/Outils", "a file now");
+  const BuildResult result = Build("pkg4", "previous");
+  ASSERT_TRUE(result.written) << Listing(report);
+  const std::string description = Read("pkg4/MjaIni.ini");
+  EXPECT_NE(description.find("[subdir]\r\nLisezmoi.txt\r\n"), std::string::npos) << description;
+  EXPECT_NE(description.find("[delete]\r\nLisezmoi.txt\r\nOutils\\Admin.exe\r\nOutils\r\n"), std::string::npos)
+      << description;
+  EXPECT_EQ(Members("pkg4/sor_ti1.slp"), "Outils Varxxlith.ocx ");
 }
 
 }  // namespace

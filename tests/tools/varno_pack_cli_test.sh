@@ -145,6 +145,17 @@ run 0 check built
 run 2 build proj/varno-package.toml -o built
 expect_in err "holds a package already (version 2816090, not signed)"
 run 0 build proj/varno-package.toml -o built --force --decimal-separator , --date-format dd/MM/yyyy
+# --since: what the release dropped is removed by the package, named by its old path, and
+# exits 0 (a release script under set -e goes on); a package is no staging tree.
+cp -r proj/staging prev
+rm proj/staging/Donnees/d.txt
+run 0 build proj/varno-package.toml -o since --since prev
+expect_in out "removed: prev/Donnees/d.txt"
+run 2 build proj/varno-package.toml -o since2 --since built
+expect_in err since-is-package
+cp prev/Donnees/d.txt proj/staging/Donnees/
+run 0 build proj/varno-package.toml -o since3 --since prev --json
+expect_json /since/nothingChanged true
 printf 'x' >"proj/staging/Donnees/$(printf '\xe6\x97\xa5').txt"
 run 2 build proj/varno-package.toml -o built2
 expect_in err "proj/staging/Donnees/?.txt: error:"

@@ -1,5 +1,6 @@
 #include "build_command.h"
 
+#include <algorithm>
 #include <map>
 #include <memory>
 
@@ -209,6 +210,12 @@ BuildResult BuildPackage(FileSystem& files, const BuildRequest& request, Progres
     const std::string previousPath = request.windowsPath(request.previousShown);
     if (!files.DirectoryExists(previousPath)) {
       report.Fail("staging-missing", request.previousShown, 0, "--since: not a directory");
+    } else if (files.FileExists(JoinPath(previousPath, text::kDescriptionFileName))) {
+      // A package holds archives, not the tree they came from: compared with it, every
+      // file would look new and every file of the tree removed.
+      report.Fail("since-is-package", request.previousShown, 0,
+                  "--since: is a package (it holds " + std::string(text::kDescriptionFileName) +
+                      "); give the previous release's staging directory");
     } else {
       Report ignored;  // names the previous release could not carry were never installed
       previous = std::make_unique<StagingTree>(ReadStagingTree(files, previousPath, request.previousShown, project->exclude, ignored));
@@ -325,6 +332,7 @@ BuildResult BuildPackage(FileSystem& files, const BuildRequest& request, Progres
   result.unchangedFiles = plan.unchangedFiles;
   result.unchangedBytes = plan.unchangedBytes;
   result.deleted = plan.deleted;
+  result.nothingChanged = plan.nothingChanged;
   return result;
 }
 
@@ -356,6 +364,7 @@ Json BuildJson(const BuildRequest& request, const BuildResult& result, const Rep
     Json deleted = Json::array();
     for (const std::string& path : result.deleted) deleted.push_back(JsonText(path));
     since["deleted"] = std::move(deleted);
+    since["nothingChanged"] = result.nothingChanged;
     document["since"] = std::move(since);
   } else {
     document["since"] = nullptr;
@@ -369,11 +378,20 @@ void PrintBuilt(const BuildRequest& request, const BuildResult& result) {
                         (result.files == 1 ? "" : "s") + " (" + std::to_string(result.bytes) + " bytes) in " +
                         std::to_string(result.archives.size()) + " archive" +
                         (result.archives.size() == 1 ? "" : "s") + ", checked\n");
-  if (result.since) {
-    PrintText(stdout, "since " + request.previousShown + ": " + std::to_string(result.unchangedFiles) +
-                          " unchanged file" + (result.unchangedFiles == 1 ? "" : "s") + " left out, " +
-                          std::to_string(result.unchangedBytes) + " bytes saved; " +
-                          std::to_string(result.deleted.size()) + " removed that the package cannot remove\n");
+  if (!result.since) return;
+  if (result.nothingChanged) {
+    PrintText(stdout, "since " + request.previousShown + ": nothing changed in the staging directory; the package "
+                      "carries none of its files\n");
+    return;
+  }
+  PrintText(stdout, "since " + request.previousShown + ": " + std::to_string(result.unchangedFiles) +
+                        " unchanged file" + (result.unchangedFiles == 1 ? "" : "s") + " left out, " +
+                        std::to_string(result.unchangedBytes) + " bytes saved; " +
+                        std::to_string(result.deleted.size()) + " removed by the package ([delete])\n");
+  // By their path in the previous release, the only place they still are.
+  for (std::string path : result.deleted) {
+    std::replace(path.begin(), path.end(), '\\', '/');
+    PrintText(stdout, "  removed: " + request.previousShown + "/" + path + "\n");
   }
 }
 

@@ -39,7 +39,8 @@ struct BuildResult {
   bool since = false;
   size_t unchangedFiles = 0;
   uint64_t unchangedBytes = 0;
-  std::vector<std::string> deleted;
+  std::vector<std::string> deleted;  // as "[delete]" lists them, paths of the previous tree
+  bool nothingChanged = false;
   bool written = false;
 };
 

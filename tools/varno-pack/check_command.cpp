@@ -110,6 +110,7 @@ void CheckPackage(FileSystem& files, const CheckRequest& request, Report& report
     }
     subDirArchives = CheckSubDirArchives(lines, report);
     CheckShortcuts(lines, report);
+    CheckDeletions(lines, report);
     CheckRegistryValues(lines, request.regional, request.currentYear, report);
   }
 

@@ -9,6 +9,7 @@
 #include "base/texts.h"
 #include "name_rules.h"
 #include "package/archive_layout.h"
+#include "steps/delete_step.h"
 
 namespace varno::pack {
 namespace {
@@ -148,10 +149,13 @@ PackagePlan PlanPackage(FileSystem& files, const Project& project, const Staging
       for (const StagedFile& file : directory.files) before[AnsiUpperCase(file.relative)] = &file;
     }
   }
+  size_t carriedFiles = 0;
+  // The control given apart is in the new release whatever the tree holds.
+  if (!extraTopMember.path.empty()) filesNow.insert(AnsiUpperCase(extraTopMember.relative));
   auto carried = [&](const StagedFile& file) {
     filesNow.insert(AnsiUpperCase(file.relative));
     const auto found = before.find(AnsiUpperCase(file.relative));
-    if (found == before.end() || !SameContent(files, file, *found->second)) return true;
+    if (found == before.end() || !SameContent(files, file, *found->second)) return ++carriedFiles, true;
     ++plan.unchangedFiles;
     plan.unchangedBytes += file.size;
     return false;
@@ -198,20 +202,20 @@ PackagePlan PlanPackage(FileSystem& files, const Project& project, const Staging
     for (const auto& [key, file] : before) {
       if (!filesNow.count(key)) plan.deleted.push_back(file->relative);
     }
-    for (const auto& directory : previous->directories) {
-      if (!directoriesNow.count(AnsiUpperCase(directory.relative))) plan.deleted.push_back(directory.relative + "\\");
+    // Directories after the files they held, the deepest first: each is empty by the time
+    // the updater comes to it, unless it holds what the release never shipped.
+    for (auto directory = previous->directories.rbegin(); directory != previous->directories.rend(); ++directory) {
+      if (!directoriesNow.count(AnsiUpperCase(directory->relative))) plan.deleted.push_back(directory->relative);
     }
-    for (const std::string& gone : plan.deleted) {
-      report.Warn("since-deleted", Shown(project.staging, gone), 0,
-                  "is in the previous release only: an update package cannot remove it, so installations keep it");
-    }
+    plan.nothingChanged = carriedFiles == 0 && plan.newDirectories.empty() && plan.deleted.empty();
   }
-  plan.description = DescriptionText(project, plan.newDirectories, plan.archives, &plan.projectLines);
+  plan.description = DescriptionText(project, plan.newDirectories, plan.archives, plan.deleted, &plan.projectLines);
   return plan;
 }
 
 std::string DescriptionText(const Project& project, const std::vector<std::string>& newDirectories,
-                            const std::vector<PlannedArchive>& archives, std::map<int, int>* projectLines) {
+                            const std::vector<PlannedArchive>& archives, const std::vector<std::string>& deleted,
+                            std::map<int, int>* projectLines) {
   std::string text;
   int written = 0;  // lines so far
   const auto Line = [&text, &written](std::string_view line) {
@@ -245,6 +249,10 @@ std::string DescriptionText(const Project& project, const std::vector<std::strin
     for (const PlannedArchive& planned : archives) {
       if (!planned.subDirectory.empty()) Line(planned.subDirectory + " : " + planned.fileName);
     }
+  }
+  if (!deleted.empty()) {
+    Line(kDeleteSection);
+    for (const std::string& path : deleted) Line(path);
   }
   // "[programs]" is read only when "[desk]" is there, even empty.
   if (!project.desk.empty() || !project.programs.empty()) {

@@ -57,20 +57,26 @@ struct PackagePlan {
   // --since: what is left out.
   size_t unchangedFiles = 0;
   uint64_t unchangedBytes = 0;
-  std::vector<std::string> deleted;  // files and directories of the previous tree only
+  // Files and directories of the previous tree only, as "[delete]" lists them: the files,
+  // then the directories, the deepest first.
+  std::vector<std::string> deleted;
+  // The tree is the previous one, file for file: the package carries no file of it.
+  bool nothingChanged = false;
 };
 
 // extraTopMember, when its path is not empty, is added to the main archive (the control
 // that the staging tree lacks). previous, when given, is the previous release's tree: only
-// new and changed files are carried, and only directories it lacks are made. Files are
-// compared byte for byte.
+// new and changed files are carried, only directories it lacks are made, and what it has
+// that the tree lacks is removed ("[delete]"). Files are compared byte for byte.
 PackagePlan PlanPackage(FileSystem& files, const Project& project, const StagingTree& tree,
                         const StagedFile& extraTopMember, const StagingTree* previous, Report& report);
 
 // The description for these directories and archives.
-// The description for these directories and archives; projectLines, when given, receives
-// the project file's line of each description line that comes from one of its entries.
+// The description for these directories, archives and removals; projectLines, when given,
+// receives the project file's line of each description line that comes from one of its
+// entries.
 std::string DescriptionText(const Project& project, const std::vector<std::string>& newDirectories,
-                            const std::vector<PlannedArchive>& archives, std::map<int, int>* projectLines = nullptr);
+                            const std::vector<PlannedArchive>& archives, const std::vector<std::string>& deleted,
+                            std::map<int, int>* projectLines = nullptr);
 
 }  // namespace varno::pack
