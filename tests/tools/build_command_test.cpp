@@ -249,6 +249,17 @@ TEST_F(BuildTest, WhatTheStagingTreeMustNotShipStaysOut) {
   EXPECT_FALSE(fs::exists(root / "staging/pkg"));
 }
 
+TEST_F(BuildTest, APathTooLongForTheInstallationDirectoryIsRefused) {
+  Write("staging/Donnees/" + std::string(200, 'n') + ".txt", "long");  // 41 + 1 + 212 + NUL fits
+  ASSERT_TRUE(Build("pkg").written) << Listing(report);
+  std::string project = kProject;
+  project.insert(project.find("\n[files]"), "\ninstall-dir-length = 48");
+  Write("varno-package.toml", project);
+  EXPECT_FALSE(Build("pkg2").written);
+  EXPECT_NE(Listing(report).find(".txt: error: its path in the installation is 261 characters long"), std::string::npos)
+      << Listing(report);
+}
+
 TEST_F(BuildTest, AMistakeInTheProjectNamesFileLineAndKeyAndWritesNothing) {
   std::string project = kProject;
   project.replace(project.find("value = 8080"), 12, "value = \"x\"\nbogus = 1");

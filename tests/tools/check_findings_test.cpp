@@ -175,6 +175,11 @@ const Case kCases[] = {
      Sections({"[delete]", "Ancien\\..Autre.txt", "Ancien\\"}), kFirst + 1},
     {"DeletionOfTheUpdatersOwnFile", "delete-refused", Severity::Error, Sections({"[delete]", "uninstcgg.SLT"}),
      Sections({"[delete]", "Aide\\UninstCgg.slt"}), kFirst + 1},
+    // 41 + 1 + 218 characters and the NUL pass Windows' 260 in the default installation directory.
+    {"MemberPathTooLong", "path-too-long", Severity::Error,
+     [](Package& p) { p.sections = {"[insubdir]", "Aide : aide.slp"}; p.AddArchive("aide.slp", {std::string(213, 'n')}); },
+     [](Package& p) { p.sections = {"[insubdir]", "Aide : aide.slp"}; p.AddArchive("aide.slp", {std::string(212, 'n')}); },
+     kFirst + 1},
     {"RegWithoutColon", "reg-no-colon", Severity::Warning, Sections({"[reg]", "Port integer; 1"}),
      Sections({"[reg]", "Port: integer; 1", "   "}), kFirst + 1},
     {"RegWithoutName", "reg-no-name", Severity::Warning, Sections({"[reg]", " : integer; 1"}),

@@ -205,6 +205,18 @@ BuildResult BuildPackage(FileSystem& files, const BuildRequest& request, Progres
                 "the file into the staging directory, or exclude the link");
   }
   const StagingTree tree = ReadStagingTree(files, staging, stagingShown, project->exclude, report);
+  const auto checkLength = [&](const std::string& relative) {
+    if (auto problem = CheckPathLength(relative, project->installDirLength)) {
+      std::string shown = stagingShown + "/" + relative;
+      std::replace(shown.begin(), shown.end(), '\\', '/');
+      report.Fail("path-too-long", shown, 0, "its path in the installation " + *problem);
+    }
+  };
+  for (const StagedFile& file : tree.topFiles) checkLength(file.relative);
+  for (const auto& directory : tree.directories) {
+    checkLength(directory.relative);
+    for (const StagedFile& file : directory.files) checkLength(file.relative);
+  }
   std::unique_ptr<StagingTree> previous;
   if (!request.previousShown.empty()) {
     const std::string previousPath = request.windowsPath(request.previousShown);
@@ -305,6 +317,7 @@ BuildResult BuildPackage(FileSystem& files, const BuildRequest& request, Progres
     check.packageShown = request.packageShown;
     check.currentYear = request.currentYear;
     check.regional = request.regional;
+    check.installDirLength = project->installDirLength;
     Report found;
     CheckPackage(files, check, found);
     ReportWhereWritten(found, plan.projectLines, projectShown, report);

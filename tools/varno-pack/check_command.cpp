@@ -65,12 +65,15 @@ void CheckMainArchiveDirectories(const ArchiveLayout& layout, const std::vector<
 // written (a device name, a dot or a blank at the end): the same rules create and build
 // apply, so that no command says a name is right that another refuses.
 void CheckInstalledNames(const ArchiveLayout& layout, const std::string& file, int line, const std::string& archive,
-                         Report& report) {
+                         const std::string& subDirectory, int installDirLength, Report& report) {
   for (const ArchiveMember& member : layout.members) {
+    const std::string where = "the member " + Quoted(member.name) + (archive.empty() ? "" : " of " + Quoted(archive));
     if (auto problem = CheckInstalledPath(member.name)) {
-      report.Fail("name-refused", file, line,
-                  "the member " + Quoted(member.name) + (archive.empty() ? "" : " of " + Quoted(archive)) + " " +
-                      *problem + ": Windows does not keep that file under that name");
+      report.Fail("name-refused", file, line, where + " " + *problem + ": Windows does not keep that file under that name");
+    }
+    const std::string relative = subDirectory.empty() ? member.name : subDirectory + "\\" + member.name;
+    if (auto problem = CheckPathLength(relative, installDirLength)) {
+      report.Fail("path-too-long", file, line, where + " " + *problem);
     }
   }
 }
@@ -121,7 +124,7 @@ void CheckPackage(FileSystem& files, const CheckRequest& request, Report& report
       report.Fail("archive-malformed", text::kMainArchiveFileName, 0, kNotRecognised + check.problem);
     } else {
       CheckMainArchiveDirectories(check.layout, subDirectories, report);
-      CheckInstalledNames(check.layout, text::kMainArchiveFileName, 0, "", report);
+      CheckInstalledNames(check.layout, text::kMainArchiveFileName, 0, "", "", request.installDirLength, report);
     }
   }
 
@@ -143,7 +146,8 @@ void CheckPackage(FileSystem& files, const CheckRequest& request, Report& report
       report.Fail("archive-malformed", text::kDescriptionFileName, entry.line,
                   "the archive " + Quoted(entry.archiveName) + " is malformed: " + kNotRecognised + check.problem);
     } else if (first) {
-      CheckInstalledNames(check.layout, text::kDescriptionFileName, entry.line, entry.archiveName, report);
+      CheckInstalledNames(check.layout, text::kDescriptionFileName, entry.line, entry.archiveName, entry.subDirectory,
+                          request.installDirLength, report);
     }
   }
   report.SortByPlace();
@@ -158,6 +162,7 @@ Json CheckJson(const CheckRequest& request, const Report& report) {
   regional["timeSeparator"] = JsonText(std::string(1, request.regional.timeSeparator));
   regional["shortDateFormat"] = JsonText(request.regional.shortDateFormat);
   regional["currentYear"] = request.currentYear;
+  document["installDirLength"] = request.installDirLength;
   document["regional"] = std::move(regional);
   return document;
 }

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "name_rules.h"
 #include "platform/files.h"
 #include "platform/system.h"
 #include "report.h"
@@ -19,6 +20,7 @@ struct CheckRequest {
   std::string packageShown;  // as the user gave it
   RegionalSettings regional = FrenchRegionalSettings();
   int currentYear = 0;  // for dates written with two digits or none for the year
+  int installDirLength = kDefaultInstallDirLength;  // the paths' length is checked against it
 };
 
 void CheckPackage(FileSystem& files, const CheckRequest& request, Report& report);

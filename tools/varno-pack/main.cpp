@@ -154,12 +154,18 @@ int main(int argc, char** argv) {
   struct {
     std::string directory;
     bool json = false;
+    int installDirLength = kDefaultInstallDirLength;
   } check;
   Regional checkRegional;
   CLI::App* checkCommand = app.add_subcommand("check", "Report what the updater will do wrong with a package.");
   checkCommand->add_option("PACKAGE_DIR", check.directory, "the package directory (holding MjaIni.ini)")
       ->required();
   AddRegionalOptions(*checkCommand, checkRegional);
+  checkCommand
+      ->add_option("--install-dir-length", check.installDirLength,
+                   "the length of the installation directory's path, for the check of paths against MAX_PATH")
+      ->capture_default_str()
+      ->check(CLI::Range(3, 240));
   checkCommand->add_flag("--json", check.json, "print the findings as JSON");
   checkCommand->footer(
       "Exit status: 0 when clean, 1 with warnings only, 2 with errors. The regional settings are those of\n"
@@ -322,6 +328,7 @@ int main(int argc, char** argv) {
     if (!regional) return kToolFailure;
     request.regional = *regional;
     request.currentYear = checkRegional.year;
+    request.installDirLength = check.installDirLength;
     const std::string directory = disk->WindowsPath(request.packageShown);
     if (!disk->Files().DirectoryExists(directory)) {
       PrintText(stderr, "varno-pack: " + request.packageShown + " is not a directory\n");

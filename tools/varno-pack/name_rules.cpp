@@ -38,4 +38,13 @@ std::optional<std::string> CheckInstalledPath(std::string_view path, bool isDire
   }
 }
 
+std::optional<std::string> CheckPathLength(std::string_view relative, int installDirLength) {
+  constexpr size_t kMaxPath = 260;
+  const size_t length = static_cast<size_t>(installDirLength) + 1 + relative.size();
+  if (length + 1 <= kMaxPath) return std::nullopt;
+  return "is " + std::to_string(length) + " characters long in an installation directory of " +
+         std::to_string(installDirLength) + ": Windows opens no path of more than " + std::to_string(kMaxPath - 1) +
+         ", so the updater cannot write it";
+}
+
 }  // namespace varno::pack

@@ -20,4 +20,13 @@ std::optional<std::string> CheckInstalledName(const std::string& name, bool dire
 // than one. A directory's own path (a "[subdir]" line) has a directory for its last component.
 std::optional<std::string> CheckInstalledPath(std::string_view path, bool directory = false);
 
+// The length of the installation directory's path that packages are checked against
+// unless told otherwise: that of C:\Program Files (x86)\Tolmerik\Varnolith.
+inline constexpr int kDefaultInstallDirLength = 41;
+
+// Why a path relative to the installation directory is too long for Windows' MAX_PATH
+// (260 characters with the terminating NUL) once joined to a directory of that length, or
+// nothing.
+std::optional<std::string> CheckPathLength(std::string_view relative, int installDirLength);
+
 }  // namespace varno::pack

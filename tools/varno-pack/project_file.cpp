@@ -276,7 +276,7 @@ std::optional<Project> ParseProject(std::string_view bytes, const std::string& f
   } else {
     const int line = Reader::Line(*package);
     reader.OnlyKeys(*package, "package.",
-                    {"title", "version", "label", "min-file-version", "min-installed-version"});
+                    {"title", "version", "label", "min-file-version", "min-installed-version", "install-dir-length"});
     project.title = reader.Text(*package, "package.", "title", false, line).value_or("");
     constexpr int64_t kLowest = std::numeric_limits<int32_t>::min(), kHighest = std::numeric_limits<int32_t>::max();
     if (auto v = reader.Integer(*package, "package.", "version", true, line, kLowest, kHighest)) {
@@ -293,6 +293,9 @@ std::optional<Project> ParseProject(std::string_view bytes, const std::string& f
     }
     if (auto v = reader.Integer(*package, "package.", "min-installed-version", false, line, kLowest, kHighest)) {
       project.minInstalledVersion = static_cast<int32_t>(*v);
+    }
+    if (auto v = reader.Integer(*package, "package.", "install-dir-length", false, line, 3, 240)) {
+      project.installDirLength = static_cast<int>(*v);
     }
   }
 
@@ -356,6 +359,10 @@ label = "2.9"
 min-file-version = 28
 # The lowest installed version number that may be updated.
 min-installed-version = 2816000
+# The length of the longest installation directory's path the package must work in: a file
+# whose whole path would pass Windows' 260 characters is refused. The default is that of
+# C:\Program Files (x86)\Tolmerik\Varnolith.
+# install-dir-length = 41
 
 [files]
 # The directory that mirrors the installation: its top-level files go into sor_ti1.slp, each

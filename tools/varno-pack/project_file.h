@@ -38,6 +38,8 @@ struct Project {
   std::string label;
   int minFileVersion = 28;
   int32_t minInstalledVersion = 2816080;
+  // The length of the longest installation directory's path the package must work in.
+  int installDirLength = 41;
   std::string staging;
   std::string updater;
   std::string control;  // empty: the staging tree's own, if it has one
