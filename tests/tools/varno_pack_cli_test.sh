@@ -145,6 +145,15 @@ run 0 check built
 run 2 build proj/varno-package.toml -o built
 expect_in err "holds a package already (version 2816090, not signed)"
 run 0 build proj/varno-package.toml -o built --force --decimal-separator , --date-format dd/MM/yyyy
+# build --sign: the package is signed once checked, before it is put in place.
+run 0 keygen vendor.pem
+run 0 build proj/varno-package.toml -o signed --sign vendor.pem --json
+expect_json /signed true
+run 0 verify signed --public-key vendor.pub.pem
+run 2 build proj/varno-package.toml -o signed2 --sign vendor.pub.pem
+expect_in err "is a public key"
+[ ! -e signed2 ] || fail "a build with a wrong key left its package"
+
 # --since: what the release dropped is removed by the package, named by its old path, and
 # exits 0 (a release script under set -e goes on); a package is no staging tree.
 cp -r proj/staging prev

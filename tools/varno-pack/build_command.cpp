@@ -321,6 +321,8 @@ BuildResult BuildPackage(FileSystem& files, const BuildRequest& request, Progres
     Report found;
     CheckPackage(files, check, found);
     ReportWhereWritten(found, plan.projectLines, projectShown, report);
+    // The signature covers the bytes that were checked, and is the last thing written.
+    if (!report.HasErrors() && request.sign) result.signedPackage = request.sign(files, building, report);
   }
 
   if (!report.HasErrors()) {
@@ -354,6 +356,7 @@ Json BuildJson(const BuildRequest& request, const BuildResult& result, const Rep
   document["project"] = JsonText(request.projectShown);
   document["package"] = JsonText(request.packageShown);
   document["written"] = result.written;
+  document["signed"] = result.signedPackage;
   Json archives = Json::array();
   for (const BuildResult::Archive& archive : result.archives) {
     Json item;
@@ -390,7 +393,8 @@ void PrintBuilt(const BuildRequest& request, const BuildResult& result) {
   PrintText(stdout, request.packageShown + ": " + std::to_string(result.files) + " file" +
                         (result.files == 1 ? "" : "s") + " (" + std::to_string(result.bytes) + " bytes) in " +
                         std::to_string(result.archives.size()) + " archive" +
-                        (result.archives.size() == 1 ? "" : "s") + ", checked\n");
+                        (result.archives.size() == 1 ? "" : "s") + ", checked" +
+                        (result.signedPackage ? " and signed" : "") + "\n");
   if (!result.since) return;
   if (result.nothingChanged) {
     PrintText(stdout, "since " + request.previousShown + ": nothing changed in the staging directory; the package "

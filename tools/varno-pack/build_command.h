@@ -21,6 +21,9 @@ struct BuildRequest {
   int currentYear = 0;        // for the check of dates with a short year
   // What the package's values are checked under: the machines it is for.
   RegionalSettings regional = FrenchRegionalSettings();
+  // Signs the package directory (a Windows path) once it is checked, before it is put in
+  // place; false, with the reason in the report, keeps it out. Empty: not signed.
+  std::function<bool(FileSystem&, const std::string&, Report&)> sign;
   // The Windows path of a host path (HostDisk::WindowsPath).
   std::function<std::string(const std::string&)> windowsPath;
 };
@@ -41,6 +44,7 @@ struct BuildResult {
   uint64_t unchangedBytes = 0;
   std::vector<std::string> deleted;  // as "[delete]" lists them, paths of the previous tree
   bool nothingChanged = false;
+  bool signedPackage = false;
   bool written = false;
 };
 

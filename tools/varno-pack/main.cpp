@@ -172,7 +172,7 @@ int main(int argc, char** argv) {
       "the machines the package will run on (the defaults are French).");
 
   struct {
-    std::string directory, project, output, since;
+    std::string directory, project, output, since, key, passphraseEnv;
     bool json = false, quiet = false, force = false;
   } build;
   Regional buildRegional;
@@ -183,6 +183,11 @@ int main(int argc, char** argv) {
   buildCommand->add_option("-o,--output", build.output, "the package directory to write")->required();
   buildCommand->add_option("--since", build.since, "the previous release's staging directory: carry only what changed");
   buildCommand->add_flag("--force", build.force, "replace an earlier package at PACKAGE_DIR");
+#ifndef _WIN32
+  buildCommand->add_option("--sign", build.key, "sign the package with this private key (PEM) once it is checked");
+  buildCommand->add_option("--passphrase-env", build.passphraseEnv,
+                           "the environment variable that holds the key's passphrase (otherwise it is asked once)");
+#endif
   AddRegionalOptions(*buildCommand, buildRegional);
   buildCommand->add_flag("--json", build.json, "print the result as JSON");
   buildCommand->add_flag("-q,--quiet", build.quiet, "no progress line, even on a terminal");
@@ -263,6 +268,19 @@ int main(int argc, char** argv) {
     request.regional = *regional;
     request.currentYear = buildRegional.year;
     request.force = build.force;
+#ifndef _WIN32
+    std::optional<SigningKey> key;
+    if (!build.key.empty()) {
+      key = LoadSigningKey(build.key, build.passphraseEnv, report);
+      if (!key) {
+        PrintFindings(stderr, report);
+        return kToolFailure;
+      }
+      request.sign = [&key](varno::FileSystem& files, const std::string& directory, Report& found) {
+        return SignPackage(files, directory, *key, found);
+      };
+    }
+#endif
     request.windowsPath = [&disk](const std::string& shown) { return disk->WindowsPath(shown); };
     Progress progress = Progress::ForTerminal(build.quiet);
     const BuildResult result = BuildPackage(disk->Files(), request, progress, report);

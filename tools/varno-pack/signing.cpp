@@ -4,6 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <memory>
 #include <sstream>
@@ -70,6 +73,27 @@ std::optional<std::string> ReadHostFile(const std::string& path) {
   bytes << in.rdbuf();
   if (in.bad()) return std::nullopt;
   return bytes.str();
+}
+
+struct Passphrase {
+  const std::string* fromEnvironment = nullptr;
+  std::string prompt;
+  bool asked = false;
+};
+
+// OpenSSL asks for the passphrase of an encrypted key through this; it is asked once.
+extern "C" int GivePassphrase(char* buffer, int size, int, void* data) {
+  auto* passphrase = static_cast<Passphrase*>(data);
+  if (passphrase->asked) return -1;
+  passphrase->asked = true;
+  if (passphrase->fromEnvironment) {
+    const std::string& text = *passphrase->fromEnvironment;
+    if (static_cast<int>(text.size()) > size) return -1;
+    std::memcpy(buffer, text.data(), text.size());
+    return static_cast<int>(text.size());
+  }
+  if (EVP_read_pw_string(buffer, size, passphrase->prompt.c_str(), 0) != 0) return -1;
+  return static_cast<int>(std::strlen(buffer));
 }
 
 std::optional<std::string> Sign(const std::string& privateKeyPem, std::string_view data) {
@@ -155,12 +179,56 @@ bool GenerateKeyPair(const std::string& privateKeyFile, Report& report) {
   return true;
 }
 
-bool SignPackage(FileSystem& files, const std::string& packageDir, const std::string& keyFile, Report& report) {
-  const auto privateKeyPem = ReadHostFile(keyFile);
-  if (!privateKeyPem) {
-    report.Fail("key-unreadable", keyFile, 0, "cannot be read");
-    return false;
+std::optional<SigningKey> LoadSigningKey(const std::string& keyFile, const std::string& passphraseEnv,
+                                         Report& report) {
+  const auto text = ReadHostFile(keyFile);
+  if (!text) {
+    report.Fail("key-unreadable", keyFile, 0, std::string("cannot be read: ") + std::strerror(errno));
+    return std::nullopt;
   }
+  std::string fromEnvironment;
+  Passphrase passphrase;
+  passphrase.prompt = "Passphrase of " + keyFile + ": ";
+  if (!passphraseEnv.empty()) {
+    const char* value = std::getenv(passphraseEnv.c_str());
+    if (!value) {
+      report.Fail("key-unreadable", keyFile, 0, "--passphrase-env: the variable " + passphraseEnv + " is not set");
+      return std::nullopt;
+    }
+    fromEnvironment = value;
+    passphrase.fromEnvironment = &fromEnvironment;
+  }
+  Bio bio(BIO_new_mem_buf(text->data(), static_cast<int>(text->size())));
+  Key key(bio ? PEM_read_bio_PrivateKey(bio.get(), nullptr, GivePassphrase, &passphrase) : nullptr);
+  if (!key) {
+    const bool encrypted = text->find("ENCRYPTED") != std::string::npos;
+    report.Fail("key-unreadable", keyFile, 0,
+                text->find("PUBLIC KEY-----") != std::string::npos
+                    ? "is a public key: signing takes the private key"
+                : encrypted ? "the passphrase does not open this key"
+                            : "is not a PEM private key");
+    return std::nullopt;
+  }
+  if (EVP_PKEY_base_id(key.get()) != EVP_PKEY_RSA) {
+    report.Fail("key-unreadable", keyFile, 0, "is not an RSA key, which the updater's check needs");
+    return std::nullopt;
+  }
+  Bio pem(BIO_new(BIO_s_mem()));
+  if (!pem || PEM_write_bio_PrivateKey(pem.get(), key.get(), nullptr, nullptr, 0, nullptr, nullptr) != 1) {
+    report.Fail("key-unreadable", keyFile, 0, "OpenSSL could not hold the key");
+    return std::nullopt;
+  }
+  return SigningKey{BioText(pem.get())};
+}
+
+bool SignPackage(FileSystem& files, const std::string& packageDir, const std::string& keyFile, Report& report) {
+  const auto key = LoadSigningKey(keyFile, "", report);
+  return key && SignPackage(files, packageDir, *key, report);
+}
+
+bool SignPackage(FileSystem& files, const std::string& packageDir, const SigningKey& key, Report& report) {
+  const std::string* privateKeyPem = &key.pem;
+  const std::string keyFile = "the private key";
   const std::vector<std::string> names = PackageFilesTheRunReads(files, packageDir);
   if (names.empty() || names.front() != text::kDescriptionFileName) {
     report.Fail("description-missing", text::kDescriptionFileName, 0, "no package description: nothing to sign");
@@ -198,7 +266,16 @@ bool VerifyPackage(FileSystem& files, const std::string& packageDir, const std::
                    Report& report) {
   const auto publicKeyPem = ReadHostFile(publicKeyFile);
   if (!publicKeyPem) {
-    report.Fail("key-unreadable", publicKeyFile, 0, "cannot be read");
+    report.Fail("key-unreadable", publicKeyFile, 0, std::string("cannot be read: ") + std::strerror(errno));
+    return false;
+  }
+  Bio bio(BIO_new_mem_buf(publicKeyPem->data(), static_cast<int>(publicKeyPem->size())));
+  Key publicKey(bio ? PEM_read_bio_PUBKEY(bio.get(), nullptr, nullptr, nullptr) : nullptr);
+  if (!publicKey) {
+    report.Fail("key-unreadable", publicKeyFile, 0,
+                publicKeyPem->find("PRIVATE KEY-----") != std::string::npos
+                    ? "is a private key: --public-key takes the public key (KEY.pub.pem), the one the updater is built with"
+                    : "is not a PEM public key");
     return false;
   }
   openssl::OpenSslCrypto crypto;

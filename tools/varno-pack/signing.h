@@ -3,6 +3,7 @@
 // OpenSSL on the host; the Windows build of the tool leaves these commands out.
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include "platform/files.h"
@@ -19,15 +20,27 @@ bool GenerateKeyPair(const std::string& privateKeyFile, Report& report);
 // "KEY.pem" gives "KEY.pub.pem", any other name "NAME.pub.pem".
 std::string PublicKeyFileOf(const std::string& privateKeyFile);
 
+// The vendor's private key, read and opened once: a key protected by a passphrase asks
+// for it once, on the terminal, or takes it from the environment variable named by
+// passphraseEnv when that is not empty. Nothing, with the reason in report, for a file
+// that cannot be read, a public key, a passphrase that does not open it, or anything but
+// an RSA private key in PEM.
+struct SigningKey {
+  std::string pem;  // PKCS#8, unencrypted, in memory only
+};
+std::optional<SigningKey> LoadSigningKey(const std::string& keyFile, const std::string& passphraseEnv, Report& report);
+
 // Writes packageDir's "MjaIni.sig" (replacing it as a whole): every file the updater reads
 // there, with its size and SHA-256, signed with the private key at keyFile (a host path).
 // packageDir is a Windows path of files. False, with the reason in report, when the
 // package has no description or a file or the key cannot be read; MjaIni.sig is then
 // left as it was. The hook of "build --sign".
 bool SignPackage(FileSystem& files, const std::string& packageDir, const std::string& keyFile, Report& report);
+bool SignPackage(FileSystem& files, const std::string& packageDir, const SigningKey& key, Report& report);
 
 // The updater's own check of packageDir with the public key at publicKeyFile (a host
-// path): true when the updater built with that key would apply the package.
+// path): true when the updater built with that key would apply the package. A file that is
+// no PEM public key (a private key, anything else) is said to be so.
 bool VerifyPackage(FileSystem& files, const std::string& packageDir, const std::string& publicKeyFile,
                    Report& report);
 
