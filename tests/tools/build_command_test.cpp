@@ -260,6 +260,26 @@ TEST_F(BuildTest, APathTooLongForTheInstallationDirectoryIsRefused) {
       << Listing(report);
 }
 
+TEST_F(BuildTest, FailuresGiveTheSystemsReasonAndWhatAKilledBuildLeftIsCleaned) {
+  Write("pkg.building1/MjaIni.ini", "half a package");
+  Write("pkg.previous3/MjaIni.ini", "a package that could not be removed");
+  Write("pkg.building2/keep/mine.txt", "not a package: left alone");
+  ASSERT_TRUE(Build("pkg").written) << Listing(report);
+  EXPECT_FALSE(fs::exists(root / "pkg.building1"));
+  EXPECT_FALSE(fs::exists(root / "pkg.previous3"));
+  EXPECT_TRUE(fs::exists(root / "pkg.building2/keep/mine.txt"));
+
+  Write("a-file", "");
+  EXPECT_FALSE(Build("a-file/pkg").written);
+  EXPECT_NE(Listing(report).find("no directory can be made beside it to build the package in: Not a directory"),
+            std::string::npos)
+      << Listing(report);
+  fs::remove(root / "varno-package.toml");
+  EXPECT_FALSE(Build("pkg2").written);
+  EXPECT_NE(Listing(report).find("the project file cannot be read: No such file or directory"), std::string::npos)
+      << Listing(report);
+}
+
 TEST_F(BuildTest, AMistakeInTheProjectNamesFileLineAndKeyAndWritesNothing) {
   std::string project = kProject;
   project.replace(project.find("value = 8080"), 12, "value = \"x\"\nbogus = 1");

@@ -171,6 +171,20 @@ expect_in err "proj/staging/Donnees/?.txt: error:"
 [ ! -e built2 ] || fail "a refused build left its package"
 run 0 build --help; expect_in out --since
 
+# --version; Ctrl+C ends a long command with 130, as the shell expects, and leaves nothing.
+run 0 --version
+expect_in out "varno-pack "
+truncate -s 1G sparse.bin
+"$tool" create interrupted.slp sparse.bin >out 2>err &
+sleep 1
+kill -INT $!
+wait $!
+status=$?
+[ "$status" -eq 130 ] || fail "an interrupted create exited $status, not 130"
+expect_in err interrupted
+[ ! -e interrupted.slp ] || fail "an interrupted create left its archive"
+rm -f sparse.bin
+
 # A progress line on a terminal, when the system has the tool to give us one.
 if command -v script >/dev/null; then
   script -qec "'$tool' create tty.slp big.bin" /dev/null >tty.log 2>&1 || fail "create on a terminal"

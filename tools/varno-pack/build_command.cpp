@@ -157,9 +157,10 @@ void ReportWhereWritten(const Report& found, const std::map<int, int>& projectLi
 BuildResult BuildPackage(FileSystem& files, const BuildRequest& request, Progress& progress, Report& report) {
   BuildResult result;
   const std::string& projectShown = request.projectShown;
+  ClearSystemError();
   const auto bytes = files.ReadWholeFile(request.windowsPath(projectShown));
   if (!bytes) {
-    report.Fail("project-unreadable", projectShown, 0, "the project file cannot be read");
+    report.Fail("project-unreadable", projectShown, 0, "the project file cannot be read" + SystemReason());
     return result;
   }
   const auto project = ParseProject(*bytes, projectShown, report);
@@ -264,9 +265,12 @@ BuildResult BuildPackage(FileSystem& files, const BuildRequest& request, Progres
   if (report.HasErrors()) return result;
 
   if (!DestinationFree(files, destination, request.packageShown, request.force, report)) return result;
+  RemoveLeftovers(files, destination);
   const std::string building = FreeNameBeside(files, destination, "building");
+  ClearSystemError();
   if (building.empty() || !files.MakeDirectory(building)) {
-    report.Fail("write-failed", request.packageShown, 0, "no directory can be made beside it to build the package in");
+    report.Fail("write-failed", request.packageShown, 0,
+                "no directory can be made beside it to build the package in" + SystemReason());
     return result;
   }
 
@@ -277,8 +281,9 @@ BuildResult BuildPackage(FileSystem& files, const BuildRequest& request, Progres
   }
   progress.Begin("building " + request.packageShown, total);
   std::string failure;
+  ClearSystemError();
   if (!watched.ReplaceWholeFile(JoinPath(building, text::kDescriptionFileName), plan.description)) {
-    failure = std::string(text::kDescriptionFileName) + " cannot be written";
+    failure = std::string(text::kDescriptionFileName) + " cannot be written" + SystemReason();
   }
   for (const PlannedArchive& planned : plan.archives) {
     if (!failure.empty()) break;
@@ -289,8 +294,9 @@ BuildResult BuildPackage(FileSystem& files, const BuildRequest& request, Progres
       sources.push_back({planned.memberNames[i], member.size,
                          [&watched, path = member.path] { return watched.OpenForReading(path); }});
     }
+    ClearSystemError();
     if (auto problem = WriteArchive(watched, JoinPath(building, planned.fileName), sources, kLeadByte)) {
-      failure = planned.fileName + ": " + *problem;
+      failure = planned.fileName + ": " + *problem + SystemReason();
     }
     BuildResult::Archive written{planned.fileName, planned.subDirectory, planned.members.size(), 0};
     for (const StagedFile& member : planned.members) written.size += member.size;
@@ -299,11 +305,17 @@ BuildResult BuildPackage(FileSystem& files, const BuildRequest& request, Progres
     result.archives.push_back(std::move(written));
   }
   if (failure.empty()) {
-    if (!watched.CopyFileTo(updater, JoinPath(building, updaterName))) failure = updaterShown + " cannot be copied";
+    ClearSystemError();
+    if (!watched.CopyFileTo(updater, JoinPath(building, updaterName))) {
+      failure = updaterShown + " cannot be copied" + SystemReason();
+    }
     result.copied.push_back(updaterName);
   }
   if (failure.empty() && !control.empty()) {
-    if (!watched.CopyFileTo(control, JoinPath(building, kControlName))) failure = "the control cannot be copied";
+    ClearSystemError();
+    if (!watched.CopyFileTo(control, JoinPath(building, kControlName))) {
+      failure = "the control cannot be copied" + SystemReason();
+    }
     result.copied.push_back(kControlName);
   }
   progress.End();
@@ -329,12 +341,16 @@ BuildResult BuildPackage(FileSystem& files, const BuildRequest& request, Progres
     std::string aside;
     if (files.DirectoryExists(destination)) {
       aside = FreeNameBeside(files, destination, "previous");
+      ClearSystemError();
       if (aside.empty() || !RenameDirectory(destination, aside)) {
-        report.Fail("write-failed", request.packageShown, 0, "the earlier package there cannot be moved aside");
+        report.Fail("write-failed", request.packageShown, 0,
+                    "the earlier package there cannot be moved aside" + SystemReason());
       }
     }
+    ClearSystemError();
     if (!report.HasErrors() && !RenameDirectory(building, destination)) {
-      report.Fail("write-failed", request.packageShown, 0, "the built package cannot be renamed into place");
+      report.Fail("write-failed", request.packageShown, 0,
+                  "the built package cannot be renamed into place" + SystemReason());
       if (!aside.empty()) RenameDirectory(aside, destination);
     } else if (!report.HasErrors()) {
       result.written = true;

@@ -25,6 +25,7 @@ namespace {
 using namespace varno::pack;
 
 constexpr int kToolFailure = 2;
+constexpr int kInterrupted = 128 + 2;
 
 int CurrentYear() {
   const std::time_t now = std::time(nullptr);
@@ -107,6 +108,7 @@ std::optional<varno::RegionalSettings> SettingsOf(const Regional& regional, Argu
 
 int main(int argc, char** argv) {
   CLI::App app{"Builds, lists, unpacks and checks Varnolith update packages."};
+  app.set_version_flag("--version", "varno-pack " VARNO_PACK_VERSION);
   app.require_subcommand(1);
   app.fallthrough(false);
 
@@ -360,5 +362,7 @@ int main(int argc, char** argv) {
       PrintCheck(request, report);
     }
   }
+  // Ctrl+C ends the command as the shell expects of a program stopped by SIGINT.
+  if (Interrupted()) return kInterrupted;
   return report.Status();
 }

@@ -6,6 +6,9 @@
 #include <stdio.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
+
 #include <algorithm>
 #include <filesystem>
 #include <system_error>
@@ -15,7 +18,49 @@
 
 namespace varno::pack {
 
+void RemoveLeftovers(FileSystem& files, const std::string& destination) {
+  const size_t separator = destination.find_last_of('\\');
+  if (separator == std::string::npos) return;
+  const std::string parent = destination.substr(0, separator);
+  const std::string base = destination.substr(separator + 1);
+  std::vector<std::string> leftovers;
+  for (const char* purpose : {".building", ".previous"}) {
+    auto listing = files.ListMatching(parent + "\\" + base + purpose + "*");
+    while (auto entry = listing->Next()) {
+      const std::string digits = entry->name.substr(base.size() + std::string(purpose).size());
+      if (entry->isDirectory && !digits.empty() && digits.find_first_not_of("0123456789") == std::string::npos) {
+        leftovers.push_back(parent + "\\" + entry->name);
+      }
+    }
+  }
+  for (const std::string& leftover : leftovers) {
+    std::vector<std::string> names;
+    bool filesOnly = true;
+    auto listing = files.ListMatching(leftover + "\\*");
+    while (auto entry = listing->Next()) {
+      filesOnly = filesOnly && !entry->isDirectory;
+      names.push_back(entry->name);
+    }
+    if (!filesOnly) continue;
+    for (const std::string& name : names) files.RemoveFile(leftover + "\\" + name);
+    RemoveEmptyDirectory(leftover);
+  }
+}
+
 #ifdef _WIN32
+
+void ClearSystemError() { SetLastError(0); }
+
+std::string SystemReason() {
+  const DWORD error = GetLastError();
+  if (error == 0) return {};
+  char text[512] = {};
+  const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
+                                      text, sizeof(text), nullptr);
+  std::string reason(text, length);
+  while (!reason.empty() && (reason.back() == '\r' || reason.back() == '\n' || reason.back() == '.')) reason.pop_back();
+  return ": " + reason;
+}
 
 bool RenameDirectory(const std::string& from, const std::string& to) { return MoveFileExA(from.c_str(), to.c_str(), 0); }
 
@@ -39,6 +84,10 @@ std::string LinuxPath(const std::string& windowsPath) {
 }
 
 }  // namespace
+
+void ClearSystemError() { errno = 0; }
+
+std::string SystemReason() { return errno == 0 ? std::string() : std::string(": ") + std::strerror(errno); }
 
 bool RenameDirectory(const std::string& from, const std::string& to) {
   return ::rename(LinuxPath(from).c_str(), LinuxPath(to).c_str()) == 0;

@@ -7,12 +7,25 @@
 #include <string>
 #include <vector>
 
+#include "platform/files.h"
+
 namespace varno::pack {
 
 // The paths are Windows paths as HostDisk gives them.
 bool RenameDirectory(const std::string& from, const std::string& to);
 // Removes an empty directory.
 bool RemoveEmptyDirectory(const std::string& path);
+
+// The reason the system gave for the last failed call, after a colon ("": no space left on
+// device"), or "" when it gave none; ClearSystemError first, so that an old reason is never
+// told for a new failure.
+void ClearSystemError();
+std::string SystemReason();
+
+// Removes what an earlier build of the same destination left when it was killed or could
+// not remove the package it replaced: "DEST.buildingN" and "DEST.previousN" that hold files
+// only. Two builds of one destination at once are not supported.
+void RemoveLeftovers(FileSystem& files, const std::string& destination);
 
 // What the host's own view of the tree below root shows and the file service hides. Paths
 // are relative to root in the host's text.

@@ -8,6 +8,7 @@
 #include "base/ansi_text.h"
 #include "base/texts.h"
 #include "name_rules.h"
+#include "package_directory.h"
 #include "package/archive_layout.h"
 #include "steps/delete_step.h"
 
@@ -50,9 +51,10 @@ void Walk(FileSystem& files, const std::string& directory, const std::string& re
     }
     const std::string path = directory + "\\" + entry.name;
     if (entry.isDirectory) continue;
+    ClearSystemError();
     auto file = files.OpenForReading(path);
     if (!file) {
-      report.Fail("source-unreadable", Shown(rootShown, child), 0, "cannot be read");
+      report.Fail("source-unreadable", Shown(rootShown, child), 0, "cannot be read" + SystemReason());
       continue;
     }
     here.push_back({child, path, file->Size()});
