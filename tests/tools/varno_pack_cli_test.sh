@@ -145,6 +145,11 @@ run 0 check built
 run 2 build proj/varno-package.toml -o built
 expect_in err "holds a package already (version 2816090, not signed)"
 run 0 build proj/varno-package.toml -o built --force --decimal-separator , --date-format dd/MM/yyyy
+# Progress a release script can read, one JSON object a line on standard error.
+run 0 build proj/varno-package.toml -o progress --json-progress
+expect_in err '{"progress":"building progress","percent":100,'
+expect_in out "progress: 2 files"
+
 # build --sign: the package is signed once checked, before it is put in place.
 run 0 keygen vendor.pem
 run 0 build proj/varno-package.toml -o signed --sign vendor.pem --json
@@ -168,6 +173,7 @@ expect_json /since/nothingChanged true
 printf 'x' >"proj/staging/Donnees/$(printf '\xe6\x97\xa5').txt"
 run 2 build proj/varno-package.toml -o built2
 expect_in err "proj/staging/Donnees/?.txt: error:"
+expect_in out "built2: not written, 1 error, 0 warnings"
 [ ! -e built2 ] || fail "a refused build left its package"
 run 0 build --help; expect_in out --since
 

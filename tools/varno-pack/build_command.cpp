@@ -404,8 +404,14 @@ Json BuildJson(const BuildRequest& request, const BuildResult& result, const Rep
   return document;
 }
 
-void PrintBuilt(const BuildRequest& request, const BuildResult& result) {
-  if (!result.written) return;
+void PrintBuilt(const BuildRequest& request, const BuildResult& result, const Report& report) {
+  if (!result.written) {
+    const size_t errors = report.Count(Severity::Error), warnings = report.Count(Severity::Warning);
+    PrintText(stdout, request.packageShown + ": not written, " + std::to_string(errors) + " error" +
+                          (errors == 1 ? "" : "s") + ", " + std::to_string(warnings) + " warning" +
+                          (warnings == 1 ? "" : "s") + "\n");
+    return;
+  }
   PrintText(stdout, request.packageShown + ": " + std::to_string(result.files) + " file" +
                         (result.files == 1 ? "" : "s") + " (" + std::to_string(result.bytes) + " bytes) in " +
                         std::to_string(result.archives.size()) + " archive" +

@@ -55,7 +55,8 @@ struct BuildResult {
 BuildResult BuildPackage(FileSystem& files, const BuildRequest& request, Progress& progress, Report& report);
 
 Json BuildJson(const BuildRequest& request, const BuildResult& result, const Report& report);
-void PrintBuilt(const BuildRequest& request, const BuildResult& result);
+// The summary: what was written, or that nothing was and how many findings say why.
+void PrintBuilt(const BuildRequest& request, const BuildResult& result, const Report& report);
 
 // Writes the commented project file into the directory (made when missing); an existing
 // project file is never replaced.

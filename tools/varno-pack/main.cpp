@@ -175,7 +175,7 @@ int main(int argc, char** argv) {
 
   struct {
     std::string directory, project, output, since, key, passphraseEnv;
-    bool json = false, quiet = false, force = false;
+    bool json = false, quiet = false, force = false, jsonProgress = false;
   } build;
   Regional buildRegional;
   CLI::App* initCommand = app.add_subcommand("init", "Write a commented package project file to fill in.");
@@ -185,6 +185,8 @@ int main(int argc, char** argv) {
   buildCommand->add_option("-o,--output", build.output, "the package directory to write")->required();
   buildCommand->add_option("--since", build.since, "the previous release's staging directory: carry only what changed");
   buildCommand->add_flag("--force", build.force, "replace an earlier package at PACKAGE_DIR");
+  buildCommand->add_flag("--json-progress", build.jsonProgress,
+                         "progress as one JSON object a line on standard error, for release scripts");
 #ifndef _WIN32
   buildCommand->add_option("--sign", build.key, "sign the package with this private key (PEM) once it is checked");
   buildCommand->add_option("--passphrase-env", build.passphraseEnv,
@@ -284,13 +286,13 @@ int main(int argc, char** argv) {
     }
 #endif
     request.windowsPath = [&disk](const std::string& shown) { return disk->WindowsPath(shown); };
-    Progress progress = Progress::ForTerminal(build.quiet);
+    Progress progress = Progress::ForTerminal(build.quiet, build.jsonProgress);
     const BuildResult result = BuildPackage(disk->Files(), request, progress, report);
     PrintFindings(stderr, report);
     if (build.json) {
       PrintJson(BuildJson(request, result, report));
     } else {
-      PrintBuilt(request, result);
+      PrintBuilt(request, result, report);
     }
   } else if (*createCommand) {
     CreateRequest request;
