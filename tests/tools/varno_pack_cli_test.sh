@@ -84,6 +84,10 @@ run 2 create refused.slp '名前.txt=Varnolith.exe'
 expect_in err "Windows-1252"
 [ ! -e refused.slp ] || fail "a refused archive was written"
 
+# An I/O failure gives the system's reason.
+run 2 list missing.slp
+expect_in err "cannot be opened: No such file or directory"
+
 # list of a malformed archive: what is wrong, and where.
 printf 'SG1\001\000\000\000\011abc' >bad.slp
 run 2 list bad.slp

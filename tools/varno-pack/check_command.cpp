@@ -1,4 +1,5 @@
 #include "check_command.h"
+#include "package_directory.h"
 
 #include <map>
 
@@ -93,11 +94,13 @@ void CheckPackage(FileSystem& files, const CheckRequest& request, Report& report
   const std::string descriptionPath = JoinPath(request.packageDir, text::kDescriptionFileName);
   std::vector<DescriptionEntry> subDirectories;
   std::vector<SubDirArchiveEntry> subDirArchives;
+  ClearSystemError();
   if (!files.FileExists(descriptionPath)) {
     report.Fail("description-missing", text::kDescriptionFileName, 0,
                 "the package has no description: the updater writes \"Fichier Ini  manquant\" in its log and ends");
   } else if (const auto bytes = files.ReadWholeFile(descriptionPath); !bytes) {
-    report.Fail("description-unreadable", text::kDescriptionFileName, 0, "the description cannot be read");
+    report.Fail("description-unreadable", text::kDescriptionFileName, 0,
+                "the description cannot be read" + SystemReason());
   } else {
     const auto lines = SplitTextLines(*bytes);
     CheckDescriptionText(*bytes, report);

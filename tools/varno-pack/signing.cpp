@@ -1,4 +1,5 @@
 #include "signing.h"
+#include "package_directory.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -168,12 +169,13 @@ bool GenerateKeyPair(const std::string& privateKeyFile, Report& report) {
     return false;
   }
   if (!WriteNewFile(privateKeyFile, BioText(privatePem.get()), 0600)) {
-    report.Fail("write-failed", privateKeyFile, 0, "cannot be created");
+    report.Fail("write-failed", privateKeyFile, 0, std::string("cannot be created: ") + std::strerror(errno));
     return false;
   }
   if (!WriteNewFile(publicKeyFile, BioText(publicPem.get()), 0644)) {
+    const std::string reason = std::strerror(errno);
     ::unlink(privateKeyFile.c_str());  // half a pair is of no use
-    report.Fail("write-failed", publicKeyFile, 0, "cannot be created");
+    report.Fail("write-failed", publicKeyFile, 0, "cannot be created: " + reason);
     return false;
   }
   return true;
@@ -241,10 +243,11 @@ bool SignPackage(FileSystem& files, const std::string& packageDir, const Signing
       report.Fail("name-refused", name, 0, "cannot stand in the signature file (see its format)");
       return false;
     }
+    ClearSystemError();
     auto file = files.OpenForReading(JoinPath(packageDir, name));
     const auto digest = file ? DigestFile(*file, crypto) : std::nullopt;
     if (!digest) {
-      report.Fail("source-unreadable", name, 0, "cannot be read");
+      report.Fail("source-unreadable", name, 0, "cannot be read" + SystemReason());
       return false;
     }
     entries.push_back({name, file->Size(), *digest});
@@ -255,8 +258,9 @@ bool SignPackage(FileSystem& files, const std::string& packageDir, const Signing
     report.Fail("key-unreadable", keyFile, 0, "is not a PEM RSA private key");
     return false;
   }
+  ClearSystemError();
   if (!files.ReplaceWholeFile(JoinPath(packageDir, kSignatureFileName), FormatSignatureFile(manifest, *signature))) {
-    report.Fail("write-failed", kSignatureFileName, 0, "cannot be written; the previous one is unchanged");
+    report.Fail("write-failed", kSignatureFileName, 0, "cannot be written" + SystemReason() + "; the previous one is unchanged");
     return false;
   }
   return true;
