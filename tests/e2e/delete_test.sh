@@ -6,6 +6,7 @@
 . "$(dirname "$0")/e2e.sh"
 exe=$1
 samples=$(dirname "$exe")/samples
+pack_tool=$4
 e2e_begin "$2" "$3"
 
 install='C:\Produits\Varnolith'
@@ -44,6 +45,13 @@ e2e_check "no journal is left" test ! -e "$unix_install/VarnoMaJ.journal"
 
 echo "== the same removals in a run that completes"
 e2e_package "$package" "$exe" 2816090 "$deletions"
+check_refuses_the_climb() {
+  local status=0
+  (cd "$package" && WINEDEBUG=-all wine "$pack_tool" check 'C:\Paquet' >"$VARNO_WINE_TMP/check.txt" 2>&1) || status=$?
+  [ "$status" -eq 2 ] && grep -q 'MjaIni.ini:26: error: .*\[delete-refused\]' "$VARNO_WINE_TMP/check.txt" ||
+    { echo "check exited $status:"; cat "$VARNO_WINE_TMP/check.txt"; return 1; }
+}
+e2e_check "varno-pack check (the Windows build) refuses the path that climbs out" check_refuses_the_climb
 e2e_start "$package" Varnolith_MAJ_Solo.exe
 e2e_key "$(e2e_wait_window '^Confirmation$' 60)" o
 form=$(e2e_wait_window 'jour de Varnolith$' 60)
