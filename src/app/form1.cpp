@@ -11,6 +11,7 @@
 #include "shortcuts/desktop_directory.h"
 #include "shortcuts/shell_link.h"
 #include "shortcuts/shortcut_steps.h"
+#include "steps/delete_step.h"
 #include "steps/file_steps.h"
 #include "steps/registry_step.h"
 #include "steps/uninstall_record.h"
@@ -272,6 +273,13 @@ void TForm1::ApplyPackage(Platform& changes, bool valid, uint64_t bytesToWrite, 
   platform_.window.ShowControl(Control::Label2);
   progress.Start(bytesToWrite);
 
+  // A path the release turned from a file into a directory, or the reverse, is cleared
+  // before the new one is put there.
+  if (const auto cleared = DeleteDroppedFiles(changes, state_, record, DeletePass::InTheWay); cleared && !cleared->empty()) {
+    Log(text::kLogDeleteInTheWay);
+    for (const DeleteOutcome& outcome : *cleared) LogDeletion(outcome);
+  }
+
   // The main archive into the installation. A quiet run cannot leave the installation
   // without an archive nobody was told about.
   const ArchiveRefused onRefused = [this](const std::string& archive) {
@@ -296,6 +304,12 @@ void TForm1::ApplyPackage(Platform& changes, bool valid, uint64_t bytesToWrite, 
   Log(text::kLogAfterCopyInNewDir);
   progress.Turn();
 
+  // What the release no longer has, once everything it brings is in place.
+  if (const auto deletions = DeleteDroppedFiles(changes, state_, record)) {
+    Log(text::kLogDeleteDroppedFiles);
+    for (const DeleteOutcome& outcome : *deletions) LogDeletion(outcome);
+  }
+
   // Shortcuts: the existing ones take the version label, then the new ones.
   Log(text::kLogBeforeMjaShellLink);
   platform_.window.ShowControl(Control::Label4);
@@ -315,6 +329,18 @@ void TForm1::ApplyPackage(Platform& changes, bool valid, uint64_t bytesToWrite, 
   record.AppendRunMarker();
   record.SaveToFile(changes.files, recordPath);
   Log(text::kLogRecordSaved);
+}
+
+void TForm1::LogDeletion(const DeleteOutcome& outcome) {
+  using Kind = DeleteOutcome::Kind;
+  switch (outcome.kind) {
+    case Kind::FileRemoved: return Log(text::kLogFileDeleted + outcome.path);
+    case Kind::DirectoryRemoved: return Log(text::kLogDirectoryDeleted + outcome.path);
+    case Kind::Absent: return Log(text::kLogDeleteAbsent + outcome.path);
+    case Kind::DirectoryNotEmpty: return Log(text::kLogDirectoryNotEmpty + outcome.path);
+    case Kind::NotRemoved: return Log(text::kLogDeleteFailed + outcome.path);
+    case Kind::Refused: return Log(text::kLogDeleteRefused + outcome.path);
+  }
 }
 
 void TForm1::Terminate(ExitCode outcome) {

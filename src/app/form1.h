@@ -16,6 +16,7 @@
 #include "platform/platform.h"
 #include "rollback/rollback.h"
 #include "shortcuts/shell_link.h"
+#include "steps/delete_step.h"
 
 namespace varno {
 
@@ -62,6 +63,7 @@ class TForm1 {
   // caller then leaves the driver.
   void Terminate(ExitCode outcome);
   void Log(const std::string& line);
+  void LogDeletion(const DeleteOutcome& outcome);
 
   RunOptions options_;
   RunDialogs dialogs_;

@@ -125,6 +125,15 @@ inline constexpr char kLogWritePcknameDone[] = "Succès WritePckname";
 inline constexpr char kLogBeforeCreateNewDir[] = "Avant CreateNewDir";
 inline constexpr char kLogBeforeCopyInNewDir[] = "Avant CopyInNewDir";
 inline constexpr char kLogAfterCopyInNewDir[] = "Après CopyInNewDir";
+inline constexpr char kLogDeleteDroppedFiles[] = "DeleteDroppedFiles : fichiers retirés de la version";
+inline constexpr char kLogDeleteInTheWay[] = "DeleteDroppedFiles : chemins qui changent de nature, supprimés d'abord";
+inline constexpr char kLogFileDeleted[] = "Fichier supprimé : ";
+inline constexpr char kLogDirectoryDeleted[] = "Répertoire supprimé : ";
+inline constexpr char kLogDeleteAbsent[] = "Déjà absent, rien à supprimer : ";
+inline constexpr char kLogDirectoryNotEmpty[] = "Répertoire non vide, conservé : ";
+inline constexpr char kLogDeleteFailed[] = "Suppression impossible, fichier conservé : ";
+inline constexpr char kLogDeleteRefused[] =
+    "Suppression refusée (hors du répertoire d'installation ou fichier du programme de mise à jour) : ";
 inline constexpr char kLogBeforeMjaShellLink[] = "Avant MjaShellLink ";
 inline constexpr char kLogBeforeAddShellLink[] = "Avant AddShellLink ";
 inline constexpr char kLogBeforeMjaVarnoReg[] = "Avant MjaVarnoReg  ";

@@ -80,6 +80,7 @@ constexpr KindName kKinds[] = {
     {JournalRecord::Kind::RawValue, "RAWVALUE", 4},
     {JournalRecord::Kind::Control, "CONTROL", 1},     {JournalRecord::Kind::Committed, "COMMITTED", 0},
     {JournalRecord::Kind::Run, "RUN", 1},             {JournalRecord::Kind::TempDirectory, "TEMPDIR", 1},
+    {JournalRecord::Kind::RemovedDirectory, "REMOVEDDIR", 1},
 };
 
 std::string Hex16(uint64_t number) {
@@ -103,6 +104,7 @@ std::string EncodeJournalRecord(const JournalRecord& record) {
     case JournalRecord::Kind::NewDirectory:
     case JournalRecord::Kind::Control:
     case JournalRecord::Kind::Run:
+    case JournalRecord::Kind::RemovedDirectory:
     case JournalRecord::Kind::TempDirectory: field(record.path); break;
     case JournalRecord::Kind::Saved:
     case JournalRecord::Kind::Moved:
@@ -153,6 +155,7 @@ std::optional<JournalRecord> DecodeJournalRecord(const std::string& line) {
     case JournalRecord::Kind::NewDirectory:
     case JournalRecord::Kind::Control:
     case JournalRecord::Kind::Run:
+    case JournalRecord::Kind::RemovedDirectory:
     case JournalRecord::Kind::TempDirectory: record.path = fields[0]; break;
     case JournalRecord::Kind::Saved:
     case JournalRecord::Kind::Moved:
@@ -244,6 +247,10 @@ bool Journal::Announce(const JournalRecord& record) {
 bool Journal::Durable() {
   if (!failed_ && !(file_ && file_->WaitFlushed())) failed_ = true;
   return !failed_;
+}
+
+bool Journal::IsOwnBackupName(std::string_view name) const {
+  return name.find(".vrnundo-" + tag_ + "-") != std::string_view::npos;
 }
 
 std::string Journal::BackupNameFor(FileSystem& files, const std::string& path) {

@@ -21,6 +21,10 @@
 //                                            number) before it was replaced or deleted
 //   MOVED<TAB>from<TAB>to                    a file is about to be renamed
 //   NEWDIR<TAB>path                          a directory is about to be made
+//   REMOVEDDIR<TAB>path                      an empty directory is about to be removed;
+//                                            undone, it is made again. The backups of the
+//                                            files removed from it were first moved into its
+//                                            parent, each with a SAVED record of its own
 //   NEWKEY<TAB>root<TAB>key                  a registry key is about to be made
 //   RAWVALUE<TAB>root<TAB>key<TAB>name<TAB>-  a registry value is about to be written or
 //   RAWVALUE<TAB>root<TAB>key<TAB>name<TAB>type<TAB>data  deleted: "-" when it was absent,
@@ -64,7 +68,9 @@ inline constexpr char kJournalFileName[] = "VarnoMaJ.journal";
 inline constexpr int kJournalVersion = 2;
 
 struct JournalRecord {
-  enum class Kind { NewFile, Saved, Moved, NewDirectory, NewKey, Value, RawValue, Control, Committed, Run, TempDirectory };
+  enum class Kind {
+    NewFile, Saved, Moved, NewDirectory, NewKey, Value, RawValue, Control, Committed, Run, TempDirectory, RemovedDirectory
+  };
   Kind kind = Kind::NewFile;
   std::string path;    // the file, directory, key or control; the source of a move
   std::string second;  // the backup, the destination of a move, the value's name
@@ -118,6 +124,8 @@ class Journal {
   // A name for the backup of the file at path: beside it, carrying the run's tag (so that
   // no file a package brings can bear it), not yet taken.
   std::string BackupNameFor(FileSystem& files, const std::string& path);
+  // Whether a file name is one of this run's backups.
+  bool IsOwnBackupName(std::string_view name) const;
 
   // A name for a temporary file beside path, which a recovery will find and delete: the
   // first in its directory announces the directory (flushed). Nothing when that failed.

@@ -49,11 +49,16 @@ bool MayWriteFile(const std::string& path, const JournalScope& scope) {
   return Below(path, scope.installDir) || (Plain(path) && Same(path, scope.controlPath)) || IsShortcut(path, scope);
 }
 
-// path + ".vrnundo" and the rest of the name, beside it.
-bool IsBackupOf(const std::string& backup, const std::string& path) {
-  const std::string prefix = path + ".vrnundo";
-  return backup.size() > prefix.size() && Same(backup.substr(0, prefix.size()), prefix) &&
-         backup.find('\\', prefix.size()) == std::string::npos;
+// The file's name + ".vrnundo" and the rest of a name, beside the file; or, for a file
+// below the installation, in the directory above (where the backups of a directory's files
+// go before the directory is removed).
+bool IsBackupOf(const std::string& backup, const std::string& path, const JournalScope& scope) {
+  const std::string prefix = std::string(LastComponent(path)) + ".vrnundo";
+  const std::string name(LastComponent(backup));
+  if (!Plain(backup) || name.size() <= prefix.size() || !Same(name.substr(0, prefix.size()), prefix)) return false;
+  const std::string directory = ParentOf(backup);
+  return Same(directory, ParentOf(path)) ||
+         (Below(backup, scope.installDir) && Same(directory, ParentOf(WithoutTrailingBackslash(ParentOf(path)))));
 }
 
 bool MayHoldTemporaries(const std::string& directory, const JournalScope& scope) {
@@ -80,7 +85,8 @@ bool ProductKey(const JournalRecord& record) {
 bool WithinScope(const JournalRecord& record, const JournalScope& scope) {
   switch (record.kind) {
     case Kind::NewFile: return MayWriteFile(record.path, scope);
-    case Kind::Saved: return MayWriteFile(record.path, scope) && IsBackupOf(record.second, record.path);
+    case Kind::Saved: return MayWriteFile(record.path, scope) && IsBackupOf(record.second, record.path, scope);
+    case Kind::RemovedDirectory: return Below(record.path, scope.installDir);
     case Kind::Moved: return MayWriteFile(record.path, scope) && MayWriteFile(record.second, scope);
     case Kind::NewDirectory: return Below(record.path, scope.installDir);
     case Kind::TempDirectory: return MayHoldTemporaries(record.path, scope);

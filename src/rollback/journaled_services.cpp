@@ -1,5 +1,7 @@
 #include "rollback/journaled_services.h"
 
+#include <vector>
+
 #include "base/ansi_text.h"
 
 namespace varno {
@@ -79,6 +81,25 @@ bool JournaledFiles::RemoveFile(const std::string& path) {
 bool JournaledFiles::MakeDirectory(const std::string& path) {
   if (inner_.DirectoryExists(path) || inner_.FileExists(path)) return false;
   return journal_.Append(MakeRecord(Kind::NewDirectory, path)) && inner_.MakeDirectory(path);
+}
+
+bool JournaledFiles::RemoveEmptyDirectory(const std::string& path) {
+  if (!inner_.DirectoryExists(path)) return false;
+  std::vector<std::string> backups;
+  auto listing = inner_.ListMatching(path + "\\*");
+  while (auto entry = listing->Next()) {
+    if (entry->isDirectory || !journal_.IsOwnBackupName(entry->name)) return false;
+    backups.push_back(entry->name);
+  }
+  const size_t separator = path.find_last_of('\\');
+  if (separator == std::string::npos) return false;
+  const std::string parent = path.substr(0, separator);
+  for (const std::string& name : backups) {
+    const std::string from = path + "\\" + name;
+    const std::string to = journal_.BackupNameFor(inner_, parent + "\\" + name);
+    if (!journal_.Append(MakeRecord(Kind::Saved, from, to)) || !inner_.MoveFileTo(from, to)) return false;
+  }
+  return journal_.Append(MakeRecord(Kind::RemovedDirectory, path)) && inner_.RemoveEmptyDirectory(path);
 }
 
 std::unique_ptr<AppendingFile> JournaledFiles::OpenForAppending(const std::string& path) {

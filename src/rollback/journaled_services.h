@@ -35,6 +35,9 @@ class JournaledFiles : public ForwardingFiles {
   bool CopyFileTo(const std::string& from, const std::string& to) override { return FileSystem::CopyFileTo(from, to); }
   bool RemoveFile(const std::string& path) override;
   bool MakeDirectory(const std::string& path) override;
+  // A directory that holds nothing but the backups of files this run removed counts as
+  // empty: the backups move into its parent, then its removal is announced and made.
+  bool RemoveEmptyDirectory(const std::string& path) override;
   std::unique_ptr<AppendingFile> OpenForAppending(const std::string& path) override;
 
   // Moves the file at path aside after announcing it; false (and nothing moved) when

@@ -91,6 +91,7 @@ bool Undo(Platform& platform, const JournalRecord& record, ChangedKeys& changed)
       if (files.FileExists(record.path) || !files.FileExists(record.second)) return true;
       return files.MoveFileTo(record.second, record.path);
     case Kind::NewDirectory: return !files.DirectoryExists(record.path) || files.RemoveEmptyDirectory(record.path);
+    case Kind::RemovedDirectory: return files.DirectoryExists(record.path) || files.MakeDirectory(record.path);
     case Kind::NewKey: return DeleteKey(platform.registry, record.root, record.path, changed);
     case Kind::Value:
     case Kind::RawValue: return RestoreValue(platform.registry, record, changed);

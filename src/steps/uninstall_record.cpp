@@ -47,6 +47,27 @@ void WriteLogList::Insert(size_t position, std::string line) {
   lines_[gapBegin_++] = std::move(line);
 }
 
+void WriteLogList::Remove(size_t position) {
+  if (position >= Count()) throw std::out_of_range("uninstall record removal position");
+  MoveGapTo(position + 1);
+  std::string& line = lines_[--gapBegin_];
+  const auto folded = folded_.find(AnsiUpperCase(line));
+  if (--folded->second == 0) folded_.erase(folded);
+  line.clear();
+}
+
+bool WriteLogList::RemoveEntry(std::string_view header, std::string_view entry) {
+  const auto headerPosition = Find(header);
+  if (!headerPosition || !Contains(entry)) return false;
+  for (size_t i = *headerPosition + 1; i < Count() && !Line(i).starts_with('['); ++i) {
+    if (AnsiSameText(Line(i), entry)) {
+      Remove(i);
+      return true;
+    }
+  }
+  return false;
+}
+
 void WriteLogList::MoveGapTo(size_t position) {
   if (position < gapBegin_) {
     std::move_backward(lines_.begin() + position, lines_.begin() + gapBegin_, lines_.begin() + gapEnd_);

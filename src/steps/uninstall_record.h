@@ -64,6 +64,12 @@ class WriteLogList {
   // earlier run is therefore recorded again when its file still does not exist.
   void RecordArchiveMember(size_t insertionIndex, std::string_view targetPath, std::string_view memberName);
 
+  // Takes out the first entry equal to the text among the entries of the section whose
+  // header is given (the lines below it up to the next line beginning with "["): a file or
+  // directory that an update removed is no longer the uninstaller's to remove. False when
+  // the section has no such entry.
+  bool RemoveEntry(std::string_view header, std::string_view entry);
+
   // Closes a run that reached the end of its steps.
   void AppendRunMarker() { Append(record::kRunMarker); }
 
@@ -83,6 +89,7 @@ class WriteLogList {
   size_t GapSize() const { return gapEnd_ - gapBegin_; }
   size_t Slot(size_t position) const { return position < gapBegin_ ? position : position + GapSize(); }
   void MoveGapTo(size_t position);
+  void Remove(size_t position);
   void Grow();
 
   std::vector<std::string> lines_;

@@ -7,6 +7,7 @@
 #include "base/windows_path.h"
 #include "package/archive_layout.h"
 #include "package/section_lookup.h"
+#include "steps/delete_step.h"
 #include "steps/file_steps.h"
 
 namespace varno {
@@ -45,10 +46,16 @@ PlannedWrites PlanArchiveWrites(FileSystem& files, const RunState& state) {
   }
   PlanArchive(files, made, JoinPath(state.packageDir, text::kMainArchiveFileName), state.installDir, writes);
   const auto archives = lines ? SubDirArchives(*lines) : std::nullopt;
-  if (!archives) return writes;
-  for (const SubDirArchive& entry : *archives) {
+  for (const SubDirArchive& entry : archives.value_or(std::vector<SubDirArchive>{})) {
     PlanArchive(files, made, JoinPath(state.packageDir, entry.archiveName),
                 JoinPath(state.installDir, entry.subDirectory), writes);
+  }
+  // A file the package removes is replaced by nothing: one held open is asked about too.
+  const auto deletions = lines ? FindSection(*lines, kDeleteSection) : std::nullopt;
+  for (const std::string& line : deletions ? deletions->entries : std::vector<std::string>{}) {
+    const std::string path = DeletePathOf(line);
+    if (path.empty() || CheckDeletePath(path)) continue;
+    if (files.FileExists(JoinPath(state.installDir, path))) writes.replaced.push_back(JoinPath(state.installDir, path));
   }
   return writes;
 }

@@ -12,7 +12,8 @@
 namespace varno {
 
 struct PlannedWrites {
-  std::vector<std::string> replaced;  // existing files the members will replace, in order
+  std::vector<std::string> replaced;  // existing files the members will replace, in order, then
+                                      // those "[delete]" removes
   uint64_t bytes = 0;                 // the size of every member that will be written
 };
 

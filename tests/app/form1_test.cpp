@@ -324,6 +324,23 @@ TEST_F(Form1PackageTest, EveryStepRunsAndRecordsWhatItCreated) {
   EXPECT_TRUE(machine.dialogs.shown.size() == 1u) << machine.Dump();
 }
 
+TEST_F(Form1PackageTest, APathThatBecameADirectoryIsClearedFirstAndWhatWasDroppedAfterTheArchives) {
+  fake::WritePackageDescription(machine, "2816090",
+                                "[subdir]\r\nData\r\nData\\Images\r\n[insubdir]\r\nData\\Images : pics.slp\r\n"
+                                "[delete]\r\nold.txt\r\nData\r\n");
+  const std::string install = kTestInstallDir;
+  machine.files.AddFile(install + "\\Data", "a file in the previous release");
+  machine.files.AddFile(install + "\\old.txt", "dropped");
+  Run();
+  EXPECT_EQ(machine.files.Content(install + "\\Data\\Images\\logo.bmp"), "BM") << machine.Dump();
+  EXPECT_FALSE(machine.files.FileExists(install + "\\old.txt"));
+  const Lines log = Log(kInstallLog);
+  const auto at = [&log](const std::string& line) { return std::find(log.begin(), log.end(), line) - log.begin(); };
+  EXPECT_LT(at("Fichier supprimé : Data"), at("FileCopy effectué")) << ::testing::PrintToString(log);
+  EXPECT_LT(at("Après CopyInNewDir"), at("Fichier supprimé : old.txt")) << ::testing::PrintToString(log);
+  EXPECT_LT(at("Fichier supprimé : old.txt"), at("Avant MjaShellLink ")) << ::testing::PrintToString(log);
+}
+
 TEST_F(Form1PackageTest, ASecondRunLoadsTheRecordAndAddsOnlyItsMarker) {
   Run();
   const std::string first = machine.files.Content(kRecord).value_or("");

@@ -50,6 +50,19 @@ class PreflightGatesTest : public ::testing::Test {
   fake::MemoryMachine machine;
 };
 
+TEST_F(PreflightGatesTest, AFileThePackageRemovesIsAskedAboutWhenInUse) {
+  fake::WritePackageDescription(machine, "2816090", "[delete]\r\nold.dll\r\n..\\outside.dll\r\n");
+  machine.files.AddFile(kInstall + "\\old.dll", "old");
+  machine.files.SetInUse(kInstall + "\\old.dll");
+  const std::string before = Installation();
+  machine.dialogs.answers = {true, false};
+  Run();
+  ASSERT_EQ(machine.dialogs.shown.size(), 2u) << machine.Dump();
+  EXPECT_NE(machine.dialogs.shown[1].text.find(kInstall + "\\old.dll\r"), std::string::npos)
+      << machine.dialogs.shown[1].text;
+  EXPECT_EQ(Installation(), before);
+}
+
 TEST_F(PreflightGatesTest, FilesInUseAreNamedAndAnnulerChangesNothing) {
   machine.files.SetInUse(kInstall + "\\Images\\logo.bmp");
   machine.processes.programsUsingFiles = {"Varnolith", "Explorateur"};

@@ -182,7 +182,8 @@ void Prepare(fake::MemoryMachine& m) {
   fake::WritePackageDescription(
       m, "2816090",
       "[subdir]\r\nData\r\nData\\Sub\r\n[insubdir]\r\nData\\Sub : pics.slp\r\n[desk]\r\nVarnolith.exe: Varnolith Pro\r\n"
-      "[reg]\r\nPort: integer; 8080\r\nNom: string; x\r\n");
+      "[reg]\r\nPort: integer; 8080\r\nNom: string; x\r\n[delete]\r\nVieux\\ancien.txt\r\nVieux\r\n");
+  m.files.AddFile(std::string(kTestInstallDir) + "\\Vieux\\ancien.txt", "retired");
   m.files.AddFile("C:\\Package\\sor_ti1.slp",
                   ArchiveBytes({MemberFromBytes("new.dll", "new"), MemberFromBytes("data.bin", "new data")}));
   m.files.AddFile("C:\\Package\\pics.slp", ArchiveBytes({MemberFromBytes("logo.bmp", "BM")}));
@@ -215,6 +216,12 @@ void RunUpdater(fake::MemoryMachine& m, Faults& faults) {
   RunApplication(platform, "WINDOWS NT");
 }
 
+// What the updater trusts a journal with on this machine.
+const JournalScope kScope{kTestInstallDir,
+                          "C:\\WINDOWS\\system32\\Varxxlith.ocx",
+                          {fake::kTestCommonDesktop, fake::kTestCommonPrograms, std::string(fake::kTestDesktop),
+                           fake::kTestUserPrograms}};
+
 // A machine set up as Prepare does, holding what a run left on the disk and in the registry.
 void TakeOver(fake::MemoryMachine& m, const fake::MemoryFileSystem& files, const fake::MemoryRegistry& registry) {
   Prepare(m);
@@ -234,6 +241,7 @@ Faults ChangesOfAWholeRun() {
   Faults counting;
   RunUpdater(m, counting);
   EXPECT_TRUE(Completed(m)) << m.Dump();
+  EXPECT_FALSE(m.files.DirectoryExists(std::string(kTestInstallDir) + "\\Vieux")) << "[delete] was applied";
   EXPECT_GT(counting.committed, counting.journalBegun + 20);
   return counting;
 }
@@ -306,7 +314,7 @@ TEST(AllOrNothing, AProcessKilledOrAPowerCutAtAnyChangeIsFinishedByTheNextRun) {
       EXPECT_THROW(RunUpdater(dying, faults), ProcessDied) << n;
 
       Platform platform = machine.platform();
-      const Recovery recovery = RecoverInterruptedRun(platform, kTestInstallDir);
+      const Recovery recovery = RecoverInterruptedRun(platform, kTestInstallDir, &kScope);
       EXPECT_TRUE(recovery.failures.empty()) << interruption.what << " at change " << n;
       const std::string recovered = State(machine);
       EXPECT_TRUE(recovered == before || recovered == completed)
@@ -336,7 +344,7 @@ bool RecoveryInterrupted(fake::MemoryMachine& machine, int n, const Interruption
   Platform platform{files, registry, machine.shell, machine.dialogs, machine.window, machine.processes, libraries,
                     machine.system};
   try {
-    RecoverInterruptedRun(platform, kTestInstallDir);
+    RecoverInterruptedRun(platform, kTestInstallDir, &kScope);
     return false;
   } catch (const ProcessDied&) {
     return true;
@@ -364,7 +372,7 @@ TEST(AllOrNothing, ARecoveryInterruptedAtAnyOfItsStepsAnyNumberOfTimesIsFinished
       TakeOver(machine, start.files, start.registry);
       if (!RecoveryInterrupted(machine, n, interruption, next)) break;
       Platform platform = next.platform();
-      EXPECT_TRUE(RecoverInterruptedRun(platform, kTestInstallDir).failures.empty()) << interruption.what << " " << n;
+      EXPECT_TRUE(RecoverInterruptedRun(platform, kTestInstallDir, &kScope).failures.empty()) << interruption.what << " " << n;
       EXPECT_EQ(State(next), before) << interruption.what << " at step " << n;
     }
     // At its first step, then at its second, and so on, each time on what the last left.

@@ -138,7 +138,7 @@ std::string RandomName(std::mt19937& random, int index) {
     if (level > 0) name += '\\';
     std::string component(1, 'a' + level);
     for (int i = length(random); i > 0; --i) component += kCharacters[character(random)];
-    name += component;
+    name += component + 'z';  // Windows drops a dot or a blank at the end of a name
   }
   // The last level is unique, so no two members share a file.
   return name + "~" + std::to_string(index);
@@ -209,6 +209,10 @@ TEST_F(ArchiveCommandsTest, RefusedArchivesAreNeitherWrittenNorLeftHalfWritten) 
       {"name-refused", {Member("\\abs.txt", "a.txt")}},
       {"name-refused", {Member("Data\\..\\..\\x.txt", "a.txt")}},
       {"name-refused", {Member("C:x.txt", "a.txt")}},
+      // Names the updater's reader takes but Windows would not keep as written.
+      {"name-refused", {Member("NUL.txt", "a.txt")}},
+      {"name-refused", {Member("Data\\fichier.", "a.txt")}},
+      {"name-refused", {Member("a b \\x.txt", "a.txt")}},
       {"too-many-members", tooMany},
       {"no-members", {}},
       {"source-unreadable", {Member("a.txt", "a.txt"), Member("b.txt", "missing.txt")}},

@@ -1,5 +1,6 @@
 // build on the real disk: a project with every kind of entry gives a package the check
 // finds clean and the same bytes each time; every mistake leaves nothing at the destination.
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -117,9 +118,10 @@ class BuildTest : public ::testing::Test {
     return std::string(std::istreambuf_iterator<char>(in), {});
   }
 
-  BuildResult Build(const std::string& output, const std::string& since = "") {
+  BuildResult Build(const std::string& output, const std::string& since = "", bool force = false) {
     report = Report();
     BuildRequest request;
+    request.force = force;
     request.projectShown = (root / "varno-package.toml").string();
     request.packageShown = (root / output).string();
     request.previousShown = since.empty() ? "" : (root / since).string();
@@ -176,13 +178,106 @@ TEST_F(BuildTest, TheSameInputsGiveTheSameBytesAndARebuildReplacesThePackage) {
   ASSERT_TRUE(Build("two").written) << Listing(report);
   EXPECT_EQ(Snapshot(root / "one"), Snapshot(root / "two"));
   Write("staging/Varnolith.exe", "exe 2.9.1");
-  ASSERT_TRUE(Build("one").written) << Listing(report);
+  ASSERT_TRUE(Build("one", "", true).written) << Listing(report);
   EXPECT_NE(Snapshot(root / "one"), Snapshot(root / "two"));
   EXPECT_EQ(fs::directory_iterator(root) == fs::directory_iterator(), false);
   for (const auto& entry : fs::directory_iterator(root)) {
     EXPECT_EQ(entry.path().filename().string().find(".building"), std::string::npos) << entry.path();
     EXPECT_EQ(entry.path().filename().string().find(".previous"), std::string::npos) << entry.path();
   }
+}
+
+TEST_F(BuildTest, AnEarlierPackageIsReplacedOnlyWhenForced) {
+  ASSERT_TRUE(Build("pkg").written) << Listing(report);
+  Write("pkg/MjaIni.sig", "signature");
+  Write("staging/Varnolith.exe", "exe 2.9.1");
+  EXPECT_FALSE(Build("pkg").written);
+  EXPECT_EQ(report.Status(), 2);
+  EXPECT_NE(Listing(report).find("holds a package already (version 2816090, signed)"), std::string::npos)
+      << Listing(report);
+  EXPECT_EQ(Read("pkg/MjaIni.sig"), "signature");
+  ASSERT_TRUE(Build("pkg", "", true).written) << Listing(report);
+  EXPECT_FALSE(fs::exists(root / "pkg/MjaIni.sig"));
+}
+
+TEST_F(BuildTest, ValuesAreCheckedUnderFrenchSettingsAndToldAtTheirEntryOfTheProject) {
+  const int entryLine = static_cast<int>(std::count(kProject, kProject + sizeof(kProject) - 1, '\n')) + 2;
+  Write("varno-package.toml", std::string(kProject) + "\n[[reg]]\nname = \"Debut\"\ntype = \"time\"\nvalue = \"08:30:15.500\"\n");
+  EXPECT_FALSE(Build("pkg").written);
+  ASSERT_EQ(report.Findings().size(), 1u) << Listing(report);
+  const Finding& finding = report.Findings()[0];
+  EXPECT_EQ(finding.code, "reg-value-rejected");
+  EXPECT_EQ(finding.file, (root / "varno-package.toml").string());
+  EXPECT_EQ(finding.line, entryLine) << Listing(report);
+  EXPECT_FALSE(fs::exists(root / "pkg"));
+
+  Write("varno-package.toml", std::string(kProject) + "\n[[reg]]\nname = \"Debut\"\ntype = \"time\"\nvalue = \"08:30:15,500\"\n");
+  EXPECT_TRUE(Build("pkg").written) << Listing(report);
+}
+
+TEST_F(BuildTest, WhatTheStagingTreeMustNotShipStaysOut) {
+  Write("staging/.git/config", "git");
+  Write("staging/Donnees/Thumbs.db", "thumbnails");
+  Write("staging/Donnees/Images/.DS_Store", "finder");
+  ASSERT_TRUE(Build("pkg").written) << Listing(report);
+  EXPECT_EQ(Read("pkg/MjaIni.ini").find(".git"), std::string::npos);
+  EXPECT_EQ(Members("pkg/dir001.slp"), "logo.bmp ");
+
+  // The project's own list replaces the defaults; a pattern with "/" is a path.
+  std::string project = kProject;
+  project.insert(project.find("\n", project.find("control =")) + 1, "exclude = [\"*.BAK\", \"Donnees/Images\"]\n");
+  Write("varno-package.toml", project);
+  Write("staging/Lisezmoi.bak", "old");
+  Write("staging/Outils/Images/i.png", "kept: not at the path");
+  ASSERT_TRUE(Build("two").written) << Listing(report);
+  const std::string description = Read("two/MjaIni.ini");
+  EXPECT_NE(description.find("[subdir]\r\n.git\r\nDonnees\r\nDonnees\\Vide\r\nOutils\r\nOutils\\Images\r\n"),
+            std::string::npos)
+      << description;
+  EXPECT_EQ(Members("two/sor_ti1.slp"), "Lisezmoi.txt Varnolith.exe Varxxlith.ocx ");
+
+  // A link that leads out of the tree is refused, not followed.
+  fs::create_symlink("/etc/passwd", root / "staging/Donnees/passwd");
+  EXPECT_FALSE(Build("three").written);
+  EXPECT_NE(Listing(report).find("staging/Donnees/passwd: error:"), std::string::npos) << Listing(report);
+  EXPECT_NE(Listing(report).find("[link-leaves-staging]"), std::string::npos) << Listing(report);
+  fs::remove(root / "staging/Donnees/passwd");
+
+  // The package may not be written inside what it is read from.
+  EXPECT_FALSE(Build("staging/Outils/../pkg").written);
+  EXPECT_NE(Listing(report).find("[destination-refused]"), std::string::npos) << Listing(report);
+  EXPECT_FALSE(fs::exists(root / "staging/pkg"));
+}
+
+TEST_F(BuildTest, APathTooLongForTheInstallationDirectoryIsRefused) {
+  Write("staging/Donnees/" + std::string(200, 'n') + ".txt", "long");  // 41 + 1 + 212 + NUL fits
+  ASSERT_TRUE(Build("pkg").written) << Listing(report);
+  std::string project = kProject;
+  project.insert(project.find("\n[files]"), "\ninstall-dir-length = 48");
+  Write("varno-package.toml", project);
+  EXPECT_FALSE(Build("pkg2").written);
+  EXPECT_NE(Listing(report).find(".txt: error: its path in the installation is 261 characters long"), std::string::npos)
+      << Listing(report);
+}
+
+TEST_F(BuildTest, FailuresGiveTheSystemsReasonAndWhatAKilledBuildLeftIsCleaned) {
+  Write("pkg.building1/MjaIni.ini", "half a package");
+  Write("pkg.previous3/MjaIni.ini", "a package that could not be removed");
+  Write("pkg.building2/keep/mine.txt", "not a package: left alone");
+  ASSERT_TRUE(Build("pkg").written) << Listing(report);
+  EXPECT_FALSE(fs::exists(root / "pkg.building1"));
+  EXPECT_FALSE(fs::exists(root / "pkg.previous3"));
+  EXPECT_TRUE(fs::exists(root / "pkg.building2/keep/mine.txt"));
+
+  Write("a-file", "");
+  EXPECT_FALSE(Build("a-file/pkg").written);
+  EXPECT_NE(Listing(report).find("no directory can be made beside it to build the package in: Not a directory"),
+            std::string::npos)
+      << Listing(report);
+  fs::remove(root / "varno-package.toml");
+  EXPECT_FALSE(Build("pkg2").written);
+  EXPECT_NE(Listing(report).find("the project file cannot be read: No such file or directory"), std::string::npos)
+      << Listing(report);
 }
 
 TEST_F(BuildTest, AMistakeInTheProjectNamesFileLineAndKeyAndWritesNothing) {
@@ -236,26 +331,48 @@ TEST_F(BuildTest, ADirectoryOfMoreThan128FilesIsSplitButTheTopOfTheTreeCannotBe)
   EXPECT_FALSE(fs::exists(root / "top"));
 }
 
-TEST_F(BuildTest, SinceCarriesExactlyTheNewAndChangedFiles) {
+TEST_F(BuildTest, SinceCarriesExactlyTheNewAndChangedFilesAndRemovesWhatIsGone) {
   fs::copy(root / "staging", root / "previous", fs::copy_options::recursive);
   Write("staging/Varnolith.exe", "exe 2.9.1");          // changed, same directory
   Write("staging/Donnees/Images/logo.bmp", "LOGO");      // changed, same size
   Write("staging/Donnees/Neuf/n.txt", "new");            // new, in a new directory
-  fs::remove(root / "staging/Outils/Admin.exe");          // gone: cannot be expressed
+  fs::remove(root / "staging/Outils/Admin.exe");          // gone
+  fs::remove_all(root / "staging/Donnees/Images/Photos"); // gone with its directory
   const BuildResult result = Build("pkg", "previous");
   ASSERT_TRUE(result.written) << Listing(report);
-  EXPECT_EQ(report.Status(), 1) << Listing(report);
-  EXPECT_NE(Listing(report).find("Outils/Admin.exe: warning:"), std::string::npos) << Listing(report);
+  EXPECT_EQ(report.Status(), 0) << Listing(report);
   EXPECT_EQ(Members("pkg/sor_ti1.slp"), "Varnolith.exe Varxxlith.ocx ");
   const std::string description = Read("pkg/MjaIni.ini");
   EXPECT_NE(description.find("[subdir]\r\nDonnees\\Neuf\r\n[insubdir]\r\nDonnees\\Images : dir001.slp\r\n"
-                             "Donnees\\Neuf : dir002.slp\r\n[desk]"),
+                             "Donnees\\Neuf : dir002.slp\r\n[delete]\r\nDonnees\\Images\\Photos\\a.jpg\r\n"
+                             "Outils\\Admin.exe\r\nDonnees\\Images\\Photos\r\n[desk]"),
             std::string::npos)
       << description;
   EXPECT_EQ(Members("pkg/dir001.slp"), "logo.bmp ");
-  EXPECT_EQ(result.unchangedFiles, 3u);  // Lisezmoi.txt, a.jpg and .keep
-  EXPECT_EQ(result.unchangedBytes, 9u + 5u + 0u);
-  EXPECT_EQ(result.deleted.size(), 1u);
+  EXPECT_EQ(result.unchangedFiles, 2u);  // Lisezmoi.txt and .keep
+  EXPECT_EQ(result.unchangedBytes, 9u);
+  EXPECT_FALSE(result.nothingChanged);
+}
+
+TEST_F(BuildTest, SinceTakesAStagingTreeSaysWhenNothingChangedAndHandlesPathsThatChangeKind) {
+  fs::copy(root / "staging", root / "previous", fs::copy_options::recursive);
+  ASSERT_TRUE(Build("pkg", "previous").written) << Listing(report);
+  EXPECT_TRUE(Build("pkg2", "previous").nothingChanged);
+  EXPECT_FALSE(Build("pkg3", "pkg").written);
+  EXPECT_NE(Listing(report).find("[since-is-package]"), std::string::npos) << Listing(report);
+
+  // A file that becomes a directory, and a directory that becomes a file.
+  fs::remove(root / "staging/Lisezmoi.txt");
+  Write("staging/Lisezmoi.txt/fr.txt", "lisez-moi");
+  fs::remove_all(root / "staging/Outils");
+  Write("staging/Outils", "a file now");
+  const BuildResult result = Build("pkg4", "previous");
+  ASSERT_TRUE(result.written) << Listing(report);
+  const std::string description = Read("pkg4/MjaIni.ini");
+  EXPECT_NE(description.find("[subdir]\r\nLisezmoi.txt\r\n"), std::string::npos) << description;
+  EXPECT_NE(description.find("[delete]\r\nLisezmoi.txt\r\nOutils\\Admin.exe\r\nOutils\r\n"), std::string::npos)
+      << description;
+  EXPECT_EQ(Members("pkg4/sor_ti1.slp"), "Outils Varxxlith.ocx ");
 }
 
 }  // namespace

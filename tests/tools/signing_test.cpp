@@ -72,7 +72,9 @@ class SignedPackageTest : public ::testing::Test {
   // "late.slp", which is not, as a signer other than "sign" may leave it.
   void Sign(const char* key = "vendor.pem") {
     Report report;
-    ASSERT_TRUE(SignFiles(machine.files, kPackage, PackageFilesTheRunReads(machine.files, kPackage), Key(key), report))
+    const auto signingKey = LoadSigningKey(Key(key), "", report);
+    ASSERT_TRUE(signingKey);
+    ASSERT_TRUE(SignFiles(machine.files, kPackage, PackageFilesTheRunReads(machine.files, kPackage), *signingKey, report))
         << (report.Findings().empty() ? "" : report.Findings()[0].message);
   }
 
@@ -338,6 +340,62 @@ TEST_F(SignedPackageTest, ATruncatedOrMissingSignatureIsRefused) {
   ExpectRefused("MjaIni.sig", "signature illisible");
   machine.files.RemoveFile("C:\\Package\\MjaIni.sig");
   ExpectRefused("MjaIni.sig", "signature absente");
+}
+
+// The vendor's key protected by a passphrase, as a release engineer keeps it.
+void WriteEncryptedKey(const std::string& from, const std::string& to, const char* passphrase) {
+  const std::string pem = ReadHost(from);
+  BIO* in = BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size()));
+  EVP_PKEY* key = PEM_read_bio_PrivateKey(in, nullptr, nullptr, nullptr);
+  BIO* out = BIO_new_file(to.c_str(), "w");
+  ASSERT_EQ(PEM_write_bio_PKCS8PrivateKey(out, key, EVP_aes_256_cbc(), nullptr, 0, nullptr,
+                                          const_cast<char*>(passphrase)), 1);
+  BIO_free(out);
+  EVP_PKEY_free(key);
+  BIO_free(in);
+}
+
+std::string Messages(const Report& report) {
+  std::string text;
+  for (const Finding& finding : report.Findings()) text += FindingLine(finding) + "\n";
+  return text;
+}
+
+TEST_F(SignedPackageTest, APassphraseComesFromTheNamedVariableAndAWrongKindOfKeyIsNamed) {
+  WriteEncryptedKey(Key("vendor.pem"), Key("locked.pem"), "s3cret");
+  ::setenv("VARNO_TEST_PASSPHRASE", "s3cret", 1);
+  Report report;
+  const auto key = LoadSigningKey(Key("locked.pem"), "VARNO_TEST_PASSPHRASE", report);
+  ASSERT_TRUE(key) << Messages(report);
+  // The fixture's description names an archive it lacks, which SignPackage refuses: the
+  // files that are there are signed as the fixture's own Sign does.
+  ASSERT_TRUE(SignFiles(machine.files, kPackage, PackageFilesTheRunReads(machine.files, kPackage), *key, report))
+      << Messages(report);
+  EXPECT_TRUE(VerifyPackage(machine.files, kPackage, Key("vendor.pub.pem"), report)) << Messages(report);
+
+  const std::pair<std::string, std::string> refused[] = {
+      {"locked.pem", "the passphrase does not open this key"},
+      {"vendor.pub.pem", "is a public key: signing takes the private key"},
+  };
+  ::setenv("VARNO_TEST_PASSPHRASE", "wrong", 1);
+  for (const auto& [file, message] : refused) {
+    Report refusal;
+    EXPECT_FALSE(LoadSigningKey(Key(file.c_str()), "VARNO_TEST_PASSPHRASE", refusal));
+    EXPECT_NE(Messages(refusal).find(message), std::string::npos) << Messages(refusal);
+  }
+  ::unsetenv("VARNO_TEST_PASSPHRASE");
+  Report unset;
+  EXPECT_FALSE(LoadSigningKey(Key("locked.pem"), "VARNO_TEST_PASSPHRASE", unset));
+  EXPECT_NE(Messages(unset).find("VARNO_TEST_PASSPHRASE is not set"), std::string::npos) << Messages(unset);
+
+  Report wrongPublic;
+  EXPECT_FALSE(VerifyPackage(machine.files, kPackage, Key("vendor.pem"), wrongPublic));
+  EXPECT_NE(Messages(wrongPublic).find("is a private key: --public-key takes the public key"), std::string::npos)
+      << Messages(wrongPublic);
+  std::ofstream(Key("junk.pem")) << "not a key";
+  Report junk;
+  EXPECT_FALSE(VerifyPackage(machine.files, kPackage, Key("junk.pem"), junk));
+  EXPECT_NE(Messages(junk).find("is not a PEM public key"), std::string::npos) << Messages(junk);
 }
 
 TEST(SignatureFileFormat, RefusesNamesThatCouldLeaveThePackageAndLinesOutOfForm) {

@@ -84,6 +84,10 @@ run 2 create refused.slp '名前.txt=Varnolith.exe'
 expect_in err "Windows-1252"
 [ ! -e refused.slp ] || fail "a refused archive was written"
 
+# An I/O failure gives the system's reason.
+run 2 list missing.slp
+expect_in err "cannot be opened: No such file or directory"
+
 # list of a malformed archive: what is wrong, and where.
 printf 'SG1\001\000\000\000\011abc' >bad.slp
 run 2 list bad.slp
@@ -141,11 +145,55 @@ expect_json /command build
 expect_json /written true
 expect_json /archives/1/directory Donnees
 run 0 check built
+# An earlier package is replaced only with --force; build takes check's regional options.
+run 2 build proj/varno-package.toml -o built
+expect_in err "holds a package already (version 2816090, not signed)"
+run 0 build proj/varno-package.toml -o built --force --decimal-separator , --date-format dd/MM/yyyy
+# Progress a release script can read, one JSON object a line on standard error.
+run 0 build proj/varno-package.toml -o progress --json-progress
+expect_in err '{"progress":"building progress","percent":100,'
+expect_in out "progress: 2 files"
+
+# build --sign: the package is signed once checked, before it is put in place.
+run 0 keygen vendor.pem
+run 0 build proj/varno-package.toml -o signed --sign vendor.pem --json
+expect_json /signed true
+run 0 verify signed --public-key vendor.pub.pem
+run 2 build proj/varno-package.toml -o signed2 --sign vendor.pub.pem
+expect_in err "is a public key"
+[ ! -e signed2 ] || fail "a build with a wrong key left its package"
+
+# --since: what the release dropped is removed by the package, named by its old path, and
+# exits 0 (a release script under set -e goes on); a package is no staging tree.
+cp -r proj/staging prev
+rm proj/staging/Donnees/d.txt
+run 0 build proj/varno-package.toml -o since --since prev
+expect_in out "removed: prev/Donnees/d.txt"
+run 2 build proj/varno-package.toml -o since2 --since built
+expect_in err since-is-package
+cp prev/Donnees/d.txt proj/staging/Donnees/
+run 0 build proj/varno-package.toml -o since3 --since prev --json
+expect_json /since/nothingChanged true
 printf 'x' >"proj/staging/Donnees/$(printf '\xe6\x97\xa5').txt"
 run 2 build proj/varno-package.toml -o built2
 expect_in err "proj/staging/Donnees/?.txt: error:"
+expect_in out "built2: not written, 1 error, 0 warnings"
 [ ! -e built2 ] || fail "a refused build left its package"
 run 0 build --help; expect_in out --since
+
+# --version; Ctrl+C ends a long command with 130, as the shell expects, and leaves nothing.
+run 0 --version
+expect_in out "varno-pack "
+truncate -s 1G sparse.bin
+"$tool" create interrupted.slp sparse.bin >out 2>err &
+sleep 1
+kill -INT $!
+wait $!
+status=$?
+[ "$status" -eq 130 ] || fail "an interrupted create exited $status, not 130"
+expect_in err interrupted
+[ ! -e interrupted.slp ] || fail "an interrupted create left its archive"
+rm -f sparse.bin
 
 # A progress line on a terminal, when the system has the tool to give us one.
 if command -v script >/dev/null; then

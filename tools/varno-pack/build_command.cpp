@@ -1,12 +1,17 @@
 #include "build_command.h"
 
+#include <algorithm>
+#include <map>
 #include <memory>
 
 #include "base/ansi_text.h"
 #include "base/texts.h"
 #include "check_command.h"
 #include "create_command.h"
+#include "name_rules.h"
 #include "package/archive_writer.h"
+#include "package/package_header.h"
+#include "package/package_manifest.h"
 #include "package_directory.h"
 #include "package_plan.h"
 #include "project_file.h"
@@ -19,6 +24,31 @@ constexpr char kControlName[] = "Varxxlith.ocx";
 
 bool IsAbsolute(const std::string& path) {
   return (!path.empty() && (path[0] == '/' || path[0] == '\\')) || (path.size() > 1 && path[1] == ':');
+}
+
+// A Windows path with its "." and ".." components resolved, in upper case: two spellings
+// of one place compare equal.
+std::string PlaceKey(const std::string& path) {
+  std::vector<std::string> parts;
+  size_t start = 0;
+  for (;;) {
+    const size_t end = path.find('\\', start);
+    const std::string part = path.substr(start, end == std::string::npos ? std::string::npos : end - start);
+    if (part == "..") {
+      if (parts.size() > 1) parts.pop_back();
+    } else if (!part.empty() && part != ".") {
+      parts.push_back(AnsiUpperCase(part));
+    }
+    if (end == std::string::npos) break;
+    start = end + 1;
+  }
+  std::string key;
+  for (const std::string& part : parts) key += part + "\\";
+  return key;
+}
+
+bool IsWithin(const std::string& path, const std::string& directory) {
+  return PlaceKey(path).starts_with(PlaceKey(directory));
 }
 
 std::string DirectoryOf(const std::string& shown) {
@@ -66,9 +96,12 @@ std::string FreeNameBeside(FileSystem& files, const std::string& destination, co
   return {};
 }
 
-// Whether the destination can take the new package: missing, empty, or an earlier package
-// (files only, a description among them). Anything else may be someone's work.
-bool DestinationFree(FileSystem& files, const std::string& destination, const std::string& shown, Report& report) {
+// Whether the destination can take the new package: missing or empty, or an earlier
+// package (files only, a description among them) when the user said to replace it. A
+// package is never replaced unasked: it may be a release already handed out. Anything
+// else may be someone's work and is never replaced.
+bool DestinationFree(FileSystem& files, const std::string& destination, const std::string& shown, bool force,
+                     Report& report) {
   if (files.FileExists(destination)) {
     report.Fail("destination-refused", shown, 0, "is a file, not a package directory");
     return false;
@@ -81,10 +114,42 @@ bool DestinationFree(FileSystem& files, const std::string& destination, const st
     subDirectory = subDirectory || entry->isDirectory;
     description = description || AnsiSameText(entry->name, text::kDescriptionFileName);
   }
-  if (empty || (description && !subDirectory)) return true;
-  report.Fail("destination-refused", shown, 0,
-              "holds something other than a package; it is left as it is (give a new or empty directory)");
+  if (empty) return true;
+  if (!description || subDirectory) {
+    report.Fail("destination-refused", shown, 0,
+                "holds something other than a package; it is left as it is (give a new or empty directory)");
+    return false;
+  }
+  if (force) return true;
+  const auto bytes = files.ReadWholeFile(JoinPath(destination, text::kDescriptionFileName));
+  const std::string version = bytes ? ParsePackageHeader(*bytes).newVersion : std::string();
+  const bool signedPackage = files.FileExists(JoinPath(destination, kSignatureFileName));
+  report.Fail("destination-exists", shown, 0,
+              "holds a package already (version " + (version.empty() ? std::string("unknown") : version) + ", " +
+                  (signedPackage ? "signed" : "not signed") + "); it is left as it is: give --force to replace it");
   return false;
+}
+
+// A finding of the check on a description line written from an entry of the project file
+// is told at that entry: the author never sees the description's line numbers.
+void ReportWhereWritten(const Report& found, const std::map<int, int>& projectLines, const std::string& projectShown,
+                        Report& report) {
+  for (const Finding& finding : found.Findings()) {
+    std::string file = finding.file;
+    int line = finding.line;
+    std::string message = finding.message;
+    const auto entry = projectLines.find(finding.line);
+    if (AnsiSameText(finding.file, text::kDescriptionFileName) && entry != projectLines.end()) {
+      file = projectShown;
+      line = entry->second;
+      message += " (" + std::string(text::kDescriptionFileName) + ":" + std::to_string(finding.line) + ")";
+    }
+    if (finding.severity == Severity::Error) {
+      report.Fail(finding.code, file, line, message);
+    } else {
+      report.Warn(finding.code, file, line, message);
+    }
+  }
 }
 
 }  // namespace
@@ -92,9 +157,10 @@ bool DestinationFree(FileSystem& files, const std::string& destination, const st
 BuildResult BuildPackage(FileSystem& files, const BuildRequest& request, Progress& progress, Report& report) {
   BuildResult result;
   const std::string& projectShown = request.projectShown;
+  ClearSystemError();
   const auto bytes = files.ReadWholeFile(request.windowsPath(projectShown));
   if (!bytes) {
-    report.Fail("project-unreadable", projectShown, 0, "the project file cannot be read");
+    report.Fail("project-unreadable", projectShown, 0, "the project file cannot be read" + SystemReason());
     return result;
   }
   const auto project = ParseProject(*bytes, projectShown, report);
@@ -113,26 +179,59 @@ BuildResult BuildPackage(FileSystem& files, const BuildRequest& request, Progres
   const std::string updaterName = BaseName(updaterShown);
   if (!files.FileExists(updater)) {
     report.Fail("updater-missing", projectShown, 0, "files.updater: " + updaterShown + " is not a file");
-  } else if (auto problem = CheckStagedName(updaterName, false)) {
+  } else if (auto problem = CheckInstalledName(updaterName, false)) {
     report.Fail("name-refused", updaterShown, 0, "the updater's name " + *problem);
   } else if (AnsiSameText(updaterName, text::kDescriptionFileName) || AnsiSameText(updaterName, kControlName) ||
              AnsiUpperCase(updaterName).ends_with(".SLP")) {
     report.Fail("name-refused", updaterShown, 0, "the updater's name is one the package needs for its own files");
   }
 
-  for (const std::string& name : UnwritableNames(staging)) {
+  const std::string destination = WithoutTrailingBackslash(request.windowsPath(request.packageShown));
+  if (IsWithin(destination, staging)) {
+    report.Fail("destination-refused", request.packageShown, 0,
+                "lies inside the staging directory " + stagingShown + ": the package would be read into itself");
+    return result;
+  }
+  const auto excluded = [&project](const std::string& relative, const std::string& name) {
+    return Excluded(project->exclude, relative, name);
+  };
+  const HostTreeProblems host = FindHostTreeProblems(staging, excluded);
+  for (const std::string& name : host.unwritableNames) {
     report.Fail("name-refused", stagingShown + "/" + Lossy(name), 0,
                 "the name holds characters that Windows-1252, the updater's code page, cannot write");
   }
-  const StagingTree tree = ReadStagingTree(files, staging, stagingShown, report);
+  for (const std::string& link : host.linksLeaving) {
+    report.Fail("link-leaves-staging", stagingShown + "/" + link, 0,
+                "is a link to something outside the staging directory (or to nothing): it is not followed; copy "
+                "the file into the staging directory, or exclude the link");
+  }
+  const StagingTree tree = ReadStagingTree(files, staging, stagingShown, project->exclude, report);
+  const auto checkLength = [&](const std::string& relative) {
+    if (auto problem = CheckPathLength(relative, project->installDirLength)) {
+      std::string shown = stagingShown + "/" + relative;
+      std::replace(shown.begin(), shown.end(), '\\', '/');
+      report.Fail("path-too-long", shown, 0, "its path in the installation " + *problem);
+    }
+  };
+  for (const StagedFile& file : tree.topFiles) checkLength(file.relative);
+  for (const auto& directory : tree.directories) {
+    checkLength(directory.relative);
+    for (const StagedFile& file : directory.files) checkLength(file.relative);
+  }
   std::unique_ptr<StagingTree> previous;
   if (!request.previousShown.empty()) {
     const std::string previousPath = request.windowsPath(request.previousShown);
     if (!files.DirectoryExists(previousPath)) {
       report.Fail("staging-missing", request.previousShown, 0, "--since: not a directory");
+    } else if (files.FileExists(JoinPath(previousPath, text::kDescriptionFileName))) {
+      // A package holds archives, not the tree they came from: compared with it, every
+      // file would look new and every file of the tree removed.
+      report.Fail("since-is-package", request.previousShown, 0,
+                  "--since: is a package (it holds " + std::string(text::kDescriptionFileName) +
+                      "); give the previous release's staging directory");
     } else {
       Report ignored;  // names the previous release could not carry were never installed
-      previous = std::make_unique<StagingTree>(ReadStagingTree(files, previousPath, request.previousShown, ignored));
+      previous = std::make_unique<StagingTree>(ReadStagingTree(files, previousPath, request.previousShown, project->exclude, ignored));
     }
   }
 
@@ -165,11 +264,13 @@ BuildResult BuildPackage(FileSystem& files, const BuildRequest& request, Progres
   const PackagePlan plan = PlanPackage(files, *project, tree, extraMember, previous.get(), report);
   if (report.HasErrors()) return result;
 
-  const std::string destination = WithoutTrailingBackslash(request.windowsPath(request.packageShown));
-  if (!DestinationFree(files, destination, request.packageShown, report)) return result;
+  if (!DestinationFree(files, destination, request.packageShown, request.force, report)) return result;
+  RemoveLeftovers(files, destination);
   const std::string building = FreeNameBeside(files, destination, "building");
+  ClearSystemError();
   if (building.empty() || !files.MakeDirectory(building)) {
-    report.Fail("write-failed", request.packageShown, 0, "no directory can be made beside it to build the package in");
+    report.Fail("write-failed", request.packageShown, 0,
+                "no directory can be made beside it to build the package in" + SystemReason());
     return result;
   }
 
@@ -180,8 +281,9 @@ BuildResult BuildPackage(FileSystem& files, const BuildRequest& request, Progres
   }
   progress.Begin("building " + request.packageShown, total);
   std::string failure;
+  ClearSystemError();
   if (!watched.ReplaceWholeFile(JoinPath(building, text::kDescriptionFileName), plan.description)) {
-    failure = std::string(text::kDescriptionFileName) + " cannot be written";
+    failure = std::string(text::kDescriptionFileName) + " cannot be written" + SystemReason();
   }
   for (const PlannedArchive& planned : plan.archives) {
     if (!failure.empty()) break;
@@ -192,8 +294,9 @@ BuildResult BuildPackage(FileSystem& files, const BuildRequest& request, Progres
       sources.push_back({planned.memberNames[i], member.size,
                          [&watched, path = member.path] { return watched.OpenForReading(path); }});
     }
+    ClearSystemError();
     if (auto problem = WriteArchive(watched, JoinPath(building, planned.fileName), sources, kLeadByte)) {
-      failure = planned.fileName + ": " + *problem;
+      failure = planned.fileName + ": " + *problem + SystemReason();
     }
     BuildResult::Archive written{planned.fileName, planned.subDirectory, planned.members.size(), 0};
     for (const StagedFile& member : planned.members) written.size += member.size;
@@ -202,11 +305,17 @@ BuildResult BuildPackage(FileSystem& files, const BuildRequest& request, Progres
     result.archives.push_back(std::move(written));
   }
   if (failure.empty()) {
-    if (!watched.CopyFileTo(updater, JoinPath(building, updaterName))) failure = updaterShown + " cannot be copied";
+    ClearSystemError();
+    if (!watched.CopyFileTo(updater, JoinPath(building, updaterName))) {
+      failure = updaterShown + " cannot be copied" + SystemReason();
+    }
     result.copied.push_back(updaterName);
   }
   if (failure.empty() && !control.empty()) {
-    if (!watched.CopyFileTo(control, JoinPath(building, kControlName))) failure = "the control cannot be copied";
+    ClearSystemError();
+    if (!watched.CopyFileTo(control, JoinPath(building, kControlName))) {
+      failure = "the control cannot be copied" + SystemReason();
+    }
     result.copied.push_back(kControlName);
   }
   progress.End();
@@ -219,19 +328,29 @@ BuildResult BuildPackage(FileSystem& files, const BuildRequest& request, Progres
     check.packageDir = building;
     check.packageShown = request.packageShown;
     check.currentYear = request.currentYear;
-    CheckPackage(files, check, report);
+    check.regional = request.regional;
+    check.installDirLength = project->installDirLength;
+    Report found;
+    CheckPackage(files, check, found);
+    ReportWhereWritten(found, plan.projectLines, projectShown, report);
+    // The signature covers the bytes that were checked, and is the last thing written.
+    if (!report.HasErrors() && request.sign) result.signedPackage = request.sign(files, building, report);
   }
 
   if (!report.HasErrors()) {
     std::string aside;
     if (files.DirectoryExists(destination)) {
       aside = FreeNameBeside(files, destination, "previous");
+      ClearSystemError();
       if (aside.empty() || !RenameDirectory(destination, aside)) {
-        report.Fail("write-failed", request.packageShown, 0, "the earlier package there cannot be moved aside");
+        report.Fail("write-failed", request.packageShown, 0,
+                    "the earlier package there cannot be moved aside" + SystemReason());
       }
     }
+    ClearSystemError();
     if (!report.HasErrors() && !RenameDirectory(building, destination)) {
-      report.Fail("write-failed", request.packageShown, 0, "the built package cannot be renamed into place");
+      report.Fail("write-failed", request.packageShown, 0,
+                  "the built package cannot be renamed into place" + SystemReason());
       if (!aside.empty()) RenameDirectory(aside, destination);
     } else if (!report.HasErrors()) {
       result.written = true;
@@ -244,6 +363,7 @@ BuildResult BuildPackage(FileSystem& files, const BuildRequest& request, Progres
   result.unchangedFiles = plan.unchangedFiles;
   result.unchangedBytes = plan.unchangedBytes;
   result.deleted = plan.deleted;
+  result.nothingChanged = plan.nothingChanged;
   return result;
 }
 
@@ -252,6 +372,7 @@ Json BuildJson(const BuildRequest& request, const BuildResult& result, const Rep
   document["project"] = JsonText(request.projectShown);
   document["package"] = JsonText(request.packageShown);
   document["written"] = result.written;
+  document["signed"] = result.signedPackage;
   Json archives = Json::array();
   for (const BuildResult::Archive& archive : result.archives) {
     Json item;
@@ -275,6 +396,7 @@ Json BuildJson(const BuildRequest& request, const BuildResult& result, const Rep
     Json deleted = Json::array();
     for (const std::string& path : result.deleted) deleted.push_back(JsonText(path));
     since["deleted"] = std::move(deleted);
+    since["nothingChanged"] = result.nothingChanged;
     document["since"] = std::move(since);
   } else {
     document["since"] = nullptr;
@@ -282,17 +404,33 @@ Json BuildJson(const BuildRequest& request, const BuildResult& result, const Rep
   return document;
 }
 
-void PrintBuilt(const BuildRequest& request, const BuildResult& result) {
-  if (!result.written) return;
+void PrintBuilt(const BuildRequest& request, const BuildResult& result, const Report& report) {
+  if (!result.written) {
+    const size_t errors = report.Count(Severity::Error), warnings = report.Count(Severity::Warning);
+    PrintText(stdout, request.packageShown + ": not written, " + std::to_string(errors) + " error" +
+                          (errors == 1 ? "" : "s") + ", " + std::to_string(warnings) + " warning" +
+                          (warnings == 1 ? "" : "s") + "\n");
+    return;
+  }
   PrintText(stdout, request.packageShown + ": " + std::to_string(result.files) + " file" +
                         (result.files == 1 ? "" : "s") + " (" + std::to_string(result.bytes) + " bytes) in " +
                         std::to_string(result.archives.size()) + " archive" +
-                        (result.archives.size() == 1 ? "" : "s") + ", checked\n");
-  if (result.since) {
-    PrintText(stdout, "since " + request.previousShown + ": " + std::to_string(result.unchangedFiles) +
-                          " unchanged file" + (result.unchangedFiles == 1 ? "" : "s") + " left out, " +
-                          std::to_string(result.unchangedBytes) + " bytes saved; " +
-                          std::to_string(result.deleted.size()) + " removed that the package cannot remove\n");
+                        (result.archives.size() == 1 ? "" : "s") + ", checked" +
+                        (result.signedPackage ? " and signed" : "") + "\n");
+  if (!result.since) return;
+  if (result.nothingChanged) {
+    PrintText(stdout, "since " + request.previousShown + ": nothing changed in the staging directory; the package "
+                      "carries none of its files\n");
+    return;
+  }
+  PrintText(stdout, "since " + request.previousShown + ": " + std::to_string(result.unchangedFiles) +
+                        " unchanged file" + (result.unchangedFiles == 1 ? "" : "s") + " left out, " +
+                        std::to_string(result.unchangedBytes) + " bytes saved; " +
+                        std::to_string(result.deleted.size()) + " removed by the package ([delete])\n");
+  // By their path in the previous release, the only place they still are.
+  for (std::string path : result.deleted) {
+    std::replace(path.begin(), path.end(), '\\', '/');
+    PrintText(stdout, "  removed: " + request.previousShown + "/" + path + "\n");
   }
 }
 

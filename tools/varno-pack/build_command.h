@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "check_command.h"
 #include "platform/files.h"
 #include "progress.h"
 #include "report.h"
@@ -16,7 +17,13 @@ struct BuildRequest {
   std::string projectShown;   // the project file as the user gave it
   std::string packageShown;   // the package directory as the user gave it
   std::string previousShown;  // --since, empty without it
+  bool force = false;         // an earlier package at the package directory may be replaced
   int currentYear = 0;        // for the check of dates with a short year
+  // What the package's values are checked under: the machines it is for.
+  RegionalSettings regional = FrenchRegionalSettings();
+  // Signs the package directory (a Windows path) once it is checked, before it is put in
+  // place; false, with the reason in the report, keeps it out. Empty: not signed.
+  std::function<bool(FileSystem&, const std::string&, Report&)> sign;
   // The Windows path of a host path (HostDisk::WindowsPath).
   std::function<std::string(const std::string&)> windowsPath;
 };
@@ -35,17 +42,21 @@ struct BuildResult {
   bool since = false;
   size_t unchangedFiles = 0;
   uint64_t unchangedBytes = 0;
-  std::vector<std::string> deleted;
+  std::vector<std::string> deleted;  // as "[delete]" lists them, paths of the previous tree
+  bool nothingChanged = false;
+  bool signedPackage = false;
   bool written = false;
 };
 
 // Nothing is written at the package directory unless the package is complete and its check
-// finds no error: it is built in a directory beside it, then renamed into place (replacing
-// an earlier package there). A directory that holds anything but a package is left alone.
+// finds no error: it is built in a directory beside it, then renamed into place. An earlier
+// package there is replaced only when the request says so; a directory that holds anything
+// but a package is always left alone.
 BuildResult BuildPackage(FileSystem& files, const BuildRequest& request, Progress& progress, Report& report);
 
 Json BuildJson(const BuildRequest& request, const BuildResult& result, const Report& report);
-void PrintBuilt(const BuildRequest& request, const BuildResult& result);
+// The summary: what was written, or that nothing was and how many findings say why.
+void PrintBuilt(const BuildRequest& request, const BuildResult& result, const Report& report);
 
 // Writes the commented project file into the directory (made when missing); an existing
 // project file is never replaced.

@@ -1,4 +1,5 @@
 #include "check_command.h"
+#include "package_directory.h"
 
 #include <map>
 
@@ -6,6 +7,7 @@
 #include "base/texts.h"
 #include "base/text_lines.h"
 #include "description_checks.h"
+#include "name_rules.h"
 #include "package/archive_layout.h"
 #include "package/section_lookup.h"
 
@@ -60,25 +62,61 @@ void CheckMainArchiveDirectories(const ArchiveLayout& layout, const std::vector<
   }
 }
 
+// Member names the archive reader takes but Windows or the installation would not keep as
+// written (a device name, a dot or a blank at the end): the same rules create and build
+// apply, so that no command says a name is right that another refuses.
+void CheckInstalledNames(const ArchiveLayout& layout, const std::string& file, int line, const std::string& archive,
+                         const std::string& subDirectory, int installDirLength, Report& report) {
+  for (const ArchiveMember& member : layout.members) {
+    const std::string where = "the member " + Quoted(member.name) + (archive.empty() ? "" : " of " + Quoted(archive));
+    if (auto problem = CheckInstalledPath(member.name)) {
+      report.Fail("name-refused", file, line, where + " " + *problem + ": Windows does not keep that file under that name");
+    }
+    const std::string relative = subDirectory.empty() ? member.name : subDirectory + "\\" + member.name;
+    if (auto problem = CheckPathLength(relative, installDirLength)) {
+      report.Fail("path-too-long", file, line, where + " " + *problem);
+    }
+  }
+}
+
 }  // namespace
+
+RegionalSettings FrenchRegionalSettings() {
+  RegionalSettings french;
+  french.decimalSeparator = ',';
+  french.dateSeparator = '/';
+  french.timeSeparator = ':';
+  french.shortDateFormat = "dd/MM/yyyy";
+  return french;
+}
 
 void CheckPackage(FileSystem& files, const CheckRequest& request, Report& report) {
   const std::string descriptionPath = JoinPath(request.packageDir, text::kDescriptionFileName);
   std::vector<DescriptionEntry> subDirectories;
   std::vector<SubDirArchiveEntry> subDirArchives;
+  ClearSystemError();
   if (!files.FileExists(descriptionPath)) {
     report.Fail("description-missing", text::kDescriptionFileName, 0,
                 "the package has no description: the updater writes \"Fichier Ini  manquant\" in its log and ends");
   } else if (const auto bytes = files.ReadWholeFile(descriptionPath); !bytes) {
-    report.Fail("description-unreadable", text::kDescriptionFileName, 0, "the description cannot be read");
+    report.Fail("description-unreadable", text::kDescriptionFileName, 0,
+                "the description cannot be read" + SystemReason());
   } else {
     const auto lines = SplitTextLines(*bytes);
     CheckDescriptionText(*bytes, report);
     CheckHeader(*bytes, report);
     CheckSectionHeaders(lines, report);
     subDirectories = CheckSubDirectories(lines, report);
+    for (const DescriptionEntry& entry : subDirectories) {
+      if (entry.text.empty()) continue;
+      if (auto problem = CheckInstalledPath(entry.text, true)) {
+        report.Fail("name-refused", text::kDescriptionFileName, entry.line,
+                    "the directory " + Quoted(entry.text) + " " + *problem);
+      }
+    }
     subDirArchives = CheckSubDirArchives(lines, report);
     CheckShortcuts(lines, report);
+    CheckDeletions(lines, report);
     CheckRegistryValues(lines, request.regional, request.currentYear, report);
   }
 
@@ -89,6 +127,7 @@ void CheckPackage(FileSystem& files, const CheckRequest& request, Report& report
       report.Fail("archive-malformed", text::kMainArchiveFileName, 0, kNotRecognised + check.problem);
     } else {
       CheckMainArchiveDirectories(check.layout, subDirectories, report);
+      CheckInstalledNames(check.layout, text::kMainArchiveFileName, 0, "", "", request.installDirLength, report);
     }
   }
 
@@ -103,11 +142,15 @@ void CheckPackage(FileSystem& files, const CheckRequest& request, Report& report
       continue;
     }
     const std::string key = AnsiUpperCase(entry.archiveName);
-    if (!checked.count(key)) checked.emplace(key, CheckArchiveFile(files, path));
+    const bool first = !checked.count(key);
+    if (first) checked.emplace(key, CheckArchiveFile(files, path));
     const ArchiveCheck& check = checked.at(key);
     if (!check.Valid()) {
       report.Fail("archive-malformed", text::kDescriptionFileName, entry.line,
                   "the archive " + Quoted(entry.archiveName) + " is malformed: " + kNotRecognised + check.problem);
+    } else if (first) {
+      CheckInstalledNames(check.layout, text::kDescriptionFileName, entry.line, entry.archiveName, entry.subDirectory,
+                          request.installDirLength, report);
     }
   }
   report.SortByPlace();
@@ -122,6 +165,7 @@ Json CheckJson(const CheckRequest& request, const Report& report) {
   regional["timeSeparator"] = JsonText(std::string(1, request.regional.timeSeparator));
   regional["shortDateFormat"] = JsonText(request.regional.shortDateFormat);
   regional["currentYear"] = request.currentYear;
+  document["installDirLength"] = request.installDirLength;
   document["regional"] = std::move(regional);
   return document;
 }

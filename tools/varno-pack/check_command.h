@@ -4,17 +4,23 @@
 
 #include <string>
 
+#include "name_rules.h"
 #include "platform/files.h"
 #include "platform/system.h"
 #include "report.h"
 
 namespace varno::pack {
 
+// The regional settings a package is checked under unless told otherwise: those of the
+// French machines it is made for (',' '/' ':' dd/MM/yyyy). build and check share them.
+RegionalSettings FrenchRegionalSettings();
+
 struct CheckRequest {
   std::string packageDir;    // Windows path, without a trailing backslash
   std::string packageShown;  // as the user gave it
-  RegionalSettings regional;
+  RegionalSettings regional = FrenchRegionalSettings();
   int currentYear = 0;  // for dates written with two digits or none for the year
+  int installDirLength = kDefaultInstallDirLength;  // the paths' length is checked against it
 };
 
 void CheckPackage(FileSystem& files, const CheckRequest& request, Report& report);

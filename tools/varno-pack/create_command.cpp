@@ -4,6 +4,8 @@
 
 #include "base/ansi_text.h"
 #include "package/archive_layout.h"
+#include "name_rules.h"
+#include "package_directory.h"
 #include "package/archive_writer.h"
 #include "watched_files.h"
 
@@ -53,6 +55,10 @@ CreateResult CreateArchive(FileSystem& files, const CreateRequest& request, Prog
       report.Fail("name-refused", archive, 0,
                   Which(i, member) + ": the name \"" + member.name + "\" " + *problem +
                       "; the updater would refuse the whole archive (give another name with NAME=PATH)");
+    } else if (auto windows = CheckInstalledPath(member.name)) {
+      report.Fail("name-refused", archive, 0,
+                  Which(i, member) + ": the name \"" + member.name + "\" " + *windows +
+                      "; Windows would not keep the file under that name (give another name with NAME=PATH)");
     }
     for (size_t j = 0; j < i; ++j) {
       if (AnsiSameText(request.members[j].name, member.name)) {
@@ -66,9 +72,11 @@ CreateResult CreateArchive(FileSystem& files, const CreateRequest& request, Prog
       report.Fail("source-unreadable", archive, 0, Which(i, member) + ": " + member.argument + " is a directory");
       continue;
     }
+    ClearSystemError();
     auto source = MemberFromFile(watched, member.name, member.path);
     if (!source) {
-      report.Fail("source-unreadable", archive, 0, Which(i, member) + ": " + member.argument + " cannot be opened");
+      report.Fail("source-unreadable", archive, 0,
+                  Which(i, member) + ": " + member.argument + " cannot be opened" + SystemReason());
       continue;
     }
     result.members.push_back({member.name, source->size, member.argument});
@@ -83,12 +91,14 @@ CreateResult CreateArchive(FileSystem& files, const CreateRequest& request, Prog
   uint64_t total = 0;
   for (const ArchiveSource& source : sources) total += source.size;
   progress.Begin("creating " + archive, total);
+  ClearSystemError();
   auto problem = WriteArchive(watched, request.archive, sources, kLeadByte);
+  const std::string reason = SystemReason();
   progress.End();
   if (Interrupted()) {
     report.Fail("interrupted", archive, 0, "interrupted: the archive was not written");
   } else if (problem) {
-    report.Fail("write-failed", archive, 0, *problem + "; the archive was not written");
+    report.Fail("write-failed", archive, 0, *problem + reason + "; the archive was not written");
   } else {
     result.written = true;
     if (auto file = files.OpenForReading(request.archive)) result.archiveSize = file->Size();

@@ -13,6 +13,7 @@
 #include "package/package_header.h"
 #include "package/section_lookup.h"
 #include "shortcuts/shortcut_steps.h"
+#include "steps/delete_step.h"
 #include "steps/file_steps.h"
 #include "steps/registry_step.h"
 
@@ -25,7 +26,7 @@ constexpr char kInSubDir[] = "[insubdir]";
 constexpr char kDesk[] = "[desk]";
 constexpr char kPrograms[] = "[programs]";
 constexpr char kReg[] = "[reg]";
-constexpr const char* kSections[] = {kSubDir, kInSubDir, kDesk, kPrograms, kReg};
+constexpr const char* kSections[] = {kSubDir, kInSubDir, kDesk, kPrograms, kReg, kDeleteSection};
 constexpr size_t kMaxLines = 32767;
 constexpr size_t kHeaderLines = 21;
 
@@ -388,6 +389,23 @@ void CheckRegistryValues(const std::vector<std::string>& lines, const RegionalSe
                       RegionalText(regional) + "): the conversion fails and the run ends in the error box " +
                       Quoted(*box) + ", before the control is registered and the database updated");
     }
+  }
+}
+
+void CheckDeletions(const std::vector<std::string>& lines, Report& report) {
+  const auto section = Locate(lines, kDeleteSection);
+  if (!section) return;
+  for (const DescriptionEntry& entry : section->entries) {
+    if (IsEmptyEntry(entry.text)) continue;
+    const auto refusal = CheckDeletePath(DeletePathOf(entry.text));
+    if (!refusal) continue;
+    const char* why = *refusal == DeleteRefusal::Absolute ? "is absolute, or names a drive or a stream"
+                      : *refusal == DeleteRefusal::Climbs ? "climbs out of the installation directory or names it "
+                                                            "(a \"..\", \".\" or empty component)"
+                                                          : "is one of the updater's own files (the uninstall record, "
+                                                            "the run log, the rollback journal)";
+    report.Fail("delete-refused", kFile, entry.line,
+                Quoted(TrimBlanks(entry.text)) + " " + why + ": the updater passes the line over and removes nothing");
   }
 }
 

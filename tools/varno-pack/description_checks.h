@@ -44,6 +44,9 @@ std::vector<SubDirArchiveEntry> CheckSubDirArchives(const std::vector<std::strin
 void CheckRegistryValues(const std::vector<std::string>& lines, const RegionalSettings& regional, int currentYear,
                          Report& report);
 
+// "[delete]": paths the updater refuses to remove (outside the installation, its own files).
+void CheckDeletions(const std::vector<std::string>& lines, Report& report);
+
 // "[desk]" and "[programs]", split by the shortcut steps' own parsers: lines without the
 // separators their fields need, and a "[programs]" section that is never read.
 void CheckShortcuts(const std::vector<std::string>& lines, Report& report);

@@ -1,4 +1,5 @@
 #include "extract_command.h"
+#include "package_directory.h"
 
 #include <algorithm>
 
@@ -42,8 +43,9 @@ ExtractResult ExtractArchiveTo(FileSystem& files, const ExtractRequest& request,
                 "the updater would not recognise this archive and unpack nothing: " + check.problem);
     return result;
   }
+  ClearSystemError();
   if (!MakeDirectories(files, request.directory)) {
-    report.Fail("directory-unwritable", request.directoryShown, 0, "the directory cannot be made");
+    report.Fail("directory-unwritable", request.directoryShown, 0, "the directory cannot be made" + SystemReason());
     return result;
   }
   const std::string target = WithoutTrailingBackslash(request.directory) + "\\";

@@ -1,4 +1,5 @@
 #include "list_command.h"
+#include "package_directory.h"
 
 #include <cstdio>
 
@@ -6,9 +7,10 @@ namespace varno::pack {
 
 ArchiveListing ListArchive(FileSystem& files, const std::string& path, const std::string& shown, Report& report) {
   ArchiveListing listing;
+  ClearSystemError();
   auto file = files.OpenForReading(path);
   if (!file) {
-    report.Fail("archive-unreadable", shown, 0, "cannot be opened");
+    report.Fail("archive-unreadable", shown, 0, "cannot be opened" + SystemReason());
     return listing;
   }
   listing.opened = true;

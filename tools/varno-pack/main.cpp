@@ -25,6 +25,7 @@ namespace {
 using namespace varno::pack;
 
 constexpr int kToolFailure = 2;
+constexpr int kInterrupted = 128 + 2;
 
 int CurrentYear() {
   const std::time_t now = std::time(nullptr);
@@ -62,10 +63,52 @@ std::optional<char> Separator(const std::string& text, const char* option) {
   return std::nullopt;
 }
 
+// The regional settings of the machines a package is for, as options: check and build
+// take the same ones, with the same French defaults, so that a value build accepts is one
+// check accepts.
+struct Regional {
+  std::string decimal, date, time, format;
+  int year = CurrentYear();
+  Regional() {
+    const varno::RegionalSettings french = FrenchRegionalSettings();
+    decimal = std::string(1, french.decimalSeparator);
+    date = std::string(1, french.dateSeparator);
+    time = std::string(1, french.timeSeparator);
+    format = french.shortDateFormat;
+  }
+};
+
+void AddRegionalOptions(CLI::App& command, Regional& regional) {
+  command.add_option("--decimal-separator", regional.decimal, "regional decimal separator")->capture_default_str();
+  command.add_option("--date-separator", regional.date, "regional date separator")->capture_default_str();
+  command.add_option("--time-separator", regional.time, "regional time separator")->capture_default_str();
+  command.add_option("--date-format", regional.format, "regional short date format (its order of d, M, y counts)")
+      ->capture_default_str();
+  command.add_option("--year", regional.year, "the current year, for dates with a short or no year")
+      ->capture_default_str();
+}
+
+// The settings in the updater's code page; nothing after saying what is wrong.
+std::optional<varno::RegionalSettings> SettingsOf(const Regional& regional, Arguments& text) {
+  const std::string decimal = text(regional.decimal), date = text(regional.date), time = text(regional.time);
+  varno::RegionalSettings settings;
+  settings.shortDateFormat = text(regional.format);
+  if (text.Refuse()) return std::nullopt;
+  const auto decimalSeparator = Separator(decimal, "--decimal-separator");
+  const auto dateSeparator = Separator(date, "--date-separator");
+  const auto timeSeparator = Separator(time, "--time-separator");
+  if (!decimalSeparator || !dateSeparator || !timeSeparator) return std::nullopt;
+  settings.decimalSeparator = *decimalSeparator;
+  settings.dateSeparator = *dateSeparator;
+  settings.timeSeparator = *timeSeparator;
+  return settings;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   CLI::App app{"Builds, lists, unpacks and checks Varnolith update packages."};
+  app.set_version_flag("--version", "varno-pack " VARNO_PACK_VERSION);
   app.require_subcommand(1);
   app.fallthrough(false);
 
@@ -112,41 +155,50 @@ int main(int argc, char** argv) {
 
   struct {
     std::string directory;
-    std::string decimal = ",", date = "/", time = ":", format = "dd/MM/yyyy";
-    int year = CurrentYear();
     bool json = false;
+    int installDirLength = kDefaultInstallDirLength;
   } check;
+  Regional checkRegional;
   CLI::App* checkCommand = app.add_subcommand("check", "Report what the updater will do wrong with a package.");
   checkCommand->add_option("PACKAGE_DIR", check.directory, "the package directory (holding MjaIni.ini)")
       ->required();
-  checkCommand->add_option("--decimal-separator", check.decimal, "regional decimal separator")
-      ->capture_default_str();
-  checkCommand->add_option("--date-separator", check.date, "regional date separator")->capture_default_str();
-  checkCommand->add_option("--time-separator", check.time, "regional time separator")->capture_default_str();
-  checkCommand->add_option("--date-format", check.format, "regional short date format (its order of d, M, y counts)")
-      ->capture_default_str();
-  checkCommand->add_option("--year", check.year, "the current year, for dates with a short or no year")
-      ->capture_default_str();
+  AddRegionalOptions(*checkCommand, checkRegional);
+  checkCommand
+      ->add_option("--install-dir-length", check.installDirLength,
+                   "the length of the installation directory's path, for the check of paths against MAX_PATH")
+      ->capture_default_str()
+      ->check(CLI::Range(3, 240));
   checkCommand->add_flag("--json", check.json, "print the findings as JSON");
   checkCommand->footer(
       "Exit status: 0 when clean, 1 with warnings only, 2 with errors. The regional settings are those of\n"
       "the machines the package will run on (the defaults are French).");
 
   struct {
-    std::string directory, project, output, since;
-    bool json = false, quiet = false;
+    std::string directory, project, output, since, key, passphraseEnv;
+    bool json = false, quiet = false, force = false, jsonProgress = false;
   } build;
+  Regional buildRegional;
   CLI::App* initCommand = app.add_subcommand("init", "Write a commented package project file to fill in.");
   initCommand->add_option("DIR", build.directory, "where to write varno-package.toml (made when missing)")->required();
   CLI::App* buildCommand = app.add_subcommand("build", "Build a whole, checked update package from a project file.");
   buildCommand->add_option("PROJECT_FILE", build.project, "the project file (see init)")->required();
   buildCommand->add_option("-o,--output", build.output, "the package directory to write")->required();
   buildCommand->add_option("--since", build.since, "the previous release's staging directory: carry only what changed");
+  buildCommand->add_flag("--force", build.force, "replace an earlier package at PACKAGE_DIR");
+  buildCommand->add_flag("--json-progress", build.jsonProgress,
+                         "progress as one JSON object a line on standard error, for release scripts");
+#ifndef _WIN32
+  buildCommand->add_option("--sign", build.key, "sign the package with this private key (PEM) once it is checked");
+  buildCommand->add_option("--passphrase-env", build.passphraseEnv,
+                           "the environment variable that holds the key's passphrase (otherwise it is asked once)");
+#endif
+  AddRegionalOptions(*buildCommand, buildRegional);
   buildCommand->add_flag("--json", build.json, "print the result as JSON");
   buildCommand->add_flag("-q,--quiet", build.quiet, "no progress line, even on a terminal");
   buildCommand->footer(
-      "The package is built beside PACKAGE_DIR and checked as \"check\" does; only a package without errors\n"
-      "is put in place (replacing an earlier package there). The same inputs give the same bytes.");
+      "The package is built beside PACKAGE_DIR and checked as \"check\" does, under the regional settings\n"
+      "given (French by default); only a package without errors is put in place, and an earlier package\n"
+      "there is replaced only with --force. The same inputs give the same bytes.");
 #ifndef _WIN32
   std::string keygenFile;
   CLI::App* keygenCommand = app.add_subcommand("keygen", "Make the vendor's RSA key pair for signing packages.");
@@ -215,15 +267,32 @@ int main(int argc, char** argv) {
     request.packageShown = text(build.output);
     request.previousShown = build.since.empty() ? "" : text(build.since);
     if (text.Refuse()) return kToolFailure;
-    request.currentYear = CurrentYear();
+    const auto regional = SettingsOf(buildRegional, text);
+    if (!regional) return kToolFailure;
+    request.regional = *regional;
+    request.currentYear = buildRegional.year;
+    request.force = build.force;
+#ifndef _WIN32
+    std::optional<SigningKey> key;
+    if (!build.key.empty()) {
+      key = LoadSigningKey(build.key, build.passphraseEnv, report);
+      if (!key) {
+        PrintFindings(stderr, report);
+        return kToolFailure;
+      }
+      request.sign = [&key](varno::FileSystem& files, const std::string& directory, Report& found) {
+        return SignPackage(files, directory, *key, found);
+      };
+    }
+#endif
     request.windowsPath = [&disk](const std::string& shown) { return disk->WindowsPath(shown); };
-    Progress progress = Progress::ForTerminal(build.quiet);
+    Progress progress = Progress::ForTerminal(build.quiet, build.jsonProgress);
     const BuildResult result = BuildPackage(disk->Files(), request, progress, report);
     PrintFindings(stderr, report);
     if (build.json) {
       PrintJson(BuildJson(request, result, report));
     } else {
-      PrintBuilt(request, result);
+      PrintBuilt(request, result, report);
     }
   } else if (*createCommand) {
     CreateRequest request;
@@ -276,17 +345,12 @@ int main(int argc, char** argv) {
   } else if (*checkCommand) {
     CheckRequest request;
     request.packageShown = text(check.directory);
-    const std::string decimal = text(check.decimal), date = text(check.date), time = text(check.time);
-    request.regional.shortDateFormat = text(check.format);
     if (text.Refuse()) return kToolFailure;
-    const auto decimalSeparator = Separator(decimal, "--decimal-separator");
-    const auto dateSeparator = Separator(date, "--date-separator");
-    const auto timeSeparator = Separator(time, "--time-separator");
-    if (!decimalSeparator || !dateSeparator || !timeSeparator) return kToolFailure;
-    request.regional.decimalSeparator = *decimalSeparator;
-    request.regional.dateSeparator = *dateSeparator;
-    request.regional.timeSeparator = *timeSeparator;
-    request.currentYear = check.year;
+    const auto regional = SettingsOf(checkRegional, text);
+    if (!regional) return kToolFailure;
+    request.regional = *regional;
+    request.currentYear = checkRegional.year;
+    request.installDirLength = check.installDirLength;
     const std::string directory = disk->WindowsPath(request.packageShown);
     if (!disk->Files().DirectoryExists(directory)) {
       PrintText(stderr, "varno-pack: " + request.packageShown + " is not a directory\n");
@@ -300,5 +364,7 @@ int main(int argc, char** argv) {
       PrintCheck(request, report);
     }
   }
+  // Ctrl+C ends the command as the shell expects of a program stopped by SIGINT.
+  if (Interrupted()) return kInterrupted;
   return report.Status();
 }

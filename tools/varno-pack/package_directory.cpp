@@ -6,6 +6,9 @@
 #include <stdio.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
+
 #include <algorithm>
 #include <filesystem>
 #include <system_error>
@@ -15,13 +18,58 @@
 
 namespace varno::pack {
 
+void RemoveLeftovers(FileSystem& files, const std::string& destination) {
+  const size_t separator = destination.find_last_of('\\');
+  if (separator == std::string::npos) return;
+  const std::string parent = destination.substr(0, separator);
+  const std::string base = destination.substr(separator + 1);
+  std::vector<std::string> leftovers;
+  for (const char* purpose : {".building", ".previous"}) {
+    auto listing = files.ListMatching(parent + "\\" + base + purpose + "*");
+    while (auto entry = listing->Next()) {
+      const std::string digits = entry->name.substr(base.size() + std::string(purpose).size());
+      if (entry->isDirectory && !digits.empty() && digits.find_first_not_of("0123456789") == std::string::npos) {
+        leftovers.push_back(parent + "\\" + entry->name);
+      }
+    }
+  }
+  for (const std::string& leftover : leftovers) {
+    std::vector<std::string> names;
+    bool filesOnly = true;
+    auto listing = files.ListMatching(leftover + "\\*");
+    while (auto entry = listing->Next()) {
+      filesOnly = filesOnly && !entry->isDirectory;
+      names.push_back(entry->name);
+    }
+    if (!filesOnly) continue;
+    for (const std::string& name : names) files.RemoveFile(leftover + "\\" + name);
+    RemoveEmptyDirectory(leftover);
+  }
+}
+
 #ifdef _WIN32
+
+void ClearSystemError() { SetLastError(0); }
+
+std::string SystemReason() {
+  const DWORD error = GetLastError();
+  if (error == 0) return {};
+  char text[512] = {};
+  const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
+                                      text, sizeof(text), nullptr);
+  std::string reason(text, length);
+  while (!reason.empty() && (reason.back() == '\r' || reason.back() == '\n' || reason.back() == '.')) reason.pop_back();
+  return ": " + reason;
+}
 
 bool RenameDirectory(const std::string& from, const std::string& to) { return MoveFileExA(from.c_str(), to.c_str(), 0); }
 
 bool RemoveEmptyDirectory(const std::string& path) { return RemoveDirectoryA(path.c_str()); }
 
-std::vector<std::string> UnwritableNames(const std::string&) { return {}; }
+HostTreeProblems FindHostTreeProblems(const std::string&,
+                                      const std::function<bool(const std::string&, const std::string&)>&) {
+  return {};
+}
 
 #else
 
@@ -37,24 +85,50 @@ std::string LinuxPath(const std::string& windowsPath) {
 
 }  // namespace
 
+void ClearSystemError() { errno = 0; }
+
+std::string SystemReason() { return errno == 0 ? std::string() : std::string(": ") + std::strerror(errno); }
+
 bool RenameDirectory(const std::string& from, const std::string& to) {
   return ::rename(LinuxPath(from).c_str(), LinuxPath(to).c_str()) == 0;
 }
 
 bool RemoveEmptyDirectory(const std::string& path) { return ::rmdir(LinuxPath(path).c_str()) == 0; }
 
-std::vector<std::string> UnwritableNames(const std::string& root) {
-  std::vector<std::string> found;
+HostTreeProblems FindHostTreeProblems(const std::string& root,
+                                      const std::function<bool(const std::string&, const std::string&)>& excluded) {
+  namespace fs = std::filesystem;
+  HostTreeProblems found;
   std::error_code error;
-  const std::filesystem::path base = LinuxPath(root);
-  for (auto it = std::filesystem::recursive_directory_iterator(base, error);
-       !error && it != std::filesystem::recursive_directory_iterator(); it.increment(error)) {
-    if (!Utf8ToCp1252(it->path().filename().string())) {
-      found.push_back(it->path().lexically_relative(base).string());
+  const fs::path base = LinuxPath(root);
+  const fs::path top = fs::canonical(base, error);
+  if (error) return found;
+  for (auto it = fs::recursive_directory_iterator(base, error); !error && it != fs::recursive_directory_iterator();
+       it.increment(error)) {
+    const fs::path relative = it->path().lexically_relative(base);
+    const auto name = Utf8ToCp1252(it->path().filename().string());
+    if (!name) {
+      found.unwritableNames.push_back(relative.string());
       it.disable_recursion_pending();
+      continue;
     }
+    std::string windowsRelative = Utf8ToCp1252(relative.string()).value_or(*name);
+    std::replace(windowsRelative.begin(), windowsRelative.end(), '/', '\\');
+    if (excluded(windowsRelative, *name)) {
+      it.disable_recursion_pending();
+      continue;
+    }
+    if (!it->is_symlink(error)) continue;
+    std::error_code resolving;
+    const fs::path target = fs::canonical(it->path(), resolving);
+    const auto [end, unused] = std::mismatch(top.begin(), top.end(), target.begin(), target.end());
+    if (resolving || end != top.end()) found.linksLeaving.push_back(relative.string());
+    // A link to a directory of the tree is read through the file service like any
+    // directory; it is not walked twice here.
+    it.disable_recursion_pending();
   }
-  std::sort(found.begin(), found.end());
+  std::sort(found.unwritableNames.begin(), found.unwritableNames.end());
+  std::sort(found.linksLeaving.begin(), found.linksLeaving.end());
   return found;
 }
 

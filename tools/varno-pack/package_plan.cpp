@@ -7,7 +7,10 @@
 
 #include "base/ansi_text.h"
 #include "base/texts.h"
+#include "name_rules.h"
+#include "package_directory.h"
 #include "package/archive_layout.h"
+#include "steps/delete_step.h"
 
 namespace varno::pack {
 namespace {
@@ -24,10 +27,14 @@ bool ByName(const std::string& a, const std::string& b) {
 }
 
 void Walk(FileSystem& files, const std::string& directory, const std::string& relative, const std::string& rootShown,
-          StagingTree& tree, std::vector<StagedFile>& here, Report& report) {
+          const std::vector<std::string>& exclude, StagingTree& tree, std::vector<StagedFile>& here, Report& report) {
   std::vector<DirectoryEntry> entries;
   auto listing = files.ListMatching(directory + "\\*");
-  while (auto entry = listing->Next()) entries.push_back(std::move(*entry));
+  while (auto entry = listing->Next()) {
+    if (!Excluded(exclude, relative.empty() ? entry->name : relative + "\\" + entry->name, entry->name)) {
+      entries.push_back(std::move(*entry));
+    }
+  }
   std::sort(entries.begin(), entries.end(),
             [](const DirectoryEntry& a, const DirectoryEntry& b) { return ByName(a.name, b.name); });
   for (size_t i = 0; i < entries.size(); ++i) {
@@ -38,26 +45,27 @@ void Walk(FileSystem& files, const std::string& directory, const std::string& re
                   "differs from \"" + entries[i - 1].name + "\" only in case: Windows holds one of them only");
       continue;
     }
-    if (auto problem = CheckStagedName(entry.name, entry.isDirectory)) {
+    if (auto problem = CheckInstalledName(entry.name, entry.isDirectory)) {
       report.Fail("name-refused", Shown(rootShown, child), 0, "the name " + *problem);
       continue;
     }
     const std::string path = directory + "\\" + entry.name;
     if (entry.isDirectory) continue;
+    ClearSystemError();
     auto file = files.OpenForReading(path);
     if (!file) {
-      report.Fail("source-unreadable", Shown(rootShown, child), 0, "cannot be read");
+      report.Fail("source-unreadable", Shown(rootShown, child), 0, "cannot be read" + SystemReason());
       continue;
     }
     here.push_back({child, path, file->Size()});
   }
   for (const DirectoryEntry& entry : entries) {
-    if (!entry.isDirectory || CheckStagedName(entry.name, true)) continue;
+    if (!entry.isDirectory || CheckInstalledName(entry.name, true)) continue;
     const std::string child = relative.empty() ? entry.name : relative + "\\" + entry.name;
     const size_t index = tree.directories.size();
     tree.directories.push_back({child, {}});
     std::vector<StagedFile> inside;
-    Walk(files, directory + "\\" + entry.name, child, rootShown, tree, inside, report);
+    Walk(files, directory + "\\" + entry.name, child, rootShown, exclude, tree, inside, report);
     tree.directories[index].files = std::move(inside);
   }
 }
@@ -113,33 +121,21 @@ void CheckLimits(const PlannedArchive& planned, const std::string& where, Report
   }
 }
 
-void Line(std::string& text, std::string_view line) {
-  text += line;
-  text += "\r\n";
-}
-
 }  // namespace
 
-std::optional<std::string> CheckStagedName(const std::string& name, bool directory) {
-  if (name.find('\\') != std::string::npos) return std::string("holds \"\\\", which Windows takes for a separator");
-  if (auto problem = CheckMemberName(name)) return problem;
-  if (name.back() == '.' || name.back() == ' ') return std::string("ends with a dot or a blank, which Windows drops");
-  std::string stem = AnsiUpperCase(name.substr(0, name.find('.')));
-  while (!stem.empty() && stem.back() == ' ') stem.pop_back();
-  static const std::set<std::string> kDevices = {"CON", "PRN", "AUX", "NUL", "COM1", "COM2", "COM3",
-                                                 "COM4", "COM5", "COM6", "COM7", "COM8", "COM9", "LPT1",
-                                                 "LPT2", "LPT3", "LPT4", "LPT5", "LPT6", "LPT7", "LPT8", "LPT9"};
-  if (kDevices.count(stem)) return "is a device name on Windows";
-  if (directory && name.front() == ' ') return std::string("starts with a blank, which the updater drops");
-  if (directory && name.front() == '[') return std::string("starts with \"[\", which would end its description section");
-  return std::nullopt;
+StagingTree ReadStagingTree(FileSystem& files, const std::string& root, const std::string& rootShown,
+                            const std::vector<std::string>& exclude, Report& report) {
+  StagingTree tree;
+  Walk(files, WithoutTrailingBackslash(root), "", rootShown, exclude, tree, tree.topFiles, report);
+  return tree;
 }
 
-StagingTree ReadStagingTree(FileSystem& files, const std::string& root, const std::string& rootShown,
-                            Report& report) {
-  StagingTree tree;
-  Walk(files, WithoutTrailingBackslash(root), "", rootShown, tree, tree.topFiles, report);
-  return tree;
+bool Excluded(const std::vector<std::string>& exclude, const std::string& relative, const std::string& name) {
+  for (const std::string& pattern : exclude) {
+    const bool isPath = pattern.find('\\') != std::string::npos;
+    if (MatchesWildcard(isPath ? relative : name, pattern)) return true;
+  }
+  return false;
 }
 
 PackagePlan PlanPackage(FileSystem& files, const Project& project, const StagingTree& tree,
@@ -155,10 +151,13 @@ PackagePlan PlanPackage(FileSystem& files, const Project& project, const Staging
       for (const StagedFile& file : directory.files) before[AnsiUpperCase(file.relative)] = &file;
     }
   }
+  size_t carriedFiles = 0;
+  // The control given apart is in the new release whatever the tree holds.
+  if (!extraTopMember.path.empty()) filesNow.insert(AnsiUpperCase(extraTopMember.relative));
   auto carried = [&](const StagedFile& file) {
     filesNow.insert(AnsiUpperCase(file.relative));
     const auto found = before.find(AnsiUpperCase(file.relative));
-    if (found == before.end() || !SameContent(files, file, *found->second)) return true;
+    if (found == before.end() || !SameContent(files, file, *found->second)) return ++carriedFiles, true;
     ++plan.unchangedFiles;
     plan.unchangedBytes += file.size;
     return false;
@@ -205,60 +204,78 @@ PackagePlan PlanPackage(FileSystem& files, const Project& project, const Staging
     for (const auto& [key, file] : before) {
       if (!filesNow.count(key)) plan.deleted.push_back(file->relative);
     }
-    for (const auto& directory : previous->directories) {
-      if (!directoriesNow.count(AnsiUpperCase(directory.relative))) plan.deleted.push_back(directory.relative + "\\");
+    // Directories after the files they held, the deepest first: each is empty by the time
+    // the updater comes to it, unless it holds what the release never shipped.
+    for (auto directory = previous->directories.rbegin(); directory != previous->directories.rend(); ++directory) {
+      if (!directoriesNow.count(AnsiUpperCase(directory->relative))) plan.deleted.push_back(directory->relative);
     }
-    for (const std::string& gone : plan.deleted) {
-      report.Warn("since-deleted", Shown(project.staging, gone), 0,
-                  "is in the previous release only: an update package cannot remove it, so installations keep it");
-    }
+    plan.nothingChanged = carriedFiles == 0 && plan.newDirectories.empty() && plan.deleted.empty();
   }
-  plan.description = DescriptionText(project, plan.newDirectories, plan.archives);
+  plan.description = DescriptionText(project, plan.newDirectories, plan.archives, plan.deleted, &plan.projectLines);
   return plan;
 }
 
 std::string DescriptionText(const Project& project, const std::vector<std::string>& newDirectories,
-                            const std::vector<PlannedArchive>& archives) {
+                            const std::vector<PlannedArchive>& archives, const std::vector<std::string>& deleted,
+                            std::map<int, int>* projectLines) {
   std::string text;
+  int written = 0;  // lines so far
+  const auto Line = [&text, &written](std::string_view line) {
+    text += line;
+    text += "\r\n";
+    ++written;
+  };
+  const auto From = [&written, projectLines](int projectLine) {
+    if (projectLines) (*projectLines)[written] = projectLine;
+  };
   // The header is read by position: lines 2, 17, 19 and 21; the others only hold them apart.
   for (int line = 1; line <= 21; ++line) {
     switch (line) {
-      case 1: Line(text, project.title); break;
-      case 2: Line(text, std::to_string(project.version)); break;
-      case 17: Line(text, std::to_string(project.minFileVersion)); break;
-      case 19: Line(text, std::to_string(project.minInstalledVersion)); break;
-      case 21: Line(text, project.label); break;
-      default: Line(text, "");
+      case 1: Line(project.title); break;
+      case 2: Line(std::to_string(project.version)); break;
+      case 17: Line(std::to_string(project.minFileVersion)); break;
+      case 19: Line(std::to_string(project.minInstalledVersion)); break;
+      case 21: Line(project.label); break;
+      default: Line("");
     }
   }
   if (!newDirectories.empty()) {
-    Line(text, "[subdir]");
-    for (const std::string& directory : newDirectories) Line(text, directory);
+    Line("[subdir]");
+    for (const std::string& directory : newDirectories) Line(directory);
   }
   bool subArchives = false;
   for (const PlannedArchive& planned : archives) subArchives = subArchives || !planned.subDirectory.empty();
   if (subArchives) {
-    Line(text, "[insubdir]");
+    Line("[insubdir]");
     // The updater drops the character after the colon, whatever it is: a blank goes there.
     for (const PlannedArchive& planned : archives) {
-      if (!planned.subDirectory.empty()) Line(text, planned.subDirectory + " : " + planned.fileName);
+      if (!planned.subDirectory.empty()) Line(planned.subDirectory + " : " + planned.fileName);
     }
+  }
+  if (!deleted.empty()) {
+    Line(kDeleteSection);
+    for (const std::string& path : deleted) Line(path);
   }
   // "[programs]" is read only when "[desk]" is there, even empty.
   if (!project.desk.empty() || !project.programs.empty()) {
-    Line(text, "[desk]");
-    for (const ShortcutEntry& entry : project.desk) Line(text, entry.target + ": " + entry.name);
+    Line("[desk]");
+    for (const ShortcutEntry& entry : project.desk) {
+      Line(entry.target + ": " + entry.name);
+      From(entry.line);
+    }
   }
   if (!project.programs.empty()) {
-    Line(text, "[programs]");
+    Line("[programs]");
     for (const ShortcutEntry& entry : project.programs) {
-      Line(text, entry.target + ": " + entry.name + "; " + entry.group);
+      Line(entry.target + ": " + entry.name + "; " + entry.group);
+      From(entry.line);
     }
   }
   if (!project.registry.empty()) {
-    Line(text, "[reg]");
+    Line("[reg]");
     for (const RegistryEntry& entry : project.registry) {
-      Line(text, entry.name + ": " + entry.type + "; " + entry.value);
+      Line(entry.name + ": " + entry.type + "; " + entry.value);
+      From(entry.line);
     }
   }
   return text;

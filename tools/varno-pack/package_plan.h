@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -32,11 +33,12 @@ struct StagingTree {
 // Reads the tree below root (a Windows path). Each name the updater cannot carry, and two
 // names that Windows would take for one, is reported with its path as shown under
 // rootShown; the tree is read whole all the same, so every mistake is told at once.
+// Entries that an exclusion pattern matches are left out, their contents unread.
 StagingTree ReadStagingTree(FileSystem& files, const std::string& root, const std::string& rootShown,
-                            Report& report);
+                            const std::vector<std::string>& exclude, Report& report);
 
-// Why a name (one path component) cannot stand in the installation, or nothing.
-std::optional<std::string> CheckStagedName(const std::string& name, bool directory);
+// Whether an exclusion pattern matches the entry at relative ("\" separated) named name.
+bool Excluded(const std::vector<std::string>& exclude, const std::string& relative, const std::string& name);
 
 struct PlannedArchive {
   std::string fileName;      // in the package directory
@@ -49,21 +51,32 @@ struct PackagePlan {
   std::vector<std::string> newDirectories;  // "[subdir]" lines, parents first
   std::vector<PlannedArchive> archives;     // the main one first, when there is one
   std::string description;                  // MjaIni.ini, Windows-1252, CR LF
+  // The project file's line of each description line written from an entry of it, so that
+  // what the check finds in the description is told where the author wrote it.
+  std::map<int, int> projectLines;
   // --since: what is left out.
   size_t unchangedFiles = 0;
   uint64_t unchangedBytes = 0;
-  std::vector<std::string> deleted;  // files and directories of the previous tree only
+  // Files and directories of the previous tree only, as "[delete]" lists them: the files,
+  // then the directories, the deepest first.
+  std::vector<std::string> deleted;
+  // The tree is the previous one, file for file: the package carries no file of it.
+  bool nothingChanged = false;
 };
 
 // extraTopMember, when its path is not empty, is added to the main archive (the control
 // that the staging tree lacks). previous, when given, is the previous release's tree: only
-// new and changed files are carried, and only directories it lacks are made. Files are
-// compared byte for byte.
+// new and changed files are carried, only directories it lacks are made, and what it has
+// that the tree lacks is removed ("[delete]"). Files are compared byte for byte.
 PackagePlan PlanPackage(FileSystem& files, const Project& project, const StagingTree& tree,
                         const StagedFile& extraTopMember, const StagingTree* previous, Report& report);
 
 // The description for these directories and archives.
+// The description for these directories, archives and removals; projectLines, when given,
+// receives the project file's line of each description line that comes from one of its
+// entries.
 std::string DescriptionText(const Project& project, const std::vector<std::string>& newDirectories,
-                            const std::vector<PlannedArchive>& archives);
+                            const std::vector<PlannedArchive>& archives, const std::vector<std::string>& deleted,
+                            std::map<int, int>* projectLines = nullptr);
 
 }  // namespace varno::pack

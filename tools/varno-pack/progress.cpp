@@ -1,6 +1,7 @@
 #include "progress.h"
 
 #include <algorithm>
+#include <chrono>
 #include <csignal>
 
 #ifdef _WIN32
@@ -13,6 +14,8 @@
 #define VARNO_FILENO fileno
 #endif
 
+#include <nlohmann/json.hpp>
+
 #include "host_text.h"
 
 namespace varno::pack {
@@ -24,8 +27,10 @@ extern "C" void OnInterruption(int) { interrupted = 1; }
 
 }  // namespace
 
-Progress Progress::ForTerminal(bool quiet) {
-  return Progress(!quiet && VARNO_ISATTY(VARNO_FILENO(stderr)) ? stderr : nullptr);
+Progress Progress::ForTerminal(bool quiet, bool jsonLines) {
+  if (jsonLines) return Progress(stderr, Style::JsonLines);
+  if (quiet) return Progress();
+  return VARNO_ISATTY(VARNO_FILENO(stderr)) ? Progress(stderr) : Progress(stderr, Style::Periodic);
 }
 
 void Progress::Begin(std::string label, uint64_t total) {
@@ -33,6 +38,7 @@ void Progress::Begin(std::string label, uint64_t total) {
   total_ = total;
   done_ = 0;
   shownPercent_ = -1;
+  lastShownMs_ = 0;
   active_ = true;
   Draw();
 }
@@ -45,8 +51,14 @@ void Progress::Advance(uint64_t amount) {
 
 void Progress::End() {
   if (!active_) return;
+  // A script reading the lines sees each piece of work end, whatever it counted.
+  if (stream_ && style_ != Style::Redrawn && !Interrupted()) {
+    done_ = total_;
+    lastShownMs_ = -1;
+    Draw();
+  }
   active_ = false;
-  if (stream_) {
+  if (stream_ && style_ == Style::Redrawn) {
     std::fputs("\r\033[K", stream_);
     std::fflush(stream_);
   }
@@ -54,11 +66,35 @@ void Progress::End() {
 
 void Progress::Draw() {
   if (!stream_) return;
-  // Redrawn only when the percentage changes, so that small reads cost no output.
+  // Shown only when the percentage changes, so that small reads cost no output.
   const int percent = total_ == 0 ? 100 : static_cast<int>(std::min<uint64_t>(done_, total_) * 100 / total_);
   if (percent == shownPercent_) return;
+  if (style_ == Style::Periodic) {
+    constexpr int64_t kEveryMs = 5000;
+    const int64_t now = std::chrono::duration_cast<std::chrono::milliseconds>(
+                            std::chrono::steady_clock::now().time_since_epoch()).count();
+    if (lastShownMs_ == 0) lastShownMs_ = now;  // a command shorter than that shows nothing
+    if (lastShownMs_ > 0 && now - lastShownMs_ < kEveryMs) return;
+    if (lastShownMs_ < 0 && shownPercent_ < 0) return;  // nor does its end
+    lastShownMs_ = now;
+  }
   shownPercent_ = percent;
-  std::fprintf(stream_, "\r%s %3d%%", HostText(label_).c_str(), percent);
+  switch (style_) {
+    case Style::Redrawn: std::fprintf(stream_, "\r%s %3d%%", HostText(label_).c_str(), percent); break;
+    case Style::Periodic:
+      std::fprintf(stream_, "%s: %d%% (%llu of %llu bytes)\n", HostText(label_).c_str(), percent,
+                   static_cast<unsigned long long>(done_), static_cast<unsigned long long>(total_));
+      break;
+    case Style::JsonLines: {
+      nlohmann::ordered_json line;
+      line["progress"] = HostText(label_);
+      line["percent"] = percent;
+      line["done"] = done_;
+      line["total"] = total_;
+      std::fprintf(stream_, "%s\n", line.dump().c_str());
+      break;
+    }
+  }
   std::fflush(stream_);
 }
 

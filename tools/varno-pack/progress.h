@@ -10,11 +10,17 @@ namespace varno::pack {
 
 class Progress {
  public:
-  // A meter that draws on stream, or one that never draws.
-  explicit Progress(std::FILE* stream = nullptr) : stream_(stream) {}
+  // How the meter shows itself: a line redrawn in place on a terminal; one JSON object a
+  // line, at each whole percent, for a release script that asked for them; one plain line
+  // every few seconds for a log that nobody watches live.
+  enum class Style { Redrawn, JsonLines, Periodic };
 
-  // Standard error when it is a terminal and the user did not ask for quiet.
-  static Progress ForTerminal(bool quiet);
+  // A meter that draws on stream, or one that never draws.
+  explicit Progress(std::FILE* stream = nullptr, Style style = Style::Redrawn) : stream_(stream), style_(style) {}
+
+  // Standard error: redrawn when it is a terminal, JSON lines when asked for, otherwise a
+  // line every few seconds; nothing when the user asked for quiet (unless for JSON lines).
+  static Progress ForTerminal(bool quiet, bool jsonLines = false);
 
   void Begin(std::string label, uint64_t total);
   void Advance(uint64_t amount);
@@ -27,6 +33,8 @@ class Progress {
   void Draw();
 
   std::FILE* stream_;
+  Style style_;
+  int64_t lastShownMs_ = 0;
   std::string label_;
   uint64_t total_ = 0;
   uint64_t done_ = 0;

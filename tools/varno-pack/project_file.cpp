@@ -276,7 +276,7 @@ std::optional<Project> ParseProject(std::string_view bytes, const std::string& f
   } else {
     const int line = Reader::Line(*package);
     reader.OnlyKeys(*package, "package.",
-                    {"title", "version", "label", "min-file-version", "min-installed-version"});
+                    {"title", "version", "label", "min-file-version", "min-installed-version", "install-dir-length"});
     project.title = reader.Text(*package, "package.", "title", false, line).value_or("");
     constexpr int64_t kLowest = std::numeric_limits<int32_t>::min(), kHighest = std::numeric_limits<int32_t>::max();
     if (auto v = reader.Integer(*package, "package.", "version", true, line, kLowest, kHighest)) {
@@ -294,6 +294,9 @@ std::optional<Project> ParseProject(std::string_view bytes, const std::string& f
     if (auto v = reader.Integer(*package, "package.", "min-installed-version", false, line, kLowest, kHighest)) {
       project.minInstalledVersion = static_cast<int32_t>(*v);
     }
+    if (auto v = reader.Integer(*package, "package.", "install-dir-length", false, line, 3, 240)) {
+      project.installDirLength = static_cast<int>(*v);
+    }
   }
 
   const toml::table* files = root.get_as<toml::table>("files");
@@ -301,10 +304,29 @@ std::optional<Project> ParseProject(std::string_view bytes, const std::string& f
     reader.Fail(1, "files", "is missing (a [files] table with staging and updater)");
   } else {
     const int line = Reader::Line(*files);
-    reader.OnlyKeys(*files, "files.", {"staging", "updater", "control"});
+    reader.OnlyKeys(*files, "files.", {"staging", "updater", "control", "exclude"});
     project.staging = reader.Text(*files, "files.", "staging", true, line).value_or("");
     project.updater = reader.Text(*files, "files.", "updater", true, line).value_or("");
     project.control = reader.Text(*files, "files.", "control", false, line).value_or("");
+    project.exclude = DefaultExclusions();
+    if (const toml::node* exclude = files->get("exclude")) {
+      project.exclude.clear();
+      const toml::array* patterns = exclude->as_array();
+      if (!patterns) reader.Fail(*exclude, "files.exclude", "must be a list of texts in quotes ([\".git\", \"*.bak\"])");
+      for (size_t i = 0; patterns && i < patterns->size(); ++i) {
+        const toml::node& item = (*patterns)[i];
+        const std::string key = "files.exclude[" + std::to_string(i) + "]";
+        const auto* value = item.as_string();
+        const auto text = value ? Utf8ToCp1252(value->get()) : std::nullopt;
+        if (!text || text->empty()) {
+          reader.Fail(item, key, "must be a non-empty text in Windows-1252");
+        } else {
+          std::string pattern = *text;
+          for (char& c : pattern) c = c == '/' ? '\\' : c;
+          project.exclude.push_back(std::move(pattern));
+        }
+      }
+    }
     if (files->get("staging") && project.staging.empty() && !reader.Failed()) {
       reader.Fail(*files->get("staging"), "files.staging", "is empty");
     }
@@ -316,6 +338,8 @@ std::optional<Project> ParseProject(std::string_view bytes, const std::string& f
   if (reader.Failed()) return std::nullopt;
   return project;
 }
+
+std::vector<std::string> DefaultExclusions() { return {".git", ".svn", "Thumbs.db", "desktop.ini", ".DS_Store"}; }
 
 std::string ProjectTemplate() {
   return R"(# Varnolith update package project. Build the package with:
@@ -335,6 +359,10 @@ label = "2.9"
 min-file-version = 28
 # The lowest installed version number that may be updated.
 min-installed-version = 2816000
+# The length of the longest installation directory's path the package must work in: a file
+# whose whole path would pass Windows' 260 characters is refused. The default is that of
+# C:\Program Files (x86)\Tolmerik\Varnolith.
+# install-dir-length = 41
 
 [files]
 # The directory that mirrors the installation: its top-level files go into sor_ti1.slp, each
@@ -345,6 +373,11 @@ updater = "Varnolith_MAJ_Solo.exe"
 # The product's control, copied into the package and, when the staging directory has none,
 # installed with the top-level files. Leave it out to ship the staging directory's own.
 # control = "Varxxlith.ocx"
+# What the staging directory holds but the package must not ship: "*" and "?" wildcards,
+# case ignored; a pattern without "/" matches a name at any depth, one with "/" a path from
+# the top of the staging directory. Without this key, the list below applies; with it,
+# only what it lists (so keep these).
+exclude = [".git", ".svn", "Thumbs.db", "desktop.ini", ".DS_Store"]
 
 # Desktop shortcuts for all users: target relative to the installation, and name.
 # [[desk]]

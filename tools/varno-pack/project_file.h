@@ -38,13 +38,22 @@ struct Project {
   std::string label;
   int minFileVersion = 28;
   int32_t minInstalledVersion = 2816080;
+  // The length of the longest installation directory's path the package must work in.
+  int installDirLength = 41;
   std::string staging;
   std::string updater;
   std::string control;  // empty: the staging tree's own, if it has one
+  // Patterns of what the staging tree holds but the package must not ship ("*" and "?"
+  // wildcards, case ignored): a pattern without "/" matches a name at any depth, one with
+  // "/" a path from the top of the tree. Without the key, DefaultExclusions().
+  std::vector<std::string> exclude;
   std::vector<ShortcutEntry> desk;
   std::vector<ShortcutEntry> programs;
   std::vector<RegistryEntry> registry;
 };
+
+// What a version-control checkout or a desktop leaves in a tree and no installation wants.
+std::vector<std::string> DefaultExclusions();
 
 // The project read from the file's UTF-8 bytes, or nothing after reporting each mistake
 // (code "project-invalid", the file as shown, the line) with the key at fault.

@@ -1,9 +1,13 @@
 #include "signing.h"
+#include "package_directory.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <memory>
 #include <sstream>
@@ -16,8 +20,8 @@
 #include "base/rsa_public_key.h"
 #include "base/texts.h"
 #include "package/package_manifest.h"
-#include "platform/openssl/openssl_crypto.h"
 #include "package/section_lookup.h"
+#include "platform/openssl/openssl_crypto.h"
 #include "steps/package_files.h"
 
 namespace varno::pack {
@@ -76,13 +80,25 @@ std::optional<std::string> ReadHostFile(const std::string& path) {
   return bytes.str();
 }
 
-Key ReadKey(const std::string& pem, bool isPrivate) {
-  Bio bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())));
-  if (!bio) return nullptr;
-  Key key(isPrivate ? PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, nullptr)
-                    : PEM_read_bio_PUBKEY(bio.get(), nullptr, nullptr, nullptr));
-  if (!key || EVP_PKEY_base_id(key.get()) != EVP_PKEY_RSA) return nullptr;
-  return key;
+struct Passphrase {
+  const std::string* fromEnvironment = nullptr;
+  std::string prompt;
+  bool asked = false;
+};
+
+// OpenSSL asks for the passphrase of an encrypted key through this; it is asked once.
+extern "C" int GivePassphrase(char* buffer, int size, int, void* data) {
+  auto* passphrase = static_cast<Passphrase*>(data);
+  if (passphrase->asked) return -1;
+  passphrase->asked = true;
+  if (passphrase->fromEnvironment) {
+    const std::string& text = *passphrase->fromEnvironment;
+    if (static_cast<int>(text.size()) > size) return -1;
+    std::memcpy(buffer, text.data(), text.size());
+    return static_cast<int>(text.size());
+  }
+  if (EVP_read_pw_string(buffer, size, passphrase->prompt.c_str(), 0) != 0) return -1;
+  return static_cast<int>(std::strlen(buffer));
 }
 
 // False, with the reason in report, for a key of fewer bits than kMinimumKeyBits.
@@ -95,10 +111,13 @@ bool KeyLargeEnough(EVP_PKEY* key, const std::string& keyFile, Report& report) {
   return false;
 }
 
-std::optional<std::string> Sign(EVP_PKEY* key, std::string_view data) {
+std::optional<std::string> Sign(const std::string& privateKeyPem, std::string_view data) {
+  Bio bio(BIO_new_mem_buf(privateKeyPem.data(), static_cast<int>(privateKeyPem.size())));
+  Key key(bio ? PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, nullptr) : nullptr);
+  if (!key || EVP_PKEY_base_id(key.get()) != EVP_PKEY_RSA) return std::nullopt;
   std::unique_ptr<EVP_MD_CTX, FreeDigest> context(EVP_MD_CTX_new());
   size_t size = 0;
-  if (!context || EVP_DigestSignInit(context.get(), nullptr, EVP_sha256(), nullptr, key) != 1 ||
+  if (!context || EVP_DigestSignInit(context.get(), nullptr, EVP_sha256(), nullptr, key.get()) != 1 ||
       EVP_DigestSign(context.get(), nullptr, &size, reinterpret_cast<const unsigned char*>(data.data()), data.size()) != 1) {
     return std::nullopt;
   }
@@ -164,18 +183,67 @@ bool GenerateKeyPair(const std::string& privateKeyFile, Report& report) {
     return false;
   }
   if (!WriteNewFile(privateKeyFile, BioText(privatePem.get()), 0600)) {
-    report.Fail("write-failed", privateKeyFile, 0, "cannot be created");
+    report.Fail("write-failed", privateKeyFile, 0, std::string("cannot be created: ") + std::strerror(errno));
     return false;
   }
   if (!WriteNewFile(publicKeyFile, BioText(publicPem.get()), 0644)) {
+    const std::string reason = std::strerror(errno);
     ::unlink(privateKeyFile.c_str());  // half a pair is of no use
-    report.Fail("write-failed", publicKeyFile, 0, "cannot be created");
+    report.Fail("write-failed", publicKeyFile, 0, "cannot be created: " + reason);
     return false;
   }
   return true;
 }
 
+std::optional<SigningKey> LoadSigningKey(const std::string& keyFile, const std::string& passphraseEnv,
+                                         Report& report) {
+  const auto text = ReadHostFile(keyFile);
+  if (!text) {
+    report.Fail("key-unreadable", keyFile, 0, std::string("cannot be read: ") + std::strerror(errno));
+    return std::nullopt;
+  }
+  std::string fromEnvironment;
+  Passphrase passphrase;
+  passphrase.prompt = "Passphrase of " + keyFile + ": ";
+  if (!passphraseEnv.empty()) {
+    const char* value = std::getenv(passphraseEnv.c_str());
+    if (!value) {
+      report.Fail("key-unreadable", keyFile, 0, "--passphrase-env: the variable " + passphraseEnv + " is not set");
+      return std::nullopt;
+    }
+    fromEnvironment = value;
+    passphrase.fromEnvironment = &fromEnvironment;
+  }
+  Bio bio(BIO_new_mem_buf(text->data(), static_cast<int>(text->size())));
+  Key key(bio ? PEM_read_bio_PrivateKey(bio.get(), nullptr, GivePassphrase, &passphrase) : nullptr);
+  if (!key) {
+    const bool encrypted = text->find("ENCRYPTED") != std::string::npos;
+    report.Fail("key-unreadable", keyFile, 0,
+                text->find("PUBLIC KEY-----") != std::string::npos
+                    ? "is a public key: signing takes the private key"
+                : encrypted ? "the passphrase does not open this key"
+                            : "is not a PEM private key");
+    return std::nullopt;
+  }
+  if (EVP_PKEY_base_id(key.get()) != EVP_PKEY_RSA) {
+    report.Fail("key-unreadable", keyFile, 0, "is not an RSA key, which the updater's check needs");
+    return std::nullopt;
+  }
+  if (!KeyLargeEnough(key.get(), keyFile, report)) return std::nullopt;
+  Bio pem(BIO_new(BIO_s_mem()));
+  if (!pem || PEM_write_bio_PrivateKey(pem.get(), key.get(), nullptr, nullptr, 0, nullptr, nullptr) != 1) {
+    report.Fail("key-unreadable", keyFile, 0, "OpenSSL could not hold the key");
+    return std::nullopt;
+  }
+  return SigningKey{BioText(pem.get())};
+}
+
 bool SignPackage(FileSystem& files, const std::string& packageDir, const std::string& keyFile, Report& report) {
+  const auto key = LoadSigningKey(keyFile, "", report);
+  return key && SignPackage(files, packageDir, *key, report);
+}
+
+bool SignPackage(FileSystem& files, const std::string& packageDir, const SigningKey& key, Report& report) {
   const std::vector<std::string> names = PackageFilesTheRunReads(files, packageDir);
   if (names.empty() || names.front() != text::kDescriptionFileName) {
     report.Fail("description-missing", text::kDescriptionFileName, 0, "no package description: nothing to sign");
@@ -190,22 +258,13 @@ bool SignPackage(FileSystem& files, const std::string& packageDir, const std::st
       return false;
     }
   }
-  return SignFiles(files, packageDir, names, keyFile, report);
+  return SignFiles(files, packageDir, names, key, report);
 }
 
 bool SignFiles(FileSystem& files, const std::string& packageDir, const std::vector<std::string>& names,
-               const std::string& keyFile, Report& report) {
-  const auto privateKeyPem = ReadHostFile(keyFile);
-  if (!privateKeyPem) {
-    report.Fail("key-unreadable", keyFile, 0, "cannot be read");
-    return false;
-  }
-  const Key key = ReadKey(*privateKeyPem, true);
-  if (!key) {
-    report.Fail("key-unreadable", keyFile, 0, "is not a PEM RSA private key");
-    return false;
-  }
-  if (!KeyLargeEnough(key.get(), keyFile, report)) return false;
+               const SigningKey& key, Report& report) {
+  const std::string* privateKeyPem = &key.pem;
+  const std::string keyFile = "the private key";
   openssl::OpenSslCrypto crypto;
   std::vector<ManifestEntry> entries;
   for (const std::string& name : names) {
@@ -213,22 +272,24 @@ bool SignFiles(FileSystem& files, const std::string& packageDir, const std::vect
       report.Fail("name-refused", name, 0, "cannot stand in the signature file (see its format)");
       return false;
     }
+    ClearSystemError();
     auto file = files.OpenForReading(JoinPath(packageDir, name));
     const auto digest = file ? DigestFile(*file, crypto) : std::nullopt;
     if (!digest) {
-      report.Fail("source-unreadable", name, 0, "cannot be read");
+      report.Fail("source-unreadable", name, 0, "cannot be read" + SystemReason());
       return false;
     }
     entries.push_back({name, file->Size(), *digest});
   }
   const std::string manifest = FormatManifest(entries);
-  const auto signature = Sign(key.get(), manifest);
+  const auto signature = Sign(*privateKeyPem, manifest);
   if (!signature) {
-    report.Fail("key-unreadable", keyFile, 0, "OpenSSL could not sign with it");
+    report.Fail("key-unreadable", keyFile, 0, "is not a PEM RSA private key");
     return false;
   }
+  ClearSystemError();
   if (!files.ReplaceWholeFile(JoinPath(packageDir, kSignatureFileName), FormatSignatureFile(manifest, *signature))) {
-    report.Fail("write-failed", kSignatureFileName, 0, "cannot be written; the previous one is unchanged");
+    report.Fail("write-failed", kSignatureFileName, 0, "cannot be written" + SystemReason() + "; the previous one is unchanged");
     return false;
   }
   return true;
@@ -238,15 +299,19 @@ bool VerifyPackage(FileSystem& files, const std::string& packageDir, const std::
                    Report& report) {
   const auto publicKeyPem = ReadHostFile(publicKeyFile);
   if (!publicKeyPem) {
-    report.Fail("key-unreadable", publicKeyFile, 0, "cannot be read");
+    report.Fail("key-unreadable", publicKeyFile, 0, std::string("cannot be read: ") + std::strerror(errno));
     return false;
   }
-  const Key key = ReadKey(*publicKeyPem, false);
-  if (!key) {
-    report.Fail("key-unreadable", publicKeyFile, 0, "is not a PEM RSA public key");
+  Bio bio(BIO_new_mem_buf(publicKeyPem->data(), static_cast<int>(publicKeyPem->size())));
+  Key publicKey(bio ? PEM_read_bio_PUBKEY(bio.get(), nullptr, nullptr, nullptr) : nullptr);
+  if (!publicKey) {
+    report.Fail("key-unreadable", publicKeyFile, 0,
+                publicKeyPem->find("PRIVATE KEY-----") != std::string::npos
+                    ? "is a private key: --public-key takes the public key (KEY.pub.pem), the one the updater is built with"
+                    : "is not a PEM public key");
     return false;
   }
-  if (!KeyLargeEnough(key.get(), publicKeyFile, report)) return false;
+  if (!KeyLargeEnough(publicKey.get(), publicKeyFile, report)) return false;
   openssl::OpenSslCrypto crypto;
   HeldPackage held;
   const auto fault = VerifyPackageForRun(files, crypto, *publicKeyPem, packageDir, held);

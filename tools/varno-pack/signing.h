@@ -3,6 +3,7 @@
 // OpenSSL on the host; the Windows build of the tool leaves these commands out.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -20,23 +21,34 @@ bool GenerateKeyPair(const std::string& privateKeyFile, Report& report);
 // "KEY.pem" gives "KEY.pub.pem", any other name "NAME.pub.pem".
 std::string PublicKeyFileOf(const std::string& privateKeyFile);
 
+// The vendor's private key, read and opened once: a key protected by a passphrase asks
+// for it once, on the terminal, or takes it from the environment variable named by
+// passphraseEnv when that is not empty. Nothing, with the reason in report, for a file
+// that cannot be read, a public key, a passphrase that does not open it, or anything but
+// an RSA private key in PEM, or a key of fewer than 2048 bits.
+struct SigningKey {
+  std::string pem;  // PKCS#8, unencrypted, in memory only
+};
+std::optional<SigningKey> LoadSigningKey(const std::string& keyFile, const std::string& passphraseEnv, Report& report);
+
 // Writes packageDir's "MjaIni.sig" (replacing it as a whole): every file the updater reads
 // there, with its size and SHA-256, signed with the private key at keyFile (a host path).
 // packageDir is a Windows path of files. False, with the reason in report, when the
 // package has no description or a file or the key cannot be read; MjaIni.sig is then
 // left as it was; also when the description names in "[insubdir]" an archive that is not
-// there, or the key has fewer than 2048 bits. The hook of "build --sign".
+// there. The hook of "build --sign".
 bool SignPackage(FileSystem& files, const std::string& packageDir, const std::string& keyFile, Report& report);
+bool SignPackage(FileSystem& files, const std::string& packageDir, const SigningKey& key, Report& report);
 
 // The signature file over exactly these files of packageDir (paths relative to it), with
-// the private key at keyFile, whatever the description says: SignPackage once it knows
-// which files to sign.
+// the key, whatever the description says: SignPackage once it knows which files to sign.
 bool SignFiles(FileSystem& files, const std::string& packageDir, const std::vector<std::string>& names,
-               const std::string& keyFile, Report& report);
+               const SigningKey& key, Report& report);
 
 // The updater's own check of packageDir with the public key at publicKeyFile (a host
-// path): true when the updater built with that key would apply the package. A key of
-// fewer than 2048 bits is refused, as the updater's build refuses it.
+// path): true when the updater built with that key would apply the package. A file that is
+// no PEM public key (a private key, anything else) is said to be so; a key of fewer than
+// 2048 bits is refused, as the updater's build refuses it.
 bool VerifyPackage(FileSystem& files, const std::string& packageDir, const std::string& publicKeyFile,
                    Report& report);
 
