@@ -5,11 +5,16 @@
 # run takes the run back (the temporary file, then the directory) and completes. Then
 # killed after the uninstall record is saved, while the control registers: the next run
 # restores the installation (the record without that run's entries, the earlier "Version")
-# and completes. After each, nothing of an interrupted run is left anywhere.
+# and completes. Then killed once the first shortcut's renaming is journaled: the next run
+# gives the shortcuts back their names and completes. After each, nothing of an
+# interrupted run is left anywhere. Arguments: UPDATER TEMPLATE SHOTS LINK_TOOL.
 . "$(dirname "$0")/e2e.sh"
 exe=$1
+link_tool=$4
 samples=$(dirname "$exe")/samples
 e2e_begin "$2" "$3"
+# Wine's menu builder would add a .desktop file beside every shortcut saved on a desktop.
+export WINEDLLOVERRIDES="$WINEDLLOVERRIDES;winemenubuilder.exe=d"
 
 install='C:\Produits\Varnolith'
 unix_install=$(varno_unix_path "$install")
@@ -121,5 +126,36 @@ e2e_check "it restored the interrupted run first" sh -c \
 e2e_check "the record holds the run's entries once" e2e_log_is "$unix_install/UninstCgg.slt" "$record_saved"
 e2e_check "the registry names the new version" test "$(e2e_reg_value "$version_key" Version)" = 2816100
 e2e_check "the new file is there" test "$(cat "$unix_install/third.txt" 2>/dev/null)" = troisieme
+e2e_check "nothing of the killed run is left" no_leftovers
+
+echo "== killed while the shortcuts are renamed"
+user=$(basename "$VARNO_WINE_USER_DIR")
+desktops=("C:\\users\\Public\\Desktop" "C:\\users\\$user\\Desktop")
+for desktop in "${desktops[@]}"; do
+  wine "$link_tool" create "$install\\Varnolith.exe" "$desktop\\Varnolith.lnk" >/dev/null 2>&1
+done
+shortcuts() { for d in "${desktops[@]}"; do (cd "$(varno_unix_path "$d")" && ls *.lnk 2>/dev/null); done | paste -sd '|'; }
+before=$(shortcuts)
+e2e_package "$package" "$exe" 2816110
+e2e_archive "$package/sor_ti1.slp" third.txt "$VARNO_WINE_TMP/third.txt"
+e2e_start "$package" Varnolith_MAJ_Solo.exe
+e2e_key "$(e2e_wait_window '^Confirmation$' 60)" o
+killed=no
+for i in $(seq 3000); do
+  if grep -aq '^MOVED' "$unix_install/VarnoMaJ.journal" 2>/dev/null; then
+    wineserver -k
+    killed=yes
+    break
+  fi
+  sleep 0.01
+done
+wait "$E2E_PID" 2>/dev/null || true
+E2E_PID=
+e2e_check "the updater was killed once a shortcut's renaming was journaled" test "$killed" = yes
+run_to_the_end
+e2e_check "the run after it ends normally" e2e_wait_exit 60
+e2e_check "it took the killed run back first" sh -c \
+  "iconv -f CP1252 -t UTF-8 '$unix_install/VarnoMaJLog.txt' | grep -A1 'Mise à jour interrompue trouvée' | grep -q 'installation restaurée'"
+e2e_check "the shortcuts took the version label, once each" test "$(shortcuts)" = "$(echo "$before" | sed 's/Varnolith.lnk/Varnolith 2.9.lnk/g')"
 e2e_check "nothing of the killed run is left" no_leftovers
 e2e_finish
