@@ -385,6 +385,13 @@ bool PosixFileSystem::CanReplace(const std::string& path) {
   return info && S_ISREG(info->st_mode) && !IsReadOnly(*info) && LockExclusively(host).Valid();
 }
 
+bool PosixFileSystem::IsLinked(const std::string& path) {
+  const std::string host = HostPath(path);
+  struct stat info {};
+  if (host.empty() || ::lstat(host.c_str(), &info) != 0) return false;
+  return S_ISLNK(info.st_mode) || (S_ISREG(info.st_mode) && info.st_nlink > 1);
+}
+
 bool PosixFileSystem::RemoveEmptyDirectory(const std::string& path) {
   const std::string host = HostPath(path);
   return !host.empty() && ::rmdir(host.c_str()) == 0;
