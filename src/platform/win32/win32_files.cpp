@@ -108,8 +108,9 @@ class Win32OutputFile : public OutputFile {
   // A flush starts each time this much more was written; the caller waits for one only when
   // the disk lags further behind, so that the flush before the commit never holds it (and
   // the window it keeps answering) for as long as a large file takes to reach the disk.
-  static constexpr uint64_t kFlushStep = 4u << 20;
-  static constexpr uint64_t kMostUnflushed = 16u << 20;
+  // Flushing every 8 MiB was measured far slower under Wine; every MiB, no faster.
+  static constexpr uint64_t kFlushStep = 2u << 20;
+  static constexpr uint64_t kMostUnflushed = 8u << 20;
   static constexpr size_t kDirectWrite = 64u << 10;
 
  public:
