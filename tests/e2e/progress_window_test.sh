@@ -3,12 +3,13 @@
 # program within a tenth of a second and its progress bar grows; the close box answered Non lets the
 # update complete, answered Oui takes it back and ends the program.
 #   progress_window_test.sh UPDATER TEMPLATE SHOTS PROBE
-# VARNO_LARGE_MEMBER_MB sets the large member's size (300 by default).
+# VARNO_LARGE_MEMBER_MB sets the large member's size (1000 by default: large enough to be
+# still unpacking once the screenshot is taken, at the speed the updater writes under Wine).
 . "$(dirname "$0")/e2e.sh"
 exe=$1
 probe=$4
 samples=$(dirname "$exe")/samples
-large_mb=${VARNO_LARGE_MEMBER_MB:-300}
+large_mb=${VARNO_LARGE_MEMBER_MB:-1000}
 e2e_begin "$2" "$3"
 
 install='C:\Produits\Varnolith'
@@ -60,11 +61,11 @@ probe_pid=$!
 form=$(e2e_wait_window 'jour de Varnolith$' 60)
 e2e_check "the large member is being written" wait_large_member_written 50M
 e2e_shot progress-working
+echo "close box used at $(date +%s.%N)"
+e2e_key "$form" alt+F4
 bar_pixels=$(bar_fill_pixels "$form")
 echo "filled bar pixels on the screenshot: $bar_pixels"
 e2e_check "the screenshot shows the bar" test "$bar_pixels" -gt 20
-echo "close box used at $(date +%s.%N)"
-e2e_key "$form" alt+F4
 box=$(e2e_wait_window '^Confirmation$' 30)
 echo "its box shown at $(date +%s.%N)"
 e2e_key "$box" n
