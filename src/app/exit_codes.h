@@ -18,6 +18,8 @@ enum class ExitCode : int {
   kTryAgainLater = 1618,
   // No package description, a refused archive, a package that fails its signature check.
   kPackageUnusable = 1620,
+  // The log the command line names cannot be written: nothing was changed.
+  kLogUnwritable = 1622,
   kPlatformRefused = 1633,
   kNewerVersionInstalled = 1638,
   kBadCommandLine = 1639,

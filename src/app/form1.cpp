@@ -125,7 +125,15 @@ void TForm1::RunDriver() {
   if (options_.logPath.empty()) {
     runLog_->Start(UserDesktopPath(platform_.shell));
   } else {
-    runLog_->StartAt(options_.logPath);
+    try {
+      runLog_->StartAt(options_.logPath);
+    } catch (const LogUnwritable& error) {
+      // The run would leave no trace where the administrator looks: it ends before any change.
+      dialogs_.AttachLog(nullptr);
+      runLog_.reset();
+      ShowErrorBox(platform_, error.what());
+      return Terminate(ExitCode::kLogUnwritable);
+    }
   }
 
   // The package directory is the directory the updater was started from.

@@ -6,21 +6,34 @@
 #include <vector>
 
 #include "base/line_log.h"
+#include "base/update_error.h"
 #include "platform/files.h"
 
 namespace varno {
+
+// The log the command line names can be neither made nor written; its message is the one
+// of a file that cannot be created.
+class LogUnwritable : public UpdateError {
+ public:
+  using UpdateError::UpdateError;
+};
 
 class RunLog : public LineLog {
  public:
   explicit RunLog(FileSystem& files);
 
   // Chooses the first path (the desktop when that directory exists, otherwise the bare
-  // file name, which resolves in the current directory) and logs the first line.
+  // file name, which resolves in the current directory) and logs the first line. Others may
+  // write in both places while the updater runs elevated: when the file there, or the
+  // desktop directory, is a link, the log is held in memory until it moves into the
+  // installation, where it says so.
   void Start(const std::string& userDesktopPath);
 
   // Keeps the log at this path for the whole run, after what the file already holds (one
-  // log for every run on a machine), and logs the first line. A file there that cannot be
-  // read raises "Impossible de créer le fichier %s" rather than being replaced.
+  // log for every run on a machine), and logs the first line. The missing directories of
+  // the path are made first, each one logged. A log that cannot be written there, or a
+  // file there that cannot be read, raises LogUnwritable, and the directories made are
+  // removed again.
   void StartAt(const std::string& path);
 
   // Appends the line and saves the whole log. A failed save raises
@@ -43,9 +56,14 @@ class RunLog : public LineLog {
 
  private:
   void Save();
+  // Makes the directory and its missing parents, topmost first; gives those it made.
+  std::vector<std::string> MakeDirectories(const std::string& directory);
 
   FileSystem& files_;
+  // Empty while the log is held in memory.
   std::string path_;
+  // The first path, refused as a link.
+  std::string refusedPath_;
   std::vector<std::string> lines_;
   // What the file held before this run, kept ahead of the run's lines at every save.
   std::string earlier_;

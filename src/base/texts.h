@@ -189,6 +189,10 @@ inline constexpr char kLogUnattendedNo[] = "Réponse automatique : NON";
 inline constexpr char kLogNoInstallationFound[] = "Aucune installation de Varnolith trouvée";
 inline constexpr char kLogArchiveRefusedStop[] = "Archive non reconnue, la mise à jour est abandonnée : ";
 inline constexpr char kLogExitCode[] = "Code de sortie : %s";
+inline constexpr char kLogLogDirectoryMade[] = "Répertoire du journal créé : %s";
+
+// A run log on the desktop or in the package directory that is a link: not written there.
+inline constexpr char kLogLinkedLogRefused[] = "Journal provisoire non écrit, le fichier ou son répertoire est un lien : %s";
 
 // File names.
 inline constexpr char kRunLogFileName[] = "VarnoMaJLog.txt";

@@ -153,6 +153,11 @@ class FileSystem {
   /// Creates one directory level. False when it exists already or its parent is missing.
   virtual bool MakeDirectory(const std::string& path) = 0;
 
+  /// True when the path itself (not what it leads to) is a link: a symbolic link, a
+  /// junction or any other reparse point, or a file with more than one name (a hard link),
+  /// whose bytes another name shows too. False when nothing is there.
+  virtual bool IsLinked(const std::string& path) = 0;
+
   /// The entries of a directory whose names match a pattern: the directory's path, "\",
   /// then a mask in which "*" stands for any run of characters and "?" for exactly one,
   /// other characters comparing without regard to case (MatchesWildcard). Files and

@@ -26,6 +26,7 @@ class ForwardingFiles : public FileSystem {
   bool CopyFileTo(const std::string& from, const std::string& to) override { return inner_.CopyFileTo(from, to); }
   bool RemoveFile(const std::string& path) override { return inner_.RemoveFile(path); }
   bool MakeDirectory(const std::string& path) override { return inner_.MakeDirectory(path); }
+  bool IsLinked(const std::string& path) override { return inner_.IsLinked(path); }
   std::unique_ptr<AppendingFile> OpenForAppending(const std::string& path) override {
     return inner_.OpenForAppending(path);
   }

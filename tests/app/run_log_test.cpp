@@ -138,5 +138,62 @@ TEST_F(RunLogTest, ARefusedDesktopFailsTheVeryFirstSave) {
   EXPECT_FALSE(machine.files.FileExists(kDesktopLog));
 }
 
+// A link on the desktop, in the package directory, or a desktop that is one, is never
+// written, moved or deleted: the lines wait for the installation, which says why.
+TEST_F(RunLogTest, ALinkedFirstPathIsLeftAloneAndTheInstallationLogSaysSo) {
+  const std::string packageLog = "C:\\Package\\VarnoMaJLog.txt";
+  struct Case {
+    const char* what;
+    std::string linked, desktop, firstPath, named;
+  };
+  for (const Case& c :
+       {Case{"a linked file on the desktop", kDesktopLog, kTestDesktop, kDesktopLog, kDesktopLog},
+        Case{"a desktop that is a junction", kTestDesktop, kTestDesktop, kDesktopLog, kDesktopLog},
+        Case{"a linked file in the package directory", packageLog, "", packageLog, "VarnoMaJLog.txt"}}) {
+    MemoryMachine fresh;
+    fresh.files.AddDirectory(kInstallDir);
+    const bool linkedFile = c.linked.ends_with(".txt");
+    if (linkedFile) fresh.files.AddFile(c.linked, "somebody else's file");
+    fresh.files.SetLinked(c.linked);
+    const std::string untouched = linkedFile ? "somebody else's file" : "<no file>";
+    RunLog linked(fresh.files);
+    linked.Start(c.desktop);
+    linked.Log("CurrentDir =C:\\Package");
+    EXPECT_EQ(fresh.files.Content(c.firstPath).value_or("<no file>"), untouched) << c.what;
+    linked.MoveInto(kInstallDir);
+    linked.Finish();
+    EXPECT_EQ(fresh.files.Content(kInstallLog).value_or("<no file>"),
+              "Mise à jour Varnolith\r\nCurrentDir =C:\\Package\r\n"
+              "Journal provisoire non écrit, le fichier ou son répertoire est un lien : " + c.named +
+                  "\r\nFin contrôlée du programme de mise à jour\r\n")
+        << c.what;
+    EXPECT_EQ(fresh.files.Content(c.firstPath).value_or("<no file>"), untouched) << c.what;
+  }
+}
+
+TEST_F(RunLogTest, AGivenPathGetsItsMissingDirectoriesEachLogged) {
+  machine.files.AddDirectory("C:\\ProgramData");
+  log.StartAt("C:\\ProgramData\\Tolmerik\\Journaux\\VarnoMaJLog.txt");
+  EXPECT_EQ(File("C:\\ProgramData\\Tolmerik\\Journaux\\VarnoMaJLog.txt"),
+            "Mise à jour Varnolith\r\nRépertoire du journal créé : C:\\ProgramData\\Tolmerik\r\n"
+            "Répertoire du journal créé : C:\\ProgramData\\Tolmerik\\Journaux\r\n");
+}
+
+TEST_F(RunLogTest, AGivenPathThatCannotBeWrittenRaisesAndLeavesNoDirectory) {
+  machine.files.AddFile("C:\\Logs\\a file", "x");
+  EXPECT_THROW(log.StartAt("C:\\Logs\\a file\\run.log"), LogUnwritable);
+
+  // The directories are made, then the file cannot be written: they go again.
+  const std::string before = machine.files.Dump();
+  machine.files.FailNthWrite(1);
+  try {
+    RunLog(machine.files).StartAt("C:\\New\\Deeper\\run.log");
+    FAIL() << "no error raised";
+  } catch (const LogUnwritable& error) {
+    EXPECT_EQ(std::string(error.what()), "Impossible de créer le fichier C:\\New\\Deeper\\run.log");
+  }
+  EXPECT_EQ(machine.files.Dump(), before);
+}
+
 }  // namespace
 }  // namespace varno

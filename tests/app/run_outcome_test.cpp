@@ -179,6 +179,28 @@ TEST_F(RunOutcomeTest, QuietRefusalsChangeNothing) {
   EXPECT_EQ(RegisteredVersion(), "2816090");
 }
 
+TEST_F(RunOutcomeTest, TheLogGivenIsMadeWhereAskedOrTheRunEndsWithNothingChanged) {
+  Package("2816090");
+  const std::string made = "C:\\ProgramData\\Tolmerik\\Journaux\\VarnoMaJLog.txt";
+  EXPECT_EQ(Run({"/quiet", "/log=" + made}), ExitCode::kSuccess) << machine.Dump();
+  EXPECT_TRUE(Logged(made, "Répertoire du journal créé : C:\\ProgramData\\Tolmerik\\Journaux"));
+  EXPECT_EQ(Log(made).back(), "Fin contrôlée du programme de mise à jour");
+
+  // Through a file: neither made nor written; a quiet run says nothing, an interactive one
+  // says it in the error box, and both leave everything as it was.
+  machine.registry.PutString(kHkeyLocalMachine, kProductKey, "Version", "2816080");
+  machine.files.AddFile("C:\\Logs", "a file");
+  const std::string before = Installation();
+  EXPECT_EQ(Run({"/quiet", "/log=C:\\Logs\\varnolith.log"}), ExitCode::kLogUnwritable);
+  ExpectNothingShown();
+  EXPECT_EQ(Installation(), before);
+  machine.window.clickButton1InLoop = true;
+  EXPECT_EQ(Run({"/log=C:\\Logs\\varnolith.log"}), ExitCode::kLogUnwritable);
+  ASSERT_EQ(machine.dialogs.shown.size(), 1u) << machine.Dump();
+  EXPECT_EQ(machine.dialogs.shown[0].text, "Impossible de créer le fichier C:\\Logs\\varnolith.log.");
+  EXPECT_EQ(Installation(), before);
+}
+
 TEST_F(RunOutcomeTest, AProfileWithoutDesktopNeedsNoBox) {
   // The SYSTEM account's profile has no desktop folder.
   Package("2816090");

@@ -9,6 +9,7 @@
 
 #include "app/form1.h"
 #include "package/archive_writer.h"
+#include "steps/archive_extraction.h"
 #include "support/memory_machine.h"
 #include "support/product_fixture.h"
 
@@ -17,8 +18,8 @@ namespace {
 
 using fake::kTestInstallDir;
 
-constexpr uint64_t kLargeSize = 100000;  // five copy buffers: the window answers inside it
-constexpr uint64_t kPicsSize = 50000;
+constexpr uint64_t kLargeSize = 5 * kArchiveCopyBufferSize;  // the window answers inside it
+constexpr uint64_t kPicsSize = 5 * kArchiveCopyBufferSize / 2;
 constexpr uint64_t kTotal = kLargeSize + 3 + kPicsSize;
 
 class UpdateProgressTest : public ::testing::Test {
@@ -103,7 +104,7 @@ TEST_F(UpdateProgressTest, TheBarCountsTheMainAndSubDirectoryArchivesAndHidesFor
   EXPECT_TRUE(std::any_of(positions.begin(), positions.end(),
                           [](uint64_t p) { return p > kLargeSize + 3 && p < kTotal; }));
   // One turn at least for every copy buffer written, so one large member never stalls it.
-  EXPECT_GE(machine.window.turns, static_cast<int>(kTotal / 20000));
+  EXPECT_GE(machine.window.turns, static_cast<int>(kTotal / kArchiveCopyBufferSize));
   EXPECT_TRUE(machine.window.Visible(Control::Button1));
   EXPECT_FALSE(machine.window.progressVisible);
 }
@@ -113,7 +114,7 @@ TEST_F(UpdateProgressTest, TheCloseBoxAnsweredOuiInTheLargeMemberTakesTheRunBack
 }
 
 TEST_F(UpdateProgressTest, TheCloseBoxAnsweredOuiInTheSubDirectoryArchiveTakesBackTheMainArchiveToo) {
-  ExpectInterruptionTakesTheRunBack(kLargeSize + 3 + 20000);
+  ExpectInterruptionTakesTheRunBack(kLargeSize + 3 + kArchiveCopyBufferSize / 4);
 }
 
 TEST_F(UpdateProgressTest, TheCloseBoxAnsweredNonLetsTheUpdateComplete) {

@@ -182,9 +182,9 @@ TEST_P(FilesContract, ReadsFromAnyPosition) {
 // the extractor's chunks and in odd ones, with positions inside, behind and past what was
 // read last.
 TEST_P(FilesContract, LargeFilesKeepEveryByteWhateverTheChunksAndPositions) {
-  // Past two mebibytes, so that a backend which starts writing back a large file before
-  // its commit does so more than once.
-  std::string bytes(2200001, '\0');
+  // Past sixteen mebibytes, so that a backend which flushes a large file as it is written,
+  // before its commit, starts several flushes and waits for one that lags behind.
+  std::string bytes((21u << 20) + 1, '\0');
   for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>((i * 7919) >> 8);
   {
     auto replacement = files_->CreateReplacement(In("large.bin"));
@@ -194,7 +194,9 @@ TEST_P(FilesContract, LargeFilesKeepEveryByteWhateverTheChunksAndPositions) {
       ASSERT_TRUE(replacement->Write(bytes.data() + at, chunk));
       at += chunk;
     }
-    ASSERT_TRUE(replacement->Write(bytes.data() + at, bytes.size() - at));
+    for (; at < bytes.size(); at += std::min<size_t>(1u << 20, bytes.size() - at)) {
+      ASSERT_TRUE(replacement->Write(bytes.data() + at, std::min<size_t>(1u << 20, bytes.size() - at)));
+    }
     ASSERT_TRUE(replacement->Commit());
   }
   auto file = files_->OpenForReading(In("large.bin"));

@@ -69,6 +69,21 @@ e2e_check "nothing visible" unseen
 e2e_check "the installation is unchanged" unchanged "$before"
 e2e_check "the equal version was left alone" logged 'Réponse automatique : NON'
 
+echo "== a log in directories that do not exist yet, then a log that cannot be written"
+made_log=$(varno_unix_path 'C:\ProgramData\Tolmerik\Journaux\VarnoMaJLog.txt')
+run "$package" /quiet /reinstall '/log=C:\ProgramData\Tolmerik\Journaux\VarnoMaJLog.txt'
+e2e_check "exit code 0 (got $CODE)" test "$CODE" = 0
+e2e_check "the log is there, its directories logged" \
+  sh -c "iconv -f CP1252 -t UTF-8 '$made_log' | tr -d '\r' | grep -qxF 'Répertoire du journal créé : C:\ProgramData\Tolmerik\Journaux'"
+e2e_check "the log ends the run" \
+  test "$(tail -n 1 "$made_log" | iconv -f CP1252 -t UTF-8 | tr -d '\r')" = 'Fin contrôlée du programme de mise à jour'
+printf 'un fichier' >"$(varno_unix_path 'C:\ProgramData\Fichier')"
+before=$(installation)
+run "$package" /quiet /reinstall '/log=C:\ProgramData\Fichier\VarnoMaJLog.txt'
+e2e_check "a path through a file: exit code 1622 (got $CODE)" test "$CODE" = 1622
+e2e_check "nothing visible" unseen
+e2e_check "nothing changed" unchanged "$before"
+
 echo "== a newer installation"
 wine reg add "$key" /v Version /d 2816091 /f /reg:32 >/dev/null 2>&1
 run "$package" /quiet '/log=C:\Journaux\varnolith.log'

@@ -315,6 +315,11 @@ bool MemoryFileSystem::CanReplace(const std::string& path) {
   return node && !node->isDirectory && !node->readOnly && !node->inUse && node->heldAgainstWriters == 0;
 }
 
+bool MemoryFileSystem::IsLinked(const std::string& path) {
+  const Node* node = Find(path);
+  return node && node->linked;
+}
+
 bool MemoryFileSystem::RemoveEmptyDirectory(const std::string& path) {
   const std::string full = FullPath(path);
   const Node* node = Find(full);
@@ -380,6 +385,10 @@ void MemoryFileSystem::SetReadOnly(const std::string& path, bool readOnly) {
 
 void MemoryFileSystem::SetInUse(const std::string& path, bool inUse) {
   if (Node* node = Find(path)) node->inUse = inUse;
+}
+
+void MemoryFileSystem::SetLinked(const std::string& path) {
+  if (Node* node = Find(path)) node->linked = true;
 }
 
 void MemoryFileSystem::SetCurrentDirectory(const std::string& path) {

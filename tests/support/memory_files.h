@@ -33,6 +33,7 @@ class MemoryFileSystem : public FileSystem {
   std::unique_ptr<AppendingFile> OpenForAppending(const std::string& path) override;
   bool RemoveEmptyDirectory(const std::string& path) override;
   bool CanReplace(const std::string& path) override;
+  bool IsLinked(const std::string& path) override;
   std::optional<uint64_t> FreeBytes(const std::string&) override { return freeSpace_; }
   // Sorted on the upper-case names, as NTFS lists them.
   std::unique_ptr<DirectoryListing> ListMatching(const std::string& pattern) override;
@@ -42,6 +43,9 @@ class MemoryFileSystem : public FileSystem {
   void AddFile(const std::string& path, std::string_view bytes);
   void SetReadOnly(const std::string& path, bool readOnly = true);
   void SetInUse(const std::string& path, bool inUse = true);
+  // The file or directory is a link (symbolic, a junction, or one of a file's several
+  // names); replacing the file puts a plain one in its place, as a rename over a link does.
+  void SetLinked(const std::string& path);
   void SetCurrentDirectory(const std::string& path);
   // Moves a directory and all below it to another path, open files or not, as repointing
   // a junction on the way to it does on Windows.
@@ -105,6 +109,7 @@ class MemoryFileSystem : public FileSystem {
     std::string data;
     bool readOnly = false;
     bool inUse = false;
+    bool linked = false;
     int heldAgainstWriters = 0;  // open holders that refuse writers
     std::string durable;         // the bytes as last flushed to the disk
   };

@@ -68,5 +68,26 @@ TEST_F(Win32RunLogTest, AFailedSaveRaisesTheErrorAndLeavesTheFileWhole) {
   EXPECT_EQ(ListDirectory(desktop), std::vector<std::string>{"VarnoMaJLog.txt"});
 }
 
+// A second name of another file on the desktop: the system counts the file's names.
+TEST_F(Win32RunLogTest, AHardLinkOnTheDesktopIsNeitherWrittenNorMoved) {
+  const std::string other = scratch.In("protected.txt");
+  const std::string link = desktop + "\\VarnoMaJLog.txt";
+  WriteBytes(other, "somebody else's file");
+  ASSERT_TRUE(CreateHardLinkA(link.c_str(), other.c_str(), nullptr));
+  EXPECT_FALSE(files.IsLinked(other + "x"));
+  EXPECT_TRUE(files.IsLinked(link));
+  log.Start(desktop);
+  log.Log("second");
+  log.MoveInto(installDir);
+  log.Finish();
+  EXPECT_EQ(ReadBytes(other), "somebody else's file");
+  EXPECT_EQ(ReadBytes(link), "somebody else's file");
+  EXPECT_EQ(ReadBytes(installDir + "\\VarnoMaJLog.txt"),
+            "Mise \xE0 jour Varnolith\r\nsecond\r\nJournal provisoire non \xE9" "crit, le fichier ou son r\xE9pertoire est un lien : " +
+                link + "\r\nFin contr\xF4l\xE9" "e du programme de mise \xE0 jour\r\n");
+  DeleteFileA(link.c_str());
+  EXPECT_FALSE(files.IsLinked(other)) << "one name left";
+}
+
 }  // namespace
 }  // namespace varno::fake

@@ -36,6 +36,7 @@ class PosixFileSystem : public FileSystem {
   std::unique_ptr<AppendingFile> OpenForAppending(const std::string& path) override;
   bool RemoveEmptyDirectory(const std::string& path) override;
   bool CanReplace(const std::string& path) override;
+  bool IsLinked(const std::string& path) override;
   std::optional<uint64_t> FreeBytes(const std::string& directory) override;
   std::unique_ptr<DirectoryListing> ListMatching(const std::string& pattern) override;
 

@@ -18,8 +18,6 @@ constexpr int kButton1Id = 1;
 constexpr COLORREF kMaroon = RGB(128, 0, 0);
 constexpr DWORD kFormStyle = WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;  // no minimise or maximise box
 constexpr DWORD kFormExStyle = WS_EX_DLGMODALFRAME;
-// The bar counts in steps of its own, as bytes do not fit its 32-bit range.
-constexpr int kProgressSteps = 10000;
 // Peeking into the queue is a round trip to the window server: it is done at most this
 // often, which keeps the window far below the half second the shell calls hung.
 constexpr DWORD kTurnIntervalMs = 25;
@@ -106,7 +104,13 @@ Win32ProgressWindow::Win32ProgressWindow() {
   progress_ = CreateWindowExA(0, PROGRESS_CLASSA, "", WS_CHILD | WS_CLIPSIBLINGS | PBS_SMOOTH, Scale(kProgressLeft),
                               Scale(kProgressTop), Scale(kProgressWidth), Scale(kProgressHeight), form_, nullptr,
                               instance, nullptr);
-  SendMessageA(progress_, PBM_SETRANGE32, 0, kProgressSteps);
+  // The bar counts in its own pixels: bytes do not fit its 32-bit range, and each change of
+  // position repaints it at once (themed, a costly paint under Wine), so a position that
+  // would not move its fill by a pixel is never sent.
+  RECT bar{};
+  GetClientRect(progress_, &bar);
+  progressSteps_ = std::max<int>(1, bar.right - bar.left);
+  SendMessageA(progress_, PBM_SETRANGE32, 0, progressSteps_);
 }
 
 Win32ProgressWindow::~Win32ProgressWindow() {
@@ -193,7 +197,7 @@ void Win32ProgressWindow::ShowProgress(uint64_t total) {
 
 void Win32ProgressWindow::SetProgress(uint64_t done) {
   const uint64_t capped = std::min(done, progressTotal_);
-  const int step = progressTotal_ == 0 ? kProgressSteps : static_cast<int>(capped * kProgressSteps / progressTotal_);
+  const int step = progressTotal_ == 0 ? progressSteps_ : static_cast<int>(capped * progressSteps_ / progressTotal_);
   if (step == progressStep_) return;
   progressStep_ = step;
   SendMessageA(progress_, PBM_SETPOS, static_cast<WPARAM>(step), 0);

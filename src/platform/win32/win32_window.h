@@ -47,6 +47,7 @@ class Win32ProgressWindow : public ProgressWindow {
   std::array<int, 7> lineHeights_{};
   HWND progress_ = nullptr;
   uint64_t progressTotal_ = 0;
+  int progressSteps_ = 1;  // the bar's range: its width in pixels
   int progressStep_ = -1;
   // Before the message loop runs, the close box is only reported.
   bool loopRunning_ = false;
