@@ -77,6 +77,9 @@ void TForm1::RecoverInterruptedRun(const std::string& installDir) {
   Log(text::kLogInterruptedRunFound + installDir);
   switch (recovery.kind) {
     case Recovery::Kind::Cleaned: return Log(text::kLogInterruptedRunCleaned);
+    case Recovery::Kind::NotCleaned:
+      for (const std::string& failure : recovery.failures) Log(text::kLogNotRemoved + failure);
+      return;
     case Recovery::Kind::SetAside:
       for (const std::string& failure : recovery.failures) Log(text::kLogJournalSetAside + failure);
       return;

@@ -260,7 +260,7 @@ Recovery RecoverInterruptedRun(Platform& platform, const std::string& installDir
     recovery.failures = RemoveBackups(platform.files, *records);
     const RollbackFailures temporaries = RemoveTemporaryFiles(platform.files, *records);
     recovery.failures.insert(recovery.failures.end(), temporaries.begin(), temporaries.end());
-    recovery.kind = recovery.failures.empty() ? Recovery::Kind::Cleaned : Recovery::Kind::Incomplete;
+    recovery.kind = recovery.failures.empty() ? Recovery::Kind::Cleaned : Recovery::Kind::NotCleaned;
   } else {
     recovery.failures = UndoJournalRecords(platform, *records);
     recovery.kind = recovery.failures.empty() ? Recovery::Kind::Restored : Recovery::Kind::Incomplete;

@@ -55,9 +55,10 @@ class UpdateTransaction {
 
 // What the start of a run found of an earlier run's journal.
 struct Recovery {
-  // SetAside: a journal that names something outside the scope; failures then holds what
-  // it named (and the journal's path when it could not be moved aside).
-  enum class Kind { None, Restored, Incomplete, Cleaned, SetAside };
+  // NotCleaned: a completed run's backups (in failures) could not all be removed, even at
+  // the next start. SetAside: a journal that names something outside the scope; failures
+  // then holds what it named (and the journal's path when it could not be moved aside).
+  enum class Kind { None, Restored, Incomplete, Cleaned, NotCleaned, SetAside };
   Kind kind = Kind::None;
   RollbackFailures failures;
 };

@@ -136,7 +136,7 @@ TEST_F(JournalFaultsTest, ABackupThatCannotGoAtAllIsReportedAndRemovedWhenItCan)
   ASSERT_TRUE(machine.files.FileExists(kJournal)) << Log();
   Platform platform = WithFiles(machine.platform(), files);
   Recovery recovery = RecoverInterruptedRun(platform, kInstall);
-  EXPECT_EQ(recovery.kind, Recovery::Kind::Incomplete);
+  EXPECT_EQ(recovery.kind, Recovery::Kind::NotCleaned);
   ASSERT_EQ(recovery.failures.size(), 1u);
   EXPECT_NE(recovery.failures[0].find("data.bin.vrnundo"), std::string::npos);
 

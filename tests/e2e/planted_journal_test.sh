@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# A journal planted in the installation that names a file of the system directory and a
+# value under the Run key: the updater, started without even a package, acts on none of it,
+# sets the journal aside and says why in its log.
+. "$(dirname "$0")/e2e.sh"
+exe=$1
+samples=$(dirname "$exe")/samples
+e2e_begin "$2" "$3"
+
+install='C:\Produits\Varnolith'
+unix_install=$(varno_unix_path "$install")
+e2e_install "$samples" "$install" 2816080 app-paths
+victim="$(varno_unix_path 'C:\windows\syswow64')/victime.dll"
+printf 'systeme' >"$victim"
+printf 'VARNOJOURNAL\t2\r\nNEWFILE\t%s\r\nVALUE\tHKLM\tSoftware\\Microsoft\\Windows\\CurrentVersion\\Run\tplante\t1\tC:\\x.exe\r\n' \
+  'C:\windows\system32\victime.dll' >"$unix_install/VarnoMaJ.journal"
+
+package=$(varno_unix_path 'C:\Paquet')
+mkdir -p "$package"
+cp "$exe" "$package/"
+e2e_start "$package" Varnolith_MAJ_Solo.exe
+e2e_check "the program ends by itself (1620)" e2e_wait_exit 60 1620
+e2e_check "the file the journal named is still there" test "$(cat "$victim" 2>/dev/null)" = systeme
+e2e_check "no value was written under Run" \
+  test -z "$(e2e_reg_value 'HKLM\Software\Microsoft\Windows\CurrentVersion\Run' plante)"
+e2e_check "the journal is set aside" test -e "$unix_install/VarnoMaJ.journal.ecarte" -a ! -e "$unix_install/VarnoMaJ.journal"
+desktop_log="$VARNO_WINE_USER_DIR/Desktop/VarnoMaJLog.txt"
+e2e_check "the log says why" sh -c "iconv -f CP1252 -t UTF-8 '$desktop_log' | grep -qF 'Journal écarté sans être appliqué : il nomme ce qu'\''une mise à jour ne modifie pas : C:\\windows\\system32\\victime.dll'"
+[ -f "$desktop_log" ] && { echo "--- log"; iconv -f CP1252 -t UTF-8 "$desktop_log"; }
+e2e_finish
