@@ -14,8 +14,13 @@ constexpr char kProductKey[] = "SOFTWARE\\Tolmerik\\Varnolith";
 // A full path with no level that climbs or stays ("..", "."), no empty level and no "/"
 // (which Windows reads as "\"): compared as text, it cannot name anything else.
 bool Plain(const std::string& path) {
-  if (path.size() < 3 || path[1] != ':' || path[2] != '\\' || path.find('/') != std::string::npos) return false;
-  for (size_t start = 3; start <= path.size();) {
+  if (path.find('/') != std::string::npos) return false;
+  // After "X:\" or "\\", the server's name and the share's being levels like the others.
+  size_t first = 0;
+  if (path.size() >= 3 && path[1] == ':' && path[2] == '\\') first = 3;
+  if (path.starts_with("\\\\")) first = 2;
+  if (first == 0) return false;
+  for (size_t start = first; start <= path.size();) {
     const size_t end = std::min(path.find('\\', start), path.size());
     const std::string level = path.substr(start, end - start);
     if (level.empty() || level == "." || level == "..") return false;

@@ -213,6 +213,11 @@ TEST_F(JournalFaultsTest, AJournalNamingAnythingAnUpdateDoesNotOwnIsSetAsideWhol
     EXPECT_FALSE(machine.files.FileExists(kJournal)) << outside;
     EXPECT_TRUE(machine.files.FileExists(kJournal + ".ecarte")) << outside;
   }
+  // An installation on a share is one like any other.
+  JournalScope share{"\\\\serveur\\logiciels\\Varnolith", kSystemControl, {}};
+  EXPECT_TRUE(WithinScope(MakeRecord(JournalRecord::Kind::NewFile, share.installDir + "\\a.dll"), share));
+  EXPECT_FALSE(WithinScope(MakeRecord(JournalRecord::Kind::NewFile, share.installDir + "\\..\\a.dll"), share));
+
   // The run says why, and updates as if there had been none.
   machine.files.AddFile(kJournal, "VARNOJOURNAL\t1\r\nNEWFILE\tC:\\WINDOWS\\system32\\kernel.dll\r\n");
   Run();
