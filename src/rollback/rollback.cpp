@@ -1,6 +1,7 @@
 #include "rollback/rollback.h"
 
 #include "base/ansi_text.h"
+#include "rollback/changed_keys.h"
 
 namespace varno {
 namespace {
@@ -8,11 +9,6 @@ namespace {
 using Kind = JournalRecord::Kind;
 
 constexpr uint32_t kKeyWriteAccess = 0x20006;
-
-std::string ParentKey(const std::string& key) {
-  const size_t separator = key.find_last_of('\\');
-  return separator == std::string::npos ? std::string() : key.substr(0, separator);
-}
 
 std::string LastKey(const std::string& key) {
   const size_t separator = key.find_last_of('\\');
@@ -26,9 +22,9 @@ bool PutBack(FileSystem& files, const std::string& path, const std::string& back
 }
 
 bool DeleteKey(Registry& registry, RegKey root, const std::string& key, ChangedKeys& changed) {
-  changed.Add(root, ParentKey(key));
+  changed.Add(root, ParentKeyOf(key));
   RegKey parent = root;
-  const std::string parentPath = ParentKey(key);
+  const std::string parentPath = ParentKeyOf(key);
   if (!parentPath.empty()) {
     const long opened = registry.OpenKey(root, parentPath, kKeyWriteAccess, false, &parent);
     if (opened == kRegNotFound) return true;
