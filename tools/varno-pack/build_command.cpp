@@ -261,7 +261,9 @@ BuildResult BuildPackage(FileSystem& files, const BuildRequest& request, Progres
   }
   if (report.HasErrors()) return result;
 
-  const PackagePlan plan = PlanPackage(files, *project, tree, extraMember, previous.get(), report);
+  PlanOptions planOptions;
+  planOptions.withFullFiles = request.withFullFiles;
+  const PackagePlan plan = PlanPackage(files, *project, tree, extraMember, previous.get(), report, planOptions);
   if (report.HasErrors()) return result;
 
   if (!DestinationFree(files, destination, request.packageShown, request.force, report)) return result;
@@ -291,6 +293,10 @@ BuildResult BuildPackage(FileSystem& files, const BuildRequest& request, Progres
     for (size_t i = 0; i < planned.members.size(); ++i) {
       const StagedFile& member = planned.members[i];
       // Sizes were taken when the tree was read; a file that changes meanwhile fails the write.
+      if (!planned.madeBytes.empty()) {
+        sources.push_back(MemberFromBytes(planned.memberNames[i], planned.madeBytes[i]));
+        continue;
+      }
       sources.push_back({planned.memberNames[i], member.size,
                          [&watched, path = member.path] { return watched.OpenForReading(path); }});
     }
@@ -364,6 +370,11 @@ BuildResult BuildPackage(FileSystem& files, const BuildRequest& request, Progres
   result.unchangedBytes = plan.unchangedBytes;
   result.deleted = plan.deleted;
   result.nothingChanged = plan.nothingChanged;
+  for (const DeltaFile& delta : plan.deltas) {
+    ++result.deltaFiles;
+    result.deltaFileBytes += delta.size;
+    result.deltaBytes += delta.deltaSize;
+  }
   return result;
 }
 
@@ -397,6 +408,9 @@ Json BuildJson(const BuildRequest& request, const BuildResult& result, const Rep
     for (const std::string& path : result.deleted) deleted.push_back(JsonText(path));
     since["deleted"] = std::move(deleted);
     since["nothingChanged"] = result.nothingChanged;
+    since["deltaFiles"] = result.deltaFiles;
+    since["deltaFileBytes"] = result.deltaFileBytes;
+    since["deltaBytes"] = result.deltaBytes;
     document["since"] = std::move(since);
   } else {
     document["since"] = nullptr;
@@ -427,6 +441,13 @@ void PrintBuilt(const BuildRequest& request, const BuildResult& result, const Re
                         " unchanged file" + (result.unchangedFiles == 1 ? "" : "s") + " left out, " +
                         std::to_string(result.unchangedBytes) + " bytes saved; " +
                         std::to_string(result.deleted.size()) + " removed by the package ([delete])\n");
+  if (result.deltaFiles > 0) {
+    PrintText(stdout, "deltas: " + std::to_string(result.deltaFiles) + " changed file" +
+                          (result.deltaFiles == 1 ? "" : "s") + " of " + std::to_string(result.deltaFileBytes) +
+                          " bytes carried as " + std::to_string(result.deltaBytes) + " bytes (" +
+                          std::to_string(result.deltaFileBytes ? 100 * result.deltaBytes / result.deltaFileBytes : 0) +
+                          " %)\n");
+  }
   // By their path in the previous release, the only place they still are.
   for (std::string path : result.deleted) {
     std::replace(path.begin(), path.end(), '\\', '/');

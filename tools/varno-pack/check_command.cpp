@@ -90,7 +90,8 @@ RegionalSettings FrenchRegionalSettings() {
   return french;
 }
 
-void CheckPackage(FileSystem& files, const CheckRequest& request, Report& report) {
+DeltaCheck CheckPackage(FileSystem& files, const CheckRequest& request, Report& report) {
+  DeltaCheck deltas;
   const std::string descriptionPath = JoinPath(request.packageDir, text::kDescriptionFileName);
   std::vector<DescriptionEntry> subDirectories;
   std::vector<SubDirArchiveEntry> subDirArchives;
@@ -117,6 +118,7 @@ void CheckPackage(FileSystem& files, const CheckRequest& request, Report& report
     subDirArchives = CheckSubDirArchives(lines, report);
     CheckShortcuts(lines, report);
     CheckDeletions(lines, report);
+    deltas = CheckDeltas(files, request.packageDir, lines, request.againstDir, request.againstShown, report);
     CheckRegistryValues(lines, request.regional, request.currentYear, report);
   }
 
@@ -154,6 +156,7 @@ void CheckPackage(FileSystem& files, const CheckRequest& request, Report& report
     }
   }
   report.SortByPlace();
+  return deltas;
 }
 
 Json CheckJson(const CheckRequest& request, const Report& report) {
@@ -170,8 +173,13 @@ Json CheckJson(const CheckRequest& request, const Report& report) {
   return document;
 }
 
-void PrintCheck(const CheckRequest& request, const Report& report) {
+void PrintCheck(const CheckRequest& request, const Report& report, const DeltaCheck& deltas) {
   PrintFindings(stdout, report);
+  if (!request.againstDir.empty() && deltas.deltas > 0) {
+    PrintText(stdout, std::to_string(deltas.applying) + " of " + std::to_string(deltas.deltas) + " delta" +
+                          (deltas.deltas == 1 ? "" : "s") + " apply to " + request.againstShown + "; " +
+                          std::to_string(deltas.wholeFiles) + " replaced by the whole file\n");
+  }
   const size_t errors = report.Count(Severity::Error);
   const size_t warnings = report.Count(Severity::Warning);
   std::string summary = request.packageShown + ": ";

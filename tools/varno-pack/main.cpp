@@ -154,7 +154,7 @@ int main(int argc, char** argv) {
   extractCommand->add_flag("-q,--quiet", extract.quiet, "no progress line, even on a terminal");
 
   struct {
-    std::string directory;
+    std::string directory, against;
     bool json = false;
     int installDirLength = kDefaultInstallDirLength;
   } check;
@@ -168,6 +168,8 @@ int main(int argc, char** argv) {
                    "the length of the installation directory's path, for the check of paths against MAX_PATH")
       ->capture_default_str()
       ->check(CLI::Range(3, 240));
+  checkCommand->add_option("--against", check.against,
+                           "an installation directory: say which of the package's deltas apply to its files");
   checkCommand->add_flag("--json", check.json, "print the findings as JSON");
   checkCommand->footer(
       "Exit status: 0 when clean, 1 with warnings only, 2 with errors. The regional settings are those of\n"
@@ -175,7 +177,7 @@ int main(int argc, char** argv) {
 
   struct {
     std::string directory, project, output, since, key, passphraseEnv;
-    bool json = false, quiet = false, force = false, jsonProgress = false;
+    bool json = false, quiet = false, force = false, jsonProgress = false, withFullFiles = false;
   } build;
   Regional buildRegional;
   CLI::App* initCommand = app.add_subcommand("init", "Write a commented package project file to fill in.");
@@ -184,6 +186,8 @@ int main(int argc, char** argv) {
   buildCommand->add_option("PROJECT_FILE", build.project, "the project file (see init)")->required();
   buildCommand->add_option("-o,--output", build.output, "the package directory to write")->required();
   buildCommand->add_option("--since", build.since, "the previous release's staging directory: carry only what changed");
+  buildCommand->add_flag("--with-full-files", build.withFullFiles,
+                         "with --since: carry the whole file beside each delta, for installations it does not fit");
   buildCommand->add_flag("--force", build.force, "replace an earlier package at PACKAGE_DIR");
   buildCommand->add_flag("--json-progress", build.jsonProgress,
                          "progress as one JSON object a line on standard error, for release scripts");
@@ -272,6 +276,7 @@ int main(int argc, char** argv) {
     request.regional = *regional;
     request.currentYear = buildRegional.year;
     request.force = build.force;
+    request.withFullFiles = build.withFullFiles;
 #ifndef _WIN32
     std::optional<SigningKey> key;
     if (!build.key.empty()) {
@@ -357,11 +362,20 @@ int main(int argc, char** argv) {
       return kToolFailure;
     }
     request.packageDir = varno::WithoutTrailingBackslash(directory);
-    CheckPackage(disk->Files(), request, report);
+    if (!check.against.empty()) {
+      request.againstShown = text(check.against);
+      if (text.Refuse()) return kToolFailure;
+      request.againstDir = varno::WithoutTrailingBackslash(disk->WindowsPath(request.againstShown));
+      if (!disk->Files().DirectoryExists(request.againstDir)) {
+        PrintText(stderr, "varno-pack: --against " + request.againstShown + " is not a directory\n");
+        return kToolFailure;
+      }
+    }
+    const DeltaCheck deltas = CheckPackage(disk->Files(), request, report);
     if (check.json) {
       PrintJson(CheckJson(request, report));
     } else {
-      PrintCheck(request, report);
+      PrintCheck(request, report, deltas);
     }
   }
   // Ctrl+C ends the command as the shell expects of a program stopped by SIGINT.
