@@ -185,7 +185,8 @@ class ResultWriter {
 };
 
 // Reads one LEB128 varint of at most delta::kMaxVarintBytes bytes.
-bool ReadVarint(const unsigned char*& at, const unsigned char* end, uint64_t& value) {
+template <class Byte>
+bool ReadVarint(Byte*& at, const unsigned char* end, uint64_t& value) {
   value = 0;
   for (int i = 0; i < delta::kMaxVarintBytes; ++i) {
     if (at == end) return false;
@@ -228,7 +229,6 @@ class Decoder {
     while (result_.Left() > 0) {
       Block block;
       if (auto refusal = ReadBlockHeader(stream_, block)) return refusal;
-      if (uint64_t(block.difference) + block.extra > result_.Left()) return "the delta gives more than the result size";
       if (auto refusal = inflater_.Part(stream_, block.controlPacked, control_.data(), block.control)) return refusal;
       if (auto refusal = inflater_.Part(stream_, block.differencePacked, difference_.data(), block.difference)) {
         return refusal;
@@ -246,18 +246,19 @@ class Decoder {
   Refusal ApplyBlock(const Block& block) {
     const auto* at = reinterpret_cast<const unsigned char*>(control_.data());
     const auto* end = at + block.control;
-    uint32_t differenceUsed = 0, extraUsed = 0;
+    runs_ = reinterpret_cast<unsigned char*>(difference_.data());
+    runsEnd_ = runs_ + block.difference;
+    zeros_ = literals_ = 0;
+    uint32_t extraUsed = 0;
     while (at != end) {
       uint64_t add, copy, zigzag;
       if (!ReadVarint(at, end, add) || !ReadVarint(at, end, copy) || !ReadVarint(at, end, zigzag)) {
         return "a control triple is malformed";
       }
-      if (add > block.difference - differenceUsed || copy > block.extra - extraUsed) {
-        return "a control triple uses more bytes than its block holds";
-      }
+      if (copy > block.extra - extraUsed) return "a control triple uses more bytes than its block holds";
+      if (add + copy > result_.Left()) return "the delta gives more than the result size";
       if (add > header_.sourceSize - sourcePosition_) return "the delta reads past the source's end";
-      if (auto refusal = Add(differenceUsed, uint32_t(add))) return refusal;
-      differenceUsed += uint32_t(add);
+      if (auto refusal = Add(add)) return refusal;
       if (!result_.Put(extra_.data() + extraUsed, size_t(copy))) return "the result could not be written";
       extraUsed += uint32_t(copy);
       // Zigzag: the low bit is the sign; a 35-bit value keeps the magnitude far from overflow.
@@ -270,24 +271,37 @@ class Decoder {
         sourcePosition_ += magnitude;
       }
     }
-    if (differenceUsed != block.difference || extraUsed != block.extra) {
+    if (runs_ != runsEnd_ || zeros_ != 0 || literals_ != 0 || extraUsed != block.extra) {
       return "a block's control does not use all of its bytes";
     }
     return std::nullopt;
   }
 
-  // Result bytes: difference bytes plus the source bytes at the source position.
-  Refusal Add(uint32_t from, uint32_t count) {
+  // Result bytes: the source bytes at the source position plus the difference runs.
+  Refusal Add(uint64_t count) {
     while (count > 0) {
-      const size_t span = std::min<size_t>(count, SourceWindow::kMaxSpan);
+      if (zeros_ == 0 && literals_ == 0) {
+        if (!ReadVarint(runs_, runsEnd_, zeros_) || !ReadVarint(runs_, runsEnd_, literals_) ||
+            (zeros_ == 0 && literals_ == 0) || literals_ > uint64_t(runsEnd_ - runs_)) {
+          return "a difference run is malformed";
+        }
+        continue;
+      }
+      const uint64_t run = zeros_ > 0 ? zeros_ : literals_;
+      const size_t span = size_t(std::min<uint64_t>({count, run, SourceWindow::kMaxSpan}));
       const char* source = source_.At(sourcePosition_, span);
       if (!source) return "the source could not be read";
-      char* bytes = difference_.data() + from;
-      for (size_t i = 0; i < span; ++i) bytes[i] = char(uint8_t(bytes[i]) + uint8_t(source[i]));
-      if (!result_.Put(bytes, span)) return "the result could not be written";
+      if (zeros_ > 0) {
+        if (!result_.Put(source, span)) return "the result could not be written";
+        zeros_ -= span;
+      } else {
+        for (size_t i = 0; i < span; ++i) runs_[i] = uint8_t(runs_[i] + uint8_t(source[i]));
+        if (!result_.Put(reinterpret_cast<const char*>(runs_), span)) return "the result could not be written";
+        runs_ += span;
+        literals_ -= span;
+      }
       sourcePosition_ += span;
-      from += uint32_t(span);
-      count -= uint32_t(span);
+      count -= span;
     }
     return std::nullopt;
   }
@@ -299,6 +313,11 @@ class Decoder {
   Inflater inflater_;
   std::vector<char> control_, difference_, extra_;
   uint64_t sourcePosition_ = 0;
+  // The difference runs of the current block: the next coded byte, and what is left of
+  // the run under way.
+  unsigned char* runs_ = nullptr;
+  const unsigned char* runsEnd_ = nullptr;
+  uint64_t zeros_ = 0, literals_ = 0;
 };
 
 }  // namespace

@@ -15,7 +15,7 @@
 //   Then blocks, until they have given the result size; the delta ends with the last one
 //   (nothing may follow it). An empty result has no block. A block:
 //     0  4  control length C, unpacked (1..kMaxControlBytes)
-//     4  4  difference length D, unpacked (0..kMaxDifferenceBytes)
+//     4  4  difference length D, unpacked, runs coded (0..kMaxDifferenceBytes)
 //     8  4  extra length E, unpacked (0..kMaxExtraBytes); D + E > 0
 //    12  4  control length packed
 //    16  4  difference length packed
@@ -31,13 +31,17 @@
 //       source position moves past them;
 //     - copies: the next `copy` extra bytes are the next result bytes;
 //     - seeks: the source position moves by `seek`.
-//   The block's triples use exactly its D difference and E extra bytes.
+//   The difference part is coded in runs, as long runs of zeros (bytes that did not change)
+//   are most of it and deflate alone packs them at best about 1000 to 1: pairs of varints
+//   (zeros, literals), not both 0, each followed by `literals` bytes, stand for `zeros`
+//   zero bytes then those bytes. A run may span triples. The block's triples use exactly
+//   its runs and its E extra bytes.
 //
 // A reader refuses the whole delta when: the magic or version differs; a size passes
 // kMaxFileSize; the source's size is not the header's; a block field passes its limit; a
 // part does not unpack to exactly its length from exactly its packed length (or fails its
-// Adler-32); a triple is cut short, has a varint longer than 5 bytes, or uses more
-// difference or extra bytes than its block holds; an add reads outside the source, or a
+// Adler-32); a triple or a run is cut short, has a varint longer than 5 bytes, or uses
+// more difference or extra bytes than its block holds, or a run is (0, 0); an add reads outside the source, or a
 // seek leaves the source position outside 0..source size; the blocks would give more than
 // the result size, or the delta ends before they give all of it, or bytes follow the last
 // block; the result's CRC-32 differs from the header's.

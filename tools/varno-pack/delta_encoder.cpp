@@ -263,6 +263,42 @@ void PutVarint(std::string& out, uint64_t value) {
   out.push_back(char(value));
 }
 
+// The difference bytes as runs (zeros, literals): a run of zeros shorter than this stays
+// among the literals, where deflate packs it about as well as a run's varints would (256
+// gave the smallest deltas on consecutive builds of shared libraries). Every run after
+// the first is then shorter coded than plain, so coding adds at most the first run's
+// varints to a block's difference bytes.
+constexpr size_t kMinZeroRun = 256;
+static_assert(kMinZeroRun >= 2 * delta::kMaxVarintBytes);
+
+std::string CodeRuns(const std::string& raw) {
+  std::string coded;
+  size_t i = 0;
+  while (i < raw.size()) {
+    const size_t zerosEnd = raw.find_first_not_of('\0', i);
+    const size_t literalsStart = zerosEnd == std::string::npos ? raw.size() : zerosEnd;
+    size_t literalsEnd = literalsStart;
+    while (literalsEnd < raw.size()) {
+      const size_t zeroStart = raw.find('\0', literalsEnd);
+      if (zeroStart == std::string::npos) {
+        literalsEnd = raw.size();
+        break;
+      }
+      const size_t zeroEnd = std::min(raw.find_first_not_of('\0', zeroStart), raw.size());
+      if (zeroEnd - zeroStart >= kMinZeroRun) {
+        literalsEnd = zeroStart;
+        break;
+      }
+      literalsEnd = zeroEnd;
+    }
+    PutVarint(coded, literalsStart - i);
+    PutVarint(coded, literalsEnd - literalsStart);
+    coded.append(raw, literalsStart, literalsEnd - literalsStart);
+    i = literalsEnd;
+  }
+  return coded;
+}
+
 class BlockWriter {
  public:
   BlockWriter(const uint8_t* oldBytes, const uint8_t* newBytes, std::string& out)
@@ -273,7 +309,8 @@ class BlockWriter {
   void Add(Triple t) {
     for (;;) {
       if (control_.size() + 3 * delta::kMaxVarintBytes > delta::kMaxControlBytes) Flush();
-      const int64_t roomD = int64_t(delta::kMaxDifferenceBytes - difference_.size());
+      // Coded as runs, the bytes take at most one run's varints more.
+      const int64_t roomD = int64_t(delta::kMaxDifferenceBytes - 2 * delta::kMaxVarintBytes - difference_.size());
       if (t.add > roomD) {
         Put({roomD, 0, 0, t.newStart, t.oldStart});
         t.add -= roomD;
@@ -299,9 +336,10 @@ class BlockWriter {
 
   void Flush() {
     if (difference_.empty() && extra_.empty()) return;
-    const std::string parts[3] = {Deflate(control_), Deflate(difference_), Deflate(extra_)};
+    const std::string runs = CodeRuns(difference_);
+    const std::string parts[3] = {Deflate(control_), Deflate(runs), Deflate(extra_)};
     Put32(out_, control_.size());
-    Put32(out_, difference_.size());
+    Put32(out_, runs.size());
     Put32(out_, extra_.size());
     for (const std::string& part : parts) Put32(out_, part.size());
     for (const std::string& part : parts) out_ += part;
