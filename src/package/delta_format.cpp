@@ -1,0 +1,352 @@
+#include "package/delta_format.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+namespace varno {
+
+namespace {
+
+using Refusal = std::optional<std::string>;
+
+uint32_t Load32(const unsigned char* p) {
+  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+
+uint64_t Load64(const unsigned char* p) { return Load32(p) | uint64_t(Load32(p + 4)) << 32; }
+
+void Store32(std::string& out, uint32_t value) {
+  for (int i = 0; i < 4; ++i) out.push_back(char(value >> (8 * i)));
+}
+
+void Store64(std::string& out, uint64_t value) {
+  Store32(out, uint32_t(value));
+  Store32(out, uint32_t(value >> 32));
+}
+
+// The delta's bytes, read once from front to back, never past its end.
+class DeltaStream {
+ public:
+  DeltaStream(InputFile& file, uint64_t size) : file_(file), left_(size) {}
+
+  bool Read(void* buffer, size_t size) {
+    if (size > left_) return false;
+    char* at = static_cast<char*>(buffer);
+    while (size > 0) {
+      const size_t got = file_.Read(at, size);
+      if (got == 0 || got > size) return false;
+      at += got;
+      size -= got;
+      left_ -= got;
+    }
+    return true;
+  }
+  uint64_t Left() const { return left_; }
+
+ private:
+  InputFile& file_;
+  uint64_t left_;
+};
+
+Refusal ParseHeader(DeltaStream& stream, DeltaHeader& header) {
+  unsigned char bytes[delta::kHeaderSize];
+  if (!stream.Read(bytes, sizeof bytes)) return "the delta is shorter than its header";
+  if (std::memcmp(bytes, delta::kMagic, 4) != 0) return "not a delta (wrong magic)";
+  if (Load32(bytes + 4) != delta::kVersion) return "a delta format version this program does not read";
+  header.sourceSize = Load64(bytes + 8);
+  header.resultSize = Load64(bytes + 16);
+  header.sourceCrc32 = Load32(bytes + 24);
+  header.resultCrc32 = Load32(bytes + 28);
+  if (header.sourceSize > delta::kMaxFileSize || header.resultSize > delta::kMaxFileSize) {
+    return "the delta's header gives a size beyond the limit";
+  }
+  return std::nullopt;
+}
+
+// One inflater for every part, reset between them.
+class Inflater {
+ public:
+  Inflater() { ok_ = inflateInit(&z_) == Z_OK; }
+  ~Inflater() {
+    if (ok_) inflateEnd(&z_);
+  }
+  Inflater(const Inflater&) = delete;
+  Inflater& operator=(const Inflater&) = delete;
+
+  // Unpacks a part of exactly `packed` bytes of the stream into exactly `size` bytes at
+  // out, which has room for size + 1: a part that unpacks to more shows as that extra byte
+  // and stops there.
+  Refusal Part(DeltaStream& stream, uint32_t packed, char* out, uint32_t size) {
+    if (!ok_) return "out of memory for the decompressor";
+    if ((packed == 0) != (size == 0)) return "a block's part lengths disagree";
+    if (packed == 0) return std::nullopt;
+    if (packed > stream.Left()) return "the delta is truncated";
+    inflateReset(&z_);
+    z_.next_out = reinterpret_cast<Bytef*>(out);
+    z_.avail_out = size + 1;
+    z_.avail_in = 0;
+    uint32_t left = packed;
+    for (;;) {
+      if (z_.avail_in == 0 && left > 0) {
+        const uint32_t take = std::min<uint32_t>(left, sizeof input_);
+        if (!stream.Read(input_, take)) return "the delta is truncated";
+        left -= take;
+        z_.next_in = input_;
+        z_.avail_in = take;
+      }
+      const int result = inflate(&z_, Z_NO_FLUSH);
+      if (result == Z_STREAM_END) {
+        if (z_.avail_in != 0 || left != 0) return "a compressed part ends before its length";
+        if (z_.total_out != size) return "a compressed part unpacks to another length than its block says";
+        return std::nullopt;
+      }
+      if (result == Z_OK && z_.avail_out > 0) continue;
+      if (z_.avail_out == 0) return "a compressed part unpacks to more than its block says";
+      if (result == Z_BUF_ERROR && left == 0) return "a compressed part is cut short";
+      return "a compressed part is corrupt";
+    }
+  }
+
+ private:
+  z_stream z_{};
+  bool ok_ = false;
+  Bytef input_[64 * 1024];
+};
+
+// The source, read through a window, as the adds mostly walk it forward.
+class SourceWindow {
+ public:
+  SourceWindow(InputFile& file, uint64_t size) : file_(file), size_(size), buffer_(256 * 1024) {}
+  static constexpr size_t kMaxSpan = 64 * 1024;
+
+  // The `count` (at most kMaxSpan) source bytes at position, all inside the source.
+  const char* At(uint64_t position, size_t count) {
+    if (position < start_ || position + count > start_ + filled_) {
+      const size_t want = size_t(std::min<uint64_t>(buffer_.size(), size_ - position));
+      filled_ = 0;
+      start_ = position;
+      if (!file_.Seek(position)) return nullptr;
+      while (filled_ < want) {
+        const size_t got = file_.Read(buffer_.data() + filled_, want - filled_);
+        if (got == 0 || got > want - filled_) break;
+        filled_ += got;
+      }
+      if (filled_ < count) return nullptr;
+    }
+    return buffer_.data() + (position - start_);
+  }
+
+ private:
+  InputFile& file_;
+  uint64_t size_;
+  std::vector<char> buffer_;
+  uint64_t start_ = 0;
+  size_t filled_ = 0;
+};
+
+// The result, written in large pieces (cheaper under Wine), never past its announced size.
+class ResultWriter {
+ public:
+  ResultWriter(OutputFile& out, uint64_t size) : out_(out), left_(size), buffer_(1024 * 1024) {}
+
+  bool Put(const char* data, size_t size) {
+    if (size > left_) return false;
+    left_ -= size;
+    while (size > 0) {
+      if (used_ == buffer_.size() && !Flush()) return false;
+      const size_t take = std::min(size, buffer_.size() - used_);
+      std::memcpy(buffer_.data() + used_, data, take);
+      used_ += take;
+      data += take;
+      size -= take;
+    }
+    return true;
+  }
+  bool Flush() {
+    if (used_ == 0) return true;
+    crc_ = crc32(crc_, reinterpret_cast<const Bytef*>(buffer_.data()), uInt(used_));
+    const bool written = out_.Write(buffer_.data(), used_);
+    used_ = 0;
+    return written;
+  }
+  uint64_t Left() const { return left_; }
+  uint32_t Crc() const { return uint32_t(crc_); }
+
+ private:
+  OutputFile& out_;
+  uint64_t left_;
+  std::vector<char> buffer_;
+  size_t used_ = 0;
+  uLong crc_ = crc32(0, nullptr, 0);
+};
+
+// Reads one LEB128 varint of at most delta::kMaxVarintBytes bytes.
+template <class Byte>
+bool ReadVarint(Byte*& at, const unsigned char* end, uint64_t& value) {
+  value = 0;
+  for (int i = 0; i < delta::kMaxVarintBytes; ++i) {
+    if (at == end) return false;
+    const unsigned char byte = *at++;
+    value |= uint64_t(byte & 0x7F) << (7 * i);
+    if ((byte & 0x80) == 0) return true;
+  }
+  return false;
+}
+
+struct Block {
+  uint32_t control, difference, extra;
+  uint32_t controlPacked, differencePacked, extraPacked;
+};
+
+Refusal ReadBlockHeader(DeltaStream& stream, Block& block) {
+  unsigned char bytes[delta::kBlockHeaderSize];
+  if (!stream.Read(bytes, sizeof bytes)) return "the delta is truncated";
+  block = {Load32(bytes), Load32(bytes + 4), Load32(bytes + 8),
+           Load32(bytes + 12), Load32(bytes + 16), Load32(bytes + 20)};
+  if (block.control == 0 || block.control > delta::kMaxControlBytes ||
+      block.difference > delta::kMaxDifferenceBytes || block.extra > delta::kMaxExtraBytes) {
+    return "a block's lengths pass the format's limits";
+  }
+  if (block.difference == 0 && block.extra == 0) return "a block gives no result byte";
+  if (uint64_t(block.controlPacked) + block.differencePacked + block.extraPacked > stream.Left()) {
+    return "the delta is truncated";
+  }
+  return std::nullopt;
+}
+
+class Decoder {
+ public:
+  Decoder(DeltaStream& stream, const DeltaHeader& header, InputFile& source, OutputFile& out)
+      : stream_(stream), header_(header), source_(source, header.sourceSize), result_(out, header.resultSize),
+        control_(delta::kMaxControlBytes + 1), difference_(delta::kMaxDifferenceBytes + 1),
+        extra_(delta::kMaxExtraBytes + 1) {}
+
+  Refusal Run() {
+    while (result_.Left() > 0) {
+      Block block;
+      if (auto refusal = ReadBlockHeader(stream_, block)) return refusal;
+      if (auto refusal = inflater_.Part(stream_, block.controlPacked, control_.data(), block.control)) return refusal;
+      if (auto refusal = inflater_.Part(stream_, block.differencePacked, difference_.data(), block.difference)) {
+        return refusal;
+      }
+      if (auto refusal = inflater_.Part(stream_, block.extraPacked, extra_.data(), block.extra)) return refusal;
+      if (auto refusal = ApplyBlock(block)) return refusal;
+    }
+    if (stream_.Left() != 0) return "bytes follow the delta's last block";
+    if (!result_.Flush()) return "the result could not be written";
+    if (result_.Crc() != header_.resultCrc32) return "the result does not match its checksum (another source file?)";
+    return std::nullopt;
+  }
+
+ private:
+  Refusal ApplyBlock(const Block& block) {
+    const auto* at = reinterpret_cast<const unsigned char*>(control_.data());
+    const auto* end = at + block.control;
+    runs_ = reinterpret_cast<unsigned char*>(difference_.data());
+    runsEnd_ = runs_ + block.difference;
+    zeros_ = literals_ = 0;
+    uint32_t extraUsed = 0;
+    while (at != end) {
+      uint64_t add, copy, zigzag;
+      if (!ReadVarint(at, end, add) || !ReadVarint(at, end, copy) || !ReadVarint(at, end, zigzag)) {
+        return "a control triple is malformed";
+      }
+      if (copy > block.extra - extraUsed) return "a control triple uses more bytes than its block holds";
+      if (add + copy > result_.Left()) return "the delta gives more than the result size";
+      if (add > header_.sourceSize - sourcePosition_) return "the delta reads past the source's end";
+      if (auto refusal = Add(add)) return refusal;
+      if (!result_.Put(extra_.data() + extraUsed, size_t(copy))) return "the result could not be written";
+      extraUsed += uint32_t(copy);
+      // Zigzag: the low bit is the sign; a 35-bit value keeps the magnitude far from overflow.
+      const uint64_t magnitude = (zigzag >> 1) + (zigzag & 1);
+      if (zigzag & 1) {
+        if (magnitude > sourcePosition_) return "the delta seeks before the source's start";
+        sourcePosition_ -= magnitude;
+      } else {
+        if (magnitude > header_.sourceSize - sourcePosition_) return "the delta seeks past the source's end";
+        sourcePosition_ += magnitude;
+      }
+    }
+    if (runs_ != runsEnd_ || zeros_ != 0 || literals_ != 0 || extraUsed != block.extra) {
+      return "a block's control does not use all of its bytes";
+    }
+    return std::nullopt;
+  }
+
+  // Result bytes: the source bytes at the source position plus the difference runs.
+  Refusal Add(uint64_t count) {
+    while (count > 0) {
+      if (zeros_ == 0 && literals_ == 0) {
+        if (!ReadVarint(runs_, runsEnd_, zeros_) || !ReadVarint(runs_, runsEnd_, literals_) ||
+            (zeros_ == 0 && literals_ == 0) || literals_ > uint64_t(runsEnd_ - runs_)) {
+          return "a difference run is malformed";
+        }
+        continue;
+      }
+      const uint64_t run = zeros_ > 0 ? zeros_ : literals_;
+      const size_t span = size_t(std::min<uint64_t>({count, run, SourceWindow::kMaxSpan}));
+      const char* source = source_.At(sourcePosition_, span);
+      if (!source) return "the source could not be read";
+      if (zeros_ > 0) {
+        if (!result_.Put(source, span)) return "the result could not be written";
+        zeros_ -= span;
+      } else {
+        for (size_t i = 0; i < span; ++i) runs_[i] = uint8_t(runs_[i] + uint8_t(source[i]));
+        if (!result_.Put(reinterpret_cast<const char*>(runs_), span)) return "the result could not be written";
+        runs_ += span;
+        literals_ -= span;
+      }
+      sourcePosition_ += span;
+      count -= span;
+    }
+    return std::nullopt;
+  }
+
+  DeltaStream& stream_;
+  const DeltaHeader& header_;
+  SourceWindow source_;
+  ResultWriter result_;
+  Inflater inflater_;
+  std::vector<char> control_, difference_, extra_;
+  uint64_t sourcePosition_ = 0;
+  // The difference runs of the current block: the next coded byte, and what is left of
+  // the run under way.
+  unsigned char* runs_ = nullptr;
+  const unsigned char* runsEnd_ = nullptr;
+  uint64_t zeros_ = 0, literals_ = 0;
+};
+
+}  // namespace
+
+std::string DeltaHeaderBytes(const DeltaHeader& header) {
+  std::string bytes(delta::kMagic, 4);
+  Store32(bytes, delta::kVersion);
+  Store64(bytes, header.sourceSize);
+  Store64(bytes, header.resultSize);
+  Store32(bytes, header.sourceCrc32);
+  Store32(bytes, header.resultCrc32);
+  return bytes;
+}
+
+std::optional<DeltaHeader> ReadDeltaHeader(InputFile& delta, uint64_t deltaSize) {
+  DeltaStream stream(delta, deltaSize);
+  DeltaHeader header;
+  if (ParseHeader(stream, header)) return std::nullopt;
+  return header;
+}
+
+std::optional<std::string> ApplyDelta(InputFile& delta, uint64_t deltaSize, InputFile& source, OutputFile& out) {
+  DeltaStream stream(delta, deltaSize);
+  DeltaHeader header;
+  if (auto refusal = ParseHeader(stream, header)) return refusal;
+  if (source.Size() != header.sourceSize) return "the source's size is not the one the delta was made from";
+  // The decoder's buffers (about 3.5 MB) live on the heap, not the updater's stack.
+  auto decoder = std::make_unique<Decoder>(stream, header, source, out);
+  return decoder->Run();
+}
+
+}  // namespace varno

@@ -1,0 +1,214 @@
+// Binary deltas: what the tool's encoder makes, the updater's decoder gives back byte for
+// byte, and the decoder refuses a delta that is cut, forged or meant for another file.
+#include "package/delta_format.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+#include <iterator>
+#include <random>
+
+#include "delta_encoder.h"
+
+namespace varno {
+namespace {
+
+using pack::EncodeDelta;
+
+// A file in memory whose reads give at most `chunk` bytes at a time, as a real file may.
+class BytesInput : public InputFile {
+ public:
+  explicit BytesInput(std::string bytes, size_t chunk = SIZE_MAX) : bytes_(std::move(bytes)), chunk_(chunk) {}
+  size_t Read(char* buffer, size_t size) override {
+    if (position_ >= bytes_.size()) return 0;
+    const size_t got = std::min({size, chunk_, size_t(bytes_.size() - position_)});
+    std::copy_n(bytes_.data() + position_, got, buffer);
+    position_ += got;
+    return got;
+  }
+  bool Seek(uint64_t position) override {
+    position_ = position;
+    return true;
+  }
+  uint64_t Size() override { return bytes_.size(); }
+
+ private:
+  std::string bytes_;
+  size_t chunk_;
+  uint64_t position_ = 0;
+};
+
+class BytesOutput : public OutputFile {
+ public:
+  bool Write(const char* data, size_t size) override {
+    bytes.append(data, size);
+    ++writes;
+    return true;
+  }
+  bool Commit() override { return true; }
+  std::string bytes;
+  int writes = 0;
+};
+
+std::optional<std::string> Apply(const std::string& delta, const std::string& source, BytesOutput& out) {
+  BytesInput deltaFile(delta);
+  BytesInput sourceFile(source);
+  return ApplyDelta(deltaFile, delta.size(), sourceFile, out);
+}
+
+std::string RandomBytes(size_t size, uint32_t seed) {
+  std::mt19937 random(seed);
+  std::string bytes(size, '\0');
+  for (char& byte : bytes) byte = char(random());
+  return bytes;
+}
+
+// Code-like bytes: instructions with 32-bit addresses into the file itself.
+std::string CodeLike(size_t words, uint32_t base, uint32_t seed) {
+  std::mt19937 random(seed);
+  std::string bytes;
+  for (size_t i = 0; i < words; ++i) {
+    const uint32_t word = random() % 3 == 0 ? base + random() % 4096 * 4 : random() % 64;
+    for (int b = 0; b < 4; ++b) bytes.push_back(char(word >> (8 * b)));
+  }
+  return bytes;
+}
+
+// The next build of CodeLike: some bytes inserted, and every address past them shifted.
+std::string Rebuilt(const std::string& code, uint32_t base) {
+  std::string next = code.substr(0, code.size() / 3) + "inserted function body" + code.substr(code.size() / 3);
+  for (size_t i = 0; i + 4 <= next.size(); i += 4) {
+    uint32_t word = 0;
+    for (int b = 0; b < 4; ++b) word |= uint32_t(uint8_t(next[i + b])) << (8 * b);
+    if (word >= base && word < base + 4096 * 4) word += 24;
+    for (int b = 0; b < 4; ++b) next[i + b] = char(word >> (8 * b));
+  }
+  return next;
+}
+
+std::string Golden(const char* name) {
+  std::ifstream file(std::string(VARNO_GOLDEN_DIR) + "/" + name, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(file), {});
+}
+
+TEST(Delta, RoundTripsGiveTheNewFileExactly) {
+  const std::string random = RandomBytes(100000, 1);
+  const std::string code = CodeLike(64 * 1024, 0x401000, 2);
+  // Over 1 MiB of new bytes: several blocks, and a copy cut between them.
+  const std::string large = RandomBytes(1200000, 3);
+  const struct {
+    const char* name;
+    std::string oldBytes, newBytes;
+  } cases[] = {
+      {"both empty", "", ""},
+      {"from nothing", "", random},
+      {"to nothing", random, ""},
+      {"unchanged", random, random},
+      {"doubled", random, random + random},
+      {"unrelated", random, RandomBytes(50000, 4)},
+      {"shifted addresses", code, Rebuilt(code, 0x401000)},
+      {"one byte", "a", "b"},
+      {"real shortcuts", Golden("product.lnk"), Golden("accents.lnk")},
+      {"several blocks", large.substr(0, 300000), large + std::string(200000, '\0') + large.substr(7, 200000)},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string delta = EncodeDelta(c.oldBytes, c.newBytes);
+    EXPECT_EQ(EncodeDelta(c.oldBytes, c.newBytes), delta) << "not deterministic";
+    BytesInput deltaFile(delta);
+    const auto header = ReadDeltaHeader(deltaFile, delta.size());
+    ASSERT_TRUE(header);
+    EXPECT_EQ(header->sourceSize, c.oldBytes.size());
+    EXPECT_EQ(header->resultSize, c.newBytes.size());
+    if (c.name == std::string("several blocks")) {
+      ASSERT_EQ(delta.substr(delta::kHeaderSize + 8, 4), std::string("\0\0\x10\0", 4)) << "a first block of 1 MiB extra";
+    }
+    BytesOutput out;
+    const auto refusal = Apply(delta, c.oldBytes, out);
+    ASSERT_FALSE(refusal) << *refusal;
+    EXPECT_TRUE(out.bytes == c.newBytes);
+    EXPECT_LE(out.writes, int(c.newBytes.size() / (1 << 20)) + 1) << "the result is written in large pieces";
+  }
+}
+
+TEST(Delta, ASmallChangeGivesASmallDelta) {
+  const std::string code = CodeLike(64 * 1024, 0x401000, 5);
+  EXPECT_LT(EncodeDelta(code, Rebuilt(code, 0x401000)).size(), code.size() / 30);
+  const std::string random = RandomBytes(300000, 6);
+  std::string edited = random;
+  edited.insert(150000, "a few new bytes");
+  edited[1000] ^= 1;
+  EXPECT_LT(EncodeDelta(random, edited).size(), 500u);
+}
+
+TEST(Delta, ReadsFromTheCurrentPositionWithShortReads) {
+  const std::string oldBytes = CodeLike(20000, 0x10000, 7);
+  const std::string newBytes = Rebuilt(oldBytes, 0x10000);
+  const std::string delta = EncodeDelta(oldBytes, newBytes);
+  BytesInput deltaFile("archive bytes before" + delta + "and after", 7);
+  BytesInput source(oldBytes, 1000);
+  deltaFile.Seek(20);
+  BytesOutput out;
+  const auto refusal = ApplyDelta(deltaFile, delta.size(), source, out);
+  ASSERT_FALSE(refusal) << *refusal;
+  EXPECT_TRUE(out.bytes == newBytes);
+}
+
+TEST(Delta, RefusesACutForgedOrMisdirectedDelta) {
+  const std::string oldBytes = RandomBytes(20000, 8);
+  std::string newBytes = oldBytes.substr(5000) + RandomBytes(3000, 9);
+  newBytes[100] ^= 0x55;
+  const std::string delta = EncodeDelta(oldBytes, newBytes);
+  const auto refused = [&](const std::string& bytes, const std::string& source) {
+    BytesOutput out;
+    const auto refusal = Apply(bytes, source, out);
+    EXPECT_LE(out.bytes.size(), newBytes.size());
+    return refusal.has_value();
+  };
+  ASSERT_FALSE(refused(delta, oldBytes));
+  for (size_t cut = 0; cut < delta.size(); ++cut) {
+    EXPECT_TRUE(refused(delta.substr(0, cut), oldBytes)) << "cut at " << cut;
+  }
+  EXPECT_TRUE(refused(delta + '\0', oldBytes)) << "trailing bytes";
+  EXPECT_TRUE(refused(delta, oldBytes + 'x')) << "a source of another size";
+  std::string otherSource = oldBytes;
+  otherSource[15000] ^= 1;
+  EXPECT_TRUE(refused(delta, otherSource)) << "a source of the same size with other bytes";
+  for (size_t at = delta::kHeaderSize + delta::kBlockHeaderSize; at < delta.size(); at += 97) {
+    std::string corrupt = delta;
+    corrupt[at] ^= 0x20;
+    EXPECT_TRUE(refused(corrupt, oldBytes)) << "corrupt byte at " << at;
+  }
+
+  const auto withSizes = [&](uint64_t sourceSize, uint64_t resultSize) {
+    std::string forged = delta;
+    DeltaHeader header{sourceSize, resultSize, 0, 0};
+    forged.replace(0, 24, DeltaHeaderBytes(header).substr(0, 24));
+    return forged;
+  };
+  BytesInput forgedFile(withSizes(1000, uint64_t(1) << 40));
+  EXPECT_FALSE(ReadDeltaHeader(forgedFile, delta.size())) << "a result beyond the limit";
+  EXPECT_TRUE(refused(withSizes(oldBytes.size(), 0xFFFFFFFF), oldBytes)) << "a result larger than the blocks give";
+  EXPECT_TRUE(refused(withSizes(oldBytes.size(), newBytes.size() - 1), oldBytes)) << "blocks giving more";
+  EXPECT_TRUE(refused("XDLT" + delta.substr(4), oldBytes)) << "another magic";
+}
+
+TEST(Delta, SuffixArrayOrdersEverySuffix) {
+  std::mt19937 random(10);
+  for (int round = 0; round < 200; ++round) {
+    std::string bytes(random() % 300, '\0');
+    const int alphabet = 1 + int(random() % 4);
+    for (char& byte : bytes) byte = char('a' + random() % alphabet);
+    const std::vector<int32_t> sa = pack::SuffixArray(bytes);
+    ASSERT_EQ(sa.size(), bytes.size());
+    std::vector<int32_t> expected(bytes.size());
+    for (size_t i = 0; i < expected.size(); ++i) expected[i] = int32_t(i);
+    std::sort(expected.begin(), expected.end(),
+              [&](int32_t a, int32_t b) { return bytes.compare(size_t(a), std::string::npos, bytes, size_t(b)) < 0; });
+    ASSERT_EQ(sa, expected) << bytes;
+  }
+}
+
+}  // namespace
+}  // namespace varno

@@ -1,0 +1,397 @@
+#include "delta_encoder.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstring>
+#include <stdexcept>
+
+#include "package/delta_format.h"
+
+namespace varno::pack {
+
+namespace {
+
+// ---- Suffix array: SA-IS (induced sorting of the leftmost-smaller suffixes) ----
+
+template <class Symbol>
+std::vector<int32_t> NaiveSuffixArray(const Symbol* s, int32_t n) {
+  std::vector<int32_t> sa(size_t(n), 0);
+  for (int32_t i = 0; i < n; ++i) sa[size_t(i)] = i;
+  std::sort(sa.begin(), sa.end(), [&](int32_t a, int32_t b) {
+    return std::lexicographical_compare(s + a, s + n, s + b, s + n);
+  });
+  return sa;
+}
+
+// s holds n symbols in 0..upper. Every suffix is typed S (smaller than the next suffix) or
+// L (larger); sorting the LMS suffixes (an S right after an L) is enough to place all the
+// others by two induction passes over the buckets. The LMS substrings are sorted by one
+// induction, named, and the names' string sorted recursively when two of them are equal.
+template <class Symbol>
+std::vector<int32_t> SaIs(const Symbol* s, int32_t n, int32_t upper) {
+  if (n < 16) return NaiveSuffixArray(s, n);
+  const auto at = [&](int32_t i) { return int32_t(s[i]); };
+  std::vector<int32_t> sa(static_cast<size_t>(n));
+  std::vector<bool> isS(size_t(n), false);  // the last suffix is L (an end smaller than all)
+  for (int32_t i = n - 2; i >= 0; --i) {
+    isS[size_t(i)] = at(i) == at(i + 1) ? isS[size_t(i) + 1] : at(i) < at(i + 1);
+  }
+  // bucketL[c]: the first slot of symbol c's bucket; bucketS[c]: the first slot of its S part.
+  std::vector<int32_t> bucketL(size_t(upper) + 1, 0), bucketS(size_t(upper) + 1, 0);
+  for (int32_t i = 0; i < n; ++i) {
+    if (!isS[size_t(i)]) {
+      ++bucketS[size_t(at(i))];
+    } else if (at(i) < upper) {
+      ++bucketL[size_t(at(i)) + 1];
+    }
+  }
+  for (int32_t c = 0; c <= upper; ++c) {
+    bucketS[size_t(c)] += bucketL[size_t(c)];
+    if (c < upper) bucketL[size_t(c) + 1] += bucketS[size_t(c)];
+  }
+  const auto isLms = [&](int32_t i) { return i > 0 && isS[size_t(i)] && !isS[size_t(i) - 1]; };
+
+  std::vector<int32_t> next(size_t(upper) + 1);
+  const auto induce = [&](const std::vector<int32_t>& lms) {
+    std::fill(sa.begin(), sa.end(), -1);
+    next = bucketS;
+    for (int32_t d : lms) sa[size_t(next[size_t(at(d))]++)] = d;
+    next = bucketL;
+    sa[size_t(next[size_t(at(n - 1))]++)] = n - 1;
+    for (int32_t i = 0; i < n; ++i) {
+      const int32_t v = sa[size_t(i)];
+      if (v >= 1 && !isS[size_t(v) - 1]) sa[size_t(next[size_t(at(v - 1))]++)] = v - 1;
+    }
+    next = bucketL;
+    for (int32_t i = n - 1; i >= 0; --i) {
+      const int32_t v = sa[size_t(i)];
+      // An S suffix never starts with the largest symbol, so c + 1 stays in range.
+      if (v >= 1 && isS[size_t(v) - 1]) sa[size_t(--next[size_t(at(v - 1)) + 1])] = v - 1;
+    }
+  };
+
+  std::vector<int32_t> lmsIndex(size_t(n), -1);
+  std::vector<int32_t> lms;
+  for (int32_t i = 1; i < n; ++i) {
+    if (isLms(i)) {
+      lmsIndex[size_t(i)] = int32_t(lms.size());
+      lms.push_back(i);
+    }
+  }
+  induce(lms);
+  const int32_t m = int32_t(lms.size());
+  if (m == 0) return sa;
+
+  std::vector<int32_t> sorted;
+  sorted.reserve(size_t(m));
+  for (int32_t v : sa) {
+    if (lmsIndex[size_t(v)] != -1) sorted.push_back(v);
+  }
+  // Name each LMS substring (from its start to the next LMS position, both included).
+  std::vector<int32_t> names(static_cast<size_t>(m));
+  int32_t name = 0;
+  names[size_t(lmsIndex[size_t(sorted[0])])] = 0;
+  for (int32_t i = 1; i < m; ++i) {
+    int32_t l = sorted[size_t(i) - 1], r = sorted[size_t(i)];
+    const int32_t endL = lmsIndex[size_t(l)] + 1 < m ? lms[size_t(lmsIndex[size_t(l)]) + 1] : n;
+    const int32_t endR = lmsIndex[size_t(r)] + 1 < m ? lms[size_t(lmsIndex[size_t(r)]) + 1] : n;
+    bool same = endL - l == endR - r;
+    if (same) {
+      while (l < endL && at(l) == at(r)) {
+        ++l;
+        ++r;
+      }
+      if (l == n || at(l) != at(r)) same = false;
+    }
+    if (!same) ++name;
+    names[size_t(lmsIndex[size_t(sorted[size_t(i)])])] = name;
+  }
+  const std::vector<int32_t> order = SaIs(names.data(), m, name);
+  for (int32_t i = 0; i < m; ++i) sorted[size_t(i)] = lms[size_t(order[size_t(i)])];
+  induce(sorted);
+  return sa;
+}
+
+// ---- Matching: bsdiff's greedy scan ----
+
+struct Triple {
+  int64_t add = 0, copy = 0, seek = 0;
+  int64_t newStart = 0, oldStart = 0;  // where the add starts in either file
+};
+
+int64_t MatchLength(const uint8_t* a, int64_t aSize, const uint8_t* b, int64_t bSize) {
+  const int64_t limit = std::min(aSize, bSize);
+  int64_t i = 0;
+  while (i < limit && a[i] == b[i]) ++i;
+  return i;
+}
+
+class Matcher {
+ public:
+  Matcher(std::string_view oldBytes, std::string_view newBytes)
+      : old_(reinterpret_cast<const uint8_t*>(oldBytes.data())), oldSize_(int64_t(oldBytes.size())),
+        new_(reinterpret_cast<const uint8_t*>(newBytes.data())), newSize_(int64_t(newBytes.size())),
+        sa_(SuffixArray(oldBytes)) {}
+
+  std::vector<Triple> Triples() {
+    std::vector<Triple> triples;
+    int64_t scan = 0, len = 0, pos = 0, lastScan = 0, lastPos = 0, lastOffset = 0;
+    while (scan < newSize_) {
+      int64_t oldScore = 0;
+      scan += len;
+      for (int64_t scsc = scan; scan < newSize_; ++scan) {
+        len = Search(scan, pos);
+        for (; scsc < scan + len; ++scsc) {
+          if (scsc + lastOffset < oldSize_ && old_[scsc + lastOffset] == new_[scsc]) ++oldScore;
+        }
+        // A match that the current alignment gives as well is no reason to change course;
+        // a much better one is. A long match ends the walk as well: stepping one byte at a
+        // time through a long run (zeros, say) that both alignments nearly share costs the
+        // square of its length.
+        if ((len == oldScore && len != 0) || len > oldScore + 8 || len >= kLongMatch) break;
+        if (scan + lastOffset < oldSize_ && old_[scan + lastOffset] == new_[scan]) --oldScore;
+      }
+      if (len == oldScore && scan != newSize_) continue;
+
+      // Extend the previous match forward and this one backward, as far as each matches at
+      // least half its bytes, then split any overlap where the bytes favour one or the other.
+      int64_t lenF = 0;
+      for (int64_t i = 0, s = 0, best = 0; lastScan + i < scan && lastPos + i < oldSize_;) {
+        if (old_[lastPos + i] == new_[lastScan + i]) ++s;
+        ++i;
+        if (s * 2 - i > best * 2 - lenF) {
+          best = s;
+          lenF = i;
+        }
+      }
+      int64_t lenB = 0;
+      if (scan < newSize_) {
+        for (int64_t i = 1, s = 0, best = 0; scan >= lastScan + i && pos >= i; ++i) {
+          if (old_[pos - i] == new_[scan - i]) ++s;
+          if (s * 2 - i > best * 2 - lenB) {
+            best = s;
+            lenB = i;
+          }
+        }
+      }
+      if (lastScan + lenF > scan - lenB) {
+        const int64_t overlap = (lastScan + lenF) - (scan - lenB);
+        int64_t s = 0, best = 0, lenS = 0;
+        for (int64_t i = 0; i < overlap; ++i) {
+          if (new_[lastScan + lenF - overlap + i] == old_[lastPos + lenF - overlap + i]) ++s;
+          if (new_[scan - lenB + i] == old_[pos - lenB + i]) --s;
+          if (s > best) {
+            best = s;
+            lenS = i + 1;
+          }
+        }
+        lenF += lenS - overlap;
+        lenB -= lenS;
+      }
+      Triple triple{lenF, (scan - lenB) - (lastScan + lenF), (pos - lenB) - (lastPos + lenF), lastScan, lastPos};
+      if (triple.add == 0 && triple.copy == 0 && !triples.empty()) {
+        triples.back().seek += triple.seek;  // a bare seek joins the one before it
+      } else {
+        triples.push_back(triple);
+      }
+      lastScan = scan - lenB;
+      lastPos = pos - lenB;
+      lastOffset = pos - scan;
+    }
+    return triples;
+  }
+
+ private:
+  static constexpr int64_t kLongMatch = 4096;
+
+  // The longest match of new_ from scan among the old suffixes: its length, and its start.
+  int64_t Search(int64_t scan, int64_t& pos) const {
+    if (oldSize_ == 0) return 0;
+    const uint8_t* target = new_ + scan;
+    const int64_t targetSize = newSize_ - scan;
+    int64_t lo = 0, hi = oldSize_ - 1;
+    while (hi - lo >= 2) {
+      const int64_t mid = lo + (hi - lo) / 2;
+      const int64_t at = sa_[size_t(mid)];
+      if (std::memcmp(old_ + at, target, size_t(std::min(oldSize_ - at, targetSize))) < 0) {
+        lo = mid;
+      } else {
+        hi = mid;
+      }
+    }
+    const int64_t x = MatchLength(old_ + sa_[size_t(lo)], oldSize_ - sa_[size_t(lo)], target, targetSize);
+    const int64_t y = MatchLength(old_ + sa_[size_t(hi)], oldSize_ - sa_[size_t(hi)], target, targetSize);
+    pos = x > y ? sa_[size_t(lo)] : sa_[size_t(hi)];
+    return std::max(x, y);
+  }
+
+  const uint8_t* old_;
+  int64_t oldSize_;
+  const uint8_t* new_;
+  int64_t newSize_;
+  std::vector<int32_t> sa_;
+};
+
+// ---- Output: blocks of three deflated parts ----
+
+std::string Deflate(const std::string& raw) {
+  if (raw.empty()) return {};
+  z_stream z{};
+  if (deflateInit2(&z, 9, Z_DEFLATED, 15, 9, Z_DEFAULT_STRATEGY) != Z_OK) throw std::bad_alloc();
+  std::string packed(deflateBound(&z, uLong(raw.size())), '\0');
+  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(raw.data()));
+  z.avail_in = uInt(raw.size());
+  z.next_out = reinterpret_cast<Bytef*>(packed.data());
+  z.avail_out = uInt(packed.size());
+  const int result = deflate(&z, Z_FINISH);
+  packed.resize(z.total_out);
+  deflateEnd(&z);
+  if (result != Z_STREAM_END) throw std::runtime_error("deflate failed");
+  return packed;
+}
+
+void Put32(std::string& out, uint64_t value) {
+  for (int i = 0; i < 4; ++i) out.push_back(char(value >> (8 * i)));
+}
+
+void PutVarint(std::string& out, uint64_t value) {
+  while (value >= 0x80) {
+    out.push_back(char((value & 0x7F) | 0x80));
+    value >>= 7;
+  }
+  out.push_back(char(value));
+}
+
+// The difference bytes as runs (zeros, literals): a run of zeros shorter than this stays
+// among the literals, where deflate packs it about as well as a run's varints would (256
+// gave the smallest deltas on consecutive builds of shared libraries). Every run after
+// the first is then shorter coded than plain, so coding adds at most the first run's
+// varints to a block's difference bytes.
+constexpr size_t kMinZeroRun = 256;
+static_assert(kMinZeroRun >= 2 * delta::kMaxVarintBytes);
+
+std::string CodeRuns(const std::string& raw) {
+  std::string coded;
+  size_t i = 0;
+  while (i < raw.size()) {
+    const size_t zerosEnd = raw.find_first_not_of('\0', i);
+    const size_t literalsStart = zerosEnd == std::string::npos ? raw.size() : zerosEnd;
+    size_t literalsEnd = literalsStart;
+    while (literalsEnd < raw.size()) {
+      const size_t zeroStart = raw.find('\0', literalsEnd);
+      if (zeroStart == std::string::npos) {
+        literalsEnd = raw.size();
+        break;
+      }
+      const size_t zeroEnd = std::min(raw.find_first_not_of('\0', zeroStart), raw.size());
+      if (zeroEnd - zeroStart >= kMinZeroRun) {
+        literalsEnd = zeroStart;
+        break;
+      }
+      literalsEnd = zeroEnd;
+    }
+    PutVarint(coded, literalsStart - i);
+    PutVarint(coded, literalsEnd - literalsStart);
+    coded.append(raw, literalsStart, literalsEnd - literalsStart);
+    i = literalsEnd;
+  }
+  return coded;
+}
+
+class BlockWriter {
+ public:
+  BlockWriter(const uint8_t* oldBytes, const uint8_t* newBytes, std::string& out)
+      : old_(oldBytes), new_(newBytes), out_(out) {}
+
+  // Splits a triple where a block fills up: an add or a copy cut in two is the same add or
+  // copy, and the seek goes with the last piece.
+  void Add(Triple t) {
+    for (;;) {
+      if (control_.size() + 3 * delta::kMaxVarintBytes > delta::kMaxControlBytes) Flush();
+      // Coded as runs, the bytes take at most one run's varints more.
+      const int64_t roomD = int64_t(delta::kMaxDifferenceBytes - 2 * delta::kMaxVarintBytes - difference_.size());
+      if (t.add > roomD) {
+        Put({roomD, 0, 0, t.newStart, t.oldStart});
+        t.add -= roomD;
+        t.newStart += roomD;
+        t.oldStart += roomD;
+        Flush();
+        continue;
+      }
+      const int64_t roomE = int64_t(delta::kMaxExtraBytes - extra_.size());
+      if (t.copy > roomE) {
+        Put({t.add, roomE, 0, t.newStart, t.oldStart});
+        t.newStart += t.add + roomE;
+        t.oldStart += t.add;
+        t.add = 0;
+        t.copy -= roomE;
+        Flush();
+        continue;
+      }
+      Put(t);
+      return;
+    }
+  }
+
+  void Flush() {
+    if (difference_.empty() && extra_.empty()) return;
+    const std::string runs = CodeRuns(difference_);
+    const std::string parts[3] = {Deflate(control_), Deflate(runs), Deflate(extra_)};
+    Put32(out_, control_.size());
+    Put32(out_, runs.size());
+    Put32(out_, extra_.size());
+    for (const std::string& part : parts) Put32(out_, part.size());
+    for (const std::string& part : parts) out_ += part;
+    control_.clear();
+    difference_.clear();
+    extra_.clear();
+  }
+
+ private:
+  void Put(const Triple& t) {
+    if (t.add == 0 && t.copy == 0 && t.seek == 0) return;
+    PutVarint(control_, uint64_t(t.add));
+    PutVarint(control_, uint64_t(t.copy));
+    PutVarint(control_, (uint64_t(t.seek) << 1) ^ uint64_t(t.seek >> 63));
+    for (int64_t i = 0; i < t.add; ++i) difference_.push_back(char(new_[t.newStart + i] - old_[t.oldStart + i]));
+    extra_.append(reinterpret_cast<const char*>(new_ + t.newStart + t.add), size_t(t.copy));
+  }
+
+  const uint8_t* old_;
+  const uint8_t* new_;
+  std::string& out_;
+  std::string control_, difference_, extra_;
+};
+
+uint32_t Crc32(std::string_view bytes) {
+  uLong crc = crc32(0, nullptr, 0);
+  while (!bytes.empty()) {
+    const size_t take = std::min<size_t>(bytes.size(), 1u << 30);
+    crc = crc32(crc, reinterpret_cast<const Bytef*>(bytes.data()), uInt(take));
+    bytes.remove_prefix(take);
+  }
+  return uint32_t(crc);
+}
+
+}  // namespace
+
+std::vector<int32_t> SuffixArray(std::string_view bytes) {
+  return SaIs(reinterpret_cast<const uint8_t*>(bytes.data()), int32_t(bytes.size()), 255);
+}
+
+std::string EncodeDelta(std::string_view oldBytes, std::string_view newBytes) {
+  constexpr size_t kLimit = 0x7FFFFFFF;
+  if (oldBytes.size() >= kLimit || newBytes.size() >= kLimit) {
+    throw std::length_error("a delta is made of files under 2 GiB");
+  }
+  std::string out = DeltaHeaderBytes({oldBytes.size(), newBytes.size(), Crc32(oldBytes), Crc32(newBytes)});
+  const std::vector<Triple> triples = Matcher(oldBytes, newBytes).Triples();
+  BlockWriter blocks(reinterpret_cast<const uint8_t*>(oldBytes.data()),
+                     reinterpret_cast<const uint8_t*>(newBytes.data()), out);
+  for (const Triple& triple : triples) blocks.Add(triple);
+  blocks.Flush();
+  return out;
+}
+
+}  // namespace varno::pack

@@ -1,0 +1,24 @@
+// The encoder of binary deltas (format in src/package/delta_format.h): bsdiff's method of
+// approximate matches. A suffix array of the old file finds, for each stretch of the new
+// file, the old stretch it resembles most; the new file is then told as "add" runs (old
+// bytes plus byte-wise differences, mostly zeros where code moved and its addresses
+// shifted, which deflate packs tightly), "copy" runs of new bytes, and seeks between them.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace varno::pack {
+
+// The delta that turns oldBytes into newBytes (whole files in memory: the tool's side
+// only). The same inputs give the same bytes. Throws std::length_error for a file of 2 GiB
+// or more.
+std::string EncodeDelta(std::string_view oldBytes, std::string_view newBytes);
+
+// The suffix array of the bytes (SA-IS, linear time): the start of every suffix, in the
+// suffixes' lexicographic order.
+std::vector<int32_t> SuffixArray(std::string_view bytes);
+
+}  // namespace varno::pack
