@@ -10,6 +10,7 @@
 #include "create_command.h"
 #include "name_rules.h"
 #include "package/archive_writer.h"
+#include "member_compressor.h"
 #include "package/package_header.h"
 #include "package/package_manifest.h"
 #include "package_directory.h"
@@ -279,7 +280,8 @@ BuildResult BuildPackage(FileSystem& files, const BuildRequest& request, Progres
   WatchedFiles watched(files, progress);
   uint64_t total = plan.description.size() + files.OpenForReading(updater)->Size();
   for (const PlannedArchive& planned : plan.archives) {
-    for (const StagedFile& member : planned.members) total += member.size;
+    // Compressing reads every member once more.
+    for (const StagedFile& member : planned.members) total += member.size * (request.compress ? 2 : 1);
   }
   progress.Begin("building " + request.packageShown, total);
   std::string failure;
@@ -290,6 +292,7 @@ BuildResult BuildPackage(FileSystem& files, const BuildRequest& request, Progres
   for (const PlannedArchive& planned : plan.archives) {
     if (!failure.empty()) break;
     std::vector<ArchiveSource> sources;
+    std::vector<std::string> paths;
     for (size_t i = 0; i < planned.members.size(); ++i) {
       const StagedFile& member = planned.members[i];
       // Sizes were taken when the tree was read; a file that changes meanwhile fails the write.
@@ -299,7 +302,9 @@ BuildResult BuildPackage(FileSystem& files, const BuildRequest& request, Progres
       }
       sources.push_back({planned.memberNames[i], member.size,
                          [&watched, path = member.path] { return watched.OpenForReading(path); }});
+      paths.push_back(member.path);
     }
+    if (request.compress && !CompressSources(files, sources, paths, progress)) break;
     ClearSystemError();
     if (auto problem = WriteArchive(watched, JoinPath(building, planned.fileName), sources, kLeadByte)) {
       failure = planned.fileName + ": " + *problem + SystemReason();

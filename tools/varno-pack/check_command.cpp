@@ -9,6 +9,7 @@
 #include "description_checks.h"
 #include "name_rules.h"
 #include "package/archive_layout.h"
+#include "package/member_stream.h"
 #include "package/section_lookup.h"
 
 namespace varno::pack {
@@ -79,6 +80,22 @@ void CheckInstalledNames(const ArchiveLayout& layout, const std::string& file, i
   }
 }
 
+// The layout check does not inflate: a compressed member whose bytes are damaged is found
+// only when it is unpacked, where the updater fails the run on it. Each is inflated here.
+void CheckCompressedMembers(FileSystem& files, const std::string& path, const ArchiveLayout& layout,
+                            const std::string& file, int line, const std::string& archive, Report& report) {
+  if (!layout.compressed) return;
+  auto input = files.OpenForReading(path);
+  for (const ArchiveMember& member : layout.members) {
+    if (member.method == archive::kStored) continue;
+    auto problem = input ? CheckMemberBytes(*input, member) : std::optional<std::string>("the archive cannot be opened");
+    if (!problem) continue;
+    report.Fail("member-corrupt", file, line,
+                "the compressed member " + Quoted(member.name) + (archive.empty() ? "" : " of " + Quoted(archive)) +
+                    " cannot be unpacked: " + *problem + "; the updater fails the run on it and restores the installation");
+  }
+}
+
 }  // namespace
 
 RegionalSettings FrenchRegionalSettings() {
@@ -130,6 +147,7 @@ DeltaCheck CheckPackage(FileSystem& files, const CheckRequest& request, Report& 
     } else {
       CheckMainArchiveDirectories(check.layout, subDirectories, report);
       CheckInstalledNames(check.layout, text::kMainArchiveFileName, 0, "", "", request.installDirLength, report);
+      CheckCompressedMembers(files, mainArchive, check.layout, text::kMainArchiveFileName, 0, "", report);
     }
   }
 
@@ -153,6 +171,7 @@ DeltaCheck CheckPackage(FileSystem& files, const CheckRequest& request, Report& 
     } else if (first) {
       CheckInstalledNames(check.layout, text::kDescriptionFileName, entry.line, entry.archiveName, entry.subDirectory,
                           request.installDirLength, report);
+      CheckCompressedMembers(files, path, check.layout, text::kDescriptionFileName, entry.line, entry.archiveName, report);
     }
   }
   report.SortByPlace();

@@ -115,7 +115,7 @@ int main(int argc, char** argv) {
   struct {
     std::string archive, base;
     std::vector<std::string> members;
-    bool json = false, quiet = false;
+    bool json = false, quiet = false, noCompress = false;
   } create;
   CLI::App* createCommand = app.add_subcommand("create", "Write a package archive from files.");
   createCommand->add_option("ARCHIVE", create.archive, "the archive to write (replaced as a whole)")->required();
@@ -126,6 +126,8 @@ int main(int argc, char** argv) {
   createCommand->add_option("-C,--directory", create.base, "read relative PATHs from this directory");
   createCommand->add_flag("--json", create.json, "print the result as JSON");
   createCommand->add_flag("-q,--quiet", create.quiet, "no progress line, even on a terminal");
+  createCommand->add_flag("--no-compress", create.noCompress,
+                          "store every member as it is (an SG1 archive, which older updaters read too)");
   createCommand->footer(
       "Member names are relative paths inside the directory the updater unpacks into; \"/\" and \"\\\" both\n"
       "separate levels, and the archive stores \"\\\". The updater refuses an archive with more than 128\n"
@@ -177,7 +179,7 @@ int main(int argc, char** argv) {
 
   struct {
     std::string directory, project, output, since, key, passphraseEnv;
-    bool json = false, quiet = false, force = false, jsonProgress = false, withFullFiles = false;
+    bool json = false, quiet = false, force = false, jsonProgress = false, withFullFiles = false, noCompress = false;
   } build;
   Regional buildRegional;
   CLI::App* initCommand = app.add_subcommand("init", "Write a commented package project file to fill in.");
@@ -189,6 +191,8 @@ int main(int argc, char** argv) {
   buildCommand->add_flag("--with-full-files", build.withFullFiles,
                          "with --since: carry the whole file beside each delta, for installations it does not fit");
   buildCommand->add_flag("--force", build.force, "replace an earlier package at PACKAGE_DIR");
+  buildCommand->add_flag("--no-compress", build.noCompress,
+                         "store every member as it is (SG1 archives, which older updaters read too)");
   buildCommand->add_flag("--json-progress", build.jsonProgress,
                          "progress as one JSON object a line on standard error, for release scripts");
 #ifndef _WIN32
@@ -277,6 +281,7 @@ int main(int argc, char** argv) {
     request.currentYear = buildRegional.year;
     request.force = build.force;
     request.withFullFiles = build.withFullFiles;
+    request.compress = !build.noCompress;
 #ifndef _WIN32
     std::optional<SigningKey> key;
     if (!build.key.empty()) {
@@ -301,6 +306,7 @@ int main(int argc, char** argv) {
     }
   } else if (*createCommand) {
     CreateRequest request;
+    request.compress = !create.noCompress;
     request.archiveShown = text(create.archive);
     request.archive = disk->WindowsPath(request.archiveShown);
     const std::string base = text(create.base);
