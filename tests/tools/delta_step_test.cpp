@@ -93,6 +93,11 @@ TEST_F(DeltaStepTest, AResultThatIsNotTheDescribedFileReplacesNothing) {
   EXPECT_EQ(logged[0].rfind(text::kLogDeltaFailed, 0), 0u) << logged[0];
 }
 
+TEST(DeltaDigest, IsSha256) {
+  EXPECT_EQ(BytesSha256Hex("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+  EXPECT_EQ(BytesSha256Hex(std::string(1000000, 'a')), "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
+}
+
 TEST(DeltaLine, TakesAPathInsideTheInstallationAndTwoDigests) {
   const std::string digest(64, 'A');
   const auto line = ParseDeltaLine("Bin\\a.dll|" + digest + "|" + digest);

@@ -295,16 +295,17 @@ BuildResult BuildPackage(FileSystem& files, const BuildRequest& request, Progres
     std::vector<std::string> paths;
     for (size_t i = 0; i < planned.members.size(); ++i) {
       const StagedFile& member = planned.members[i];
-      // Sizes were taken when the tree was read; a file that changes meanwhile fails the write.
       if (!planned.madeBytes.empty()) {
         sources.push_back(MemberFromBytes(planned.memberNames[i], planned.madeBytes[i]));
         continue;
       }
+      // Sizes were taken when the tree was read; a file that changes meanwhile fails the write.
       sources.push_back({planned.memberNames[i], member.size,
                          [&watched, path = member.path] { return watched.OpenForReading(path); }});
       paths.push_back(member.path);
     }
-    if (request.compress && !CompressSources(files, sources, paths, progress)) break;
+    // Deltas are deflated already.
+    if (request.compress && planned.madeBytes.empty() && !CompressSources(files, sources, paths, progress)) break;
     ClearSystemError();
     if (auto problem = WriteArchive(watched, JoinPath(building, planned.fileName), sources, kLeadByte)) {
       failure = planned.fileName + ": " + *problem + SystemReason();
