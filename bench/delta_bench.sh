@@ -28,10 +28,12 @@ n=0
 for deb in "$dir"/debs/*.deb; do
   n=$((n + 1))
   dpkg-deb -x "$deb" "$dir/x$n"
-  # The programs and libraries, links followed: a staging tree holds plain files.
+  # The programs and scripts as the package ships them; its links to them are left out, as a
+  # staging tree holds plain files only.
   mkdir -p "$dir/v$n"
-  cp -rL "$dir/x$n/usr/lib/git-core" "$dir/v$n/git-core"
-  cp -rL "$dir/x$n/usr/bin" "$dir/v$n/bin"
+  cp -a "$dir/x$n/usr/lib/git-core" "$dir/v$n/git-core"
+  cp -a "$dir/x$n/usr/bin" "$dir/v$n/bin"
+  find "$dir/v$n" -type l -delete
 done
 printf 'updater' >"$dir/Varnolith_MAJ_Solo.exe"
 cat >"$dir/varno-package.toml" <<'TOML'
