@@ -55,7 +55,8 @@ libraries() {
 [ "$compressed" -eq 0 ] || libraries 2>/dev/null | head -c $((mib * 1048576 / members * members)) >"$VARNO_WINE_TMP/pool" || true
 for i in $(seq 0 $((members - 1))); do
   if [ "$compressed" -eq 1 ]; then
-    tail -c +$((i * (mib * 1048576 / members) + 1)) "$VARNO_WINE_TMP/pool" | head -c $((mib * 1048576 / members)) >"$data/member$i.bin"
+    dd if="$VARNO_WINE_TMP/pool" of="$data/member$i.bin" iflag=skip_bytes,count_bytes status=none \
+      skip=$((i * (mib * 1048576 / members))) count=$((mib * 1048576 / members))
   else
     head -c $((mib * 1048576 / members)) /dev/urandom >"$data/member$i.bin"
   fi

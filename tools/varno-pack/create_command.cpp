@@ -4,10 +4,10 @@
 
 #include "base/ansi_text.h"
 #include "package/archive_layout.h"
+#include "member_compressor.h"
 #include "name_rules.h"
 #include "package_directory.h"
 #include "package/archive_writer.h"
-#include "member_compressor.h"
 #include "watched_files.h"
 
 namespace varno::pack {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <numeric>
 
@@ -34,6 +35,19 @@ class CountedInput : public InputFile {
   std::atomic<uint64_t>& done_;
 };
 
+// Measures the member's stream now; when it pays, the member is compressed again, to the
+// same bytes, while the archive is written. For a build without threads or temporary files.
+void CompressWhileWriting(ArchiveSource& source, std::unique_ptr<InputFile> input, const std::function<void()>& tick) {
+  DeflatingInput stream(std::move(input), source.size, kDefaultDeflateLevel);
+  std::vector<char> buffer(1 << 20);
+  uint64_t size = 0;
+  while (const size_t read = stream.Read(buffer.data(), buffer.size())) {
+    size += read;
+    tick();
+  }
+  if (!stream.Failed() && WorthCompressing(source.size, size)) source = DeflatedSource(source, size);
+}
+
 #ifndef _WIN32
 struct FileCloser {
   void operator()(std::FILE* file) const { std::fclose(file); }
@@ -62,23 +76,16 @@ class TemporaryInput : public InputFile {
 
 // The whole stream into a temporary file: the member is read once, and the archive's
 // writer only copies.
-void CompressToTemporary(ArchiveSource& source, std::unique_ptr<InputFile> input) {
+void CompressToTemporary(ArchiveSource& source, std::unique_ptr<InputFile> input, const std::function<void()>& tick) {
   SharedFile file(std::tmpfile(), FileCloser{});
-  if (!file) {
-    // No temporary file: measured now, made again while the archive is written.
-    DeflatingInput stream(std::move(input), source.size, kDefaultDeflateLevel);
-    std::vector<char> buffer(1 << 20);
-    uint64_t size = 0;
-    while (const size_t read = stream.Read(buffer.data(), buffer.size())) size += read;
-    if (!stream.Failed() && WorthCompressing(source.size, size)) source = DeflatedSource(source, size);
-    return;
-  }
+  if (!file) return CompressWhileWriting(source, std::move(input), tick);
   DeflatingInput stream(std::move(input), source.size, kDefaultDeflateLevel);
   std::vector<char> buffer(1 << 20);
   uint64_t size = 0;
   while (const size_t read = stream.Read(buffer.data(), buffer.size())) {
     if (std::fwrite(buffer.data(), 1, read, file.get()) != read) return;
     size += read;
+    tick();
   }
   if (stream.Failed() || std::fflush(file.get()) != 0 || !WorthCompressing(source.size, size)) return;
   source.method = archive::kDeflate;
@@ -104,17 +111,12 @@ bool CompressSources(FileSystem& files, std::vector<ArchiveSource>& sources, con
   };
 
 #ifdef _WIN32
+  // msvcrt's tmpfile writes to the root of the drive, which a user may not: each stream is
+  // made twice instead.
   for (size_t i = 0; i < sources.size() && !Interrupted(); ++i) {
-    auto input = files.OpenForReading(paths[i]);
-    if (!input) continue;
-    DeflatingInput stream(std::make_unique<CountedInput>(std::move(input), done), sources[i].size, kDefaultDeflateLevel);
-    std::vector<char> buffer(1 << 20);
-    uint64_t size = 0;
-    while (const size_t read = stream.Read(buffer.data(), buffer.size())) {
-      size += read;
-      show();
+    if (auto input = files.OpenForReading(paths[i])) {
+      CompressWhileWriting(sources[i], std::make_unique<CountedInput>(std::move(input), done), show);
     }
-    if (!stream.Failed() && WorthCompressing(sources[i].size, size)) sources[i] = DeflatedSource(sources[i], size);
   }
 #else
   // The largest members first, so that the two threads end together.
@@ -122,21 +124,15 @@ bool CompressSources(FileSystem& files, std::vector<ArchiveSource>& sources, con
   std::iota(order.begin(), order.end(), size_t{0});
   std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) { return sources[a].size > sources[b].size; });
   std::atomic<size_t> next{0};
-  const auto work = [&] {
+  const auto work = [&](const std::function<void()>& tick) {
     for (size_t k = next++; k < order.size() && !Interrupted(); k = next++) {
-      ArchiveSource& source = sources[order[k]];
       auto input = files.OpenForReading(paths[order[k]]);
-      if (input) CompressToTemporary(source, std::make_unique<CountedInput>(std::move(input), done));
+      if (input) CompressToTemporary(sources[order[k]], std::make_unique<CountedInput>(std::move(input), done), tick);
     }
   };
-  std::thread helper(work);
-  // This thread compresses too, and shows the progress of both between its members.
-  for (size_t k = next++; k < order.size() && !Interrupted(); k = next++) {
-    ArchiveSource& source = sources[order[k]];
-    auto input = files.OpenForReading(paths[order[k]]);
-    if (input) CompressToTemporary(source, std::make_unique<CountedInput>(std::move(input), done));
-    show();
-  }
+  std::thread helper(work, [] {});
+  // This thread compresses too, and alone draws the progress of both.
+  work(show);
   helper.join();
 #endif
   show();
