@@ -80,8 +80,9 @@ struct DeltaHeader {
 std::string DeltaHeaderBytes(const DeltaHeader& header);
 
 // Reads and checks the header at delta's current position (at most deltaSize bytes belong
-// to the delta). Nothing when it is short, its magic or version differs, or a size passes
-// the limit.
+// to the delta), and leaves the position past it: seek back before ApplyDelta, which reads
+// the header again. Nothing when it is short, its magic or version differs, or a size
+// passes the limit.
 std::optional<DeltaHeader> ReadDeltaHeader(InputFile& delta, uint64_t deltaSize);
 
 // Applies the delta read from delta's current position (deltaSize bytes, read once, front

@@ -89,7 +89,9 @@ std::string Rebuilt(const std::string& code, uint32_t base) {
 
 std::string Golden(const char* name) {
   std::ifstream file(std::string(VARNO_GOLDEN_DIR) + "/" + name, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(file), {});
+  std::string bytes(std::istreambuf_iterator<char>(file), {});
+  EXPECT_FALSE(bytes.empty()) << "no golden file " << name << " in " << VARNO_GOLDEN_DIR;
+  return bytes;
 }
 
 TEST(Delta, RoundTripsGiveTheNewFileExactly) {
