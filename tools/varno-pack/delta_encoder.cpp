@@ -115,7 +115,8 @@ std::vector<int32_t> SaIs(const Symbol* s, int32_t n, int32_t upper) {
   return sa;
 }
 
-// ---- Matching: bsdiff's greedy scan ----
+// ---- Matching: the greedy scan for approximate matches ("Naive differences of executable
+// code", C. Percival) ----
 
 struct Triple {
   int64_t add = 0, copy = 0, seek = 0;
