@@ -120,7 +120,8 @@ class Inflater {
 // The source, read through a window, as the adds mostly walk it forward.
 class SourceWindow {
  public:
-  SourceWindow(InputFile& file, uint64_t size) : file_(file), size_(size), buffer_(256 * 1024) {}
+  SourceWindow(InputFile& file, uint64_t size)
+      : file_(file), size_(size), buffer_(size_t(std::min<uint64_t>(size, 256 * 1024))) {}
   static constexpr size_t kMaxSpan = 64 * 1024;
 
   // The `count` (at most kMaxSpan) source bytes at position, all inside the source.
@@ -151,7 +152,8 @@ class SourceWindow {
 // The result, written in large pieces (cheaper under Wine), never past its announced size.
 class ResultWriter {
  public:
-  ResultWriter(OutputFile& out, uint64_t size) : out_(out), left_(size), buffer_(1024 * 1024) {}
+  ResultWriter(OutputFile& out, uint64_t size)
+      : out_(out), left_(size), buffer_(size_t(std::min<uint64_t>(size, 1024 * 1024))) {}
 
   bool Put(const char* data, size_t size) {
     if (size > left_) return false;
@@ -221,19 +223,15 @@ Refusal ReadBlockHeader(DeltaStream& stream, Block& block) {
 class Decoder {
  public:
   Decoder(DeltaStream& stream, const DeltaHeader& header, InputFile& source, OutputFile& out)
-      : stream_(stream), header_(header), source_(source, header.sourceSize), result_(out, header.resultSize),
-        control_(delta::kMaxControlBytes + 1), difference_(delta::kMaxDifferenceBytes + 1),
-        extra_(delta::kMaxExtraBytes + 1) {}
+      : stream_(stream), header_(header), source_(source, header.sourceSize), result_(out, header.resultSize) {}
 
   Refusal Run() {
     while (result_.Left() > 0) {
       Block block;
       if (auto refusal = ReadBlockHeader(stream_, block)) return refusal;
-      if (auto refusal = inflater_.Part(stream_, block.controlPacked, control_.data(), block.control)) return refusal;
-      if (auto refusal = inflater_.Part(stream_, block.differencePacked, difference_.data(), block.difference)) {
-        return refusal;
-      }
-      if (auto refusal = inflater_.Part(stream_, block.extraPacked, extra_.data(), block.extra)) return refusal;
+      if (auto refusal = Unpack(block.controlPacked, control_, block.control)) return refusal;
+      if (auto refusal = Unpack(block.differencePacked, difference_, block.difference)) return refusal;
+      if (auto refusal = Unpack(block.extraPacked, extra_, block.extra)) return refusal;
       if (auto refusal = ApplyBlock(block)) return refusal;
     }
     if (stream_.Left() != 0) return "bytes follow the delta's last block";
@@ -243,6 +241,12 @@ class Decoder {
   }
 
  private:
+  // The buffers grow to what the blocks need, within the format's limits.
+  Refusal Unpack(uint32_t packed, std::vector<char>& buffer, uint32_t size) {
+    if (buffer.size() < size_t(size) + 1) buffer.resize(size_t(size) + 1);
+    return inflater_.Part(stream_, packed, buffer.data(), size);
+  }
+
   Refusal ApplyBlock(const Block& block) {
     const auto* at = reinterpret_cast<const unsigned char*>(control_.data());
     const auto* end = at + block.control;
@@ -344,7 +348,7 @@ std::optional<std::string> ApplyDelta(InputFile& delta, uint64_t deltaSize, Inpu
   DeltaHeader header;
   if (auto refusal = ParseHeader(stream, header)) return refusal;
   if (source.Size() != header.sourceSize) return "the source's size is not the one the delta was made from";
-  // The decoder's buffers (about 3.5 MB) live on the heap, not the updater's stack.
+  // The decoder's buffers (3.5 MB at most) live on the heap, not the updater's stack.
   auto decoder = std::make_unique<Decoder>(stream, header, source, out);
   return decoder->Run();
 }

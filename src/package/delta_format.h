@@ -1,7 +1,8 @@
 // The binary delta of a file: what turns the installed file (the source) into the new one
 // (the result), and its decoder. The decoder runs in the elevated updater on bytes that come
 // from a package, so it reads the delta strictly front to back, checks every length before
-// it uses it, and holds a few MB at most whatever the files' sizes.
+// it uses it, and holds at most about 3.6 MB whatever the files' sizes (the three parts of
+// one block at their limits, a 1 MiB write buffer, a 256 KiB window over the source).
 //
 // Format, version 1. Every integer is little-endian.
 //
@@ -40,11 +41,11 @@
 // A reader refuses the whole delta when: the magic or version differs; a size passes
 // kMaxFileSize; the source's size is not the header's; a block field passes its limit; a
 // part does not unpack to exactly its length from exactly its packed length (or fails its
-// Adler-32); a triple or a run is cut short, has a varint longer than 5 bytes, or uses
-// more difference or extra bytes than its block holds, or a run is (0, 0); an add reads outside the source, or a
-// seek leaves the source position outside 0..source size; the blocks would give more than
-// the result size, or the delta ends before they give all of it, or bytes follow the last
-// block; the result's CRC-32 differs from the header's.
+// Adler-32); a triple or a run is cut short or has a varint longer than 5 bytes; a run is
+// (0, 0); a triple uses more difference or extra bytes than its block holds; an add reads
+// outside the source, or a seek leaves the source position outside 0..source size; the
+// blocks would give more than the result size, or the delta ends before they give all of
+// it, or bytes follow the last block; the result's CRC-32 differs from the header's.
 #pragma once
 
 #include <cstdint>
@@ -80,8 +81,9 @@ struct DeltaHeader {
 std::string DeltaHeaderBytes(const DeltaHeader& header);
 
 // Reads and checks the header at delta's current position (at most deltaSize bytes belong
-// to the delta). Nothing when it is short, its magic or version differs, or a size passes
-// the limit.
+// to the delta), and leaves the position past it: seek back before ApplyDelta, which reads
+// the header again. Nothing when it is short, its magic or version differs, or a size
+// passes the limit.
 std::optional<DeltaHeader> ReadDeltaHeader(InputFile& delta, uint64_t deltaSize);
 
 // Applies the delta read from delta's current position (deltaSize bytes, read once, front

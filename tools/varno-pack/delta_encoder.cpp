@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 #include <stdexcept>
 
 #include "package/delta_format.h"
@@ -33,9 +34,10 @@ std::vector<int32_t> SaIs(const Symbol* s, int32_t n, int32_t upper) {
   if (n < 16) return NaiveSuffixArray(s, n);
   const auto at = [&](int32_t i) { return int32_t(s[i]); };
   std::vector<int32_t> sa(static_cast<size_t>(n));
-  std::vector<bool> isS(size_t(n), false);  // the last suffix is L (an end smaller than all)
+  // Bytes rather than bits: the induction passes read them at random, about 4n times.
+  std::vector<uint8_t> isS(size_t(n), 0);  // the last suffix is L (an end smaller than all)
   for (int32_t i = n - 2; i >= 0; --i) {
-    isS[size_t(i)] = at(i) == at(i + 1) ? isS[size_t(i) + 1] : at(i) < at(i + 1);
+    isS[size_t(i)] = at(i) == at(i + 1) ? isS[size_t(i) + 1] : uint8_t(at(i) < at(i + 1));
   }
   // bucketL[c]: the first slot of symbol c's bucket; bucketS[c]: the first slot of its S part.
   std::vector<int32_t> bucketL(size_t(upper) + 1, 0), bucketS(size_t(upper) + 1, 0);
@@ -113,7 +115,8 @@ std::vector<int32_t> SaIs(const Symbol* s, int32_t n, int32_t upper) {
   return sa;
 }
 
-// ---- Matching: bsdiff's greedy scan ----
+// ---- Matching: the greedy scan for approximate matches ("Naive differences of executable
+// code", C. Percival) ----
 
 struct Triple {
   int64_t add = 0, copy = 0, seek = 0;
@@ -265,7 +268,8 @@ void PutVarint(std::string& out, uint64_t value) {
 
 // The difference bytes as runs (zeros, literals): a run of zeros shorter than this stays
 // among the literals, where deflate packs it about as well as a run's varints would (256
-// gave the smallest deltas on consecutive builds of shared libraries). Every run after
+// gave the smallest deltas on two builds of the updater, 1024 less than 1% smaller ones on
+// shared libraries). Every run after
 // the first is then shorter coded than plain, so coding adds at most the first run's
 // varints to a block's difference bytes.
 constexpr size_t kMinZeroRun = 256;

@@ -1,8 +1,8 @@
-// The encoder of binary deltas (format in src/package/delta_format.h): bsdiff's method of
-// approximate matches. A suffix array of the old file finds, for each stretch of the new
-// file, the old stretch it resembles most; the new file is then told as "add" runs (old
-// bytes plus byte-wise differences, mostly zeros where code moved and its addresses
-// shifted, which deflate packs tightly), "copy" runs of new bytes, and seeks between them.
+// The encoder of binary deltas (format in src/package/delta_format.h), by Colin Percival's
+// method of approximate matches. A suffix array of the old file finds, for each stretch of
+// the new file, the old stretch it resembles most; the new file is then told as "add" runs
+// (old bytes plus byte-wise differences, mostly zeros where code moved and its addresses
+// shifted, which pack tightly), "copy" runs of new bytes, and seeks between them.
 #pragma once
 
 #include <cstdint>
