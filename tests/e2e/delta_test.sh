@@ -90,6 +90,7 @@ before=$(installation)
 printf '[reg]\r\nFlag: bool; peut-etre\r\n' >>"$package/MjaIni.ini"
 run
 e2e_check "exit code 1603 (got $CODE)" test "$CODE" = 1603
+e2e_check "the deltas were applied before the failure" log_has 'Différence appliquée : donnees.bin'
 e2e_check "every delta-made file is back" test "$before" = "$(installation)"
 
 echo "== with the whole files beside the deltas"

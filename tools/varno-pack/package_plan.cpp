@@ -115,7 +115,7 @@ std::vector<std::vector<StagedFile>> Split(const std::vector<StagedFile>& member
 }
 
 PlannedArchive Archive(std::string fileName, std::string subDirectory, std::vector<StagedFile> members) {
-  PlannedArchive planned{std::move(fileName), std::move(subDirectory), std::move(members), {}};
+  PlannedArchive planned{std::move(fileName), std::move(subDirectory), std::move(members), {}, {}};
   for (const StagedFile& member : planned.members) planned.memberNames.push_back(BaseName(member.relative));
   return planned;
 }
