@@ -32,7 +32,8 @@ size_t MemberStream::Read(char* buffer, size_t capacity) {
       inflater_ = std::make_unique<Inflater>();
       if (inflateInit(&inflater_->z) != Z_OK) return Fail("the inflater cannot be set up (no memory)");
       inflater_->open = true;
-      input_.resize(kMemberInputBlockSize);
+      // A small member needs no more than its own bytes.
+      input_.resize(static_cast<size_t>(std::min<uint64_t>(kMemberInputBlockSize, std::max<uint64_t>(member_.storedSize, 1))));
     } else if (member_.method != archive::kStored) {
       return Fail("its method " + std::to_string(member_.method) + " is unknown");
     }

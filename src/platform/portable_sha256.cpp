@@ -5,6 +5,12 @@
 #include <cstring>
 #include <vector>
 
+#if defined(__i386__) || defined(__x86_64__)
+#include <cpuid.h>
+#include <immintrin.h>
+#define VARNO_SHA_EXTENSIONS 1
+#endif
+
 namespace varno {
 namespace {
 
@@ -20,8 +26,63 @@ constexpr std::array<uint32_t, 64> kRound = {
 
 inline uint32_t Rotate(uint32_t x, int n) { return (x >> n) | (x << (32 - n)); }
 
+#ifdef VARNO_SHA_EXTENSIONS
+// The processor's SHA instructions, where it has them: an update checks every file it makes
+// from a delta, and the plain code would take several times as long as the disk.
+bool HasShaInstructions() {
+  unsigned a = 0, b = 0, c = 0, d = 0;
+  if (!__get_cpuid(1, &a, &b, &c, &d) || !(c & bit_SSE4_1) || !(c & bit_SSSE3)) return false;
+  if (__get_cpuid_max(0, nullptr) < 7) return false;
+  __cpuid_count(7, 0, a, b, c, d);
+  return (b & (1u << 29)) != 0;
+}
+
+// The state is kept as the instructions want it: (A, B, E, F) and (C, D, G, H).
+__attribute__((target("sha,sse4.1,ssse3"))) void CompressWithShaInstructions(uint32_t* state,
+                                                                             const unsigned char* data,
+                                                                             size_t blocks) {
+  const __m128i byteSwap = _mm_set_epi64x(0x0c0d0e0f08090a0bULL, 0x0405060700010203ULL);
+  __m128i cdab = _mm_shuffle_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(state)), 0xB1);
+  __m128i efgh = _mm_shuffle_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(state + 4)), 0x1B);
+  __m128i abef = _mm_alignr_epi8(cdab, efgh, 8);
+  __m128i cdgh = _mm_blend_epi16(efgh, cdab, 0xF0);
+  for (; blocks > 0; --blocks, data += 64) {
+    const __m128i abefBefore = abef, cdghBefore = cdgh;
+    __m128i w[4];
+    for (int i = 0; i < 16; ++i) {
+      const int j = i & 3;
+      if (i < 4) {
+        w[j] = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(data + 16 * i)), byteSwap);
+      } else {
+        w[j] = _mm_sha256msg2_epu32(
+            _mm_add_epi32(_mm_sha256msg1_epu32(w[j], w[(j + 1) & 3]), _mm_alignr_epi8(w[(j + 3) & 3], w[(j + 2) & 3], 4)),
+            w[(j + 3) & 3]);
+      }
+      const __m128i message = _mm_add_epi32(w[j], _mm_loadu_si128(reinterpret_cast<const __m128i*>(&kRound[4 * i])));
+      cdgh = _mm_sha256rnds2_epu32(cdgh, abef, message);
+      abef = _mm_sha256rnds2_epu32(abef, cdgh, _mm_shuffle_epi32(message, 0x0E));
+    }
+    abef = _mm_add_epi32(abef, abefBefore);
+    cdgh = _mm_add_epi32(cdgh, cdghBefore);
+  }
+  const __m128i feba = _mm_shuffle_epi32(abef, 0x1B);
+  const __m128i dchg = _mm_shuffle_epi32(cdgh, 0xB1);
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(state), _mm_blend_epi16(feba, dchg, 0xF0));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(state + 4), _mm_alignr_epi8(dchg, feba, 8));
+}
+#endif
+
 class PortableSha256 : public Sha256 {
  public:
+  explicit PortableSha256(Sha256Code code) {
+#ifdef VARNO_SHA_EXTENSIONS
+    static const bool available = HasShaInstructions();
+    instructions_ = code == Sha256Code::Fastest && available;
+#else
+    (void)code;
+#endif
+  }
+
   bool Add(const char* data, size_t size) override {
     const auto* bytes = reinterpret_cast<const unsigned char*>(data);
     length_ += size;
@@ -32,10 +93,12 @@ class PortableSha256 : public Sha256 {
       bytes += take;
       size -= take;
       if (filled_ < block_.size()) return true;
-      Compress(block_.data());
+      Compress(block_.data(), 1);
       filled_ = 0;
     }
-    for (; size >= 64; bytes += 64, size -= 64) Compress(bytes);
+    Compress(bytes, size / 64);
+    bytes += size / 64 * 64;
+    size %= 64;
     std::memcpy(block_.data(), bytes, size);
     filled_ = size;
     return true;
@@ -56,7 +119,14 @@ class PortableSha256 : public Sha256 {
   }
 
  private:
-  void Compress(const unsigned char* block) {
+  void Compress(const unsigned char* data, size_t blocks) {
+#ifdef VARNO_SHA_EXTENSIONS
+    if (instructions_) return CompressWithShaInstructions(state_.data(), data, blocks);
+#endif
+    for (; blocks > 0; --blocks, data += 64) CompressInPlainCode(data);
+  }
+
+  void CompressInPlainCode(const unsigned char* block) {
     uint32_t w[64];
     for (int i = 0; i < 16; ++i) {
       w[i] = (uint32_t{block[4 * i]} << 24) | (uint32_t{block[4 * i + 1]} << 16) | (uint32_t{block[4 * i + 2]} << 8) |
@@ -83,11 +153,12 @@ class PortableSha256 : public Sha256 {
   std::array<unsigned char, 64> block_{};
   size_t filled_ = 0;
   uint64_t length_ = 0;
+  bool instructions_ = false;
 };
 
 }  // namespace
 
-std::unique_ptr<Sha256> StartPortableSha256() { return std::make_unique<PortableSha256>(); }
+std::unique_ptr<Sha256> StartPortableSha256(Sha256Code code) { return std::make_unique<PortableSha256>(code); }
 
 std::string HexDigest(std::string_view digest) {
   static const char kDigits[] = "0123456789abcdef";

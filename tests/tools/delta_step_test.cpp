@@ -93,9 +93,16 @@ TEST_F(DeltaStepTest, AResultThatIsNotTheDescribedFileReplacesNothing) {
   EXPECT_EQ(logged[0].rfind(text::kLogDeltaFailed, 0), 0u) << logged[0];
 }
 
-TEST(DeltaDigest, IsSha256) {
-  EXPECT_EQ(BytesSha256Hex("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
-  EXPECT_EQ(BytesSha256Hex(std::string(1000000, 'a')), "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
+TEST(DeltaDigest, IsSha256WithOrWithoutTheProcessorsInstructions) {
+  for (const Sha256Code code : {Sha256Code::Fastest, Sha256Code::Plain}) {
+    const auto digest = [code](const std::string& bytes, size_t piece) {
+      auto sha = StartPortableSha256(code);
+      for (size_t at = 0; at < bytes.size(); at += piece) sha->Add(bytes.data() + at, std::min(piece, bytes.size() - at));
+      return HexDigest(*sha->Finish());
+    };
+    EXPECT_EQ(digest("abc", 1), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+    EXPECT_EQ(digest(std::string(1000000, 'a'), 4099), "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
+  }
 }
 
 TEST(DeltaLine, TakesAPathInsideTheInstallationAndTwoDigests) {
