@@ -3,20 +3,24 @@
 # its window shown in a virtual display, against `cp` and `sync` of the same files on the
 # same disk, side by side in each round. Run by hand on a quiet machine, after
 # `bash scripts/build`:
-#   bash bench/wine_unpack_bench.sh [BUILD_DIR] [--mib N] [--members N] [--rounds N] [--compressed]
+#   bash bench/wine_unpack_bench.sh [BUILD_DIR] [--mib N] [--members N] [--rounds N] [--compressed | --delta]
 # Defaults: build/win32, 1024 MiB in 100 members, 5 rounds. With --compressed, the members
 # are real Windows libraries and objects (the MinGW sysroot's, repeated as needed), packed by
 # build/host/varno-pack into a compressed archive, and the contender is `gzip -dc` of the
-# same members (gzip -6) into files, then `sync`. The data lives in a private
+# same members (gzip -6) into files, then `sync`. With --delta, the installation holds the
+# members as a previous release and the package, built by build/host/varno-pack --since,
+# carries each as a delta to a new release that differs in 64 places of 16 bytes; the
+# contender is `cp` + `sync` of the new release's files. The data lives in a private
 # Wine prefix under ${TMPDIR:-/tmp} (about three times the package's size while it runs) and
 # is removed again. VARNO_BENCH_WRAP runs the updater through a command, for a look inside
 # (VARNO_BENCH_WRAP="strace -f -c -o /tmp/calls.txt").
 set -euo pipefail
 build=build/win32
-mib=1024 members=100 rounds=5 compressed=0
+mib=1024 members=100 rounds=5 compressed=0 delta=0
 while [ $# -gt 0 ]; do
   case $1 in
     --compressed) compressed=1; shift ;;
+    --delta) delta=1; shift ;;
     --mib) mib=$2; shift 2 ;;
     --members) members=$2; shift 2 ;;
     --rounds) rounds=$2; shift 2 ;;
@@ -27,7 +31,7 @@ build=$(realpath "$build")
 exe=$build/Varnolith_MAJ_Solo.exe
 [ -x "$exe" ] || { echo "no updater at $exe: run bash scripts/build first"; exit 2; }
 pack=$(realpath "$(dirname "$0")/..")/build/host/varno-pack
-[ "$compressed" -eq 0 ] || [ -x "$pack" ] || { echo "no varno-pack at $pack: build the host build first"; exit 2; }
+[ "$compressed$delta" = 00 ] || [ -x "$pack" ] || { echo "no varno-pack at $pack: build the host build first"; exit 2; }
 . "$(dirname "$0")/../tests/e2e/e2e.sh"
 trap varno_wine_end EXIT
 varno_wine_begin "$build/wine-template"
@@ -64,8 +68,26 @@ for i in $(seq 0 $((members - 1))); do
   names+=("member$i.bin")
 done
 rm -f "$VARNO_WINE_TMP/pool"
+# The new release, for --delta: each member changed in 64 places.
+release=$data
+if [ "$delta" -eq 1 ]; then
+  release=$VARNO_WINE_TMP/release
+  mkdir -p "$release"
+  size=$((mib * 1048576 / members))
+  for name in "${names[@]}"; do
+    cp "$data/$name" "$release/$name"
+    for k in $(seq 0 63); do
+      head -c 16 /dev/urandom | dd of="$release/$name" bs=1 seek=$((k * (size / 64) + 1000)) conv=notrunc status=none
+    done
+  done
+fi
 e2e_package "$package" "$exe" 2816090
-if [ "$compressed" -eq 1 ]; then
+if [ "$delta" -eq 1 ]; then
+  printf '[package]\nversion = 2816090\nlabel = "2.9"\nmin-file-version = 28\nmin-installed-version = 2816000\n[files]\nstaging = "%s"\nupdater = "%s"\n' \
+    "$release" "$exe" >"$VARNO_WINE_TMP/varno-package.toml"
+  "$pack" build "$VARNO_WINE_TMP/varno-package.toml" -o "$package" --force --since "$data" -q
+  echo "deltas: $(stat -c %s "$package/sor_delta.slp") bytes for $((mib * 1048576 / members * members)) bytes of files"
+elif [ "$compressed" -eq 1 ]; then
   "$pack" create "$package/sor_ti1.slp" -C "$data" -q "${names[@]}" >/dev/null
   mkdir -p "$VARNO_WINE_TMP/gz"
   for name in "${names[@]}"; do gzip -6 -c "$data/$name" >"$VARNO_WINE_TMP/gz/$name.gz"; done
@@ -94,7 +116,8 @@ warm_memory() {
 fresh_installation() {
   rm -rf "$unix_install"
   e2e_install "$build/samples" "$install" 2816080 app-paths
-  cat "$1/sor_ti1.slp" >/dev/null
+  [ "$delta" -eq 0 ] || cp "$data"/* "$unix_install/"
+  cat "$1"/*.slp >/dev/null
   sync
   warm_memory
 }
@@ -131,7 +154,7 @@ run_shown() {
 copy_and_sync() {
   rm -rf "$copy"
   mkdir -p "$copy"
-  local source=$data
+  local source=$release
   [ "$compressed" -eq 0 ] || source=$VARNO_WINE_TMP/gz
   cat "$source"/* >/dev/null
   sync
@@ -141,7 +164,7 @@ copy_and_sync() {
   if [ "$compressed" -eq 1 ]; then
     for name in "${names[@]}"; do gzip -dc "$source/$name.gz" >"$copy/$name"; done
   else
-    cp "$data"/* "$copy/"
+    cp "$release"/* "$copy/"
   fi
   sync "$copy"/*
   calc "$(seconds) - $start"
@@ -152,7 +175,7 @@ contender="cp + sync"
 : >"$VARNO_WINE_TMP/quiet-ratios"
 : >"$VARNO_WINE_TMP/shown-ratios"
 unpacked() {
-  cmp -s "$unix_install/member$((members - 1)).bin" "$data/member$((members - 1)).bin" ||
+  cmp -s "$unix_install/member$((members - 1)).bin" "$release/member$((members - 1)).bin" ||
     { echo "the update did not unpack the package"; exit 1; }
 }
 for round in $(seq "$rounds"); do
