@@ -23,6 +23,8 @@ head -c 3000000 /dev/urandom >"$versions/v1/donnees.bin"
 cp -r "$versions/v1/." "$versions/v2/"
 printf 'v2' | dd of="$versions/v2/Bin/moteur.dll" bs=1 seek=1000 conv=notrunc status=none
 printf 'version deux' | dd of="$versions/v2/donnees.bin" bs=1 seek=1500000 conv=notrunc status=none
+# A new file, which goes whole and compressed (an SG2 archive).
+for i in $(seq 2000); do echo "Ligne $i des notes de la version deux"; done >"$versions/v2/Notes.txt"
 cp "$exe" "$versions/"
 cat >"$versions/varno-package.toml" <<'EOF'
 [package]
@@ -51,7 +53,10 @@ run() { CODE=$(cd "$package" && wine "$exit_code" Varnolith_MAJ_Solo.exe /quiet 
 installation() { (cd "$unix_install" && find . -type f ! -name VarnoMaJLog.txt -exec md5sum {} + | sort); wine reg query "$key" /reg:32 2>/dev/null | tr -d '\r'; }
 log_has() { iconv -f CP1252 -t UTF-8 "$unix_install/VarnoMaJLog.txt" | grep -qF "$1"; }
 same_file() { cmp -s "$1" "$2"; }
-release_two() { same_file "$unix_install/Bin/moteur.dll" "$versions/v2/Bin/moteur.dll" && same_file "$unix_install/donnees.bin" "$versions/v2/donnees.bin"; }
+release_two() {
+  same_file "$unix_install/Bin/moteur.dll" "$versions/v2/Bin/moteur.dll" && same_file "$unix_install/donnees.bin" "$versions/v2/donnees.bin" &&
+    same_file "$unix_install/Notes.txt" "$versions/v2/Notes.txt"
+}
 
 echo "== the package carries the two changed files as deltas"
 e2e_check "varno-pack builds the package" build
@@ -59,6 +64,7 @@ e2e_check "it says what the deltas saved" grep -q '^deltas: 2 changed files of '
 e2e_check "the description lists both deltas" \
   test "$(tr -d '\r' <"$package/MjaIni.ini" | sed -n '/^\[delta\]$/,$p' | cut -d'|' -f1 | paste -sd ' ')" = '[delta] donnees.bin Bin\moteur.dll'
 e2e_check "the package is a small fraction of the files" test "$(stat -c %s "$package/sor_delta.slp")" -lt 100000
+e2e_check "the new file travels compressed" test "$(head -c 3 "$package/sor_ti1.slp")" = SG2
 
 echo "== applied to the previous release"
 install_v1
