@@ -13,10 +13,9 @@
 #include <sstream>
 #include <string>
 
-#include <zlib.h>
-
 #include "base/ansi_text.h"
 #include "fuzz_check.h"
+#include "zlib_oracle.h"
 #include "package/archive_layout.h"
 #include "steps/archive_extraction.h"
 #include "support/memory_machine.h"
@@ -45,21 +44,6 @@ std::vector<std::string> NewLines(const std::string& before, const std::string& 
   return added;
 }
 
-// What zlib makes of a compressed member: its real bytes when its stored bytes are one whole
-// zlib stream, nothing after it, that inflates to exactly its real size; nothing otherwise.
-std::optional<std::string> Inflated(const std::string& bytes, const varno::ArchiveMember& member) {
-  // Deflate cannot expand more than 1032 times, so a larger real size is never reached (and
-  // is not allocated).
-  if (member.size > 1032 * uint64_t{member.storedSize} + 64) return std::nullopt;
-  std::string inflated(member.size + 1, '\0');
-  uLongf produced = inflated.size();
-  uLong consumed = member.storedSize;
-  const int status = uncompress2(reinterpret_cast<Bytef*>(inflated.data()), &produced,
-                                 reinterpret_cast<const Bytef*>(bytes.data() + member.offset), &consumed);
-  if (status != Z_OK || consumed != member.storedSize || produced != member.size) return std::nullopt;
-  inflated.resize(produced);
-  return inflated;
-}
 
 }  // namespace
 

@@ -10,9 +10,8 @@
 #include <optional>
 #include <string>
 
-#include <zlib.h>
-
 #include "fuzz_check.h"
+#include "zlib_oracle.h"
 #include "package/archive_layout.h"
 #include "package/member_stream.h"
 
@@ -40,17 +39,6 @@ class BytesInput : public varno::InputFile {
   size_t position_ = 0;
 };
 
-std::optional<std::string> Inflated(const std::string& bytes, const varno::ArchiveMember& member) {
-  if (member.size > 1032 * uint64_t{member.storedSize} + 64) return std::nullopt;
-  std::string inflated(member.size + 1, '\0');
-  uLongf produced = inflated.size();
-  uLong consumed = member.storedSize;
-  const int status = uncompress2(reinterpret_cast<Bytef*>(inflated.data()), &produced,
-                                 reinterpret_cast<const Bytef*>(bytes.data() + member.offset), &consumed);
-  if (status != Z_OK || consumed != member.storedSize || produced != member.size) return std::nullopt;
-  inflated.resize(produced);
-  return inflated;
-}
 
 }  // namespace
 
