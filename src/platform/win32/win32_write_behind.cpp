@@ -17,6 +17,25 @@ constexpr size_t kBlock = 1u << 20;
 constexpr uint64_t kFlushStep = 2u << 20;
 constexpr uint64_t kMostUnflushed = 8u << 20;
 
+LONG Load(volatile LONG& value) { return InterlockedCompareExchange(&value, 0, 0); }
+
+// Under Wine every wait on an event and every SetEvent is a round trip to the server, which
+// a loaded machine makes slow: each side tells the other when it sleeps, and is woken only
+// then. The event may be left set by a wake that came late; the condition is checked again.
+template <typename Condition>
+void SleepUntil(Condition holds, volatile LONG& sleeping, HANDLE wake) {
+  while (!holds()) {
+    InterlockedExchange(&sleeping, 1);
+    if (holds()) break;
+    WaitForSingleObject(wake, INFINITE);
+  }
+  InterlockedExchange(&sleeping, 0);
+}
+
+void WakeIfSleeping(volatile LONG& sleeping, HANDLE wake) {
+  if (InterlockedExchange(&sleeping, 0)) SetEvent(wake);
+}
+
 DWORD WINAPI FlushFile(void* file) { return FlushFileBuffers(static_cast<HANDLE>(file)) ? TRUE : FALSE; }
 
 }  // namespace
@@ -43,10 +62,10 @@ WriteBehind::WriteBehind(HANDLE file) : file_(file) {}
 
 bool WriteBehind::Write(const char* data, size_t size) {
   while (size > 0 && !failed_) {
-    std::vector<char>& block = blocks_[filling_];
-    if (block.empty()) block.resize(kBlock);
+    std::unique_ptr<char[]>& block = blocks_[filling_];
+    if (!block) block.reset(new char[kBlock]);
     const size_t part = std::min(size, kBlock - used_);
-    std::memcpy(block.data() + used_, data, part);
+    std::memcpy(block.get() + used_, data, part);
     used_ += part;
     data += part;
     size -= part;
@@ -57,7 +76,7 @@ bool WriteBehind::Write(const char* data, size_t size) {
 
 bool WriteBehind::Finish() {
   // The rest is written here: the caller would only wait for the thread to do it.
-  if (WaitWritten() && used_ > 0) WriteBlock(blocks_[filling_].data(), used_);
+  if (WaitWritten() && used_ > 0) WriteBlock(blocks_[filling_].get(), used_);
   used_ = 0;
   if (!flush_.Wait()) writeFailed_ = true;
   return WaitWritten();
@@ -65,8 +84,8 @@ bool WriteBehind::Finish() {
 
 void WriteBehind::Stop() {
   if (thread_.Valid()) {
-    WaitForSingleObject(idle_.Get(), INFINITE);
-    stopping_ = true;
+    WaitWritten();
+    InterlockedExchange(&stopping_, 1);
     SetEvent(work_.Get());
     WaitForSingleObject(thread_.Get(), INFINITE);
     thread_.Close();
@@ -76,21 +95,24 @@ void WriteBehind::Stop() {
 
 DWORD WINAPI WriteBehind::Run(void* self) {
   auto& writer = *static_cast<WriteBehind*>(self);
-  while (WaitForSingleObject(writer.work_.Get(), INFINITE) == WAIT_OBJECT_0 && !writer.stopping_) {
+  for (;;) {
+    SleepUntil([&] { return Load(writer.queued_) || Load(writer.stopping_); }, writer.threadSleeps_,
+               writer.work_.Get());
+    if (!Load(writer.queued_)) return 0;
     writer.WriteBlock(writer.pending_, writer.pendingSize_);
-    SetEvent(writer.idle_.Get());
+    InterlockedExchange(&writer.queued_, 0);
+    WakeIfSleeping(writer.callerSleeps_, writer.written_.Get());
   }
-  return 0;
 }
 
 void WriteBehind::StartThread() {
   work_ = UniqueHandle(CreateEventA(nullptr, FALSE, FALSE, nullptr));
-  idle_ = UniqueHandle(CreateEventA(nullptr, TRUE, TRUE, nullptr));
-  if (work_.Valid() && idle_.Valid()) thread_ = UniqueHandle(CreateThread(nullptr, 0, &Run, this, 0, nullptr));
+  written_ = UniqueHandle(CreateEventA(nullptr, FALSE, FALSE, nullptr));
+  if (work_.Valid() && written_.Valid()) thread_ = UniqueHandle(CreateThread(nullptr, 0, &Run, this, 0, nullptr));
 }
 
 bool WriteBehind::WaitWritten() {
-  if (thread_.Valid()) WaitForSingleObject(idle_.Get(), INFINITE);
+  if (thread_.Valid()) SleepUntil([&] { return !Load(queued_); }, callerSleeps_, written_.Get());
   if (writeFailed_) failed_ = true;
   return !failed_;
 }
@@ -103,12 +125,12 @@ void WriteBehind::HandOver() {
   }
   if (WaitWritten()) {
     if (thread_.Valid()) {
-      pending_ = blocks_[filling_].data();
+      pending_ = blocks_[filling_].get();
       pendingSize_ = used_;
-      ResetEvent(idle_.Get());
-      SetEvent(work_.Get());
+      InterlockedExchange(&queued_, 1);
+      WakeIfSleeping(threadSleeps_, work_.Get());
     } else {
-      WriteBlock(blocks_[filling_].data(), used_);
+      WriteBlock(blocks_[filling_].get(), used_);
     }
   }
   filling_ ^= 1;

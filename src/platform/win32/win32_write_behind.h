@@ -4,7 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <vector>
+#include <memory>
 
 #include "platform/win32/win32.h"
 
@@ -65,20 +65,23 @@ class WriteBehind {
   void FlushAsItGoes();
 
   HANDLE file_;
-  std::vector<char> blocks_[2];  // each made when first needed
-  int filling_ = 0;              // the block the caller fills
-  size_t used_ = 0;              // how much of it is filled
-  bool failed_ = false;          // the caller's view: a failure was seen
+  std::unique_ptr<char[]> blocks_[2];  // each made when first needed, and not cleared
+  int filling_ = 0;                    // the block the caller fills
+  size_t used_ = 0;                    // how much of it is filled
+  bool failed_ = false;                // the caller's view: a failure was seen
 
-  // Handed over through the events: the caller touches these only while the thread waits
-  // for work (idle_ set), the thread only between work_ and setting idle_ again.
-  UniqueHandle work_;  // auto-reset: a block (or the order to stop) waits
-  UniqueHandle idle_;  // manual-reset: the thread has finished with the block it was given
+  // The thread touches the block and the fields below only while queued_ is set, the
+  // caller only while it is clear; the interlocked changes of queued_ order the rest.
+  volatile LONG queued_ = 0;
+  volatile LONG stopping_ = 0;
+  volatile LONG callerSleeps_ = 0;
+  volatile LONG threadSleeps_ = 0;
+  UniqueHandle work_;     // auto-reset: wakes the thread
+  UniqueHandle written_;  // auto-reset: wakes the caller
   UniqueHandle thread_;
   bool threadTried_ = false;
   const char* pending_ = nullptr;
   size_t pendingSize_ = 0;
-  bool stopping_ = false;
   bool writeFailed_ = false;
   uint64_t unflushed_ = 0;  // written since the last flush started
   BackgroundFlush flush_;
