@@ -3,16 +3,20 @@
 # its window shown in a virtual display, against `cp` and `sync` of the same files on the
 # same disk, side by side in each round. Run by hand on a quiet machine, after
 # `bash scripts/build`:
-#   bash bench/wine_unpack_bench.sh [BUILD_DIR] [--mib N] [--members N] [--rounds N]
-# Defaults: build/win32, 1024 MiB in 100 members, 5 rounds. The data lives in a private
+#   bash bench/wine_unpack_bench.sh [BUILD_DIR] [--mib N] [--members N] [--rounds N] [--compressed]
+# Defaults: build/win32, 1024 MiB in 100 members, 5 rounds. With --compressed, the members
+# are real Windows libraries and objects (the MinGW sysroot's, repeated as needed), packed by
+# build/host/varno-pack into a compressed archive, and the contender is `gzip -dc` of the
+# same members (gzip -6) into files, then `sync`. The data lives in a private
 # Wine prefix under ${TMPDIR:-/tmp} (about three times the package's size while it runs) and
 # is removed again. VARNO_BENCH_WRAP runs the updater through a command, for a look inside
 # (VARNO_BENCH_WRAP="strace -f -c -o /tmp/calls.txt").
 set -euo pipefail
 build=build/win32
-mib=1024 members=100 rounds=5
+mib=1024 members=100 rounds=5 compressed=0
 while [ $# -gt 0 ]; do
   case $1 in
+    --compressed) compressed=1; shift ;;
     --mib) mib=$2; shift 2 ;;
     --members) members=$2; shift 2 ;;
     --rounds) rounds=$2; shift 2 ;;
@@ -22,6 +26,8 @@ done
 build=$(realpath "$build")
 exe=$build/Varnolith_MAJ_Solo.exe
 [ -x "$exe" ] || { echo "no updater at $exe: run bash scripts/build first"; exit 2; }
+pack=$(realpath "$(dirname "$0")/..")/build/host/varno-pack
+[ "$compressed" -eq 0 ] || [ -x "$pack" ] || { echo "no varno-pack at $pack: build the host build first"; exit 2; }
 . "$(dirname "$0")/../tests/e2e/e2e.sh"
 trap varno_wine_end EXIT
 varno_wine_begin "$build/wine-template"
@@ -35,16 +41,37 @@ empty_package=$(varno_unix_path 'C:\PaquetVide')
 data=$VARNO_WINE_TMP/members
 copy=$(varno_unix_path 'C:\Copie')
 
-# The members: incompressible bytes, as many archive entries as asked.
+# The members: incompressible bytes, as many archive entries as asked; or real libraries.
 mkdir -p "$data"
 echo "making $members members, $mib MiB in all"
 arguments=()
+names=()
+libraries() {
+  while :; do
+    find /usr/i686-w64-mingw32 /usr/lib/gcc/i686-w64-mingw32 -type f \( -name '*.a' -o -name '*.dll' -o -name '*.exe' \) \
+      -print0 | LC_ALL=C sort -z | xargs -0 cat || break  # the reader took what it wanted
+  done
+}
+[ "$compressed" -eq 0 ] || libraries 2>/dev/null | head -c $((mib * 1048576 / members * members)) >"$VARNO_WINE_TMP/pool" || true
 for i in $(seq 0 $((members - 1))); do
-  head -c $((mib * 1048576 / members)) /dev/urandom >"$data/member$i.bin"
+  if [ "$compressed" -eq 1 ]; then
+    tail -c +$((i * (mib * 1048576 / members) + 1)) "$VARNO_WINE_TMP/pool" | head -c $((mib * 1048576 / members)) >"$data/member$i.bin"
+  else
+    head -c $((mib * 1048576 / members)) /dev/urandom >"$data/member$i.bin"
+  fi
   arguments+=("member$i.bin" "$data/member$i.bin")
+  names+=("member$i.bin")
 done
+rm -f "$VARNO_WINE_TMP/pool"
 e2e_package "$package" "$exe" 2816090
-e2e_archive "$package/sor_ti1.slp" "${arguments[@]}"
+if [ "$compressed" -eq 1 ]; then
+  "$pack" create "$package/sor_ti1.slp" -C "$data" -q "${names[@]}" >/dev/null
+  mkdir -p "$VARNO_WINE_TMP/gz"
+  for name in "${names[@]}"; do gzip -6 -c "$data/$name" >"$VARNO_WINE_TMP/gz/$name.gz"; done
+  echo "archive: $(stat -c %s "$package/sor_ti1.slp") bytes; gzip -6 of the members: $(cat "$VARNO_WINE_TMP"/gz/*.gz | wc -c) bytes"
+else
+  e2e_archive "$package/sor_ti1.slp" "${arguments[@]}"
+fi
 # The same run with a one-byte archive: what a run costs besides the unpacking.
 printf 'x' >"$VARNO_WINE_TMP/tiny.bin"
 e2e_package "$empty_package" "$exe" 2816090
@@ -103,15 +130,23 @@ run_shown() {
 copy_and_sync() {
   rm -rf "$copy"
   mkdir -p "$copy"
-  cat "$data"/* >/dev/null
+  local source=$data
+  [ "$compressed" -eq 0 ] || source=$VARNO_WINE_TMP/gz
+  cat "$source"/* >/dev/null
   sync
   warm_memory
-  local start
+  local start name
   start=$(seconds)
-  cp "$data"/* "$copy/"
+  if [ "$compressed" -eq 1 ]; then
+    for name in "${names[@]}"; do gzip -dc "$source/$name.gz" >"$copy/$name"; done
+  else
+    cp "$data"/* "$copy/"
+  fi
   sync "$copy"/*
   calc "$(seconds) - $start"
 }
+contender="cp + sync"
+[ "$compressed" -eq 0 ] || contender="gzip -dc + sync"
 
 : >"$VARNO_WINE_TMP/quiet-ratios"
 : >"$VARNO_WINE_TMP/shown-ratios"
@@ -131,11 +166,11 @@ for round in $(seq "$rounds"); do
   shown=$(calc "$shown_full - $shown_fixed")
   calc "$quiet / $copied" >>"$VARNO_WINE_TMP/quiet-ratios"; echo >>"$VARNO_WINE_TMP/quiet-ratios"
   calc "$shown / $quiet" >>"$VARNO_WINE_TMP/shown-ratios"; echo >>"$VARNO_WINE_TMP/shown-ratios"
-  printf 'round %d: quiet %.2f s - %.2f s (one-byte archive) = %.2f s; window %.2f s - %.2f s = %.2f s; cp + sync %.2f s\n' \
-    "$round" "$full" "$fixed" "$quiet" "$shown_full" "$shown_fixed" "$shown" "$copied"
-  printf '  quiet / (cp + sync) x%.2f, window / quiet x%.2f\n' "$(calc "$quiet / $copied")" "$(calc "$shown / $quiet")"
+  printf 'round %d: quiet %.2f s - %.2f s (one-byte archive) = %.2f s; window %.2f s - %.2f s = %.2f s; %s %.2f s\n' \
+    "$round" "$full" "$fixed" "$quiet" "$shown_full" "$shown_fixed" "$shown" "$contender" "$copied"
+  printf '  quiet / (%s) x%.2f, window / quiet x%.2f\n' "$contender" "$(calc "$quiet / $copied")" "$(calc "$shown / $quiet")"
 done
 # best_median FILE: the smallest and the median of the numbers in the file.
 best_median() { printf 'best x%.2f, median x%.2f' "$(sort -n "$1" | head -n1)" "$(sort -n "$1" | sed -n "$(( (rounds + 1) / 2 ))p")"; }
-echo "quiet unpacking / (cp + sync): $(best_median "$VARNO_WINE_TMP/quiet-ratios") (target x1.25)"
+echo "quiet unpacking / ($contender): $(best_median "$VARNO_WINE_TMP/quiet-ratios") (target x1.25)"
 echo "unpacking with the window / quiet unpacking: $(best_median "$VARNO_WINE_TMP/shown-ratios") (target x1.10)"

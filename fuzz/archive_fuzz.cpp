@@ -2,12 +2,16 @@
 // into a directory of the in-memory machine with an uninstall record. Beyond memory errors
 // it checks the promises of the format: a refused archive writes and records nothing, an
 // accepted one has members back to back inside the file with safe names, and unpacking
-// writes nothing outside the target directory and each file gets its member's exact bytes.
+// writes nothing outside the target directory and each file gets its member's exact bytes:
+// a compressed member's file exists only when zlib itself inflates its stored bytes, all
+// of them and nothing past them, to exactly its real size.
 #include <cstddef>
 #include <cstdint>
 #include <map>
 #include <sstream>
 #include <string>
+
+#include <zlib.h>
 
 #include "base/ansi_text.h"
 #include "fuzz_check.h"
@@ -52,13 +56,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const varno::ArchiveCheck check = varno::CheckArchiveFile(machine.files, kArchive);
   const auto& members = check.layout.members;
   if (check.Valid()) {
-    FUZZ_CHECK(size >= varno::archive::kHeaderSize && bytes.compare(0, 3, "SG1") == 0);
+    const bool compressed = check.layout.compressed;
+    FUZZ_CHECK(size >= varno::archive::kHeaderSize && bytes.compare(0, 3, compressed ? "SG2" : "SG1") == 0);
     FUZZ_CHECK(members.size() <= varno::archive::kMaxMembers);
-    uint64_t next = varno::archive::kHeaderSize + 4 * members.size();
+    uint64_t next = varno::archive::kHeaderSize + (compressed ? 9 : 4) * members.size();
     for (const auto& member : members) {
       FUZZ_CHECK(member.offset == next);
-      next += member.size;
+      next += member.storedSize;
       FUZZ_CHECK(!varno::CheckMemberName(member.name));
+      FUZZ_CHECK(member.method == varno::archive::kDeflate || member.storedSize == member.size);
+      FUZZ_CHECK(compressed || member.method == varno::archive::kStored);
     }
     FUZZ_CHECK(check.layout.nameTableOffset == next && next <= size);
   }
@@ -87,9 +94,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     last[varno::AnsiUpperCase(machine.files.FullPath(kTarget + member.name))] = &member;
   }
   for (const auto& [path, member] : last) {
-    if (const auto content = machine.files.Content(path)) {
+    const auto content = machine.files.Content(path);
+    if (!content) continue;
+    if (member->method == varno::archive::kStored) {
       FUZZ_CHECK(*content == bytes.substr(member->offset, member->size));
+      continue;
     }
+    FUZZ_CHECK(content->size() == member->size);
+    std::string inflated(content->size() + 1, '\0');
+    uLongf produced = inflated.size();
+    uLong consumed = member->storedSize;
+    const int status = uncompress2(reinterpret_cast<Bytef*>(inflated.data()), &produced,
+                                   reinterpret_cast<const Bytef*>(bytes.data() + member->offset), &consumed);
+    FUZZ_CHECK(status == Z_OK && consumed == member->storedSize && produced == content->size());
+    FUZZ_CHECK(inflated.compare(0, produced, *content) == 0);
   }
   return 0;
 }

@@ -222,8 +222,21 @@ void TForm1::RunDriver() {
   }
   Log(text::kLogHasRights);
 
+  // A delta fits only the file it was made from: an installation whose file differs, and
+  // that the package carries no whole file for, ends here with nothing changed.
+  deltaPlan_ = PlanDeltas(platform_.files, state_);
+  if (deltaPlan_ && !deltaPlan_->Applies()) {
+    for (const std::string& line : deltaPlan_->refused) Log(text::kLogDeltaSourceDiffers + line);
+    ShowPlainMessage(platform_, text::kDeltaSourceDiffers);
+    return Terminate(ExitCode::kPackageUnusable);
+  }
+  for (const PlannedDelta& planned : deltaPlan_ ? deltaPlan_->files : std::vector<PlannedDelta>{}) {
+    if (planned.use == PlannedDelta::Use::WholeFile) Log(text::kLogDeltaWholeFile + planned.line.path);
+  }
+
   // Files in use and disk space, before anything is written.
-  const PlannedWrites writes = PlanArchiveWrites(platform_.files, state_);
+  PlannedWrites writes = PlanArchiveWrites(platform_.files, state_);
+  if (deltaPlan_) AddDeltaWrites(platform_.files, *deltaPlan_, writes);
   if (!WaitForFilesInUse(platform_, writes, *runLog_, options_.quiet)) {
     return Terminate(options_.quiet ? ExitCode::kTryAgainLater : ExitCode::kUserDeclined);
   }
@@ -314,6 +327,12 @@ void TForm1::ApplyPackage(Platform& changes, bool valid, uint64_t bytesToWrite, 
   if (CopyInNewDir(changes, state_, record, onRefused)) platform_.window.ShowControl(Control::Label6);
   Log(text::kLogAfterCopyInNewDir);
   progress.Turn();
+
+  // Changed files made from their deltas against the installed ones.
+  if (deltaPlan_ && !deltaPlan_->files.empty()) {
+    Log(text::kLogApplyDeltas);
+    ApplyDeltas(changes, *deltaPlan_, state_.packageDir, [this](const std::string& line) { Log(line); });
+  }
 
   // What the release no longer has, once everything it brings is in place.
   if (const auto deletions = DeleteDroppedFiles(changes, state_, record)) {

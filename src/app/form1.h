@@ -17,6 +17,7 @@
 #include "rollback/rollback.h"
 #include "shortcuts/shell_link.h"
 #include "steps/delete_step.h"
+#include "steps/delta_step.h"
 
 namespace varno {
 
@@ -84,6 +85,7 @@ class TForm1 {
   // The shell link service keeps its current desktop and Programs folders for the rest of
   // the program once the steps made it.
   std::optional<ShellLink> shellLink_;
+  std::optional<DeltaPlan> deltaPlan_;
   std::optional<RunLog> runLog_;
   // From the first change to the commit point.
   std::unique_ptr<UpdateTransaction> transaction_;

@@ -80,6 +80,11 @@ inline constexpr char kFileMissing[] = "fichier manquant : ";
 inline constexpr char kCannotOpenFile[] = "Impossible d'ouvrir le fichier %s";
 inline constexpr char kMainArchiveFileName[] = "sor_ti1.slp";
 inline constexpr char kUninstallRecordFileName[] = "UninstCgg.slt";
+// Binary deltas of changed files, and the whole files for installations they do not fit.
+inline constexpr char kDeltaArchiveFileName[] = "sor_delta.slp";
+inline constexpr char kFullFilesArchiveFileName[] = "sor_full.slp";
+inline constexpr char kDeltaSourceDiffers[] =
+    "Des fichiers de l'installation ne sont pas ceux auxquels cette mise à jour s'applique ; rien n'a été modifié.";
 
 // Shortcuts. A shortcut created without a name takes the target's file name after one of
 // the two prefixes: with a blank on the desktop, without one in a program group.
@@ -125,6 +130,13 @@ inline constexpr char kLogWritePcknameDone[] = "Succès WritePckname";
 inline constexpr char kLogBeforeCreateNewDir[] = "Avant CreateNewDir";
 inline constexpr char kLogBeforeCopyInNewDir[] = "Avant CopyInNewDir";
 inline constexpr char kLogAfterCopyInNewDir[] = "Après CopyInNewDir";
+inline constexpr char kLogDeltaSourceDiffers[] =
+    "Fichier installé différent de celui auquel la différence s'applique : ";
+inline constexpr char kLogDeltaWholeFile[] = "Fichier installé différent, le fichier entier est utilisé : ";
+inline constexpr char kLogApplyDeltas[] = "ApplyDeltas : fichiers faits de leur différence";
+inline constexpr char kLogDeltaApplied[] = "Différence appliquée : ";
+inline constexpr char kLogWholeFileWritten[] = "Fichier entier écrit : ";
+inline constexpr char kLogDeltaFailed[] = "Différence non appliquée : ";
 inline constexpr char kLogDeleteDroppedFiles[] = "DeleteDroppedFiles : fichiers retirés de la version";
 inline constexpr char kLogDeleteInTheWay[] = "DeleteDroppedFiles : chemins qui changent de nature, supprimés d'abord";
 inline constexpr char kLogFileDeleted[] = "Fichier supprimé : ";

@@ -91,15 +91,21 @@ std::optional<std::string> CheckArchiveLimits(size_t memberCount, uint64_t nameT
   return std::nullopt;
 }
 
+uint64_t ArchiveDataStart(size_t memberCount, bool compressed) {
+  return archive::kHeaderSize +
+         (compressed ? archive::kCompressedEntrySize : archive::kEntrySize) * uint64_t{memberCount};
+}
+
 ArchiveCheck ReadArchiveLayout(InputFile& archive) {
   const uint64_t fileSize = archive.Size();
   unsigned char header[archive::kHeaderSize];
   if (!archive.Seek(0) || !ReadExactly(archive, reinterpret_cast<char*>(header), sizeof(header))) {
     return Refused("the file holds " + std::to_string(fileSize) + " bytes, fewer than the 4 of the header");
   }
-  if (std::memcmp(header, archive::kSignature, 3) != 0) {
+  const bool compressed = std::memcmp(header, archive::kCompressedSignature, 3) == 0;
+  if (!compressed && std::memcmp(header, archive::kSignature, 3) != 0) {
     return Refused("the signature at offset 0 is " + Hex(header[0]) + " " + Hex(header[1]) + " " + Hex(header[2]) +
-                   ", not \"SG1\" (0x53 0x47 0x31)");
+                   ", not \"SG1\" (0x53 0x47 0x31) or \"SG2\" (0x53 0x47 0x32)");
   }
   const size_t count = header[3];
   if (count > archive::kMaxMembers) {
@@ -107,24 +113,46 @@ ArchiveCheck ReadArchiveLayout(InputFile& archive) {
                    std::to_string(archive::kMaxMembers));
   }
 
-  const uint64_t dataStart = archive::kHeaderSize + 4 * uint64_t{count};
-  std::vector<unsigned char> sizes(4 * count);
-  if (!ReadExactly(archive, reinterpret_cast<char*>(sizes.data()), sizes.size())) {
-    return Refused("the " + std::to_string(count) + " member sizes at offsets 4 to " + std::to_string(dataStart - 1) +
-                   " run past the end of the file (" + std::to_string(fileSize) + " bytes)");
+  const uint64_t entrySize = compressed ? archive::kCompressedEntrySize : archive::kEntrySize;
+  const uint64_t dataStart = ArchiveDataStart(count, compressed);
+  std::vector<unsigned char> entries(static_cast<size_t>(entrySize * count));
+  if (!ReadExactly(archive, reinterpret_cast<char*>(entries.data()), entries.size())) {
+    return Refused("the " + std::to_string(count) + " member " + (compressed ? "entries" : "sizes") +
+                   " at offsets 4 to " + std::to_string(dataStart - 1) + " run past the end of the file (" +
+                   std::to_string(fileSize) + " bytes)");
   }
   ArchiveCheck check;
   ArchiveLayout& layout = check.layout;
+  layout.compressed = compressed;
   uint64_t offset = dataStart;
   for (size_t i = 0; i < count; ++i) {
+    const unsigned char* entry = &entries[entrySize * i];
+    const uint64_t entryOffset = archive::kHeaderSize + entrySize * i;
     ArchiveMember member;
-    member.size = BigEndian32(&sizes[4 * i]);
+    if (compressed) {
+      member.method = entry[0];
+      member.storedSize = BigEndian32(entry + 1);
+      member.size = BigEndian32(entry + 5);
+      if (member.method != archive::kStored && member.method != archive::kDeflate) {
+        return Refused("member " + std::to_string(i + 1) + " has the method " + std::to_string(member.method) +
+                       " at offset " + std::to_string(entryOffset) + ", neither 0 (stored) nor 1 (deflate)");
+      }
+      if (member.method == archive::kStored && member.storedSize != member.size) {
+        return Refused("member " + std::to_string(i + 1) + " is stored (entry at offset " +
+                       std::to_string(entryOffset) + ") with a stored size of " + std::to_string(member.storedSize) +
+                       " bytes but a real size of " + std::to_string(member.size));
+      }
+    } else {
+      member.size = BigEndian32(entry);
+      member.storedSize = member.size;
+    }
     member.offset = offset;
-    offset += member.size;
+    offset += member.storedSize;
     if (offset > fileSize) {
-      return Refused("member " + std::to_string(i + 1) + " (size " + std::to_string(member.size) + " at offset " +
-                     std::to_string(4 + 4 * i) + ") ends at offset " + std::to_string(offset) +
-                     ", past the end of the file (" + std::to_string(fileSize) + " bytes)");
+      return Refused("member " + std::to_string(i + 1) + " (" + (compressed ? "stored size " : "size ") +
+                     std::to_string(member.storedSize) + " at offset " +
+                     std::to_string(entryOffset + (compressed ? 1 : 0)) + ") ends at offset " +
+                     std::to_string(offset) + ", past the end of the file (" + std::to_string(fileSize) + " bytes)");
     }
     layout.members.push_back(std::move(member));
   }

@@ -2,6 +2,16 @@
 //   "SG1", a count byte N, N big-endian 32-bit member sizes, the members' bytes back to
 //   back, then the name table: one lead byte (never examined) and the N names, separated
 //   by "#".
+// An archive with at least one compressed member is
+//   "SG2", a count byte N, N entries of 9 bytes (a method byte: 0 stored, 1 deflate as a
+//   zlib stream with its Adler-32; the stored size and the real size, both big-endian
+//   32-bit), the members' stored bytes back to back, then the same name table.
+// A writer uses "SG2" only when a member is compressed, so every archive without one still
+// reads with older updaters, and an older updater refuses a compressed archive whole (it
+// checks for "SG1") instead of unpacking compressed bytes as they stand. A stored member of
+// an SG2 archive has equal sizes; an unknown method refuses the archive. The layout check
+// does not inflate: a compressed member whose bytes do not inflate to its real size is
+// found while it is read (MemberStream).
 // Whatever follows the N-th name is ignored. The reader and the writer use the same checks,
 // so an archive the writer accepts is one the updater unpacks.
 #pragma once
@@ -19,7 +29,11 @@ namespace varno {
 
 namespace archive {
 inline constexpr char kSignature[] = "SG1";
+inline constexpr char kCompressedSignature[] = "SG2";
 inline constexpr uint64_t kHeaderSize = 4;  // the signature and the count byte
+inline constexpr uint64_t kEntrySize = 4;            // per member in SG1
+inline constexpr uint64_t kCompressedEntrySize = 9;  // per member in SG2
+enum Method : uint8_t { kStored = 0, kDeflate = 1 };
 inline constexpr size_t kMaxMembers = 128;
 inline constexpr size_t kMaxNameLength = 254;
 inline constexpr char kNameSeparator = '#';
@@ -28,14 +42,17 @@ inline constexpr uint64_t kMaxNameTableOffset = 0x7FFFFFFF;
 }  // namespace archive
 
 struct ArchiveMember {
-  std::string name;    // as the archive gives it, relative to the target directory
-  uint32_t size = 0;
-  uint64_t offset = 0; // of its first byte in the archive
+  std::string name;         // as the archive gives it, relative to the target directory
+  uint32_t size = 0;        // the real size: what is unpacked
+  uint64_t offset = 0;      // of its first stored byte in the archive
+  uint32_t storedSize = 0;  // what it takes in the archive (size when stored)
+  uint8_t method = archive::kStored;
 };
 
 struct ArchiveLayout {
   std::vector<ArchiveMember> members;
   uint64_t nameTableOffset = 0;
+  bool compressed = false;  // an SG2 archive
 };
 
 // Either a layout that can be unpacked as it stands, or what is wrong with the archive:
@@ -55,6 +72,9 @@ std::optional<std::string> CheckMemberName(std::string_view name);
 
 // The member count and the name table's offset against the format's limits.
 std::optional<std::string> CheckArchiveLimits(size_t memberCount, uint64_t nameTableOffset);
+
+// Where the members' bytes start for an archive of that many members.
+uint64_t ArchiveDataStart(size_t memberCount, bool compressed);
 
 // Reads and checks the whole layout: header, sizes against the file's length, and every
 // name. Reads at most one name table's worth of bytes (N names of 254 bytes and their

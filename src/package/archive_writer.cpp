@@ -42,10 +42,19 @@ class BytesOutputFile : public OutputFile {
 
 std::optional<std::string> Write(OutputFile& output, const std::vector<ArchiveSource>& members, char leadByte) {
   if (auto problem = CheckArchiveSources(members)) return problem;
-  std::string head(archive::kSignature, 3);
+  const bool compressed = std::any_of(members.begin(), members.end(),
+                                      [](const ArchiveSource& member) { return member.method != archive::kStored; });
+  std::string head(compressed ? archive::kCompressedSignature : archive::kSignature, 3);
   head += static_cast<char>(members.size());
+  const auto put32 = [&head](uint64_t value) {
+    for (int shift = 24; shift >= 0; shift -= 8) head += static_cast<char>((value >> shift) & 0xFF);
+  };
   for (const ArchiveSource& member : members) {
-    for (int shift = 24; shift >= 0; shift -= 8) head += static_cast<char>((member.size >> shift) & 0xFF);
+    if (compressed) {
+      head += static_cast<char>(member.method);
+      put32(member.StoredSize());
+    }
+    put32(member.size);
   }
   if (!output.Write(head.data(), head.size())) return "the archive cannot be written";
 
@@ -55,16 +64,18 @@ std::optional<std::string> Write(OutputFile& output, const std::vector<ArchiveSo
     const std::string which = "member " + std::to_string(i + 1) + " (\"" + member.name + "\")";
     auto input = member.open ? member.open() : nullptr;
     if (!input) return which + " cannot be opened";
+    const uint64_t size = member.StoredSize();
     uint64_t copied = 0;
-    while (copied < member.size) {
-      const size_t wanted = static_cast<size_t>(std::min<uint64_t>(buffer.size(), member.size - copied));
+    while (copied < size) {
+      const size_t wanted = static_cast<size_t>(std::min<uint64_t>(buffer.size(), size - copied));
       const size_t read = input->Read(buffer.data(), wanted);
       if (read == 0) break;
       if (!output.Write(buffer.data(), read)) return "the archive cannot be written";
       copied += read;
     }
-    if (copied != member.size || input->Read(buffer.data(), 1) != 0) {
-      return which + " does not give the " + std::to_string(member.size) + " bytes of its size";
+    if (copied != size || input->Read(buffer.data(), 1) != 0) {
+      return which + " does not give the " + std::to_string(size) + " bytes of its " +
+             (member.method == archive::kStored ? "size" : "stored size");
     }
   }
 
@@ -92,10 +103,17 @@ std::optional<ArchiveSource> MemberFromFile(FileSystem& files, std::string name,
 }
 
 std::optional<std::string> CheckArchiveSources(const std::vector<ArchiveSource>& members) {
-  uint64_t nameTableOffset = archive::kHeaderSize + 4 * uint64_t{members.size()};
+  bool compressed = false;
+  for (const ArchiveSource& member : members) compressed |= member.method != archive::kStored;
+  uint64_t nameTableOffset = ArchiveDataStart(members.size(), compressed);
   for (size_t i = 0; i < members.size(); ++i) {
     if (auto problem = CheckMemberName(members[i].name)) return "name " + std::to_string(i + 1) + " " + *problem;
-    nameTableOffset += members[i].size;
+    if (members[i].method != archive::kStored && members[i].method != archive::kDeflate) {
+      return "member " + std::to_string(i + 1) + " has the unknown method " + std::to_string(members[i].method);
+    }
+    // Real sizes are 32-bit in the format too, whatever the stored one.
+    if (members[i].size > 0xFFFFFFFF) return "member " + std::to_string(i + 1) + " is larger than 4 GiB";
+    nameTableOffset += members[i].StoredSize();
   }
   return CheckArchiveLimits(members.size(), nameTableOffset);
 }

@@ -5,6 +5,7 @@
 #include "base/texts.h"
 #include "base/windows_path.h"
 #include "package/archive_layout.h"
+#include "package/member_stream.h"
 #include "platform/message_boxes.h"
 
 namespace varno {
@@ -28,6 +29,20 @@ bool WriteMember(FileSystem& files, InputFile& archive, const std::string& targe
     written += chunk;
   } while (chunk != 0 && k <= size);
   return written == size && output->Commit();
+}
+
+// Inflates a compressed member into its replacement, one large write per chunk. A member
+// whose bytes do not inflate to exactly its real size is not committed: its previous file
+// stays whole, as for a member that cannot be written.
+bool WriteCompressedMember(FileSystem& files, InputFile& archive, const ArchiveMember& member,
+                           const std::string& target, char* buffer) {
+  auto output = files.CreateReplacement(target);
+  if (!output) return false;
+  MemberStream stream(archive, member);
+  while (const size_t chunk = stream.Read(buffer, kArchiveCopyBufferSize)) {
+    if (!output->Write(buffer, chunk)) return false;
+  }
+  return stream.Complete() && output->Commit();
 }
 
 bool DirectoryOfTargetExists(FileSystem& files, const std::string& target) {
@@ -60,7 +75,10 @@ ArchiveOutcome ExtractArchive(Platform& platform, const std::string& archivePath
     if (!files.FileExists(target)) record.RecordArchiveMember(insertionIndex, target, member.name);
     // Each member starts where the sizes put it, whatever the previous copy read past it.
     MemberResult result = MemberResult::NotWritten;
-    if (archive->Seek(member.offset) && WriteMember(files, *archive, target, member.size, buffer.get())) {
+    const bool written = member.method == archive::kStored
+                             ? archive->Seek(member.offset) && WriteMember(files, *archive, target, member.size, buffer.get())
+                             : WriteCompressedMember(files, *archive, member, target, buffer.get());
+    if (written) {
       result = MemberResult::Written;
     } else if (!DirectoryOfTargetExists(files, target)) {
       result = MemberResult::NoDirectory;

@@ -46,9 +46,11 @@ struct ArchiveOutcome {
 // Then, member by member in archive order: when no file exists at targetDir + name and no
 // line of the record equals that full path, the bare name is inserted at insertionIndex
 // (one index for every member, so they end up in reverse order). The member is written to
-// a temporary file beside its target and moved over it once complete. A member that cannot
-// be written keeps its previous file whole and its name recorded; the outcome says which
-// members those are, and whether their directory was missing, so that the caller decides.
+// a temporary file beside its target and moved over it once complete; a compressed member
+// is inflated on the way, and one that does not inflate to exactly its real size counts as
+// a member that cannot be written. A member that cannot be written keeps its previous file
+// whole and its name recorded; the outcome says which members those are, and whether their
+// directory was missing, so that the caller decides.
 ArchiveOutcome ExtractArchive(Platform& platform, const std::string& archivePath, const std::string& targetDir,
                               WriteLogList& record, size_t insertionIndex);
 

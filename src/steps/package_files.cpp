@@ -32,6 +32,8 @@ std::vector<std::string> SubDirArchiveNames(const std::vector<std::string>& desc
 std::vector<std::string> PackageFileNames(const std::vector<std::string>& descriptionLines) {
   std::vector<std::string> names{text::kDescriptionFileName, text::kMainArchiveFileName};
   for (std::string& archive : SubDirArchiveNames(descriptionLines)) names.push_back(std::move(archive));
+  names.push_back(text::kDeltaArchiveFileName);
+  names.push_back(text::kFullFilesArchiveFileName);
   names.push_back(kControlFileName);
   names.push_back(text::kActionProgram);
   return names;

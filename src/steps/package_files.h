@@ -13,8 +13,8 @@ namespace varno {
 
 // Every file of the package directory the run may read, as paths relative to it, given
 // the description's lines: the description, the main archive, each archive an
-// "[insubdir]" line names (as the step reads the line), the control and the companion
-// program. Present or not.
+// "[insubdir]" line names (as the step reads the line), the archives of deltas and of
+// whole files, the control and the companion program. Present or not.
 std::vector<std::string> PackageFileNames(const std::vector<std::string>& descriptionLines);
 
 // The archives the description's "[insubdir]" lines name, as the step reads them.

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "package/archive_writer.h"
+#include "package/member_compression.h"
 #include "support/memory_machine.h"
 
 namespace varno {
@@ -21,6 +22,11 @@ std::string Pattern(size_t size, char seed) {
   std::string bytes(size, '\0');
   for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>(seed + i * 7 + i / 251);
   return bytes;
+}
+
+ArchiveSource Deflated(std::string name, std::string bytes) {
+  ArchiveSource source = MemberFromBytes(std::move(name), std::move(bytes));
+  return DeflatedSource(source, DeflatedSize(source).value());
 }
 
 class ExtractArchiveTest : public ::testing::Test {
@@ -65,6 +71,40 @@ TEST_F(ExtractArchiveTest, SizesAroundTheCopyBufferComeOutExact) {
     EXPECT_EQ(File("m" + std::to_string(i)), Pattern(sizes[i], static_cast<char>('a' + i))) << "size " << sizes[i];
   }
   EXPECT_EQ(File("last"), Pattern(40000, 'z'));
+}
+
+TEST_F(ExtractArchiveTest, CompressedMembersComeOutExactAroundTheCopyBuffer) {
+  const size_t sizes[] = {0, 1, kArchiveCopyBufferSize - 1, kArchiveCopyBufferSize, 2 * kArchiveCopyBufferSize + 3};
+  std::vector<ArchiveSource> members;
+  for (size_t i = 0; i < std::size(sizes); ++i) {
+    members.push_back(Deflated("m" + std::to_string(i), Pattern(sizes[i], static_cast<char>('a' + i))));
+  }
+  members.push_back(MemberFromBytes("stored", Pattern(30000, 's')));
+  Extract(ArchiveBytes(members), 0);
+  for (size_t i = 0; i < std::size(sizes); ++i) {
+    EXPECT_EQ(File("m" + std::to_string(i)), Pattern(sizes[i], static_cast<char>('a' + i))) << "size " << sizes[i];
+  }
+  EXPECT_EQ(File("stored"), Pattern(30000, 's'));
+  EXPECT_EQ(machine.files.List(kTarget).size(), std::size(sizes) + 1) << "no temporary left";
+}
+
+// A damaged compressed member is found only as it is inflated: like a member that cannot
+// be written, it is not committed, and the outcome names it for the caller.
+TEST_F(ExtractArchiveTest, ACompressedMemberThatDoesNotInflateLeavesThePreviousFileWhole) {
+  machine.files.AddFile("C:\\Varnolith\\a.dll", "previous version");
+  std::string bytes =
+      ArchiveBytes({Deflated("a.dll", Pattern(3000000, 'a')), Deflated("b.dll", Pattern(20000, 'b'))});
+  bytes[4 + 2 * 9 + 5000] ^= 0x20;  // inside a.dll's stream
+  machine.files.AddFile(kArchive, bytes);
+  Platform platform = machine.platform();
+  const ArchiveOutcome outcome = ExtractArchive(platform, kArchive, kTarget, record, 0);
+  EXPECT_EQ(File("a.dll"), "previous version");
+  EXPECT_EQ(File("b.dll"), Pattern(20000, 'b'));
+  ASSERT_NE(outcome.FirstNotWritten(), nullptr);
+  EXPECT_EQ(outcome.FirstNotWritten()->name, "a.dll");
+  EXPECT_EQ(outcome.FirstNotWritten()->size, 3000000u) << "the real size";
+  EXPECT_EQ(machine.files.List(kTarget), (Lines{"a.dll", "b.dll"})) << State();
+  EXPECT_TRUE(machine.dialogs.shown.empty());
 }
 
 TEST_F(ExtractArchiveTest, AnEmptyArchiveDoesNothing) {
@@ -133,6 +173,8 @@ TEST_F(ExtractArchiveTest, AnUnrecognisedArchiveShowsTheMessageAndChangesNothing
   const std::pair<const char*, std::string> cases[] = {
       {"lower-case signature", std::string("sg1\x01\0\0\0\x01", 8) + "x#a.dll"},
       {"too short", "SG1"},
+      {"unknown method", std::string("SG2\x01\x02\0\0\0\x01\0\0\0\x01", 13) + "x#a.dll"},
+      {"stored sizes differ", std::string("SG2\x01\x00\0\0\0\x01\0\0\0\x02", 13) + "x#a.dll"},
       {"count above 128", std::string("SG1\xC8", 4) + std::string(800, '\0') + "#a"},
       {"size past the end", std::string("SG1\x01\0\x01\0\0", 8) + "x#a.dll"},
       {"fewer names than members", std::string("SG1\x02\0\0\0\x01\0\0\0\x01", 12) + "xy#a.dll"},

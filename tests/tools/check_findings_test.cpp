@@ -8,12 +8,21 @@
 
 #include "check_command.h"
 #include "package/archive_writer.h"
+#include "package/member_compression.h"
 #include "support/memory_files.h"
 
 namespace varno::pack {
 namespace {
 
 constexpr char kPackage[] = "C:\\Package";
+
+// An archive of one compressed member; damaged, one bit of its stream flipped.
+std::string CompressedArchive(bool damaged) {
+  ArchiveSource source = MemberFromBytes("a.txt", std::string(5000, 'a'));
+  std::string bytes = ArchiveBytes({DeflatedSource(source, DeflatedSize(source).value())});
+  if (damaged) bytes[4 + 9 + 4] ^= 1;
+  return bytes;
+}
 
 // A package on the in-memory disk: a description whose 21 header lines are clean unless a
 // case changes one, sections below it, and archives beside it.
@@ -153,6 +162,9 @@ const Case kCases[] = {
      },
      [](Package& p) { p.sections = {"[insubdir]", "Images : pics.slp"}; p.AddArchive("pics.slp", {"a"}); },
      kFirst + 1},
+    {"CompressedMemberCorrupt", "member-corrupt", Severity::Error,
+     [](Package& p) { p.files.AddFile("C:\\Package\\sor_ti1.slp", CompressedArchive(true)); },
+     [](Package& p) { p.files.AddFile("C:\\Package\\sor_ti1.slp", CompressedArchive(false)); }, 0},
     {"MainArchiveMalformed", "archive-malformed", Severity::Error,
      [](Package& p) { p.files.AddFile("C:\\Package\\sor_ti1.slp", "sg1\x00"); },
      [](Package& p) { p.AddArchive("sor_ti1.slp", {}); }, 0},

@@ -109,6 +109,22 @@ cmp -s 'out3/Données/Photo été.jpg' big.bin || fail "a Windows-1252 name did 
 run 2 extract bad.slp out4
 [ ! -e out4 ] || fail "a refused extraction made its directory"
 
+# Compression: SG2 where a member shrinks by a tenth, SG1 with --no-compress; a damaged
+# compressed member is an error of extract (the updater fails the run on it).
+yes 'Varnolith mise à jour' | head -c 200000 >words.txt
+run 0 create z.slp words.txt
+run 0 list z.slp
+expect_in out "compressed (SG2)"
+run 0 create plain.slp words.txt --no-compress
+run 0 list plain.slp --json
+expect_json /format SG1
+expect_json /members/0/storedSize 200000
+cp z.slp damaged.slp
+printf '\377\377\377\377' | dd of=damaged.slp bs=1 seek=40 conv=notrunc status=none
+run 2 extract damaged.slp out5
+expect_in err member-corrupt
+[ ! -e out5/words.txt ] || fail "a damaged compressed member was written"
+
 # check: 0 clean, 1 warnings, 2 errors; the regional settings decide what a value is.
 {
   printf 'Varnolith\r\n2816090\r\n'

@@ -10,6 +10,7 @@
 #include "create_command.h"
 #include "name_rules.h"
 #include "package/archive_writer.h"
+#include "member_compressor.h"
 #include "package/package_header.h"
 #include "package/package_manifest.h"
 #include "package_directory.h"
@@ -261,7 +262,9 @@ BuildResult BuildPackage(FileSystem& files, const BuildRequest& request, Progres
   }
   if (report.HasErrors()) return result;
 
-  const PackagePlan plan = PlanPackage(files, *project, tree, extraMember, previous.get(), report);
+  PlanOptions planOptions;
+  planOptions.withFullFiles = request.withFullFiles;
+  const PackagePlan plan = PlanPackage(files, *project, tree, extraMember, previous.get(), report, planOptions);
   if (report.HasErrors()) return result;
 
   if (!DestinationFree(files, destination, request.packageShown, request.force, report)) return result;
@@ -277,7 +280,8 @@ BuildResult BuildPackage(FileSystem& files, const BuildRequest& request, Progres
   WatchedFiles watched(files, progress);
   uint64_t total = plan.description.size() + files.OpenForReading(updater)->Size();
   for (const PlannedArchive& planned : plan.archives) {
-    for (const StagedFile& member : planned.members) total += member.size;
+    // Compressing reads every member once more.
+    for (const StagedFile& member : planned.members) total += member.size * (request.compress ? 2 : 1);
   }
   progress.Begin("building " + request.packageShown, total);
   std::string failure;
@@ -288,12 +292,20 @@ BuildResult BuildPackage(FileSystem& files, const BuildRequest& request, Progres
   for (const PlannedArchive& planned : plan.archives) {
     if (!failure.empty()) break;
     std::vector<ArchiveSource> sources;
+    std::vector<std::string> paths;
     for (size_t i = 0; i < planned.members.size(); ++i) {
       const StagedFile& member = planned.members[i];
+      if (!planned.madeBytes.empty()) {
+        sources.push_back(MemberFromBytes(planned.memberNames[i], planned.madeBytes[i]));
+        continue;
+      }
       // Sizes were taken when the tree was read; a file that changes meanwhile fails the write.
       sources.push_back({planned.memberNames[i], member.size,
                          [&watched, path = member.path] { return watched.OpenForReading(path); }});
+      paths.push_back(member.path);
     }
+    // Deltas are deflated already.
+    if (request.compress && planned.madeBytes.empty() && !CompressSources(files, sources, paths, progress)) break;
     ClearSystemError();
     if (auto problem = WriteArchive(watched, JoinPath(building, planned.fileName), sources, kLeadByte)) {
       failure = planned.fileName + ": " + *problem + SystemReason();
@@ -364,6 +376,11 @@ BuildResult BuildPackage(FileSystem& files, const BuildRequest& request, Progres
   result.unchangedBytes = plan.unchangedBytes;
   result.deleted = plan.deleted;
   result.nothingChanged = plan.nothingChanged;
+  for (const DeltaFile& delta : plan.deltas) {
+    ++result.deltaFiles;
+    result.deltaFileBytes += delta.size;
+    result.deltaBytes += delta.deltaSize;
+  }
   return result;
 }
 
@@ -397,6 +414,9 @@ Json BuildJson(const BuildRequest& request, const BuildResult& result, const Rep
     for (const std::string& path : result.deleted) deleted.push_back(JsonText(path));
     since["deleted"] = std::move(deleted);
     since["nothingChanged"] = result.nothingChanged;
+    since["deltaFiles"] = result.deltaFiles;
+    since["deltaFileBytes"] = result.deltaFileBytes;
+    since["deltaBytes"] = result.deltaBytes;
     document["since"] = std::move(since);
   } else {
     document["since"] = nullptr;
@@ -427,6 +447,13 @@ void PrintBuilt(const BuildRequest& request, const BuildResult& result, const Re
                         " unchanged file" + (result.unchangedFiles == 1 ? "" : "s") + " left out, " +
                         std::to_string(result.unchangedBytes) + " bytes saved; " +
                         std::to_string(result.deleted.size()) + " removed by the package ([delete])\n");
+  if (result.deltaFiles > 0) {
+    PrintText(stdout, "deltas: " + std::to_string(result.deltaFiles) + " changed file" +
+                          (result.deltaFiles == 1 ? "" : "s") + " of " + std::to_string(result.deltaFileBytes) +
+                          " bytes carried as " + std::to_string(result.deltaBytes) + " bytes (" +
+                          std::to_string(result.deltaFileBytes ? 100 * result.deltaBytes / result.deltaFileBytes : 0) +
+                          " %)\n");
+  }
   // By their path in the previous release, the only place they still are.
   for (std::string path : result.deleted) {
     std::replace(path.begin(), path.end(), '\\', '/');

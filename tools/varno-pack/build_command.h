@@ -17,7 +17,9 @@ struct BuildRequest {
   std::string projectShown;   // the project file as the user gave it
   std::string packageShown;   // the package directory as the user gave it
   std::string previousShown;  // --since, empty without it
+  bool withFullFiles = false;  // --with-full-files: the whole file beside each delta
   bool force = false;         // an earlier package at the package directory may be replaced
+  bool compress = true;       // deflate the members where that saves a tenth (--no-compress: none)
   int currentYear = 0;        // for the check of dates with a short year
   // What the package's values are checked under: the machines it is for.
   RegionalSettings regional = FrenchRegionalSettings();
@@ -43,6 +45,9 @@ struct BuildResult {
   size_t unchangedFiles = 0;
   uint64_t unchangedBytes = 0;
   std::vector<std::string> deleted;  // as "[delete]" lists them, paths of the previous tree
+  size_t deltaFiles = 0;             // changed files carried as deltas
+  uint64_t deltaFileBytes = 0;       // their size
+  uint64_t deltaBytes = 0;           // the deltas' size
   bool nothingChanged = false;
   bool signedPackage = false;
   bool written = false;

@@ -9,6 +9,7 @@
 #include "description_checks.h"
 #include "name_rules.h"
 #include "package/archive_layout.h"
+#include "package/member_stream.h"
 #include "package/section_lookup.h"
 
 namespace varno::pack {
@@ -79,6 +80,22 @@ void CheckInstalledNames(const ArchiveLayout& layout, const std::string& file, i
   }
 }
 
+// The layout check does not inflate: a compressed member whose bytes are damaged is found
+// only when it is unpacked, where the updater fails the run on it. Each is inflated here.
+void CheckCompressedMembers(FileSystem& files, const std::string& path, const ArchiveLayout& layout,
+                            const std::string& file, int line, const std::string& archive, Report& report) {
+  if (!layout.compressed) return;
+  auto input = files.OpenForReading(path);
+  for (const ArchiveMember& member : layout.members) {
+    if (member.method == archive::kStored) continue;
+    auto problem = input ? CheckMemberBytes(*input, member) : std::optional<std::string>("the archive cannot be opened");
+    if (!problem) continue;
+    report.Fail("member-corrupt", file, line,
+                "the compressed member " + Quoted(member.name) + (archive.empty() ? "" : " of " + Quoted(archive)) +
+                    " cannot be unpacked: " + *problem + "; the updater fails the run on it and restores the installation");
+  }
+}
+
 }  // namespace
 
 RegionalSettings FrenchRegionalSettings() {
@@ -90,7 +107,8 @@ RegionalSettings FrenchRegionalSettings() {
   return french;
 }
 
-void CheckPackage(FileSystem& files, const CheckRequest& request, Report& report) {
+DeltaCheck CheckPackage(FileSystem& files, const CheckRequest& request, Report& report) {
+  DeltaCheck deltas;
   const std::string descriptionPath = JoinPath(request.packageDir, text::kDescriptionFileName);
   std::vector<DescriptionEntry> subDirectories;
   std::vector<SubDirArchiveEntry> subDirArchives;
@@ -117,6 +135,7 @@ void CheckPackage(FileSystem& files, const CheckRequest& request, Report& report
     subDirArchives = CheckSubDirArchives(lines, report);
     CheckShortcuts(lines, report);
     CheckDeletions(lines, report);
+    deltas = CheckDeltas(files, request.packageDir, lines, request.againstDir, request.againstShown, report);
     CheckRegistryValues(lines, request.regional, request.currentYear, report);
   }
 
@@ -128,6 +147,7 @@ void CheckPackage(FileSystem& files, const CheckRequest& request, Report& report
     } else {
       CheckMainArchiveDirectories(check.layout, subDirectories, report);
       CheckInstalledNames(check.layout, text::kMainArchiveFileName, 0, "", "", request.installDirLength, report);
+      CheckCompressedMembers(files, mainArchive, check.layout, text::kMainArchiveFileName, 0, "", report);
     }
   }
 
@@ -151,9 +171,11 @@ void CheckPackage(FileSystem& files, const CheckRequest& request, Report& report
     } else if (first) {
       CheckInstalledNames(check.layout, text::kDescriptionFileName, entry.line, entry.archiveName, entry.subDirectory,
                           request.installDirLength, report);
+      CheckCompressedMembers(files, path, check.layout, text::kDescriptionFileName, entry.line, entry.archiveName, report);
     }
   }
   report.SortByPlace();
+  return deltas;
 }
 
 Json CheckJson(const CheckRequest& request, const Report& report) {
@@ -170,8 +192,13 @@ Json CheckJson(const CheckRequest& request, const Report& report) {
   return document;
 }
 
-void PrintCheck(const CheckRequest& request, const Report& report) {
+void PrintCheck(const CheckRequest& request, const Report& report, const DeltaCheck& deltas) {
   PrintFindings(stdout, report);
+  if (!request.againstDir.empty() && deltas.deltas > 0) {
+    PrintText(stdout, std::to_string(deltas.applying) + " of " + std::to_string(deltas.deltas) + " delta" +
+                          (deltas.deltas == 1 ? "" : "s") + " apply to " + request.againstShown + "; " +
+                          std::to_string(deltas.wholeFiles) + " replaced by the whole file\n");
+  }
   const size_t errors = report.Count(Severity::Error);
   const size_t warnings = report.Count(Severity::Warning);
   std::string summary = request.packageShown + ": ";

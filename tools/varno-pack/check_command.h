@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "delta_checks.h"
 #include "name_rules.h"
 #include "platform/files.h"
 #include "platform/system.h"
@@ -21,12 +22,16 @@ struct CheckRequest {
   RegionalSettings regional = FrenchRegionalSettings();
   int currentYear = 0;  // for dates written with two digits or none for the year
   int installDirLength = kDefaultInstallDirLength;  // the paths' length is checked against it
+  // --against: an installation directory (Windows path) the deltas are checked against.
+  std::string againstDir;
+  std::string againstShown;
 };
 
-void CheckPackage(FileSystem& files, const CheckRequest& request, Report& report);
+// What it finds goes into the report; what the deltas would do is given back.
+DeltaCheck CheckPackage(FileSystem& files, const CheckRequest& request, Report& report);
 
 Json CheckJson(const CheckRequest& request, const Report& report);
 // The findings, then a summary line.
-void PrintCheck(const CheckRequest& request, const Report& report);
+void PrintCheck(const CheckRequest& request, const Report& report, const DeltaCheck& deltas = {});
 
 }  // namespace varno::pack

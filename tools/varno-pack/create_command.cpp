@@ -7,6 +7,7 @@
 #include "name_rules.h"
 #include "package_directory.h"
 #include "package/archive_writer.h"
+#include "member_compressor.h"
 #include "watched_files.h"
 
 namespace varno::pack {
@@ -49,6 +50,7 @@ CreateResult CreateArchive(FileSystem& files, const CreateRequest& request, Prog
 
   WatchedFiles watched(files, progress);
   std::vector<ArchiveSource> sources;
+  std::vector<std::string> paths;
   for (size_t i = 0; i < request.members.size(); ++i) {
     const CreateMember& member = request.members[i];
     if (auto problem = CheckMemberName(member.name)) {
@@ -81,6 +83,7 @@ CreateResult CreateArchive(FileSystem& files, const CreateRequest& request, Prog
     }
     result.members.push_back({member.name, source->size, member.argument});
     sources.push_back(std::move(*source));
+    paths.push_back(member.path);
   }
   if (report.HasErrors()) return result;
   if (auto problem = CheckArchiveSources(sources)) {
@@ -90,6 +93,15 @@ CreateResult CreateArchive(FileSystem& files, const CreateRequest& request, Prog
 
   uint64_t total = 0;
   for (const ArchiveSource& source : sources) total += source.size;
+  if (request.compress) progress.Begin("compressing " + archive, total);
+  const bool compressed = !request.compress || CompressSources(files, sources, paths, progress);
+  progress.End();
+  if (!compressed) {
+    report.Fail("interrupted", archive, 0, "interrupted: the archive was not written");
+    return result;
+  }
+  for (size_t i = 0; i < sources.size(); ++i) result.members[i].storedSize = sources[i].StoredSize();
+
   progress.Begin("creating " + archive, total);
   ClearSystemError();
   auto problem = WriteArchive(watched, request.archive, sources, kLeadByte);
@@ -117,6 +129,7 @@ Json CreateJson(const CreateRequest& request, const CreateResult& result, const 
     Json item;
     item["name"] = JsonText(member.name);
     item["size"] = member.size;
+    item["storedSize"] = member.storedSize;
     item["source"] = JsonText(member.argument);
     members.push_back(std::move(item));
   }

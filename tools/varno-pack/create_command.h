@@ -30,6 +30,7 @@ struct CreateRequest {
   std::string archive;       // Windows path
   std::string archiveShown;  // as the user gave it
   std::vector<CreateMember> members;
+  bool compress = true;  // deflate the members where that saves a tenth (--no-compress: none)
 };
 
 struct CreateResult {
@@ -37,6 +38,7 @@ struct CreateResult {
     std::string name;
     uint64_t size = 0;
     std::string argument;
+    uint64_t storedSize = 0;  // in the archive, once written
   };
   std::vector<Member> members;
   uint64_t archiveSize = 0;

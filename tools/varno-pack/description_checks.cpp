@@ -14,6 +14,7 @@
 #include "package/section_lookup.h"
 #include "shortcuts/shortcut_steps.h"
 #include "steps/delete_step.h"
+#include "steps/delta_step.h"
 #include "steps/file_steps.h"
 #include "steps/registry_step.h"
 
@@ -26,7 +27,7 @@ constexpr char kInSubDir[] = "[insubdir]";
 constexpr char kDesk[] = "[desk]";
 constexpr char kPrograms[] = "[programs]";
 constexpr char kReg[] = "[reg]";
-constexpr const char* kSections[] = {kSubDir, kInSubDir, kDesk, kPrograms, kReg, kDeleteSection};
+constexpr const char* kSections[] = {kSubDir, kInSubDir, kDesk, kPrograms, kReg, kDeleteSection, kDeltaSection};
 constexpr size_t kMaxLines = 32767;
 constexpr size_t kHeaderLines = 21;
 
@@ -59,25 +60,6 @@ std::optional<std::string> RaisedBoxText(Conversion conversion) {
     return ErrorBoxText(error.what());
   }
   return std::nullopt;
-}
-
-struct LocatedSection {
-  int headerLine = 0;
-  std::vector<DescriptionEntry> entries;
-};
-
-// The section the updater's lookup finds, with the line of each entry.
-std::optional<LocatedSection> Locate(const std::vector<std::string>& lines, std::string_view header) {
-  const auto section = FindSection(lines, header);
-  if (!section) return std::nullopt;
-  size_t at = 0;
-  while (!AnsiSameText(lines[at], header)) ++at;  // the line the lookup took
-  LocatedSection located;
-  located.headerLine = static_cast<int>(at) + 1;
-  for (size_t k = 0; k < section->entries.size(); ++k) {
-    located.entries.push_back({static_cast<int>(at + k) + 2, section->entries[k]});
-  }
-  return located;
 }
 
 bool IsEmptyEntry(std::string_view text) { return TrimBlanks(text).empty(); }
@@ -139,6 +121,20 @@ std::optional<Conversion> ConversionOf(RegValueType kind) {
 }
 
 }  // namespace
+
+std::optional<LocatedSection> Locate(const std::vector<std::string>& lines, std::string_view header) {
+  const auto section = FindSection(lines, header);
+  if (!section) return std::nullopt;
+  size_t at = 0;
+  while (!AnsiSameText(lines[at], header)) ++at;  // the line the lookup took
+  LocatedSection located;
+  located.headerLine = static_cast<int>(at) + 1;
+  for (size_t k = 0; k < section->entries.size(); ++k) {
+    located.entries.push_back({static_cast<int>(at + k) + 2, section->entries[k]});
+  }
+  return located;
+}
+
 
 void CheckDescriptionText(std::string_view bytes, Report& report) {
   const size_t count = SplitTextLines(bytes).size();

@@ -3,6 +3,7 @@
 // section lookup, line parsers and value conversions.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -26,6 +27,13 @@ struct DescriptionEntry {
   int line = 0;  // counted from 1, as the section lookup splits the file
   std::string text;
 };
+
+// The section the updater's lookup finds, with the line of each entry.
+struct LocatedSection {
+  int headerLine = 0;
+  std::vector<DescriptionEntry> entries;
+};
+std::optional<LocatedSection> Locate(const std::vector<std::string>& lines, std::string_view header);
 
 // "[subdir]": directories listed before their parents. Gives the section's entries.
 std::vector<DescriptionEntry> CheckSubDirectories(const std::vector<std::string>& lines, Report& report);

@@ -5,6 +5,7 @@
 
 #include "base/ansi_text.h"
 #include "package/archive_layout.h"
+#include "package/member_stream.h"
 #include "steps/archive_extraction.h"
 #include "steps/uninstall_record.h"
 #include "platform/detached_platform.h"
@@ -94,7 +95,15 @@ ExtractResult ExtractArchiveTo(FileSystem& files, const ExtractRequest& request,
       shown = existed[i] ? MemberOutcome::Replaced : MemberOutcome::New;
     } else if (!Interrupted()) {
       const std::string which = "member " + std::to_string(i + 1) + " \"" + member.name + "\" was not written: ";
-      if (written == MemberResult::NoDirectory) {
+      std::optional<std::string> damage;
+      if (member.method != archive::kStored) {
+        if (auto input = files.OpenForReading(request.archive)) damage = CheckMemberBytes(*input, member);
+      }
+      if (damage) {
+        report.Fail("member-corrupt", request.archiveShown, 0,
+                    which + "its compressed bytes cannot be unpacked: " + *damage +
+                        " (the updater fails the run on it and restores the installation)");
+      } else if (written == MemberResult::NoDirectory) {
         report.Warn("member-not-written", request.archiveShown, 0,
                     which + "the directory \"" + ParentOf(member.name) +
                         "\" does not exist, and the updater makes none (--make-dirs makes them here)");

@@ -115,7 +115,7 @@ int main(int argc, char** argv) {
   struct {
     std::string archive, base;
     std::vector<std::string> members;
-    bool json = false, quiet = false;
+    bool json = false, quiet = false, noCompress = false;
   } create;
   CLI::App* createCommand = app.add_subcommand("create", "Write a package archive from files.");
   createCommand->add_option("ARCHIVE", create.archive, "the archive to write (replaced as a whole)")->required();
@@ -126,6 +126,8 @@ int main(int argc, char** argv) {
   createCommand->add_option("-C,--directory", create.base, "read relative PATHs from this directory");
   createCommand->add_flag("--json", create.json, "print the result as JSON");
   createCommand->add_flag("-q,--quiet", create.quiet, "no progress line, even on a terminal");
+  createCommand->add_flag("--no-compress", create.noCompress,
+                          "store every member as it is (an SG1 archive, which older updaters read too)");
   createCommand->footer(
       "Member names are relative paths inside the directory the updater unpacks into; \"/\" and \"\\\" both\n"
       "separate levels, and the archive stores \"\\\". The updater refuses an archive with more than 128\n"
@@ -154,7 +156,7 @@ int main(int argc, char** argv) {
   extractCommand->add_flag("-q,--quiet", extract.quiet, "no progress line, even on a terminal");
 
   struct {
-    std::string directory;
+    std::string directory, against;
     bool json = false;
     int installDirLength = kDefaultInstallDirLength;
   } check;
@@ -168,6 +170,8 @@ int main(int argc, char** argv) {
                    "the length of the installation directory's path, for the check of paths against MAX_PATH")
       ->capture_default_str()
       ->check(CLI::Range(3, 240));
+  checkCommand->add_option("--against", check.against,
+                           "an installation directory: say which of the package's deltas apply to its files");
   checkCommand->add_flag("--json", check.json, "print the findings as JSON");
   checkCommand->footer(
       "Exit status: 0 when clean, 1 with warnings only, 2 with errors. The regional settings are those of\n"
@@ -175,7 +179,7 @@ int main(int argc, char** argv) {
 
   struct {
     std::string directory, project, output, since, key, passphraseEnv;
-    bool json = false, quiet = false, force = false, jsonProgress = false;
+    bool json = false, quiet = false, force = false, jsonProgress = false, withFullFiles = false, noCompress = false;
   } build;
   Regional buildRegional;
   CLI::App* initCommand = app.add_subcommand("init", "Write a commented package project file to fill in.");
@@ -184,7 +188,11 @@ int main(int argc, char** argv) {
   buildCommand->add_option("PROJECT_FILE", build.project, "the project file (see init)")->required();
   buildCommand->add_option("-o,--output", build.output, "the package directory to write")->required();
   buildCommand->add_option("--since", build.since, "the previous release's staging directory: carry only what changed");
+  buildCommand->add_flag("--with-full-files", build.withFullFiles,
+                         "with --since: carry the whole file beside each delta, for installations it does not fit");
   buildCommand->add_flag("--force", build.force, "replace an earlier package at PACKAGE_DIR");
+  buildCommand->add_flag("--no-compress", build.noCompress,
+                         "store every member as it is (SG1 archives, which older updaters read too)");
   buildCommand->add_flag("--json-progress", build.jsonProgress,
                          "progress as one JSON object a line on standard error, for release scripts");
 #ifndef _WIN32
@@ -272,6 +280,8 @@ int main(int argc, char** argv) {
     request.regional = *regional;
     request.currentYear = buildRegional.year;
     request.force = build.force;
+    request.withFullFiles = build.withFullFiles;
+    request.compress = !build.noCompress;
 #ifndef _WIN32
     std::optional<SigningKey> key;
     if (!build.key.empty()) {
@@ -296,6 +306,7 @@ int main(int argc, char** argv) {
     }
   } else if (*createCommand) {
     CreateRequest request;
+    request.compress = !create.noCompress;
     request.archiveShown = text(create.archive);
     request.archive = disk->WindowsPath(request.archiveShown);
     const std::string base = text(create.base);
@@ -357,11 +368,20 @@ int main(int argc, char** argv) {
       return kToolFailure;
     }
     request.packageDir = varno::WithoutTrailingBackslash(directory);
-    CheckPackage(disk->Files(), request, report);
+    if (!check.against.empty()) {
+      request.againstShown = text(check.against);
+      if (text.Refuse()) return kToolFailure;
+      request.againstDir = varno::WithoutTrailingBackslash(disk->WindowsPath(request.againstShown));
+      if (!disk->Files().DirectoryExists(request.againstDir)) {
+        PrintText(stderr, "varno-pack: --against " + request.againstShown + " is not a directory\n");
+        return kToolFailure;
+      }
+    }
+    const DeltaCheck deltas = CheckPackage(disk->Files(), request, report);
     if (check.json) {
       PrintJson(CheckJson(request, report));
     } else {
-      PrintCheck(request, report);
+      PrintCheck(request, report, deltas);
     }
   }
   // Ctrl+C ends the command as the shell expects of a program stopped by SIGINT.

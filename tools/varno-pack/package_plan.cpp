@@ -7,13 +7,20 @@
 
 #include "base/ansi_text.h"
 #include "base/texts.h"
+#include "delta_encoder.h"
 #include "name_rules.h"
 #include "package_directory.h"
 #include "package/archive_layout.h"
+#include "platform/portable_sha256.h"
 #include "steps/delete_step.h"
+#include "steps/delta_step.h"
 
 namespace varno::pack {
 namespace {
+
+// The encoder holds both files and an index of the previous one (about six times the
+// file's size); a larger file goes whole.
+constexpr uint64_t kMaxDeltaFileSize = 512ull << 20;
 
 std::string Shown(const std::string& rootShown, const std::string& relative) {
   std::string shown = rootShown + "/" + relative;
@@ -139,7 +146,8 @@ bool Excluded(const std::vector<std::string>& exclude, const std::string& relati
 }
 
 PackagePlan PlanPackage(FileSystem& files, const Project& project, const StagingTree& tree,
-                        const StagedFile& extraTopMember, const StagingTree* previous, Report& report) {
+                        const StagedFile& extraTopMember, const StagingTree* previous, Report& report,
+                        const PlanOptions& options) {
   PackagePlan plan;
   std::map<std::string, const StagedFile*> before;  // by upper-case relative path
   std::set<std::string> directoriesBefore;
@@ -154,10 +162,35 @@ PackagePlan PlanPackage(FileSystem& files, const Project& project, const Staging
   size_t carriedFiles = 0;
   // The control given apart is in the new release whatever the tree holds.
   if (!extraTopMember.path.empty()) filesNow.insert(AnsiUpperCase(extraTopMember.relative));
+  PlannedArchive deltaArchive{text::kDeltaArchiveFileName, "", {}, {}, {}};
+  PlannedArchive wholeFiles{text::kFullFilesArchiveFileName, "", {}, {}, {}};
+  // A changed file goes as its delta when that is smaller than the file.
+  const auto asDelta = [&](const StagedFile& file, const StagedFile& old) {
+    if (!options.deltas || deltaArchive.members.size() == archive::kMaxMembers || file.size > kMaxDeltaFileSize ||
+        old.size > kMaxDeltaFileSize) {
+      return false;
+    }
+    const auto oldBytes = files.ReadWholeFile(old.path);
+    const auto newBytes = files.ReadWholeFile(file.path);
+    if (!oldBytes || !newBytes) return false;
+    std::string delta = EncodeDelta(*oldBytes, *newBytes);
+    if (delta.size() >= newBytes->size()) return false;
+    plan.deltas.push_back({file.relative, file.size, delta.size(), BytesSha256Hex(*oldBytes), BytesSha256Hex(*newBytes)});
+    deltaArchive.members.push_back({file.relative, "", delta.size()});
+    deltaArchive.memberNames.push_back(file.relative);
+    deltaArchive.madeBytes.push_back(std::move(delta));
+    if (options.withFullFiles) {
+      wholeFiles.members.push_back(file);
+      wholeFiles.memberNames.push_back(file.relative);
+    }
+    return true;
+  };
+  // Whether the file goes into its directory's archive: new, or changed and not as a delta.
   auto carried = [&](const StagedFile& file) {
     filesNow.insert(AnsiUpperCase(file.relative));
     const auto found = before.find(AnsiUpperCase(file.relative));
-    if (found == before.end() || !SameContent(files, file, *found->second)) return ++carriedFiles, true;
+    if (found == before.end()) return ++carriedFiles, true;
+    if (!SameContent(files, file, *found->second)) return ++carriedFiles, !asDelta(file, *found->second);
     ++plan.unchangedFiles;
     plan.unchangedBytes += file.size;
     return false;
@@ -200,6 +233,11 @@ PackagePlan PlanPackage(FileSystem& files, const Project& project, const Staging
     }
   }
 
+  for (PlannedArchive* made : {&deltaArchive, &wholeFiles}) {
+    if (made->members.empty()) continue;
+    plan.archives.push_back(std::move(*made));
+    CheckLimits(plan.archives.back(), plan.archives.back().fileName, report);
+  }
   if (previous) {
     for (const auto& [key, file] : before) {
       if (!filesNow.count(key)) plan.deleted.push_back(file->relative);
@@ -211,13 +249,14 @@ PackagePlan PlanPackage(FileSystem& files, const Project& project, const Staging
     }
     plan.nothingChanged = carriedFiles == 0 && plan.newDirectories.empty() && plan.deleted.empty();
   }
-  plan.description = DescriptionText(project, plan.newDirectories, plan.archives, plan.deleted, &plan.projectLines);
+  plan.description =
+      DescriptionText(project, plan.newDirectories, plan.archives, plan.deleted, &plan.projectLines, plan.deltas);
   return plan;
 }
 
 std::string DescriptionText(const Project& project, const std::vector<std::string>& newDirectories,
                             const std::vector<PlannedArchive>& archives, const std::vector<std::string>& deleted,
-                            std::map<int, int>* projectLines) {
+                            std::map<int, int>* projectLines, const std::vector<DeltaFile>& deltas) {
   std::string text;
   int written = 0;  // lines so far
   const auto Line = [&text, &written](std::string_view line) {
@@ -251,6 +290,10 @@ std::string DescriptionText(const Project& project, const std::vector<std::strin
     for (const PlannedArchive& planned : archives) {
       if (!planned.subDirectory.empty()) Line(planned.subDirectory + " : " + planned.fileName);
     }
+  }
+  if (!deltas.empty()) {
+    Line(kDeltaSection);
+    for (const DeltaFile& delta : deltas) Line(delta.relative + "|" + delta.sourceSha256 + "|" + delta.resultSha256);
   }
   if (!deleted.empty()) {
     Line(kDeleteSection);

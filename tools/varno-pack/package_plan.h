@@ -45,6 +45,18 @@ struct PlannedArchive {
   std::string subDirectory;  // empty for the main archive
   std::vector<StagedFile> members;  // named by their file name in the archive
   std::vector<std::string> memberNames;
+  // The members' bytes when they are made here (the deltas), in members' order; empty when
+  // each member is its file.
+  std::vector<std::string> madeBytes;
+};
+
+// A changed file carried as the delta from its previous release's file.
+struct DeltaFile {
+  std::string relative;
+  uint64_t size = 0;       // of the file it makes
+  uint64_t deltaSize = 0;
+  std::string sourceSha256;  // hexadecimal, of the previous release's file
+  std::string resultSha256;  // of the new one
 };
 
 struct PackagePlan {
@@ -62,6 +74,14 @@ struct PackagePlan {
   std::vector<std::string> deleted;
   // The tree is the previous one, file for file: the package carries no file of it.
   bool nothingChanged = false;
+  // --since: changed files carried as deltas ("[delta]", in "sor_delta.slp"), and with
+  // --with-full-files their whole files too ("sor_full.slp").
+  std::vector<DeltaFile> deltas;
+};
+
+struct PlanOptions {
+  bool deltas = true;          // with a previous tree: changed files as deltas where smaller
+  bool withFullFiles = false;  // the whole file beside each delta
 };
 
 // extraTopMember, when its path is not empty, is added to the main archive (the control
@@ -69,7 +89,8 @@ struct PackagePlan {
 // new and changed files are carried, only directories it lacks are made, and what it has
 // that the tree lacks is removed ("[delete]"). Files are compared byte for byte.
 PackagePlan PlanPackage(FileSystem& files, const Project& project, const StagingTree& tree,
-                        const StagedFile& extraTopMember, const StagingTree* previous, Report& report);
+                        const StagedFile& extraTopMember, const StagingTree* previous, Report& report,
+                        const PlanOptions& options = {});
 
 // The description for these directories and archives.
 // The description for these directories, archives and removals; projectLines, when given,
@@ -77,6 +98,6 @@ PackagePlan PlanPackage(FileSystem& files, const Project& project, const Staging
 // entries.
 std::string DescriptionText(const Project& project, const std::vector<std::string>& newDirectories,
                             const std::vector<PlannedArchive>& archives, const std::vector<std::string>& deleted,
-                            std::map<int, int>* projectLines = nullptr);
+                            std::map<int, int>* projectLines = nullptr, const std::vector<DeltaFile>& deltas = {});
 
 }  // namespace varno::pack

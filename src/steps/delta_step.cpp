@@ -1,0 +1,182 @@
+#include "steps/delta_step.h"
+
+#include <map>
+#include <vector>
+
+#include "base/ansi_text.h"
+#include "base/texts.h"
+#include "base/update_error.h"
+#include "base/windows_path.h"
+#include "package/delta_format.h"
+#include "package/member_stream.h"
+#include "package/section_lookup.h"
+#include "platform/portable_sha256.h"
+
+namespace varno {
+namespace {
+
+bool IsHexDigest(std::string_view text) {
+  return text.size() == 64 && text.find_first_not_of("0123456789abcdefABCDEF") == std::string_view::npos;
+}
+
+std::string Lowercase(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) {
+    if (c >= 'A' && c <= 'F') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return out;
+}
+
+// The members of an archive of the package directory by their upper-case name; empty when
+// the archive is missing or refused.
+struct IndexedArchive {
+  std::string path;
+  std::map<std::string, ArchiveMember> members;
+};
+
+IndexedArchive IndexArchive(FileSystem& files, const std::string& path) {
+  IndexedArchive indexed{path, {}};
+  if (!files.FileExists(path)) return indexed;
+  const ArchiveCheck check = CheckArchiveFile(files, path);
+  if (!check.Valid()) return indexed;
+  for (const ArchiveMember& member : check.layout.members) indexed.members.emplace(AnsiUpperCase(member.name), member);
+  return indexed;
+}
+
+const ArchiveMember* Find(const IndexedArchive& archive, const std::string& name) {
+  const auto found = archive.members.find(AnsiUpperCase(name));
+  return found == archive.members.end() ? nullptr : &found->second;
+}
+
+// Forwards the bytes to the replacement and takes their digest on the way.
+class DigestingOutput : public OutputFile {
+ public:
+  explicit DigestingOutput(OutputFile& inner) : inner_(inner), digest_(StartPortableSha256()) {}
+  bool Write(const char* data, size_t size) override {
+    written_ += size;
+    return digest_->Add(data, size) && inner_.Write(data, size);
+  }
+  bool Commit() override { return false; }  // the caller commits the inner file once checked
+  std::string Hex() { return HexDigest(*digest_->Finish()); }
+  uint64_t Written() const { return written_; }
+
+ private:
+  OutputFile& inner_;
+  std::unique_ptr<Sha256> digest_;
+  uint64_t written_ = 0;
+};
+
+// Copies a whole file from its archive, inflated when it is stored compressed.
+std::optional<std::string> CopyMember(InputFile& archive, const ArchiveMember& member, OutputFile& output) {
+  MemberStream stream(archive, member);
+  std::vector<char> buffer(kMemberInputBlockSize);
+  while (const size_t read = stream.Read(buffer.data(), buffer.size())) {
+    if (!output.Write(buffer.data(), read)) return "the file cannot be written";
+  }
+  if (!stream.Complete()) return stream.Problem().value_or("the package archive cannot be read");
+  return std::nullopt;
+}
+
+// Makes one file into its replacement; what went wrong, or nothing when it is in place.
+std::optional<std::string> MakeFile(FileSystem& files, const PlannedDelta& planned, const std::string& archivePath) {
+  auto archive = files.OpenForReading(archivePath);
+  if (!archive) return "the package archive cannot be opened";
+  std::unique_ptr<InputFile> source;
+  if (planned.use == PlannedDelta::Use::Delta) {
+    source = files.OpenForReading(planned.target);
+    if (!source) return "the installed file cannot be read";
+  }
+  auto output = files.CreateReplacement(planned.target);
+  if (!output) return "the file cannot be replaced";
+  DigestingOutput digesting(*output);
+  std::optional<std::string> problem;
+  if (planned.use == PlannedDelta::Use::Delta) {
+    if (!archive->Seek(planned.member.offset)) return "the package archive cannot be read";
+    problem = ApplyDelta(*archive, planned.member.storedSize, *source, digesting);
+  } else {
+    problem = CopyMember(*archive, planned.member, digesting);
+  }
+  source.reset();
+  if (problem) return problem;
+  if (digesting.Written() != planned.resultSize || digesting.Hex() != planned.line.resultSha256) {
+    return "what it makes is not the file the package describes";
+  }
+  if (!output->Commit()) return "the file cannot be replaced";
+  return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<DeltaLine> ParseDeltaLine(std::string_view line) {
+  const size_t first = line.find('|');
+  const size_t second = first == std::string_view::npos ? first : line.find('|', first + 1);
+  if (second == std::string_view::npos) return std::nullopt;
+  DeltaLine parsed{std::string(line.substr(0, first)), std::string(line.substr(first + 1, second - first - 1)),
+                   std::string(line.substr(second + 1))};
+  if (CheckMemberName(parsed.path) || !IsHexDigest(parsed.sourceSha256) || !IsHexDigest(parsed.resultSha256)) {
+    return std::nullopt;
+  }
+  parsed.sourceSha256 = Lowercase(parsed.sourceSha256);
+  parsed.resultSha256 = Lowercase(parsed.resultSha256);
+  return parsed;
+}
+
+std::optional<DeltaPlan> PlanDeltas(FileSystem& files, const RunState& state) {
+  const auto lines = LoadPackageDescription(files, state.packageDescriptionPath);
+  const auto section = lines ? FindSection(*lines, kDeltaSection) : std::nullopt;
+  if (!section) return std::nullopt;
+
+  const IndexedArchive deltas = IndexArchive(files, JoinPath(state.packageDir, text::kDeltaArchiveFileName));
+  const IndexedArchive wholeFiles = IndexArchive(files, JoinPath(state.packageDir, text::kFullFilesArchiveFileName));
+  auto deltaFile = files.OpenForReading(deltas.path);
+  DeltaPlan plan;
+  for (const std::string& text : section->entries) {
+    if (text.empty()) continue;
+    const auto line = ParseDeltaLine(text);
+    if (!line) {
+      plan.refused.push_back(text);
+      continue;
+    }
+    PlannedDelta planned{*line, JoinPath(state.installDir, line->path), PlannedDelta::Use::Delta, {}, 0};
+    const ArchiveMember* delta = Find(deltas, line->path);
+    const auto header = delta && deltaFile && deltaFile->Seek(delta->offset)
+                            ? ReadDeltaHeader(*deltaFile, delta->storedSize)
+                            : std::nullopt;
+    if (header && files.FileExists(planned.target) && FileSha256Hex(files, planned.target) == line->sourceSha256) {
+      planned.member = *delta;
+      planned.resultSize = header->resultSize;
+    } else if (const ArchiveMember* whole = Find(wholeFiles, line->path)) {
+      planned.use = PlannedDelta::Use::WholeFile;
+      planned.member = *whole;
+      planned.resultSize = whole->size;
+    } else {
+      plan.refused.push_back(line->path);
+      continue;
+    }
+    plan.files.push_back(std::move(planned));
+  }
+  return plan;
+}
+
+void AddDeltaWrites(FileSystem& files, const DeltaPlan& plan, PlannedWrites& writes) {
+  for (const PlannedDelta& planned : plan.files) {
+    writes.bytes += planned.resultSize;
+    if (files.FileExists(planned.target)) writes.replaced.push_back(planned.target);
+  }
+}
+
+void ApplyDeltas(Platform& platform, const DeltaPlan& plan, const std::string& packageDir,
+                 const std::function<void(const std::string&)>& logLine) {
+  for (const PlannedDelta& planned : plan.files) {
+    const bool delta = planned.use == PlannedDelta::Use::Delta;
+    const std::string archive =
+        JoinPath(packageDir, delta ? text::kDeltaArchiveFileName : text::kFullFilesArchiveFileName);
+    if (const auto problem = MakeFile(platform.files, planned, archive)) {
+      logLine(text::kLogDeltaFailed + planned.line.path + " (" + *problem + ")");
+      throw UpdateError(FormatText(text::kCannotCreateFile, {planned.target}));
+    }
+    logLine((delta ? text::kLogDeltaApplied : text::kLogWholeFileWritten) + planned.line.path);
+  }
+}
+
+}  // namespace varno

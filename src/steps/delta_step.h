@@ -1,0 +1,73 @@
+// Files the package brings as binary deltas from the previous release's file. The
+// description's "[delta]" section lists them, one a line:
+//
+//   PATH|SHA256 OF THE INSTALLED FILE IT APPLIES TO|SHA256 OF THE FILE IT MAKES
+//
+// PATH relative to the installation directory, the digests in hexadecimal. The deltas are
+// the members of the archive "sor_delta.slp" named by PATH; a package may also carry the
+// whole files, members of "sor_full.slp" named the same way, for installations whose file
+// is not the one the delta applies to.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "base/run_state.h"
+#include "package/archive_layout.h"
+#include "platform/platform.h"
+#include "steps/update_preflight.h"
+
+namespace varno {
+
+inline constexpr char kDeltaSection[] = "[delta]";
+
+struct DeltaLine {
+  std::string path;
+  std::string sourceSha256;  // lowercase hexadecimal
+  std::string resultSha256;
+};
+
+// One "[delta]" line; nothing when it does not have the three fields, a path the archives'
+// member names allow (relative, staying inside the installation) and two 64-digit digests.
+std::optional<DeltaLine> ParseDeltaLine(std::string_view line);
+
+// What the run will do with each line, decided before anything is written.
+struct PlannedDelta {
+  enum class Use { Delta, WholeFile };
+  DeltaLine line;
+  std::string target;     // the installed file's full path
+  Use use = Use::Delta;
+  ArchiveMember member;   // in the delta archive, or the full files' one
+  uint64_t resultSize = 0;
+};
+
+struct DeltaPlan {
+  std::vector<PlannedDelta> files;
+  // The lines the installation cannot take: the installed file differs from the one the
+  // delta applies to (or is missing), and the package does not carry the whole file; also
+  // lines that are malformed or whose delta is missing. Named as the lines give them.
+  std::vector<std::string> refused;
+  bool Applies() const { return refused.empty(); }
+};
+
+// Nothing when the description has no "[delta]" section (a package without deltas runs as
+// before). Reads each installed file whole to take its digest.
+std::optional<DeltaPlan> PlanDeltas(FileSystem& files, const RunState& state);
+
+// The planned files join what the archives write: the files they replace, which must not
+// be in use, and the bytes they make, which must fit.
+void AddDeltaWrites(FileSystem& files, const DeltaPlan& plan, PlannedWrites& writes);
+
+// Writes each planned file as a replacement of the installed one, from its delta (read
+// against the installed file) or the whole file, and checks the digest of what was written
+// before it replaces anything. The first file that could not be made or replaced ends the
+// run with "Impossible de créer le fichier %s" (the run is then taken back); the reason
+// is logged through logLine first.
+void ApplyDeltas(Platform& platform, const DeltaPlan& plan, const std::string& packageDir,
+                 const std::function<void(const std::string&)>& logLine);
+
+}  // namespace varno

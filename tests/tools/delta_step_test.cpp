@@ -1,0 +1,113 @@
+// Deltas made by the tool's encoder, planned and applied by the updater's step on the
+// in-memory machine: a file that is not the one a delta fits is refused before anything is
+// written, or replaced by the whole file when the package carries it; a delta whose result
+// is not the file the description names replaces nothing.
+#include "steps/delta_step.h"
+
+#include <gtest/gtest.h>
+
+#include "base/texts.h"
+#include "base/update_error.h"
+#include "delta_encoder.h"
+#include "package/archive_writer.h"
+#include "platform/portable_sha256.h"
+#include "support/memory_machine.h"
+
+namespace varno {
+namespace {
+
+constexpr char kInstallDir[] = "C:\\Varnolith";
+constexpr char kPackageDir[] = "C:\\Paquet";
+
+std::string Bytes(size_t size, unsigned seed) {
+  std::string bytes(size, '\0');
+  for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>((i * 2654435761u + seed) >> 13);
+  return bytes;
+}
+
+class DeltaStepTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    machine.files.AddDirectory(kInstallDir);
+    machine.files.AddDirectory(std::string(kInstallDir) + "\\Bin");
+    machine.files.AddDirectory(kPackageDir);
+    state.installDir = kInstallDir;
+    state.packageDir = kPackageDir;
+    state.packageDescriptionPath = std::string(kPackageDir) + "\\MjaIni.ini";
+    previous = Bytes(300000, 1);
+    next = previous;
+    next.replace(1000, 6, "change");
+    next += "more at the end";
+    machine.files.AddFile(Installed(), previous);
+  }
+  static std::string Installed() { return std::string(kInstallDir) + "\\Bin\\moteur.dll"; }
+
+  void Package(const std::string& resultSha, bool withWholeFile) {
+    const std::string line = "Bin\\moteur.dll|" + BytesSha256Hex(previous) + "|" + resultSha;
+    machine.files.AddFile(state.packageDescriptionPath, "1\r\n2\r\n" + std::string(19, '\n') + "[delta]\r\n" + line + "\r\n");
+    machine.files.AddFile(std::string(kPackageDir) + "\\" + text::kDeltaArchiveFileName,
+                          ArchiveBytes({MemberFromBytes("Bin\\moteur.dll", pack::EncodeDelta(previous, next))}));
+    if (withWholeFile) {
+      machine.files.AddFile(std::string(kPackageDir) + "\\" + text::kFullFilesArchiveFileName,
+                            ArchiveBytes({MemberFromBytes("Bin\\moteur.dll", next)}));
+    }
+  }
+
+  fake::MemoryMachine machine;
+  Platform platform = machine.platform();
+  RunState state;
+  std::string previous, next;
+  std::vector<std::string> logged;
+  std::function<void(const std::string&)> log = [this](const std::string& line) { logged.push_back(line); };
+};
+
+TEST_F(DeltaStepTest, TheFileItFitsBecomesTheNewOneAndAnyOtherIsRefusedUnlessTheWholeFileCame) {
+  Package(BytesSha256Hex(next), false);
+  auto plan = PlanDeltas(machine.files, state);
+  ASSERT_TRUE(plan && plan->Applies());
+  ASSERT_EQ(plan->files.size(), 1u);
+  EXPECT_EQ(plan->files[0].resultSize, next.size());
+  ApplyDeltas(platform, *plan, kPackageDir, log);
+  EXPECT_EQ(machine.files.ReadWholeFile(Installed()), next);
+
+  // Changed by hand: nothing the delta can make from it.
+  machine.files.AddFile(Installed(), previous + "x");
+  plan = PlanDeltas(machine.files, state);
+  EXPECT_EQ(plan->refused, std::vector<std::string>{"Bin\\moteur.dll"});
+
+  Package(BytesSha256Hex(next), true);
+  plan = PlanDeltas(machine.files, state);
+  ASSERT_TRUE(plan->Applies());
+  EXPECT_EQ(plan->files[0].use, PlannedDelta::Use::WholeFile);
+  ApplyDeltas(platform, *plan, kPackageDir, log);
+  EXPECT_EQ(machine.files.ReadWholeFile(Installed()), next);
+}
+
+TEST_F(DeltaStepTest, AResultThatIsNotTheDescribedFileReplacesNothing) {
+  Package(BytesSha256Hex(next + "?"), false);
+  const auto plan = PlanDeltas(machine.files, state);
+  ASSERT_TRUE(plan && plan->Applies());
+  EXPECT_THROW(ApplyDeltas(platform, *plan, kPackageDir, log), UpdateError);
+  EXPECT_EQ(machine.files.ReadWholeFile(Installed()), previous);
+  ASSERT_EQ(logged.size(), 1u);
+  EXPECT_EQ(logged[0].rfind(text::kLogDeltaFailed, 0), 0u) << logged[0];
+}
+
+TEST(DeltaDigest, IsSha256) {
+  EXPECT_EQ(BytesSha256Hex("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+  EXPECT_EQ(BytesSha256Hex(std::string(1000000, 'a')), "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
+}
+
+TEST(DeltaLine, TakesAPathInsideTheInstallationAndTwoDigests) {
+  const std::string digest(64, 'A');
+  const auto line = ParseDeltaLine("Bin\\a.dll|" + digest + "|" + digest);
+  ASSERT_TRUE(line);
+  EXPECT_EQ(line->sourceSha256, std::string(64, 'a'));
+  for (const std::string& refused : {"..\\a.dll|" + digest + "|" + digest, "a.dll|" + digest, "a.dll|" + digest + "|12",
+                                     "C:\\a.dll|" + digest + "|" + digest}) {
+    EXPECT_FALSE(ParseDeltaLine(refused)) << refused;
+  }
+}
+
+}  // namespace
+}  // namespace varno

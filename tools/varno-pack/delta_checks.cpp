@@ -1,0 +1,96 @@
+#include "delta_checks.h"
+
+#include <map>
+
+#include "base/ansi_text.h"
+#include "base/texts.h"
+#include "base/windows_path.h"
+#include "description_checks.h"
+#include "package/archive_layout.h"
+#include "package/delta_format.h"
+#include "platform/portable_sha256.h"
+#include "steps/delta_step.h"
+
+namespace varno::pack {
+namespace {
+
+std::string Quoted(std::string_view text) { return "\"" + std::string(text) + "\""; }
+
+// An archive's members by upper-case name, or why it cannot be read.
+struct ReadArchive {
+  bool present = false;
+  ArchiveCheck check;
+  std::map<std::string, const ArchiveMember*> byName;
+};
+
+ReadArchive Read(FileSystem& files, const std::string& path) {
+  ReadArchive read;
+  read.present = files.FileExists(path);
+  if (!read.present) return read;
+  read.check = CheckArchiveFile(files, path);
+  for (const ArchiveMember& member : read.check.layout.members) read.byName[AnsiUpperCase(member.name)] = &member;
+  return read;
+}
+
+const ArchiveMember* Find(const ReadArchive& archive, const std::string& name) {
+  const auto found = archive.byName.find(AnsiUpperCase(name));
+  return found == archive.byName.end() ? nullptr : found->second;
+}
+
+}  // namespace
+
+DeltaCheck CheckDeltas(FileSystem& files, const std::string& packageDir, const std::vector<std::string>& lines,
+                       const std::string& againstDir, const std::string& againstShown, Report& report) {
+  DeltaCheck result;
+  const auto section = Locate(lines, kDeltaSection);
+  if (!section) return result;
+  const ReadArchive deltas = Read(files, JoinPath(packageDir, text::kDeltaArchiveFileName));
+  const ReadArchive wholeFiles = Read(files, JoinPath(packageDir, text::kFullFilesArchiveFileName));
+  for (const ReadArchive* archive : {&deltas, &wholeFiles}) {
+    if (archive->present && !archive->check.Valid()) {
+      report.Fail("archive-malformed", archive == &deltas ? text::kDeltaArchiveFileName : text::kFullFilesArchiveFileName,
+                  0, "the updater cannot read it: " + archive->check.problem);
+    }
+  }
+  auto deltaFile = files.OpenForReading(JoinPath(packageDir, text::kDeltaArchiveFileName));
+  for (const DescriptionEntry& entry : section->entries) {
+    if (TrimBlanks(entry.text).empty()) continue;
+    const auto line = ParseDeltaLine(entry.text);
+    if (!line) {
+      report.Fail("delta-line-malformed", text::kDescriptionFileName, entry.line,
+                  Quoted(entry.text) + " is not PATH|SHA-256 OF THE INSTALLED FILE|SHA-256 OF THE NEW FILE: the "
+                  "updater ends every run of this package with 1620, nothing changed");
+      continue;
+    }
+    ++result.deltas;
+    const ArchiveMember* delta = Find(deltas, line->path);
+    const bool whole = Find(wholeFiles, line->path) != nullptr;
+    const bool readable = delta && deltaFile && deltaFile->Seek(delta->offset) &&
+                          ReadDeltaHeader(*deltaFile, delta->storedSize).has_value();
+    if (!readable && !whole) {
+      report.Fail("delta-missing", text::kDescriptionFileName, entry.line,
+                  "no readable delta for " + Quoted(line->path) + " in " + text::kDeltaArchiveFileName +
+                      " and no whole file in " + text::kFullFilesArchiveFileName +
+                      ": the updater ends every run of this package with 1620, nothing changed");
+      continue;
+    }
+    if (againstDir.empty()) continue;
+    const std::string installed = JoinPath(againstDir, line->path);
+    if (readable && FileSha256Hex(files, installed) == line->sourceSha256) {
+      ++result.applying;
+    } else if (whole) {
+      ++result.wholeFiles;
+      report.Warn("delta-does-not-fit", text::kDescriptionFileName, entry.line,
+                  againstShown + "/" + line->path + " is not the file the delta was made from: the updater writes "
+                  "the whole file the package carries instead");
+    } else {
+      report.Fail("delta-does-not-fit", text::kDescriptionFileName, entry.line,
+                  againstShown + "/" + line->path + " is not the file the delta was made from (or is missing): on "
+                  "that installation the updater ends with 1620, nothing changed; build with --with-full-files to "
+                  "carry the whole file too");
+    }
+  }
+  return result;
+}
+
+}  // namespace varno::pack
