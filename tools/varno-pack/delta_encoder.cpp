@@ -378,6 +378,26 @@ uint32_t Crc32(std::string_view bytes) {
   return uint32_t(crc);
 }
 
+// The delta of the bytes (filtered or not, as the header says).
+std::string Encode(std::string_view oldBytes, std::string_view newBytes, const DeltaHeader& header) {
+  std::string out = DeltaHeaderBytes(header);
+  const std::vector<Triple> triples = Matcher(oldBytes, newBytes).Triples();
+  BlockWriter blocks(reinterpret_cast<const uint8_t*>(oldBytes.data()),
+                     reinterpret_cast<const uint8_t*>(newBytes.data()), out);
+  for (const Triple& triple : triples) blocks.Add(triple);
+  blocks.Flush();
+  return out;
+}
+
+std::string X86Filtered(std::string_view bytes) {
+  std::string filtered(bytes);
+  auto* data = reinterpret_cast<unsigned char*>(filtered.data());
+  for (size_t at = 0; at < filtered.size(); at += delta::kFilterChunk) {
+    X86Filter(data + at, std::min(delta::kFilterChunk, filtered.size() - at), at, true);
+  }
+  return filtered;
+}
+
 }  // namespace
 
 std::vector<int32_t> SuffixArray(std::string_view bytes) {
@@ -389,13 +409,15 @@ std::string EncodeDelta(std::string_view oldBytes, std::string_view newBytes) {
   if (oldBytes.size() >= kLimit || newBytes.size() >= kLimit) {
     throw std::length_error("a delta is made of files under 2 GiB");
   }
-  std::string out = DeltaHeaderBytes({oldBytes.size(), newBytes.size(), Crc32(oldBytes), Crc32(newBytes)});
-  const std::vector<Triple> triples = Matcher(oldBytes, newBytes).Triples();
-  BlockWriter blocks(reinterpret_cast<const uint8_t*>(oldBytes.data()),
-                     reinterpret_cast<const uint8_t*>(newBytes.data()), out);
-  for (const Triple& triple : triples) blocks.Add(triple);
-  blocks.Flush();
-  return out;
+  const DeltaHeader header{oldBytes.size(), newBytes.size(), Crc32(oldBytes), Crc32(newBytes)};
+  std::string plain = Encode(oldBytes, newBytes, header);
+  // Machine code or not, the filter is worth only what it saves.
+  DeltaHeader filtered = header;
+  filtered.filter = delta::kFilterX86;
+  const std::string filteredOld = X86Filtered(oldBytes), filteredNew = X86Filtered(newBytes);
+  if (filteredOld == oldBytes && filteredNew == newBytes) return plain;
+  std::string withFilter = Encode(filteredOld, filteredNew, filtered);
+  return withFilter.size() < plain.size() ? withFilter : plain;
 }
 
 }  // namespace varno::pack
