@@ -362,8 +362,8 @@ class Decoder {
 
 }  // namespace
 
-void X86Filter(unsigned char* bytes, size_t size, uint64_t offset, bool forward) {
-  size_t i = 0;
+size_t X86Filter(unsigned char* bytes, size_t size, uint64_t offset, bool forward) {
+  size_t i = 0, converted = 0;
   while (i < size) {
     size_t operand;
     if (bytes[i] == 0xE8 || bytes[i] == 0xE9) {
@@ -387,7 +387,9 @@ void X86Filter(unsigned char* bytes, size_t size, uint64_t offset, bool forward)
     value = forward ? value + next : value - next;
     value = ((value & 0x1FFFFFF) ^ 0x1000000) - 0x1000000;
     for (int b = 0; b < 4; ++b) bytes[operand + size_t(b)] = uint8_t(value >> (8 * b));
+    ++converted;
   }
+  return converted;
 }
 
 std::string DeltaHeaderBytes(const DeltaHeader& header) {

@@ -100,8 +100,8 @@ struct DeltaHeader {
 };
 
 // The x86 branch filter (forward) or its reverse on one chunk of at most
-// delta::kFilterChunk bytes at file offset `offset`, in place.
-void X86Filter(unsigned char* bytes, size_t size, uint64_t offset, bool forward);
+// delta::kFilterChunk bytes at file offset `offset`, in place: how many operands it converted.
+size_t X86Filter(unsigned char* bytes, size_t size, uint64_t offset, bool forward);
 
 // The header's 36 bytes, for the encoder.
 std::string DeltaHeaderBytes(const DeltaHeader& header);
