@@ -3,9 +3,9 @@
 //   1: the rest is a source (its length in the next byte) and a delta; the x86 filter and
 //      its reverse must give that source back;
 //   2: the rest is a delta's pieces before compression (sizes, then blocks of control,
-//      difference runs and extra bytes), which the harness frames in stored zlib streams,
-//      so that the fuzzer reaches the triples and runs behind the streams' checksums; with
-//      the x86 filter when the first byte's top bit is set.
+//      range-coded differences and extra bytes), which the harness frames, the control and
+//      extra pieces in stored zlib streams, so that the fuzzer reaches the triples behind the
+//      streams' checksums; with the x86 filter when the first byte's top bit is set.
 // Beyond memory errors it checks the decoder's promises (delta_apply.h). The encoder's
 // round trips have their own target, delta_encode.
 #include <zlib.h>
@@ -54,8 +54,8 @@ void FramedPieces(std::string_view input, uint32_t filter) {
     std::string parts[3];
     for (std::string& part : parts) part = std::string(Take(input, TakeByte(input)));
     for (const std::string& part : parts) Put32(blocks, uint32_t(part.size()));
-    std::string packed[3];
-    for (int i = 0; i < 3; ++i) packed[i] = Stored(parts[i]);
+    // The difference part is range code, stored as it is.
+    const std::string packed[3] = {Stored(parts[0]), parts[1], Stored(parts[2])};
     for (const std::string& part : packed) Put32(blocks, uint32_t(part.size()));
     for (const std::string& part : packed) blocks += part;
   }

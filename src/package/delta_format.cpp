@@ -222,6 +222,58 @@ class ResultWriter {
   uLong crc_ = crc32(0, nullptr, 0);
 };
 
+// The difference part's range decoder, which reads the part's bytes as it needs them.
+class RangeDecoder {
+ public:
+  void Start(const unsigned char* at, const unsigned char* end) {
+    at_ = at;
+    end_ = end;
+    started_ = overrun_ = false;
+  }
+  // The next bit, coded with probability `zero` (of kProbabilityOne) of a 0, which it adapts.
+  unsigned Bit(uint16_t& zero, unsigned) {
+    if (!started_) {
+      started_ = true;
+      range_ = 0xFFFFFFFF;
+      code_ = 0;
+      for (int i = 0; i < 5; ++i) code_ = code_ << 8 | Next();
+    }
+    const uint32_t bound = (range_ >> delta::kProbabilityBits) * zero;
+    unsigned bit;
+    if (code_ < bound) {
+      range_ = bound;
+      zero = uint16_t(zero + ((delta::kProbabilityOne - zero) >> delta::kAdaptShift));
+      bit = 0;
+    } else {
+      code_ -= bound;
+      range_ -= bound;
+      zero = uint16_t(zero - (zero >> delta::kAdaptShift));
+      bit = 1;
+    }
+    while (range_ < delta::kRangeTop) {
+      range_ <<= 8;
+      code_ = code_ << 8 | Next();
+    }
+    return bit;
+  }
+  // Not started on an empty part, read to its last byte and not beyond otherwise.
+  bool UsedExactly() const { return !overrun_ && at_ == end_; }
+  bool Overrun() const { return overrun_; }
+
+ private:
+  uint8_t Next() {
+    if (at_ == end_) {
+      overrun_ = true;
+      return 0;
+    }
+    return *at_++;
+  }
+  const unsigned char* at_ = nullptr;
+  const unsigned char* end_ = nullptr;
+  uint32_t range_ = 0, code_ = 0;
+  bool started_ = false, overrun_ = false;
+};
+
 // Reads one LEB128 varint of at most delta::kMaxVarintBytes bytes.
 template <class Byte>
 bool ReadVarint(Byte*& at, const unsigned char* end, uint64_t& value) {
@@ -250,6 +302,7 @@ Refusal ReadBlockHeader(DeltaStream& stream, Block& block) {
     return "a block's lengths pass the format's limits";
   }
   if (block.difference == 0 && block.extra == 0) return "a block gives no result byte";
+  if (block.differencePacked != block.difference) return "a block's part lengths disagree";
   if (uint64_t(block.controlPacked) + block.differencePacked + block.extraPacked > stream.Left()) {
     return "the delta is truncated";
   }
@@ -266,7 +319,7 @@ class Decoder {
       Block block;
       if (auto refusal = ReadBlockHeader(stream_, block)) return refusal;
       if (auto refusal = Unpack(block.controlPacked, control_, block.control)) return refusal;
-      if (auto refusal = Unpack(block.differencePacked, difference_, block.difference)) return refusal;
+      if (auto refusal = Stored(difference_, block.difference)) return refusal;
       if (auto refusal = Unpack(block.extraPacked, extra_, block.extra)) return refusal;
       if (auto refusal = ApplyBlock(block)) return refusal;
     }
@@ -283,12 +336,20 @@ class Decoder {
     return inflater_.Part(stream_, packed, buffer.data(), size);
   }
 
+  Refusal Stored(std::vector<char>& buffer, uint32_t size) {
+    if (buffer.size() < size) buffer.resize(size);
+    if (!stream_.Read(buffer.data(), size)) return "the delta is truncated";
+    return std::nullopt;
+  }
+
   Refusal ApplyBlock(const Block& block) {
     const auto* at = reinterpret_cast<const unsigned char*>(control_.data());
     const auto* end = at + block.control;
-    runs_ = reinterpret_cast<unsigned char*>(difference_.data());
-    runsEnd_ = runs_ + block.difference;
-    zeros_ = literals_ = 0;
+    const auto* differences = reinterpret_cast<const unsigned char*>(difference_.data());
+    ranges_.Start(differences, differences + block.difference);
+    // Made on the first block with differences (most deltas have them; the refused ones
+    // mostly do not get that far).
+    if (block.difference > 0 && !model_) model_ = std::make_unique<delta::DifferenceModel>();
     uint32_t extraUsed = 0;
     while (at != end) {
       uint64_t add, copy, zigzag;
@@ -311,35 +372,24 @@ class Decoder {
         sourcePosition_ += magnitude;
       }
     }
-    if (runs_ != runsEnd_ || zeros_ != 0 || literals_ != 0 || extraUsed != block.extra) {
-      return "a block's control does not use all of its bytes";
+    if (!ranges_.UsedExactly() || extraUsed != block.extra) {
+      return "a block's control does not use exactly its bytes";
     }
     return std::nullopt;
   }
 
-  // Result bytes: the source bytes at the source position plus the difference runs.
+  // Result bytes: the source bytes at the source position plus the difference bytes.
   Refusal Add(uint64_t count) {
     while (count > 0) {
-      if (zeros_ == 0 && literals_ == 0) {
-        if (!ReadVarint(runs_, runsEnd_, zeros_) || !ReadVarint(runs_, runsEnd_, literals_) ||
-            (zeros_ == 0 && literals_ == 0) || literals_ > uint64_t(runsEnd_ - runs_)) {
-          return "a difference run is malformed";
-        }
-        continue;
-      }
-      const uint64_t run = zeros_ > 0 ? zeros_ : literals_;
-      const size_t span = size_t(std::min<uint64_t>({count, run, SourceWindow::kMaxSpan}));
+      if (!model_ || ranges_.Overrun()) return "the adds read past a block's difference part";
+      const size_t span = size_t(std::min<uint64_t>(count, sizeof staging_));
       const char* source = source_.At(sourcePosition_, span);
       if (!source) return "the source could not be read";
-      if (zeros_ > 0) {
-        if (!result_.Put(source, span)) return "the result could not be written";
-        zeros_ -= span;
-      } else {
-        for (size_t i = 0; i < span; ++i) runs_[i] = uint8_t(runs_[i] + uint8_t(source[i]));
-        if (!result_.Put(reinterpret_cast<const char*>(runs_), span)) return "the result could not be written";
-        runs_ += span;
-        literals_ -= span;
+      for (size_t i = 0; i < span; ++i) {
+        const auto byte = uint8_t(source[i]);
+        staging_[i] = char(byte + model_->Code(ranges_, byte, 0));
       }
+      if (!result_.Put(staging_, span)) return "the result could not be written";
       sourcePosition_ += span;
       count -= span;
     }
@@ -353,11 +403,9 @@ class Decoder {
   Inflater inflater_;
   std::vector<char> control_, difference_, extra_;
   uint64_t sourcePosition_ = 0;
-  // The difference runs of the current block: the next coded byte, and what is left of
-  // the run under way.
-  unsigned char* runs_ = nullptr;
-  const unsigned char* runsEnd_ = nullptr;
-  uint64_t zeros_ = 0, literals_ = 0;
+  RangeDecoder ranges_;
+  std::unique_ptr<delta::DifferenceModel> model_;
+  char staging_[4096];
 };
 
 }  // namespace

@@ -266,43 +266,61 @@ void PutVarint(std::string& out, uint64_t value) {
   out.push_back(char(value));
 }
 
-// The difference bytes as runs (zeros, literals), every run of zeros its own, however
-// short: in code whose addresses moved, the differences are scattered bytes (a displacement's
-// low byte or two, a few dozen bytes apart), and deflate packs the gaps' varints beside the
-// changed bytes about a tenth tighter than the zeros themselves (85 KB against 95 KB on a
-// 3.7 MB program of two consecutive builds; a run of zeros kept among the literals up to 256
-// bytes gave the 95). Coded as they come, so that a block is cut where its coded bytes fill it.
-class RunCoder {
+// The range encoder of a block's difference bytes (the decoder's mirror in delta_format.cpp).
+class RangeEncoder {
  public:
-  void Put(uint8_t byte) {
-    if (byte == 0) {
-      if (!literals_.empty()) Close();
-      ++zeros_;
+  unsigned Bit(uint16_t& zero, unsigned bit) {
+    used_ = true;
+    const uint32_t bound = (range_ >> delta::kProbabilityBits) * zero;
+    if (bit == 0) {
+      range_ = bound;
+      zero = uint16_t(zero + ((delta::kProbabilityOne - zero) >> delta::kAdaptShift));
     } else {
-      literals_.push_back(char(byte));
+      low_ += bound;
+      range_ -= bound;
+      zero = uint16_t(zero - (zero >> delta::kAdaptShift));
     }
+    while (range_ < delta::kRangeTop) {
+      range_ <<= 8;
+      ShiftLow();
+    }
+    return bit;
   }
-  // What the coded bytes may come to once the run under way is closed, and at most
-  // 2 * delta::kMaxVarintBytes more after any one Put.
-  size_t Bound() const { return coded_.size() + literals_.size() + 2 * delta::kMaxVarintBytes; }
-  bool Empty() const { return coded_.empty() && zeros_ == 0 && literals_.empty(); }
+  // What the output may come to once finished.
+  size_t Bound() const { return out_.size() + size_t(pending_) + 5; }
+  // The part: nothing when no bit was coded; then ready for the next block.
   std::string Finish() {
-    if (zeros_ != 0 || !literals_.empty()) Close();
-    std::string coded;
-    coded.swap(coded_);
-    return coded;
+    std::string out;
+    if (used_) {
+      for (int i = 0; i < 5; ++i) ShiftLow();
+      out.swap(out_);
+    }
+    *this = RangeEncoder();
+    return out;
   }
 
  private:
-  void Close() {
-    PutVarint(coded_, zeros_);
-    PutVarint(coded_, literals_.size());
-    coded_ += literals_;
-    zeros_ = 0;
-    literals_.clear();
+  // Moves the top byte of low_ out, holding back bytes a later carry may still raise.
+  void ShiftLow() {
+    if (uint32_t(low_) < 0xFF000000u || (low_ >> 32) != 0) {
+      const auto carry = uint8_t(low_ >> 32);
+      uint8_t held = cache_;
+      do {
+        out_.push_back(char(uint8_t(held + carry)));
+        held = 0xFF;
+      } while (--pending_ != 0);
+      cache_ = uint8_t(low_ >> 24);
+    }
+    ++pending_;
+    low_ = (low_ & 0x00FFFFFF) << 8;
   }
-  std::string coded_, literals_;
-  uint64_t zeros_ = 0;
+
+  uint64_t low_ = 0;
+  uint32_t range_ = 0xFFFFFFFF;
+  uint8_t cache_ = 0;
+  uint64_t pending_ = 1;
+  bool used_ = false;
+  std::string out_;
 };
 
 class BlockWriter {
@@ -342,24 +360,27 @@ class BlockWriter {
   }
 
   void Flush() {
-    if (runs_.Empty() && extra_.empty()) return;
-    const std::string runs = runs_.Finish();
-    const std::string parts[3] = {Deflate(control_), Deflate(runs), Deflate(extra_)};
+    if (!differences_ && extra_.empty()) return;
+    const std::string parts[3] = {Deflate(control_), ranges_.Finish(), Deflate(extra_)};
     Put32(out_, control_.size());
-    Put32(out_, runs.size());
+    Put32(out_, parts[1].size());
     Put32(out_, extra_.size());
     for (const std::string& part : parts) Put32(out_, part.size());
     for (const std::string& part : parts) out_ += part;
     control_.clear();
     extra_.clear();
+    differences_ = false;
   }
 
  private:
   // The add's differences, as many as the block takes: how many.
   int64_t PutDifferences(const Triple& t) {
     for (int64_t i = 0; i < t.add; ++i) {
-      if (runs_.Bound() + 2 * delta::kMaxVarintBytes > delta::kMaxDifferenceBytes) return i;
-      runs_.Put(uint8_t(new_[t.newStart + i] - old_[t.oldStart + i]));
+      // A byte codes 9 bits, each at most 11 bits of output (kProbabilityOne >> kAdaptShift).
+      if (ranges_.Bound() + 16 > delta::kMaxDifferenceBytes) return i;
+      const uint8_t source = old_[t.oldStart + i];
+      model_.Code(ranges_, source, uint8_t(new_[t.newStart + i] - source));
+      differences_ = true;
     }
     return t.add;
   }
@@ -375,7 +396,9 @@ class BlockWriter {
   const uint8_t* new_;
   std::string& out_;
   std::string control_, extra_;
-  RunCoder runs_;
+  RangeEncoder ranges_;
+  delta::DifferenceModel model_;
+  bool differences_ = false;
 };
 
 uint32_t Crc32(std::string_view bytes) {
