@@ -51,9 +51,8 @@
 //   next byte enters code's low byte. (The encoder's output is exactly as long as that reads:
 //   a decoder that would read past D refuses.) The model, kept from block to block over the
 //   whole delta, starts with every probability at 1/2 but the "changed" ones at 31/32 (an
-//   unchanged byte), and
-//   with previous source byte, last value and recent all 0. For each difference byte, where
-//   the triple's add pairs it with source byte s:
+//   unchanged byte), and with previous source byte, last value and recent all 0. For each
+//   difference byte, where the triple's add pairs it with source byte s:
 //     - changed: one bit, probability "changed"[previous source byte * 4 + recent], 1 when
 //       the byte is not 0;
 //     - when 1, the byte's 8 bits, high bit first, each with probability
@@ -82,8 +81,8 @@
 // passes its limit, or the difference part's two lengths differ; a zlib part does not unpack
 // to exactly its length from exactly its packed length (or fails its Adler-32); a triple is
 // cut short or has a varint longer than 5 bytes; a triple uses more extra bytes than its
-// block holds, or the adds would read past the difference part or leave some of it; an add reads
-// outside the source, or a seek leaves the source position outside 0..source size; the
+// block holds, or the adds would read past the difference part or leave some of it; an add
+// reads outside the source, or a seek leaves the source position outside 0..source size; the
 // blocks would give more than the result size, or the delta ends before they give all of
 // it, or bytes follow the last block; the result's CRC-32 differs from the header's.
 #pragma once

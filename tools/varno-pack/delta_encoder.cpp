@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <stdexcept>
 
@@ -379,7 +380,7 @@ class BlockWriter {
       // A byte codes 9 bits, each at most 11 bits of output (kProbabilityOne >> kAdaptShift).
       if (ranges_.Bound() + 16 > delta::kMaxDifferenceBytes) return i;
       const uint8_t source = old_[t.oldStart + i];
-      model_.Code(ranges_, source, uint8_t(new_[t.newStart + i] - source));
+      model_->Code(ranges_, source, uint8_t(new_[t.newStart + i] - source));
       differences_ = true;
     }
     return t.add;
@@ -397,7 +398,8 @@ class BlockWriter {
   std::string& out_;
   std::string control_, extra_;
   RangeEncoder ranges_;
-  delta::DifferenceModel model_;
+  // 130 KB: on the heap, not the tool's stack.
+  std::unique_ptr<delta::DifferenceModel> model_ = std::make_unique<delta::DifferenceModel>();
   bool differences_ = false;
 };
 
