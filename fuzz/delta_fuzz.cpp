@@ -1,117 +1,52 @@
-// The binary delta decoder, and the encoder beside it. The first byte chooses:
+// The binary delta decoder. The first byte chooses, by its remainder modulo 3:
 //   0: the rest is a delta, applied to a fixed small source;
-//   1: the rest is a source (its length in the next byte) and a delta;
+//   1: the rest is a source (its length in the next byte) and a delta; the x86 filter and
+//      its reverse must give that source back;
 //   2: the rest is a delta's pieces before compression (sizes, then blocks of control,
-//      difference runs and extra bytes), which the harness deflates and frames, so that
-//      the fuzzer reaches the triples and runs behind the deflate streams' checksums;
-//   3: the rest is an old and a new file (split where the next byte says), encoded and
-//      applied back.
-// Beyond memory errors it checks the decoder's promises: it never writes more than the
-// header's result size, and it either succeeds with exactly that many bytes, whose CRC-32
-// is the header's, or refuses; and a delta the encoder made gives the new file back.
+//      range-coded differences and extra bytes), which the harness frames, the control and
+//      extra pieces in stored zlib streams, so that the fuzzer reaches the triples behind the
+//      streams' checksums; with the x86 filter when the first byte's top bit is set.
+// Beyond memory errors it checks the decoder's promises (delta_apply.h). The encoder's
+// round trips have their own target, delta_encode.
 #include <zlib.h>
 
-#include <cstddef>
 #include <cstdint>
-#include <cstring>
-#include <optional>
 #include <string>
 #include <string_view>
 
-#include "delta_encoder.h"
-#include "fuzz_check.h"
-#include "package/delta_format.h"
+#include "delta_apply.h"
 
 namespace {
 
-class BytesInput : public varno::InputFile {
- public:
-  explicit BytesInput(std::string_view bytes) : bytes_(bytes) {}
-  size_t Read(char* buffer, size_t size) override {
-    if (position_ >= bytes_.size()) return 0;
-    const size_t got = std::min(size, size_t(bytes_.size() - position_));
-    std::memcpy(buffer, bytes_.data() + position_, got);
-    position_ += got;
-    return got;
-  }
-  bool Seek(uint64_t position) override {
-    position_ = position;
-    return true;
-  }
-  uint64_t Size() override { return bytes_.size(); }
-
- private:
-  std::string_view bytes_;
-  uint64_t position_ = 0;
-};
-
-class BoundedOutput : public varno::OutputFile {
- public:
-  explicit BoundedOutput(uint64_t limit) : limit_(limit) {}
-  bool Write(const char* data, size_t size) override {
-    FUZZ_CHECK(size <= limit_ - bytes.size());
-    bytes.append(data, size);
-    return true;
-  }
-  bool Commit() override { return true; }
-  std::string bytes;
-
- private:
-  uint64_t limit_;
-};
-
-uint32_t Crc32(std::string_view bytes) {
-  return uint32_t(crc32(crc32(0, nullptr, 0), reinterpret_cast<const Bytef*>(bytes.data()), uInt(bytes.size())));
-}
-
-// Applies the delta and checks the promises; the result when it was accepted.
-std::optional<std::string> Apply(std::string_view delta, std::string_view source) {
-  BytesInput headerFile(delta);
-  const auto header = varno::ReadDeltaHeader(headerFile, delta.size());
-  BytesInput deltaFile(delta);
-  BytesInput sourceFile(source);
-  BoundedOutput out(header ? header->resultSize : 0);
-  const auto refusal = varno::ApplyDelta(deltaFile, delta.size(), sourceFile, out);
-  if (refusal) {
-    FUZZ_CHECK(!refusal->empty());
-    return std::nullopt;
-  }
-  FUZZ_CHECK(header);
-  FUZZ_CHECK(header->sourceSize == source.size());
-  FUZZ_CHECK(out.bytes.size() == header->resultSize);
-  FUZZ_CHECK(Crc32(out.bytes) == header->resultCrc32);
-  return out.bytes;
-}
-
-std::string Deflated(std::string_view raw) {
-  if (raw.empty()) return {};
-  uLongf size = compressBound(uLong(raw.size()));
-  std::string packed(size, '\0');
-  compress2(reinterpret_cast<Bytef*>(packed.data()), &size, reinterpret_cast<const Bytef*>(raw.data()),
-            uLong(raw.size()), 1);
-  packed.resize(size);
-  return packed;
-}
+using namespace delta_fuzz;
 
 void Put32(std::string& out, uint32_t value) {
   for (int i = 0; i < 4; ++i) out.push_back(char(value >> (8 * i)));
 }
 
-// Takes n bytes from the front of the input (fewer at its end).
-std::string_view Take(std::string_view& input, size_t n) {
-  const std::string_view taken = input.substr(0, n);
-  input.remove_prefix(taken.size());
-  return taken;
-}
-
-size_t TakeByte(std::string_view& input) {
-  const std::string_view byte = Take(input, 1);
-  return byte.empty() ? 0 : uint8_t(byte[0]);
+// A zlib stream of stored blocks, written here: deflating each piece with zlib would cost
+// more than the decoding under test.
+std::string Stored(std::string_view raw) {
+  if (raw.empty()) return {};
+  const uint32_t adler = uint32_t(adler32(adler32(0, nullptr, 0), reinterpret_cast<const Bytef*>(raw.data()), uInt(raw.size())));
+  std::string stream("\x78\x01", 2);
+  do {
+    const size_t take = std::min<size_t>(raw.size(), 0xFFFF);
+    stream.push_back(take == raw.size() ? 1 : 0);
+    for (const uint32_t length : {uint32_t(take), uint32_t(~take & 0xFFFF)}) {
+      stream.push_back(char(length));
+      stream.push_back(char(length >> 8));
+    }
+    stream.append(raw.substr(0, take));
+    raw.remove_prefix(take);
+  } while (!raw.empty());
+  for (int shift = 24; shift >= 0; shift -= 8) stream.push_back(char(adler >> shift));
+  return stream;
 }
 
 // Mode 2: source length, result length (bytes), then blocks of three pieces, each led by
-// its length byte.
-void FramedPieces(std::string_view input) {
+// its length byte; filtered when the mode byte's top bit is set.
+void FramedPieces(std::string_view input, uint32_t filter) {
   const std::string_view source = Take(input, TakeByte(input));
   const size_t resultSize = TakeByte(input) * 4;
   std::string blocks;
@@ -119,12 +54,12 @@ void FramedPieces(std::string_view input) {
     std::string parts[3];
     for (std::string& part : parts) part = std::string(Take(input, TakeByte(input)));
     for (const std::string& part : parts) Put32(blocks, uint32_t(part.size()));
-    std::string packed[3];
-    for (int i = 0; i < 3; ++i) packed[i] = Deflated(parts[i]);
+    // The difference part is range code, stored as it is.
+    const std::string packed[3] = {Stored(parts[0]), parts[1], Stored(parts[2])};
     for (const std::string& part : packed) Put32(blocks, uint32_t(part.size()));
     for (const std::string& part : packed) blocks += part;
   }
-  varno::DeltaHeader header{source.size(), resultSize, Crc32(source), 0};
+  varno::DeltaHeader header{source.size(), resultSize, Crc32(source), 0, filter};
   const std::string first = varno::DeltaHeaderBytes(header) + blocks;
   if (Apply(first, source)) return;  // an empty result, whose CRC-32 is 0
   // Unless the CRC-32 alone was wrong, the same refusal again; otherwise, with the CRC-32
@@ -140,6 +75,15 @@ void FramedPieces(std::string_view input) {
   FUZZ_CHECK(again && *again == out.bytes);
 }
 
+// The filter and its reverse give back any bytes, at any chunk offset.
+void CheckFilterReverses(std::string_view bytes, uint64_t offset) {
+  std::string filtered(bytes);
+  auto* data = reinterpret_cast<unsigned char*>(filtered.data());
+  varno::X86Filter(data, filtered.size(), offset, true);
+  varno::X86Filter(data, filtered.size(), offset, false);
+  FUZZ_CHECK(filtered == bytes);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -149,26 +93,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (int i = 0; i < 300; ++i) bytes.push_back(char(i * 7 % 251));
     return bytes;
   }();
-  switch (TakeByte(input) % 4) {
+  const size_t mode = TakeByte(input);
+  switch (mode % 3) {
     case 0:
       Apply(input, kSource);
       break;
     case 1: {
       const std::string_view source = Take(input, TakeByte(input));
+      CheckFilterReverses(source, (mode >> 2) * varno::delta::kFilterChunk + source.size());
       Apply(input, source);
       break;
     }
     case 2:
-      FramedPieces(input);
+      FramedPieces(input, mode >> 7);
       break;
-    case 3: {
-      const size_t share = TakeByte(input);
-      const std::string_view oldBytes = Take(input, share * input.size() / 256);
-      const std::string delta = varno::pack::EncodeDelta(oldBytes, input);
-      const auto result = Apply(delta, oldBytes);
-      FUZZ_CHECK(result && *result == input);
-      break;
-    }
   }
   return 0;
 }

@@ -61,6 +61,10 @@ Refusal ParseHeader(DeltaStream& stream, DeltaHeader& header) {
   header.resultSize = Load64(bytes + 16);
   header.sourceCrc32 = Load32(bytes + 24);
   header.resultCrc32 = Load32(bytes + 28);
+  header.filter = Load32(bytes + 32);
+  if (header.filter != delta::kFilterNone && header.filter != delta::kFilterX86) {
+    return "a delta filter this program does not know";
+  }
   if (header.sourceSize > delta::kMaxFileSize || header.resultSize > delta::kMaxFileSize) {
     return "the delta's header gives a size beyond the limit";
   }
@@ -117,49 +121,71 @@ class Inflater {
   Bytef input_[64 * 1024];
 };
 
-// The source, read through a window, as the adds mostly walk it forward.
+// The source, read through a window, as the adds mostly walk it forward. The window starts
+// on a filter chunk, so that it is filtered as the encoder filtered the whole file.
 class SourceWindow {
  public:
-  SourceWindow(InputFile& file, uint64_t size)
-      : file_(file), size_(size), buffer_(size_t(std::min<uint64_t>(size, 256 * 1024))) {}
+  SourceWindow(InputFile& file, uint64_t size, uint32_t filter) : file_(file), size_(size), filter_(filter) {}
   static constexpr size_t kMaxSpan = 64 * 1024;
 
   // The `count` (at most kMaxSpan) source bytes at position, all inside the source.
   const char* At(uint64_t position, size_t count) {
     if (position < start_ || position + count > start_ + filled_) {
-      const size_t want = size_t(std::min<uint64_t>(buffer_.size(), size_ - position));
+      // Sized on first use: a small source needs no large window.
+      if (buffer_.empty()) buffer_.resize(size_t(std::min<uint64_t>(size_, kWindow)));
+      start_ = position - position % delta::kFilterChunk;
+      const size_t want = size_t(std::min<uint64_t>(buffer_.size(), size_ - start_));
       filled_ = 0;
-      start_ = position;
-      if (!file_.Seek(position)) return nullptr;
+      if (!file_.Seek(start_)) return nullptr;
       while (filled_ < want) {
         const size_t got = file_.Read(buffer_.data() + filled_, want - filled_);
-        if (got == 0 || got > want - filled_) break;
+        if (got == 0 || got > want - filled_) return nullptr;
         filled_ += got;
       }
-      if (filled_ < count) return nullptr;
+      if (filter_ == delta::kFilterX86) {
+        for (size_t at = 0; at < filled_; at += delta::kFilterChunk) {
+          X86Filter(reinterpret_cast<unsigned char*>(buffer_.data()) + at,
+                    std::min<size_t>(delta::kFilterChunk, filled_ - at), start_ + at, true);
+        }
+      }
+      if (position + count > start_ + filled_) return nullptr;
     }
     return buffer_.data() + (position - start_);
   }
 
  private:
+  // Past the start's rounding down to a chunk, still room for the longest span.
+  static constexpr size_t kWindow = 256 * 1024;
+  static_assert(kWindow >= delta::kFilterChunk + kMaxSpan && kWindow % delta::kFilterChunk == 0);
   InputFile& file_;
   uint64_t size_;
+  uint32_t filter_;
   std::vector<char> buffer_;
   uint64_t start_ = 0;
   size_t filled_ = 0;
 };
 
 // The result, written in large pieces (cheaper under Wine), never past its announced size.
+// The buffer grows to what the result needs, up to kMaxBuffer: a whole number of filter
+// chunks, so that every flush but the last unfilters whole chunks at their own offsets.
 class ResultWriter {
  public:
-  ResultWriter(OutputFile& out, uint64_t size)
-      : out_(out), left_(size), buffer_(size_t(std::min<uint64_t>(size, 1024 * 1024))) {}
+  ResultWriter(OutputFile& out, uint64_t size, uint32_t filter)
+      : out_(out), left_(size), capacity_(size_t(std::min<uint64_t>(size, kMaxBuffer))), filter_(filter) {}
+  static constexpr size_t kMaxBuffer = 1024 * 1024;
+  static_assert(kMaxBuffer % delta::kFilterChunk == 0);
 
   bool Put(const char* data, size_t size) {
     if (size > left_) return false;
     left_ -= size;
     while (size > 0) {
-      if (used_ == buffer_.size() && !Flush()) return false;
+      if (used_ == buffer_.size()) {
+        if (buffer_.size() < capacity_) {
+          buffer_.resize(std::min(capacity_, std::max<size_t>(4096, 2 * buffer_.size())));
+        } else if (!Flush()) {
+          return false;
+        }
+      }
       const size_t take = std::min(size, buffer_.size() - used_);
       std::memcpy(buffer_.data() + used_, data, take);
       used_ += take;
@@ -170,8 +196,15 @@ class ResultWriter {
   }
   bool Flush() {
     if (used_ == 0) return true;
+    if (filter_ == delta::kFilterX86) {
+      for (size_t at = 0; at < used_; at += delta::kFilterChunk) {
+        X86Filter(reinterpret_cast<unsigned char*>(buffer_.data()) + at,
+                  std::min<size_t>(delta::kFilterChunk, used_ - at), flushed_ + at, false);
+      }
+    }
     crc_ = crc32(crc_, reinterpret_cast<const Bytef*>(buffer_.data()), uInt(used_));
     const bool written = out_.Write(buffer_.data(), used_);
+    flushed_ += used_;
     used_ = 0;
     return written;
   }
@@ -181,9 +214,64 @@ class ResultWriter {
  private:
   OutputFile& out_;
   uint64_t left_;
+  size_t capacity_;
+  uint32_t filter_;
   std::vector<char> buffer_;
   size_t used_ = 0;
+  uint64_t flushed_ = 0;
   uLong crc_ = crc32(0, nullptr, 0);
+};
+
+// The difference part's range decoder, which reads the part's bytes as it needs them.
+class RangeDecoder {
+ public:
+  void Start(const unsigned char* at, const unsigned char* end) {
+    at_ = at;
+    end_ = end;
+    started_ = overrun_ = false;
+  }
+  // The next bit, coded with probability `zero` (of kProbabilityOne) of a 0, which it adapts.
+  unsigned Bit(uint16_t& zero, unsigned) {
+    if (!started_) {
+      started_ = true;
+      range_ = 0xFFFFFFFF;
+      code_ = 0;
+      for (int i = 0; i < 5; ++i) code_ = code_ << 8 | Next();
+    }
+    const uint32_t bound = (range_ >> delta::kProbabilityBits) * zero;
+    unsigned bit;
+    if (code_ < bound) {
+      range_ = bound;
+      zero = uint16_t(zero + ((delta::kProbabilityOne - zero) >> delta::kAdaptShift));
+      bit = 0;
+    } else {
+      code_ -= bound;
+      range_ -= bound;
+      zero = uint16_t(zero - (zero >> delta::kAdaptShift));
+      bit = 1;
+    }
+    while (range_ < delta::kRangeTop) {
+      range_ <<= 8;
+      code_ = code_ << 8 | Next();
+    }
+    return bit;
+  }
+  // Not started on an empty part, read to its last byte and not beyond otherwise.
+  bool UsedExactly() const { return !overrun_ && at_ == end_; }
+  bool Overrun() const { return overrun_; }
+
+ private:
+  uint8_t Next() {
+    if (at_ == end_) {
+      overrun_ = true;
+      return 0;
+    }
+    return *at_++;
+  }
+  const unsigned char* at_ = nullptr;
+  const unsigned char* end_ = nullptr;
+  uint32_t range_ = 0, code_ = 0;
+  bool started_ = false, overrun_ = false;
 };
 
 // Reads one LEB128 varint of at most delta::kMaxVarintBytes bytes.
@@ -214,6 +302,7 @@ Refusal ReadBlockHeader(DeltaStream& stream, Block& block) {
     return "a block's lengths pass the format's limits";
   }
   if (block.difference == 0 && block.extra == 0) return "a block gives no result byte";
+  if (block.differencePacked != block.difference) return "a block's part lengths disagree";
   if (uint64_t(block.controlPacked) + block.differencePacked + block.extraPacked > stream.Left()) {
     return "the delta is truncated";
   }
@@ -223,14 +312,14 @@ Refusal ReadBlockHeader(DeltaStream& stream, Block& block) {
 class Decoder {
  public:
   Decoder(DeltaStream& stream, const DeltaHeader& header, InputFile& source, OutputFile& out)
-      : stream_(stream), header_(header), source_(source, header.sourceSize), result_(out, header.resultSize) {}
+      : stream_(stream), header_(header), source_(source, header.sourceSize, header.filter), result_(out, header.resultSize, header.filter) {}
 
   Refusal Run() {
     while (result_.Left() > 0) {
       Block block;
       if (auto refusal = ReadBlockHeader(stream_, block)) return refusal;
       if (auto refusal = Unpack(block.controlPacked, control_, block.control)) return refusal;
-      if (auto refusal = Unpack(block.differencePacked, difference_, block.difference)) return refusal;
+      if (auto refusal = Stored(difference_, block.difference)) return refusal;
       if (auto refusal = Unpack(block.extraPacked, extra_, block.extra)) return refusal;
       if (auto refusal = ApplyBlock(block)) return refusal;
     }
@@ -247,12 +336,20 @@ class Decoder {
     return inflater_.Part(stream_, packed, buffer.data(), size);
   }
 
+  Refusal Stored(std::vector<char>& buffer, uint32_t size) {
+    if (buffer.size() < size) buffer.resize(size);
+    if (!stream_.Read(buffer.data(), size)) return "the delta is truncated";
+    return std::nullopt;
+  }
+
   Refusal ApplyBlock(const Block& block) {
     const auto* at = reinterpret_cast<const unsigned char*>(control_.data());
     const auto* end = at + block.control;
-    runs_ = reinterpret_cast<unsigned char*>(difference_.data());
-    runsEnd_ = runs_ + block.difference;
-    zeros_ = literals_ = 0;
+    const auto* differences = reinterpret_cast<const unsigned char*>(difference_.data());
+    ranges_.Start(differences, differences + block.difference);
+    // Made on the first block with differences (most deltas have them; the refused ones
+    // mostly do not get that far).
+    if (block.difference > 0 && !model_) model_ = std::make_unique<delta::DifferenceModel>();
     uint32_t extraUsed = 0;
     while (at != end) {
       uint64_t add, copy, zigzag;
@@ -275,35 +372,24 @@ class Decoder {
         sourcePosition_ += magnitude;
       }
     }
-    if (runs_ != runsEnd_ || zeros_ != 0 || literals_ != 0 || extraUsed != block.extra) {
-      return "a block's control does not use all of its bytes";
+    if (!ranges_.UsedExactly() || extraUsed != block.extra) {
+      return "a block's control does not use exactly its bytes";
     }
     return std::nullopt;
   }
 
-  // Result bytes: the source bytes at the source position plus the difference runs.
+  // Result bytes: the source bytes at the source position plus the difference bytes.
   Refusal Add(uint64_t count) {
     while (count > 0) {
-      if (zeros_ == 0 && literals_ == 0) {
-        if (!ReadVarint(runs_, runsEnd_, zeros_) || !ReadVarint(runs_, runsEnd_, literals_) ||
-            (zeros_ == 0 && literals_ == 0) || literals_ > uint64_t(runsEnd_ - runs_)) {
-          return "a difference run is malformed";
-        }
-        continue;
-      }
-      const uint64_t run = zeros_ > 0 ? zeros_ : literals_;
-      const size_t span = size_t(std::min<uint64_t>({count, run, SourceWindow::kMaxSpan}));
+      if (!model_ || ranges_.Overrun()) return "the adds read past a block's difference part";
+      const size_t span = size_t(std::min<uint64_t>(count, sizeof staging_));
       const char* source = source_.At(sourcePosition_, span);
       if (!source) return "the source could not be read";
-      if (zeros_ > 0) {
-        if (!result_.Put(source, span)) return "the result could not be written";
-        zeros_ -= span;
-      } else {
-        for (size_t i = 0; i < span; ++i) runs_[i] = uint8_t(runs_[i] + uint8_t(source[i]));
-        if (!result_.Put(reinterpret_cast<const char*>(runs_), span)) return "the result could not be written";
-        runs_ += span;
-        literals_ -= span;
+      for (size_t i = 0; i < span; ++i) {
+        const auto byte = uint8_t(source[i]);
+        staging_[i] = char(byte + model_->Code(ranges_, byte, 0));
       }
+      if (!result_.Put(staging_, span)) return "the result could not be written";
       sourcePosition_ += span;
       count -= span;
     }
@@ -317,14 +403,42 @@ class Decoder {
   Inflater inflater_;
   std::vector<char> control_, difference_, extra_;
   uint64_t sourcePosition_ = 0;
-  // The difference runs of the current block: the next coded byte, and what is left of
-  // the run under way.
-  unsigned char* runs_ = nullptr;
-  const unsigned char* runsEnd_ = nullptr;
-  uint64_t zeros_ = 0, literals_ = 0;
+  RangeDecoder ranges_;
+  std::unique_ptr<delta::DifferenceModel> model_;
+  char staging_[4096];
 };
 
 }  // namespace
+
+size_t X86Filter(unsigned char* bytes, size_t size, uint64_t offset, bool forward) {
+  size_t i = 0, converted = 0;
+  while (i < size) {
+    size_t operand;
+    if (bytes[i] == 0xE8 || bytes[i] == 0xE9) {
+      operand = i + 1;
+    } else if (bytes[i] == 0x0F && i + 1 < size && (bytes[i + 1] & 0xF0) == 0x80) {
+      operand = i + 2;
+    } else {
+      ++i;
+      continue;
+    }
+    if (operand + 4 > size) break;
+    // The operand is passed over whether converted or not: no later conversion may touch
+    // the bytes this decision read, so that the reverse pass decides alike.
+    i = operand + 4;
+    uint32_t value = Load32(bytes + operand);
+    const uint32_t top = value >> 24;
+    if (top != 0 && top != 0xFF) continue;
+    // The displacement counts from the next instruction; modulo 2^25, sign-extended, so
+    // that the filtered value has the same kind of top byte and the reverse pass finds it.
+    const uint32_t next = uint32_t(offset + i);
+    value = forward ? value + next : value - next;
+    value = ((value & 0x1FFFFFF) ^ 0x1000000) - 0x1000000;
+    for (int b = 0; b < 4; ++b) bytes[operand + size_t(b)] = uint8_t(value >> (8 * b));
+    ++converted;
+  }
+  return converted;
+}
 
 std::string DeltaHeaderBytes(const DeltaHeader& header) {
   std::string bytes(delta::kMagic, 4);
@@ -333,6 +447,7 @@ std::string DeltaHeaderBytes(const DeltaHeader& header) {
   Store64(bytes, header.resultSize);
   Store32(bytes, header.sourceCrc32);
   Store32(bytes, header.resultCrc32);
+  Store32(bytes, header.filter);
   return bytes;
 }
 
@@ -348,7 +463,7 @@ std::optional<std::string> ApplyDelta(InputFile& delta, uint64_t deltaSize, Inpu
   DeltaHeader header;
   if (auto refusal = ParseHeader(stream, header)) return refusal;
   if (source.Size() != header.sourceSize) return "the source's size is not the one the delta was made from";
-  // The decoder's buffers (3.5 MB at most) live on the heap, not the updater's stack.
+  // The decoder's buffers (3.6 MB at most) live on the heap, not the updater's stack.
   auto decoder = std::make_unique<Decoder>(stream, header, source, out);
   return decoder->Run();
 }

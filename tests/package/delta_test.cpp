@@ -87,6 +87,32 @@ std::string Rebuilt(const std::string& code, uint32_t base) {
   return next;
 }
 
+// x86-like code: runtime functions in the first 4 KiB, then filler instructions and calls
+// into the runtime; with `inserted`, 24 more bytes a third of the way, which moves every
+// later call and changes its displacement (but not its target).
+std::string CallsLike(size_t size, bool inserted) {
+  std::mt19937 random(11);
+  std::string code(4096, '\xC3');
+  while (code.size() < size) {
+    if (inserted && code.size() >= size / 3 && code.size() < size / 3 + 16) code.append(24, '\x90');
+    for (uint32_t n = 1 + random() % 8; n > 0; --n) code.push_back(char(0x40 + random() % 64));
+    const uint32_t target = random() % 4096;
+    const uint32_t displacement = target - uint32_t(code.size() + 5);
+    code.push_back('\xE8');
+    for (int b = 0; b < 4; ++b) code.push_back(char(displacement >> (8 * b)));
+  }
+  return code;
+}
+
+// The first bytes of this test program: real machine code.
+std::string OwnCode(size_t size) {
+  std::ifstream file(::testing::internal::GetArgvs()[0], std::ios::binary);
+  std::string bytes(size, '\0');
+  file.read(bytes.data(), std::streamsize(size));
+  bytes.resize(size_t(file.gcount()));
+  return bytes;
+}
+
 std::string Golden(const char* name) {
   std::ifstream file(std::string(VARNO_GOLDEN_DIR) + "/" + name, std::ios::binary);
   std::string bytes(std::istreambuf_iterator<char>(file), {});
@@ -109,8 +135,14 @@ int BlockCount(const std::string& delta) {
 TEST(Delta, RoundTripsGiveTheNewFileExactly) {
   const std::string random = RandomBytes(100000, 1);
   const std::string code = CodeLike(64 * 1024, 0x401000, 2);
-  // Over 1 MiB to add and over 1 MiB to copy: both are cut between blocks.
+  // Random differences to add (every other byte in most of the file: over 256 KiB coded)
+  // and over 1 MiB to copy: both are cut between blocks.
   const std::string large = RandomBytes(1200000, 3);
+  std::string scattered = large;
+  const std::string noise = RandomBytes(large.size(), 12);
+  for (size_t i = 1; i < scattered.size(); i += 2) {
+    if (i % 64 >= 16) scattered[i] = char(scattered[i] ^ (noise[i] | 1));
+  }
   const struct {
     const char* name;
     std::string oldBytes, newBytes;
@@ -124,7 +156,7 @@ TEST(Delta, RoundTripsGiveTheNewFileExactly) {
       {"shifted addresses", code, Rebuilt(code, 0x401000)},
       {"one byte", "a", "b"},
       {"real shortcuts", Golden("product.lnk"), Golden("accents.lnk")},
-      {"several blocks", large, large + std::string(1100000, '\0') + large.substr(7, 200000)},
+      {"several blocks", large, scattered + std::string(1100000, '\0') + large.substr(7, 200000)},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -204,6 +236,50 @@ TEST(Delta, RefusesACutForgedOrMisdirectedDelta) {
   EXPECT_TRUE(refused(withSizes(oldBytes.size(), 0xFFFFFFFF), oldBytes)) << "a result larger than the blocks give";
   EXPECT_TRUE(refused(withSizes(oldBytes.size(), newBytes.size() - 1), oldBytes)) << "blocks giving more";
   EXPECT_TRUE(refused("XDLT" + delta.substr(4), oldBytes)) << "another magic";
+}
+
+TEST(Delta, TheX86FilterGivesRealCodeBackExactly) {
+  const std::string code = OwnCode(3 << 20);
+  ASSERT_GT(code.size(), 1u << 20) << "this program could not be read";
+  std::string bytes = code;
+  auto* data = reinterpret_cast<unsigned char*>(bytes.data());
+  size_t converted = 0;
+  for (size_t at = 0; at < bytes.size(); at += delta::kFilterChunk) {
+    converted += X86Filter(data + at, std::min(delta::kFilterChunk, bytes.size() - at), at, true);
+  }
+  EXPECT_GT(converted, bytes.size() / 1024) << "a compiled program has calls";
+  for (size_t at = 0; at < bytes.size(); at += delta::kFilterChunk) {
+    X86Filter(data + at, std::min(delta::kFilterChunk, bytes.size() - at), at, false);
+  }
+  EXPECT_TRUE(bytes == code);
+
+  // The next "build": bytes inserted early (later code moves), a few changed. Over 1 MiB,
+  // so the result is unfiltered in two flushes, and its adds reach back over the window.
+  const std::string oldBytes = code.substr(0, 1300000);
+  std::string newBytes = oldBytes.substr(0, 200000) + "a new instruction" + oldBytes.substr(200000);
+  newBytes[900000] ^= 0x10;
+  for (const uint32_t filter : {delta::kFilterNone, delta::kFilterX86}) {
+    SCOPED_TRACE(filter);
+    const std::string delta = EncodeDelta(oldBytes, newBytes, filter);
+    BytesInput deltaFile(delta);
+    EXPECT_EQ(ReadDeltaHeader(deltaFile, delta.size())->filter, filter);
+    BytesOutput out;
+    BytesInput deltaAgain(delta), source(oldBytes, 4096);
+    const auto refusal = ApplyDelta(deltaAgain, delta.size(), source, out);
+    ASSERT_FALSE(refusal) << *refusal;
+    EXPECT_TRUE(out.bytes == newBytes);
+  }
+}
+
+TEST(Delta, TheX86FilterMakesMovedCallsAlike) {
+  const std::string oldBytes = CallsLike(1200000, false), newBytes = CallsLike(1200000, true);
+  const std::string delta = EncodeDelta(oldBytes, newBytes);
+  BytesInput deltaFile(delta);
+  EXPECT_EQ(ReadDeltaHeader(deltaFile, delta.size())->filter, delta::kFilterX86);
+  EXPECT_LT(delta.size() * 10, EncodeDelta(oldBytes, newBytes, delta::kFilterNone).size());
+  BytesOutput out;
+  ASSERT_FALSE(Apply(delta, oldBytes, out));
+  EXPECT_TRUE(out.bytes == newBytes);
 }
 
 TEST(Delta, SuffixArrayOrdersEverySuffix) {

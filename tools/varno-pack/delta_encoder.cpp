@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <stdexcept>
 
@@ -266,42 +267,62 @@ void PutVarint(std::string& out, uint64_t value) {
   out.push_back(char(value));
 }
 
-// The difference bytes as runs (zeros, literals): a run of zeros shorter than this stays
-// among the literals, where deflate packs it about as well as a run's varints would (256
-// gave the smallest deltas on two builds of the updater, 1024 less than 1% smaller ones on
-// shared libraries). Every run after
-// the first is then shorter coded than plain, so coding adds at most the first run's
-// varints to a block's difference bytes.
-constexpr size_t kMinZeroRun = 256;
-static_assert(kMinZeroRun >= 2 * delta::kMaxVarintBytes);
-
-std::string CodeRuns(const std::string& raw) {
-  std::string coded;
-  size_t i = 0;
-  while (i < raw.size()) {
-    const size_t zerosEnd = raw.find_first_not_of('\0', i);
-    const size_t literalsStart = zerosEnd == std::string::npos ? raw.size() : zerosEnd;
-    size_t literalsEnd = literalsStart;
-    while (literalsEnd < raw.size()) {
-      const size_t zeroStart = raw.find('\0', literalsEnd);
-      if (zeroStart == std::string::npos) {
-        literalsEnd = raw.size();
-        break;
-      }
-      const size_t zeroEnd = std::min(raw.find_first_not_of('\0', zeroStart), raw.size());
-      if (zeroEnd - zeroStart >= kMinZeroRun) {
-        literalsEnd = zeroStart;
-        break;
-      }
-      literalsEnd = zeroEnd;
+// The range encoder of a block's difference bytes (the decoder's mirror in delta_format.cpp).
+class RangeEncoder {
+ public:
+  unsigned Bit(uint16_t& zero, unsigned bit) {
+    used_ = true;
+    const uint32_t bound = (range_ >> delta::kProbabilityBits) * zero;
+    if (bit == 0) {
+      range_ = bound;
+      zero = uint16_t(zero + ((delta::kProbabilityOne - zero) >> delta::kAdaptShift));
+    } else {
+      low_ += bound;
+      range_ -= bound;
+      zero = uint16_t(zero - (zero >> delta::kAdaptShift));
     }
-    PutVarint(coded, literalsStart - i);
-    PutVarint(coded, literalsEnd - literalsStart);
-    coded.append(raw, literalsStart, literalsEnd - literalsStart);
-    i = literalsEnd;
+    while (range_ < delta::kRangeTop) {
+      range_ <<= 8;
+      ShiftLow();
+    }
+    return bit;
   }
-  return coded;
-}
+  // What the output may come to once finished.
+  size_t Bound() const { return out_.size() + size_t(pending_) + 5; }
+  // The part: nothing when no bit was coded; then ready for the next block.
+  std::string Finish() {
+    std::string out;
+    if (used_) {
+      for (int i = 0; i < 5; ++i) ShiftLow();
+      out.swap(out_);
+    }
+    *this = RangeEncoder();
+    return out;
+  }
+
+ private:
+  // Moves the top byte of low_ out, holding back bytes a later carry may still raise.
+  void ShiftLow() {
+    if (uint32_t(low_) < 0xFF000000u || (low_ >> 32) != 0) {
+      const auto carry = uint8_t(low_ >> 32);
+      uint8_t held = cache_;
+      do {
+        out_.push_back(char(uint8_t(held + carry)));
+        held = 0xFF;
+      } while (--pending_ != 0);
+      cache_ = uint8_t(low_ >> 24);
+    }
+    ++pending_;
+    low_ = (low_ & 0x00FFFFFF) << 8;
+  }
+
+  uint64_t low_ = 0;
+  uint32_t range_ = 0xFFFFFFFF;
+  uint8_t cache_ = 0;
+  uint64_t pending_ = 1;
+  bool used_ = false;
+  std::string out_;
+};
 
 class BlockWriter {
  public:
@@ -313,19 +334,19 @@ class BlockWriter {
   void Add(Triple t) {
     for (;;) {
       if (control_.size() + 3 * delta::kMaxVarintBytes > delta::kMaxControlBytes) Flush();
-      // Coded as runs, the bytes take at most one run's varints more.
-      const int64_t roomD = int64_t(delta::kMaxDifferenceBytes - 2 * delta::kMaxVarintBytes - difference_.size());
-      if (t.add > roomD) {
-        Put({roomD, 0, 0, t.newStart, t.oldStart});
-        t.add -= roomD;
-        t.newStart += roomD;
-        t.oldStart += roomD;
+      const int64_t added = PutDifferences(t);
+      if (added < t.add) {
+        PutControl({added, 0, 0});
+        t.add -= added;
+        t.newStart += added;
+        t.oldStart += added;
         Flush();
         continue;
       }
       const int64_t roomE = int64_t(delta::kMaxExtraBytes - extra_.size());
       if (t.copy > roomE) {
-        Put({t.add, roomE, 0, t.newStart, t.oldStart});
+        PutControl({t.add, roomE, 0});
+        extra_.append(reinterpret_cast<const char*>(new_ + t.newStart + t.add), size_t(roomE));
         t.newStart += t.add + roomE;
         t.oldStart += t.add;
         t.add = 0;
@@ -333,39 +354,53 @@ class BlockWriter {
         Flush();
         continue;
       }
-      Put(t);
+      PutControl(t);
+      extra_.append(reinterpret_cast<const char*>(new_ + t.newStart + t.add), size_t(t.copy));
       return;
     }
   }
 
   void Flush() {
-    if (difference_.empty() && extra_.empty()) return;
-    const std::string runs = CodeRuns(difference_);
-    const std::string parts[3] = {Deflate(control_), Deflate(runs), Deflate(extra_)};
+    if (!differences_ && extra_.empty()) return;
+    const std::string parts[3] = {Deflate(control_), ranges_.Finish(), Deflate(extra_)};
     Put32(out_, control_.size());
-    Put32(out_, runs.size());
+    Put32(out_, parts[1].size());
     Put32(out_, extra_.size());
     for (const std::string& part : parts) Put32(out_, part.size());
     for (const std::string& part : parts) out_ += part;
     control_.clear();
-    difference_.clear();
     extra_.clear();
+    differences_ = false;
   }
 
  private:
-  void Put(const Triple& t) {
+  // The add's differences, as many as the block takes: how many.
+  int64_t PutDifferences(const Triple& t) {
+    for (int64_t i = 0; i < t.add; ++i) {
+      // A byte codes 9 bits, each at most 11 bits of output (kProbabilityOne >> kAdaptShift).
+      if (ranges_.Bound() + 16 > delta::kMaxDifferenceBytes) return i;
+      const uint8_t source = old_[t.oldStart + i];
+      model_->Code(ranges_, source, uint8_t(new_[t.newStart + i] - source));
+      differences_ = true;
+    }
+    return t.add;
+  }
+
+  void PutControl(const Triple& t) {
     if (t.add == 0 && t.copy == 0 && t.seek == 0) return;
     PutVarint(control_, uint64_t(t.add));
     PutVarint(control_, uint64_t(t.copy));
     PutVarint(control_, (uint64_t(t.seek) << 1) ^ uint64_t(t.seek >> 63));
-    for (int64_t i = 0; i < t.add; ++i) difference_.push_back(char(new_[t.newStart + i] - old_[t.oldStart + i]));
-    extra_.append(reinterpret_cast<const char*>(new_ + t.newStart + t.add), size_t(t.copy));
   }
 
   const uint8_t* old_;
   const uint8_t* new_;
   std::string& out_;
-  std::string control_, difference_, extra_;
+  std::string control_, extra_;
+  RangeEncoder ranges_;
+  // 130 KB: on the heap, not the tool's stack.
+  std::unique_ptr<delta::DifferenceModel> model_ = std::make_unique<delta::DifferenceModel>();
+  bool differences_ = false;
 };
 
 uint32_t Crc32(std::string_view bytes) {
@@ -378,24 +413,56 @@ uint32_t Crc32(std::string_view bytes) {
   return uint32_t(crc);
 }
 
-}  // namespace
-
-std::vector<int32_t> SuffixArray(std::string_view bytes) {
-  return SaIs(reinterpret_cast<const uint8_t*>(bytes.data()), int32_t(bytes.size()), 255);
-}
-
-std::string EncodeDelta(std::string_view oldBytes, std::string_view newBytes) {
-  constexpr size_t kLimit = 0x7FFFFFFF;
-  if (oldBytes.size() >= kLimit || newBytes.size() >= kLimit) {
-    throw std::length_error("a delta is made of files under 2 GiB");
-  }
-  std::string out = DeltaHeaderBytes({oldBytes.size(), newBytes.size(), Crc32(oldBytes), Crc32(newBytes)});
+// The delta of the bytes (filtered or not, as the header says).
+std::string Encode(std::string_view oldBytes, std::string_view newBytes, const DeltaHeader& header) {
+  std::string out = DeltaHeaderBytes(header);
   const std::vector<Triple> triples = Matcher(oldBytes, newBytes).Triples();
   BlockWriter blocks(reinterpret_cast<const uint8_t*>(oldBytes.data()),
                      reinterpret_cast<const uint8_t*>(newBytes.data()), out);
   for (const Triple& triple : triples) blocks.Add(triple);
   blocks.Flush();
   return out;
+}
+
+// The bytes filtered, and whether they look like machine code: a converted branch every
+// KiB at least (x86 code has one every few dozen bytes, random bytes one every 16 KiB).
+std::string X86Filtered(std::string_view bytes, bool& code) {
+  std::string filtered(bytes);
+  auto* data = reinterpret_cast<unsigned char*>(filtered.data());
+  size_t converted = 0;
+  for (size_t at = 0; at < filtered.size(); at += delta::kFilterChunk) {
+    converted += X86Filter(data + at, std::min(delta::kFilterChunk, filtered.size() - at), at, true);
+  }
+  code = converted > 0 && converted >= filtered.size() / 1024;
+  return filtered;
+}
+
+}  // namespace
+
+std::vector<int32_t> SuffixArray(std::string_view bytes) {
+  return SaIs(reinterpret_cast<const uint8_t*>(bytes.data()), int32_t(bytes.size()), 255);
+}
+
+std::string EncodeDelta(std::string_view oldBytes, std::string_view newBytes, std::optional<uint32_t> filter) {
+  constexpr size_t kLimit = 0x7FFFFFFF;
+  if (oldBytes.size() >= kLimit || newBytes.size() >= kLimit) {
+    throw std::length_error("a delta is made of files under 2 GiB");
+  }
+  const DeltaHeader header{oldBytes.size(), newBytes.size(), Crc32(oldBytes), Crc32(newBytes)};
+  DeltaHeader filtered = header;
+  filtered.filter = delta::kFilterX86;
+  if (filter == delta::kFilterNone) return Encode(oldBytes, newBytes, header);
+  bool oldCode = false, newCode = false;
+  const std::string filteredOld = X86Filtered(oldBytes, oldCode), filteredNew = X86Filtered(newBytes, newCode);
+  if (filter == delta::kFilterX86) return Encode(filteredOld, filteredNew, filtered);
+  if (filter) throw std::invalid_argument("no such delta filter");
+  // On machine code, the filter is worth what it saves (it may cost: where a small change
+  // moved the code after it, calls between moved functions keep their displacements but not
+  // their targets); elsewhere it is not tried, which halves the time.
+  std::string plain = Encode(oldBytes, newBytes, header);
+  if (!oldCode || !newCode) return plain;
+  std::string withFilter = Encode(filteredOld, filteredNew, filtered);
+  return withFilter.size() < plain.size() ? withFilter : plain;
 }
 
 }  // namespace varno::pack

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -13,9 +14,11 @@
 namespace varno::pack {
 
 // The delta that turns oldBytes into newBytes (whole files in memory: the tool's side
-// only). The same inputs give the same bytes. Throws std::length_error for a file of 2 GiB
-// or more.
-std::string EncodeDelta(std::string_view oldBytes, std::string_view newBytes);
+// only), with the given filter (delta::kFilterNone or kFilterX86), or by default the smaller
+// of the two when both files look like x86 code. The same inputs give the same bytes.
+// Throws std::length_error for a file of 2 GiB or more.
+std::string EncodeDelta(std::string_view oldBytes, std::string_view newBytes,
+                        std::optional<uint32_t> filter = std::nullopt);
 
 // The suffix array of the bytes (SA-IS, linear time): the start of every suffix, in the
 // suffixes' lexicographic order.
