@@ -3,6 +3,7 @@
 #include <set>
 
 #include "base/ansi_text.h"
+#include "platform/portable_sha256.h"
 
 namespace varno {
 namespace {
@@ -112,17 +113,7 @@ std::optional<SignatureFile> ParseSignatureFile(std::string_view bytes) {
   return file;
 }
 
-std::string ToHex(std::string_view bytes) {
-  static constexpr char kDigits[] = "0123456789abcdef";
-  std::string hex;
-  hex.reserve(bytes.size() * 2);
-  for (const char c : bytes) {
-    const auto byte = static_cast<unsigned char>(c);
-    hex += kDigits[byte >> 4];
-    hex += kDigits[byte & 15];
-  }
-  return hex;
-}
+std::string ToHex(std::string_view bytes) { return HexDigest(bytes); }
 
 std::optional<std::string> FromHex(std::string_view hex) {
   if (hex.size() % 2 != 0) return std::nullopt;
