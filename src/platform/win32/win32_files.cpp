@@ -6,6 +6,7 @@
 
 #include "base/windows_path.h"
 #include "platform/win32/win32.h"
+#include "platform/win32/win32_background_flush.h"
 
 namespace varno::win32 {
 namespace {
@@ -75,92 +76,6 @@ class Win32InputFile : public InputFile {
   std::vector<char> block_;
   size_t next_ = 0;    // the first byte of block_ not yet given out
   size_t filled_ = 0;  // how much of block_ the last read filled
-};
-
-LONG Load(volatile LONG& value) { return InterlockedCompareExchange(&value, 0, 0); }
-
-// Under Wine every wait on an event and every SetEvent is a round trip to the server, which
-// a loaded machine makes slow: each side tells the other when it sleeps, and is woken only
-// then. The event may be left set by a wake that came late; the condition is checked again.
-template <typename Condition>
-void SleepUntil(Condition holds, volatile LONG& sleeping, HANDLE wake) {
-  while (!holds()) {
-    InterlockedExchange(&sleeping, 1);
-    if (holds()) break;
-    WaitForSingleObject(wake, INFINITE);
-  }
-  InterlockedExchange(&sleeping, 0);
-}
-
-void WakeIfSleeping(volatile LONG& sleeping, HANDLE wake) {
-  if (InterlockedExchange(&sleeping, 0)) SetEvent(wake);
-}
-
-// The flushes of one file on a thread of its own, made with the first, so that the caller
-// goes on writing while the disk works (a thread made for each flush cost more). On a handle
-// opened for synchronous use Windows runs one call at a time, so there a write waits for
-// the flush under way; Wine lets both run.
-class BackgroundFlush {
- public:
-  BackgroundFlush() = default;
-  BackgroundFlush(const BackgroundFlush&) = delete;
-  BackgroundFlush& operator=(const BackgroundFlush&) = delete;
-  ~BackgroundFlush() {
-    if (!thread_.Valid()) return;
-    Wait();
-    InterlockedExchange(&stopping_, 1);
-    SetEvent(work_.Get());
-    WaitForSingleObject(thread_.Get(), INFINITE);
-  }
-
-  // Starts flushing the file, once the flush started last was waited for; without a thread,
-  // flushes it here. False when that failed.
-  bool Start(HANDLE file) {
-    if (!tried_) {
-      tried_ = true;
-      file_ = file;
-      work_ = UniqueHandle(CreateEventA(nullptr, FALSE, FALSE, nullptr));
-      done_ = UniqueHandle(CreateEventA(nullptr, FALSE, FALSE, nullptr));
-      if (work_.Valid() && done_.Valid()) thread_ = UniqueHandle(CreateThread(nullptr, 0, &Run, this, 0, nullptr));
-    }
-    if (!thread_.Valid()) return FlushFileBuffers(file) != FALSE;
-    InterlockedExchange(&requested_, 1);
-    WakeIfSleeping(threadSleeps_, work_.Get());
-    return true;
-  }
-
-  bool Running() { return Load(requested_) != 0; }
-
-  // Waits for the flush started last; false when it or an earlier one failed.
-  bool Wait() {
-    if (thread_.Valid()) SleepUntil([&] { return !Load(requested_); }, callerSleeps_, done_.Get());
-    return !failed_;
-  }
-
- private:
-  static DWORD WINAPI Run(void* self) {
-    auto& flush = *static_cast<BackgroundFlush*>(self);
-    for (;;) {
-      SleepUntil([&] { return Load(flush.requested_) || Load(flush.stopping_); }, flush.threadSleeps_,
-                 flush.work_.Get());
-      if (!Load(flush.requested_)) return 0;
-      if (!FlushFileBuffers(flush.file_)) flush.failed_ = true;
-      InterlockedExchange(&flush.requested_, 0);
-      WakeIfSleeping(flush.callerSleeps_, flush.done_.Get());
-    }
-  }
-
-  HANDLE file_ = nullptr;
-  bool tried_ = false;
-  // The thread sets failed_ only while requested_ is set; the caller reads it once clear.
-  bool failed_ = false;
-  volatile LONG requested_ = 0;
-  volatile LONG stopping_ = 0;
-  volatile LONG callerSleeps_ = 0;
-  volatile LONG threadSleeps_ = 0;
-  UniqueHandle work_;  // auto-reset: wakes the thread
-  UniqueHandle done_;  // auto-reset: wakes the caller
-  UniqueHandle thread_;
 };
 
 class Win32OutputFile : public OutputFile {
@@ -375,24 +290,17 @@ class Win32AppendingFile : public AppendingFile {
 
   bool AppendFlushingLater(std::string_view bytes) override {
     if (!WaitFlushed() || !Write(bytes)) return false;
-    flushing_ = UniqueHandle(CreateThread(nullptr, 0, &Flush, file_.Get(), 0, nullptr));
-    // Without a thread, the flush is done here.
-    return flushing_.Valid() || FlushFileBuffers(file_.Get());
+    if (!flush_.Start(file_.Get())) flushFailed_ = true;
+    return !flushFailed_;
   }
 
   // A failed flush stays failed: what it should have made durable may never reach the disk.
   bool WaitFlushed() override {
-    if (!flushing_.Valid()) return !flushFailed_;
-    DWORD flushed = FALSE;
-    const bool ended = WaitForSingleObject(flushing_.Get(), INFINITE) == WAIT_OBJECT_0 &&
-                       GetExitCodeThread(flushing_.Get(), &flushed);
-    flushing_.Close();
-    if (!ended || !flushed) flushFailed_ = true;
+    if (!flush_.Wait()) flushFailed_ = true;
     return !flushFailed_;
   }
 
  private:
-  static DWORD WINAPI Flush(void* file) { return FlushFileBuffers(static_cast<HANDLE>(file)) ? TRUE : FALSE; }
 
   bool Write(std::string_view bytes) {
     DWORD written = 0;
@@ -402,8 +310,8 @@ class Win32AppendingFile : public AppendingFile {
   }
 
   UniqueHandle file_;
-  UniqueHandle flushing_;  // the thread of the flush started last, until it is waited for
   bool flushFailed_ = false;
+  BackgroundFlush flush_;  // last: it waits for its flush before the handle closes
 };
 
 }  // namespace
