@@ -4,8 +4,9 @@
 //      its reverse must give that source back;
 //   2: the rest is a delta's pieces before compression (sizes, then blocks of control,
 //      range-coded differences and extra bytes), which the harness frames, the control and
-//      extra pieces in stored zlib streams, so that the fuzzer reaches the triples behind the
-//      streams' checksums; with the x86 filter when the first byte's top bit is set.
+//      extra pieces in stored zlib streams, so that the fuzzer reaches the control entries
+//      behind the streams' checksums; with the x86 filter when the first byte's top bit is
+//      set, in the former format (triples, no kept stretches) when its next bit is.
 // Beyond memory errors it checks the decoder's promises (delta_apply.h). The encoder's
 // round trips have their own target, delta_encode.
 #include <zlib.h>
@@ -45,8 +46,8 @@ std::string Stored(std::string_view raw) {
 }
 
 // Mode 2: source length, result length (bytes), then blocks of three pieces, each led by
-// its length byte; filtered when the mode byte's top bit is set.
-void FramedPieces(std::string_view input, uint32_t filter) {
+// its length byte.
+void FramedPieces(std::string_view input, uint32_t filter, uint32_t version) {
   const std::string_view source = Take(input, TakeByte(input));
   const size_t resultSize = TakeByte(input) * 4;
   std::string blocks;
@@ -59,7 +60,7 @@ void FramedPieces(std::string_view input, uint32_t filter) {
     for (const std::string& part : packed) Put32(blocks, uint32_t(part.size()));
     for (const std::string& part : packed) blocks += part;
   }
-  varno::DeltaHeader header{source.size(), resultSize, Crc32(source), 0, filter};
+  varno::DeltaHeader header{source.size(), resultSize, Crc32(source), 0, filter, version};
   const std::string first = varno::DeltaHeaderBytes(header) + blocks;
   if (Apply(first, source)) return;  // an empty result, whose CRC-32 is 0
   // Unless the CRC-32 alone was wrong, the same refusal again; otherwise, with the CRC-32
@@ -105,7 +106,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       break;
     }
     case 2:
-      FramedPieces(input, mode >> 7);
+      FramedPieces(input, mode >> 7, (mode >> 6 & 1) ? varno::delta::kTripleVersion : varno::delta::kVersion);
       break;
   }
   return 0;

@@ -56,7 +56,10 @@ Refusal ParseHeader(DeltaStream& stream, DeltaHeader& header) {
   unsigned char bytes[delta::kHeaderSize];
   if (!stream.Read(bytes, sizeof bytes)) return "the delta is shorter than its header";
   if (std::memcmp(bytes, delta::kMagic, 4) != 0) return "not a delta (wrong magic)";
-  if (Load32(bytes + 4) != delta::kVersion) return "a delta format version this program does not read";
+  header.version = Load32(bytes + 4);
+  if (header.version != delta::kVersion && header.version != delta::kTripleVersion) {
+    return "a delta format version this program does not read";
+  }
   header.sourceSize = Load64(bytes + 8);
   header.resultSize = Load64(bytes + 16);
   header.sourceCrc32 = Load32(bytes + 24);
@@ -133,10 +136,14 @@ class SourceWindow {
     if (position < start_ || position + count > start_ + filled_) {
       // Sized on first use: a small source needs no large window.
       if (buffer_.empty()) buffer_.resize(size_t(std::min<uint64_t>(size_, kWindow)));
-      start_ = position - position % delta::kFilterChunk;
-      const size_t want = size_t(std::min<uint64_t>(buffer_.size(), size_ - start_));
+      const uint64_t start = position - position % delta::kFilterChunk;
+      const size_t want = size_t(std::min<uint64_t>(buffer_.size(), size_ - start));
+      // Adds and kept stretches mostly walk the source forward: the next window then starts
+      // where the file stands, and a seek would only make the file drop what it read ahead.
+      if ((!read_ || start != start_ + filled_) && !file_.Seek(start)) return nullptr;
+      read_ = true;
+      start_ = start;
       filled_ = 0;
-      if (!file_.Seek(start_)) return nullptr;
       while (filled_ < want) {
         const size_t got = file_.Read(buffer_.data() + filled_, want - filled_);
         if (got == 0 || got > want - filled_) return nullptr;
@@ -154,8 +161,9 @@ class SourceWindow {
   }
 
  private:
-  // Past the start's rounding down to a chunk, still room for the longest span.
-  static constexpr size_t kWindow = 256 * 1024;
+  // Past the start's rounding down to a chunk, still room for the longest span; as large as
+  // the reads a file serves without copying them through a buffer of its own.
+  static constexpr size_t kWindow = 1024 * 1024;
   static_assert(kWindow >= delta::kFilterChunk + kMaxSpan && kWindow % delta::kFilterChunk == 0);
   InputFile& file_;
   uint64_t size_;
@@ -163,6 +171,7 @@ class SourceWindow {
   std::vector<char> buffer_;
   uint64_t start_ = 0;
   size_t filled_ = 0;
+  bool read_ = false;  // the file stands at start_ + filled_
 };
 
 // The result, written in large pieces (cheaper under Wine), never past its announced size.
@@ -292,7 +301,7 @@ struct Block {
   uint32_t controlPacked, differencePacked, extraPacked;
 };
 
-Refusal ReadBlockHeader(DeltaStream& stream, Block& block) {
+Refusal ReadBlockHeader(DeltaStream& stream, uint32_t version, Block& block) {
   unsigned char bytes[delta::kBlockHeaderSize];
   if (!stream.Read(bytes, sizeof bytes)) return "the delta is truncated";
   block = {Load32(bytes), Load32(bytes + 4), Load32(bytes + 8),
@@ -301,7 +310,7 @@ Refusal ReadBlockHeader(DeltaStream& stream, Block& block) {
       block.difference > delta::kMaxDifferenceBytes || block.extra > delta::kMaxExtraBytes) {
     return "a block's lengths pass the format's limits";
   }
-  if (block.difference == 0 && block.extra == 0) return "a block gives no result byte";
+  if (version == delta::kTripleVersion && block.difference == 0 && block.extra == 0) return "a block gives no result byte";
   if (block.differencePacked != block.difference) return "a block's part lengths disagree";
   if (uint64_t(block.controlPacked) + block.differencePacked + block.extraPacked > stream.Left()) {
     return "the delta is truncated";
@@ -317,7 +326,7 @@ class Decoder {
   Refusal Run() {
     while (result_.Left() > 0) {
       Block block;
-      if (auto refusal = ReadBlockHeader(stream_, block)) return refusal;
+      if (auto refusal = ReadBlockHeader(stream_, header_.version, block)) return refusal;
       if (auto refusal = Unpack(block.controlPacked, control_, block.control)) return refusal;
       if (auto refusal = Stored(difference_, block.difference)) return refusal;
       if (auto refusal = Unpack(block.extraPacked, extra_, block.extra)) return refusal;
@@ -350,16 +359,21 @@ class Decoder {
     // Made on the first block with differences (most deltas have them; the refused ones
     // mostly do not get that far).
     if (block.difference > 0 && !model_) model_ = std::make_unique<delta::DifferenceModel>();
+    const bool withSame = header_.version != delta::kTripleVersion;
+    const uint64_t leftBefore = result_.Left();
     uint32_t extraUsed = 0;
     while (at != end) {
-      uint64_t add, copy, zigzag;
-      if (!ReadVarint(at, end, add) || !ReadVarint(at, end, copy) || !ReadVarint(at, end, zigzag)) {
-        return "a control triple is malformed";
+      uint64_t add, same = 0, copy, zigzag;
+      if (!ReadVarint(at, end, add) || (withSame && !ReadVarint(at, end, same)) || !ReadVarint(at, end, copy) ||
+          !ReadVarint(at, end, zigzag)) {
+        return "a control entry is malformed";
       }
-      if (copy > block.extra - extraUsed) return "a control triple uses more bytes than its block holds";
-      if (add + copy > result_.Left()) return "the delta gives more than the result size";
-      if (add > header_.sourceSize - sourcePosition_) return "the delta reads past the source's end";
+      if (copy > block.extra - extraUsed) return "a control entry uses more bytes than its block holds";
+      // Each at most 35 bits: the sums cannot overflow.
+      if (add + same + copy > result_.Left()) return "the delta gives more than the result size";
+      if (add + same > header_.sourceSize - sourcePosition_) return "the delta reads past the source's end";
       if (auto refusal = Add(add)) return refusal;
+      if (auto refusal = Keep(same)) return refusal;
       if (!result_.Put(extra_.data() + extraUsed, size_t(copy))) return "the result could not be written";
       extraUsed += uint32_t(copy);
       // Zigzag: the low bit is the sign; a 35-bit value keeps the magnitude far from overflow.
@@ -374,6 +388,20 @@ class Decoder {
     }
     if (!ranges_.UsedExactly() || extraUsed != block.extra) {
       return "a block's control does not use exactly its bytes";
+    }
+    if (result_.Left() == leftBefore) return "a block gives no result byte";
+    return std::nullopt;
+  }
+
+  // Result bytes: the source bytes at the source position, unchanged.
+  Refusal Keep(uint64_t count) {
+    while (count > 0) {
+      const size_t span = size_t(std::min<uint64_t>(count, SourceWindow::kMaxSpan));
+      const char* source = source_.At(sourcePosition_, span);
+      if (!source) return "the source could not be read";
+      if (!result_.Put(source, span)) return "the result could not be written";
+      sourcePosition_ += span;
+      count -= span;
     }
     return std::nullopt;
   }
@@ -442,7 +470,7 @@ size_t X86Filter(unsigned char* bytes, size_t size, uint64_t offset, bool forwar
 
 std::string DeltaHeaderBytes(const DeltaHeader& header) {
   std::string bytes(delta::kMagic, 4);
-  Store32(bytes, delta::kVersion);
+  Store32(bytes, header.version);
   Store64(bytes, header.sourceSize);
   Store64(bytes, header.resultSize);
   Store32(bytes, header.sourceCrc32);
@@ -463,7 +491,7 @@ std::optional<std::string> ApplyDelta(InputFile& delta, uint64_t deltaSize, Inpu
   DeltaHeader header;
   if (auto refusal = ParseHeader(stream, header)) return refusal;
   if (source.Size() != header.sourceSize) return "the source's size is not the one the delta was made from";
-  // The decoder's buffers (3.6 MB at most) live on the heap, not the updater's stack.
+  // The decoder's buffers (about 4 MB at most) live on the heap, not the updater's stack.
   auto decoder = std::make_unique<Decoder>(stream, header, source, out);
   return decoder->Run();
 }

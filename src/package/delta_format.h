@@ -1,15 +1,16 @@
 // The binary delta of a file: what turns the installed file (the source) into the new one
 // (the result), and its decoder. The decoder runs in the elevated updater on bytes that come
 // from a package, so it reads the delta strictly front to back, checks every length before
-// it uses it, and holds at most about 3 MB whatever the files' sizes (the three parts of one
-// block at their limits, a 1 MiB write buffer, a 256 KiB window over the source, the
+// it uses it, and holds at most about 4 MB whatever the files' sizes (the three parts of one
+// block at their limits, a 1 MiB write buffer, a 1 MiB window over the source, the
 // difference model's 130 KB), each buffer sized to what the delta and the files need.
 //
-// Format, version 2. Every integer is little-endian.
+// Format, version 3 (version 2 differs only in its control part, below, and is still read).
+// Every integer is little-endian.
 //
 //   Header, 36 bytes:
 //     0  4  magic "VDLT"
-//     4  4  version, 2
+//     4  4  version, 3 (or 2)
 //     8  8  source size (at most kMaxFileSize)
 //    16  8  result size (at most kMaxFileSize)
 //    24  4  CRC-32 (zlib's) of the whole source
@@ -19,7 +20,7 @@
 //   (nothing may follow it). An empty result has no block. A block:
 //     0  4  control length C, unpacked (1..kMaxControlBytes)
 //     4  4  difference length D, range coded (0..kMaxDifferenceBytes)
-//     8  4  extra length E, unpacked (0..kMaxExtraBytes); D + E > 0
+//     8  4  extra length E, unpacked (0..kMaxExtraBytes); version 2: D + E > 0
 //    12  4  control length packed
 //    16  4  difference length again (the part is stored as it is)
 //    20  4  extra length packed
@@ -27,16 +28,22 @@
 //           with its Adler-32) of exactly its packed length that unpacks to exactly its
 //           unpacked length; a part of unpacked length 0 has packed length 0 and no stream.
 //           The difference part is D bytes of range code (below).
-//   The control part is a run of triples (add, copy, seek), each three LEB128 varints of at
-//   most 5 bytes (7 bits a byte, low bits first): add and copy plain, seek zigzag-coded
-//   (0, -1, 1, -2, ... as 0, 1, 2, 3, ...). Starting at source position 0, a triple
+//   The control part is a run of entries (add, same, copy, seek), each four LEB128 varints of
+//   at most 5 bytes (7 bits a byte, low bits first): add, same and copy plain, seek zigzag-
+//   coded (0, -1, 1, -2, ... as 0, 1, 2, 3, ...); version 2 has triples (add, copy, seek),
+//   read as entries whose same is 0. Starting at source position 0, an entry
 //     - adds: the next `add` difference bytes, each added (mod 256) to the source byte at
 //       the same offset from the source position, give the next `add` result bytes; the
 //       source position moves past them;
+//     - keeps: the next `same` source bytes are the next result bytes, as they are (the
+//       difference model below neither codes nor sees them); the source position moves past
+//       them. A long unchanged stretch is so a copy, not a coded bit a byte: the decoder
+//       keeps up with the disk however large the files;
 //     - copies: the next `copy` extra bytes are the next result bytes;
 //     - seeks: the source position moves by `seek`.
-//   The block's triples use exactly its E extra bytes, and its difference part to its last
-//   byte (none when D = 0, which a block without add has).
+//   The block's entries use exactly its E extra bytes, and its difference part to its last
+//   byte (none when D = 0, which a block without add has), and give at least one result
+//   byte.
 //
 //   The difference bytes are range coded bit by bit, each bit with an adaptive probability,
 //   as most of them are 0 and the others, where code moved, are scattered bytes (a
@@ -80,9 +87,10 @@
 // kMaxFileSize; the filter is unknown; the source's size is not the header's; a block field
 // passes its limit, or the difference part's two lengths differ; a zlib part does not unpack
 // to exactly its length from exactly its packed length (or fails its Adler-32); a triple is
-// cut short or has a varint longer than 5 bytes; a triple uses more extra bytes than its
-// block holds, or the adds would read past the difference part or leave some of it; an add
-// reads outside the source, or a seek leaves the source position outside 0..source size; the
+// cut short or has a varint longer than 5 bytes; an entry uses more extra bytes than its
+// block holds, or the adds would read past the difference part or leave some of it; a block
+// gives no result byte; an add or a same reads outside the source, or a seek leaves the
+// source position outside 0..source size; the
 // blocks would give more than the result size, or the delta ends before they give all of
 // it, or bytes follow the last block; the result's CRC-32 differs from the header's.
 #pragma once
@@ -100,7 +108,8 @@ namespace varno {
 
 namespace delta {
 inline constexpr char kMagic[4] = {'V', 'D', 'L', 'T'};
-inline constexpr uint32_t kVersion = 2;
+inline constexpr uint32_t kVersion = 3;
+inline constexpr uint32_t kTripleVersion = 2;  // entries without `same`, still read
 inline constexpr uint64_t kHeaderSize = 36;
 inline constexpr uint32_t kFilterNone = 0;
 inline constexpr uint32_t kFilterX86 = 1;
@@ -154,6 +163,7 @@ struct DeltaHeader {
   uint32_t sourceCrc32 = 0;
   uint32_t resultCrc32 = 0;
   uint32_t filter = delta::kFilterNone;
+  uint32_t version = delta::kVersion;
 };
 
 // The x86 branch filter (forward) or its reverse on one chunk of at most

@@ -186,6 +186,49 @@ TEST(Delta, ASmallChangeGivesASmallDelta) {
   EXPECT_LT(EncodeDelta(random, edited).size(), 500u);
 }
 
+// Long unchanged stretches are kept as they are, not coded a byte at a time: an unchanged
+// file, or one with a few bytes changed far apart, leaves the difference part (almost) empty.
+// Deltas of the former format, whose entries had no such field, still apply.
+TEST(Delta, UnchangedStretchesAreKeptAndTheTripleFormatStillReads) {
+  const auto codedBytes = [](const std::string& delta) {
+    size_t coded = 0;
+    for (size_t at = delta::kHeaderSize; at + delta::kBlockHeaderSize <= delta.size();) {
+      uint32_t fields[6] = {};
+      for (int field = 0; field < 6; ++field) {
+        for (int b = 0; b < 4; ++b) fields[field] |= uint32_t(uint8_t(delta[at + 4 * field + b])) << (8 * b);
+      }
+      coded += fields[1];
+      at += delta::kBlockHeaderSize + fields[3] + fields[4] + fields[5];
+    }
+    return coded;
+  };
+  const std::string random = RandomBytes(3 << 20, 13);
+  std::string edited = random;
+  for (size_t at = 1000; at < edited.size(); at += 100000) edited[at] = char(edited[at] ^ 0x5A);
+  for (const std::string& newBytes : {random, edited}) {
+    const std::string delta = EncodeDelta(random, newBytes);
+    EXPECT_LT(codedBytes(delta), 200u);
+    BytesOutput out;
+    ASSERT_FALSE(Apply(delta, random, out));
+    EXPECT_TRUE(out.bytes == newBytes);
+  }
+
+  std::string tripleFormat;
+  for (const char* hex : {
+      "56444c54020000004b02000000000000980100000000000095d027b434b7de760000000013000000470000004c000000"
+      "1b000000470000004500000078da6b66e4371562f8c1a8c010efc73087d1d3f60f23002a8704c100775745dc83194fdb"
+      "9daae5a639d040d49d196b4b0f7297a9cf9f29eb2b27f251ae3f6fe868762e4f0f6f9ad1abfc597bfda7259fff984ded"
+      "f7e5b28108ea10b74b51a6e66e0078da63606060106070c9cfcb7b995acca00665c49c2c79195350f4aaa4412fb52215"
+      "a4c299c18a2186c185219f210f085f32a4321403f927194a80ec18060800008be714fc"}) {
+    for (const char* at = hex; *at; at += 2) tripleFormat.push_back(char(std::stoi(std::string(at, 2), nullptr, 16)));
+  }
+  ASSERT_EQ(tripleFormat.substr(4, 4), std::string("\x02\0\0\0", 4));
+  BytesOutput out;
+  const auto refusal = Apply(tripleFormat, Golden("product.lnk"), out);
+  ASSERT_FALSE(refusal) << *refusal;
+  EXPECT_TRUE(out.bytes == Golden("accents.lnk"));
+}
+
 TEST(Delta, ReadsFromTheCurrentPositionWithShortReads) {
   const std::string oldBytes = CodeLike(20000, 0x10000, 7);
   const std::string newBytes = Rebuilt(oldBytes, 0x10000);

@@ -324,44 +324,49 @@ class RangeEncoder {
   std::string out_;
 };
 
+// Where an add's differences stay 0 for at least this many bytes, the stretch is kept as it
+// is (an entry's `same`) instead of coded: the decoder then copies it rather than decode a
+// bit a byte. A shorter run costs the coder less than the entry costs the control part.
+constexpr int64_t kSameRun = 1024;
+
+// One control entry, with where its add starts in either file.
+struct Entry {
+  int64_t add = 0, same = 0, copy = 0, seek = 0;
+  int64_t newStart = 0, oldStart = 0;
+};
+
 class BlockWriter {
  public:
   BlockWriter(const uint8_t* oldBytes, const uint8_t* newBytes, std::string& out)
       : old_(oldBytes), new_(newBytes), out_(out) {}
 
-  // Splits a triple where a block fills up: an add or a copy cut in two is the same add or
-  // copy, and the seek goes with the last piece.
-  void Add(Triple t) {
+  // The triple as entries: its add cut around every long run of unchanged bytes, the copy
+  // and the seek with the last piece.
+  void Add(const Triple& t) {
+    int64_t at = 0;
     for (;;) {
-      if (control_.size() + 3 * delta::kMaxVarintBytes > delta::kMaxControlBytes) Flush();
-      const int64_t added = PutDifferences(t);
-      if (added < t.add) {
-        PutControl({added, 0, 0});
-        t.add -= added;
-        t.newStart += added;
-        t.oldStart += added;
-        Flush();
-        continue;
+      int64_t runStart = t.add, runEnd = t.add;
+      for (int64_t i = at, zeros = 0; i < t.add; ++i) {
+        if (new_[t.newStart + i] != old_[t.oldStart + i]) {
+          zeros = 0;
+          continue;
+        }
+        if (++zeros < kSameRun) continue;
+        runStart = i + 1 - zeros;
+        for (runEnd = i + 1; runEnd < t.add && new_[t.newStart + runEnd] == old_[t.oldStart + runEnd];) ++runEnd;
+        break;
       }
-      const int64_t roomE = int64_t(delta::kMaxExtraBytes - extra_.size());
-      if (t.copy > roomE) {
-        PutControl({t.add, roomE, 0});
-        extra_.append(reinterpret_cast<const char*>(new_ + t.newStart + t.add), size_t(roomE));
-        t.newStart += t.add + roomE;
-        t.oldStart += t.add;
-        t.add = 0;
-        t.copy -= roomE;
-        Flush();
-        continue;
-      }
-      PutControl(t);
-      extra_.append(reinterpret_cast<const char*>(new_ + t.newStart + t.add), size_t(t.copy));
-      return;
+      const bool last = runEnd == t.add;
+      Put({runStart - at, runEnd - runStart, last ? t.copy : 0, last ? t.seek : 0, t.newStart + at, t.oldStart + at});
+      if (last) return;
+      at = runEnd;
     }
   }
 
   void Flush() {
-    if (!differences_ && extra_.empty()) return;
+    // A block must give a result byte; a lone seek waits for the next one (or, at the very
+    // end, goes: it would give nothing).
+    if (gives_ == 0) return;
     const std::string parts[3] = {Deflate(control_), ranges_.Finish(), Deflate(extra_)};
     Put32(out_, control_.size());
     Put32(out_, parts[1].size());
@@ -370,25 +375,58 @@ class BlockWriter {
     for (const std::string& part : parts) out_ += part;
     control_.clear();
     extra_.clear();
-    differences_ = false;
+    gives_ = 0;
   }
 
  private:
+  // Splits an entry where a block fills up: an add or a copy cut in two is the same add or
+  // copy, and what follows goes with the last piece.
+  void Put(Entry t) {
+    for (;;) {
+      if (control_.size() + 4 * delta::kMaxVarintBytes > delta::kMaxControlBytes) Flush();
+      const int64_t added = PutDifferences(t);
+      if (added < t.add) {
+        PutControl({added, 0, 0, 0});
+        t.add -= added;
+        t.newStart += added;
+        t.oldStart += added;
+        Flush();
+        continue;
+      }
+      const int64_t roomE = int64_t(delta::kMaxExtraBytes - extra_.size());
+      const int64_t copyStart = t.newStart + t.add + t.same;
+      if (t.copy > roomE) {
+        PutControl({t.add, t.same, roomE, 0});
+        extra_.append(reinterpret_cast<const char*>(new_ + copyStart), size_t(roomE));
+        t.newStart = copyStart + roomE;
+        t.oldStart += t.add + t.same;
+        t.add = t.same = 0;
+        t.copy -= roomE;
+        Flush();
+        continue;
+      }
+      PutControl(t);
+      extra_.append(reinterpret_cast<const char*>(new_ + copyStart), size_t(t.copy));
+      return;
+    }
+  }
+
   // The add's differences, as many as the block takes: how many.
-  int64_t PutDifferences(const Triple& t) {
+  int64_t PutDifferences(const Entry& t) {
     for (int64_t i = 0; i < t.add; ++i) {
       // A byte codes 9 bits, each at most 11 bits of output (kProbabilityOne >> kAdaptShift).
       if (ranges_.Bound() + 16 > delta::kMaxDifferenceBytes) return i;
       const uint8_t source = old_[t.oldStart + i];
       model_->Code(ranges_, source, uint8_t(new_[t.newStart + i] - source));
-      differences_ = true;
     }
     return t.add;
   }
 
-  void PutControl(const Triple& t) {
-    if (t.add == 0 && t.copy == 0 && t.seek == 0) return;
+  void PutControl(const Entry& t) {
+    if (t.add == 0 && t.same == 0 && t.copy == 0 && t.seek == 0) return;
+    gives_ += t.add + t.same + t.copy;
     PutVarint(control_, uint64_t(t.add));
+    PutVarint(control_, uint64_t(t.same));
     PutVarint(control_, uint64_t(t.copy));
     PutVarint(control_, (uint64_t(t.seek) << 1) ^ uint64_t(t.seek >> 63));
   }
@@ -400,7 +438,7 @@ class BlockWriter {
   RangeEncoder ranges_;
   // 130 KB: on the heap, not the tool's stack.
   std::unique_ptr<delta::DifferenceModel> model_ = std::make_unique<delta::DifferenceModel>();
-  bool differences_ = false;
+  int64_t gives_ = 0;  // result bytes of the block's entries
 };
 
 uint32_t Crc32(std::string_view bytes) {
