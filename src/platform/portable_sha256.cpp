@@ -173,14 +173,18 @@ std::string HexDigest(std::string_view digest) {
 std::optional<std::string> FileSha256Hex(FileSystem& files, const std::string& path) {
   auto file = files.OpenForReading(path);
   if (!file) return std::nullopt;
+  return InputSha256Hex(*file);
+}
+
+std::optional<std::string> InputSha256Hex(InputFile& file) {
   auto digest = StartPortableSha256();
   std::vector<char> buffer(1u << 20);
   uint64_t total = 0;
-  while (const size_t read = file->Read(buffer.data(), buffer.size())) {
+  while (const size_t read = file.Read(buffer.data(), buffer.size())) {
     digest->Add(buffer.data(), read);
     total += read;
   }
-  if (total != file->Size()) return std::nullopt;
+  if (total != file.Size()) return std::nullopt;
   return HexDigest(*digest->Finish());
 }
 

@@ -24,9 +24,10 @@ std::unique_ptr<Sha256> StartPortableSha256(Sha256Code code = Sha256Code::Fastes
 // The 64 lowercase hexadecimal digits of a digest's 32 bytes.
 std::string HexDigest(std::string_view digest);
 
-// The digest of a file read from its start to its end, as HexDigest gives it; nothing when
-// it cannot be read whole.
+// The digest of a file read from its start to its end (a file just opened), as HexDigest
+// gives it; nothing when it cannot be read whole.
 std::optional<std::string> FileSha256Hex(FileSystem& files, const std::string& path);
+std::optional<std::string> InputSha256Hex(InputFile& file);
 std::string BytesSha256Hex(std::string_view bytes);
 
 }  // namespace varno

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -18,6 +20,24 @@ struct OsVersion {
   uint32_t platformId = 0;
   uint32_t major = 0;
   uint32_t minor = 0;
+};
+
+// Work handed to another thread, one task at a time, so that the caller goes on meanwhile.
+// The caller touches nothing a task uses until it waited for it.
+class Worker {
+ public:
+  virtual ~Worker() = default;  // a worker waits for its task before it goes
+  /// Runs the task once the one started before it has ended.
+  virtual void Start(std::function<void()> task) = 0;
+  /// Waits until the task started last has ended.
+  virtual void Wait() = 0;
+};
+
+// Where there is no second thread: the task runs at once, on the caller's.
+class InlineWorker : public Worker {
+ public:
+  void Start(std::function<void()> task) override { task(); }
+  void Wait() override {}
 };
 
 class System {
@@ -52,6 +72,10 @@ class System {
 
   /// Waits this long without doing anything.
   virtual void Pause(unsigned milliseconds) = 0;
+
+  /// A thread for work beside the caller's (hashing while the caller writes); one that runs
+  /// each task at once where the platform has none to give.
+  virtual std::unique_ptr<Worker> MakeWorker() { return std::make_unique<InlineWorker>(); }
 };
 
 }  // namespace varno

@@ -48,21 +48,32 @@ const ArchiveMember* Find(const IndexedArchive& archive, const std::string& name
   return found == archive.members.end() ? nullptr : &found->second;
 }
 
-// Forwards the bytes to the replacement and takes their digest on the way.
+// Forwards the bytes to the replacement and takes their digest on the worker's thread,
+// while they are written and the next ones made: each pass of the digest costs about as
+// much as writing the bytes.
 class DigestingOutput : public OutputFile {
  public:
-  explicit DigestingOutput(OutputFile& inner) : inner_(inner), digest_(StartPortableSha256()) {}
+  DigestingOutput(OutputFile& inner, Worker& worker) : inner_(inner), worker_(worker), digest_(StartPortableSha256()) {}
+  ~DigestingOutput() override { worker_.Wait(); }
   bool Write(const char* data, size_t size) override {
     written_ += size;
-    return digest_->Add(data, size) && inner_.Write(data, size);
+    worker_.Wait();
+    pending_.assign(data, data + size);
+    worker_.Start([this] { digest_->Add(pending_.data(), pending_.size()); });
+    return inner_.Write(data, size);
   }
   bool Commit() override { return false; }  // the caller commits the inner file once checked
-  std::string Hex() { return HexDigest(*digest_->Finish()); }
+  std::string Hex() {
+    worker_.Wait();
+    return HexDigest(*digest_->Finish());
+  }
   uint64_t Written() const { return written_; }
 
  private:
   OutputFile& inner_;
+  Worker& worker_;
   std::unique_ptr<Sha256> digest_;
+  std::vector<char> pending_;  // the bytes the worker takes the digest of
   uint64_t written_ = 0;
 };
 
@@ -78,7 +89,8 @@ std::optional<std::string> CopyMember(InputFile& archive, const ArchiveMember& m
 }
 
 // Makes one file into its replacement; what went wrong, or nothing when it is in place.
-std::optional<std::string> MakeFile(FileSystem& files, const PlannedDelta& planned, const std::string& archivePath) {
+std::optional<std::string> MakeFile(FileSystem& files, Worker& worker, const PlannedDelta& planned,
+                                    const std::string& archivePath) {
   auto archive = files.OpenForReading(archivePath);
   if (!archive) return "the package archive cannot be opened";
   std::unique_ptr<InputFile> source;
@@ -88,7 +100,7 @@ std::optional<std::string> MakeFile(FileSystem& files, const PlannedDelta& plann
   }
   auto output = files.CreateReplacement(planned.target);
   if (!output) return "the file cannot be replaced";
-  DigestingOutput digesting(*output);
+  DigestingOutput digesting(*output, worker);
   std::optional<std::string> problem;
   if (planned.use == PlannedDelta::Use::Delta) {
     if (!archive->Seek(planned.member.offset)) return "the package archive cannot be read";
@@ -121,7 +133,35 @@ std::optional<DeltaLine> ParseDeltaLine(std::string_view line) {
   return parsed;
 }
 
-std::optional<DeltaPlan> PlanDeltas(FileSystem& files, const RunState& state) {
+namespace {
+
+// A "[delta]" line as read, before the installed file's digest decides its use.
+struct DeltaCandidate {
+  std::string text;  // the line; refused as it stands when `planned` is empty
+  std::optional<PlannedDelta> planned;
+  const ArchiveMember* delta = nullptr;
+  std::optional<DeltaHeader> header;
+  std::optional<std::string> sourceDigest;  // of the installed file, when a delta is there
+};
+
+// The installed files the deltas apply to, read two at a time: one here, one on the
+// worker's thread (each file is opened here).
+void TakeSourceDigests(FileSystem& files, Worker& worker, std::vector<DeltaCandidate>& candidates) {
+  std::vector<DeltaCandidate*> wanted;
+  for (DeltaCandidate& candidate : candidates) {
+    if (candidate.header && files.FileExists(candidate.planned->target)) wanted.push_back(&candidate);
+  }
+  for (size_t i = 0; i < wanted.size(); i += 2) {
+    const auto beside = files.OpenForReading(wanted[i]->planned->target);
+    if (beside) worker.Start([&digest = wanted[i]->sourceDigest, &file = *beside] { digest = InputSha256Hex(file); });
+    if (i + 1 < wanted.size()) wanted[i + 1]->sourceDigest = FileSha256Hex(files, wanted[i + 1]->planned->target);
+    worker.Wait();
+  }
+}
+
+}  // namespace
+
+std::optional<DeltaPlan> PlanDeltas(FileSystem& files, Worker& worker, const RunState& state) {
   const auto lines = LoadPackageDescription(files, state.packageDescriptionPath);
   const auto section = lines ? FindSection(*lines, kDeltaSection) : std::nullopt;
   if (!section) return std::nullopt;
@@ -129,22 +169,32 @@ std::optional<DeltaPlan> PlanDeltas(FileSystem& files, const RunState& state) {
   const IndexedArchive deltas = IndexArchive(files, JoinPath(state.packageDir, text::kDeltaArchiveFileName));
   const IndexedArchive wholeFiles = IndexArchive(files, JoinPath(state.packageDir, text::kFullFilesArchiveFileName));
   auto deltaFile = files.OpenForReading(deltas.path);
-  DeltaPlan plan;
+  std::vector<DeltaCandidate> candidates;
   for (const std::string& text : section->entries) {
     if (text.empty()) continue;
-    const auto line = ParseDeltaLine(text);
-    if (!line) {
-      plan.refused.push_back(text);
+    DeltaCandidate candidate{text, std::nullopt, nullptr, std::nullopt, std::nullopt};
+    if (const auto line = ParseDeltaLine(text)) {
+      candidate.planned = PlannedDelta{*line, JoinPath(state.installDir, line->path), PlannedDelta::Use::Delta, {}, 0};
+      candidate.delta = Find(deltas, line->path);
+      if (candidate.delta && deltaFile && deltaFile->Seek(candidate.delta->offset)) {
+        candidate.header = ReadDeltaHeader(*deltaFile, candidate.delta->storedSize);
+      }
+    }
+    candidates.push_back(std::move(candidate));
+  }
+  TakeSourceDigests(files, worker, candidates);
+
+  DeltaPlan plan;
+  for (DeltaCandidate& candidate : candidates) {
+    if (!candidate.planned) {
+      plan.refused.push_back(candidate.text);
       continue;
     }
-    PlannedDelta planned{*line, JoinPath(state.installDir, line->path), PlannedDelta::Use::Delta, {}, 0};
-    const ArchiveMember* delta = Find(deltas, line->path);
-    const auto header = delta && deltaFile && deltaFile->Seek(delta->offset)
-                            ? ReadDeltaHeader(*deltaFile, delta->storedSize)
-                            : std::nullopt;
-    if (header && files.FileExists(planned.target) && FileSha256Hex(files, planned.target) == line->sourceSha256) {
-      planned.member = *delta;
-      planned.resultSize = header->resultSize;
+    PlannedDelta& planned = *candidate.planned;
+    const DeltaLine* const line = &planned.line;
+    if (candidate.sourceDigest && *candidate.sourceDigest == line->sourceSha256) {
+      planned.member = *candidate.delta;
+      planned.resultSize = candidate.header->resultSize;
     } else if (const ArchiveMember* whole = Find(wholeFiles, line->path)) {
       planned.use = PlannedDelta::Use::WholeFile;
       planned.member = *whole;
@@ -167,11 +217,12 @@ void AddDeltaWrites(FileSystem& files, const DeltaPlan& plan, PlannedWrites& wri
 
 void ApplyDeltas(Platform& platform, const DeltaPlan& plan, const std::string& packageDir,
                  const std::function<void(const std::string&)>& logLine) {
+  const auto worker = platform.system.MakeWorker();
   for (const PlannedDelta& planned : plan.files) {
     const bool delta = planned.use == PlannedDelta::Use::Delta;
     const std::string archive =
         JoinPath(packageDir, delta ? text::kDeltaArchiveFileName : text::kFullFilesArchiveFileName);
-    if (const auto problem = MakeFile(platform.files, planned, archive)) {
+    if (const auto problem = MakeFile(platform.files, *worker, planned, archive)) {
       logLine(text::kLogDeltaFailed + planned.line.path + " (" + *problem + ")");
       throw UpdateError(FormatText(text::kCannotCreateFile, {planned.target}));
     }

@@ -55,8 +55,9 @@ struct DeltaPlan {
 };
 
 // Nothing when the description has no "[delta]" section (a package without deltas runs as
-// before). Reads each installed file whole to take its digest.
-std::optional<DeltaPlan> PlanDeltas(FileSystem& files, const RunState& state);
+// before). Reads each installed file whole to take its digest, two at a time: one on the
+// worker's thread.
+std::optional<DeltaPlan> PlanDeltas(FileSystem& files, Worker& worker, const RunState& state);
 
 // The planned files join what the archives write: the files they replace, which must not
 // be in use, and the bytes they make, which must fit.
@@ -64,7 +65,8 @@ void AddDeltaWrites(FileSystem& files, const DeltaPlan& plan, PlannedWrites& wri
 
 // Writes each planned file as a replacement of the installed one, from its delta (read
 // against the installed file) or the whole file, and checks the digest of what was written
-// before it replaces anything. The first file that could not be made or replaced ends the
+// before it replaces anything (taken on a worker's thread while the file is written). The
+// first file that could not be made or replaced ends the
 // run with "Impossible de créer le fichier %s" (the run is then taken back); the reason
 // is logged through logLine first.
 void ApplyDeltas(Platform& platform, const DeltaPlan& plan, const std::string& packageDir,

@@ -1,8 +1,11 @@
 // The shell, system and process services against the real system.
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "app/form1.h"
 #include "base/ansi_text.h"
+#include "platform/portable_sha256.h"
 #include "platform/win32/win32.h"
 #include "platform/win32/win32_files.h"
 #include "platform/win32/win32_processes.h"
@@ -76,6 +79,37 @@ TEST(Win32System, ReadsTheRegionalSeparators) {
 }
 
 // The companion program is started from the current directory and not waited for.
+// Tasks run in their order on one other thread; a wait, or the worker's end, waits for the
+// last one, so what it wrote is there to read. A digest taken there uses SSE instructions,
+// which fault on a stack the thread was not given aligned.
+TEST(Win32System, AWorkerRunsItsTasksInTurnOnAnotherThread) {
+  const std::string bytes(100000, 'v');
+  std::string digest;
+  win32::Win32System().MakeWorker()->Start([&] { digest = BytesSha256Hex(bytes); });
+  EXPECT_EQ(digest, BytesSha256Hex(bytes));
+
+  std::vector<int> done;
+  bool elsewhere = true;
+  const DWORD caller = GetCurrentThreadId();
+  {
+    auto worker = win32::Win32System().MakeWorker();
+    for (int i = 0; i < 100; ++i) {
+      worker->Start([&done, &elsewhere, caller, i] {
+        if (i % 10 == 0) Sleep(1);
+        elsewhere = elsewhere && GetCurrentThreadId() != caller;
+        done.push_back(i);
+      });
+      if (i == 50) {
+        worker->Wait();
+        EXPECT_EQ(done.size(), 51u);
+      }
+    }
+  }
+  ASSERT_EQ(done.size(), 100u);
+  for (int i = 0; i < 100; ++i) EXPECT_EQ(done[static_cast<size_t>(i)], i);
+  EXPECT_TRUE(elsewhere);
+}
+
 TEST(Win32Processes, LaunchActionProgramStartsActionExeOfTheCurrentDirectory) {
   const std::string sample = JoinPath(WithoutTrailingBackslash(VARNO_SAMPLES_DIR), "Action.exe");
   ScratchDirectory scratch;

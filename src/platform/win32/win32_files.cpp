@@ -6,7 +6,7 @@
 
 #include "base/windows_path.h"
 #include "platform/win32/win32.h"
-#include "platform/win32/win32_background_flush.h"
+#include "platform/win32/win32_background_work.h"
 
 namespace varno::win32 {
 namespace {
@@ -92,7 +92,7 @@ class Win32OutputFile : public OutputFile {
       : target_(std::move(target)), temporary_(std::move(temporary)), file_(std::move(file)) {}
 
   ~Win32OutputFile() override {
-    flush_.Wait();
+    flush_.WaitFlushed();
     file_.Close();
     if (!committed_) DeleteFileA(temporary_.c_str());
   }
@@ -118,7 +118,7 @@ class Win32OutputFile : public OutputFile {
 
   bool Commit() override {
     if (!failed_) WriteBlock();
-    if (!flush_.Wait()) failed_ = true;
+    if (!flush_.WaitFlushed()) failed_ = true;
     if (failed_ || committed_ || !FlushFileBuffers(file_.Get())) return false;
     file_.Close();
     // Windows refuses to replace a read-only file; Wine's MoveFileExA renames over it. The
@@ -139,7 +139,7 @@ class Win32OutputFile : public OutputFile {
   // meanwhile goes with the next one.
   void FlushAsItGoes() {
     if (flush_.Running() && unflushed_ < kMostUnflushed) return;
-    if (!flush_.Wait()) {
+    if (!flush_.WaitFlushed()) {
       failed_ = true;
       return;
     }
@@ -296,7 +296,7 @@ class Win32AppendingFile : public AppendingFile {
 
   // A failed flush stays failed: what it should have made durable may never reach the disk.
   bool WaitFlushed() override {
-    if (!flush_.Wait()) flushFailed_ = true;
+    if (!flush_.WaitFlushed()) flushFailed_ = true;
     return !flushFailed_;
   }
 

@@ -1,6 +1,7 @@
 #include "platform/win32/win32_system.h"
 
 #include "platform/win32/win32.h"
+#include "platform/win32/win32_background_work.h"
 
 namespace varno::win32 {
 namespace {
@@ -111,5 +112,7 @@ RegionalSettings Win32System::Regional() {
 }
 
 void Win32System::Pause(unsigned milliseconds) { Sleep(milliseconds); }
+
+std::unique_ptr<Worker> Win32System::MakeWorker() { return std::make_unique<ThreadWorker>(); }
 
 }  // namespace varno::win32

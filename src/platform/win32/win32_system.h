@@ -15,6 +15,7 @@ class Win32System : public System {
   RegionalSettings Regional() override;
   void Pause(unsigned milliseconds) override;
   int CurrentYear() override;
+  std::unique_ptr<Worker> MakeWorker() override;
 };
 
 }  // namespace varno::win32

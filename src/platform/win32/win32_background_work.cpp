@@ -1,0 +1,114 @@
+#include "platform/win32/win32_background_work.h"
+
+namespace varno::win32 {
+namespace {
+
+LONG Load(volatile LONG& value) { return InterlockedCompareExchange(&value, 0, 0); }
+
+}  // namespace
+
+bool Job::QueueOn(JobThread* thread) {
+  Wait();
+  if (!done_.Valid()) done_ = UniqueHandle(CreateEventA(nullptr, FALSE, FALSE, nullptr));
+  if (!thread || !done_.Valid()) return false;
+  InterlockedExchange(&state_, kQueued);
+  thread->Queue(*this);
+  return true;
+}
+
+bool Job::Running() { return Load(state_) != kIdle; }
+
+void Job::Wait() {
+  for (LONG state; (state = Load(state_)) != kIdle;) {
+    if (state == kQueued && InterlockedCompareExchange(&state_, kAwaited, kQueued) != kQueued) continue;
+    WaitForSingleObject(done_.Get(), INFINITE);
+  }
+}
+
+JobThread::JobThread() { InitializeCriticalSection(&lock_); }
+
+JobThread::~JobThread() {
+  if (thread_.Valid()) {
+    InterlockedExchange(&stopping_, 1);
+    SetEvent(work_.Get());
+    WaitForSingleObject(thread_.Get(), INFINITE);
+  }
+  DeleteCriticalSection(&lock_);
+}
+
+std::unique_ptr<JobThread> JobThread::Make() {
+  std::unique_ptr<JobThread> made(new JobThread);
+  made->work_ = UniqueHandle(CreateEventA(nullptr, FALSE, FALSE, nullptr));
+  if (made->work_.Valid()) made->thread_ = UniqueHandle(CreateThread(nullptr, 0, &Run, made.get(), 0, nullptr));
+  if (!made->thread_.Valid()) return nullptr;
+  return made;
+}
+
+JobThread* JobThread::Flushes() {
+  static JobThread* const thread = Make().release();
+  return thread;
+}
+
+void JobThread::Queue(Job& job) {
+  EnterCriticalSection(&lock_);
+  job.next_ = nullptr;
+  (last_ ? last_->next_ : first_) = &job;
+  last_ = &job;
+  LeaveCriticalSection(&lock_);
+  // Under Wine every SetEvent and every wait is a round trip to the server: the thread is
+  // woken only when it said it sleeps.
+  if (InterlockedExchange(&sleeps_, 0)) SetEvent(work_.Get());
+}
+
+Job* JobThread::Next() {
+  EnterCriticalSection(&lock_);
+  Job* next = first_;
+  if (next && !(first_ = next->next_)) last_ = nullptr;
+  LeaveCriticalSection(&lock_);
+  return next;
+}
+
+DWORD WINAPI JobThread::Run(void* self) {
+  auto& thread = *static_cast<JobThread*>(self);
+  for (;;) {
+    Job* job = thread.Next();
+    if (!job) {
+      if (Load(thread.stopping_)) return 0;
+      // Said before the queue is looked at again, so that a job queued meanwhile wakes it;
+      // a wake that came late leaves the event set, and the queue is only looked at again.
+      InterlockedExchange(&thread.sleeps_, 1);
+      if (!(job = thread.Next())) {
+        WaitForSingleObject(thread.work_.Get(), INFINITE);
+        continue;
+      }
+      InterlockedExchange(&thread.sleeps_, 0);
+    }
+    job->Run();
+    // Read first: once idle, the job may be gone at any moment.
+    const HANDLE done = job->done_.Get();
+    if (InterlockedExchange(&job->state_, Job::kIdle) == Job::kAwaited) SetEvent(done);
+  }
+}
+
+bool BackgroundFlush::Start(HANDLE file) {
+  if (!WaitFlushed()) return false;
+  file_ = file;
+  return QueueOn(JobThread::Flushes()) || FlushFileBuffers(file) != FALSE;
+}
+
+bool BackgroundFlush::WaitFlushed() {
+  Wait();
+  return !failed_;
+}
+
+void BackgroundFlush::Run() {
+  if (!FlushFileBuffers(file_)) failed_ = true;
+}
+
+void ThreadWorker::Start(std::function<void()> task) {
+  task_.Wait();
+  task_.work = std::move(task);
+  if (!task_.QueueOn(thread_.get())) task_.work();
+}
+
+}  // namespace varno::win32
