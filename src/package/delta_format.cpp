@@ -179,8 +179,8 @@ class SourceWindow {
 // chunks, so that every flush but the last unfilters whole chunks at their own offsets.
 class ResultWriter {
  public:
-  ResultWriter(OutputFile& out, uint64_t size, uint32_t filter)
-      : out_(out), left_(size), capacity_(size_t(std::min<uint64_t>(size, kMaxBuffer))), filter_(filter) {}
+  ResultWriter(OutputFile& out, uint64_t size, uint32_t filter, bool crc)
+      : out_(out), left_(size), capacity_(size_t(std::min<uint64_t>(size, kMaxBuffer))), filter_(filter), crc_(crc) {}
   static constexpr size_t kMaxBuffer = 1024 * 1024;
   static_assert(kMaxBuffer % delta::kFilterChunk == 0);
 
@@ -211,14 +211,14 @@ class ResultWriter {
                   std::min<size_t>(delta::kFilterChunk, used_ - at), flushed_ + at, false);
       }
     }
-    crc_ = crc32(crc_, reinterpret_cast<const Bytef*>(buffer_.data()), uInt(used_));
+    if (crc_) crcValue_ = crc32(crcValue_, reinterpret_cast<const Bytef*>(buffer_.data()), uInt(used_));
     const bool written = out_.Write(buffer_.data(), used_);
     flushed_ += used_;
     used_ = 0;
     return written;
   }
   uint64_t Left() const { return left_; }
-  uint32_t Crc() const { return uint32_t(crc_); }
+  uint32_t Crc() const { return uint32_t(crcValue_); }
 
  private:
   OutputFile& out_;
@@ -228,7 +228,8 @@ class ResultWriter {
   std::vector<char> buffer_;
   size_t used_ = 0;
   uint64_t flushed_ = 0;
-  uLong crc_ = crc32(0, nullptr, 0);
+  bool crc_;
+  uLong crcValue_ = crc32(0, nullptr, 0);
 };
 
 // The difference part's range decoder, which reads the part's bytes as it needs them.
@@ -320,8 +321,12 @@ Refusal ReadBlockHeader(DeltaStream& stream, uint32_t version, Block& block) {
 
 class Decoder {
  public:
-  Decoder(DeltaStream& stream, const DeltaHeader& header, InputFile& source, OutputFile& out)
-      : stream_(stream), header_(header), source_(source, header.sourceSize, header.filter), result_(out, header.resultSize, header.filter) {}
+  Decoder(DeltaStream& stream, const DeltaHeader& header, InputFile& source, OutputFile& out, ResultCheck check)
+      : stream_(stream),
+        header_(header),
+        check_(check),
+        source_(source, header.sourceSize, header.filter),
+        result_(out, header.resultSize, header.filter, check == ResultCheck::Crc32) {}
 
   Refusal Run() {
     while (result_.Left() > 0) {
@@ -334,7 +339,7 @@ class Decoder {
     }
     if (stream_.Left() != 0) return "bytes follow the delta's last block";
     if (!result_.Flush()) return "the result could not be written";
-    if (result_.Crc() != header_.resultCrc32) return "the result does not match its checksum (another source file?)";
+    if (check_ == ResultCheck::Crc32 && result_.Crc() != header_.resultCrc32) return "the result does not match its checksum (another source file?)";
     return std::nullopt;
   }
 
@@ -426,6 +431,7 @@ class Decoder {
 
   DeltaStream& stream_;
   const DeltaHeader& header_;
+  ResultCheck check_;
   SourceWindow source_;
   ResultWriter result_;
   Inflater inflater_;
@@ -486,13 +492,14 @@ std::optional<DeltaHeader> ReadDeltaHeader(InputFile& delta, uint64_t deltaSize)
   return header;
 }
 
-std::optional<std::string> ApplyDelta(InputFile& delta, uint64_t deltaSize, InputFile& source, OutputFile& out) {
+std::optional<std::string> ApplyDelta(InputFile& delta, uint64_t deltaSize, InputFile& source, OutputFile& out,
+                                      ResultCheck check) {
   DeltaStream stream(delta, deltaSize);
   DeltaHeader header;
   if (auto refusal = ParseHeader(stream, header)) return refusal;
   if (source.Size() != header.sourceSize) return "the source's size is not the one the delta was made from";
   // The decoder's buffers (about 4 MB at most) live on the heap, not the updater's stack.
-  auto decoder = std::make_unique<Decoder>(stream, header, source, out);
+  auto decoder = std::make_unique<Decoder>(stream, header, source, out, check);
   return decoder->Run();
 }
 

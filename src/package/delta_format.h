@@ -179,11 +179,16 @@ std::string DeltaHeaderBytes(const DeltaHeader& header);
 // passes the limit.
 std::optional<DeltaHeader> ReadDeltaHeader(InputFile& delta, uint64_t deltaSize);
 
+// Who checks the result against the header's CRC-32: the decoder, or a caller that checks a
+// stronger digest of everything written (the CRC-32 pass would only cost time).
+enum class ResultCheck { Crc32, ByCaller };
+
 // Applies the delta read from delta's current position (deltaSize bytes, read once, front
 // to back) to source (read with Seek/Read, never held whole), writing the result to out
 // (Write only, through a 1 MiB buffer; the caller commits). Nothing on success; otherwise
 // what is wrong, a short English phrase for logs and tools. On a refusal out holds part of
 // a result and must not be committed.
-std::optional<std::string> ApplyDelta(InputFile& delta, uint64_t deltaSize, InputFile& source, OutputFile& out);
+std::optional<std::string> ApplyDelta(InputFile& delta, uint64_t deltaSize, InputFile& source, OutputFile& out,
+                                      ResultCheck check = ResultCheck::Crc32);
 
 }  // namespace varno

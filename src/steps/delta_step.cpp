@@ -104,7 +104,8 @@ std::optional<std::string> MakeFile(FileSystem& files, Worker& worker, const Pla
   std::optional<std::string> problem;
   if (planned.use == PlannedDelta::Use::Delta) {
     if (!archive->Seek(planned.member.offset)) return "the package archive cannot be read";
-    problem = ApplyDelta(*archive, planned.member.storedSize, *source, digesting);
+    // The result's SHA-256, checked below, is what decides.
+    problem = ApplyDelta(*archive, planned.member.storedSize, *source, digesting, ResultCheck::ByCaller);
   } else {
     problem = CopyMember(*archive, planned.member, digesting);
   }

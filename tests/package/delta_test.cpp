@@ -262,6 +262,12 @@ TEST(Delta, RefusesACutForgedOrMisdirectedDelta) {
   std::string otherSource = oldBytes;
   otherSource[15000] ^= 1;
   EXPECT_TRUE(refused(delta, otherSource)) << "a source of the same size with other bytes";
+  {
+    // Unless the caller checks the result's digest itself.
+    BytesInput deltaFile(delta), sourceFile(otherSource);
+    BytesOutput out;
+    EXPECT_FALSE(ApplyDelta(deltaFile, delta.size(), sourceFile, out, ResultCheck::ByCaller));
+  }
   for (size_t at = delta::kHeaderSize + delta::kBlockHeaderSize; at < delta.size(); at += 97) {
     std::string corrupt = delta;
     corrupt[at] ^= 0x20;
