@@ -224,7 +224,7 @@ void TForm1::RunDriver() {
 
   // A delta fits only the file it was made from: an installation whose file differs, and
   // that the package carries no whole file for, ends here with nothing changed.
-  deltaPlan_ = PlanDeltas(platform_.files, *platform_.system.MakeWorker(), state_);
+  deltaPlan_ = PlanDeltas(platform_.files, platform_.system, state_);
   if (deltaPlan_ && !deltaPlan_->Applies()) {
     for (const std::string& line : deltaPlan_->refused) Log(text::kLogDeltaSourceDiffers + line);
     ShowPlainMessage(platform_, text::kDeltaSourceDiffers);

@@ -162,7 +162,7 @@ void TakeSourceDigests(FileSystem& files, Worker& worker, std::vector<DeltaCandi
 
 }  // namespace
 
-std::optional<DeltaPlan> PlanDeltas(FileSystem& files, Worker& worker, const RunState& state) {
+std::optional<DeltaPlan> PlanDeltas(FileSystem& files, System& system, const RunState& state) {
   const auto lines = LoadPackageDescription(files, state.packageDescriptionPath);
   const auto section = lines ? FindSection(*lines, kDeltaSection) : std::nullopt;
   if (!section) return std::nullopt;
@@ -183,7 +183,7 @@ std::optional<DeltaPlan> PlanDeltas(FileSystem& files, Worker& worker, const Run
     }
     candidates.push_back(std::move(candidate));
   }
-  TakeSourceDigests(files, worker, candidates);
+  TakeSourceDigests(files, *system.MakeWorker(), candidates);
 
   DeltaPlan plan;
   for (DeltaCandidate& candidate : candidates) {

@@ -55,9 +55,9 @@ struct DeltaPlan {
 };
 
 // Nothing when the description has no "[delta]" section (a package without deltas runs as
-// before). Reads each installed file whole to take its digest, two at a time: one on the
-// worker's thread.
-std::optional<DeltaPlan> PlanDeltas(FileSystem& files, Worker& worker, const RunState& state);
+// before). Reads each installed file whole to take its digest, two at a time: one on a
+// worker's thread of the system.
+std::optional<DeltaPlan> PlanDeltas(FileSystem& files, System& system, const RunState& state);
 
 // The planned files join what the archives write: the files they replace, which must not
 // be in use, and the bytes they make, which must fit.

@@ -55,7 +55,6 @@ class DeltaStepTest : public ::testing::Test {
 
   fake::MemoryMachine machine;
   Platform platform = machine.platform();
-  InlineWorker worker;
   RunState state;
   std::string previous, next;
   std::vector<std::string> logged;
@@ -64,7 +63,7 @@ class DeltaStepTest : public ::testing::Test {
 
 TEST_F(DeltaStepTest, TheFileItFitsBecomesTheNewOneAndAnyOtherIsRefusedUnlessTheWholeFileCame) {
   Package(BytesSha256Hex(next), false);
-  auto plan = PlanDeltas(machine.files, worker, state);
+  auto plan = PlanDeltas(machine.files, machine.system, state);
   ASSERT_TRUE(plan && plan->Applies());
   ASSERT_EQ(plan->files.size(), 1u);
   EXPECT_EQ(plan->files[0].resultSize, next.size());
@@ -73,11 +72,11 @@ TEST_F(DeltaStepTest, TheFileItFitsBecomesTheNewOneAndAnyOtherIsRefusedUnlessThe
 
   // Changed by hand: nothing the delta can make from it.
   machine.files.AddFile(Installed(), previous + "x");
-  plan = PlanDeltas(machine.files, worker, state);
+  plan = PlanDeltas(machine.files, machine.system, state);
   EXPECT_EQ(plan->refused, std::vector<std::string>{"Bin\\moteur.dll"});
 
   Package(BytesSha256Hex(next), true);
-  plan = PlanDeltas(machine.files, worker, state);
+  plan = PlanDeltas(machine.files, machine.system, state);
   ASSERT_TRUE(plan->Applies());
   EXPECT_EQ(plan->files[0].use, PlannedDelta::Use::WholeFile);
   ApplyDeltas(platform, *plan, kPackageDir, log);
@@ -86,7 +85,7 @@ TEST_F(DeltaStepTest, TheFileItFitsBecomesTheNewOneAndAnyOtherIsRefusedUnlessThe
 
 TEST_F(DeltaStepTest, AResultThatIsNotTheDescribedFileReplacesNothing) {
   Package(BytesSha256Hex(next + "?"), false);
-  const auto plan = PlanDeltas(machine.files, worker, state);
+  const auto plan = PlanDeltas(machine.files, machine.system, state);
   ASSERT_TRUE(plan && plan->Applies());
   EXPECT_THROW(ApplyDeltas(platform, *plan, kPackageDir, log), UpdateError);
   EXPECT_EQ(machine.files.ReadWholeFile(Installed()), previous);
