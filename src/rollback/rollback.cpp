@@ -91,6 +91,10 @@ bool Undo(Platform& platform, const JournalRecord& record, ChangedKeys& changed)
     case Kind::NewKey: return DeleteKey(platform.registry, record.root, record.path, changed);
     case Kind::Value:
     case Kind::RawValue: return RestoreValue(platform.registry, record, changed);
+    // The run's tag and its temporary directories were dealt with before any record is
+    // undone (the sweep of the run's temporary files); a control is undone by its own step.
+    case Kind::Run:
+    case Kind::TempDirectory:
     case Kind::Control:
     case Kind::Committed: return true;
   }
