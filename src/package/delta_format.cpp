@@ -128,16 +128,18 @@ class Inflater {
 // on a filter chunk, so that it is filtered as the encoder filtered the whole file.
 class SourceWindow {
  public:
-  SourceWindow(InputFile& file, uint64_t size, uint32_t filter) : file_(file), size_(size), filter_(filter) {}
+  SourceWindow(InputFile& file, uint64_t size, uint32_t filter, std::vector<char>& buffer)
+      : file_(file), size_(size), filter_(filter), buffer_(buffer) {}
   static constexpr size_t kMaxSpan = 64 * 1024;
 
   // The `count` (at most kMaxSpan) source bytes at position, all inside the source.
   const char* At(uint64_t position, size_t count) {
     if (position < start_ || position + count > start_ + filled_) {
       // Sized on first use: a small source needs no large window.
-      if (buffer_.empty()) buffer_.resize(size_t(std::min<uint64_t>(size_, kWindow)));
+      const size_t window = size_t(std::min<uint64_t>(size_, kWindow));
+      if (buffer_.size() < window) buffer_.resize(window);
       const uint64_t start = position - position % delta::kFilterChunk;
-      const size_t want = size_t(std::min<uint64_t>(buffer_.size(), size_ - start));
+      const size_t want = size_t(std::min<uint64_t>(window, size_ - start));
       // Adds and kept stretches mostly walk the source forward: the next window then starts
       // where the file stands, and a seek would only make the file drop what it read ahead.
       if ((!read_ || start != start_ + filled_) && !file_.Seek(start)) return nullptr;
@@ -168,19 +170,26 @@ class SourceWindow {
   InputFile& file_;
   uint64_t size_;
   uint32_t filter_;
-  std::vector<char> buffer_;
+  std::vector<char>& buffer_;
   uint64_t start_ = 0;
   size_t filled_ = 0;
   bool read_ = false;  // the file stands at start_ + filled_
 };
 
 // The result, written in large pieces (cheaper under Wine), never past its announced size.
-// The buffer grows to what the result needs, up to kMaxBuffer: a whole number of filter
+// Each buffer grows to what the result needs, up to kMaxBuffer: a whole number of filter
 // chunks, so that every flush but the last unfilters whole chunks at their own offsets.
+// The two buffers take turns, so that a piece written stays untouched until the write after
+// it has returned.
 class ResultWriter {
  public:
-  ResultWriter(OutputFile& out, uint64_t size, uint32_t filter, bool crc)
-      : out_(out), left_(size), capacity_(size_t(std::min<uint64_t>(size, kMaxBuffer))), filter_(filter), crc_(crc) {}
+  ResultWriter(OutputFile& out, uint64_t size, uint32_t filter, bool crc, std::vector<char> (&buffers)[2])
+      : out_(out),
+        left_(size),
+        capacity_(size_t(std::min<uint64_t>(size, kMaxBuffer))),
+        filter_(filter),
+        buffers_(buffers),
+        crc_(crc) {}
   static constexpr size_t kMaxBuffer = 1024 * 1024;
   static_assert(kMaxBuffer % delta::kFilterChunk == 0);
 
@@ -188,15 +197,11 @@ class ResultWriter {
     if (size > left_) return false;
     left_ -= size;
     while (size > 0) {
-      if (used_ == buffer_.size()) {
-        if (buffer_.size() < capacity_) {
-          buffer_.resize(std::min(capacity_, std::max<size_t>(4096, 2 * buffer_.size())));
-        } else if (!Flush()) {
-          return false;
-        }
-      }
-      const size_t take = std::min(size, buffer_.size() - used_);
-      std::memcpy(buffer_.data() + used_, data, take);
+      if (used_ == capacity_ && !Flush()) return false;
+      std::vector<char>& buffer = buffers_[current_];
+      if (used_ == buffer.size()) buffer.resize(std::min(capacity_, std::max<size_t>(4096, 2 * buffer.size())));
+      const size_t take = std::min(size, std::min(capacity_, buffer.size()) - used_);
+      std::memcpy(buffer.data() + used_, data, take);
       used_ += take;
       data += take;
       size -= take;
@@ -205,16 +210,18 @@ class ResultWriter {
   }
   bool Flush() {
     if (used_ == 0) return true;
+    char* const bytes = buffers_[current_].data();
     if (filter_ == delta::kFilterX86) {
       for (size_t at = 0; at < used_; at += delta::kFilterChunk) {
-        X86Filter(reinterpret_cast<unsigned char*>(buffer_.data()) + at,
-                  std::min<size_t>(delta::kFilterChunk, used_ - at), flushed_ + at, false);
+        X86Filter(reinterpret_cast<unsigned char*>(bytes) + at, std::min<size_t>(delta::kFilterChunk, used_ - at),
+                  flushed_ + at, false);
       }
     }
-    if (crc_) crcValue_ = crc32(crcValue_, reinterpret_cast<const Bytef*>(buffer_.data()), uInt(used_));
-    const bool written = out_.Write(buffer_.data(), used_);
+    if (crc_) crcValue_ = crc32(crcValue_, reinterpret_cast<const Bytef*>(bytes), uInt(used_));
+    const bool written = out_.Write(bytes, used_);
     flushed_ += used_;
     used_ = 0;
+    current_ ^= 1;
     return written;
   }
   uint64_t Left() const { return left_; }
@@ -225,7 +232,8 @@ class ResultWriter {
   uint64_t left_;
   size_t capacity_;
   uint32_t filter_;
-  std::vector<char> buffer_;
+  std::vector<char> (&buffers_)[2];
+  int current_ = 0;
   size_t used_ = 0;
   uint64_t flushed_ = 0;
   bool crc_;
@@ -319,14 +327,28 @@ Refusal ReadBlockHeader(DeltaStream& stream, uint32_t version, Block& block) {
   return std::nullopt;
 }
 
+// What the decoder keeps from one delta to the next.
+struct DecoderBuffers {
+  Inflater inflater;
+  std::vector<char> window, control, difference, extra;
+  std::vector<char> results[2];
+  std::unique_ptr<delta::DifferenceModel> model;
+};
+
 class Decoder {
  public:
-  Decoder(DeltaStream& stream, const DeltaHeader& header, InputFile& source, OutputFile& out, ResultCheck check)
+  Decoder(DeltaStream& stream, const DeltaHeader& header, InputFile& source, OutputFile& out, ResultCheck check,
+          DecoderBuffers& buffers)
       : stream_(stream),
         header_(header),
         check_(check),
-        source_(source, header.sourceSize, header.filter),
-        result_(out, header.resultSize, header.filter, check == ResultCheck::Crc32) {}
+        source_(source, header.sourceSize, header.filter, buffers.window),
+        result_(out, header.resultSize, header.filter, check == ResultCheck::Crc32, buffers.results),
+        inflater_(buffers.inflater),
+        control_(buffers.control),
+        difference_(buffers.difference),
+        extra_(buffers.extra),
+        model_(buffers.model) {}
 
   Refusal Run() {
     while (result_.Left() > 0) {
@@ -362,8 +384,15 @@ class Decoder {
     const auto* differences = reinterpret_cast<const unsigned char*>(difference_.data());
     ranges_.Start(differences, differences + block.difference);
     // Made on the first block with differences (most deltas have them; the refused ones
-    // mostly do not get that far).
-    if (block.difference > 0 && !model_) model_ = std::make_unique<delta::DifferenceModel>();
+    // mostly do not get that far), and made afresh for each delta.
+    if (block.difference > 0 && !modelReady_) {
+      if (model_) {
+        model_->Reset();
+      } else {
+        model_ = std::make_unique<delta::DifferenceModel>();
+      }
+      modelReady_ = true;
+    }
     const bool withSame = header_.version != delta::kTripleVersion;
     const uint64_t leftBefore = result_.Left();
     uint32_t extraUsed = 0;
@@ -414,7 +443,7 @@ class Decoder {
   // Result bytes: the source bytes at the source position plus the difference bytes.
   Refusal Add(uint64_t count) {
     while (count > 0) {
-      if (!model_ || ranges_.Overrun()) return "the adds read past a block's difference part";
+      if (!modelReady_ || ranges_.Overrun()) return "the adds read past a block's difference part";
       const size_t span = size_t(std::min<uint64_t>(count, sizeof staging_));
       const char* source = source_.At(sourcePosition_, span);
       if (!source) return "the source could not be read";
@@ -434,11 +463,14 @@ class Decoder {
   ResultCheck check_;
   SourceWindow source_;
   ResultWriter result_;
-  Inflater inflater_;
-  std::vector<char> control_, difference_, extra_;
+  Inflater& inflater_;
+  std::vector<char>& control_;
+  std::vector<char>& difference_;
+  std::vector<char>& extra_;
   uint64_t sourcePosition_ = 0;
   RangeDecoder ranges_;
-  std::unique_ptr<delta::DifferenceModel> model_;
+  std::unique_ptr<delta::DifferenceModel>& model_;
+  bool modelReady_ = false;
   char staging_[4096];
 };
 
@@ -492,15 +524,24 @@ std::optional<DeltaHeader> ReadDeltaHeader(InputFile& delta, uint64_t deltaSize)
   return header;
 }
 
-std::optional<std::string> ApplyDelta(InputFile& delta, uint64_t deltaSize, InputFile& source, OutputFile& out,
-                                      ResultCheck check) {
+struct DeltaApplier::Buffers : DecoderBuffers {};
+
+// The buffers (about 4 MB at most) live on the heap, not the caller's stack.
+DeltaApplier::DeltaApplier() : buffers_(std::make_unique<Buffers>()) {}
+DeltaApplier::~DeltaApplier() = default;
+
+std::optional<std::string> DeltaApplier::Apply(InputFile& delta, uint64_t deltaSize, InputFile& source,
+                                               OutputFile& out, ResultCheck check) {
   DeltaStream stream(delta, deltaSize);
   DeltaHeader header;
   if (auto refusal = ParseHeader(stream, header)) return refusal;
   if (source.Size() != header.sourceSize) return "the source's size is not the one the delta was made from";
-  // The decoder's buffers (about 4 MB at most) live on the heap, not the updater's stack.
-  auto decoder = std::make_unique<Decoder>(stream, header, source, out, check);
-  return decoder->Run();
+  return Decoder(stream, header, source, out, check, *buffers_).Run();
+}
+
+std::optional<std::string> ApplyDelta(InputFile& delta, uint64_t deltaSize, InputFile& source, OutputFile& out,
+                                      ResultCheck check) {
+  return DeltaApplier().Apply(delta, deltaSize, source, out, check);
 }
 
 }  // namespace varno

@@ -99,6 +99,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <iterator>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -130,9 +131,12 @@ inline constexpr uint32_t kRangeTop = 1u << 24;
 // The difference bytes' model. Code gives each bit to coder.Bit(probability, bit), which
 // codes the bit (encoder) or returns the decoded one (decoder, which passes 0 for the byte).
 struct DifferenceModel {
-  DifferenceModel() {
+  DifferenceModel() { Reset(); }
+  // As made: every delta starts from the same model.
+  void Reset() {
     std::fill(std::begin(changed), std::end(changed), uint16_t(kProbabilityOne - kProbabilityOne / 32));
     std::fill(std::begin(value), std::end(value), uint16_t(kProbabilityOne / 2));
+    previousSource = lastValue = recent = 0;
   }
   template <class Coder>
   uint8_t Code(Coder& coder, uint8_t sourceByte, uint8_t difference) {
@@ -185,10 +189,28 @@ enum class ResultCheck { Crc32, ByCaller };
 
 // Applies the delta read from delta's current position (deltaSize bytes, read once, front
 // to back) to source (read with Seek/Read, never held whole), writing the result to out
-// (Write only, through a 1 MiB buffer; the caller commits). Nothing on success; otherwise
-// what is wrong, a short English phrase for logs and tools. On a refusal out holds part of
-// a result and must not be committed.
+// (Write only, in pieces of at most 1 MiB; the caller commits). The result is made in two
+// buffers in turn, so each piece handed to out.Write stays as it is until the Write after
+// it has returned: out may still be reading it on another thread meanwhile. Nothing on
+// success; otherwise what is wrong, a short English phrase for logs and tools. On a refusal
+// out holds part of a result and must not be committed.
 std::optional<std::string> ApplyDelta(InputFile& delta, uint64_t deltaSize, InputFile& source, OutputFile& out,
                                       ResultCheck check = ResultCheck::Crc32);
+
+// ApplyDelta for one delta after another with the same buffers: about 4 MB once grown,
+// made and faulted in once for a package of many deltas instead of once for each file.
+class DeltaApplier {
+ public:
+  DeltaApplier();
+  ~DeltaApplier();
+  DeltaApplier(const DeltaApplier&) = delete;
+  DeltaApplier& operator=(const DeltaApplier&) = delete;
+  std::optional<std::string> Apply(InputFile& delta, uint64_t deltaSize, InputFile& source, OutputFile& out,
+                                   ResultCheck check = ResultCheck::Crc32);
+
+ private:
+  struct Buffers;
+  std::unique_ptr<Buffers> buffers_;
+};
 
 }  // namespace varno

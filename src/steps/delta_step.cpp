@@ -1,5 +1,6 @@
 #include "steps/delta_step.h"
 
+#include <atomic>
 #include <map>
 #include <vector>
 
@@ -50,7 +51,9 @@ const ArchiveMember* Find(const IndexedArchive& archive, const std::string& name
 
 // Forwards the bytes to the replacement and takes their digest on the worker's thread,
 // while they are written and the next ones made: each pass of the digest costs about as
-// much as writing the bytes.
+// much as writing the bytes. The writer leaves each piece as it is until the Write after it
+// has returned (the decoder and CopyMember make pieces in two buffers in turn), so the
+// worker reads the piece where it stands.
 class DigestingOutput : public OutputFile {
  public:
   DigestingOutput(OutputFile& inner, Worker& worker) : inner_(inner), worker_(worker), digest_(StartPortableSha256()) {}
@@ -58,8 +61,7 @@ class DigestingOutput : public OutputFile {
   bool Write(const char* data, size_t size) override {
     written_ += size;
     worker_.Wait();
-    pending_.assign(data, data + size);
-    worker_.Start([this] { digest_->Add(pending_.data(), pending_.size()); });
+    worker_.Start([this, data, size] { digest_->Add(data, size); });
     return inner_.Write(data, size);
   }
   bool Commit() override { return false; }  // the caller commits the inner file once checked
@@ -73,23 +75,35 @@ class DigestingOutput : public OutputFile {
   OutputFile& inner_;
   Worker& worker_;
   std::unique_ptr<Sha256> digest_;
-  std::vector<char> pending_;  // the bytes the worker takes the digest of
   uint64_t written_ = 0;
 };
 
+// What making the files keeps from one file to the next: the decoder's buffers, and the
+// two a whole file is copied through in turn (see DigestingOutput). They outlive every
+// digest taken of them.
+struct FileMaking {
+  explicit FileMaking(Worker& worker) : worker(worker) {}
+  Worker& worker;
+  DeltaApplier applier;
+  std::vector<char> copyBuffers[2];  // sized by the first whole file
+};
+
 // Copies a whole file from its archive, inflated when it is stored compressed.
-std::optional<std::string> CopyMember(InputFile& archive, const ArchiveMember& member, OutputFile& output) {
+std::optional<std::string> CopyMember(InputFile& archive, const ArchiveMember& member, OutputFile& output,
+                                      std::vector<char> (&buffers)[2]) {
   MemberStream stream(archive, member);
-  std::vector<char> buffer(kMemberInputBlockSize);
-  while (const size_t read = stream.Read(buffer.data(), buffer.size())) {
-    if (!output.Write(buffer.data(), read)) return "the file cannot be written";
+  for (std::vector<char>& buffer : buffers) buffer.resize(kMemberInputBlockSize);
+  for (int turn = 0;; turn ^= 1) {
+    const size_t read = stream.Read(buffers[turn].data(), buffers[turn].size());
+    if (read == 0) break;
+    if (!output.Write(buffers[turn].data(), read)) return "the file cannot be written";
   }
   if (!stream.Complete()) return stream.Problem().value_or("the package archive cannot be read");
   return std::nullopt;
 }
 
 // Makes one file into its replacement; what went wrong, or nothing when it is in place.
-std::optional<std::string> MakeFile(FileSystem& files, Worker& worker, const PlannedDelta& planned,
+std::optional<std::string> MakeFile(FileSystem& files, FileMaking& making, const PlannedDelta& planned,
                                     const std::string& archivePath) {
   auto archive = files.OpenForReading(archivePath);
   if (!archive) return "the package archive cannot be opened";
@@ -100,14 +114,14 @@ std::optional<std::string> MakeFile(FileSystem& files, Worker& worker, const Pla
   }
   auto output = files.CreateReplacement(planned.target);
   if (!output) return "the file cannot be replaced";
-  DigestingOutput digesting(*output, worker);
+  DigestingOutput digesting(*output, making.worker);
   std::optional<std::string> problem;
   if (planned.use == PlannedDelta::Use::Delta) {
     if (!archive->Seek(planned.member.offset)) return "the package archive cannot be read";
     // The result's SHA-256, checked below, is what decides.
-    problem = ApplyDelta(*archive, planned.member.storedSize, *source, digesting, ResultCheck::ByCaller);
+    problem = making.applier.Apply(*archive, planned.member.storedSize, *source, digesting, ResultCheck::ByCaller);
   } else {
-    problem = CopyMember(*archive, planned.member, digesting);
+    problem = CopyMember(*archive, planned.member, digesting, making.copyBuffers);
   }
   source.reset();
   if (problem) return problem;
@@ -145,19 +159,26 @@ struct DeltaCandidate {
   std::optional<std::string> sourceDigest;  // of the installed file, when a delta is there
 };
 
-// The installed files the deltas apply to, read two at a time: one here, one on the
-// worker's thread (each file is opened here).
+// The installed files the deltas apply to, read whole on both threads, each taking the next
+// file not yet taken (all are opened here first).
 void TakeSourceDigests(FileSystem& files, Worker& worker, std::vector<DeltaCandidate>& candidates) {
-  std::vector<DeltaCandidate*> wanted;
+  struct Wanted {
+    std::optional<std::string>& digest;
+    std::unique_ptr<InputFile> file;
+  };
+  std::vector<Wanted> wanted;
   for (DeltaCandidate& candidate : candidates) {
-    if (candidate.header && files.FileExists(candidate.planned->target)) wanted.push_back(&candidate);
+    if (!candidate.header || !files.FileExists(candidate.planned->target)) continue;
+    auto file = files.OpenForReading(candidate.planned->target);
+    if (file) wanted.push_back({candidate.sourceDigest, std::move(file)});
   }
-  for (size_t i = 0; i < wanted.size(); i += 2) {
-    const auto beside = files.OpenForReading(wanted[i]->planned->target);
-    if (beside) worker.Start([&digest = wanted[i]->sourceDigest, &file = *beside] { digest = InputSha256Hex(file); });
-    if (i + 1 < wanted.size()) wanted[i + 1]->sourceDigest = FileSha256Hex(files, wanted[i + 1]->planned->target);
-    worker.Wait();
-  }
+  std::atomic<size_t> next{0};
+  const auto takeNext = [&wanted, &next] {
+    for (size_t i = next++; i < wanted.size(); i = next++) wanted[i].digest = InputSha256Hex(*wanted[i].file);
+  };
+  worker.Start(takeNext);
+  takeNext();
+  worker.Wait();
 }
 
 }  // namespace
@@ -219,11 +240,12 @@ void AddDeltaWrites(FileSystem& files, const DeltaPlan& plan, PlannedWrites& wri
 void ApplyDeltas(Platform& platform, const DeltaPlan& plan, const std::string& packageDir,
                  const std::function<void(const std::string&)>& logLine) {
   const auto worker = platform.system.MakeWorker();
+  FileMaking making(*worker);
   for (const PlannedDelta& planned : plan.files) {
     const bool delta = planned.use == PlannedDelta::Use::Delta;
     const std::string archive =
         JoinPath(packageDir, delta ? text::kDeltaArchiveFileName : text::kFullFilesArchiveFileName);
-    if (const auto problem = MakeFile(platform.files, *worker, planned, archive)) {
+    if (const auto problem = MakeFile(platform.files, making, planned, archive)) {
       logLine(text::kLogDeltaFailed + planned.line.path + " (" + *problem + ")");
       throw UpdateError(FormatText(text::kCannotCreateFile, {planned.target}));
     }

@@ -55,8 +55,8 @@ struct DeltaPlan {
 };
 
 // Nothing when the description has no "[delta]" section (a package without deltas runs as
-// before). Reads each installed file whole to take its digest, two at a time: one on a
-// worker's thread of the system.
+// before). Reads each installed file whole to take its digest, on the caller's thread and a
+// worker's of the system at once.
 std::optional<DeltaPlan> PlanDeltas(FileSystem& files, System& system, const RunState& state);
 
 // The planned files join what the archives write: the files they replace, which must not

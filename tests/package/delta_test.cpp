@@ -242,6 +242,48 @@ TEST(Delta, ReadsFromTheCurrentPositionWithShortReads) {
   EXPECT_TRUE(out.bytes == newBytes);
 }
 
+// Checks, at each write, that the piece written before is still as it was: the updater takes
+// its digest on another thread while the next piece is made.
+class PieceKeepingOutput : public BytesOutput {
+ public:
+  bool Write(const char* data, size_t size) override {
+    if (last_) EXPECT_EQ(std::string(last_, lastCopy_.size()), lastCopy_) << "piece " << writes - 1 << " changed";
+    last_ = data;
+    lastCopy_.assign(data, size);
+    return BytesOutput::Write(data, size);
+  }
+
+ private:
+  const char* last_ = nullptr;
+  std::string lastCopy_;
+};
+
+TEST(Delta, OneApplierTakesDeltaAfterDeltaAndLeavesEachPieceUntilTheNextWrite) {
+  const std::string oldLarge = CodeLike(800000, 0x10000, 3), newLarge = Rebuilt(oldLarge, 0x10000);
+  const std::string oldSmall = CodeLike(5000, 0x20000, 4), newSmall = Rebuilt(oldSmall, 0x20000);
+  const std::string large = EncodeDelta(oldLarge, newLarge), small = EncodeDelta(oldSmall, newSmall);
+  DeltaApplier applier;
+  const auto apply = [&applier](const std::string& delta, const std::string& source, BytesOutput& out) {
+    BytesInput deltaFile(delta), sourceFile(source);
+    return applier.Apply(deltaFile, delta.size(), sourceFile, out);
+  };
+  PieceKeepingOutput pieces;
+  ASSERT_FALSE(apply(large, oldLarge, pieces));
+  EXPECT_TRUE(pieces.bytes == newLarge);
+  EXPECT_GE(pieces.writes, 3);
+  // A delta refused half-way leaves nothing behind for the next: its buffers, its window
+  // and its model of the differences start afresh.
+  std::string corrupt = large;
+  corrupt[corrupt.size() / 2] ^= 0x20;
+  BytesOutput refused;
+  EXPECT_TRUE(apply(corrupt, oldLarge, refused));
+  for (int round = 0; round < 2; ++round) {
+    BytesOutput out;
+    ASSERT_FALSE(apply(small, oldSmall, out));
+    EXPECT_TRUE(out.bytes == newSmall) << "round " << round;
+  }
+}
+
 TEST(Delta, RefusesACutForgedOrMisdirectedDelta) {
   const std::string oldBytes = RandomBytes(20000, 8);
   std::string newBytes = oldBytes.substr(5000) + RandomBytes(3000, 9);
