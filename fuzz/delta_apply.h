@@ -57,14 +57,17 @@ inline uint32_t Crc32(std::string_view bytes) {
   return uint32_t(crc32(crc32(0, nullptr, 0), reinterpret_cast<const Bytef*>(bytes.data()), uInt(bytes.size())));
 }
 
-// Applies the delta and checks the promises; the result when it was accepted.
-inline std::optional<std::string> Apply(std::string_view delta, std::string_view source) {
+// Applies the delta and checks the promises; the result when it was accepted. With an
+// applier, through its buffers, as they were left by the deltas it took before.
+inline std::optional<std::string> Apply(std::string_view delta, std::string_view source,
+                                        varno::DeltaApplier* applier = nullptr) {
   BytesInput headerFile(delta);
   const auto header = varno::ReadDeltaHeader(headerFile, delta.size());
   BytesInput deltaFile(delta);
   BytesInput sourceFile(source);
   BoundedOutput out(header ? header->resultSize : 0);
-  const auto refusal = varno::ApplyDelta(deltaFile, delta.size(), sourceFile, out);
+  const auto refusal = applier ? applier->Apply(deltaFile, delta.size(), sourceFile, out)
+                               : varno::ApplyDelta(deltaFile, delta.size(), sourceFile, out);
   if (refusal) {
     FUZZ_CHECK(!refusal->empty());
     return std::nullopt;
