@@ -331,7 +331,10 @@ void TForm1::ApplyPackage(Platform& changes, bool valid, uint64_t bytesToWrite, 
   // Changed files made from their deltas against the installed ones.
   if (deltaPlan_ && !deltaPlan_->files.empty()) {
     Log(text::kLogApplyDeltas);
-    ApplyDeltas(changes, *deltaPlan_, state_.packageDir, [this](const std::string& line) { Log(line); });
+    // Each file's line reaches the log with the next save: saving the whole log again for
+    // each of a release's thousands of files would cost more than making them.
+    ApplyDeltas(changes, *deltaPlan_, state_.packageDir,
+                [this](const std::string& line) { runLog_->LogWithNoSave(line); });
   }
 
   // What the release no longer has, once everything it brings is in place.

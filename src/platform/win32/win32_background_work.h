@@ -60,8 +60,6 @@ class JobThread {
   Job* Next();
   // Windows starts a thread on a stack aligned to 4 bytes, where the compiler's SSE code
   // (the SHA instructions of a digest taken on a worker) wants 16: the entry realigns it.
-  // Windows starts a thread on a stack aligned to 4 bytes, where the compiler's SSE code
-  // (the SHA instructions of a digest taken on a worker) wants 16: the entry realigns it.
   __attribute__((force_align_arg_pointer)) static DWORD WINAPI Run(void* self);
 
   CRITICAL_SECTION lock_;
