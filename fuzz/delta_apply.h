@@ -14,29 +14,11 @@
 
 #include "fuzz_check.h"
 #include "package/delta_format.h"
+#include "support/bytes_input.h"
 
 namespace delta_fuzz {
 
-class BytesInput : public varno::InputFile {
- public:
-  explicit BytesInput(std::string_view bytes) : bytes_(bytes) {}
-  size_t Read(char* buffer, size_t size) override {
-    if (position_ >= bytes_.size()) return 0;
-    const size_t got = std::min(size, size_t(bytes_.size() - position_));
-    std::memcpy(buffer, bytes_.data() + position_, got);
-    position_ += got;
-    return got;
-  }
-  bool Seek(uint64_t position) override {
-    position_ = position;
-    return true;
-  }
-  uint64_t Size() override { return bytes_.size(); }
-
- private:
-  std::string_view bytes_;
-  uint64_t position_ = 0;
-};
+using varno::fake::BytesInput;
 
 class BoundedOutput : public varno::OutputFile {
  public:
@@ -61,10 +43,10 @@ inline uint32_t Crc32(std::string_view bytes) {
 // applier, through its buffers, as they were left by the deltas it took before.
 inline std::optional<std::string> Apply(std::string_view delta, std::string_view source,
                                         varno::DeltaApplier* applier = nullptr) {
-  BytesInput headerFile(delta);
+  BytesInput headerFile{std::string(delta)};
   const auto header = varno::ReadDeltaHeader(headerFile, delta.size());
-  BytesInput deltaFile(delta);
-  BytesInput sourceFile(source);
+  BytesInput deltaFile{std::string(delta)};
+  BytesInput sourceFile{std::string(source)};
   BoundedOutput out(header ? header->resultSize : 0);
   const auto refusal = applier ? applier->Apply(deltaFile, delta.size(), sourceFile, out)
                                : varno::ApplyDelta(deltaFile, delta.size(), sourceFile, out);

@@ -66,7 +66,7 @@ void FramedPieces(std::string_view input, uint32_t filter, uint32_t version) {
   // Unless the CRC-32 alone was wrong, the same refusal again; otherwise, with the CRC-32
   // of what it wrote, an acceptance of the same bytes.
   BytesInput deltaFile(first);
-  BytesInput sourceFile(source);
+  BytesInput sourceFile{std::string(source)};
   BoundedOutput out(resultSize);
   const auto refusal = varno::ApplyDelta(deltaFile, first.size(), sourceFile, out);
   if (!refusal || refusal->find("checksum") == std::string::npos) return;

@@ -13,38 +13,19 @@
 #include "fuzz_check.h"
 #include "zlib_oracle.h"
 #include "package/archive_layout.h"
+#include "support/bytes_input.h"
 #include "package/member_stream.h"
 
 namespace {
 
-class BytesInput : public varno::InputFile {
- public:
-  explicit BytesInput(const std::string& bytes) : bytes_(bytes) {}
-  size_t Read(char* buffer, size_t size) override {
-    // Short reads, as a file may give them.
-    const size_t count = std::min({size, bytes_.size() - position_, size_t{7919}});
-    std::memcpy(buffer, bytes_.data() + position_, count);
-    position_ += count;
-    return count;
-  }
-  bool Seek(uint64_t position) override {
-    if (position > bytes_.size()) return false;
-    position_ = static_cast<size_t>(position);
-    return true;
-  }
-  uint64_t Size() override { return bytes_.size(); }
-
- private:
-  const std::string& bytes_;
-  size_t position_ = 0;
-};
-
+using varno::fake::BytesInput;
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string bytes(reinterpret_cast<const char*>(data), size);
-  BytesInput archive(bytes);
+  // Short reads, as a file may give them.
+  BytesInput archive(bytes, 7919);
   const varno::ArchiveCheck check = varno::ReadArchiveLayout(archive);
   if (!check.Valid()) return 0;
   for (const varno::ArchiveMember& member : check.layout.members) {

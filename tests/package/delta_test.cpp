@@ -10,34 +10,13 @@
 #include <random>
 
 #include "delta_encoder.h"
+#include "support/bytes_input.h"
 
 namespace varno {
 namespace {
 
+using fake::BytesInput;
 using pack::EncodeDelta;
-
-// A file in memory whose reads give at most `chunk` bytes at a time, as a real file may.
-class BytesInput : public InputFile {
- public:
-  explicit BytesInput(std::string bytes, size_t chunk = SIZE_MAX) : bytes_(std::move(bytes)), chunk_(chunk) {}
-  size_t Read(char* buffer, size_t size) override {
-    if (position_ >= bytes_.size()) return 0;
-    const size_t got = std::min({size, chunk_, size_t(bytes_.size() - position_)});
-    std::copy_n(bytes_.data() + position_, got, buffer);
-    position_ += got;
-    return got;
-  }
-  bool Seek(uint64_t position) override {
-    position_ = position;
-    return true;
-  }
-  uint64_t Size() override { return bytes_.size(); }
-
- private:
-  std::string bytes_;
-  size_t chunk_;
-  uint64_t position_ = 0;
-};
 
 class BytesOutput : public OutputFile {
  public:

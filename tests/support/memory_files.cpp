@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "base/ansi_text.h"
+#include "support/bytes_input.h"
 
 namespace varno::fake {
 namespace {
@@ -71,32 +72,11 @@ bool MemoryFileSystem::DirectoryExists(const std::string& path) {
   return node && node->isDirectory;
 }
 
-class MemoryInputFile : public InputFile {
- public:
-  explicit MemoryInputFile(std::string data) : data_(std::move(data)) {}
-  size_t Read(char* buffer, size_t size) override {
-    if (position_ >= data_.size()) return 0;
-    const size_t count = std::min<size_t>(size, data_.size() - position_);
-    std::memcpy(buffer, data_.data() + position_, count);
-    position_ += count;
-    return count;
-  }
-  bool Seek(uint64_t position) override {
-    position_ = position;
-    return true;
-  }
-  uint64_t Size() override { return data_.size(); }
-
- private:
-  std::string data_;  // a snapshot: later writes to the file do not show through
-  uint64_t position_ = 0;
-};
-
 // Held files cannot be erased or replaced, so the node outlives the holder.
-class HeldMemoryInputFile : public MemoryInputFile {
+class HeldMemoryInputFile : public BytesInput {
  public:
   HeldMemoryInputFile(MemoryFileSystem& files, std::string path, std::string data)
-      : MemoryInputFile(std::move(data)), files_(files), path_(std::move(path)) {}
+      : BytesInput(std::move(data)), files_(files), path_(std::move(path)) {}
   ~HeldMemoryInputFile() override {
     if (auto* node = files_.Find(path_)) --node->heldAgainstWriters;
   }
@@ -145,7 +125,7 @@ class MemoryOutputFile : public OutputFile {
 std::unique_ptr<InputFile> MemoryFileSystem::OpenForReading(const std::string& path) {
   const Node* node = Find(path);
   if (!node || node->isDirectory || node->inUse) return nullptr;
-  return std::make_unique<MemoryInputFile>(node->data);
+  return std::make_unique<BytesInput>(node->data);
 }
 
 std::unique_ptr<InputFile> MemoryFileSystem::OpenHeldAgainstWriters(const std::string& path) {
