@@ -70,7 +70,10 @@ e2e_wait_window() {
     fi
     sleep 0.1
   done
-  echo "no window named '$1' after $2 s" >&2
+  # What was there instead, for the next one who reads a failed run.
+  echo "no window named '$1' after $2 s; visible: $(xdotool search --onlyvisible --name '.*' 2>/dev/null |
+    while read -r id; do printf "'%s' " "$(xdotool getwindowname "$id" 2>/dev/null)"; done)" >&2
+  [ ! -s "$VARNO_WINE_TMP/stderr" ] || { echo "the program's last messages:" >&2; tail -n 5 "$VARNO_WINE_TMP/stderr" >&2; }
   return 1
 }
 
