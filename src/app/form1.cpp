@@ -190,6 +190,10 @@ void TForm1::RunDriver() {
     return Terminate(ExitCode::kFailed);
   }
 
+  // The installed files the deltas apply to are digested while the question waits for its
+  // answer, and held against writers until the plan is made.
+  DeltaPlanning deltaPlanning(platform_.files, platform_.system, state_);
+
   // Confirmation gate.
   if (!AskConfirmation(platform_, text::kAskInstall)) {
     Log(text::kLogAnswerNo);
@@ -224,7 +228,7 @@ void TForm1::RunDriver() {
 
   // A delta fits only the file it was made from: an installation whose file differs, and
   // that the package carries no whole file for, ends here with nothing changed.
-  deltaPlan_ = PlanDeltas(platform_.files, platform_.system, state_);
+  deltaPlan_ = deltaPlanning.Finish();
   if (deltaPlan_ && !deltaPlan_->Applies()) {
     for (const std::string& line : deltaPlan_->refused) Log(text::kLogDeltaSourceDiffers + line);
     ShowPlainMessage(platform_, text::kDeltaSourceDiffers);

@@ -1,6 +1,5 @@
 #include "steps/delta_step.h"
 
-#include <atomic>
 #include <map>
 #include <vector>
 
@@ -148,66 +147,81 @@ std::optional<DeltaLine> ParseDeltaLine(std::string_view line) {
   return parsed;
 }
 
-namespace {
-
 // A "[delta]" line as read, before the installed file's digest decides its use.
-struct DeltaCandidate {
+struct DeltaPlanning::Candidate {
   std::string text;  // the line; refused as it stands when `planned` is empty
   std::optional<PlannedDelta> planned;
-  const ArchiveMember* delta = nullptr;
+  std::optional<ArchiveMember> delta;  // in the delta archive
+  std::optional<ArchiveMember> whole;  // in the full files' one
   std::optional<DeltaHeader> header;
   std::optional<std::string> sourceDigest;  // of the installed file, when a delta is there
 };
 
-// The installed files the deltas apply to, read whole on both threads, each taking the next
-// file not yet taken (all are opened here first).
-void TakeSourceDigests(FileSystem& files, Worker& worker, std::vector<DeltaCandidate>& candidates) {
-  struct Wanted {
-    std::optional<std::string>& digest;
-    std::unique_ptr<InputFile> file;
-  };
-  std::vector<Wanted> wanted;
-  for (DeltaCandidate& candidate : candidates) {
-    if (!candidate.header || !files.FileExists(candidate.planned->target)) continue;
-    auto file = files.OpenForReading(candidate.planned->target);
-    if (file) wanted.push_back({candidate.sourceDigest, std::move(file)});
-  }
-  std::atomic<size_t> next{0};
-  const auto takeNext = [&wanted, &next] {
-    for (size_t i = next++; i < wanted.size(); i = next++) wanted[i].digest = InputSha256Hex(*wanted[i].file);
-  };
-  worker.Start(takeNext);
-  takeNext();
-  worker.Wait();
-}
+// An installed file to digest, open (held against writers where it can be) until the plan
+// is made.
+struct DeltaPlanning::Digested {
+  size_t candidate;
+  std::unique_ptr<InputFile> file;
+};
 
-}  // namespace
-
-std::optional<DeltaPlan> PlanDeltas(FileSystem& files, System& system, const RunState& state) {
+DeltaPlanning::DeltaPlanning(FileSystem& files, System& system, const RunState& state) {
   const auto lines = LoadPackageDescription(files, state.packageDescriptionPath);
   const auto section = lines ? FindSection(*lines, kDeltaSection) : std::nullopt;
-  if (!section) return std::nullopt;
-
+  if (!section) return;
+  hasSection_ = true;
   const IndexedArchive deltas = IndexArchive(files, JoinPath(state.packageDir, text::kDeltaArchiveFileName));
   const IndexedArchive wholeFiles = IndexArchive(files, JoinPath(state.packageDir, text::kFullFilesArchiveFileName));
   auto deltaFile = files.OpenForReading(deltas.path);
-  std::vector<DeltaCandidate> candidates;
   for (const std::string& text : section->entries) {
     if (text.empty()) continue;
-    DeltaCandidate candidate{text, std::nullopt, nullptr, std::nullopt, std::nullopt};
+    Candidate candidate{text, std::nullopt, std::nullopt, std::nullopt, std::nullopt, std::nullopt};
     if (const auto line = ParseDeltaLine(text)) {
       candidate.planned = PlannedDelta{*line, JoinPath(state.installDir, line->path), PlannedDelta::Use::Delta, {}, 0};
-      candidate.delta = Find(deltas, line->path);
-      if (candidate.delta && deltaFile && deltaFile->Seek(candidate.delta->offset)) {
-        candidate.header = ReadDeltaHeader(*deltaFile, candidate.delta->storedSize);
+      if (const ArchiveMember* member = Find(deltas, line->path)) {
+        candidate.delta = *member;
+        if (deltaFile && deltaFile->Seek(member->offset)) candidate.header = ReadDeltaHeader(*deltaFile, member->storedSize);
       }
+      if (const ArchiveMember* member = Find(wholeFiles, line->path)) candidate.whole = *member;
     }
-    candidates.push_back(std::move(candidate));
+    candidates_.push_back(std::move(candidate));
   }
-  TakeSourceDigests(files, *system.MakeWorker(), candidates);
+  // All are opened here first; each thread then takes the next file not yet taken.
+  for (size_t i = 0; i < candidates_.size(); ++i) {
+    const Candidate& candidate = candidates_[i];
+    if (!candidate.header || !files.FileExists(candidate.planned->target)) continue;
+    // A file someone has open for writing cannot be held: it is digested all the same, and
+    // the digest of what is made from it still decides before it replaces anything.
+    auto file = files.OpenHeldAgainstWriters(candidate.planned->target);
+    if (!file) file = files.OpenForReading(candidate.planned->target);
+    if (file) digested_.push_back({i, std::move(file)});
+  }
+  for (auto& worker : workers_) {
+    worker = system.MakeWorker();
+    worker->Start([this] { TakeDigests(); });
+  }
+}
+
+DeltaPlanning::~DeltaPlanning() {
+  stop_ = true;
+  for (auto& worker : workers_) {
+    if (worker) worker->Wait();
+  }
+}
+
+void DeltaPlanning::TakeDigests() {
+  for (size_t i = next_++; i < digested_.size() && !stop_; i = next_++) {
+    candidates_[digested_[i].candidate].sourceDigest = InputSha256Hex(*digested_[i].file);
+  }
+}
+
+std::optional<DeltaPlan> DeltaPlanning::Finish() {
+  if (!hasSection_) return std::nullopt;
+  TakeDigests();
+  for (auto& worker : workers_) worker->Wait();
+  digested_.clear();  // the files go
 
   DeltaPlan plan;
-  for (DeltaCandidate& candidate : candidates) {
+  for (Candidate& candidate : candidates_) {
     if (!candidate.planned) {
       plan.refused.push_back(candidate.text);
       continue;
@@ -217,10 +231,10 @@ std::optional<DeltaPlan> PlanDeltas(FileSystem& files, System& system, const Run
     if (candidate.sourceDigest && *candidate.sourceDigest == line->sourceSha256) {
       planned.member = *candidate.delta;
       planned.resultSize = candidate.header->resultSize;
-    } else if (const ArchiveMember* whole = Find(wholeFiles, line->path)) {
+    } else if (candidate.whole) {
       planned.use = PlannedDelta::Use::WholeFile;
-      planned.member = *whole;
-      planned.resultSize = whole->size;
+      planned.member = *candidate.whole;
+      planned.resultSize = candidate.whole->size;
     } else {
       plan.refused.push_back(line->path);
       continue;
@@ -228,6 +242,10 @@ std::optional<DeltaPlan> PlanDeltas(FileSystem& files, System& system, const Run
     plan.files.push_back(std::move(planned));
   }
   return plan;
+}
+
+std::optional<DeltaPlan> PlanDeltas(FileSystem& files, System& system, const RunState& state) {
+  return DeltaPlanning(files, system, state).Finish();
 }
 
 void AddDeltaWrites(FileSystem& files, const DeltaPlan& plan, PlannedWrites& writes) {

@@ -9,8 +9,10 @@
 // is not the one the delta applies to.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -54,9 +56,37 @@ struct DeltaPlan {
   bool Applies() const { return refused.empty(); }
 };
 
-// Nothing when the description has no "[delta]" section (a package without deltas runs as
-// before). Reads each installed file whole to take its digest, on the caller's thread and a
-// worker's of the system at once.
+// Making the plan: the digests of the installed files the deltas apply to are taken from
+// the start on two workers of the system, while the caller goes on (the confirmation waits
+// for its answer meanwhile), and each file is held against writers from then until the
+// plan is made, so that the file the plan decides on is the one that was digested.
+class DeltaPlanning {
+ public:
+  DeltaPlanning(FileSystem& files, System& system, const RunState& state);
+  // Stops taking digests (after the files under way) and waits for the workers.
+  ~DeltaPlanning();
+  DeltaPlanning(const DeltaPlanning&) = delete;
+  DeltaPlanning& operator=(const DeltaPlanning&) = delete;
+
+  // Once. Takes the digests not yet taken on the caller's thread too, then lets the files
+  // go. Nothing when the description has no "[delta]" section (a package without deltas
+  // runs as before).
+  std::optional<DeltaPlan> Finish();
+
+ private:
+  struct Candidate;
+  struct Digested;
+  void TakeDigests();
+
+  std::vector<Candidate> candidates_;
+  bool hasSection_ = false;
+  std::vector<Digested> digested_;
+  std::atomic<size_t> next_{0};
+  std::atomic<bool> stop_{false};
+  std::unique_ptr<Worker> workers_[2];  // last: they end before what they use
+};
+
+// The plan at once, for a caller with nothing to do meanwhile.
 std::optional<DeltaPlan> PlanDeltas(FileSystem& files, System& system, const RunState& state);
 
 // The planned files join what the archives write: the files they replace, which must not

@@ -83,6 +83,20 @@ TEST_F(DeltaStepTest, TheFileItFitsBecomesTheNewOneAndAnyOtherIsRefusedUnlessThe
   EXPECT_EQ(machine.files.ReadWholeFile(Installed()), next);
 }
 
+// The digest is taken while the confirmation waits: what it read must be what the plan
+// decides on, so nobody may change the file in between; once the plan is made, the update
+// itself must be able to replace it.
+TEST_F(DeltaStepTest, TheInstalledFileIsHeldAgainstWritersFromItsDigestUntilThePlanIsMade) {
+  Package(BytesSha256Hex(next), false);
+  DeltaPlanning planning(machine.files, machine.system, state);
+  EXPECT_TRUE(machine.files.HeldAgainstWriters(Installed()));
+  const auto plan = planning.Finish();
+  ASSERT_TRUE(plan && plan->Applies());
+  EXPECT_FALSE(machine.files.HeldAgainstWriters(Installed()));
+  ApplyDeltas(platform, *plan, kPackageDir, log);
+  EXPECT_EQ(machine.files.ReadWholeFile(Installed()), next);
+}
+
 TEST_F(DeltaStepTest, AResultThatIsNotTheDescribedFileReplacesNothing) {
   Package(BytesSha256Hex(next + "?"), false);
   const auto plan = PlanDeltas(machine.files, machine.system, state);
