@@ -57,6 +57,12 @@ void TForm1::FormCreate() {
   }
 }
 
+void TForm1::RefuseDeltas() {
+  for (const std::string& line : deltaPlan_->refused) Log(text::kLogDeltaSourceDiffers + line);
+  ShowPlainMessage(platform_, text::kDeltaSourceDiffers);
+  Terminate(ExitCode::kPackageUnusable);
+}
+
 void TForm1::RollBack() {
   if (!transaction_) return;
   LogWhatever(text::kLogRollbackStart);
@@ -226,23 +232,20 @@ void TForm1::RunDriver() {
   }
   Log(text::kLogHasRights);
 
-  // A delta fits only the file it was made from: an installation whose file differs, and
-  // that the package carries no whole file for, ends here with nothing changed.
+  // The deltas' plan, from the digests taken meanwhile: nothing is written yet.
   deltaPlan_ = deltaPlanning.Finish();
-  if (deltaPlan_ && !deltaPlan_->Applies()) {
-    for (const std::string& line : deltaPlan_->refused) Log(text::kLogDeltaSourceDiffers + line);
-    ShowPlainMessage(platform_, text::kDeltaSourceDiffers);
-    return Terminate(ExitCode::kPackageUnusable);
-  }
-  for (const PlannedDelta& planned : deltaPlan_ ? deltaPlan_->files : std::vector<PlannedDelta>{}) {
-    if (planned.use == PlannedDelta::Use::WholeFile) Log(text::kLogDeltaWholeFile + planned.line.path);
-  }
+  if (deltaPlan_ && !deltaPlan_->Applies()) return RefuseDeltas();
 
   // Files in use and disk space, before anything is written.
   PlannedWrites writes = PlanArchiveWrites(platform_.files, state_);
   if (deltaPlan_) AddDeltaWrites(platform_.files, *deltaPlan_, writes);
   if (!WaitForFilesInUse(platform_, writes, *runLog_, options_.quiet)) {
     return Terminate(options_.quiet ? ExitCode::kTryAgainLater : ExitCode::kUserDeclined);
+  }
+  // A file another program held could not be digested for the plan; it is free now.
+  if (deltaPlan_ && TakeUnreadDigests(platform_.files, *deltaPlan_) && !deltaPlan_->Applies()) return RefuseDeltas();
+  for (const PlannedDelta& planned : deltaPlan_ ? deltaPlan_->files : std::vector<PlannedDelta>{}) {
+    if (planned.use == PlannedDelta::Use::WholeFile) Log(text::kLogDeltaWholeFile + planned.line.path);
   }
   if (!EnoughDiskSpace(platform_, state_, writes, *runLog_)) return Terminate(ExitCode::kFailed);
 

@@ -54,6 +54,9 @@ class TForm1 {
   void ApplyPackage(Platform& changes, bool valid, uint64_t bytesToWrite, UpdateProgress& progress);
   // Takes back the run's changes after an error, when it had started making them.
   void RollBack();
+  // A delta fits only the file it was made from: an installation whose file differs, and
+  // that the package carries no whole file for, ends with nothing changed.
+  void RefuseDeltas();
   // An earlier run's journal in the installation just found: finished before anything
   // there is read.
   void RecoverInterruptedRun(const std::string& installDir);

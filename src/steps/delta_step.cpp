@@ -147,6 +147,22 @@ std::optional<DeltaLine> ParseDeltaLine(std::string_view line) {
   return parsed;
 }
 
+namespace {
+
+// The delta when the installed file is the one it applies to (its digest is taken only
+// where the delta is there), otherwise the whole file when the package carries it; false
+// when neither can be written.
+bool DecideUse(PlannedDelta& planned, const std::optional<std::string>& sourceDigest) {
+  if (sourceDigest && *sourceDigest == planned.line.sourceSha256) return true;
+  if (!planned.wholeFile) return false;
+  planned.use = PlannedDelta::Use::WholeFile;
+  planned.member = *planned.wholeFile;
+  planned.resultSize = planned.wholeFile->size;
+  return true;
+}
+
+}  // namespace
+
 // A "[delta]" line as read, before the installed file's digest decides its use.
 struct DeltaPlanning::Candidate {
   std::string text;  // the line; refused as it stands when `planned` is empty
@@ -155,6 +171,7 @@ struct DeltaPlanning::Candidate {
   std::optional<ArchiveMember> whole;  // in the full files' one
   std::optional<DeltaHeader> header;
   std::optional<std::string> sourceDigest;  // of the installed file, when a delta is there
+  bool unread = false;  // the installed file is there but could not be opened
 };
 
 // An installed file to digest, open (held against writers where it can be) until the plan
@@ -174,9 +191,9 @@ DeltaPlanning::DeltaPlanning(FileSystem& files, System& system, const RunState& 
   auto deltaFile = files.OpenForReading(deltas.path);
   for (const std::string& text : section->entries) {
     if (text.empty()) continue;
-    Candidate candidate{text, std::nullopt, std::nullopt, std::nullopt, std::nullopt, std::nullopt};
+    Candidate candidate{text, std::nullopt, std::nullopt, std::nullopt, std::nullopt, std::nullopt, false};
     if (const auto line = ParseDeltaLine(text)) {
-      candidate.planned = PlannedDelta{*line, JoinPath(state.installDir, line->path), PlannedDelta::Use::Delta, {}, 0};
+      candidate.planned = PlannedDelta{*line, JoinPath(state.installDir, line->path), PlannedDelta::Use::Delta, {}, 0, false, std::nullopt};
       if (const ArchiveMember* member = Find(deltas, line->path)) {
         candidate.delta = *member;
         if (deltaFile && deltaFile->Seek(member->offset)) candidate.header = ReadDeltaHeader(*deltaFile, member->storedSize);
@@ -193,6 +210,7 @@ DeltaPlanning::DeltaPlanning(FileSystem& files, System& system, const RunState& 
     // the digest of what is made from it still decides before it replaces anything.
     auto file = files.OpenHeldAgainstWriters(candidate.planned->target);
     if (!file) file = files.OpenForReading(candidate.planned->target);
+    candidates_[i].unread = file == nullptr;
     if (file) digested_.push_back({i, std::move(file)});
   }
   for (auto& worker : workers_) {
@@ -227,21 +245,41 @@ std::optional<DeltaPlan> DeltaPlanning::Finish() {
       continue;
     }
     PlannedDelta& planned = *candidate.planned;
-    const DeltaLine* const line = &planned.line;
-    if (candidate.sourceDigest && *candidate.sourceDigest == line->sourceSha256) {
+    planned.wholeFile = candidate.whole;
+    if (candidate.header) {
       planned.member = *candidate.delta;
       planned.resultSize = candidate.header->resultSize;
-    } else if (candidate.whole) {
-      planned.use = PlannedDelta::Use::WholeFile;
-      planned.member = *candidate.whole;
-      planned.resultSize = candidate.whole->size;
-    } else {
-      plan.refused.push_back(line->path);
-      continue;
     }
-    plan.files.push_back(std::move(planned));
+    // A file that is there but could not be opened is held by another program: the files
+    // in use are waited for before its digest decides, rather than calling it different.
+    planned.sourceUnread = candidate.unread;
+    if (planned.sourceUnread || DecideUse(planned, candidate.sourceDigest)) {
+      plan.files.push_back(std::move(planned));
+    } else {
+      plan.refused.push_back(planned.line.path);
+    }
   }
   return plan;
+}
+
+bool TakeUnreadDigests(FileSystem& files, DeltaPlan& plan) {
+  bool any = false;
+  for (auto planned = plan.files.begin(); planned != plan.files.end();) {
+    if (!planned->sourceUnread) {
+      ++planned;
+      continue;
+    }
+    any = true;
+    planned->sourceUnread = false;
+    const auto file = files.OpenForReading(planned->target);
+    if (DecideUse(*planned, file ? InputSha256Hex(*file) : std::nullopt)) {
+      ++planned;
+    } else {
+      plan.refused.push_back(planned->line.path);
+      planned = plan.files.erase(planned);
+    }
+  }
+  return any;
 }
 
 std::optional<DeltaPlan> PlanDeltas(FileSystem& files, System& system, const RunState& state) {

@@ -45,6 +45,10 @@ struct PlannedDelta {
   Use use = Use::Delta;
   ArchiveMember member;   // in the delta archive, or the full files' one
   uint64_t resultSize = 0;
+  // Another program held the installed file so that it could not be read: it waits with
+  // the files in use, and its digest decides once they are free (TakeUnreadDigests).
+  bool sourceUnread = false;
+  std::optional<ArchiveMember> wholeFile;  // the full files' member, when the package has it
 };
 
 struct DeltaPlan {
@@ -88,6 +92,10 @@ class DeltaPlanning {
 
 // The plan at once, for a caller with nothing to do meanwhile.
 std::optional<DeltaPlan> PlanDeltas(FileSystem& files, System& system, const RunState& state);
+
+// Takes the digests of the installed files that could not be read when the plan was made
+// and decides their use as the plan does; false when there were none.
+bool TakeUnreadDigests(FileSystem& files, DeltaPlan& plan);
 
 // The planned files join what the archives write: the files they replace, which must not
 // be in use, and the bytes they make, which must fit.

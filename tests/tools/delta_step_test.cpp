@@ -97,6 +97,32 @@ TEST_F(DeltaStepTest, TheInstalledFileIsHeldAgainstWritersFromItsDigestUntilTheP
   EXPECT_EQ(machine.files.ReadWholeFile(Installed()), next);
 }
 
+// A file another program holds cannot be read: it is in use, not different, so it waits
+// with the files in use and its digest decides once it is free.
+TEST_F(DeltaStepTest, AFileThatCannotBeReadIsDigestedOnceFreeInsteadOfRefused) {
+  Package(BytesSha256Hex(next), false);
+  machine.files.SetInUse(Installed());
+  auto plan = PlanDeltas(machine.files, machine.system, state);
+  ASSERT_TRUE(plan && plan->Applies());
+  PlannedWrites writes;
+  AddDeltaWrites(machine.files, *plan, writes);
+  EXPECT_EQ(writes.replaced, std::vector<std::string>{Installed()});
+  machine.files.SetInUse(Installed(), false);
+  EXPECT_TRUE(TakeUnreadDigests(machine.files, *plan));
+  ASSERT_TRUE(plan->Applies());
+  EXPECT_EQ(plan->files[0].use, PlannedDelta::Use::Delta);
+  EXPECT_FALSE(TakeUnreadDigests(machine.files, *plan));
+
+  // Once free, a file that differs is refused as when it was read at once.
+  machine.files.SetInUse(Installed());
+  plan = PlanDeltas(machine.files, machine.system, state);
+  machine.files.SetInUse(Installed(), false);
+  machine.files.AddFile(Installed(), previous + "x");
+  TakeUnreadDigests(machine.files, *plan);
+  EXPECT_EQ(plan->refused, std::vector<std::string>{"Bin\\moteur.dll"});
+  EXPECT_TRUE(plan->files.empty());
+}
+
 TEST_F(DeltaStepTest, AResultThatIsNotTheDescribedFileReplacesNothing) {
   Package(BytesSha256Hex(next + "?"), false);
   const auto plan = PlanDeltas(machine.files, machine.system, state);
