@@ -166,9 +166,7 @@ bool DecideUse(PlannedDelta& planned, const std::optional<std::string>& sourceDi
 // A "[delta]" line as read, before the installed file's digest decides its use.
 struct DeltaPlanning::Candidate {
   std::string text;  // the line; refused as it stands when `planned` is empty
-  std::optional<PlannedDelta> planned;
-  std::optional<ArchiveMember> delta;  // in the delta archive
-  std::optional<ArchiveMember> whole;  // in the full files' one
+  std::optional<PlannedDelta> planned;  // with the delta's member, when it is there
   std::optional<DeltaHeader> header;
   std::optional<std::string> sourceDigest;  // of the installed file, when a delta is there
   bool unread = false;  // the installed file is there but could not be opened
@@ -191,14 +189,16 @@ DeltaPlanning::DeltaPlanning(FileSystem& files, System& system, const RunState& 
   auto deltaFile = files.OpenForReading(deltas.path);
   for (const std::string& text : section->entries) {
     if (text.empty()) continue;
-    Candidate candidate{text, std::nullopt, std::nullopt, std::nullopt, std::nullopt, std::nullopt, false};
+    Candidate candidate{text, std::nullopt, std::nullopt, std::nullopt, false};
     if (const auto line = ParseDeltaLine(text)) {
-      candidate.planned = PlannedDelta{*line, JoinPath(state.installDir, line->path), PlannedDelta::Use::Delta, {}, 0, false, std::nullopt};
+      PlannedDelta& planned = candidate.planned.emplace();
+      planned.line = *line;
+      planned.target = JoinPath(state.installDir, line->path);
       if (const ArchiveMember* member = Find(deltas, line->path)) {
-        candidate.delta = *member;
+        planned.member = *member;
         if (deltaFile && deltaFile->Seek(member->offset)) candidate.header = ReadDeltaHeader(*deltaFile, member->storedSize);
       }
-      if (const ArchiveMember* member = Find(wholeFiles, line->path)) candidate.whole = *member;
+      if (const ArchiveMember* member = Find(wholeFiles, line->path)) planned.wholeFile = *member;
     }
     candidates_.push_back(std::move(candidate));
   }
@@ -245,11 +245,7 @@ std::optional<DeltaPlan> DeltaPlanning::Finish() {
       continue;
     }
     PlannedDelta& planned = *candidate.planned;
-    planned.wholeFile = candidate.whole;
-    if (candidate.header) {
-      planned.member = *candidate.delta;
-      planned.resultSize = candidate.header->resultSize;
-    }
+    if (candidate.header) planned.resultSize = candidate.header->resultSize;
     // A file that is there but could not be opened is held by another program: the files
     // in use are waited for before its digest decides, rather than calling it different.
     planned.sourceUnread = candidate.unread;
