@@ -196,7 +196,9 @@ DeltaPlanning::DeltaPlanning(FileSystem& files, System& system, const RunState& 
       planned.target = JoinPath(state.installDir, line->path);
       if (const ArchiveMember* member = Find(deltas, line->path)) {
         planned.member = *member;
-        if (deltaFile && deltaFile->Seek(member->offset)) candidate.header = ReadDeltaHeader(*deltaFile, member->storedSize);
+        if (deltaFile && deltaFile->Seek(member->offset)) {
+          candidate.header = ReadDeltaHeader(*deltaFile, member->storedSize);
+        }
       }
       if (const ArchiveMember* member = Find(wholeFiles, line->path)) planned.wholeFile = *member;
     }
