@@ -2,7 +2,8 @@
 # Binary deltas with the real programs: varno-pack (the Windows build) packs what changed since
 # the previous release as deltas; the updater applies them to that release's installation; an
 # installation whose file was changed by hand takes nothing (1620) unless the package also
-# carries the whole file; a failure later in the run puts every delta-made file back.
+# carries the whole file; a failure later in the run puts every delta-made file back; a run
+# answered in its window applies them as a quiet one does.
 . "$(dirname "$0")/e2e.sh"
 exe=$1
 samples=$(dirname "$exe")/samples
@@ -107,4 +108,15 @@ run
 e2e_check "exit code 0 (got $CODE)" test "$CODE" = 0
 e2e_check "both files are those of the new release" release_two
 e2e_check "the log tells the whole file was used" log_has 'Fichier installé différent, le fichier entier est utilisé : donnees.bin'
+
+echo "== answered in the window (the installed files are digested while the question waits)"
+install_v1
+e2e_start "$package" Varnolith_MAJ_Solo.exe
+e2e_key "$(e2e_wait_window '^Confirmation$' 60)" o
+form=$(e2e_wait_window 'jour de Varnolith$' 60)
+e2e_wait_log "$unix_install/VarnoMaJLog.txt" SetUpDateTable 30
+e2e_key "$form" Return
+e2e_check "Quitter ends the program" e2e_wait_exit 30
+e2e_check "both files are those of the new release" release_two
+e2e_check "made from their deltas" log_has 'Différence appliquée : donnees.bin'
 e2e_finish
