@@ -269,8 +269,7 @@ bool TakeUnreadDigests(FileSystem& files, DeltaPlan& plan) {
     }
     any = true;
     planned->sourceUnread = false;
-    const auto file = files.OpenForReading(planned->target);
-    if (DecideUse(*planned, file ? InputSha256Hex(*file) : std::nullopt)) {
+    if (DecideUse(*planned, FileSha256Hex(files, planned->target))) {
       ++planned;
     } else {
       plan.refused.push_back(planned->line.path);
