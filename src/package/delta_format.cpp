@@ -124,56 +124,167 @@ class Inflater {
   Bytef input_[64 * 1024];
 };
 
-// The source, read through a window, as the adds mostly walk it forward. The window starts
-// on a filter chunk, so that it is filtered as the encoder filtered the whole file.
+// Whether the branch filter's scan of a chunk, run from the chunk's start, must stop at
+// position j (absolute; raw points at the byte of absolute position base): no instruction
+// the scan could meet in the 5 bytes before j has an operand that runs over j. A call or
+// jump at j-4..j-1 would skip past j, a conditional jump at j-5..j-1 too; without one, every
+// path of the scan steps onto j.
+bool ScanStopsAt(const unsigned char* raw, uint64_t base, uint64_t chunkStart, uint64_t j) {
+  for (uint64_t k = std::max(chunkStart, j < 5 ? 0 : j - 5); k < j; ++k) {
+    const unsigned char byte = raw[k - base];
+    if ((byte == 0xE8 || byte == 0xE9) && k + 4 >= j) return false;
+    if (byte == 0x0F && (raw[k + 1 - base] & 0xF0) == 0x80) return false;
+  }
+  return true;
+}
+
+// The branch filter's scan of one chunk from position j, where the scan from the chunk's
+// start also stands, up to the first instruction at or past stop: the operands it converts
+// are written into out (which holds the raw bytes of [first, stop)) where they overlap it.
+// raw holds [j, min(chunkEnd, stop + 5)) at absolute position base. Returns where the scan
+// stands next, or chunkEnd when it ended (an operand cut by the chunk's end).
+uint64_t FilterInto(const unsigned char* raw, uint64_t base, uint64_t chunkEnd, uint64_t j, uint64_t first,
+                    uint64_t stop, unsigned char* out) {
+  uint64_t i = j;
+  while (i < stop) {
+    const unsigned char byte = raw[i - base];
+    uint64_t operand;
+    if (byte == 0xE8 || byte == 0xE9) {
+      operand = i + 1;
+    } else if (byte == 0x0F && i + 1 < chunkEnd && (raw[i + 1 - base] & 0xF0) == 0x80) {
+      operand = i + 2;
+    } else {
+      ++i;
+      continue;
+    }
+    if (operand + 4 > chunkEnd) return chunkEnd;
+    i = operand + 4;
+    uint32_t value = Load32(raw + (operand - base));
+    const uint32_t top = value >> 24;
+    if (top != 0 && top != 0xFF) continue;
+    value += uint32_t(i);
+    value = ((value & 0x1FFFFFF) ^ 0x1000000) - 0x1000000;
+    for (uint64_t b = 0; b < 4; ++b) {
+      const uint64_t at = operand + b;
+      if (at >= first && at < stop) out[at - first] = uint8_t(value >> (8 * b));
+    }
+  }
+  return i;
+}
+
+// The source, read as the entries use it. Each entry announces the stretch it reads
+// (Expect), which is read in one go, never more than the window holds; the bytes the
+// entries skip are never read, and a stretch the window still holds is not read again.
+// With the branch filter, only the bytes handed out are filtered: the filter's scan of a
+// chunk is taken up where it must stand, found a few bytes back (ScanStopsAt) or where the
+// last scan of that chunk stopped, and from the chunk's start only when neither is near.
+// So every source byte is read and filtered about once for each use, whatever the order of
+// the entries, in at most 1 MiB for the window and 64 KiB for the filtered bytes.
 class SourceWindow {
  public:
-  SourceWindow(InputFile& file, uint64_t size, uint32_t filter, std::vector<char>& buffer)
-      : file_(file), size_(size), filter_(filter), buffer_(buffer) {}
+  SourceWindow(InputFile& file, uint64_t size, uint32_t filter, std::vector<char>& buffer, std::vector<char>& filtered)
+      : file_(file), size_(size), filter_(filter), buffer_(buffer), filtered_(filtered) {}
   static constexpr size_t kMaxSpan = 64 * 1024;
+
+  // The next entry reads `count` bytes from position: read them in one go when they are
+  // not in the window.
+  void Expect(uint64_t position, uint64_t count) { expectEnd_ = position + count; }
 
   // The `count` (at most kMaxSpan) source bytes at position, all inside the source.
   const char* At(uint64_t position, size_t count) {
-    if (position < start_ || position + count > start_ + filled_) {
-      // Sized on first use: a small source needs no large window.
-      const size_t window = size_t(std::min<uint64_t>(size_, kWindow));
-      if (buffer_.size() < window) buffer_.resize(window);
-      const uint64_t start = position - position % delta::kFilterChunk;
-      const size_t want = size_t(std::min<uint64_t>(window, size_ - start));
-      // Adds and kept stretches mostly walk the source forward: the next window then starts
-      // where the file stands, and a seek would only make the file drop what it read ahead.
-      if ((!read_ || start != start_ + filled_) && !file_.Seek(start)) return nullptr;
-      read_ = true;
-      start_ = start;
-      filled_ = 0;
-      while (filled_ < want) {
-        const size_t got = file_.Read(buffer_.data() + filled_, want - filled_);
-        if (got == 0 || got > want - filled_) return nullptr;
-        filled_ += got;
-      }
-      if (filter_ == delta::kFilterX86) {
-        for (size_t at = 0; at < filled_; at += delta::kFilterChunk) {
-          X86Filter(reinterpret_cast<unsigned char*>(buffer_.data()) + at,
-                    std::min<size_t>(delta::kFilterChunk, filled_ - at), start_ + at, true);
-        }
-      }
-      if (position + count > start_ + filled_) return nullptr;
+    if (filter_ != delta::kFilterX86) return Raw(position, position + count);
+    if (filtered_.size() < kMaxSpan) filtered_.resize(kMaxSpan);
+    auto* out = reinterpret_cast<unsigned char*>(filtered_.data());
+    for (uint64_t at = position, end = position + count; at < end;) {
+      const uint64_t chunkStart = at - at % delta::kFilterChunk;
+      const uint64_t chunkEnd = std::min(size_, chunkStart + delta::kFilterChunk);
+      const uint64_t stop = std::min(end, chunkEnd);
+      if (!FilterPiece(chunkStart, chunkEnd, at, stop, out + (at - position))) return nullptr;
+      at = stop;
     }
-    return buffer_.data() + (position - start_);
+    return filtered_.data();
   }
 
  private:
-  // Past the start's rounding down to a chunk, still room for the longest span; as large as
-  // the reads a file serves without copying them through a buffer of its own.
+  // How far back a place where the scan must stand is looked for before the scan is taken
+  // up from further back.
+  static constexpr uint64_t kScanReach = 256;
+
+  bool FilterPiece(uint64_t chunkStart, uint64_t chunkEnd, uint64_t first, uint64_t stop, unsigned char* out) {
+    const uint64_t readEnd = std::min(chunkEnd, stop + 5);
+    uint64_t from = std::max(chunkStart, first < kScanReach ? 0 : first - kScanReach);
+    const char* raw = Raw(from, readEnd);
+    if (!raw) return false;
+    // The scan can be taken up at j only where the 5 bytes before j are in the window.
+    const uint64_t lowest = from == chunkStart ? chunkStart : from + 5;
+    uint64_t j = first;
+    bool found = scanAt_ == first;
+    while (!found) {
+      if (ScanStopsAt(reinterpret_cast<const unsigned char*>(raw), from, chunkStart, j)) {
+        found = true;
+      } else if (j == lowest) {
+        break;
+      } else {
+        --j;
+      }
+    }
+    if (!found) {
+      // Nothing near tells where the scan stands: take it up where it last stopped in this
+      // chunk, or from the chunk's start.
+      from = (scanAt_ >= chunkStart && scanAt_ <= first) ? scanAt_ : chunkStart;
+      j = from;
+      raw = Raw(from, readEnd);
+      if (!raw) return false;
+    }
+    std::memcpy(out, raw + (first - from), size_t(stop - first));
+    scanAt_ = FilterInto(reinterpret_cast<const unsigned char*>(raw), from, chunkEnd, j, first, stop, out);
+    return true;
+  }
+
+  // The raw source bytes [from, to) (to - from at most the window), read when the window
+  // does not hold them: what it holds of them is kept, and the rest of the announced
+  // stretch is read with them.
+  const char* Raw(uint64_t from, uint64_t to) {
+    if (from >= start_ && to <= start_ + filled_) return buffer_.data() + (from - start_);
+    const size_t window = size_t(std::min<uint64_t>(size_, kWindow));
+    if (buffer_.size() < window) buffer_.resize(window);
+    uint64_t want = std::max(to, std::min(expectEnd_ + 5, size_));
+    want = std::min(want, from + window);
+    size_t kept = 0;
+    if (from >= start_ && from < start_ + filled_) {
+      kept = size_t(start_ + filled_ - from);
+      std::memmove(buffer_.data(), buffer_.data() + (from - start_), kept);
+    }
+    const uint64_t readFrom = from + kept;
+    // Entries mostly walk the source forward: the read then starts where the file stands.
+    if (!(read_ && readFrom == filePosition_) && !file_.Seek(readFrom)) return nullptr;
+    read_ = true;
+    start_ = from;
+    filled_ = kept;
+    filePosition_ = readFrom;
+    while (start_ + filled_ < want) {
+      const size_t got = file_.Read(buffer_.data() + filled_, size_t(want - start_ - filled_));
+      if (got == 0 || got > want - start_ - filled_) return nullptr;
+      filled_ += got;
+      filePosition_ += got;
+    }
+    return buffer_.data();
+  }
+
+  // Room for the longest span and the scan taken up from its chunk's start.
   static constexpr size_t kWindow = 1024 * 1024;
-  static_assert(kWindow >= delta::kFilterChunk + kMaxSpan && kWindow % delta::kFilterChunk == 0);
+  static_assert(kWindow >= delta::kFilterChunk + kMaxSpan + 5);
   InputFile& file_;
   uint64_t size_;
   uint32_t filter_;
   std::vector<char>& buffer_;
+  std::vector<char>& filtered_;
   uint64_t start_ = 0;
   size_t filled_ = 0;
-  bool read_ = false;  // the file stands at start_ + filled_
+  uint64_t expectEnd_ = 0;
+  uint64_t filePosition_ = 0;
+  bool read_ = false;
+  uint64_t scanAt_ = UINT64_MAX;  // where the last scan stopped (in its chunk)
 };
 
 // The result, written in large pieces (cheaper under Wine), never past its announced size.
@@ -330,7 +441,7 @@ Refusal ReadBlockHeader(DeltaStream& stream, uint32_t version, Block& block) {
 // What the decoder keeps from one delta to the next.
 struct DecoderBuffers {
   Inflater inflater;
-  std::vector<char> window, control, difference, extra;
+  std::vector<char> window, filtered, control, difference, extra;
   std::vector<char> results[2];
   std::unique_ptr<delta::DifferenceModel> model;
 };
@@ -342,7 +453,7 @@ class Decoder {
       : stream_(stream),
         header_(header),
         check_(check),
-        source_(source, header.sourceSize, header.filter, buffers.window),
+        source_(source, header.sourceSize, header.filter, buffers.window, buffers.filtered),
         result_(out, header.resultSize, header.filter, check == ResultCheck::Crc32, buffers.results),
         inflater_(buffers.inflater),
         control_(buffers.control),
@@ -406,6 +517,7 @@ class Decoder {
       // Each at most 35 bits: the sums cannot overflow.
       if (add + same + copy > result_.Left()) return "the delta gives more than the result size";
       if (add + same > header_.sourceSize - sourcePosition_) return "the delta reads past the source's end";
+      source_.Expect(sourcePosition_, add + same);
       if (auto refusal = Add(add)) return refusal;
       if (auto refusal = Keep(same)) return refusal;
       if (!result_.Put(extra_.data() + extraUsed, size_t(copy))) return "the result could not be written";

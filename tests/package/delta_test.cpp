@@ -9,6 +9,8 @@
 #include <iterator>
 #include <random>
 
+#include <zlib.h>
+
 #include "delta_encoder.h"
 #include "support/bytes_input.h"
 
@@ -350,6 +352,83 @@ TEST(Delta, TheX86FilterMakesMovedCallsAlike) {
   BytesOutput out;
   ASSERT_FALSE(Apply(delta, oldBytes, out));
   EXPECT_TRUE(out.bytes == newBytes);
+}
+
+// Counts the bytes the decoder reads from the source.
+class CountingInput : public BytesInput {
+ public:
+  using BytesInput::BytesInput;
+  size_t Read(char* buffer, size_t size) override {
+    const size_t got = BytesInput::Read(buffer, size);
+    read += got;
+    return got;
+  }
+  uint64_t read = 0;
+};
+
+TEST(Delta, TheFilteredSourceIsReadOnceForEachUseWhereverTheEntriesJump) {
+  // Calls everywhere, a run of call opcodes that leaves no place nearby where the filter's
+  // scan must stand, and a chunk that ends inside an operand.
+  std::string source = CallsLike(5 * delta::kFilterChunk + 1000, false);
+  source.replace(2 * delta::kFilterChunk + 3000, 2000, 2000, '\xE8');
+  source.replace(delta::kFilterChunk - 2, 2, "\x0F\x85");
+  // The reference: every chunk filtered once, from its start.
+  std::string filtered = source;
+  for (size_t at = 0; at < filtered.size(); at += delta::kFilterChunk) {
+    X86Filter(reinterpret_cast<unsigned char*>(filtered.data()) + at,
+              std::min(delta::kFilterChunk, filtered.size() - at), at, true);
+  }
+  // Kept stretches that jump back and forth over the whole source, into operands and over
+  // chunks' ends: the filtered result is their filtered bytes, unfiltered chunk by chunk.
+  std::mt19937 random(5);
+  std::string control, result;
+  const auto varint = [&control](uint64_t value) {
+    for (; value >= 0x80; value >>= 7) control.push_back(char(value | 0x80));
+    control.push_back(char(value));
+  };
+  uint64_t position = 0, used = 0;
+  const int entries = 3000;
+  for (int i = 0; i < entries; ++i) {
+    const uint64_t same = 1 + random() % (i % 10 == 0 ? 20000 : 300);
+    const uint64_t next = random() % (source.size() - 20000);
+    const uint64_t end = std::min<uint64_t>(position + same, source.size());
+    result += filtered.substr(position, end - position);
+    used += end - position;
+    const int64_t seek = int64_t(next) - int64_t(end);
+    for (uint64_t value : {uint64_t(0), end - position, uint64_t(0),
+                           seek < 0 ? uint64_t(-seek) * 2 - 1 : uint64_t(seek) * 2}) {
+      varint(value);
+    }
+    position = next;
+  }
+  for (size_t at = 0; at < result.size(); at += delta::kFilterChunk) {
+    X86Filter(reinterpret_cast<unsigned char*>(result.data()) + at, std::min(delta::kFilterChunk, result.size() - at),
+              at, false);
+  }
+  uLongf packedSize = compressBound(uLong(control.size()));
+  std::string packed(packedSize, '\0');
+  ASSERT_EQ(compress(reinterpret_cast<Bytef*>(packed.data()), &packedSize,
+                     reinterpret_cast<const Bytef*>(control.data()), uLong(control.size())), Z_OK);
+  packed.resize(packedSize);
+  const auto crc = [](const std::string& bytes) {
+    return uint32_t(crc32(0, reinterpret_cast<const Bytef*>(bytes.data()), uInt(bytes.size())));
+  };
+  std::string delta = DeltaHeaderBytes({source.size(), result.size(), crc(source), crc(result), delta::kFilterX86});
+  for (const uint32_t field : {uint32_t(control.size()), 0u, 0u, uint32_t(packed.size()), 0u, 0u}) {
+    for (int b = 0; b < 4; ++b) delta.push_back(char(field >> (8 * b)));
+  }
+  delta += packed;
+
+  BytesInput deltaFile(delta);
+  CountingInput sourceFile(source);
+  BytesOutput out;
+  const auto refusal = ApplyDelta(deltaFile, delta.size(), sourceFile, out);
+  ASSERT_FALSE(refusal) << *refusal;
+  EXPECT_TRUE(out.bytes == result);
+  // What it reads beyond the bytes used: a few hundred bytes an entry to find where the
+  // filter's scan stands, and from a chunk's start a few times.
+  EXPECT_LT(sourceFile.read, used + entries * 300u + 100 * delta::kFilterChunk)
+      << "read " << sourceFile.read << " source bytes for " << used << " used";
 }
 
 TEST(Delta, SuffixArrayOrdersEverySuffix) {
