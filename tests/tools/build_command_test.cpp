@@ -354,6 +354,35 @@ TEST_F(BuildTest, SinceCarriesExactlyTheNewAndChangedFilesAndRemovesWhatIsGone) 
   EXPECT_FALSE(result.nothingChanged);
 }
 
+// The delta archive holds 128 members: with more changed files, the deltas go to the files
+// they save most on, wherever their names sort, and the summary names every other changed
+// file with its reason.
+TEST_F(BuildTest, MoreChangedFilesThanTheDeltaArchiveHoldsGiveTheDeltasToTheLargest) {
+  std::string large(200000, '\0');
+  for (size_t i = 0; i < large.size(); ++i) large[i] = char((i * 2654435761u) >> 13);
+  Write("staging/Zz/moteur.dll", large);
+  Write("staging/Zz/outils.dll", large.substr(1000));
+  const size_t small = archive::kMaxMembers + 2;
+  for (size_t i = 0; i < small; ++i) Write("staging/Aa/f" + std::to_string(1000 + i) + ".txt", std::string(300, 'a'));
+  fs::copy(root / "staging", root / "previous", fs::copy_options::recursive);
+  large[5000] ^= 1;
+  Write("staging/Zz/moteur.dll", large);
+  Write("staging/Zz/outils.dll", large.substr(1000) + "x");
+  for (size_t i = 0; i < small; ++i) {
+    Write("staging/Aa/f" + std::to_string(1000 + i) + ".txt", std::string(300, 'a') + char('b' + i % 20));
+  }
+  const BuildResult result = Build("pkg", "previous");
+  ASSERT_TRUE(result.written) << Listing(report);
+  EXPECT_EQ(result.deltaFiles, archive::kMaxMembers);
+  EXPECT_NE(Members("pkg/sor_delta.slp").find("Zz\\moteur.dll Zz\\outils.dll"), std::string::npos);
+  // Two of the small files go whole, named with the reason.
+  ASSERT_EQ(result.carriedWhole.size(), small + 2 - archive::kMaxMembers);
+  for (const WholeChange& change : result.carriedWhole) {
+    EXPECT_TRUE(change.relative.starts_with("Aa\\f")) << change.relative;
+    EXPECT_NE(change.reason.find("holds 128 deltas"), std::string::npos) << change.reason;
+  }
+}
+
 TEST_F(BuildTest, SinceTakesAStagingTreeSaysWhenNothingChangedAndHandlesPathsThatChangeKind) {
   fs::copy(root / "staging", root / "previous", fs::copy_options::recursive);
   ASSERT_TRUE(Build("pkg", "previous").written) << Listing(report);

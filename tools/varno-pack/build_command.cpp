@@ -376,6 +376,7 @@ BuildResult BuildPackage(FileSystem& files, const BuildRequest& request, Progres
   result.unchangedBytes = plan.unchangedBytes;
   result.deleted = plan.deleted;
   result.nothingChanged = plan.nothingChanged;
+  result.carriedWhole = plan.carriedWhole;
   for (const DeltaFile& delta : plan.deltas) {
     ++result.deltaFiles;
     result.deltaFileBytes += delta.size;
@@ -417,6 +418,15 @@ Json BuildJson(const BuildRequest& request, const BuildResult& result, const Rep
     since["deltaFiles"] = result.deltaFiles;
     since["deltaFileBytes"] = result.deltaFileBytes;
     since["deltaBytes"] = result.deltaBytes;
+    Json whole = Json::array();
+    for (const WholeChange& change : result.carriedWhole) {
+      Json item;
+      item["path"] = JsonText(change.relative);
+      item["bytes"] = change.size;
+      item["reason"] = JsonText(change.reason);
+      whole.push_back(std::move(item));
+    }
+    since["carriedWhole"] = std::move(whole);
     document["since"] = std::move(since);
   } else {
     document["since"] = nullptr;
@@ -453,6 +463,11 @@ void PrintBuilt(const BuildRequest& request, const BuildResult& result, const Re
                           " bytes carried as " + std::to_string(result.deltaBytes) + " bytes (" +
                           std::to_string(result.deltaFileBytes ? 100 * result.deltaBytes / result.deltaFileBytes : 0) +
                           " %)\n");
+  }
+  for (const WholeChange& change : result.carriedWhole) {
+    std::string path = change.relative;
+    std::replace(path.begin(), path.end(), '\\', '/');
+    PrintText(stdout, "  whole: " + path + " (" + std::to_string(change.size) + " bytes): " + change.reason + "\n");
   }
   // By their path in the previous release, the only place they still are.
   for (std::string path : result.deleted) {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "check_command.h"
+#include "package_plan.h"
 #include "platform/files.h"
 #include "progress.h"
 #include "report.h"
@@ -48,6 +49,7 @@ struct BuildResult {
   size_t deltaFiles = 0;             // changed files carried as deltas
   uint64_t deltaFileBytes = 0;       // their size
   uint64_t deltaBytes = 0;           // the deltas' size
+  std::vector<WholeChange> carriedWhole;  // changed files not carried as deltas, and why
   bool nothingChanged = false;
   bool signedPackage = false;
   bool written = false;

@@ -128,6 +128,88 @@ void CheckLimits(const PlannedArchive& planned, const std::string& where, Report
   }
 }
 
+// The changed files carried as deltas: each whose delta is smaller than the file, the ones
+// that save most when there are more than the delta archive holds. Every other changed file
+// is carried whole, and plan.carriedWhole says why. changed and chosen receive the
+// upper-case paths of the changed files and of those carried as deltas.
+void ChooseDeltas(FileSystem& files, const StagingTree& tree, const std::map<std::string, const StagedFile*>& before,
+                  const PlanOptions& options, PackagePlan& plan, PlannedArchive& deltaArchive,
+                  PlannedArchive& wholeFiles, std::set<std::string>& changed, std::set<std::string>& chosen) {
+  struct Candidate {
+    const StagedFile* file;
+    DeltaFile delta;
+    std::string bytes;
+  };
+  std::vector<Candidate> candidates;
+  const auto consider = [&](const StagedFile& file) {
+    const auto found = before.find(AnsiUpperCase(file.relative));
+    if (found == before.end() || SameContent(files, file, *found->second)) return;
+    const StagedFile& old = *found->second;
+    changed.insert(AnsiUpperCase(file.relative));
+    if (!options.deltas) {
+      plan.carriedWhole.push_back({file.relative, file.size, "deltas are off for this build"});
+      return;
+    }
+    if (file.size > kMaxDeltaFileSize || old.size > kMaxDeltaFileSize) {
+      plan.carriedWhole.push_back({file.relative, file.size,
+                                   "over the delta encoder's limit of " + std::to_string(kMaxDeltaFileSize >> 20) +
+                                       " MiB (" + (file.size > kMaxDeltaFileSize ? "new" : "previous") +
+                                       " file: " + std::to_string(std::max(file.size, old.size)) + " bytes)"});
+      return;
+    }
+    const auto oldBytes = files.ReadWholeFile(old.path);
+    const auto newBytes = files.ReadWholeFile(file.path);
+    if (!oldBytes || !newBytes) {
+      plan.carriedWhole.push_back({file.relative, file.size, "could not be read whole to make its delta"});
+      return;
+    }
+    std::string delta = EncodeDelta(*oldBytes, *newBytes);
+    if (delta.size() >= newBytes->size()) {
+      plan.carriedWhole.push_back({file.relative, file.size,
+                                   "its delta (" + std::to_string(delta.size()) + " bytes) is no smaller"});
+      return;
+    }
+    candidates.push_back({&file,
+                          {file.relative, file.size, delta.size(), BytesSha256Hex(*oldBytes), BytesSha256Hex(*newBytes)},
+                          std::move(delta)});
+  };
+  for (const StagedFile& file : tree.topFiles) consider(file);
+  for (const auto& directory : tree.directories) {
+    for (const StagedFile& file : directory.files) consider(file);
+  }
+  // The archive holds so many members: they go to the deltas that save most, and keep the
+  // tree's order in the archive and the description.
+  std::vector<size_t> bySaving(candidates.size());
+  for (size_t i = 0; i < bySaving.size(); ++i) bySaving[i] = i;
+  const auto saving = [&candidates](size_t i) { return candidates[i].delta.size - candidates[i].delta.deltaSize; };
+  std::stable_sort(bySaving.begin(), bySaving.end(), [&](size_t a, size_t b) { return saving(a) > saving(b); });
+  std::vector<bool> taken(candidates.size(), false);
+  for (size_t rank = 0; rank < bySaving.size(); ++rank) {
+    const size_t i = bySaving[rank];
+    if (rank < archive::kMaxMembers) {
+      taken[i] = true;
+      continue;
+    }
+    plan.carriedWhole.push_back({candidates[i].file->relative, candidates[i].file->size,
+                                 std::string(text::kDeltaArchiveFileName) + " holds " +
+                                     std::to_string(archive::kMaxMembers) + " deltas, each saving more than the " +
+                                     std::to_string(saving(i)) + " bytes this one would"});
+  }
+  for (size_t i = 0; i < candidates.size(); ++i) {
+    Candidate& candidate = candidates[i];
+    if (!taken[i]) continue;
+    chosen.insert(AnsiUpperCase(candidate.file->relative));
+    deltaArchive.members.push_back({candidate.file->relative, "", candidate.delta.deltaSize});
+    deltaArchive.memberNames.push_back(candidate.file->relative);
+    deltaArchive.madeBytes.push_back(std::move(candidate.bytes));
+    if (options.withFullFiles) {
+      wholeFiles.members.push_back(*candidate.file);
+      wholeFiles.memberNames.push_back(candidate.file->relative);
+    }
+    plan.deltas.push_back(std::move(candidate.delta));
+  }
+}
+
 }  // namespace
 
 StagingTree ReadStagingTree(FileSystem& files, const std::string& root, const std::string& rootShown,
@@ -164,33 +246,14 @@ PackagePlan PlanPackage(FileSystem& files, const Project& project, const Staging
   if (!extraTopMember.path.empty()) filesNow.insert(AnsiUpperCase(extraTopMember.relative));
   PlannedArchive deltaArchive{text::kDeltaArchiveFileName, "", {}, {}, {}};
   PlannedArchive wholeFiles{text::kFullFilesArchiveFileName, "", {}, {}, {}};
-  // A changed file goes as its delta when that is smaller than the file.
-  const auto asDelta = [&](const StagedFile& file, const StagedFile& old) {
-    if (!options.deltas || deltaArchive.members.size() == archive::kMaxMembers || file.size > kMaxDeltaFileSize ||
-        old.size > kMaxDeltaFileSize) {
-      return false;
-    }
-    const auto oldBytes = files.ReadWholeFile(old.path);
-    const auto newBytes = files.ReadWholeFile(file.path);
-    if (!oldBytes || !newBytes) return false;
-    std::string delta = EncodeDelta(*oldBytes, *newBytes);
-    if (delta.size() >= newBytes->size()) return false;
-    plan.deltas.push_back({file.relative, file.size, delta.size(), BytesSha256Hex(*oldBytes), BytesSha256Hex(*newBytes)});
-    deltaArchive.members.push_back({file.relative, "", delta.size()});
-    deltaArchive.memberNames.push_back(file.relative);
-    deltaArchive.madeBytes.push_back(std::move(delta));
-    if (options.withFullFiles) {
-      wholeFiles.members.push_back(file);
-      wholeFiles.memberNames.push_back(file.relative);
-    }
-    return true;
-  };
+  std::set<std::string> changed, asDeltas;
+  if (previous) ChooseDeltas(files, tree, before, options, plan, deltaArchive, wholeFiles, changed, asDeltas);
   // Whether the file goes into its directory's archive: new, or changed and not as a delta.
   auto carried = [&](const StagedFile& file) {
     filesNow.insert(AnsiUpperCase(file.relative));
     const auto found = before.find(AnsiUpperCase(file.relative));
     if (found == before.end()) return ++carriedFiles, true;
-    if (!SameContent(files, file, *found->second)) return ++carriedFiles, !asDelta(file, *found->second);
+    if (changed.count(AnsiUpperCase(file.relative))) return ++carriedFiles, !asDeltas.count(AnsiUpperCase(file.relative));
     ++plan.unchangedFiles;
     plan.unchangedBytes += file.size;
     return false;

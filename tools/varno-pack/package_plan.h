@@ -59,6 +59,13 @@ struct DeltaFile {
   std::string resultSha256;  // of the new one
 };
 
+// A changed file carried whole, and why not as a delta.
+struct WholeChange {
+  std::string relative;
+  uint64_t size = 0;
+  std::string reason;
+};
+
 struct PackagePlan {
   std::vector<std::string> newDirectories;  // "[subdir]" lines, parents first
   std::vector<PlannedArchive> archives;     // the main one first, when there is one
@@ -77,6 +84,8 @@ struct PackagePlan {
   // --since: changed files carried as deltas ("[delta]", in "sor_delta.slp"), and with
   // --with-full-files their whole files too ("sor_full.slp").
   std::vector<DeltaFile> deltas;
+  // --since: the changed files carried whole, each with its reason.
+  std::vector<WholeChange> carriedWhole;
 };
 
 struct PlanOptions {
