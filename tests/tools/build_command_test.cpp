@@ -118,7 +118,8 @@ class BuildTest : public ::testing::Test {
     return std::string(std::istreambuf_iterator<char>(in), {});
   }
 
-  BuildResult Build(const std::string& output, const std::string& since = "", bool force = false) {
+  BuildResult Build(const std::string& output, const std::string& since = "", bool force = false,
+                    Progress* progress = nullptr) {
     report = Report();
     BuildRequest request;
     request.force = force;
@@ -128,7 +129,7 @@ class BuildTest : public ::testing::Test {
     request.currentYear = 2024;
     request.windowsPath = [this](const std::string& shown) { return disk->WindowsPath(shown); };
     Progress quiet;
-    return BuildPackage(disk->Files(), request, quiet, report);
+    return BuildPackage(disk->Files(), request, progress ? *progress : quiet, report);
   }
 
   // The names in an archive of the package, as the updater's reader sees them.
@@ -381,6 +382,33 @@ TEST_F(BuildTest, MoreChangedFilesThanTheDeltaArchiveHoldsGiveTheDeltasToTheLarg
     EXPECT_TRUE(change.relative.starts_with("Aa\\f")) << change.relative;
     EXPECT_NE(change.reason.find("holds 128 deltas"), std::string::npos) << change.reason;
   }
+}
+
+// A release script sees which delta is being made, and its progress inside a large file.
+TEST_F(BuildTest, DeltasReportTheirProgressFileByFileAndInsideALargeFile) {
+  std::string large(3 << 20, '\0');
+  for (size_t i = 0; i < large.size(); ++i) large[i] = char((i * 2654435761u) >> 13);
+  Write("staging/Zz/moteur.dll", large);
+  fs::copy(root / "staging", root / "previous", fs::copy_options::recursive);
+  large[5000] ^= 1;
+  Write("staging/Zz/moteur.dll", large);
+  Write("staging/Varnolith.exe", "exe 2.9.1");
+  std::FILE* lines = std::tmpfile();
+  Progress progress(lines, Progress::Style::JsonLines);
+  ASSERT_TRUE(Build("pkg", "previous", false, &progress).written) << Listing(report);
+  std::rewind(lines);
+  std::string text;
+  for (int c; (c = std::fgetc(lines)) != EOF;) text += char(c);
+  std::fclose(lines);
+  EXPECT_NE(text.find(R"({"progress":"delta 1 of 2: Varnolith.exe","percent":0,)"), std::string::npos) << text;
+  const size_t large_ = text.find(R"("progress":"delta 2 of 2: Zz/moteur.dll")");
+  ASSERT_NE(large_, std::string::npos) << text;
+  int within = 0;  // lines of the large file between its start and its end
+  for (size_t at = large_; (at = text.find("delta 2 of 2", at + 1)) != std::string::npos;) {
+    const int percent = std::atoi(text.c_str() + text.find("percent\":", at) + 9);
+    within += percent > 0 && percent < 100;
+  }
+  EXPECT_GE(within, 2) << text;
 }
 
 TEST_F(BuildTest, SinceTakesAStagingTreeSaysWhenNothingChangedAndHandlesPathsThatChangeKind) {

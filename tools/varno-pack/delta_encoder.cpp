@@ -133,15 +133,23 @@ int64_t MatchLength(const uint8_t* a, int64_t aSize, const uint8_t* b, int64_t b
 
 class Matcher {
  public:
-  Matcher(std::string_view oldBytes, std::string_view newBytes)
-      : old_(reinterpret_cast<const uint8_t*>(oldBytes.data())), oldSize_(int64_t(oldBytes.size())),
+  // progress is told the share of the new file walked, as first + share * span.
+  Matcher(std::string_view oldBytes, std::string_view newBytes, const EncodeProgress& progress, double first,
+          double span)
+      : progress_(progress), first_(first + span * kSortShare), span_(span * (1 - kSortShare)), old_(reinterpret_cast<const uint8_t*>(oldBytes.data())), oldSize_(int64_t(oldBytes.size())),
         new_(reinterpret_cast<const uint8_t*>(newBytes.data())), newSize_(int64_t(newBytes.size())),
         sa_(SuffixArray(oldBytes)) {}
 
   std::vector<Triple> Triples() {
+    if (progress_) progress_(first_);  // the suffix array is sorted
     std::vector<Triple> triples;
     int64_t scan = 0, len = 0, pos = 0, lastScan = 0, lastPos = 0, lastOffset = 0;
+    int64_t told = 0;
     while (scan < newSize_) {
+      if (progress_ && scan - told >= kProgressStep) {
+        told = scan;
+        progress_(first_ + span_ * double(scan) / double(newSize_));
+      }
       int64_t oldScore = 0;
       scan += len;
       for (int64_t scsc = scan; scan < newSize_; ++scan) {
@@ -208,6 +216,11 @@ class Matcher {
 
  private:
   static constexpr int64_t kLongMatch = 4096;
+  static constexpr int64_t kProgressStep = 256 * 1024;
+  // About the share of the time the suffix array takes, before the walk.
+  static constexpr double kSortShare = 0.4;
+  const EncodeProgress& progress_;
+  double first_, span_;
 
   // memcmp in pieces: the same order, but a build with the address sanitizer checks only the
   // pieces compared, not the whole rest of both files at every step of the search (which
@@ -463,9 +476,10 @@ uint32_t Crc32(std::string_view bytes) {
 }
 
 // The delta of the bytes (filtered or not, as the header says).
-std::string Encode(std::string_view oldBytes, std::string_view newBytes, const DeltaHeader& header) {
+std::string Encode(std::string_view oldBytes, std::string_view newBytes, const DeltaHeader& header,
+                   const EncodeProgress& progress, double first, double span) {
   std::string out = DeltaHeaderBytes(header);
-  const std::vector<Triple> triples = Matcher(oldBytes, newBytes).Triples();
+  const std::vector<Triple> triples = Matcher(oldBytes, newBytes, progress, first, span).Triples();
   BlockWriter blocks(reinterpret_cast<const uint8_t*>(oldBytes.data()),
                      reinterpret_cast<const uint8_t*>(newBytes.data()), out);
   for (const Triple& triple : triples) blocks.Add(triple);
@@ -492,7 +506,8 @@ std::vector<int32_t> SuffixArray(std::string_view bytes) {
   return SaIs(reinterpret_cast<const uint8_t*>(bytes.data()), int32_t(bytes.size()), 255);
 }
 
-std::string EncodeDelta(std::string_view oldBytes, std::string_view newBytes, std::optional<uint32_t> filter) {
+std::string EncodeDelta(std::string_view oldBytes, std::string_view newBytes, std::optional<uint32_t> filter,
+                        const EncodeProgress& progress) {
   constexpr size_t kLimit = 0x7FFFFFFF;
   if (oldBytes.size() >= kLimit || newBytes.size() >= kLimit) {
     throw std::length_error("a delta is made of files under 2 GiB");
@@ -500,18 +515,23 @@ std::string EncodeDelta(std::string_view oldBytes, std::string_view newBytes, st
   const DeltaHeader header{oldBytes.size(), newBytes.size(), Crc32(oldBytes), Crc32(newBytes)};
   DeltaHeader filtered = header;
   filtered.filter = delta::kFilterX86;
-  if (filter == delta::kFilterNone) return Encode(oldBytes, newBytes, header);
+  const auto done = [&progress](std::string delta) {
+    if (progress) progress(1.0);
+    return delta;
+  };
+  if (filter == delta::kFilterNone) return done(Encode(oldBytes, newBytes, header, progress, 0, 1));
   bool oldCode = false, newCode = false;
   const std::string filteredOld = X86Filtered(oldBytes, oldCode), filteredNew = X86Filtered(newBytes, newCode);
-  if (filter == delta::kFilterX86) return Encode(filteredOld, filteredNew, filtered);
+  if (filter == delta::kFilterX86) return done(Encode(filteredOld, filteredNew, filtered, progress, 0, 1));
   if (filter) throw std::invalid_argument("no such delta filter");
   // On machine code, the filter is worth what it saves (it may cost: where a small change
   // moved the code after it, calls between moved functions keep their displacements but not
   // their targets); elsewhere it is not tried, which halves the time.
-  std::string plain = Encode(oldBytes, newBytes, header);
-  if (!oldCode || !newCode) return plain;
-  std::string withFilter = Encode(filteredOld, filteredNew, filtered);
-  return withFilter.size() < plain.size() ? withFilter : plain;
+  const bool code = oldCode && newCode;
+  std::string plain = Encode(oldBytes, newBytes, header, progress, 0, code ? 0.5 : 1);
+  if (!code) return done(std::move(plain));
+  std::string withFilter = Encode(filteredOld, filteredNew, filtered, progress, 0.5, 0.5);
+  return done(withFilter.size() < plain.size() ? std::move(withFilter) : std::move(plain));
 }
 
 }  // namespace varno::pack

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -16,9 +17,11 @@ namespace varno::pack {
 // The delta that turns oldBytes into newBytes (whole files in memory: the tool's side
 // only), with the given filter (delta::kFilterNone or kFilterX86), or by default the smaller
 // of the two when both files look like x86 code. The same inputs give the same bytes.
-// Throws std::length_error for a file of 2 GiB or more.
+// Throws std::length_error for a file of 2 GiB or more. progress, when given, is told the
+// share of the work done (0 to 1) as the matching walks the new file.
+using EncodeProgress = std::function<void(double done)>;
 std::string EncodeDelta(std::string_view oldBytes, std::string_view newBytes,
-                        std::optional<uint32_t> filter = std::nullopt);
+                        std::optional<uint32_t> filter = std::nullopt, const EncodeProgress& progress = {});
 
 // The suffix array of the bytes (SA-IS, linear time): the start of every suffix, in the
 // suffixes' lexicographic order.

@@ -141,6 +141,10 @@ void ChooseDeltas(FileSystem& files, const StagingTree& tree, const std::map<std
     std::string bytes;
   };
   std::vector<Candidate> candidates;
+  // The changed files whose delta is to be made, found first so that the progress can say
+  // how much there is to do.
+  std::vector<std::pair<const StagedFile*, const StagedFile*>> toEncode;
+  uint64_t total = 0;
   const auto consider = [&](const StagedFile& file) {
     const auto found = before.find(AnsiUpperCase(file.relative));
     if (found == before.end() || SameContent(files, file, *found->second)) return;
@@ -157,26 +161,48 @@ void ChooseDeltas(FileSystem& files, const StagingTree& tree, const std::map<std
                                        " file: " + std::to_string(std::max(file.size, old.size)) + " bytes)"});
       return;
     }
-    const auto oldBytes = files.ReadWholeFile(old.path);
-    const auto newBytes = files.ReadWholeFile(file.path);
-    if (!oldBytes || !newBytes) {
-      plan.carriedWhole.push_back({file.relative, file.size, "could not be read whole to make its delta"});
-      return;
-    }
-    std::string delta = EncodeDelta(*oldBytes, *newBytes);
-    if (delta.size() >= newBytes->size()) {
-      plan.carriedWhole.push_back({file.relative, file.size,
-                                   "its delta (" + std::to_string(delta.size()) + " bytes) is no smaller"});
-      return;
-    }
-    candidates.push_back({&file,
-                          {file.relative, file.size, delta.size(), BytesSha256Hex(*oldBytes), BytesSha256Hex(*newBytes)},
-                          std::move(delta)});
+    toEncode.push_back({&file, &old});
+    total += file.size;
   };
   for (const StagedFile& file : tree.topFiles) consider(file);
   for (const auto& directory : tree.directories) {
     for (const StagedFile& file : directory.files) consider(file);
   }
+  if (options.progress && !toEncode.empty()) options.progress->Begin("deltas", total);
+  for (size_t i = 0; i < toEncode.size(); ++i) {
+    const StagedFile& file = *toEncode[i].first;
+    const StagedFile& old = *toEncode[i].second;
+    uint64_t told = 0;
+    const auto advance = [&](double done) {
+      const auto now = std::min<uint64_t>(file.size, uint64_t(done * double(file.size)));
+      if (options.progress && now > told) options.progress->Advance(now - told);
+      told = std::max(told, now);
+    };
+    if (options.progress) {
+      std::string shown = file.relative;
+      std::replace(shown.begin(), shown.end(), '\\', '/');
+      options.progress->Label("delta " + std::to_string(i + 1) + " of " + std::to_string(toEncode.size()) + ": " +
+                              shown);
+    }
+    const auto oldBytes = files.ReadWholeFile(old.path);
+    const auto newBytes = files.ReadWholeFile(file.path);
+    if (!oldBytes || !newBytes) {
+      plan.carriedWhole.push_back({file.relative, file.size, "could not be read whole to make its delta"});
+      advance(1);
+      continue;
+    }
+    std::string delta = EncodeDelta(*oldBytes, *newBytes, std::nullopt, advance);
+    advance(1);
+    if (delta.size() >= newBytes->size()) {
+      plan.carriedWhole.push_back({file.relative, file.size,
+                                   "its delta (" + std::to_string(delta.size()) + " bytes) is no smaller"});
+      continue;
+    }
+    candidates.push_back({&file,
+                          {file.relative, file.size, delta.size(), BytesSha256Hex(*oldBytes), BytesSha256Hex(*newBytes)},
+                          std::move(delta)});
+  }
+  if (options.progress && !toEncode.empty()) options.progress->End();
   // The archive holds so many members: they go to the deltas that save most, and keep the
   // tree's order in the archive and the description.
   std::vector<size_t> bySaving(candidates.size());

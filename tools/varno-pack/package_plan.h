@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/files.h"
+#include "progress.h"
 #include "project_file.h"
 #include "report.h"
 
@@ -91,6 +92,7 @@ struct PackagePlan {
 struct PlanOptions {
   bool deltas = true;          // with a previous tree: changed files as deltas where smaller
   bool withFullFiles = false;  // the whole file beside each delta
+  Progress* progress = nullptr;  // told of the deltas' encoding, file by file
 };
 
 // extraTopMember, when its path is not empty, is added to the main archive (the control

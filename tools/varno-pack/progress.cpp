@@ -49,6 +49,23 @@ void Progress::Advance(uint64_t amount) {
   Draw();
 }
 
+void Progress::Label(std::string label) {
+  if (!active_) return;
+  label_ = std::move(label);
+  if (!stream_) return;
+  const int percent = total_ == 0 ? 100 : static_cast<int>(std::min<uint64_t>(done_, total_) * 100 / total_);
+  if (style_ == Style::Periodic) {
+    // A log gets a line for the next file once it has had lines, at most one a second.
+    const int64_t now = std::chrono::duration_cast<std::chrono::milliseconds>(
+                            std::chrono::steady_clock::now().time_since_epoch()).count();
+    if (shownPercent_ < 0 || now - lastShownMs_ < 1000) return;
+    lastShownMs_ = now;
+  } else if (style_ == Style::Redrawn) {
+    std::fputs("\r\033[K", stream_);
+  }
+  Show(percent);
+}
+
 void Progress::End() {
   if (!active_) return;
   // A script reading the lines sees each piece of work end, whatever it counted.
@@ -78,6 +95,10 @@ void Progress::Draw() {
     if (lastShownMs_ < 0 && shownPercent_ < 0) return;  // nor does its end
     lastShownMs_ = now;
   }
+  Show(percent);
+}
+
+void Progress::Show(int percent) {
   shownPercent_ = percent;
   switch (style_) {
     case Style::Redrawn: std::fprintf(stream_, "\r%s %3d%%", HostText(label_).c_str(), percent); break;

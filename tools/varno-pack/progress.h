@@ -24,6 +24,9 @@ class Progress {
 
   void Begin(std::string label, uint64_t total);
   void Advance(uint64_t amount);
+  // Names the piece of work under way (a file of many), and shows it: redrawn on a
+  // terminal, a JSON line, or a plain line when the last one is a second old.
+  void Label(std::string label);
   // Clears the line; a meter that never began leaves nothing to clear.
   void End();
 
@@ -31,6 +34,7 @@ class Progress {
 
  private:
   void Draw();
+  void Show(int percent);
 
   std::FILE* stream_;
   Style style_;
