@@ -108,7 +108,7 @@ std::optional<std::string> MakeFile(FileSystem& files, FileMaking& making, const
   if (!archive) return "the package archive cannot be opened";
   std::unique_ptr<InputFile> source;
   if (planned.use == PlannedDelta::Use::Delta) {
-    source = files.OpenForReading(planned.target);
+    source = files.OpenForReading(planned.source);
     if (!source) return "the installed file cannot be read";
   }
   auto output = files.CreateReplacement(planned.target);
@@ -137,11 +137,14 @@ std::optional<DeltaLine> ParseDeltaLine(std::string_view line) {
   const size_t first = line.find('|');
   const size_t second = first == std::string_view::npos ? first : line.find('|', first + 1);
   if (second == std::string_view::npos) return std::nullopt;
+  const size_t third = line.find('|', second + 1);
   DeltaLine parsed{std::string(line.substr(0, first)), std::string(line.substr(first + 1, second - first - 1)),
-                   std::string(line.substr(second + 1))};
+                   std::string(line.substr(second + 1, third == std::string_view::npos ? third : third - second - 1)),
+                   third == std::string_view::npos ? std::string() : std::string(line.substr(third + 1))};
   if (CheckMemberName(parsed.path) || !IsHexDigest(parsed.sourceSha256) || !IsHexDigest(parsed.resultSha256)) {
     return std::nullopt;
   }
+  if (third != std::string_view::npos && CheckMemberName(parsed.sourcePath)) return std::nullopt;
   parsed.sourceSha256 = Lowercase(parsed.sourceSha256);
   parsed.resultSha256 = Lowercase(parsed.resultSha256);
   return parsed;
@@ -187,31 +190,47 @@ DeltaPlanning::DeltaPlanning(FileSystem& files, System& system, const RunState& 
   const IndexedArchive deltas = IndexArchive(files, JoinPath(state.packageDir, text::kDeltaArchiveFileName));
   const IndexedArchive wholeFiles = IndexArchive(files, JoinPath(state.packageDir, text::kFullFilesArchiveFileName));
   auto deltaFile = files.OpenForReading(deltas.path);
+  std::vector<DeltaLine> parsed;
+  for (const std::string& text : section->entries) {
+    if (!text.empty()) parsed.push_back(ParseDeltaLine(text).value_or(DeltaLine{}));
+  }
+  // The delta of a line that has no member of its own: another line's with the same digests.
+  const auto deltaOf = [&](const DeltaLine& line) -> const ArchiveMember* {
+    if (const ArchiveMember* member = Find(deltas, line.path)) return member;
+    for (const DeltaLine& other : parsed) {
+      if (other.sourceSha256 == line.sourceSha256 && other.resultSha256 == line.resultSha256 && !other.path.empty()) {
+        if (const ArchiveMember* member = Find(deltas, other.path)) return member;
+      }
+    }
+    return nullptr;
+  };
+  size_t next = 0;
   for (const std::string& text : section->entries) {
     if (text.empty()) continue;
     Candidate candidate{text, std::nullopt, std::nullopt, std::nullopt, false};
-    if (const auto line = ParseDeltaLine(text)) {
+    if (const DeltaLine& line = parsed[next++]; !line.path.empty()) {
       PlannedDelta& planned = candidate.planned.emplace();
-      planned.line = *line;
-      planned.target = JoinPath(state.installDir, line->path);
-      if (const ArchiveMember* member = Find(deltas, line->path)) {
+      planned.line = line;
+      planned.target = JoinPath(state.installDir, line.path);
+      planned.source = JoinPath(state.installDir, line.Source());
+      if (const ArchiveMember* member = deltaOf(line)) {
         planned.member = *member;
         if (deltaFile && deltaFile->Seek(member->offset)) {
           candidate.header = ReadDeltaHeader(*deltaFile, member->storedSize);
         }
       }
-      if (const ArchiveMember* member = Find(wholeFiles, line->path)) planned.wholeFile = *member;
+      if (const ArchiveMember* member = Find(wholeFiles, line.path)) planned.wholeFile = *member;
     }
     candidates_.push_back(std::move(candidate));
   }
   // All are opened here first; each thread then takes the next file not yet taken.
   for (size_t i = 0; i < candidates_.size(); ++i) {
     const Candidate& candidate = candidates_[i];
-    if (!candidate.header || !files.FileExists(candidate.planned->target)) continue;
+    if (!candidate.header || !files.FileExists(candidate.planned->source)) continue;
     // A file someone has open for writing cannot be held: it is digested all the same, and
     // the digest of what is made from it still decides before it replaces anything.
-    auto file = files.OpenHeldAgainstWriters(candidate.planned->target);
-    if (!file) file = files.OpenForReading(candidate.planned->target);
+    auto file = files.OpenHeldAgainstWriters(candidate.planned->source);
+    if (!file) file = files.OpenForReading(candidate.planned->source);
     candidates_[i].unread = file == nullptr;
     if (file) digested_.push_back({i, std::move(file)});
   }
@@ -269,7 +288,7 @@ bool TakeUnreadDigests(FileSystem& files, DeltaPlan& plan) {
     }
     any = true;
     planned->sourceUnread = false;
-    if (DecideUse(*planned, FileSha256Hex(files, planned->target))) {
+    if (DecideUse(*planned, FileSha256Hex(files, planned->source))) {
       ++planned;
     } else {
       plan.refused.push_back(planned->line.path);

@@ -3,10 +3,21 @@
 //
 //   PATH|SHA256 OF THE INSTALLED FILE IT APPLIES TO|SHA256 OF THE FILE IT MAKES
 //
-// PATH relative to the installation directory, the digests in hexadecimal. The deltas are
-// the members of the archive "sor_delta.slp" named by PATH; a package may also carry the
-// whole files, members of "sor_full.slp" named the same way, for installations whose file
-// is not the one the delta applies to.
+//   PATH|SHA256 OF THE INSTALLED FILE IT APPLIES TO|SHA256 OF THE FILE IT MAKES|SOURCE
+//
+// PATH relative to the installation directory, the digests in hexadecimal. The delta reads
+// the installed file at PATH, or, with the fourth field, at SOURCE (relative too, checked
+// as PATH is): a file the release renamed or moved, or a new file most like an installed
+// one, is made from that file, which the package leaves as it is or removes afterwards
+// ("[delete]"). The deltas are the members of the archive "sor_delta.slp" named by PATH; a
+// line without its own member takes the delta of another line with the same two digests,
+// so two identical results are carried once. A package may also carry the whole files,
+// members of "sor_full.slp" named by PATH, for installations whose file is not the one the
+// delta applies to.
+//
+// An updater older than the fourth field and than the shared members refuses such a line
+// (it reads "DIGEST|SOURCE" as the result's digest, or finds no member): the run ends with
+// 1620 before anything is written, as for any "[delta]" line it cannot take.
 #pragma once
 
 #include <atomic>
@@ -31,10 +42,13 @@ struct DeltaLine {
   std::string path;
   std::string sourceSha256;  // lowercase hexadecimal
   std::string resultSha256;
+  std::string sourcePath;  // the installed file the delta reads when not PATH, else empty
+  const std::string& Source() const { return sourcePath.empty() ? path : sourcePath; }
 };
 
-// One "[delta]" line; nothing when it does not have the three fields, a path the archives'
-// member names allow (relative, staying inside the installation) and two 64-digit digests.
+// One "[delta]" line; nothing when it does not have three or four fields, paths the
+// archives' member names allow (relative, staying inside the installation) and two 64-digit
+// digests.
 std::optional<DeltaLine> ParseDeltaLine(std::string_view line);
 
 // What the run will do with each line, decided before anything is written.
@@ -42,6 +56,7 @@ struct PlannedDelta {
   enum class Use { Delta, WholeFile };
   DeltaLine line;
   std::string target;     // the installed file's full path
+  std::string source;     // the full path of the installed file the delta reads
   Use use = Use::Delta;
   ArchiveMember member;   // in the delta archive, or the full files' one
   uint64_t resultSize = 0;

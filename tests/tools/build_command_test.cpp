@@ -370,7 +370,7 @@ TEST_F(BuildTest, MoreChangedFilesThanTheDeltaArchiveHoldsGiveTheDeltasToTheLarg
   Write("staging/Zz/moteur.dll", large);
   Write("staging/Zz/outils.dll", large.substr(1000) + "x");
   for (size_t i = 0; i < small; ++i) {
-    Write("staging/Aa/f" + std::to_string(1000 + i) + ".txt", std::string(300, 'a') + char('b' + i % 20));
+    Write("staging/Aa/f" + std::to_string(1000 + i) + ".txt", std::string(300, 'a') + std::to_string(i));
   }
   const BuildResult result = Build("pkg", "previous");
   ASSERT_TRUE(result.written) << Listing(report);
@@ -382,6 +382,32 @@ TEST_F(BuildTest, MoreChangedFilesThanTheDeltaArchiveHoldsGiveTheDeltasToTheLarg
     EXPECT_TRUE(change.relative.starts_with("Aa\\f")) << change.relative;
     EXPECT_NE(change.reason.find("holds 128 deltas"), std::string::npos) << change.reason;
   }
+}
+
+// A release that renamed its library (and changed it a little) and moved a file unchanged,
+// twice: each is made from the previous file, and the two identical results share a delta.
+TEST_F(BuildTest, RenamedAndMovedFilesAreMadeFromThePreviousFile) {
+  std::string library(100000, '\0');
+  for (size_t i = 0; i < library.size(); ++i) library[i] = char((i * 2654435761u) >> 13);
+  Write("staging/Outils/moteur-252.dll", library);
+  Write("staging/Outils/modele.dat", library.substr(500));
+  fs::copy(root / "staging", root / "previous", fs::copy_options::recursive);
+  fs::remove(root / "staging/Outils/moteur-252.dll");
+  fs::remove(root / "staging/Outils/modele.dat");
+  library[700] ^= 1;
+  Write("staging/Outils/moteur-253.dll", library);
+  Write("staging/Donnees/modele.dat", library.substr(500));
+  Write("staging/Donnees/Images/modele.dat", library.substr(500));
+  const BuildResult result = Build("pkg", "previous");
+  ASSERT_TRUE(result.written) << Listing(report);
+  EXPECT_EQ(result.deltaFiles, 3u);
+  const std::string description = Read("pkg/MjaIni.ini");
+  for (const char* line : {"Outils\\moteur-253.dll|", "|Outils\\moteur-252.dll\r\n", "Donnees\\modele.dat|",
+                           "Donnees\\Images\\modele.dat|", "|Outils\\modele.dat\r\n"}) {
+    EXPECT_NE(description.find(line), std::string::npos) << line << " in\n" << description;
+  }
+  EXPECT_EQ(Members("pkg/sor_delta.slp"), "Donnees\\modele.dat Outils\\moteur-253.dll ");
+  EXPECT_EQ(report.Status(), 0) << Listing(report);
 }
 
 // A release script sees which delta is being made, and its progress inside a large file.

@@ -133,6 +133,36 @@ TEST_F(DeltaStepTest, AResultThatIsNotTheDescribedFileReplacesNothing) {
   EXPECT_EQ(logged[0].rfind(text::kLogDeltaFailed, 0), 0u) << logged[0];
 }
 
+// A release that renamed its library and moved a file: each new file is made from the
+// installed file its line names, and a second identical result shares the first's member.
+TEST_F(DeltaStepTest, RenamedFilesAreMadeFromTheInstalledFileTheirLineNames) {
+  const std::string data = Bytes(50000, 7);
+  machine.files.AddFile(std::string(kInstallDir) + "\\data.bin", data);
+  const std::string description = "1\r\n2\r\n" + std::string(19, '\n') + "[delta]\r\n" +
+      "Bin\\moteur-253.dll|" + BytesSha256Hex(previous) + "|" + BytesSha256Hex(next) + "|Bin\\moteur.dll\r\n" +
+      "Bin\\Copie\\moteur-253.dll|" + BytesSha256Hex(previous) + "|" + BytesSha256Hex(next) + "|Bin\\moteur.dll\r\n" +
+      "Bin\\data.bin|" + BytesSha256Hex(data) + "|" + BytesSha256Hex(data) + "|data.bin\r\n";
+  machine.files.AddFile(state.packageDescriptionPath, description);
+  machine.files.AddDirectory(std::string(kInstallDir) + "\\Bin\\Copie");
+  machine.files.AddFile(std::string(kPackageDir) + "\\" + text::kDeltaArchiveFileName,
+                        ArchiveBytes({MemberFromBytes("Bin\\moteur-253.dll", pack::EncodeDelta(previous, next)),
+                                      MemberFromBytes("Bin\\data.bin", pack::EncodeDelta(data, data))}));
+  auto plan = PlanDeltas(machine.files, machine.system, state);
+  ASSERT_TRUE(plan && plan->Applies());
+  ASSERT_EQ(plan->files.size(), 3u);
+  ApplyDeltas(platform, *plan, kPackageDir, log);
+  for (const char* made : {"\\Bin\\moteur-253.dll", "\\Bin\\Copie\\moteur-253.dll"}) {
+    EXPECT_EQ(FileSha256Hex(machine.files, kInstallDir + std::string(made)), BytesSha256Hex(next)) << made;
+  }
+  EXPECT_EQ(FileSha256Hex(machine.files, std::string(kInstallDir) + "\\Bin\\data.bin"), BytesSha256Hex(data));
+  EXPECT_EQ(machine.files.ReadWholeFile(Installed()), previous) << "the source stays until [delete]";
+
+  // The source is not the file the delta was made from: refused before anything is written.
+  machine.files.AddFile(std::string(kInstallDir) + "\\data.bin", data + "x");
+  plan = PlanDeltas(machine.files, machine.system, state);
+  EXPECT_EQ(plan->refused, std::vector<std::string>{"Bin\\data.bin"});
+}
+
 TEST(DeltaDigest, IsSha256WithOrWithoutTheProcessorsInstructions) {
   for (const Sha256Code code : {Sha256Code::Fastest, Sha256Code::Plain}) {
     const auto digest = [code](const std::string& bytes, size_t piece) {
@@ -150,8 +180,13 @@ TEST(DeltaLine, TakesAPathInsideTheInstallationAndTwoDigests) {
   const auto line = ParseDeltaLine("Bin\\a.dll|" + digest + "|" + digest);
   ASSERT_TRUE(line);
   EXPECT_EQ(line->sourceSha256, std::string(64, 'a'));
+  const auto renamed = ParseDeltaLine("Bin\\b.dll|" + digest + "|" + digest + "|Bin\\a.dll");
+  ASSERT_TRUE(renamed);
+  EXPECT_EQ(renamed->Source(), "Bin\\a.dll");
+  EXPECT_EQ(line->Source(), "Bin\\a.dll");
   for (const std::string& refused : {"..\\a.dll|" + digest + "|" + digest, "a.dll|" + digest, "a.dll|" + digest + "|12",
-                                     "C:\\a.dll|" + digest + "|" + digest}) {
+                                     "C:\\a.dll|" + digest + "|" + digest, "a.dll|" + digest + "|" + digest + "|..\\b.dll",
+                                     "a.dll|" + digest + "|" + digest + "|C:\\b.dll", "a.dll|" + digest + "|" + digest + "|"}) {
     EXPECT_FALSE(ParseDeltaLine(refused)) << refused;
   }
 }

@@ -53,17 +53,30 @@ DeltaCheck CheckDeltas(FileSystem& files, const std::string& packageDir, const s
     }
   }
   auto deltaFile = files.OpenForReading(JoinPath(packageDir, text::kDeltaArchiveFileName));
+  std::vector<DeltaLine> parsed;
+  for (const DescriptionEntry& entry : section->entries) {
+    if (auto line = ParseDeltaLine(entry.text)) parsed.push_back(std::move(*line));
+  }
+  // As the updater finds it: the line's own member, or that of a line with the same digests.
+  const auto deltaOf = [&](const DeltaLine& line) -> const ArchiveMember* {
+    if (const ArchiveMember* member = Find(deltas, line.path)) return member;
+    for (const DeltaLine& other : parsed) {
+      if (other.sourceSha256 != line.sourceSha256 || other.resultSha256 != line.resultSha256) continue;
+      if (const ArchiveMember* member = Find(deltas, other.path)) return member;
+    }
+    return nullptr;
+  };
   for (const DescriptionEntry& entry : section->entries) {
     if (TrimBlanks(entry.text).empty()) continue;
     const auto line = ParseDeltaLine(entry.text);
     if (!line) {
       report.Fail("delta-line-malformed", text::kDescriptionFileName, entry.line,
-                  Quoted(entry.text) + " is not PATH|SHA-256 OF THE INSTALLED FILE|SHA-256 OF THE NEW FILE: the "
+                  Quoted(entry.text) + " is not PATH|SHA-256 OF THE INSTALLED FILE|SHA-256 OF THE NEW FILE[|SOURCE]: the "
                   "updater ends every run of this package with 1620, nothing changed");
       continue;
     }
     ++result.deltas;
-    const ArchiveMember* delta = Find(deltas, line->path);
+    const ArchiveMember* delta = deltaOf(*line);
     const bool whole = Find(wholeFiles, line->path) != nullptr;
     const bool readable = delta && deltaFile && deltaFile->Seek(delta->offset) &&
                           ReadDeltaHeader(*deltaFile, delta->storedSize).has_value();
@@ -75,17 +88,17 @@ DeltaCheck CheckDeltas(FileSystem& files, const std::string& packageDir, const s
       continue;
     }
     if (againstDir.empty()) continue;
-    const std::string installed = JoinPath(againstDir, line->path);
+    const std::string installed = JoinPath(againstDir, line->Source());
     if (readable && FileSha256Hex(files, installed) == line->sourceSha256) {
       ++result.applying;
     } else if (whole) {
       ++result.wholeFiles;
       report.Warn("delta-does-not-fit", text::kDescriptionFileName, entry.line,
-                  againstShown + "/" + line->path + " is not the file the delta was made from: the updater writes "
+                  againstShown + "/" + line->Source() + " is not the file the delta was made from: the updater writes "
                   "the whole file the package carries instead");
     } else {
       report.Fail("delta-does-not-fit", text::kDescriptionFileName, entry.line,
-                  againstShown + "/" + line->path + " is not the file the delta was made from (or is missing): on "
+                  againstShown + "/" + line->Source() + " is not the file the delta was made from (or is missing): on "
                   "that installation the updater ends with 1620, nothing changed; build with --with-full-files to "
                   "carry the whole file too");
     }

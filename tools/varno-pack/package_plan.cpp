@@ -128,6 +128,73 @@ void CheckLimits(const PlannedArchive& planned, const std::string& where, Report
   }
 }
 
+// The previous release's file a new file is best made from: one with the same bytes; else
+// one with the same name but for its digits (a versioned library: "moteur-252.dll" for
+// "moteur-253.dll"), the nearest in size; else one with the same extension and the nearest
+// size, within half and twice the new file's.
+class SourceFinder {
+ public:
+  explicit SourceFinder(FileSystem& files) : files_(files) {}
+  void Add(const StagedFile& file) {
+    bySize_[file.size].push_back(&file);
+    byName_[WithoutDigits(file.relative)].push_back(&file);
+    const std::string extension = Extension(file.relative);
+    if (!extension.empty()) byExtension_[extension].push_back(&file);
+  }
+  const StagedFile* Best(const StagedFile& file) {
+    if (const auto same = bySize_.find(file.size); same != bySize_.end()) {
+      const std::string digest = Digest(file);
+      for (const StagedFile* candidate : same->second) {
+        if (!digest.empty() && Digest(*candidate) == digest) return candidate;
+      }
+    }
+    if (const auto named = byName_.find(WithoutDigits(file.relative)); named != byName_.end()) {
+      return Nearest(named->second, file.size, false);
+    }
+    if (const auto typed = byExtension_.find(Extension(file.relative)); typed != byExtension_.end()) {
+      return Nearest(typed->second, file.size, true);
+    }
+    return nullptr;
+  }
+
+ private:
+  static std::string BaseNameUpper(const std::string& relative) {
+    const size_t slash = relative.find_last_of('\\');
+    return AnsiUpperCase(slash == std::string::npos ? relative : relative.substr(slash + 1));
+  }
+  static std::string WithoutDigits(const std::string& relative) {
+    std::string name;
+    for (const char c : BaseNameUpper(relative)) {
+      if (c < '0' || c > '9') name += c;
+    }
+    return name;
+  }
+  static std::string Extension(const std::string& relative) {
+    const std::string name = BaseNameUpper(relative);
+    const size_t dot = name.find_last_of('.');
+    return dot == std::string::npos || dot == 0 ? std::string() : name.substr(dot);
+  }
+  static const StagedFile* Nearest(const std::vector<const StagedFile*>& files, uint64_t size, bool within) {
+    const StagedFile* best = nullptr;
+    const auto distance = [size](const StagedFile* file) { return file->size > size ? file->size - size : size - file->size; };
+    for (const StagedFile* file : files) {
+      if (within && (file->size > 2 * size || 2 * file->size < size)) continue;
+      if (!best || distance(file) < distance(best)) best = file;
+    }
+    return best;
+  }
+  const std::string& Digest(const StagedFile& file) {
+    auto [at, added] = digests_.try_emplace(file.path);
+    if (added) at->second = FileSha256Hex(files_, file.path).value_or("");
+    return at->second;
+  }
+
+  FileSystem& files_;
+  std::map<uint64_t, std::vector<const StagedFile*>> bySize_;
+  std::map<std::string, std::vector<const StagedFile*>> byName_, byExtension_;
+  std::map<std::string, std::string> digests_;
+};
+
 // The changed files carried as deltas: each whose delta is smaller than the file, the ones
 // that save most when there are more than the delta archive holds. Every other changed file
 // is carried whole, and plan.carriedWhole says why. changed and chosen receive the
@@ -144,10 +211,15 @@ void ChooseDeltas(FileSystem& files, const StagingTree& tree, const std::map<std
   // The changed files whose delta is to be made, found first so that the progress can say
   // how much there is to do.
   std::vector<std::pair<const StagedFile*, const StagedFile*>> toEncode;
+  std::vector<const StagedFile*> fresh;  // without a namesake in the previous release
   uint64_t total = 0;
   const auto consider = [&](const StagedFile& file) {
     const auto found = before.find(AnsiUpperCase(file.relative));
-    if (found == before.end() || SameContent(files, file, *found->second)) return;
+    if (found == before.end()) {
+      fresh.push_back(&file);
+      return;
+    }
+    if (SameContent(files, file, *found->second)) return;
     const StagedFile& old = *found->second;
     changed.insert(AnsiUpperCase(file.relative));
     if (!options.deltas) {
@@ -167,6 +239,22 @@ void ChooseDeltas(FileSystem& files, const StagingTree& tree, const std::map<std
   for (const StagedFile& file : tree.topFiles) consider(file);
   for (const auto& directory : tree.directories) {
     for (const StagedFile& file : directory.files) consider(file);
+  }
+  // A new file is made from a file of the previous release that the package leaves as it
+  // is, or removes once the deltas are made: never one it writes before them.
+  std::set<std::string> directoriesNow;
+  for (const auto& directory : tree.directories) directoriesNow.insert(AnsiUpperCase(directory.relative));
+  SourceFinder sources(files);
+  for (const auto& [key, file] : before) {
+    if (!changed.count(key) && !directoriesNow.count(key) && file->size <= kMaxDeltaFileSize) sources.Add(*file);
+  }
+  if (options.deltas) {
+    for (const StagedFile* file : fresh) {
+      if (const StagedFile* source = sources.Best(*file)) {
+        toEncode.push_back({file, source});
+        total += file->size;
+      }
+    }
   }
   if (options.progress && !toEncode.empty()) options.progress->Begin("deltas", total);
   for (size_t i = 0; i < toEncode.size(); ++i) {
@@ -194,12 +282,16 @@ void ChooseDeltas(FileSystem& files, const StagingTree& tree, const std::map<std
     std::string delta = EncodeDelta(*oldBytes, *newBytes, std::nullopt, advance);
     advance(1);
     if (delta.size() >= newBytes->size()) {
-      plan.carriedWhole.push_back({file.relative, file.size,
-                                   "its delta (" + std::to_string(delta.size()) + " bytes) is no smaller"});
+      if (AnsiSameText(file.relative, old.relative)) {
+        plan.carriedWhole.push_back({file.relative, file.size,
+                                     "its delta (" + std::to_string(delta.size()) + " bytes) is no smaller"});
+      }
       continue;
     }
+    const bool namesake = AnsiSameText(file.relative, old.relative);
     candidates.push_back({&file,
-                          {file.relative, file.size, delta.size(), BytesSha256Hex(*oldBytes), BytesSha256Hex(*newBytes)},
+                          {file.relative, file.size, delta.size(), BytesSha256Hex(*oldBytes), BytesSha256Hex(*newBytes),
+                           namesake ? std::string() : old.relative},
                           std::move(delta)});
   }
   if (options.progress && !toEncode.empty()) options.progress->End();
@@ -210,24 +302,35 @@ void ChooseDeltas(FileSystem& files, const StagingTree& tree, const std::map<std
   const auto saving = [&candidates](size_t i) { return candidates[i].delta.size - candidates[i].delta.deltaSize; };
   std::stable_sort(bySaving.begin(), bySaving.end(), [&](size_t a, size_t b) { return saving(a) > saving(b); });
   std::vector<bool> taken(candidates.size(), false);
+  // Identical results of identical files share one member (the updater finds it by the
+  // line's two digests).
+  const auto pair = [&candidates](size_t i) { return candidates[i].delta.sourceSha256 + candidates[i].delta.resultSha256; };
+  std::set<std::string> carried;
   for (size_t rank = 0; rank < bySaving.size(); ++rank) {
     const size_t i = bySaving[rank];
-    if (rank < archive::kMaxMembers) {
+    if (carried.count(pair(i)) || carried.size() < archive::kMaxMembers) {
+      carried.insert(pair(i));
       taken[i] = true;
       continue;
     }
+    if (!candidates[i].delta.sourceRelative.empty()) continue;  // a new file, carried whole as any
     plan.carriedWhole.push_back({candidates[i].file->relative, candidates[i].file->size,
                                  std::string(text::kDeltaArchiveFileName) + " holds " +
                                      std::to_string(archive::kMaxMembers) + " deltas, each saving more than the " +
                                      std::to_string(saving(i)) + " bytes this one would"});
   }
+  std::set<std::string> inArchive;
   for (size_t i = 0; i < candidates.size(); ++i) {
     Candidate& candidate = candidates[i];
     if (!taken[i]) continue;
     chosen.insert(AnsiUpperCase(candidate.file->relative));
-    deltaArchive.members.push_back({candidate.file->relative, "", candidate.delta.deltaSize});
-    deltaArchive.memberNames.push_back(candidate.file->relative);
-    deltaArchive.madeBytes.push_back(std::move(candidate.bytes));
+    if (inArchive.insert(pair(i)).second) {
+      deltaArchive.members.push_back({candidate.file->relative, "", candidate.delta.deltaSize});
+      deltaArchive.memberNames.push_back(candidate.file->relative);
+      deltaArchive.madeBytes.push_back(std::move(candidate.bytes));
+    } else {
+      candidate.delta.deltaSize = 0;  // carried by the line with the same digests
+    }
     if (options.withFullFiles) {
       wholeFiles.members.push_back(*candidate.file);
       wholeFiles.memberNames.push_back(candidate.file->relative);
@@ -278,7 +381,7 @@ PackagePlan PlanPackage(FileSystem& files, const Project& project, const Staging
   auto carried = [&](const StagedFile& file) {
     filesNow.insert(AnsiUpperCase(file.relative));
     const auto found = before.find(AnsiUpperCase(file.relative));
-    if (found == before.end()) return ++carriedFiles, true;
+    if (found == before.end()) return ++carriedFiles, !asDeltas.count(AnsiUpperCase(file.relative));
     if (changed.count(AnsiUpperCase(file.relative))) return ++carriedFiles, !asDeltas.count(AnsiUpperCase(file.relative));
     ++plan.unchangedFiles;
     plan.unchangedBytes += file.size;
@@ -382,7 +485,10 @@ std::string DescriptionText(const Project& project, const std::vector<std::strin
   }
   if (!deltas.empty()) {
     Line(kDeltaSection);
-    for (const DeltaFile& delta : deltas) Line(delta.relative + "|" + delta.sourceSha256 + "|" + delta.resultSha256);
+    for (const DeltaFile& delta : deltas) {
+      Line(delta.relative + "|" + delta.sourceSha256 + "|" + delta.resultSha256 +
+           (delta.sourceRelative.empty() ? "" : "|" + delta.sourceRelative));
+    }
   }
   if (!deleted.empty()) {
     Line(kDeleteSection);

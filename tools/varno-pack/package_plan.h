@@ -58,6 +58,9 @@ struct DeltaFile {
   uint64_t deltaSize = 0;
   std::string sourceSha256;  // hexadecimal, of the previous release's file
   std::string resultSha256;  // of the new one
+  // The previous release's file it is made from when that is not its namesake (a file
+  // renamed or moved, or a new file most like one of the previous release), else empty.
+  std::string sourceRelative;
 };
 
 // A changed file carried whole, and why not as a delta.
