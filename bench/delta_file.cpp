@@ -9,7 +9,6 @@
 #include <cstring>
 #include <fstream>
 #include <iostream>
-#include <iterator>
 #include <string>
 
 #include "delta_encoder.h"
@@ -52,9 +51,13 @@ class StdioOutput : public varno::OutputFile {
   std::FILE* file_;
 };
 
+// Sized first: a string grown as it is read would hold up to twice the file.
 std::string ReadAll(const char* path) {
-  std::ifstream file(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(file), {});
+  std::ifstream file(path, std::ios::binary | std::ios::ate);
+  std::string bytes(size_t(file.tellg()), '\0');
+  file.seekg(0);
+  file.read(bytes.data(), std::streamsize(bytes.size()));
+  return bytes;
 }
 
 int Usage() {

@@ -1,6 +1,7 @@
 // The encoder of binary deltas (format in src/package/delta_format.h), by Colin Percival's
-// method of approximate matches. A suffix array of the old file finds, for each stretch of
-// the new file, the old stretch it resembles most; the new file is then told as "add" runs
+// method of approximate matches. A suffix array of the old file (up to 16 MiB; beyond, an
+// index of its 16-byte blocks, so that memory stays about 5 times the larger file) finds,
+// for each stretch of the new file, the old stretch it resembles most; the new file is then told as "add" runs
 // (old bytes plus byte-wise differences, mostly zeros where code moved and its addresses
 // shifted, which pack tightly), "copy" runs of new bytes, and seeks between them.
 #pragma once

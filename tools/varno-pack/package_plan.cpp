@@ -18,8 +18,9 @@
 namespace varno::pack {
 namespace {
 
-// The encoder holds both files and an index of the previous one (about six times the
-// file's size); a larger file goes whole.
+// The encoder holds both files, their filtered copies and an index of the previous one:
+// about 25 bytes a byte up to 16 MiB (a suffix array), about 5 beyond (an index of blocks).
+// A larger file goes whole, named in the summary.
 constexpr uint64_t kMaxDeltaFileSize = 512ull << 20;
 
 std::string Shown(const std::string& rootShown, const std::string& relative) {
