@@ -77,7 +77,7 @@ int main(int argc, char** argv) {
     if (argc == 7 && std::strcmp(argv[5], "--filter") == 0) {
       filter = std::strcmp(argv[6], "x86") == 0 ? varno::delta::kFilterX86 : varno::delta::kFilterNone;
     }
-    const std::string delta = varno::pack::EncodeDelta(ReadAll(argv[2]), ReadAll(argv[3]), filter);
+    const std::string delta = varno::pack::EncodeDelta(ReadAll(argv[2]), ReadAll(argv[3]), filter, {});
     std::ofstream(argv[4], std::ios::binary) << delta;
     std::cout << "encoded " << delta.size() << " bytes in " << seconds() << " s\n";
     return 0;

@@ -244,8 +244,10 @@ class Matcher {
   // the walk tries each position of the new file, so a stretch the files share is found
   // within kBlock bytes of its start (the backward extension gives those bytes back). On
   // two builds of python3.11 (6.8 MB) that delta is 6 % larger than the suffix array's
-  // (and 4 % smaller than bsdiff's), made in a tenth of the time and a quarter of the memory.
-  static constexpr size_t kSuffixArrayLimit = 2u << 20;
+  // (and 4 % smaller than bsdiff's), made in a tenth of the time and a quarter of the memory;
+  // on systemd's changed programs (up to 1.6 MB), 5 % larger (and 0.56 times bsdiff's). The
+  // suffix array stays for small files, where its memory is a few megabytes.
+  static constexpr size_t kSuffixArrayLimit = 256u << 10;
   static constexpr int64_t kBlock = 4, kKey = 16;
   static constexpr int kWays = 2;
 
@@ -543,14 +545,12 @@ std::string Encode(std::string_view oldBytes, std::string_view newBytes, const D
   return out;
 }
 
-// The bytes filtered.
-std::string X86Filtered(std::string_view bytes) {
-  std::string filtered(bytes);
-  auto* data = reinterpret_cast<unsigned char*>(filtered.data());
-  for (size_t at = 0; at < filtered.size(); at += delta::kFilterChunk) {
-    X86Filter(data + at, std::min(delta::kFilterChunk, filtered.size() - at), at, true);
+// The bytes filtered, in place.
+void X86FilterInPlace(std::string& bytes) {
+  auto* data = reinterpret_cast<unsigned char*>(bytes.data());
+  for (size_t at = 0; at < bytes.size(); at += delta::kFilterChunk) {
+    X86Filter(data + at, std::min(delta::kFilterChunk, bytes.size() - at), at, true);
   }
-  return filtered;
 }
 
 // Whether the bytes look like machine code: a converted branch every KiB at least (x86
@@ -573,11 +573,18 @@ std::vector<int32_t> SuffixArray(std::string_view bytes) {
   return SaIs(reinterpret_cast<const uint8_t*>(bytes.data()), int32_t(bytes.size()), 255);
 }
 
-std::string EncodeDelta(std::string_view oldBytes, std::string_view newBytes, std::optional<uint32_t> filter,
-                        const EncodeProgress& progress) {
+namespace {
+
+// The delta; owned, when given, are the caller's strings holding the bytes, which the filter
+// then converts in place (they are spent) instead of copying them: two copies fewer.
+std::string Delta(std::string_view oldBytes, std::string_view newBytes, std::optional<uint32_t> filter,
+                  const EncodeProgress& progress, std::string* ownedOld, std::string* ownedNew) {
   constexpr size_t kLimit = 0x7FFFFFFF;
   if (oldBytes.size() >= kLimit || newBytes.size() >= kLimit) {
     throw std::length_error("a delta is made of files under 2 GiB");
+  }
+  if (filter && filter != delta::kFilterNone && filter != delta::kFilterX86) {
+    throw std::invalid_argument("no such delta filter");
   }
   const DeltaHeader header{oldBytes.size(), newBytes.size(), Crc32(oldBytes), Crc32(newBytes)};
   DeltaHeader filtered = header;
@@ -586,20 +593,40 @@ std::string EncodeDelta(std::string_view oldBytes, std::string_view newBytes, st
     if (progress) progress(1.0);
     return delta;
   };
+  const auto encodeFiltered = [&](double first, double span) {
+    if (ownedOld && ownedNew) {
+      X86FilterInPlace(*ownedOld);
+      X86FilterInPlace(*ownedNew);
+      return Encode(*ownedOld, *ownedNew, filtered, progress, first, span);
+    }
+    std::string old(oldBytes), next(newBytes);
+    X86FilterInPlace(old);
+    X86FilterInPlace(next);
+    return Encode(old, next, filtered, progress, first, span);
+  };
   if (filter == delta::kFilterNone) return done(Encode(oldBytes, newBytes, header, progress, 0, 1));
-  if (filter == delta::kFilterX86) {
-    return done(Encode(X86Filtered(oldBytes), X86Filtered(newBytes), filtered, progress, 0, 1));
-  }
-  if (filter) throw std::invalid_argument("no such delta filter");
+  if (filter == delta::kFilterX86) return done(encodeFiltered(0, 1));
   // On machine code, the filter is worth what it saves (it may cost: where a small change
   // moved the code after it, calls between moved functions keep their displacements but not
-  // their targets); elsewhere it is not tried, which halves the time. The filtered copies
+  // their targets); elsewhere it is not tried, which halves the time. The filtered bytes
   // are made once the plain delta is made, which holds the old file's index meanwhile.
   const bool code = LooksLikeCode(oldBytes) && LooksLikeCode(newBytes);
   std::string plain = Encode(oldBytes, newBytes, header, progress, 0, code ? 0.5 : 1);
   if (!code) return done(std::move(plain));
-  std::string withFilter = Encode(X86Filtered(oldBytes), X86Filtered(newBytes), filtered, progress, 0.5, 0.5);
+  std::string withFilter = encodeFiltered(0.5, 0.5);
   return done(withFilter.size() < plain.size() ? std::move(withFilter) : std::move(plain));
+}
+
+}  // namespace
+
+std::string EncodeDelta(std::string_view oldBytes, std::string_view newBytes, std::optional<uint32_t> filter,
+                        const EncodeProgress& progress) {
+  return Delta(oldBytes, newBytes, filter, progress, nullptr, nullptr);
+}
+
+std::string EncodeDelta(std::string&& oldBytes, std::string&& newBytes, std::optional<uint32_t> filter,
+                        const EncodeProgress& progress) {
+  return Delta(oldBytes, newBytes, filter, progress, &oldBytes, &newBytes);
 }
 
 }  // namespace varno::pack

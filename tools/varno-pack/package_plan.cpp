@@ -19,7 +19,7 @@ namespace varno::pack {
 namespace {
 
 // The encoder holds both files, their filtered copies and an index of the previous one:
-// about 25 bytes a byte up to 16 MiB (a suffix array), about 5 beyond (an index of blocks).
+// about 25 bytes a byte up to 256 KiB (a suffix array), about 6 beyond (an index of blocks).
 // A larger file goes whole, named in the summary.
 constexpr uint64_t kMaxDeltaFileSize = 512ull << 20;
 
@@ -273,16 +273,21 @@ void ChooseDeltas(FileSystem& files, const StagingTree& tree, const std::map<std
       options.progress->Label("delta " + std::to_string(i + 1) + " of " + std::to_string(toEncode.size()) + ": " +
                               shown);
     }
-    const auto oldBytes = files.ReadWholeFile(old.path);
-    const auto newBytes = files.ReadWholeFile(file.path);
+    auto oldBytes = files.ReadWholeFile(old.path);
+    auto newBytes = files.ReadWholeFile(file.path);
     if (!oldBytes || !newBytes) {
       plan.carriedWhole.push_back({file.relative, file.size, "could not be read whole to make its delta"});
       advance(1);
       continue;
     }
-    std::string delta = EncodeDelta(*oldBytes, *newBytes, std::nullopt, advance);
+    const std::string oldSha = BytesSha256Hex(*oldBytes), newSha = BytesSha256Hex(*newBytes);
+    const uint64_t newSize = newBytes->size();
+    // The bytes are given up to the encoder, which filters them in place.
+    std::string delta = EncodeDelta(std::move(*oldBytes), std::move(*newBytes), std::nullopt, advance);
+    oldBytes.reset();
+    newBytes.reset();
     advance(1);
-    if (delta.size() >= newBytes->size()) {
+    if (delta.size() >= newSize) {
       if (AnsiSameText(file.relative, old.relative)) {
         plan.carriedWhole.push_back({file.relative, file.size,
                                      "its delta (" + std::to_string(delta.size()) + " bytes) is no smaller"});
@@ -291,8 +296,7 @@ void ChooseDeltas(FileSystem& files, const StagingTree& tree, const std::map<std
     }
     const bool namesake = AnsiSameText(file.relative, old.relative);
     candidates.push_back({&file,
-                          {file.relative, file.size, delta.size(), BytesSha256Hex(*oldBytes), BytesSha256Hex(*newBytes),
-                           namesake ? std::string() : old.relative},
+                          {file.relative, file.size, delta.size(), oldSha, newSha, namesake ? std::string() : old.relative},
                           std::move(delta)});
   }
   if (options.progress && !toEncode.empty()) options.progress->End();
