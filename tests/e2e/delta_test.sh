@@ -3,7 +3,8 @@
 # the previous release as deltas; the updater applies them to that release's installation; an
 # installation whose file was changed by hand takes nothing (1620) unless the package also
 # carries the whole file; a failure later in the run puts every delta-made file back; a run
-# answered in its window applies them as a quiet one does.
+# answered in its window applies them as a quiet one does. A library the release renamed
+# (and changed) is made from the installed one under its old name.
 . "$(dirname "$0")/e2e.sh"
 exe=$1
 samples=$(dirname "$exe")/samples
@@ -24,6 +25,10 @@ head -c 3000000 /dev/urandom >"$versions/v1/donnees.bin"
 cp -r "$versions/v1/." "$versions/v2/"
 printf 'v2' | dd of="$versions/v2/Bin/moteur.dll" bs=1 seek=1000 conv=notrunc status=none
 printf 'version deux' | dd of="$versions/v2/donnees.bin" bs=1 seek=1500000 conv=notrunc status=none
+# A real program renamed with its version, and rebuilt a little changed.
+cp "$samples/Varnolith.exe" "$versions/v1/Bin/outils-1.dll"
+cp "$samples/Varnolith.exe" "$versions/v2/Bin/outils-2.dll"
+printf 'v2' | dd of="$versions/v2/Bin/outils-2.dll" bs=1 seek=2000 conv=notrunc status=none
 # A new file, which goes whole and compressed (an SG2 archive).
 for i in $(seq 2000); do echo "Ligne $i des notes de la version deux"; done >"$versions/v2/Notes.txt"
 cp "$exe" "$versions/"
@@ -56,14 +61,16 @@ log_has() { iconv -f CP1252 -t UTF-8 "$unix_install/VarnoMaJLog.txt" | grep -qF 
 same_file() { cmp -s "$1" "$2"; }
 release_two() {
   same_file "$unix_install/Bin/moteur.dll" "$versions/v2/Bin/moteur.dll" && same_file "$unix_install/donnees.bin" "$versions/v2/donnees.bin" &&
-    same_file "$unix_install/Notes.txt" "$versions/v2/Notes.txt"
+    same_file "$unix_install/Notes.txt" "$versions/v2/Notes.txt" &&
+    same_file "$unix_install/Bin/outils-2.dll" "$versions/v2/Bin/outils-2.dll" && test ! -e "$unix_install/Bin/outils-1.dll"
 }
 
-echo "== the package carries the two changed files as deltas"
+echo "== the package carries the two changed files and the renamed one as deltas"
 e2e_check "varno-pack builds the package" build
-e2e_check "it says what the deltas saved" grep -q '^deltas: 2 changed files of ' "$VARNO_WINE_TMP/build.txt"
-e2e_check "the description lists both deltas" \
-  test "$(tr -d '\r' <"$package/MjaIni.ini" | sed -n '/^\[delta\]$/,$p' | cut -d'|' -f1 | paste -sd ' ')" = '[delta] donnees.bin Bin\moteur.dll'
+e2e_check "it says what the deltas saved" grep -q '^deltas: 3 changed files of ' "$VARNO_WINE_TMP/build.txt"
+e2e_check "the description lists the three deltas" \
+  test "$(tr -d '\r' <"$package/MjaIni.ini" | sed -n '/^\[delta\]$/,/^\[delete\]$/p' | cut -d'|' -f1 | paste -sd ' ')" = '[delta] donnees.bin Bin\moteur.dll Bin\outils-2.dll [delete]'
+e2e_check "the renamed library is made from its old name" grep -q '|Bin\\outils-1.dll' "$package/MjaIni.ini"
 e2e_check "the package is a small fraction of the files" test "$(stat -c %s "$package/sor_delta.slp")" -lt 100000
 e2e_check "the new file travels compressed" test "$(head -c 3 "$package/sor_ti1.slp")" = SG2
 
@@ -83,7 +90,7 @@ check_against() {
   local status=0
   (cd "$package" && WINEDEBUG=-all wine "$pack_tool" check 'C:\Paquet' --against "$install" >"$VARNO_WINE_TMP/check.txt" 2>&1) || status=$?
   [ "$status" -eq 2 ] && grep -q 'delta-does-not-fit' "$VARNO_WINE_TMP/check.txt" &&
-    grep -q '^1 of 2 deltas apply to ' "$VARNO_WINE_TMP/check.txt" || { echo "check exited $status:"; cat "$VARNO_WINE_TMP/check.txt"; return 1; }
+    grep -q '^2 of 3 deltas apply to ' "$VARNO_WINE_TMP/check.txt" || { echo "check exited $status:"; cat "$VARNO_WINE_TMP/check.txt"; return 1; }
 }
 e2e_check "varno-pack check --against tells which delta does not fit" check_against
 run
