@@ -119,10 +119,11 @@ class BuildTest : public ::testing::Test {
   }
 
   BuildResult Build(const std::string& output, const std::string& since = "", bool force = false,
-                    Progress* progress = nullptr) {
+                    Progress* progress = nullptr, uint64_t maxDeltaFileSize = PlanOptions().maxDeltaFileSize) {
     report = Report();
     BuildRequest request;
     request.force = force;
+    request.maxDeltaFileSize = maxDeltaFileSize;
     request.projectShown = (root / "varno-package.toml").string();
     request.packageShown = (root / output).string();
     request.previousShown = since.empty() ? "" : (root / since).string();
@@ -382,6 +383,15 @@ TEST_F(BuildTest, MoreChangedFilesThanTheDeltaArchiveHoldsGiveTheDeltasToTheLarg
     EXPECT_TRUE(change.relative.starts_with("Aa\\f")) << change.relative;
     EXPECT_NE(change.reason.find("holds 128 deltas"), std::string::npos) << change.reason;
   }
+
+  // A file over the encoder's limit goes whole, named with the reason, never silently.
+  const BuildResult limited = Build("pkg2", "previous", false, nullptr, 100000);
+  ASSERT_TRUE(limited.written) << Listing(report);
+  const auto over = std::find_if(limited.carriedWhole.begin(), limited.carriedWhole.end(),
+                                 [](const WholeChange& change) { return change.relative == "Zz\\moteur.dll"; });
+  ASSERT_NE(over, limited.carriedWhole.end());
+  EXPECT_NE(over->reason.find("over the delta encoder's limit of 100000 bytes (new file: 200000 bytes)"),
+            std::string::npos) << over->reason;
 }
 
 // A release that renamed its library (and changed it a little) and moved a file unchanged,

@@ -265,6 +265,7 @@ BuildResult BuildPackage(FileSystem& files, const BuildRequest& request, Progres
   PlanOptions planOptions;
   planOptions.withFullFiles = request.withFullFiles;
   planOptions.progress = &progress;
+  planOptions.maxDeltaFileSize = request.maxDeltaFileSize;
   const PackagePlan plan = PlanPackage(files, *project, tree, extraMember, previous.get(), report, planOptions);
   if (report.HasErrors()) return result;
 

@@ -19,6 +19,7 @@ struct BuildRequest {
   std::string packageShown;   // the package directory as the user gave it
   std::string previousShown;  // --since, empty without it
   bool withFullFiles = false;  // --with-full-files: the whole file beside each delta
+  uint64_t maxDeltaFileSize = PlanOptions().maxDeltaFileSize;  // larger changed files go whole
   bool force = false;         // an earlier package at the package directory may be replaced
   bool compress = true;       // deflate the members where that saves a tenth (--no-compress: none)
   int currentYear = 0;        // for the check of dates with a short year

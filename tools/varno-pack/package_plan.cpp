@@ -20,8 +20,7 @@ namespace {
 
 // The encoder holds both files, their filtered copies and an index of the previous one:
 // about 25 bytes a byte up to 256 KiB (a suffix array), about 6 beyond (an index of blocks).
-// A larger file goes whole, named in the summary.
-constexpr uint64_t kMaxDeltaFileSize = 512ull << 20;
+// A larger file goes whole, named in the summary (PlanOptions::maxDeltaFileSize).
 
 std::string Shown(const std::string& rootShown, const std::string& relative) {
   std::string shown = rootShown + "/" + relative;
@@ -227,10 +226,10 @@ void ChooseDeltas(FileSystem& files, const StagingTree& tree, const std::map<std
       plan.carriedWhole.push_back({file.relative, file.size, "deltas are off for this build"});
       return;
     }
-    if (file.size > kMaxDeltaFileSize || old.size > kMaxDeltaFileSize) {
+    if (file.size > options.maxDeltaFileSize || old.size > options.maxDeltaFileSize) {
       plan.carriedWhole.push_back({file.relative, file.size,
-                                   "over the delta encoder's limit of " + std::to_string(kMaxDeltaFileSize >> 20) +
-                                       " MiB (" + (file.size > kMaxDeltaFileSize ? "new" : "previous") +
+                                   "over the delta encoder's limit of " + std::to_string(options.maxDeltaFileSize) +
+                                       " bytes (" + (file.size > options.maxDeltaFileSize ? "new" : "previous") +
                                        " file: " + std::to_string(std::max(file.size, old.size)) + " bytes)"});
       return;
     }
@@ -247,7 +246,7 @@ void ChooseDeltas(FileSystem& files, const StagingTree& tree, const std::map<std
   for (const auto& directory : tree.directories) directoriesNow.insert(AnsiUpperCase(directory.relative));
   SourceFinder sources(files);
   for (const auto& [key, file] : before) {
-    if (!changed.count(key) && !directoriesNow.count(key) && file->size <= kMaxDeltaFileSize) sources.Add(*file);
+    if (!changed.count(key) && !directoriesNow.count(key) && file->size <= options.maxDeltaFileSize) sources.Add(*file);
   }
   if (options.deltas) {
     for (const StagedFile* file : fresh) {

@@ -96,6 +96,8 @@ struct PlanOptions {
   bool deltas = true;          // with a previous tree: changed files as deltas where smaller
   bool withFullFiles = false;  // the whole file beside each delta
   Progress* progress = nullptr;  // told of the deltas' encoding, file by file
+  // The largest file a delta is made from or to: the encoder holds about 4.5 times it.
+  uint64_t maxDeltaFileSize = 512ull << 20;
 };
 
 // extraTopMember, when its path is not empty, is added to the main archive (the control
