@@ -3,24 +3,28 @@
 # its window shown in a virtual display, against `cp` and `sync` of the same files on the
 # same disk, side by side in each round. Run by hand on a quiet machine, after
 # `bash scripts/build`:
-#   bash bench/wine_unpack_bench.sh [BUILD_DIR] [--mib N] [--members N] [--rounds N] [--compressed | --delta]
+#   bash bench/wine_unpack_bench.sh [BUILD_DIR] [--mib N] [--members N] [--rounds N] [--compressed | --delta | --real-programs]
 # Defaults: build/win32, 1024 MiB in 100 members, 5 rounds. With --compressed, the members
 # are real Windows libraries and objects (the MinGW sysroot's, repeated as needed), packed by
 # build/host/varno-pack into a compressed archive, and the contender is `gzip -dc` of the
 # same members (gzip -6) into files, then `sync`. With --delta, the installation holds the
 # members as a previous release and the package, built by build/host/varno-pack --since,
 # carries each as a delta to a new release that differs in 64 places of 16 bytes; the
-# contender is `cp` + `sync` of the new release's files. The data lives in a private
+# contender is `cp` + `sync` of the new release's files. --real-programs is --delta on real
+# programs instead of random bytes: the files two Debian builds of python3.11 and of systemd
+# changed (over 64 KiB), from the cache bench/real_delta_bench.sh fills (run it first),
+# which take the x86 branch filter. The data lives in a private
 # Wine prefix under ${TMPDIR:-/tmp} (about three times the package's size while it runs) and
 # is removed again. VARNO_BENCH_WRAP runs the updater through a command, for a look inside
 # (VARNO_BENCH_WRAP="strace -f -c -o /tmp/calls.txt").
 set -euo pipefail
 build=build/win32
-mib=1024 members=100 rounds=5 compressed=0 delta=0
+mib=1024 members=100 rounds=5 compressed=0 delta=0 real=0
 while [ $# -gt 0 ]; do
   case $1 in
     --compressed) compressed=1; shift ;;
     --delta) delta=1; shift ;;
+    --real-programs) delta=1 real=1; shift ;;
     --mib) mib=$2; shift 2 ;;
     --members) members=$2; shift 2 ;;
     --rounds) rounds=$2; shift 2 ;;
@@ -28,6 +32,7 @@ while [ $# -gt 0 ]; do
   esac
 done
 build=$(realpath "$build")
+real_cache=${XDG_CACHE_HOME:-$HOME/.cache}/varno-bench/x  # before Wine's HOME is set
 exe=$build/Varnolith_MAJ_Solo.exe
 [ -x "$exe" ] || { echo "no updater at $exe: run bash scripts/build first"; exit 2; }
 pack=$(realpath "$(dirname "$0")/..")/build/host/varno-pack
@@ -54,7 +59,7 @@ copy=$(varno_unix_path 'C:\Copie')
 
 # The members: incompressible bytes, as many archive entries as asked; or real libraries.
 mkdir -p "$data"
-echo "making $members members, $mib MiB in all"
+[ "$real" -eq 1 ] || echo "making $members members, $mib MiB in all"
 arguments=()
 names=()
 libraries() {
@@ -63,8 +68,30 @@ libraries() {
       -print0 | LC_ALL=C sort -z | xargs -0 cat || break  # the reader took what it wanted
   done
 }
+real_programs() {
+  local cache=$real_cache package dirs f total=0
+  members=0
+  mkdir -p "$VARNO_WINE_TMP/release"
+  for package in python3.11-minimal systemd; do
+    mapfile -t dirs < <(ls -d "$cache/${package}_"* 2>/dev/null | sort -V)
+    [ ${#dirs[@]} -ge 2 ] || { echo "no two builds of $package in $cache: run bench/real_delta_bench.sh first"; exit 2; }
+    while IFS= read -r f; do
+      [ -f "${dirs[-1]}/$f" ] && ! cmp -s "${dirs[0]}/$f" "${dirs[-1]}/$f" || continue
+      cp "${dirs[0]}/$f" "$data/member$members.bin"
+      cp "${dirs[-1]}/$f" "$VARNO_WINE_TMP/release/member$members.bin"
+      total=$((total + $(stat -c %s "${dirs[-1]}/$f")))
+      arguments+=("member$members.bin" "$data/member$members.bin")
+      names+=("member$members.bin")
+      members=$((members + 1))
+    done < <(cd "${dirs[0]}" && find . -type f -size +64k | sort)
+  done
+  mib=$((total / 1048576 + 1))
+  echo "$members real programs changed, $total bytes"
+}
 [ "$compressed" -eq 0 ] || libraries 2>/dev/null | head -c $((mib * 1048576 / members * members)) >"$VARNO_WINE_TMP/pool" || true
+[ "$real" -eq 0 ] || real_programs
 for i in $(seq 0 $((members - 1))); do
+  [ "$real" -eq 0 ] || break
   if [ "$compressed" -eq 1 ]; then
     dd if="$VARNO_WINE_TMP/pool" of="$data/member$i.bin" iflag=skip_bytes,count_bytes status=none \
       skip=$((i * (mib * 1048576 / members))) count=$((mib * 1048576 / members))
@@ -77,7 +104,9 @@ done
 rm -f "$VARNO_WINE_TMP/pool"
 # The new release, for --delta: each member changed in 64 places.
 release=$data
-if [ "$delta" -eq 1 ]; then
+if [ "$real" -eq 1 ]; then
+  release=$VARNO_WINE_TMP/release
+elif [ "$delta" -eq 1 ]; then
   release=$VARNO_WINE_TMP/release
   mkdir -p "$release"
   size=$((mib * 1048576 / members))
