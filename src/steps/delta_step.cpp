@@ -273,7 +273,7 @@ std::optional<DeltaPlan> DeltaPlanning::Finish() {
     if (planned.sourceUnread || DecideUse(planned, candidate.sourceDigest)) {
       plan.files.push_back(std::move(planned));
     } else {
-      plan.refused.push_back(planned.line.path);
+      plan.refused.push_back(planned.line.Source());
     }
   }
   return plan;
@@ -291,7 +291,7 @@ bool TakeUnreadDigests(FileSystem& files, DeltaPlan& plan) {
     if (DecideUse(*planned, FileSha256Hex(files, planned->source))) {
       ++planned;
     } else {
-      plan.refused.push_back(planned->line.path);
+      plan.refused.push_back(planned->line.Source());
       planned = plan.files.erase(planned);
     }
   }

@@ -70,7 +70,8 @@ struct DeltaPlan {
   std::vector<PlannedDelta> files;
   // The lines the installation cannot take: the installed file differs from the one the
   // delta applies to (or is missing), and the package does not carry the whole file; also
-  // lines that are malformed or whose delta is missing. Named as the lines give them.
+  // lines that are malformed or whose delta is missing. Named as the lines give them, or
+  // by the installed file that differs (a renamed file's source).
   std::vector<std::string> refused;
   bool Applies() const { return refused.empty(); }
 };
