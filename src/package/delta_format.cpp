@@ -244,15 +244,24 @@ class SourceWindow {
   // The raw source bytes [from, to) (to - from at most the window), read when the window
   // does not hold them: what it holds of them is kept, and the rest of the announced
   // stretch is read with them.
-  const char* Raw(uint64_t from, uint64_t to) {
-    if (from >= start_ && to <= start_ + filled_) return buffer_.data() + (from - start_);
+  const char* Raw(uint64_t wanted, uint64_t to) {
+    if (wanted >= start_ && to <= start_ + filled_) return buffer_.data() + (wanted - start_);
+    uint64_t from = wanted;
     const size_t window = size_t(std::min<uint64_t>(size_, kWindow));
     if (buffer_.size() < window) buffer_.resize(window);
+    // An entry that starts a few bytes past the window (code that moved: the usual small
+    // seeks forward) is read on from where the file stands, the bytes between included, and
+    // a little ahead for the next ones: each read costs a call into the system, which under
+    // Wine costs as much as reading kilobytes.
+    const uint64_t end = start_ + filled_;
+    const bool onward = read_ && filePosition_ == end && from >= start_ && from <= end + kReadAhead;
+    if (onward && from > end) from = end;
     uint64_t want = std::max(to, std::min(expectEnd_ + 5, size_));
+    if (onward) want = std::max(want, std::min(end + kReadAhead, size_));
     want = std::min(want, from + window);
     size_t kept = 0;
-    if (from >= start_ && from < start_ + filled_) {
-      kept = size_t(start_ + filled_ - from);
+    if (from >= start_ && from < end) {
+      kept = size_t(end - from);
       std::memmove(buffer_.data(), buffer_.data() + (from - start_), kept);
     }
     const uint64_t readFrom = from + kept;
@@ -268,11 +277,12 @@ class SourceWindow {
       filled_ += got;
       filePosition_ += got;
     }
-    return buffer_.data();
+    return buffer_.data() + (wanted - start_);
   }
 
   // Room for the longest span and the scan taken up from its chunk's start.
   static constexpr size_t kWindow = 1024 * 1024;
+  static constexpr uint64_t kReadAhead = 8 * 1024;
   static_assert(kWindow >= delta::kFilterChunk + kMaxSpan + 5);
   InputFile& file_;
   uint64_t size_;
@@ -559,10 +569,15 @@ class Decoder {
       const size_t span = size_t(std::min<uint64_t>(count, sizeof staging_));
       const char* source = source_.At(sourcePosition_, span);
       if (!source) return "the source could not be read";
+      // The coder and the model in locals: the bytes written through char would otherwise
+      // make the compiler reload them from memory at every bit.
+      RangeDecoder ranges = ranges_;
+      delta::DifferenceModel& model = *model_;
       for (size_t i = 0; i < span; ++i) {
         const auto byte = uint8_t(source[i]);
-        staging_[i] = char(byte + model_->Code(ranges_, byte, 0));
+        staging_[i] = char(byte + model.Code(ranges, byte, 0));
       }
+      ranges_ = ranges;
       if (!result_.Put(staging_, span)) return "the result could not be written";
       sourcePosition_ += span;
       count -= span;
