@@ -154,6 +154,14 @@ bool ControlWasNew(const std::vector<JournalRecord>& records, const std::string&
   return true;
 }
 
+// Puts a journal where no later run takes it up again; when it cannot be moved, its path
+// joins the failures.
+void SetAside(FileSystem& files, const std::string& path, Recovery& recovery) {
+  const std::string aside = path + kSetAsideSuffix;
+  if (files.FileExists(aside)) files.RemoveFile(aside);
+  if (!files.MoveFileTo(path, aside)) recovery.failures.push_back(path);
+}
+
 }  // namespace
 
 RollbackFailures UndoJournalRecords(Platform& platform, const std::vector<JournalRecord>& records) {
@@ -198,22 +206,20 @@ bool UpdateTransaction::Commit() {
   if (!registry_.FlushChangedKeys().empty()) return false;
   if (!journal_->Append(MakeRecord(Kind::Committed))) return false;
   journal_->Close();
-  const auto records = ReadJournal(real_.files, journal_->Path());
-  if (records && RemoveBackups(real_.files, *records).empty()) real_.files.RemoveFile(journal_->Path());
+  if (RemoveBackups(real_.files, journal_->Records()).empty()) real_.files.RemoveFile(journal_->Path());
   return true;
 }
 
 RollbackFailures UpdateTransaction::Rollback() {
   journal_->Close();
-  const auto records = ReadJournal(real_.files, journal_->Path());
-  if (!records) return {journal_->Path()};
+  const std::vector<JournalRecord>& records = journal_->Records();
   // A completion mark whose flush failed may still be in the file: it goes before anything
   // is undone, or a rollback cut short would leave a journal that a later run takes for a
   // completed update, and it would delete the backups of the files not put back yet.
-  if (Committed(*records) && !RewriteWithoutCommitMark(real_.files, journal_->Path(), *records)) {
+  if (Committed(records) && !RewriteWithoutCommitMark(real_.files, journal_->Path(), records)) {
     return {journal_->Path()};
   }
-  RollbackFailures failures = UndoJournalRecords(real_, *records);
+  RollbackFailures failures = UndoJournalRecords(real_, records);
   if (failures.empty()) real_.files.RemoveFile(journal_->Path());
   return failures;
 }
@@ -232,8 +238,19 @@ Recovery RecoverInterruptedRun(Platform& platform, const std::string& installDir
   // A rewrite of the journal that was cut short.
   if (platform.files.FileExists(path + ".tmp")) platform.files.RemoveFile(path + ".tmp");
   if (!platform.files.FileExists(path)) return recovery;
+  // Read once, from the handle whose owner and rights were checked: a journal that another
+  // account could have written is not acted on, whatever it says.
+  const ProtectedFileRead read = platform.files.ReadProtectedFile(path);
+  if (read.trust == FileTrust::Linked || read.trust == FileTrust::ForeignOwner ||
+      read.trust == FileTrust::WritableByOthers) {
+    recovery.kind = Recovery::Kind::Untrusted;
+    recovery.trust = read.trust;
+    SetAside(platform.files, path, recovery);
+    return recovery;
+  }
+  const std::optional<std::string> bytes =
+      read.trust == FileTrust::Trusted ? std::optional<std::string>(read.bytes) : std::nullopt;
   // A journal cut short before its first line ended announced nothing: nothing was changed.
-  const auto bytes = platform.files.ReadWholeFile(path);
   if (bytes && bytes->find("\r\n") == std::string::npos) {
     platform.files.RemoveFile(path);
     return recovery;
@@ -250,9 +267,7 @@ Recovery RecoverInterruptedRun(Platform& platform, const std::string& installDir
     if (auto outside = OutOfScope(*records, *scope)) {
       recovery.kind = Recovery::Kind::SetAside;
       recovery.failures.push_back(*outside);
-      const std::string aside = path + kSetAsideSuffix;
-      if (platform.files.FileExists(aside)) platform.files.RemoveFile(aside);
-      if (!platform.files.MoveFileTo(path, aside)) recovery.failures.push_back(path);
+      SetAside(platform.files, path, recovery);
       return recovery;
     }
   }

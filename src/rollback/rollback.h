@@ -58,8 +58,11 @@ struct Recovery {
   // NotCleaned: a completed run's backups (in failures) could not all be removed, even at
   // the next start. SetAside: a journal that names something outside the scope; failures
   // then holds what it named (and the journal's path when it could not be moved aside).
-  enum class Kind { None, Restored, Incomplete, Cleaned, NotCleaned, SetAside };
+  // Untrusted: a journal that another account than an administrator could have written
+  // (trust says why), moved aside whole, nothing of it done.
+  enum class Kind { None, Restored, Incomplete, Cleaned, NotCleaned, SetAside, Untrusted };
   Kind kind = Kind::None;
+  FileTrust trust = FileTrust::Trusted;
   RollbackFailures failures;
 };
 
