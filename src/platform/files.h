@@ -202,6 +202,12 @@ class FileSystem {
   virtual std::unique_ptr<DirectoryListing> ListMatching(const std::string& pattern) = 0;
 };
 
+// Whether a path below base reaches its file through a link: a directory between base and
+// the file's own name that is a symbolic link, a junction or another reparse point, which
+// would have a change meant for base's tree land wherever the link points. False for a path
+// that is not below base (its own rules hold there).
+bool PassesThroughLink(FileSystem& files, const std::string& base, const std::string& path);
+
 // Whether an entry name matches the mask of a listing pattern. Once the name is used up, a
 // rest of the mask made of "." and "*" still matches, as Windows lets "*.*" list names
 // without an extension.

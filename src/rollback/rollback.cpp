@@ -146,6 +146,17 @@ RollbackFailures RemoveTemporaryFiles(FileSystem& files, const std::vector<Journ
   return kept;
 }
 
+bool IsFileRecord(const JournalRecord& record) {
+  switch (record.kind) {
+    case Kind::NewFile:
+    case Kind::Saved:
+    case Kind::Moved:
+    case Kind::NewDirectory:
+    case Kind::RemovedDirectory: return true;
+    default: return false;
+  }
+}
+
 // No control was at the path before the run: the run never moved one aside there.
 bool ControlWasNew(const std::vector<JournalRecord>& records, const std::string& path) {
   for (const JournalRecord& record : records) {
@@ -164,10 +175,18 @@ void SetAside(FileSystem& files, const std::string& path, Recovery& recovery) {
 
 }  // namespace
 
-RollbackFailures UndoJournalRecords(Platform& platform, const std::vector<JournalRecord>& records) {
+RollbackFailures UndoJournalRecords(Platform& platform, const std::vector<JournalRecord>& records,
+                                    const std::string& installDir) {
   RollbackFailures failures = RemoveTemporaryFiles(platform.files, records);
   ChangedKeys changed;
   for (auto record = records.rbegin(); record != records.rend(); ++record) {
+    // Nothing is undone through a directory that became a link since the run: the undo
+    // would land in the link's target.
+    if (IsFileRecord(*record) && (PassesThroughLink(platform.files, installDir, record->path) ||
+                                  PassesThroughLink(platform.files, installDir, record->second))) {
+      failures.push_back(Describe(*record));
+      continue;
+    }
     const bool undone = record->kind == Kind::Control && ControlWasNew(records, record->path)
                             ? Unregister(platform, record->path)
                             : Undo(platform, *record, changed);
@@ -219,7 +238,7 @@ RollbackFailures UpdateTransaction::Rollback() {
   if (Committed(records) && !RewriteWithoutCommitMark(real_.files, journal_->Path(), records)) {
     return {journal_->Path()};
   }
-  RollbackFailures failures = UndoJournalRecords(real_, records);
+  RollbackFailures failures = UndoJournalRecords(real_, records, ParentOf(journal_->Path()));
   if (failures.empty()) real_.files.RemoveFile(journal_->Path());
   return failures;
 }
@@ -277,7 +296,7 @@ Recovery RecoverInterruptedRun(Platform& platform, const std::string& installDir
     recovery.failures.insert(recovery.failures.end(), temporaries.begin(), temporaries.end());
     recovery.kind = recovery.failures.empty() ? Recovery::Kind::Cleaned : Recovery::Kind::NotCleaned;
   } else {
-    recovery.failures = UndoJournalRecords(platform, *records);
+    recovery.failures = UndoJournalRecords(platform, *records, installDir);
     recovery.kind = recovery.failures.empty() ? Recovery::Kind::Restored : Recovery::Kind::Incomplete;
   }
   if (!recovery.failures.empty()) return recovery;

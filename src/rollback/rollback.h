@@ -18,7 +18,9 @@ using RollbackFailures = std::vector<std::string>;
 
 // Undoes the records, the last first, through the real services; then registers again the
 // controls whose registration the run had replaced, as they are once the files are back.
-RollbackFailures UndoJournalRecords(Platform& platform, const std::vector<JournalRecord>& records);
+// A file record below installDir whose path goes through a link is not undone (a failure).
+RollbackFailures UndoJournalRecords(Platform& platform, const std::vector<JournalRecord>& records,
+                                    const std::string& installDir);
 
 // The update under way. Every change goes through platform(), whose file, registry, shell
 // and library services journal it first; the rest are the real ones.

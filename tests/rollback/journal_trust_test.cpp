@@ -6,6 +6,8 @@
 #include "app/update_scope.h"
 #include "package/archive_writer.h"
 #include "rollback/rollback.h"
+#include "steps/delete_step.h"
+#include "steps/delta_step.h"
 #include "support/memory_machine.h"
 #include "support/product_fixture.h"
 
@@ -155,6 +157,35 @@ TEST_F(JournalTrustTest, AShortcutSavedByTheRunSurvivesAPowerCutAfterIt) {
     EXPECT_EQ(after.Content(save.path), machine.files.Content(save.path)) << save.path;
     EXPECT_FALSE(after.Content(save.path).value_or("").empty()) << save.path;
   }
+}
+
+// A directory of the installation that became a junction to the system directory: neither
+// the undo of a record below it, nor a removal, nor a delta's file lands in its target.
+TEST_F(JournalTrustTest, NothingIsChangedThroughADirectoryThatIsALink) {
+  const std::string linked = kInstall + "\\j";
+  machine.files.AddFile(linked + "\\victim.dll", "system's");
+  machine.files.SetLinked(linked);
+  WriteJournal({MakeRecord(Kind::NewFile, linked + "\\victim.dll")});
+  const Recovery recovery = Recover();
+  EXPECT_EQ(recovery.kind, Recovery::Kind::Incomplete);
+  EXPECT_EQ(machine.files.Content(linked + "\\victim.dll"), "system's");
+  machine.files.RemoveFile(kJournal);
+
+  const std::string digest(64, 'a');
+  fake::WritePackageDescription(machine, "2816090", "[delete]\r\nj\\victim.dll\r\n[delta]\r\nj\\victim.dll|" + digest + "|" + digest + "\r\n");
+  Platform platform = machine.platform();
+  RunApplication(platform, "WINDOWS NT");
+  EXPECT_EQ(machine.files.Content(linked + "\\victim.dll"), "system's") << Log();
+}
+
+// Names Windows reads as others are refused in "[delete]" and "[delta]" as in archives.
+TEST(JournalTrustNames, NamesWindowsReadsAsOthersAreRefused) {
+  for (const char* path : {"old.dll.", "old.dll ", "sub \\old.dll", "NUL.txt", "com1", "UNINST~1.SLT", "VARNOM~2.JOU"}) {
+    EXPECT_TRUE(CheckDeletePath(path)) << path;
+    EXPECT_FALSE(ParseDeltaLine(std::string(path) + "|" + std::string(64, 'a') + "|" + std::string(64, 'b'))) << path;
+  }
+  EXPECT_FALSE(CheckDeletePath("sub\\old.dll"));
+  EXPECT_FALSE(CheckDeletePath("CONFIG.dll"));
 }
 
 }  // namespace
