@@ -153,6 +153,12 @@ class FileSystem {
   /// disk. False when it cannot be opened or flushed.
   virtual bool FlushFile(const std::string&) { return false; }
 
+  /// Flushes the whole volume that holds the path: every file's bytes and every directory
+  /// operation made on it so far are on its disk when this returns. A flush of a file
+  /// commits only its own volume's log, so a change spread over volumes needs each one
+  /// flushed. False when the system refuses (a share, no rights).
+  virtual bool FlushVolume(const std::string&) { return false; }
+
   /// Moves (renames) a file. False when the source is missing, the destination already
   /// exists or its directory is missing.
   virtual bool MoveFileTo(const std::string& from, const std::string& to) = 0;

@@ -38,6 +38,7 @@ class ForwardingFiles : public FileSystem {
     return inner_.MoveFileReplacing(from, to);
   }
   bool FlushFile(const std::string& path) override { return inner_.FlushFile(path); }
+  bool FlushVolume(const std::string& path) override { return inner_.FlushVolume(path); }
   bool RemoveEmptyDirectory(const std::string& path) override { return inner_.RemoveEmptyDirectory(path); }
   bool RemoveAtRestart(const std::string& path) override { return inner_.RemoveAtRestart(path); }
   uint64_t UnpredictableNumber() override { return inner_.UnpredictableNumber(); }

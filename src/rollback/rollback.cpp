@@ -1,5 +1,7 @@
 #include "rollback/rollback.h"
 
+#include <algorithm>
+
 #include "base/ansi_text.h"
 #include "rollback/changed_keys.h"
 
@@ -157,6 +159,32 @@ bool IsFileRecord(const JournalRecord& record) {
   }
 }
 
+// Each drive a run changed something on ("C:\\"). NTFS keeps a log per volume: the journal's
+// flush makes its own volume's renames durable, not those of the system directory's or the
+// shortcuts' volume.
+std::vector<std::string> VolumesOf(const std::vector<JournalRecord>& records) {
+  std::vector<std::string> volumes;
+  const auto add = [&volumes](const std::string& path) {
+    if (path.size() < 3 || path[1] != ':' || path[2] != '\\') return;
+    const std::string root = AnsiUpperCase(path.substr(0, 3));
+    if (std::find(volumes.begin(), volumes.end(), root) == volumes.end()) volumes.push_back(root);
+  };
+  for (const JournalRecord& record : records) {
+    if (!IsFileRecord(record) && record.kind != Kind::TempDirectory && record.kind != Kind::Control) continue;
+    add(record.path);
+    add(record.second);
+  }
+  return volumes;
+}
+
+// What the run changed on every volume reaches its disk: before the completion mark, and
+// before a journal is deleted, so that a power cut never leaves one volume's changes
+// without the journal that completes or undoes them. A volume the system will not flush (a
+// share) is left to its own cache; nothing more can be done for it.
+void FlushVolumes(FileSystem& files, const std::vector<JournalRecord>& records) {
+  for (const std::string& volume : VolumesOf(records)) files.FlushVolume(volume);
+}
+
 // No control was at the path before the run: the run never moved one aside there.
 bool ControlWasNew(const std::vector<JournalRecord>& records, const std::string& path) {
   for (const JournalRecord& record : records) {
@@ -223,9 +251,12 @@ bool UpdateTransaction::Commit() {
   // disk could lose the new values to a power cut while the journal no longer takes the
   // files back.
   if (!registry_.FlushChangedKeys().empty()) return false;
+  FlushVolumes(real_.files, journal_->Records());
   if (!journal_->Append(MakeRecord(Kind::Committed))) return false;
   journal_->Close();
-  if (RemoveBackups(real_.files, journal_->Records()).empty()) real_.files.RemoveFile(journal_->Path());
+  if (!RemoveBackups(real_.files, journal_->Records()).empty()) return true;
+  FlushVolumes(real_.files, journal_->Records());
+  real_.files.RemoveFile(journal_->Path());
   return true;
 }
 
@@ -239,7 +270,9 @@ RollbackFailures UpdateTransaction::Rollback() {
     return {journal_->Path()};
   }
   RollbackFailures failures = UndoJournalRecords(real_, records, ParentOf(journal_->Path()));
-  if (failures.empty()) real_.files.RemoveFile(journal_->Path());
+  if (!failures.empty()) return failures;
+  FlushVolumes(real_.files, records);
+  real_.files.RemoveFile(journal_->Path());
   return failures;
 }
 
@@ -300,6 +333,7 @@ Recovery RecoverInterruptedRun(Platform& platform, const std::string& installDir
     recovery.kind = recovery.failures.empty() ? Recovery::Kind::Restored : Recovery::Kind::Incomplete;
   }
   if (!recovery.failures.empty()) return recovery;
+  FlushVolumes(platform.files, *records);
   platform.files.RemoveFile(path);
   return recovery;
 }

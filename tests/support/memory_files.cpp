@@ -170,9 +170,24 @@ uint64_t MemoryFileSystem::UnpredictableNumber() {
   return z ^ (z >> 31);
 }
 
+// "C:" for a path on a drive, "\\SERVER\SHARE" on a share: what one log covers.
+std::string MemoryFileSystem::VolumeOf(const std::string& key) {
+  if (key.size() >= 2 && key[1] == ':') return key.substr(0, 2);
+  if (!key.starts_with("\\\\")) return {};
+  const size_t share = key.find('\\', 2);
+  return key.substr(0, share == std::string::npos ? key.size() : key.find('\\', share + 1));
+}
+
+void MemoryFileSystem::SnapshotVolume(const std::string& volume) {
+  std::erase_if(atLastFlush_, [&](const auto& entry) { return VolumeOf(entry.first) == volume; });
+  for (const auto& [key, node] : nodes_) {
+    if (VolumeOf(key) == volume) atLastFlush_[key] = node;
+  }
+}
+
 void MemoryFileSystem::Flushed(Node& node) {
   node.durable = node.data;
-  atLastFlush_ = nodes_;
+  SnapshotVolume(VolumeOf(Folded(node.path)));
 }
 
 MemoryFileSystem MemoryFileSystem::AfterProcessDeath() const {
@@ -181,9 +196,19 @@ MemoryFileSystem MemoryFileSystem::AfterProcessDeath() const {
   return after;
 }
 
-MemoryFileSystem MemoryFileSystem::AfterPowerCut(PowerCut cut) const {
+MemoryFileSystem MemoryFileSystem::AfterPowerCut(PowerCut cut) const { return AfterPowerCut({}, cut); }
+
+MemoryFileSystem MemoryFileSystem::AfterPowerCut(const std::map<std::string, PowerCut>& volumes,
+                                                 PowerCut others) const {
   MemoryFileSystem after = AfterProcessDeath();
-  if (cut == PowerCut::Worst) after.nodes_ = atLastFlush_;
+  const auto cutOf = [&](const std::string& key) {
+    const auto known = volumes.find(VolumeOf(key));
+    return known == volumes.end() ? others : known->second;
+  };
+  std::erase_if(after.nodes_, [&](const auto& entry) { return cutOf(entry.first) == PowerCut::Worst; });
+  for (const auto& [key, node] : atLastFlush_) {
+    if (cutOf(key) == PowerCut::Worst) after.nodes_[key] = node;
+  }
   for (auto& [key, node] : after.nodes_) {
     node.heldAgainstWriters = 0;
     node.data = node.durable;
@@ -324,6 +349,17 @@ bool MemoryFileSystem::MoveFileReplacing(const std::string& from, const std::str
   }
   if (replaced) Release(replaced->data.size());
   Flushed(*Find(to));  // written through
+  return true;
+}
+
+bool MemoryFileSystem::FlushVolume(const std::string& path) {
+  const std::string volume = VolumeOf(KeyOf(path));
+  if (volume.empty()) return false;
+  volumeFlushes.push_back(volume);
+  for (auto& [key, node] : nodes_) {
+    if (VolumeOf(key) == volume) node.durable = node.data;
+  }
+  SnapshotVolume(volume);
   return true;
 }
 

@@ -344,6 +344,24 @@ bool Win32FileSystem::FlushFile(const std::string& path) {
   return file.Valid() && FlushFileBuffers(file.Get()) != FALSE;
 }
 
+bool Win32FileSystem::FlushVolume(const std::string& path) {
+  char root[MAX_PATH] = {};
+  if (!GetVolumePathNameA(path.c_str(), root, sizeof(root))) return false;
+  // A drive's volume opens as "\\.\C:"; a volume mounted in a folder by its GUID name.
+  std::string device;
+  if (root[0] && root[1] == ':' && root[2] == '\\' && !root[3]) {
+    device = std::string("\\\\.\\") + root[0] + ":";
+  } else {
+    char name[MAX_PATH] = {};
+    if (!GetVolumeNameForVolumeMountPointA(root, name, sizeof(name))) return false;
+    device = WithoutTrailingBackslash(name);
+  }
+  // Flushing a volume asks for write access to it, which administrators have.
+  UniqueHandle volume(CreateFileA(device.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  nullptr, OPEN_EXISTING, 0, nullptr));
+  return volume.Valid() && FlushFileBuffers(volume.Get()) != FALSE;
+}
+
 std::optional<uint64_t> Win32FileSystem::FreeBytes(const std::string& directory) {
   ULARGE_INTEGER available{};
   if (!GetDiskFreeSpaceExA(directory.c_str(), &available, nullptr, nullptr)) return std::nullopt;

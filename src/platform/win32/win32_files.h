@@ -22,6 +22,7 @@ class Win32FileSystem : public FileSystem {
   ProtectedFileRead ReadProtectedFile(const std::string& path) override;
   bool MoveFileReplacing(const std::string& from, const std::string& to) override;
   bool FlushFile(const std::string& path) override;
+  bool FlushVolume(const std::string& path) override;
   bool RemoveEmptyDirectory(const std::string& path) override;
   bool CanReplace(const std::string& path) override;
   bool IsLinked(const std::string& path) override;
