@@ -11,6 +11,8 @@ namespace {
 using Kind = JournalRecord::Kind;
 
 constexpr uint32_t kKeyWriteAccess = 0x20006;
+// Where the system keeps the files to delete at the next start.
+constexpr char kPendingRemovalsKey[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
 
 std::string LastKey(const std::string& key) {
   const size_t separator = key.find_last_of('\\');
@@ -118,12 +120,23 @@ bool Committed(const std::vector<JournalRecord>& records) {
 
 // The backups of a completed run. One that cannot be deleted now (a program still runs
 // from it) is left to the system to delete at the next start, so that no later update is
-// held up by it; what neither can remove is returned.
-RollbackFailures RemoveBackups(FileSystem& files, const std::vector<JournalRecord>& records) {
-  RollbackFailures kept;
+// held up by it; what neither can remove is returned. The system keeps that list in the
+// registry and writes it to the disk lazily: it is flushed before the journal may go, or a
+// power cut would lose the deletion with the only record of the backup.
+RollbackFailures RemoveBackups(Platform& platform, const std::vector<JournalRecord>& records) {
+  FileSystem& files = platform.files;
+  RollbackFailures kept, atRestart;
   for (const JournalRecord& record : records) {
     if (record.kind != Kind::Saved || !files.FileExists(record.second) || files.RemoveFile(record.second)) continue;
-    if (!files.RemoveAtRestart(record.second)) kept.push_back(record.second);
+    (files.RemoveAtRestart(record.second) ? atRestart : kept).push_back(record.second);
+  }
+  if (!atRestart.empty()) {
+    RegKey key = 0;
+    const bool flushed =
+        platform.registry.OpenKey(kHkeyLocalMachine, kPendingRemovalsKey, kKeyQueryValue, false, &key) == kRegSuccess &&
+        platform.registry.FlushKey(key) == kRegSuccess;
+    if (key) platform.registry.CloseKey(key);
+    if (!flushed) kept.insert(kept.end(), atRestart.begin(), atRestart.end());
   }
   return kept;
 }
@@ -254,7 +267,7 @@ bool UpdateTransaction::Commit() {
   FlushVolumes(real_.files, journal_->Records());
   if (!journal_->Append(MakeRecord(Kind::Committed))) return false;
   journal_->Close();
-  if (!RemoveBackups(real_.files, journal_->Records()).empty()) return true;
+  if (!RemoveBackups(real_, journal_->Records()).empty()) return true;
   FlushVolumes(real_.files, journal_->Records());
   real_.files.RemoveFile(journal_->Path());
   return true;
@@ -324,7 +337,7 @@ Recovery RecoverInterruptedRun(Platform& platform, const std::string& installDir
     }
   }
   if (Committed(*records)) {
-    recovery.failures = RemoveBackups(platform.files, *records);
+    recovery.failures = RemoveBackups(platform, *records);
     const RollbackFailures temporaries = RemoveTemporaryFiles(platform.files, *records);
     recovery.failures.insert(recovery.failures.end(), temporaries.begin(), temporaries.end());
     recovery.kind = recovery.failures.empty() ? Recovery::Kind::Cleaned : Recovery::Kind::NotCleaned;
