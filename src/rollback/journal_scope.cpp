@@ -11,8 +11,9 @@ using Kind = JournalRecord::Kind;
 constexpr char kVendorKey[] = "SOFTWARE\\Tolmerik";
 constexpr char kProductKey[] = "SOFTWARE\\Tolmerik\\Varnolith";
 
-// A full path with no level that climbs or stays ("..", "."), no empty level and no "/"
-// (which Windows reads as "\"): compared as text, it cannot name anything else.
+// A full path with no level that climbs or stays ("..", "."), no empty level, no level that
+// ends with a dot or a blank, and no "/" (which Windows reads as "\"): compared as text, it
+// cannot name anything else.
 bool Plain(const std::string& path) {
   if (path.find('/') != std::string::npos) return false;
   // After "X:\" or "\\", the server's name and the share's being levels like the others.
@@ -23,7 +24,9 @@ bool Plain(const std::string& path) {
   for (size_t start = first; start <= path.size();) {
     const size_t end = std::min(path.find('\\', start), path.size());
     const std::string level = path.substr(start, end - start);
-    if (level.empty() || level == "." || level == "..") return false;
+    // Windows drops a level's trailing dots and blanks ("x\.. ", "..."): compared as
+    // text, such a level would not name what Windows opens.
+    if (level.empty() || level.back() == '.' || level.back() == ' ') return false;
     start = end + 1;
   }
   return true;

@@ -5,6 +5,7 @@
 #include "app/form1.h"
 #include "app/update_scope.h"
 #include "package/archive_writer.h"
+#include "platform/portable_sha256.h"
 #include "rollback/rollback.h"
 #include "steps/delete_step.h"
 #include "steps/delta_step.h"
@@ -171,11 +172,17 @@ TEST_F(JournalTrustTest, NothingIsChangedThroughADirectoryThatIsALink) {
   EXPECT_EQ(machine.files.Content(linked + "\\victim.dll"), "system's");
   machine.files.RemoveFile(kJournal);
 
-  const std::string digest(64, 'a');
-  fake::WritePackageDescription(machine, "2816090", "[delete]\r\nj\\victim.dll\r\n[delta]\r\nj\\victim.dll|" + digest + "|" + digest + "\r\n");
+  // The installed file differs from the delta's source, so the whole file the package
+  // carries would be written in its place.
+  const std::string other = BytesSha256Hex("another release's"), made = BytesSha256Hex("planted");
+  fake::WritePackageDescription(machine, "2816090",
+                                "[delete]\r\nj\\gone.dll\r\n[delta]\r\nj\\victim.dll|" + other + "|" + made + "\r\n");
+  machine.files.AddFile(linked + "\\gone.dll", "system's too");
+  machine.files.AddFile("C:\\Package\\sor_full.slp", ArchiveBytes({MemberFromBytes("j\\victim.dll", "planted")}));
   Platform platform = machine.platform();
   RunApplication(platform, "WINDOWS NT");
   EXPECT_EQ(machine.files.Content(linked + "\\victim.dll"), "system's") << Log();
+  EXPECT_EQ(machine.files.Content(linked + "\\gone.dll"), "system's too") << Log();
 }
 
 // Names Windows reads as others are refused in "[delete]" and "[delta]" as in archives.
@@ -185,6 +192,10 @@ TEST(JournalTrustNames, NamesWindowsReadsAsOthersAreRefused) {
     EXPECT_FALSE(ParseDeltaLine(std::string(path) + "|" + std::string(64, 'a') + "|" + std::string(64, 'b'))) << path;
   }
   EXPECT_FALSE(CheckDeletePath("sub\\old.dll"));
+  const JournalScope scope{kInstall, kControl, {}};
+  for (const std::string& path : {kInstall + "\\x\\.. \\..\\evil.dll", kInstall + "\\...\\evil.dll"}) {
+    EXPECT_FALSE(WithinScope(MakeRecord(Kind::NewFile, path), scope)) << path;
+  }
   EXPECT_FALSE(CheckDeletePath("CONFIG.dll"));
 }
 
