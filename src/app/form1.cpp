@@ -256,7 +256,8 @@ void TForm1::RunDriver() {
 
   // From the first change to the control's registration, every change is journaled: the
   // run either completes or the installation is restored as it was.
-  transaction_ = UpdateTransaction::Begin(platform_, state_.installDir);
+  transaction_ =
+      UpdateTransaction::Begin(platform_, state_.installDir, ScopeOfAnUpdate(platform_, state_.installDir).shortcutFolders);
   if (!transaction_) {
     throw UpdateError(FormatText(text::kCannotCreateFile, {JoinPath(state_.installDir, kJournalFileName)}));
   }

@@ -217,14 +217,19 @@ void SetAside(FileSystem& files, const std::string& path, Recovery& recovery) {
 }  // namespace
 
 RollbackFailures UndoJournalRecords(Platform& platform, const std::vector<JournalRecord>& records,
-                                    const std::string& installDir) {
+                                    const std::vector<std::string>& linkFreeRoots) {
+  const auto throughLink = [&](const std::string& path) {
+    for (const std::string& root : linkFreeRoots) {
+      if (PassesThroughLink(platform.files, root, path)) return true;
+    }
+    return false;
+  };
   RollbackFailures failures = RemoveTemporaryFiles(platform.files, records);
   ChangedKeys changed;
   for (auto record = records.rbegin(); record != records.rend(); ++record) {
     // Nothing is undone through a directory that became a link since the run: the undo
     // would land in the link's target.
-    if (IsFileRecord(*record) && (PassesThroughLink(platform.files, installDir, record->path) ||
-                                  PassesThroughLink(platform.files, installDir, record->second))) {
+    if (IsFileRecord(*record) && (throughLink(record->path) || throughLink(record->second))) {
       failures.push_back(Describe(*record));
       continue;
     }
@@ -244,19 +249,24 @@ RollbackFailures UndoJournalRecords(Platform& platform, const std::vector<Journa
   return failures;
 }
 
-UpdateTransaction::UpdateTransaction(Platform& real, std::unique_ptr<Journal> journal)
+UpdateTransaction::UpdateTransaction(Platform& real, std::unique_ptr<Journal> journal,
+                                     std::vector<std::string> linkFreeRoots)
     : real_(real),
       journal_(std::move(journal)),
+      linkFreeRoots_(std::move(linkFreeRoots)),
       files_(real.files, *journal_),
       registry_(real.registry, *journal_),
       shell_(real.shell, real.files, *journal_),
       libraries_(real.libraries, *journal_),
       journaled_{files_, registry_, shell_, real.dialogs, real.window, real.processes, libraries_, real.system} {}
 
-std::unique_ptr<UpdateTransaction> UpdateTransaction::Begin(Platform& real, const std::string& installDir) {
+std::unique_ptr<UpdateTransaction> UpdateTransaction::Begin(Platform& real, const std::string& installDir,
+                                                            const std::vector<std::string>& shortcutFolders) {
   auto journal = Journal::Begin(real.files, JoinPath(installDir, kJournalFileName));
   if (!journal) return nullptr;
-  return std::unique_ptr<UpdateTransaction>(new UpdateTransaction(real, std::move(journal)));
+  std::vector<std::string> roots{installDir};
+  roots.insert(roots.end(), shortcutFolders.begin(), shortcutFolders.end());
+  return std::unique_ptr<UpdateTransaction>(new UpdateTransaction(real, std::move(journal), std::move(roots)));
 }
 
 bool UpdateTransaction::Commit() {
@@ -282,7 +292,7 @@ RollbackFailures UpdateTransaction::Rollback() {
   if (Committed(records) && !RewriteWithoutCommitMark(real_.files, journal_->Path(), records)) {
     return {journal_->Path()};
   }
-  RollbackFailures failures = UndoJournalRecords(real_, records, ParentOf(journal_->Path()));
+  RollbackFailures failures = UndoJournalRecords(real_, records, linkFreeRoots_);
   if (!failures.empty()) return failures;
   FlushVolumes(real_.files, records);
   real_.files.RemoveFile(journal_->Path());
@@ -342,7 +352,9 @@ Recovery RecoverInterruptedRun(Platform& platform, const std::string& installDir
     recovery.failures.insert(recovery.failures.end(), temporaries.begin(), temporaries.end());
     recovery.kind = recovery.failures.empty() ? Recovery::Kind::Cleaned : Recovery::Kind::NotCleaned;
   } else {
-    recovery.failures = UndoJournalRecords(platform, *records, installDir);
+    std::vector<std::string> roots{installDir};
+    if (scope) roots.insert(roots.end(), scope->shortcutFolders.begin(), scope->shortcutFolders.end());
+    recovery.failures = UndoJournalRecords(platform, *records, roots);
     recovery.kind = recovery.failures.empty() ? Recovery::Kind::Restored : Recovery::Kind::Incomplete;
   }
   if (!recovery.failures.empty()) return recovery;

@@ -18,17 +18,20 @@ using RollbackFailures = std::vector<std::string>;
 
 // Undoes the records, the last first, through the real services; then registers again the
 // controls whose registration the run had replaced, as they are once the files are back.
-// A file record below installDir whose path goes through a link is not undone (a failure).
+// A file record below one of linkFreeRoots (the installation, the shortcut folders) whose
+// path goes through a link on the way from that root is not undone: a failure.
 RollbackFailures UndoJournalRecords(Platform& platform, const std::vector<JournalRecord>& records,
-                                    const std::string& installDir);
+                                    const std::vector<std::string>& linkFreeRoots);
 
 // The update under way. Every change goes through platform(), whose file, registry, shell
 // and library services journal it first; the rest are the real ones.
 class UpdateTransaction {
  public:
   // Starts the journal in installDir. Nothing when it cannot be written (or one is there
-  // already): then nothing may be changed.
-  static std::unique_ptr<UpdateTransaction> Begin(Platform& real, const std::string& installDir);
+  // already): then nothing may be changed. A rollback undoes nothing through a link below
+  // the installation or the shortcut folders.
+  static std::unique_ptr<UpdateTransaction> Begin(Platform& real, const std::string& installDir,
+                                                  const std::vector<std::string>& shortcutFolders = {});
 
   Platform& platform() { return journaled_; }
   const std::string& JournalPath() const { return journal_->Path(); }
@@ -44,10 +47,11 @@ class UpdateTransaction {
   RollbackFailures Rollback();
 
  private:
-  UpdateTransaction(Platform& real, std::unique_ptr<Journal> journal);
+  UpdateTransaction(Platform& real, std::unique_ptr<Journal> journal, std::vector<std::string> linkFreeRoots);
 
   Platform& real_;
   std::unique_ptr<Journal> journal_;
+  std::vector<std::string> linkFreeRoots_;
   JournaledFiles files_;
   JournaledRegistry registry_;
   JournaledShell shell_;

@@ -160,16 +160,22 @@ TEST_F(JournalTrustTest, AShortcutSavedByTheRunSurvivesAPowerCutAfterIt) {
   }
 }
 
-// A directory of the installation that became a junction to the system directory: neither
-// the undo of a record below it, nor a removal, nor a delta's file lands in its target.
+// A directory of the installation, or of a shortcut folder, that became a junction to the
+// system directory: neither the undo of a record below it, nor a removal, nor a delta's file
+// lands in its target.
 TEST_F(JournalTrustTest, NothingIsChangedThroughADirectoryThatIsALink) {
   const std::string linked = kInstall + "\\j";
   machine.files.AddFile(linked + "\\victim.dll", "system's");
   machine.files.SetLinked(linked);
-  WriteJournal({MakeRecord(Kind::NewFile, linked + "\\victim.dll")});
+  // The same below a shortcut folder: a program group that became a junction.
+  const std::string group = std::string(fake::kTestCommonPrograms) + "\\Varnolith";
+  machine.files.AddFile(group + "\\victim.lnk", "someone's");
+  machine.files.SetLinked(group);
+  WriteJournal({MakeRecord(Kind::NewFile, linked + "\\victim.dll"), MakeRecord(Kind::NewFile, group + "\\victim.lnk")});
   const Recovery recovery = Recover();
   EXPECT_EQ(recovery.kind, Recovery::Kind::Incomplete);
   EXPECT_EQ(machine.files.Content(linked + "\\victim.dll"), "system's");
+  EXPECT_EQ(machine.files.Content(group + "\\victim.lnk"), "someone's");
   machine.files.RemoveFile(kJournal);
 
   // The installed file differs from the delta's source, so the whole file the package
