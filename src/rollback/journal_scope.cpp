@@ -11,8 +11,9 @@ using Kind = JournalRecord::Kind;
 constexpr char kVendorKey[] = "SOFTWARE\\Tolmerik";
 constexpr char kProductKey[] = "SOFTWARE\\Tolmerik\\Varnolith";
 
-// A full path with no level that climbs or stays ("..", "."), no empty level and no "/"
-// (which Windows reads as "\"): compared as text, it cannot name anything else.
+// A full path with no level that climbs or stays ("..", "."), no empty level, no level that
+// ends with a dot or a blank, and no "/" (which Windows reads as "\"): compared as text, it
+// cannot name anything else.
 bool Plain(const std::string& path) {
   if (path.find('/') != std::string::npos) return false;
   // After "X:\" or "\\", the server's name and the share's being levels like the others.
@@ -23,7 +24,9 @@ bool Plain(const std::string& path) {
   for (size_t start = first; start <= path.size();) {
     const size_t end = std::min(path.find('\\', start), path.size());
     const std::string level = path.substr(start, end - start);
-    if (level.empty() || level == "." || level == "..") return false;
+    // Windows drops a level's trailing dots and blanks ("x\.. ", "..."): compared as
+    // text, such a level would not name what Windows opens.
+    if (level.empty() || level.back() == '.' || level.back() == ' ') return false;
     start = end + 1;
   }
   return true;
@@ -42,12 +45,26 @@ bool AtOrBelow(const std::string& path, const std::string& directory) {
   return Below(path, directory) || (Plain(path) && Same(path, WithoutTrailingBackslash(directory)));
 }
 
+// "<profiles>\<one account>\<folder>\...": the same shell folder in any account's profile.
+bool InAnyProfile(const std::string& path, const JournalScope& scope) {
+  if (!Below(path, scope.profilesDir)) return false;
+  const std::string rest = path.substr(WithoutTrailingBackslash(scope.profilesDir).size() + 1);
+  const size_t account = rest.find('\\');
+  if (account == std::string::npos) return false;
+  const std::string inProfile = rest.substr(account + 1);
+  for (const std::string& folder : scope.profileShortcutFolders) {
+    const std::string prefix = WithoutTrailingBackslash(folder) + "\\";
+    if (inProfile.size() > prefix.size() && Same(inProfile.substr(0, prefix.size()), prefix)) return true;
+  }
+  return false;
+}
+
 bool IsShortcut(const std::string& path, const JournalScope& scope) {
   if (!AnsiUpperCase(path).ends_with(".LNK")) return false;
   for (const std::string& folder : scope.shortcutFolders) {
     if (Below(path, folder)) return true;
   }
-  return false;
+  return InAnyProfile(path, scope);
 }
 
 bool MayWriteFile(const std::string& path, const JournalScope& scope) {
@@ -73,7 +90,7 @@ bool MayHoldTemporaries(const std::string& directory, const JournalScope& scope)
   for (const std::string& folder : scope.shortcutFolders) {
     if (AtOrBelow(directory, folder)) return true;
   }
-  return false;
+  return InAnyProfile(directory + "\\x", scope);
 }
 
 bool ProductKey(const JournalRecord& record) {
@@ -92,7 +109,11 @@ bool WithinScope(const JournalRecord& record, const JournalScope& scope) {
     case Kind::NewFile: return MayWriteFile(record.path, scope);
     case Kind::Saved: return MayWriteFile(record.path, scope) && IsBackupOf(record.second, record.path, scope);
     case Kind::RemovedDirectory: return Below(record.path, scope.installDir);
-    case Kind::Moved: return MayWriteFile(record.path, scope) && MayWriteFile(record.second, scope);
+    // An update renames nothing but its shortcuts, each within its folder: a rename from or
+    // onto any other file (the control, a library of the installation) is no undo of ours.
+    case Kind::Moved:
+      return IsShortcut(record.path, scope) && IsShortcut(record.second, scope) &&
+             Same(ParentOf(record.path), ParentOf(record.second));
     case Kind::NewDirectory: return Below(record.path, scope.installDir);
     case Kind::TempDirectory: return MayHoldTemporaries(record.path, scope);
     case Kind::NewKey:

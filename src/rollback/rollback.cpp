@@ -1,5 +1,7 @@
 #include "rollback/rollback.h"
 
+#include <algorithm>
+
 #include "base/ansi_text.h"
 #include "rollback/changed_keys.h"
 
@@ -9,6 +11,8 @@ namespace {
 using Kind = JournalRecord::Kind;
 
 constexpr uint32_t kKeyWriteAccess = 0x20006;
+// Where the system keeps the files to delete at the next start.
+constexpr char kPendingRemovalsKey[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
 
 std::string LastKey(const std::string& key) {
   const size_t separator = key.find_last_of('\\');
@@ -116,12 +120,23 @@ bool Committed(const std::vector<JournalRecord>& records) {
 
 // The backups of a completed run. One that cannot be deleted now (a program still runs
 // from it) is left to the system to delete at the next start, so that no later update is
-// held up by it; what neither can remove is returned.
-RollbackFailures RemoveBackups(FileSystem& files, const std::vector<JournalRecord>& records) {
-  RollbackFailures kept;
+// held up by it; what neither can remove is returned. The system keeps that list in the
+// registry and writes it to the disk lazily: it is flushed before the journal may go, or a
+// power cut would lose the deletion with the only record of the backup.
+RollbackFailures RemoveBackups(Platform& platform, const std::vector<JournalRecord>& records) {
+  FileSystem& files = platform.files;
+  RollbackFailures kept, atRestart;
   for (const JournalRecord& record : records) {
     if (record.kind != Kind::Saved || !files.FileExists(record.second) || files.RemoveFile(record.second)) continue;
-    if (!files.RemoveAtRestart(record.second)) kept.push_back(record.second);
+    (files.RemoveAtRestart(record.second) ? atRestart : kept).push_back(record.second);
+  }
+  if (!atRestart.empty()) {
+    RegKey key = 0;
+    const bool flushed =
+        platform.registry.OpenKey(kHkeyLocalMachine, kPendingRemovalsKey, kKeyQueryValue, false, &key) == kRegSuccess &&
+        platform.registry.FlushKey(key) == kRegSuccess;
+    if (key) platform.registry.CloseKey(key);
+    if (!flushed) kept.insert(kept.end(), atRestart.begin(), atRestart.end());
   }
   return kept;
 }
@@ -146,6 +161,43 @@ RollbackFailures RemoveTemporaryFiles(FileSystem& files, const std::vector<Journ
   return kept;
 }
 
+bool IsFileRecord(const JournalRecord& record) {
+  switch (record.kind) {
+    case Kind::NewFile:
+    case Kind::Saved:
+    case Kind::Moved:
+    case Kind::NewDirectory:
+    case Kind::RemovedDirectory: return true;
+    default: return false;
+  }
+}
+
+// Each drive a run changed something on ("C:\\"). NTFS keeps a log per volume: the journal's
+// flush makes its own volume's renames durable, not those of the system directory's or the
+// shortcuts' volume.
+std::vector<std::string> VolumesOf(const std::vector<JournalRecord>& records) {
+  std::vector<std::string> volumes;
+  const auto add = [&volumes](const std::string& path) {
+    if (path.size() < 3 || path[1] != ':' || path[2] != '\\') return;
+    const std::string root = AnsiUpperCase(path.substr(0, 3));
+    if (std::find(volumes.begin(), volumes.end(), root) == volumes.end()) volumes.push_back(root);
+  };
+  for (const JournalRecord& record : records) {
+    if (!IsFileRecord(record) && record.kind != Kind::TempDirectory && record.kind != Kind::Control) continue;
+    add(record.path);
+    add(record.second);
+  }
+  return volumes;
+}
+
+// What the run changed on every volume reaches its disk: before the completion mark, and
+// before a journal is deleted, so that a power cut never leaves one volume's changes
+// without the journal that completes or undoes them. A volume the system will not flush (a
+// share) is left to its own cache; nothing more can be done for it.
+void FlushVolumes(FileSystem& files, const std::vector<JournalRecord>& records) {
+  for (const std::string& volume : VolumesOf(records)) files.FlushVolume(volume);
+}
+
 // No control was at the path before the run: the run never moved one aside there.
 bool ControlWasNew(const std::vector<JournalRecord>& records, const std::string& path) {
   for (const JournalRecord& record : records) {
@@ -154,12 +206,33 @@ bool ControlWasNew(const std::vector<JournalRecord>& records, const std::string&
   return true;
 }
 
+// Puts a journal where no later run takes it up again; when it cannot be moved, its path
+// joins the failures.
+void SetAside(FileSystem& files, const std::string& path, Recovery& recovery) {
+  const std::string aside = path + kSetAsideSuffix;
+  if (files.FileExists(aside)) files.RemoveFile(aside);
+  if (!files.MoveFileTo(path, aside)) recovery.failures.push_back(path);
+}
+
 }  // namespace
 
-RollbackFailures UndoJournalRecords(Platform& platform, const std::vector<JournalRecord>& records) {
+RollbackFailures UndoJournalRecords(Platform& platform, const std::vector<JournalRecord>& records,
+                                    const std::vector<std::string>& linkFreeRoots) {
+  const auto throughLink = [&](const std::string& path) {
+    for (const std::string& root : linkFreeRoots) {
+      if (PassesThroughLink(platform.files, root, path)) return true;
+    }
+    return false;
+  };
   RollbackFailures failures = RemoveTemporaryFiles(platform.files, records);
   ChangedKeys changed;
   for (auto record = records.rbegin(); record != records.rend(); ++record) {
+    // Nothing is undone through a directory that became a link since the run: the undo
+    // would land in the link's target.
+    if (IsFileRecord(*record) && (throughLink(record->path) || throughLink(record->second))) {
+      failures.push_back(Describe(*record));
+      continue;
+    }
     const bool undone = record->kind == Kind::Control && ControlWasNew(records, record->path)
                             ? Unregister(platform, record->path)
                             : Undo(platform, *record, changed);
@@ -176,19 +249,24 @@ RollbackFailures UndoJournalRecords(Platform& platform, const std::vector<Journa
   return failures;
 }
 
-UpdateTransaction::UpdateTransaction(Platform& real, std::unique_ptr<Journal> journal)
+UpdateTransaction::UpdateTransaction(Platform& real, std::unique_ptr<Journal> journal,
+                                     std::vector<std::string> linkFreeRoots)
     : real_(real),
       journal_(std::move(journal)),
+      linkFreeRoots_(std::move(linkFreeRoots)),
       files_(real.files, *journal_),
       registry_(real.registry, *journal_),
       shell_(real.shell, real.files, *journal_),
       libraries_(real.libraries, *journal_),
       journaled_{files_, registry_, shell_, real.dialogs, real.window, real.processes, libraries_, real.system} {}
 
-std::unique_ptr<UpdateTransaction> UpdateTransaction::Begin(Platform& real, const std::string& installDir) {
+std::unique_ptr<UpdateTransaction> UpdateTransaction::Begin(Platform& real, const std::string& installDir,
+                                                            const std::vector<std::string>& shortcutFolders) {
   auto journal = Journal::Begin(real.files, JoinPath(installDir, kJournalFileName));
   if (!journal) return nullptr;
-  return std::unique_ptr<UpdateTransaction>(new UpdateTransaction(real, std::move(journal)));
+  std::vector<std::string> roots{installDir};
+  roots.insert(roots.end(), shortcutFolders.begin(), shortcutFolders.end());
+  return std::unique_ptr<UpdateTransaction>(new UpdateTransaction(real, std::move(journal), std::move(roots)));
 }
 
 bool UpdateTransaction::Commit() {
@@ -196,25 +274,28 @@ bool UpdateTransaction::Commit() {
   // disk could lose the new values to a power cut while the journal no longer takes the
   // files back.
   if (!registry_.FlushChangedKeys().empty()) return false;
+  FlushVolumes(real_.files, journal_->Records());
   if (!journal_->Append(MakeRecord(Kind::Committed))) return false;
   journal_->Close();
-  const auto records = ReadJournal(real_.files, journal_->Path());
-  if (records && RemoveBackups(real_.files, *records).empty()) real_.files.RemoveFile(journal_->Path());
+  if (!RemoveBackups(real_, journal_->Records()).empty()) return true;
+  FlushVolumes(real_.files, journal_->Records());
+  real_.files.RemoveFile(journal_->Path());
   return true;
 }
 
 RollbackFailures UpdateTransaction::Rollback() {
   journal_->Close();
-  const auto records = ReadJournal(real_.files, journal_->Path());
-  if (!records) return {journal_->Path()};
+  const std::vector<JournalRecord>& records = journal_->Records();
   // A completion mark whose flush failed may still be in the file: it goes before anything
   // is undone, or a rollback cut short would leave a journal that a later run takes for a
   // completed update, and it would delete the backups of the files not put back yet.
-  if (Committed(*records) && !RewriteWithoutCommitMark(real_.files, journal_->Path(), *records)) {
+  if (Committed(records) && !RewriteWithoutCommitMark(real_.files, journal_->Path(), records)) {
     return {journal_->Path()};
   }
-  RollbackFailures failures = UndoJournalRecords(real_, *records);
-  if (failures.empty()) real_.files.RemoveFile(journal_->Path());
+  RollbackFailures failures = UndoJournalRecords(real_, records, linkFreeRoots_);
+  if (!failures.empty()) return failures;
+  FlushVolumes(real_.files, records);
+  real_.files.RemoveFile(journal_->Path());
   return failures;
 }
 
@@ -232,8 +313,19 @@ Recovery RecoverInterruptedRun(Platform& platform, const std::string& installDir
   // A rewrite of the journal that was cut short.
   if (platform.files.FileExists(path + ".tmp")) platform.files.RemoveFile(path + ".tmp");
   if (!platform.files.FileExists(path)) return recovery;
+  // Read once, from the handle whose owner and rights were checked: a journal that another
+  // account could have written is not acted on, whatever it says.
+  const ProtectedFileRead read = platform.files.ReadProtectedFile(path);
+  if (read.trust == FileTrust::Linked || read.trust == FileTrust::ForeignOwner ||
+      read.trust == FileTrust::WritableByOthers) {
+    recovery.kind = Recovery::Kind::Untrusted;
+    recovery.trust = read.trust;
+    SetAside(platform.files, path, recovery);
+    return recovery;
+  }
+  const std::optional<std::string> bytes =
+      read.trust == FileTrust::Trusted ? std::optional<std::string>(read.bytes) : std::nullopt;
   // A journal cut short before its first line ended announced nothing: nothing was changed.
-  const auto bytes = platform.files.ReadWholeFile(path);
   if (bytes && bytes->find("\r\n") == std::string::npos) {
     platform.files.RemoveFile(path);
     return recovery;
@@ -250,22 +342,23 @@ Recovery RecoverInterruptedRun(Platform& platform, const std::string& installDir
     if (auto outside = OutOfScope(*records, *scope)) {
       recovery.kind = Recovery::Kind::SetAside;
       recovery.failures.push_back(*outside);
-      const std::string aside = path + kSetAsideSuffix;
-      if (platform.files.FileExists(aside)) platform.files.RemoveFile(aside);
-      if (!platform.files.MoveFileTo(path, aside)) recovery.failures.push_back(path);
+      SetAside(platform.files, path, recovery);
       return recovery;
     }
   }
   if (Committed(*records)) {
-    recovery.failures = RemoveBackups(platform.files, *records);
+    recovery.failures = RemoveBackups(platform, *records);
     const RollbackFailures temporaries = RemoveTemporaryFiles(platform.files, *records);
     recovery.failures.insert(recovery.failures.end(), temporaries.begin(), temporaries.end());
     recovery.kind = recovery.failures.empty() ? Recovery::Kind::Cleaned : Recovery::Kind::NotCleaned;
   } else {
-    recovery.failures = UndoJournalRecords(platform, *records);
+    std::vector<std::string> roots{installDir};
+    if (scope) roots.insert(roots.end(), scope->shortcutFolders.begin(), scope->shortcutFolders.end());
+    recovery.failures = UndoJournalRecords(platform, *records, roots);
     recovery.kind = recovery.failures.empty() ? Recovery::Kind::Restored : Recovery::Kind::Incomplete;
   }
   if (!recovery.failures.empty()) return recovery;
+  FlushVolumes(platform.files, *records);
   platform.files.RemoveFile(path);
   return recovery;
 }

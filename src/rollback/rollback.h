@@ -18,15 +18,20 @@ using RollbackFailures = std::vector<std::string>;
 
 // Undoes the records, the last first, through the real services; then registers again the
 // controls whose registration the run had replaced, as they are once the files are back.
-RollbackFailures UndoJournalRecords(Platform& platform, const std::vector<JournalRecord>& records);
+// A file record below one of linkFreeRoots (the installation, the shortcut folders) whose
+// path goes through a link on the way from that root is not undone: a failure.
+RollbackFailures UndoJournalRecords(Platform& platform, const std::vector<JournalRecord>& records,
+                                    const std::vector<std::string>& linkFreeRoots);
 
 // The update under way. Every change goes through platform(), whose file, registry, shell
 // and library services journal it first; the rest are the real ones.
 class UpdateTransaction {
  public:
   // Starts the journal in installDir. Nothing when it cannot be written (or one is there
-  // already): then nothing may be changed.
-  static std::unique_ptr<UpdateTransaction> Begin(Platform& real, const std::string& installDir);
+  // already): then nothing may be changed. A rollback undoes nothing through a link below
+  // the installation or the shortcut folders.
+  static std::unique_ptr<UpdateTransaction> Begin(Platform& real, const std::string& installDir,
+                                                  const std::vector<std::string>& shortcutFolders = {});
 
   Platform& platform() { return journaled_; }
   const std::string& JournalPath() const { return journal_->Path(); }
@@ -42,10 +47,11 @@ class UpdateTransaction {
   RollbackFailures Rollback();
 
  private:
-  UpdateTransaction(Platform& real, std::unique_ptr<Journal> journal);
+  UpdateTransaction(Platform& real, std::unique_ptr<Journal> journal, std::vector<std::string> linkFreeRoots);
 
   Platform& real_;
   std::unique_ptr<Journal> journal_;
+  std::vector<std::string> linkFreeRoots_;
   JournaledFiles files_;
   JournaledRegistry registry_;
   JournaledShell shell_;
@@ -58,8 +64,11 @@ struct Recovery {
   // NotCleaned: a completed run's backups (in failures) could not all be removed, even at
   // the next start. SetAside: a journal that names something outside the scope; failures
   // then holds what it named (and the journal's path when it could not be moved aside).
-  enum class Kind { None, Restored, Incomplete, Cleaned, NotCleaned, SetAside };
+  // Untrusted: a journal that another account than an administrator could have written
+  // (trust says why), moved aside whole, nothing of it done.
+  enum class Kind { None, Restored, Incomplete, Cleaned, NotCleaned, SetAside, Untrusted };
   Kind kind = Kind::None;
+  FileTrust trust = FileTrust::Trusted;
   RollbackFailures failures;
 };
 

@@ -7,6 +7,7 @@
 #include "base/texts.h"
 #include "base/update_error.h"
 #include "base/windows_path.h"
+#include "steps/delete_step.h"
 #include "package/delta_format.h"
 #include "package/member_stream.h"
 #include "package/section_lookup.h"
@@ -104,6 +105,12 @@ std::optional<std::string> CopyMember(InputFile& archive, const ArchiveMember& m
 // Makes one file into its replacement; what went wrong, or nothing when it is in place.
 std::optional<std::string> MakeFile(FileSystem& files, FileMaking& making, const PlannedDelta& planned,
                                     const std::string& archivePath) {
+  const std::string installDir = planned.target.substr(0, planned.target.size() - planned.line.path.size() - 1);
+  if (PassesThroughLink(files, installDir, planned.target)) return "a directory on its path is a link";
+  // A renamed file's source is read from inside the installation only, as its target is written.
+  if (planned.use == PlannedDelta::Use::Delta && PassesThroughLink(files, installDir, planned.source)) {
+    return "a directory on the installed file's path is a link";
+  }
   auto archive = files.OpenForReading(archivePath);
   if (!archive) return "the package archive cannot be opened";
   std::unique_ptr<InputFile> source;
@@ -141,7 +148,8 @@ std::optional<DeltaLine> ParseDeltaLine(std::string_view line) {
   DeltaLine parsed{std::string(line.substr(0, first)), std::string(line.substr(first + 1, second - first - 1)),
                    std::string(line.substr(second + 1, third == std::string_view::npos ? third : third - second - 1)),
                    third == std::string_view::npos ? std::string() : std::string(line.substr(third + 1))};
-  if (CheckMemberName(parsed.path) || !IsHexDigest(parsed.sourceSha256) || !IsHexDigest(parsed.resultSha256)) {
+  if (CheckMemberName(parsed.path) || NamesUpdaterFile(parsed.path) || !IsHexDigest(parsed.sourceSha256) ||
+      !IsHexDigest(parsed.resultSha256)) {
     return std::nullopt;
   }
   if (third != std::string_view::npos && CheckMemberName(parsed.sourcePath)) return std::nullopt;

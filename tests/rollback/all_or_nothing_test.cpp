@@ -20,7 +20,9 @@
 namespace varno {
 namespace {
 
-using fake::kTestInstallDir;
+// The installation the sweeps update: the usual one on C:, or one on D: while the control
+// and the shortcuts stay on C:.
+std::string kTestInstallDir = fake::kTestInstallDir;
 
 // The process ends where it is: nothing after this runs, no rollback.
 struct ProcessDied {};
@@ -87,14 +89,18 @@ class FaultyFiles : public ForwardingFiles {
     auto output = inner_.CreateReplacementNamed(path, temporary);
     return output ? std::make_unique<FaultyOutput>(std::move(output), faults_) : nullptr;
   }
-  std::unique_ptr<AppendingFile> OpenForAppending(const std::string& path) override {
-    auto file = inner_.OpenForAppending(path);
+  std::unique_ptr<AppendingFile> CreateProtectedForAppending(const std::string& path) override {
+    auto file = inner_.CreateProtectedForAppending(path);
     return file ? std::make_unique<FaultyAppending>(std::move(file), faults_) : nullptr;
   }
   bool CopyFileTo(const std::string& from, const std::string& to) override { return FileSystem::CopyFileTo(from, to); }
   bool MoveFileTo(const std::string& from, const std::string& to) override {
     return faults_.Allow() && inner_.MoveFileTo(from, to);
   }
+  bool MoveFileReplacing(const std::string& from, const std::string& to) override {
+    return faults_.Allow() && inner_.MoveFileReplacing(from, to);
+  }
+  bool FlushFile(const std::string& path) override { return faults_.Allow() && inner_.FlushFile(path); }
   bool RemoveFile(const std::string& path) override { return faults_.Allow() && inner_.RemoveFile(path); }
   bool MakeDirectory(const std::string& path) override { return faults_.Allow() && inner_.MakeDirectory(path); }
   bool RemoveEmptyDirectory(const std::string& path) override { return faults_.Allow() && inner_.RemoveEmptyDirectory(path); }
@@ -172,7 +178,7 @@ class FaultyLibraries : public Libraries {
 // An installation with a record, a shortcut to rename, a file the package replaces, and a
 // package that makes directories, files, shortcuts and registry values.
 void Prepare(fake::MemoryMachine& m) {
-  fake::InstallProduct(m);
+  fake::InstallProduct(m, kTestInstallDir);
   fake::AddShellFolders(m);
   m.files.AddFile(std::string(kTestInstallDir) + "\\UninstCgg.slt", "[SurFile]\r\nold.dll\r\n[****]\r\n");
   m.files.AddFile(std::string(kTestInstallDir) + "\\data.bin", "previous data");
@@ -217,10 +223,11 @@ void RunUpdater(fake::MemoryMachine& m, Faults& faults) {
 }
 
 // What the updater trusts a journal with on this machine.
-const JournalScope kScope{kTestInstallDir,
-                          "C:\\WINDOWS\\system32\\Varxxlith.ocx",
-                          {fake::kTestCommonDesktop, fake::kTestCommonPrograms, std::string(fake::kTestDesktop),
-                           fake::kTestUserPrograms}};
+JournalScope Scope() {
+  return {kTestInstallDir,
+          "C:\\WINDOWS\\system32\\Varxxlith.ocx",
+          {fake::kTestCommonDesktop, fake::kTestCommonPrograms, std::string(fake::kTestDesktop), fake::kTestUserPrograms}};
+}
 
 // A machine set up as Prepare does, holding what a run left on the disk and in the registry.
 void TakeOver(fake::MemoryMachine& m, const fake::MemoryFileSystem& files, const fake::MemoryRegistry& registry) {
@@ -291,9 +298,25 @@ const Interruption kInterruptions[] = {
        registry.PowerCut(0);
        TakeOver(next, dying.files.AfterPowerCut(fake::MemoryFileSystem::PowerCut::Worst), registry);
      }},
+    // Each volume keeps its own log: one loses what was not flushed on it, the other not.
+    {"power cut, worst on C: only",
+     [](fake::MemoryMachine& dying, fake::MemoryMachine& next) {
+       fake::MemoryRegistry registry = dying.registry;
+       registry.PowerCut(registry.UnflushedChanges());
+       using Cut = fake::MemoryFileSystem::PowerCut;
+       TakeOver(next, dying.files.AfterPowerCut({{"C:", Cut::Worst}}, Cut::Likely), registry);
+     }},
+    {"power cut, worst on D: only",
+     [](fake::MemoryMachine& dying, fake::MemoryMachine& next) {
+       fake::MemoryRegistry registry = dying.registry;
+       registry.PowerCut(0);
+       using Cut = fake::MemoryFileSystem::PowerCut;
+       TakeOver(next, dying.files.AfterPowerCut({{"D:", Cut::Worst}}, Cut::Likely), registry);
+     }},
 };
 
-TEST(AllOrNothing, AProcessKilledOrAPowerCutAtAnyChangeIsFinishedByTheNextRun) {
+void SweepEveryChange() {
+  const JournalScope scope = Scope();
   fake::MemoryMachine reference;
   Prepare(reference);
   Platform referencePlatform = reference.platform();
@@ -314,7 +337,7 @@ TEST(AllOrNothing, AProcessKilledOrAPowerCutAtAnyChangeIsFinishedByTheNextRun) {
       EXPECT_THROW(RunUpdater(dying, faults), ProcessDied) << n;
 
       Platform platform = machine.platform();
-      const Recovery recovery = RecoverInterruptedRun(platform, kTestInstallDir, &kScope);
+      const Recovery recovery = RecoverInterruptedRun(platform, kTestInstallDir, &scope);
       EXPECT_TRUE(recovery.failures.empty()) << interruption.what << " at change " << n;
       const std::string recovered = State(machine);
       EXPECT_TRUE(recovered == before || recovered == completed)
@@ -322,19 +345,45 @@ TEST(AllOrNothing, AProcessKilledOrAPowerCutAtAnyChangeIsFinishedByTheNextRun) {
           << recovered << "--- before\n" << before << "--- completed\n" << completed;
       // Before the mark was written a killed run is always taken back.
       if (n < whole.committed) EXPECT_EQ(recovered, before) << interruption.what << " at change " << n;
+      // The recovery done, the power goes: what it put back stays, on every volume.
+      fake::MemoryMachine cut;
+      interruption.leave(machine, cut);
+      Platform cutPlatform = cut.platform();
+      EXPECT_TRUE(RecoverInterruptedRun(cutPlatform, kTestInstallDir, &scope).failures.empty());
+      EXPECT_EQ(State(cut), recovered) << interruption.what << " at change " << n << ", after the recovery";
 
       // The next whole run then completes, whatever was left.
       machine.window = fake::MemoryWindow();
       RunApplication(platform, "WINDOWS NT");
       EXPECT_TRUE(Completed(machine)) << interruption.what << " at change " << n << "\n" << machine.Dump();
     }
+    // A run that completed, then the power went.
+    fake::MemoryMachine dying, machine;
+    Prepare(dying);
+    Platform dyingPlatform = dying.platform();
+    RunApplication(dyingPlatform, "WINDOWS NT");
+    interruption.leave(dying, machine);
+    Platform platform = machine.platform();
+    EXPECT_TRUE(RecoverInterruptedRun(platform, kTestInstallDir, &scope).failures.empty()) << interruption.what;
+    EXPECT_EQ(State(machine), completed) << interruption.what << " after a completed run";
   }
+}
+
+TEST(AllOrNothing, AProcessKilledOrAPowerCutAtAnyChangeIsFinishedByTheNextRun) { SweepEveryChange(); }
+
+// The installation and its journal on D:, the control and the shortcuts on C:: a flush on
+// one volume makes nothing of the other durable.
+TEST(AllOrNothing, WithTheInstallationOnAnotherVolumeEveryChangeIsFinishedByTheNextRun) {
+  kTestInstallDir = "D:\\Produits\\Varnolith";
+  SweepEveryChange();
+  kTestInstallDir = fake::kTestInstallDir;
 }
 
 // Runs a recovery on the machine with its n-th change interrupted; false when it ran to its
 // end before that, next then untouched.
 bool RecoveryInterrupted(fake::MemoryMachine& machine, int n, const Interruption& interruption,
                          fake::MemoryMachine& next) {
+  const JournalScope scope = Scope();
   Faults faults;
   faults.dieAt = n;
   faults.atDeath = [&] { interruption.leave(machine, next); };
@@ -344,7 +393,7 @@ bool RecoveryInterrupted(fake::MemoryMachine& machine, int n, const Interruption
   Platform platform{files, registry, machine.shell, machine.dialogs, machine.window, machine.processes, libraries,
                     machine.system};
   try {
-    RecoverInterruptedRun(platform, kTestInstallDir, &kScope);
+    RecoverInterruptedRun(platform, kTestInstallDir, &scope);
     return false;
   } catch (const ProcessDied&) {
     return true;
@@ -354,6 +403,7 @@ bool RecoveryInterrupted(fake::MemoryMachine& machine, int n, const Interruption
 // A recovery is itself killed, or loses power, at each of its own changes, and again and
 // again: the one that finally runs to its end leaves the installation as before.
 TEST(AllOrNothing, ARecoveryInterruptedAtAnyOfItsStepsAnyNumberOfTimesIsFinishedByTheNext) {
+  const JournalScope scope = Scope();
   const Faults whole = ChangesOfAWholeRun();
   // Killed just before the commit mark: the recovery has every record to undo.
   fake::MemoryMachine dying;
@@ -372,7 +422,7 @@ TEST(AllOrNothing, ARecoveryInterruptedAtAnyOfItsStepsAnyNumberOfTimesIsFinished
       TakeOver(machine, start.files, start.registry);
       if (!RecoveryInterrupted(machine, n, interruption, next)) break;
       Platform platform = next.platform();
-      EXPECT_TRUE(RecoverInterruptedRun(platform, kTestInstallDir, &kScope).failures.empty()) << interruption.what << " " << n;
+      EXPECT_TRUE(RecoverInterruptedRun(platform, kTestInstallDir, &scope).failures.empty()) << interruption.what << " " << n;
       EXPECT_EQ(State(next), before) << interruption.what << " at step " << n;
     }
     // At its first step, then at its second, and so on, each time on what the last left.

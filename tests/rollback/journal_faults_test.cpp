@@ -4,6 +4,7 @@
 // write.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <utility>
 
 #include "app/form1.h"
@@ -32,7 +33,7 @@ class Intercepted : public ForwardingFiles {
   bool failNextFlushWait = false;
 
   bool RemoveFile(const std::string& path) override { return !refuseRemoval(path) && inner_.RemoveFile(path); }
-  std::unique_ptr<AppendingFile> OpenForAppending(const std::string& path) override {
+  std::unique_ptr<AppendingFile> CreateProtectedForAppending(const std::string& path) override {
     class File : public AppendingFile {
      public:
       File(std::unique_ptr<AppendingFile> inner, Intercepted& owner) : inner_(std::move(inner)), owner_(owner) {}
@@ -46,7 +47,7 @@ class Intercepted : public ForwardingFiles {
       std::unique_ptr<AppendingFile> inner_;
       Intercepted& owner_;
     };
-    auto file = inner_.OpenForAppending(path);
+    auto file = inner_.CreateProtectedForAppending(path);
     return file ? std::make_unique<File>(std::move(file), *this) : nullptr;
   }
 };
@@ -125,6 +126,11 @@ TEST_F(JournalFaultsTest, ABackupThatCannotBeDeletedGoesAtTheNextStartAndBlocksN
   ASSERT_EQ(machine.files.removalsAtRestart.size(), 1u) << Log();
   EXPECT_NE(machine.files.removalsAtRestart[0].find("data.bin.vrnundo"), std::string::npos);
   EXPECT_FALSE(machine.files.FileExists(kJournal)) << Log();
+  // The system's list of those deletions is on the disk before the journal goes.
+  const auto& flushes = machine.registry.Flushes();
+  EXPECT_NE(std::find(flushes.begin(), flushes.end(),
+                      "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Session Manager"),
+            flushes.end());
 }
 
 // Where the system refuses that too, the journal stays, and the next run says what it could

@@ -170,9 +170,24 @@ uint64_t MemoryFileSystem::UnpredictableNumber() {
   return z ^ (z >> 31);
 }
 
+// "C:" for a path on a drive, "\\SERVER\SHARE" on a share: what one log covers.
+std::string MemoryFileSystem::VolumeOf(const std::string& key) {
+  if (key.size() >= 2 && key[1] == ':') return key.substr(0, 2);
+  if (!key.starts_with("\\\\")) return {};
+  const size_t share = key.find('\\', 2);
+  return key.substr(0, share == std::string::npos ? key.size() : key.find('\\', share + 1));
+}
+
+void MemoryFileSystem::SnapshotVolume(const std::string& volume) {
+  std::erase_if(atLastFlush_, [&](const auto& entry) { return VolumeOf(entry.first) == volume; });
+  for (const auto& [key, node] : nodes_) {
+    if (VolumeOf(key) == volume) atLastFlush_[key] = node;
+  }
+}
+
 void MemoryFileSystem::Flushed(Node& node) {
   node.durable = node.data;
-  atLastFlush_ = nodes_;
+  SnapshotVolume(VolumeOf(Folded(node.path)));
 }
 
 MemoryFileSystem MemoryFileSystem::AfterProcessDeath() const {
@@ -181,9 +196,19 @@ MemoryFileSystem MemoryFileSystem::AfterProcessDeath() const {
   return after;
 }
 
-MemoryFileSystem MemoryFileSystem::AfterPowerCut(PowerCut cut) const {
+MemoryFileSystem MemoryFileSystem::AfterPowerCut(PowerCut cut) const { return AfterPowerCut({}, cut); }
+
+MemoryFileSystem MemoryFileSystem::AfterPowerCut(const std::map<std::string, PowerCut>& volumes,
+                                                 PowerCut others) const {
   MemoryFileSystem after = AfterProcessDeath();
-  if (cut == PowerCut::Worst) after.nodes_ = atLastFlush_;
+  const auto cutOf = [&](const std::string& key) {
+    const auto known = volumes.find(VolumeOf(key));
+    return known == volumes.end() ? others : known->second;
+  };
+  std::erase_if(after.nodes_, [&](const auto& entry) { return cutOf(entry.first) == PowerCut::Worst; });
+  for (const auto& [key, node] : atLastFlush_) {
+    if (cutOf(key) == PowerCut::Worst) after.nodes_[key] = node;
+  }
   for (auto& [key, node] : after.nodes_) {
     node.heldAgainstWriters = 0;
     node.data = node.durable;
@@ -288,6 +313,82 @@ std::unique_ptr<AppendingFile> MemoryFileSystem::OpenForAppending(const std::str
     nodes_[KeyOf(full)] = Node{full, false, {}, false, false};
   }
   return std::make_unique<MemoryAppendingFile>(*this, full);
+}
+
+std::unique_ptr<AppendingFile> MemoryFileSystem::CreateProtectedForAppending(const std::string& path) {
+  if (Find(path)) return nullptr;
+  auto file = OpenForAppending(path);
+  if (file) SetOwner(path, Owner::Administrators, false);
+  return file;
+}
+
+ProtectedFileRead MemoryFileSystem::ReadProtectedFile(const std::string& path) {
+  const Node* node = Find(path);
+  if (!node || node->isDirectory) return {};
+  if (node->linked) return {FileTrust::Linked, {}};
+  if (node->owner == Owner::StandardUser) return {FileTrust::ForeignOwner, {}};
+  if (node->othersMayWrite) return {FileTrust::WritableByOthers, {}};
+  return {FileTrust::Trusted, node->data};
+}
+
+bool MemoryFileSystem::MoveFileReplacing(const std::string& from, const std::string& to) {
+  Node* existing = Find(to);
+  if (existing && (existing->isDirectory || existing->readOnly || existing->inUse || existing->heldAgainstWriters > 0)) {
+    return false;
+  }
+  Node* source = Find(from);
+  if (!source || source->isDirectory || source->inUse || source->heldAgainstWriters > 0) return false;
+  std::optional<Node> replaced;
+  if (existing) {
+    replaced = *existing;
+    nodes_.erase(KeyOf(to));
+  }
+  if (!MoveFileTo(from, to)) {
+    if (replaced) nodes_[KeyOf(to)] = *replaced;
+    return false;
+  }
+  if (replaced) Release(replaced->data.size());
+  Flushed(*Find(to));  // written through
+  return true;
+}
+
+bool MemoryFileSystem::FlushVolume(const std::string& path) {
+  const std::string volume = VolumeOf(KeyOf(path));
+  if (volume.empty()) return false;
+  volumeFlushes.push_back(volume);
+  for (auto& [key, node] : nodes_) {
+    if (VolumeOf(key) == volume) node.durable = node.data;
+  }
+  SnapshotVolume(volume);
+  return true;
+}
+
+bool MemoryFileSystem::FlushFile(const std::string& path) {
+  Node* node = Find(path);
+  if (!node || node->isDirectory) return false;
+  Flushed(*node);
+  return true;
+}
+
+bool MemoryFileSystem::WriteInPlace(const std::string& path, std::string_view bytes) {
+  const std::string full = FullPath(path);
+  Node* node = Find(full);
+  if (node && (node->isDirectory || node->readOnly || node->inUse || node->heldAgainstWriters > 0)) return false;
+  if (!node) {
+    if (full.empty() || !ParentIsDirectory(full) || Refused(full)) return false;
+    node = &(nodes_[KeyOf(full)] = Node{full, false, {}, false, false});
+  }
+  if (!Allocate(bytes.size())) return false;
+  Release(node->data.size());
+  node->data.assign(bytes.data(), bytes.size());
+  return true;
+}
+
+void MemoryFileSystem::SetOwner(const std::string& path, Owner owner, bool othersMayWrite) {
+  if (Node* node = Find(path)) {
+    node->owner = owner;
+    node->othersMayWrite = othersMayWrite;
+  }
 }
 
 bool MemoryFileSystem::CanReplace(const std::string& path) {

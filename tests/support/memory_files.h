@@ -31,12 +31,22 @@ class MemoryFileSystem : public FileSystem {
   bool RemoveFile(const std::string& path) override;
   bool MakeDirectory(const std::string& path) override;
   std::unique_ptr<AppendingFile> OpenForAppending(const std::string& path) override;
+  std::unique_ptr<AppendingFile> CreateProtectedForAppending(const std::string& path) override;
+  ProtectedFileRead ReadProtectedFile(const std::string& path) override;
+  bool MoveFileReplacing(const std::string& from, const std::string& to) override;
+  bool FlushFile(const std::string& path) override;
+  bool FlushVolume(const std::string& path) override;
   bool RemoveEmptyDirectory(const std::string& path) override;
   bool CanReplace(const std::string& path) override;
   bool IsLinked(const std::string& path) override;
   std::optional<uint64_t> FreeBytes(const std::string&) override { return freeSpace_; }
   // Sorted on the upper-case names, as NTFS lists them.
   std::unique_ptr<DirectoryListing> ListMatching(const std::string& pattern) override;
+
+  // Writes a file in place by name, as a program that saves without flushing does (the
+  // shell saving a shortcut): the bytes and the file's creation wait for a later flush.
+  // False when the directory is missing or refused, or the file is read-only or in use.
+  bool WriteInPlace(const std::string& path, std::string_view bytes);
 
   // Set-up for tests; these create whatever parents are missing.
   void AddDirectory(const std::string& path);
@@ -46,6 +56,16 @@ class MemoryFileSystem : public FileSystem {
   // The file or directory is a link (symbolic, a junction, or one of a file's several
   // names); replacing the file puts a plain one in its place, as a rename over a link does.
   void SetLinked(const std::string& path);
+  // Who owns a file, and whether its access list lets other accounts write it. Whatever the
+  // program makes is its own account's, writable by no one else; CreateProtectedForAppending
+  // gives the Administrators group. A standard user's file is theirs and writable by them.
+  enum class Owner { ThisAccount, Administrators, System, StandardUser };
+  void SetOwner(const std::string& path, Owner owner, bool othersMayWrite);
+  // A file put there by a standard user who can write the directory: theirs, as they wrote it.
+  void PlantAsStandardUser(const std::string& path, std::string_view bytes) {
+    AddFile(path, bytes);
+    SetOwner(path, Owner::StandardUser, true);
+  }
   void SetCurrentDirectory(const std::string& path);
   // Moves a directory and all below it to another path, open files or not, as repointing
   // a junction on the way to it does on Windows.
@@ -81,16 +101,23 @@ class MemoryFileSystem : public FileSystem {
 
   // What survives a power cut now, on NTFS:
   // - a file's bytes reach the disk only when they are flushed (an append of the journal,
-  //   the wait for a flush started in the background, the commit of a replacement); a file
-  //   keeps the bytes of its last flush, none when it was never flushed;
-  // - directory operations (creating, renaming, deleting files and directories) reach the
-  //   disk in their order, and every one made before a flush is there after it (the flush
-  //   commits the volume's log), but any tail of those made since the last flush may be
-  //   lost.
+  //   the wait for a flush started in the background, the commit of a replacement, a flush
+  //   of its volume); a file keeps the bytes of its last flush, none when it was never
+  //   flushed;
+  // - each volume ("C:", "D:", a share) keeps a log of its own: its directory operations
+  //   (creating, renaming, deleting files and directories) reach its disk in their order,
+  //   and every one made before a flush of a file on that volume (or of the volume) is
+  //   there after it, but any tail of those made since that volume's last flush may be
+  //   lost. A flush on one volume makes nothing of another durable.
   // Likely: every directory operation survives, unflushed bytes are lost. Worst: the
-  // directory operations since the last flush are lost too.
+  // directory operations since the volume's last flush are lost too. The cut may differ
+  // from volume to volume ("D:" worst, the others likely).
   enum class PowerCut { Likely, Worst };
   MemoryFileSystem AfterPowerCut(PowerCut cut) const;
+  MemoryFileSystem AfterPowerCut(const std::map<std::string, PowerCut>& volumes, PowerCut others) const;
+
+  // The volumes flushed as a whole, in order ("C:").
+  std::vector<std::string> volumeFlushes;
 
   // Files the program asked the system to delete at the next start, in order.
   std::vector<std::string> removalsAtRestart;
@@ -110,6 +137,8 @@ class MemoryFileSystem : public FileSystem {
     bool readOnly = false;
     bool inUse = false;
     bool linked = false;
+    Owner owner = Owner::ThisAccount;
+    bool othersMayWrite = false;
     int heldAgainstWriters = 0;  // open holders that refuse writers
     std::string durable;         // the bytes as last flushed to the disk
   };
@@ -128,15 +157,18 @@ class MemoryFileSystem : public FileSystem {
   void Release(size_t bytes);
   bool Commit(const std::string& temporary, const std::string& target);
   void Discard(const std::string& temporary);
-  // A flush: the file's bytes are on the disk, and so is every directory operation so far.
+  // A flush: the file's bytes are on the disk, and so is every directory operation so far
+  // on its volume.
   void Flushed(Node& node);
+  static std::string VolumeOf(const std::string& key);
+  void SnapshotVolume(const std::string& volume);
 
   // The key of a path's node: its full path in capitals, so that a name matches in any case.
   std::string KeyOf(const std::string& path) const;
   std::vector<const Node*> Children(const std::string& directory) const;
 
   std::map<std::string, Node> nodes_;
-  std::map<std::string, Node> atLastFlush_;  // the nodes as the last flush left the disk
+  std::map<std::string, Node> atLastFlush_;  // each volume's nodes as its last flush left them
   uint64_t unpredictable_ = 0;
   std::string currentDirectory_ = "C:\\";
   std::map<std::string, bool> refusedDirectories_;

@@ -106,6 +106,8 @@ MemoryMachine::MemoryMachine() {
   files.SetCurrentDirectory(kTestPackageDir);
   shell.folders[kCsidlDesktop] = kTestDesktop;
   registry.AddKey(kHkeyLocalMachine, "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion");
+  // Where Windows keeps the files to delete at the next start.
+  registry.AddKey(kHkeyLocalMachine, "SYSTEM\\CurrentControlSet\\Control\\Session Manager");
   registry.AddKey(kHkeyCurrentUser, "SOFTWARE");
 }
 
