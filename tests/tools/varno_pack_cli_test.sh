@@ -192,9 +192,28 @@ run 0 build proj/varno-package.toml -o since3 --since prev --json
 expect_json /since/nothingChanged true
 printf 'x' >"proj/staging/Donnees/$(printf '\xe6\x97\xa5').txt"
 run 2 build proj/varno-package.toml -o built2
-expect_in err "proj/staging/Donnees/?.txt: error:"
+expect_in err "proj/staging/Donnees/$(printf '\xe6\x97\xa5').txt: error: the name's character 1,"
 expect_in out "built2: not written, 1 error, 0 warnings"
 [ ! -e built2 ] || fail "a refused build left its package"
+rm "proj/staging/Donnees/$(printf '\xe6\x97\xa5').txt"
+
+# A refused name is shown as the file system holds it, pointing at the character at fault,
+# in text and JSON alike; a "\" in a Linux name is part of the name, not a separator.
+printf 'x' >'proj/staging/naïve_ñ_ß_Ω.txt'
+printf 'x' >'proj/staging/a\b.txt'
+run 2 build proj/varno-package.toml -o built2
+expect_in err 'proj/staging/naïve_ñ_ß_Ω.txt: error: the name'"'"'s character 11, "Ω" (U+03A9)'
+expect_in err 'proj/staging/a\b.txt: error:'
+run 2 build proj/varno-package.toml -o built2 --json
+expect_json /findings/0/file 'proj/staging/naïve_ñ_ß_Ω.txt'
+rm 'proj/staging/naïve_ñ_ß_Ω.txt' 'proj/staging/a\b.txt'
+
+# The package is never written into the staging tree, even through a link to it.
+ln -s proj/staging linkout
+run 2 build proj/varno-package.toml -o linkout/pkg
+expect_in err destination-refused
+[ ! -e proj/staging/pkg ] || fail "a package was written into the staging tree through a link"
+rm linkout
 run 0 build --help; expect_in out --since
 
 # --version; Ctrl+C ends a long command with 130, as the shell expects, and leaves nothing.

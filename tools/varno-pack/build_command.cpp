@@ -8,6 +8,7 @@
 #include "base/texts.h"
 #include "check_command.h"
 #include "create_command.h"
+#include "host_text.h"
 #include "member_compressor.h"
 #include "name_rules.h"
 #include "package/archive_writer.h"
@@ -61,20 +62,6 @@ std::string DirectoryOf(const std::string& shown) {
 std::string BaseName(const std::string& shown) {
   const size_t slash = shown.find_last_of("/\\");
   return slash == std::string::npos ? shown : shown.substr(slash + 1);
-}
-
-// A host name that Windows-1252 cannot write, shown with "?" for what it lacks.
-std::string Lossy(const std::string& utf8) {
-  std::string shown;
-  for (const char c : utf8) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x80) {
-      shown += c;
-    } else if (byte >= 0xC0) {
-      shown += '?';
-    }
-  }
-  return shown;
 }
 
 // Removes a directory that holds files only (a package, or one being built).
@@ -188,7 +175,9 @@ BuildResult BuildPackage(FileSystem& files, const BuildRequest& request, Progres
   }
 
   const std::string destination = WithoutTrailingBackslash(request.windowsPath(request.packageShown));
-  if (IsWithin(destination, staging)) {
+  // A link on the way (or the staging directory reached through one) must not hide that
+  // the package would land in the tree it is read from: the real places are compared.
+  if (IsWithin(destination, staging) || IsWithin(RealPlace(destination), RealPlace(staging))) {
     report.Fail("destination-refused", request.packageShown, 0,
                 "lies inside the staging directory " + stagingShown + ": the package would be read into itself");
     return result;
@@ -198,8 +187,9 @@ BuildResult BuildPackage(FileSystem& files, const BuildRequest& request, Progres
   };
   const HostTreeProblems host = FindHostTreeProblems(staging, excluded);
   for (const std::string& name : host.unwritableNames) {
-    report.Fail("name-refused", stagingShown + "/" + Lossy(name), 0,
-                "the name holds characters that Windows-1252, the updater's code page, cannot write");
+    const std::string leaf = name.substr(name.find_last_of('/') + 1);
+    report.FailInHostText("name-refused", HostText(stagingShown) + "/" + name,
+                          "the name's " + UnwritableCharacter(leaf) + ", the updater's code page");
   }
   for (const std::string& link : host.linksLeaving) {
     report.Fail("link-leaves-staging", stagingShown + "/" + link, 0,

@@ -13,6 +13,7 @@
 #include "create_command.h"
 #include "extract_command.h"
 #include "host_disk.h"
+#include "host_text.h"
 #include "list_command.h"
 #include "progress.h"
 #include "report.h"
@@ -47,8 +48,8 @@ class Arguments {
   }
   bool Refuse() const {
     for (const std::string& argument : refused_) {
-      std::cerr << "varno-pack: \"" << argument
-                << "\" holds characters that Windows-1252, the updater's code page, cannot write\n";
+      std::cerr << "varno-pack: \"" << argument << "\": its " << UnwritableCharacter(argument)
+                << ", the updater's code page\n";
     }
     return !refused_.empty();
   }

@@ -16,6 +16,11 @@ bool RenameDirectory(const std::string& from, const std::string& to);
 // Removes an empty directory.
 bool RemoveEmptyDirectory(const std::string& path);
 
+// The place a path really names: every link of its part that exists followed (on Linux;
+// the path made absolute on Windows), the part that does not exist yet kept as written.
+// A Windows path as HostDisk gives them; the path itself when it cannot be resolved.
+std::string RealPlace(const std::string& path);
+
 // The reason the system gave for the last failed call, after a colon ("": no space left on
 // device"), or "" when it gave none; ClearSystemError first, so that an old reason is never
 // told for a new failure.
