@@ -179,6 +179,24 @@ run 2 build proj/varno-package.toml -o signed2 --sign vendor.pub.pem
 expect_in err "is a public key"
 [ ! -e signed2 ] || fail "a build with a wrong key left its package"
 
+# Passphrase keys: keygen encrypts with the variable's passphrase and makes a missing
+# directory; sign takes it from the variable too. Without a terminal (setsid leaves none) and
+# without the variable, both refuse before anything is made or read.
+notty() { setsid -w "$tool" "$@" </dev/null >out 2>err; }
+notty keygen keys/locked.pem --passphrase-env VARNO_UNSET_PASSPHRASE
+[ $? -eq 2 ] || fail "keygen with an unset passphrase variable did not exit 2"
+expect_in err "VARNO_UNSET_PASSPHRASE is not set"
+[ ! -e keys ] || fail "a refused keygen made something"
+notty keygen keys/locked.pem --ask-passphrase
+expect_in err "no terminal"
+VARNO_KEY_PASS=s3cret run 0 keygen keys/locked.pem --passphrase-env VARNO_KEY_PASS
+grep -q 'ENCRYPTED PRIVATE KEY' keys/locked.pem || fail "keygen --passphrase-env wrote an unencrypted key"
+notty sign signed --key keys/locked.pem
+[ $? -eq 2 ] || fail "sign of an encrypted key without a terminal did not exit 2"
+expect_in err "no terminal to ask it on: give --passphrase-env"
+VARNO_KEY_PASS=s3cret run 0 sign signed --key keys/locked.pem --passphrase-env VARNO_KEY_PASS
+run 0 verify signed --public-key keys/locked.pub.pem
+
 # --since: what the release dropped is removed by the package, named by its old path, and
 # exits 0 (a release script under set -e goes on); a package is no staging tree.
 cp -r proj/staging prev
