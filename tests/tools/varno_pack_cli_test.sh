@@ -232,6 +232,19 @@ run 2 build proj/varno-package.toml -o linkout/pkg
 expect_in err destination-refused
 [ ! -e proj/staging/pkg ] || fail "a package was written into the staging tree through a link"
 rm linkout
+
+# Links inside the staging tree: one to a file is carried as a copy, with a warning naming
+# it; one to a directory is refused, as that directory would ship twice.
+ln -s Varnolith.exe proj/staging/Alias.exe
+ln -s Donnees proj/staging/Copie
+run 2 build proj/varno-package.toml -o linked
+expect_in err 'proj/staging/Copie: error: is a link to the directory Donnees'
+expect_in err 'proj/staging/Alias.exe: warning: is a link to Varnolith.exe'
+[ ! -e linked ] || fail "a tree with a link to a directory was built"
+rm proj/staging/Copie
+run 1 build proj/varno-package.toml -o linked
+expect_in err link-copied
+rm -r proj/staging/Alias.exe linked
 run 0 build --help; expect_in out --since
 
 # --version; Ctrl+C ends a long command with 130, as the shell expects, and leaves nothing.

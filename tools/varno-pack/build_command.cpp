@@ -196,6 +196,19 @@ BuildResult BuildPackage(FileSystem& files, const BuildRequest& request, Progres
                 "is a link to something outside the staging directory (or to nothing): it is not followed; copy "
                 "the file into the staging directory, or exclude the link");
   }
+  // A link inside the tree reaches the package as a copy of what it points to: said for a
+  // file, refused for a directory, which would ship twice under two names.
+  for (const HostTreeProblems::InsideLink& link : host.linksInside) {
+    if (link.toDirectory) {
+      report.FailInHostText("link-to-directory", HostText(stagingShown) + "/" + link.link,
+                            "is a link to the directory " + link.target +
+                                " of the staging tree, which would ship twice; exclude the link or remove it");
+    } else {
+      report.Warn("link-copied", stagingShown + "/" + Utf8ToCp1252(link.link).value_or(link.link), 0,
+                  "is a link to " + Utf8ToCp1252(link.target).value_or(link.target) +
+                      " of the staging tree: the package carries a copy of that file under the link's name");
+    }
+  }
   const StagingTree tree = ReadStagingTree(files, staging, stagingShown, project->exclude, report);
   const auto checkLength = [&](const std::string& relative) {
     if (auto problem = CheckPathLength(relative, project->installDirLength)) {

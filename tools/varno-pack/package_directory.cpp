@@ -139,13 +139,20 @@ HostTreeProblems FindHostTreeProblems(const std::string& root,
     std::error_code resolving;
     const fs::path target = fs::canonical(it->path(), resolving);
     const auto [end, unused] = std::mismatch(top.begin(), top.end(), target.begin(), target.end());
-    if (resolving || end != top.end()) found.linksLeaving.push_back(relative.string());
+    if (resolving || end != top.end()) {
+      found.linksLeaving.push_back(relative.string());
+    } else {
+      found.linksInside.push_back({relative.string(), target.lexically_relative(top).string(),
+                                   fs::is_directory(target, resolving)});
+    }
     // A link to a directory of the tree is read through the file service like any
     // directory; it is not walked twice here.
     it.disable_recursion_pending();
   }
   std::sort(found.unwritableNames.begin(), found.unwritableNames.end());
   std::sort(found.linksLeaving.begin(), found.linksLeaving.end());
+  std::sort(found.linksInside.begin(), found.linksInside.end(),
+            [](const auto& a, const auto& b) { return a.link < b.link; });
   return found;
 }
 

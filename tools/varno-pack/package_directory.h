@@ -41,6 +41,14 @@ struct HostTreeProblems {
   // Links whose target lies outside the tree, or nowhere: the file service follows them,
   // and a package would ship whatever they reach (a system file, a private key).
   std::vector<std::string> linksLeaving;
+  // Links whose target lies inside the tree, with that target (relative to root): the file
+  // service reads them as what they point to, so the package carries a copy of the file,
+  // or the whole directory a second time.
+  struct InsideLink {
+    std::string link, target;
+    bool toDirectory = false;
+  };
+  std::vector<InsideLink> linksInside;
 };
 // excluded(relative, name) is asked, in Windows-1252 with "\" separators, of every entry
 // whose name converts: an excluded entry and what it holds are not looked at. Nothing on
