@@ -245,6 +245,28 @@ rm proj/staging/Copie
 run 1 build proj/varno-package.toml -o linked
 expect_in err link-copied
 rm -r proj/staging/Alias.exe linked
+
+# A file the description does not name: check warns, verify says the signature leaves it out.
+cp -r signed unnamed && printf 'x' >unnamed/extra.dll
+run 1 check unnamed
+expect_in out 'extra.dll: warning:'
+expect_in out file-not-read
+run 0 verify unnamed --public-key keys/locked.pub.pem
+expect_in out "not covered by the signature"
+expect_in out extra.dll
+
+# --since: a change of case only is said; check --against names the installed file in the
+# style given and says it is missing rather than different.
+rm -rf prev && cp -r proj/staging prev
+yes 'Varnolith 2.8' | head -c 40000 >prev/Donnees/d.txt
+{ cat prev/Donnees/d.txt; echo 'Varnolith 2.9'; } >proj/staging/Donnees/d.txt
+mv proj/staging/Varnolith.exe proj/staging/VARNOLITH.exe
+run 1 build proj/varno-package.toml -o deltas --since prev
+expect_in err 'proj/staging/VARNOLITH.exe: warning: was prev/Varnolith.exe, a change of case only'
+mkdir -p inst
+run 2 check deltas --against inst
+expect_in out 'inst/Donnees/d.txt is missing from the installation'
+mv proj/staging/VARNOLITH.exe proj/staging/Varnolith.exe
 run 0 build --help; expect_in out --since
 
 # --version; Ctrl+C ends a long command with 130, as the shell expects, and leaves nothing.

@@ -140,6 +140,34 @@ void ReportWhereWritten(const Report& found, const std::map<int, int>& projectLi
   }
 }
 
+// A name whose case alone changed since the previous release: for Windows the file or
+// directory is the same one, and the update renames nothing, so installations go on
+// showing the old name. Said, as nothing in the package shows it.
+void ReportCaseOnlyRenames(const StagingTree& tree, const StagingTree& previous, const std::string& stagingShown,
+                           const std::string& previousShown, Report& report) {
+  std::map<std::string, std::string> before;
+  for (const StagedFile& file : previous.topFiles) before[AnsiUpperCase(file.relative)] = file.relative;
+  for (const auto& directory : previous.directories) {
+    before[AnsiUpperCase(directory.relative)] = directory.relative;
+    for (const StagedFile& file : directory.files) before[AnsiUpperCase(file.relative)] = file.relative;
+  }
+  const auto compare = [&](const std::string& relative) {
+    const auto found = before.find(AnsiUpperCase(relative));
+    if (found == before.end() || BaseName(found->second) == BaseName(relative)) return;
+    std::string shown = stagingShown + "/" + relative, old = previousShown + "/" + found->second;
+    std::replace(shown.begin(), shown.end(), '\\', '/');
+    std::replace(old.begin(), old.end(), '\\', '/');
+    report.Warn("case-only-rename", shown, 0,
+                "was " + old + ", a change of case only: Windows takes both for one name and the update renames "
+                "nothing, so installations keep the old case (a changed file may take the new one when replaced)");
+  };
+  for (const StagedFile& file : tree.topFiles) compare(file.relative);
+  for (const auto& directory : tree.directories) {
+    compare(directory.relative);
+    for (const StagedFile& file : directory.files) compare(file.relative);
+  }
+}
+
 }  // namespace
 
 BuildResult BuildPackage(FileSystem& files, const BuildRequest& request, Progress& progress, Report& report) {
@@ -236,6 +264,7 @@ BuildResult BuildPackage(FileSystem& files, const BuildRequest& request, Progres
     } else {
       Report ignored;  // names the previous release could not carry were never installed
       previous = std::make_unique<StagingTree>(ReadStagingTree(files, previousPath, request.previousShown, project->exclude, ignored));
+      ReportCaseOnlyRenames(tree, *previous, stagingShown, request.previousShown, report);
     }
   }
 

@@ -262,8 +262,15 @@ int main(int argc, char** argv) {
                 << PublicKeyFileOf(keygenFile) << "\n";
     } else if (*signCommand && SignPackage(disk->Files(), directory, sign.key, report, sign.passphraseEnv)) {
       std::cout << "signed: " << sign.directory << "/MjaIni.sig\n";
-    } else if (*verifyCommand && VerifyPackage(disk->Files(), directory, verify.key, report)) {
+    } else if (std::vector<std::string> uncovered;
+               *verifyCommand && VerifyPackage(disk->Files(), directory, verify.key, report, &uncovered)) {
       std::cout << "verified: " << verify.directory << "\n";
+      std::string list;
+      for (const std::string& name : uncovered) list += (list.empty() ? "" : ", ") + name;
+      if (!list.empty()) {
+        PrintText(stdout, "not covered by the signature, as the update never reads them (the updater program is "
+                          "signed with Authenticode instead): " + list + "\n");
+      }
     }
     PrintFindings(stderr, report);
     return report.Status();

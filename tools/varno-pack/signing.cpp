@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -367,7 +368,18 @@ bool SignFiles(FileSystem& files, const std::string& packageDir, const std::vect
 }
 
 bool VerifyPackage(FileSystem& files, const std::string& packageDir, const std::string& publicKeyFile,
-                   Report& report) {
+                   Report& report, std::vector<std::string>* uncovered) {
+  if (uncovered) {
+    std::vector<std::string> read = PackageFilesTheRunReads(files, packageDir);
+    read.push_back(kSignatureFileName);
+    auto listing = files.ListMatching(packageDir + "\\*");
+    while (auto entry = listing->Next()) {
+      const bool isRead = std::any_of(read.begin(), read.end(),
+                                      [&](const std::string& name) { return AnsiSameText(name, entry->name); });
+      if (!entry->isDirectory && !isRead) uncovered->push_back(entry->name);
+    }
+    std::sort(uncovered->begin(), uncovered->end());
+  }
   const auto publicKeyPem = ReadHostFile(publicKeyFile);
   if (!publicKeyPem) {
     report.Fail("key-unreadable", publicKeyFile, 0, std::string("cannot be read: ") + std::strerror(errno));

@@ -62,7 +62,9 @@ bool SignFiles(FileSystem& files, const std::string& packageDir, const std::vect
 // path): true when the updater built with that key would apply the package. A file that is
 // no PEM public key (a private key, anything else) is said to be so; a key of fewer than
 // 2048 bits is refused, as the updater's build refuses it.
+// uncovered, when given, receives the files of packageDir that the signature does not
+// cover because no run reads them (the updater program among them, which Authenticode signs).
 bool VerifyPackage(FileSystem& files, const std::string& packageDir, const std::string& publicKeyFile,
-                   Report& report);
+                   Report& report, std::vector<std::string>* uncovered = nullptr);
 
 }  // namespace varno::pack
