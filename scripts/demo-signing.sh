@@ -9,10 +9,11 @@ demo_signed_updater() {
   mkdir -p "$keys"
   chmod 700 "$keys"
   [ -f "$keys/vendor.pem" ] || "$pack" keygen "$keys/vendor.pem" >/dev/null
-  echo "== building the updater bound to the demo vendor key ($keys/vendor.pub.pem)"
+  step "building the updater bound to the demo vendor key ($keys/vendor.pub.pem; ~3 min the first time)"
   cmake -S "$root" -B "$demo/signed-build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" -DBUILD_TESTING=OFF \
     -DVARNO_PACKAGE_PUBLIC_KEY="$keys/vendor.pub.pem" >/dev/null
-  cmake --build "$demo/signed-build" -j2 --target Varnolith_MAJ_Solo >/dev/null
+  build_targets "$demo/signed-build" Varnolith_MAJ_Solo
+  step_done
   updater_exe=$demo/signed-build/Varnolith_MAJ_Solo.exe
   echo "== signing the updater with Authenticode (test certificate)"
   bash "$root/scripts/sign-updater" "$updater_exe" | sed 's/^/   /'

@@ -4,27 +4,20 @@
 # and its files cannot be written while the run holds them; an archive dropped in while the
 # question waits is not unpacked; a package with a changed description, archive or
 # companion program, one without its signature file and one signed with another key are
-# refused with nothing changed. The key pair and
-# the program are made here, on every run, and never kept in the sources.
+# refused with nothing changed. The key-bound updater and its key pair are made by the build
+# (tests/e2e/CMakeLists.txt) in the build directory, the other vendor's key here on every
+# run; none is ever kept in the sources.
 # The signature file is written with the openssl command and sha256sum, apart from the
 # project's own writer, so the format is checked as its description states it.
 . "$(dirname "$0")/e2e.sh"
-source_dir=$1 toolchain=$2 exe=$3
+source_dir=$1 signed_exe=$2 vendor_keys=$3 exe=$4
 samples=$(dirname "$exe")/samples
-signed_build=$(dirname "$exe")/signed-updater
-e2e_begin "$4" "$5"
+e2e_begin "$5" "$6"
 
 keys=$VARNO_WINE_TMP/keys
 mkdir -p "$keys"
-openssl genpkey -algorithm RSA -pkeyopt rsa_keygen_bits:3072 -out "$keys/vendor.pem" 2>/dev/null
-openssl pkey -in "$keys/vendor.pem" -pubout -out "$keys/vendor.pub.pem"
+cp "$vendor_keys/vendor.pem" "$vendor_keys/vendor.pub.pem" "$keys/"
 openssl genpkey -algorithm RSA -pkeyopt rsa_keygen_bits:3072 -out "$keys/other.pem" 2>/dev/null
-echo "== building the updater with a fresh test key in $signed_build"
-cmake -S "$source_dir" -B "$signed_build" -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DBUILD_TESTING=OFF \
-  -DVARNO_PACKAGE_PUBLIC_KEY="$keys/vendor.pub.pem" >"$VARNO_WINE_TMP/cmake.log" 2>&1 \
-  && cmake --build "$signed_build" -j2 --target Varnolith_MAJ_Solo >>"$VARNO_WINE_TMP/cmake.log" 2>&1 \
-  || { tail -n 30 "$VARNO_WINE_TMP/cmake.log"; exit 1; }
-signed_exe=$signed_build/Varnolith_MAJ_Solo.exe
 e2e_check "the key-bound updater imports only DLLs Windows takes from its system directory" \
   bash "$source_dir/scripts/check-imports" "$signed_exe"
 

@@ -179,6 +179,24 @@ run 2 build proj/varno-package.toml -o signed2 --sign vendor.pub.pem
 expect_in err "is a public key"
 [ ! -e signed2 ] || fail "a build with a wrong key left its package"
 
+# Passphrase keys: keygen encrypts with the variable's passphrase and makes a missing
+# directory; sign takes it from the variable too. Without a terminal (setsid leaves none) and
+# without the variable, both refuse before anything is made or read.
+notty() { setsid -w "$tool" "$@" </dev/null >out 2>err; }
+notty keygen keys/locked.pem --passphrase-env VARNO_UNSET_PASSPHRASE
+[ $? -eq 2 ] || fail "keygen with an unset passphrase variable did not exit 2"
+expect_in err "VARNO_UNSET_PASSPHRASE is not set"
+[ ! -e keys ] || fail "a refused keygen made something"
+notty keygen keys/locked.pem --ask-passphrase
+expect_in err "no terminal"
+VARNO_KEY_PASS=s3cret run 0 keygen keys/locked.pem --passphrase-env VARNO_KEY_PASS
+grep -q 'ENCRYPTED PRIVATE KEY' keys/locked.pem || fail "keygen --passphrase-env wrote an unencrypted key"
+notty sign signed --key keys/locked.pem
+[ $? -eq 2 ] || fail "sign of an encrypted key without a terminal did not exit 2"
+expect_in err "no terminal to ask it on: give --passphrase-env"
+VARNO_KEY_PASS=s3cret run 0 sign signed --key keys/locked.pem --passphrase-env VARNO_KEY_PASS
+run 0 verify signed --public-key keys/locked.pub.pem
+
 # --since: what the release dropped is removed by the package, named by its old path, and
 # exits 0 (a release script under set -e goes on); a package is no staging tree.
 cp -r proj/staging prev
@@ -192,9 +210,63 @@ run 0 build proj/varno-package.toml -o since3 --since prev --json
 expect_json /since/nothingChanged true
 printf 'x' >"proj/staging/Donnees/$(printf '\xe6\x97\xa5').txt"
 run 2 build proj/varno-package.toml -o built2
-expect_in err "proj/staging/Donnees/?.txt: error:"
+expect_in err "proj/staging/Donnees/$(printf '\xe6\x97\xa5').txt: error: the name's character 1,"
 expect_in out "built2: not written, 1 error, 0 warnings"
 [ ! -e built2 ] || fail "a refused build left its package"
+rm "proj/staging/Donnees/$(printf '\xe6\x97\xa5').txt"
+
+# A refused name is shown as the file system holds it, pointing at the character at fault,
+# in text and JSON alike; a "\" in a Linux name is part of the name, not a separator.
+printf 'x' >'proj/staging/naïve_ñ_ß_Ω.txt'
+printf 'x' >'proj/staging/a\b.txt'
+run 2 build proj/varno-package.toml -o built2
+expect_in err 'proj/staging/naïve_ñ_ß_Ω.txt: error: the name'"'"'s character 11, "Ω" (U+03A9)'
+expect_in err 'proj/staging/a\b.txt: error:'
+run 2 build proj/varno-package.toml -o built2 --json
+expect_json /findings/0/file 'proj/staging/naïve_ñ_ß_Ω.txt'
+rm 'proj/staging/naïve_ñ_ß_Ω.txt' 'proj/staging/a\b.txt'
+
+# The package is never written into the staging tree, even through a link to it.
+ln -s proj/staging linkout
+run 2 build proj/varno-package.toml -o linkout/pkg
+expect_in err destination-refused
+[ ! -e proj/staging/pkg ] || fail "a package was written into the staging tree through a link"
+rm linkout
+
+# Links inside the staging tree: one to a file is carried as a copy, with a warning naming
+# it; one to a directory is refused, as that directory would ship twice.
+ln -s Varnolith.exe proj/staging/Alias.exe
+ln -s Donnees proj/staging/Copie
+run 2 build proj/varno-package.toml -o linked
+expect_in err 'proj/staging/Copie: error: is a link to the directory Donnees'
+expect_in err 'proj/staging/Alias.exe: warning: is a link to Varnolith.exe'
+[ ! -e linked ] || fail "a tree with a link to a directory was built"
+rm proj/staging/Copie
+run 1 build proj/varno-package.toml -o linked
+expect_in err link-copied
+rm -r proj/staging/Alias.exe linked
+
+# A file the description does not name: check warns, verify says the signature leaves it out.
+cp -r signed unnamed && printf 'x' >unnamed/extra.dll
+run 1 check unnamed
+expect_in out 'extra.dll: warning:'
+expect_in out file-not-read
+run 0 verify unnamed --public-key keys/locked.pub.pem
+expect_in out "not covered by the signature"
+expect_in out extra.dll
+
+# --since: a change of case only is said; check --against names the installed file in the
+# style given and says it is missing rather than different.
+rm -rf prev && cp -r proj/staging prev
+yes 'Varnolith 2.8' | head -c 40000 >prev/Donnees/d.txt
+{ cat prev/Donnees/d.txt; echo 'Varnolith 2.9'; } >proj/staging/Donnees/d.txt
+mv proj/staging/Varnolith.exe proj/staging/VARNOLITH.exe
+run 1 build proj/varno-package.toml -o deltas --since prev
+expect_in err 'proj/staging/VARNOLITH.exe: warning: was prev/Varnolith.exe, a change of case only'
+mkdir -p inst
+run 2 check deltas --against inst
+expect_in out 'inst/Donnees/d.txt is missing from the installation'
+mv proj/staging/VARNOLITH.exe proj/staging/Varnolith.exe
 run 0 build --help; expect_in out --since
 
 # --version; Ctrl+C ends a long command with 130, as the shell expects, and leaves nothing.

@@ -8,6 +8,7 @@
 #include "base/texts.h"
 #include "check_command.h"
 #include "create_command.h"
+#include "host_text.h"
 #include "member_compressor.h"
 #include "name_rules.h"
 #include "package/archive_writer.h"
@@ -61,20 +62,6 @@ std::string DirectoryOf(const std::string& shown) {
 std::string BaseName(const std::string& shown) {
   const size_t slash = shown.find_last_of("/\\");
   return slash == std::string::npos ? shown : shown.substr(slash + 1);
-}
-
-// A host name that Windows-1252 cannot write, shown with "?" for what it lacks.
-std::string Lossy(const std::string& utf8) {
-  std::string shown;
-  for (const char c : utf8) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x80) {
-      shown += c;
-    } else if (byte >= 0xC0) {
-      shown += '?';
-    }
-  }
-  return shown;
 }
 
 // Removes a directory that holds files only (a package, or one being built).
@@ -153,6 +140,34 @@ void ReportWhereWritten(const Report& found, const std::map<int, int>& projectLi
   }
 }
 
+// A name whose case alone changed since the previous release: for Windows the file or
+// directory is the same one, and the update renames nothing, so installations go on
+// showing the old name. Said, as nothing in the package shows it.
+void ReportCaseOnlyRenames(const StagingTree& tree, const StagingTree& previous, const std::string& stagingShown,
+                           const std::string& previousShown, Report& report) {
+  std::map<std::string, std::string> before;
+  for (const StagedFile& file : previous.topFiles) before[AnsiUpperCase(file.relative)] = file.relative;
+  for (const auto& directory : previous.directories) {
+    before[AnsiUpperCase(directory.relative)] = directory.relative;
+    for (const StagedFile& file : directory.files) before[AnsiUpperCase(file.relative)] = file.relative;
+  }
+  const auto compare = [&](const std::string& relative) {
+    const auto found = before.find(AnsiUpperCase(relative));
+    if (found == before.end() || BaseName(found->second) == BaseName(relative)) return;
+    std::string shown = stagingShown + "/" + relative, old = previousShown + "/" + found->second;
+    std::replace(shown.begin(), shown.end(), '\\', '/');
+    std::replace(old.begin(), old.end(), '\\', '/');
+    report.Warn("case-only-rename", shown, 0,
+                "was " + old + ", a change of case only: Windows takes both for one name and the update renames "
+                "nothing, so installations keep the old case (a changed file may take the new one when replaced)");
+  };
+  for (const StagedFile& file : tree.topFiles) compare(file.relative);
+  for (const auto& directory : tree.directories) {
+    compare(directory.relative);
+    for (const StagedFile& file : directory.files) compare(file.relative);
+  }
+}
+
 }  // namespace
 
 BuildResult BuildPackage(FileSystem& files, const BuildRequest& request, Progress& progress, Report& report) {
@@ -188,7 +203,9 @@ BuildResult BuildPackage(FileSystem& files, const BuildRequest& request, Progres
   }
 
   const std::string destination = WithoutTrailingBackslash(request.windowsPath(request.packageShown));
-  if (IsWithin(destination, staging)) {
+  // A link on the way (or the staging directory reached through one) must not hide that
+  // the package would land in the tree it is read from: the real places are compared.
+  if (IsWithin(destination, staging) || IsWithin(RealPlace(destination), RealPlace(staging))) {
     report.Fail("destination-refused", request.packageShown, 0,
                 "lies inside the staging directory " + stagingShown + ": the package would be read into itself");
     return result;
@@ -198,13 +215,27 @@ BuildResult BuildPackage(FileSystem& files, const BuildRequest& request, Progres
   };
   const HostTreeProblems host = FindHostTreeProblems(staging, excluded);
   for (const std::string& name : host.unwritableNames) {
-    report.Fail("name-refused", stagingShown + "/" + Lossy(name), 0,
-                "the name holds characters that Windows-1252, the updater's code page, cannot write");
+    const std::string leaf = name.substr(name.find_last_of('/') + 1);
+    report.FailInHostText("name-refused", HostText(stagingShown) + "/" + name,
+                          "the name's " + UnwritableCharacter(leaf) + ", the updater's code page");
   }
   for (const std::string& link : host.linksLeaving) {
     report.Fail("link-leaves-staging", stagingShown + "/" + link, 0,
                 "is a link to something outside the staging directory (or to nothing): it is not followed; copy "
                 "the file into the staging directory, or exclude the link");
+  }
+  // A link inside the tree reaches the package as a copy of what it points to: said for a
+  // file, refused for a directory, which would ship twice under two names.
+  for (const HostTreeProblems::InsideLink& link : host.linksInside) {
+    if (link.toDirectory) {
+      report.FailInHostText("link-to-directory", HostText(stagingShown) + "/" + link.link,
+                            "is a link to the directory " + link.target +
+                                " of the staging tree, which would ship twice; exclude the link or remove it");
+    } else {
+      report.Warn("link-copied", stagingShown + "/" + Utf8ToCp1252(link.link).value_or(link.link), 0,
+                  "is a link to " + Utf8ToCp1252(link.target).value_or(link.target) +
+                      " of the staging tree: the package carries a copy of that file under the link's name");
+    }
   }
   const StagingTree tree = ReadStagingTree(files, staging, stagingShown, project->exclude, report);
   const auto checkLength = [&](const std::string& relative) {
@@ -233,6 +264,7 @@ BuildResult BuildPackage(FileSystem& files, const BuildRequest& request, Progres
     } else {
       Report ignored;  // names the previous release could not carry were never installed
       previous = std::make_unique<StagingTree>(ReadStagingTree(files, previousPath, request.previousShown, project->exclude, ignored));
+      ReportCaseOnlyRenames(tree, *previous, stagingShown, request.previousShown, report);
     }
   }
 

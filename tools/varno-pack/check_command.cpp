@@ -1,7 +1,9 @@
 #include "check_command.h"
 #include "package_directory.h"
 
+#include <algorithm>
 #include <map>
+#include <set>
 
 #include "base/ansi_text.h"
 #include "base/texts.h"
@@ -10,7 +12,9 @@
 #include "name_rules.h"
 #include "package/archive_layout.h"
 #include "package/member_stream.h"
+#include "package/package_manifest.h"
 #include "package/section_lookup.h"
+#include "steps/package_files.h"
 
 namespace varno::pack {
 namespace {
@@ -96,6 +100,30 @@ void CheckCompressedMembers(FileSystem& files, const std::string& path, const Ar
   }
 }
 
+// A file of the package directory that no run reads: an author who meant it to be
+// installed would find it missing, and a signature does not cover it. The updater program
+// is named nowhere: the one program left over is taken for it.
+void CheckUnreadFiles(FileSystem& files, const std::string& packageDir, const std::vector<std::string>& lines,
+                      Report& report) {
+  std::set<std::string> read;
+  for (const std::string& name : PackageFileNames(lines)) read.insert(AnsiUpperCase(name));
+  read.insert(AnsiUpperCase(kSignatureFileName));
+  std::vector<std::string> unread, programs;
+  auto listing = files.ListMatching(packageDir + "\\*");
+  while (auto entry = listing->Next()) {
+    if (entry->isDirectory || read.count(AnsiUpperCase(entry->name))) continue;
+    (AnsiUpperCase(entry->name).ends_with(".EXE") ? programs : unread).push_back(entry->name);
+  }
+  if (programs.size() > 1) unread.insert(unread.end(), programs.begin(), programs.end());
+  std::sort(unread.begin(), unread.end());
+  for (const std::string& name : unread) {
+    report.Warn("file-not-read", name, 0,
+                "is in the package directory but the description does not name it: the updater never reads or "
+                "installs it, and a signature does not cover it" +
+                    std::string(programs.size() > 1 ? " (of the programs here, one only is the updater)" : ""));
+  }
+}
+
 }  // namespace
 
 RegionalSettings FrenchRegionalSettings() {
@@ -137,6 +165,7 @@ DeltaCheck CheckPackage(FileSystem& files, const CheckRequest& request, Report& 
     CheckDeletions(lines, report);
     deltas = CheckDeltas(files, request.packageDir, lines, request.againstDir, request.againstShown, report);
     CheckRegistryValues(lines, request.regional, request.currentYear, report);
+    CheckUnreadFiles(files, request.packageDir, lines, report);
   }
 
   const std::string mainArchive = JoinPath(request.packageDir, text::kMainArchiveFileName);

@@ -1,5 +1,7 @@
 #include "delta_checks.h"
 
+#include <algorithm>
+#include <cstddef>
 #include <map>
 
 #include "base/ansi_text.h"
@@ -91,16 +93,22 @@ DeltaCheck CheckDeltas(FileSystem& files, const std::string& packageDir, const s
     const std::string installed = JoinPath(againstDir, line->Source());
     if (readable && FileSha256Hex(files, installed) == line->sourceSha256) {
       ++result.applying;
-    } else if (whole) {
+      continue;
+    }
+    // The installed file named in the style the user gave the directory in.
+    std::string shown = againstShown + "/" + line->Source();
+    std::replace(shown.begin() + static_cast<std::ptrdiff_t>(againstShown.size()), shown.end(), '\\', '/');
+    const std::string why = !readable ? "the package's delta for it cannot be read"
+                            : !files.FileExists(installed) ? shown + " is missing from the installation"
+                                                           : shown + " is not the file the delta was made from";
+    if (whole) {
       ++result.wholeFiles;
       report.Warn("delta-does-not-fit", text::kDescriptionFileName, entry.line,
-                  againstShown + "/" + line->Source() + " is not the file the delta was made from: the updater writes "
-                  "the whole file the package carries instead");
+                  why + ": the updater writes the whole file the package carries instead");
     } else {
       report.Fail("delta-does-not-fit", text::kDescriptionFileName, entry.line,
-                  againstShown + "/" + line->Source() + " is not the file the delta was made from (or is missing): on "
-                  "that installation the updater ends with 1620, nothing changed; build with --with-full-files to "
-                  "carry the whole file too");
+                  why + ": on that installation the updater ends with 1620, nothing changed; build with "
+                  "--with-full-files to carry the whole file too");
     }
   }
   return result;

@@ -1,6 +1,7 @@
 #include "host_text.h"
 
 #include <cstdint>
+#include <cstdio>
 
 namespace varno::pack {
 namespace {
@@ -37,6 +38,44 @@ std::optional<char> ByteOf(char32_t c) {
   return std::nullopt;
 }
 
+// The UTF-8 character at text[i]: its code point and length, or a length of 0 when the
+// bytes there are not UTF-8.
+struct Decoded {
+  char32_t c = 0;
+  size_t length = 0;
+};
+
+Decoded DecodeAt(std::string_view text, size_t i) {
+  const unsigned char lead = static_cast<unsigned char>(text[i]);
+  size_t length = 0;
+  char32_t c = 0;
+  if (lead < 0x80) {
+    length = 1;
+    c = lead;
+  } else if ((lead & 0xE0) == 0xC0) {
+    length = 2;
+    c = lead & 0x1F;
+  } else if ((lead & 0xF0) == 0xE0) {
+    length = 3;
+    c = lead & 0x0F;
+  } else if ((lead & 0xF8) == 0xF0) {
+    length = 4;
+    c = lead & 0x07;
+  } else {
+    return {};
+  }
+  if (i + length > text.size()) return {};
+  for (size_t k = 1; k < length; ++k) {
+    const unsigned char next = static_cast<unsigned char>(text[i + k]);
+    if ((next & 0xC0) != 0x80) return {};
+    c = (c << 6) | (next & 0x3F);
+  }
+  // Overlong forms would let two spellings of one name pass for different names.
+  static constexpr char32_t kSmallest[5] = {0, 0, 0x80, 0x800, 0x10000};
+  if (c < kSmallest[length] || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return {};
+  return {c, length};
+}
+
 }  // namespace
 
 std::string Cp1252ToUtf8(std::string_view text) {
@@ -50,37 +89,48 @@ std::optional<std::string> Utf8ToCp1252(std::string_view text) {
   std::string out;
   out.reserve(text.size());
   for (size_t i = 0; i < text.size();) {
-    const unsigned char lead = static_cast<unsigned char>(text[i]);
-    size_t length = 0;
-    char32_t c = 0;
-    if (lead < 0x80) {
-      length = 1;
-      c = lead;
-    } else if ((lead & 0xE0) == 0xC0) {
-      length = 2;
-      c = lead & 0x1F;
-    } else if ((lead & 0xF0) == 0xE0) {
-      length = 3;
-      c = lead & 0x0F;
-    } else if ((lead & 0xF8) == 0xF0) {
-      length = 4;
-      c = lead & 0x07;
-    } else {
-      return std::nullopt;
-    }
-    if (i + length > text.size()) return std::nullopt;
-    for (size_t k = 1; k < length; ++k) {
-      const unsigned char next = static_cast<unsigned char>(text[i + k]);
-      if ((next & 0xC0) != 0x80) return std::nullopt;
-      c = (c << 6) | (next & 0x3F);
-    }
-    // Overlong forms would let two spellings of one name pass for different names.
-    static constexpr char32_t kSmallest[5] = {0, 0, 0x80, 0x800, 0x10000};
-    if (c < kSmallest[length]) return std::nullopt;
-    const auto byte = ByteOf(c);
+    const Decoded decoded = DecodeAt(text, i);
+    if (decoded.length == 0) return std::nullopt;
+    const auto byte = ByteOf(decoded.c);
     if (!byte) return std::nullopt;
     out += *byte;
-    i += length;
+    i += decoded.length;
+  }
+  return out;
+}
+
+std::string UnwritableCharacter(std::string_view name) {
+  size_t character = 1;
+  for (size_t i = 0; i < name.size(); ++character) {
+    const Decoded decoded = DecodeAt(name, i);
+    char hex[16];
+    if (decoded.length == 0) {
+      std::snprintf(hex, sizeof(hex), "0x%02X", static_cast<unsigned char>(name[i]));
+      return "byte " + std::to_string(i + 1) + " (" + hex + ") is not UTF-8";
+    }
+    if (!ByteOf(decoded.c)) {
+      std::snprintf(hex, sizeof(hex), "U+%04X", static_cast<unsigned>(decoded.c));
+      return "character " + std::to_string(character) + ", \"" + std::string(name.substr(i, decoded.length)) + "\" (" +
+             hex + "), is not in Windows-1252";
+    }
+    i += decoded.length;
+  }
+  return {};
+}
+
+std::string ValidUtf8(std::string_view name) {
+  std::string out;
+  for (size_t i = 0; i < name.size();) {
+    const Decoded decoded = DecodeAt(name, i);
+    if (decoded.length == 0) {
+      char hex[8];
+      std::snprintf(hex, sizeof(hex), "\\x%02X", static_cast<unsigned char>(name[i]));
+      out += hex;
+      ++i;
+    } else {
+      out += name.substr(i, decoded.length);
+      i += decoded.length;
+    }
   }
   return out;
 }

@@ -20,4 +20,13 @@ std::optional<std::string> Utf8ToCp1252(std::string_view text);
 // Windows, whose console takes ANSI text from an ANSI program.
 std::string HostText(std::string_view text);
 
+// Where a host name (UTF-8 on Linux) fails Utf8ToCp1252, in UTF-8 for a person: the first
+// character that Windows-1252 cannot write, with its place in the name and its code point
+// ("character 13, \"Ω\" (U+03A9), is not in Windows-1252"), or the first byte that is not
+// UTF-8. "" when the name converts.
+std::string UnwritableCharacter(std::string_view name);
+
+// The host's bytes as valid UTF-8, for JSON: a byte that is not UTF-8 becomes "\xNN".
+std::string ValidUtf8(std::string_view name);
+
 }  // namespace varno::pack

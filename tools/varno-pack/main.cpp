@@ -13,6 +13,7 @@
 #include "create_command.h"
 #include "extract_command.h"
 #include "host_disk.h"
+#include "host_text.h"
 #include "list_command.h"
 #include "progress.h"
 #include "report.h"
@@ -47,8 +48,8 @@ class Arguments {
   }
   bool Refuse() const {
     for (const std::string& argument : refused_) {
-      std::cerr << "varno-pack: \"" << argument
-                << "\" holds characters that Windows-1252, the updater's code page, cannot write\n";
+      std::cerr << "varno-pack: \"" << argument << "\": its " << UnwritableCharacter(argument)
+                << ", the updater's code page\n";
     }
     return !refused_.empty();
   }
@@ -209,15 +210,22 @@ int main(int argc, char** argv) {
       "there is replaced only with --force. The same inputs give the same bytes.");
 #ifndef _WIN32
   std::string keygenFile;
+  NewKeyPassphrase keygenPassphrase;
   CLI::App* keygenCommand = app.add_subcommand("keygen", "Make the vendor's RSA key pair for signing packages.");
   keygenCommand->add_option("KEY_FILE", keygenFile, "the private key to write (mode 0600); the public key goes to KEY.pub.pem")
       ->required();
+  keygenCommand->add_option("--passphrase-env", keygenPassphrase.environmentVariable,
+                            "encrypt the private key with the passphrase this environment variable holds");
+  keygenCommand->add_flag("--ask-passphrase", keygenPassphrase.ask,
+                          "encrypt the private key with a passphrase asked twice on the terminal");
   struct {
-    std::string directory, key;
+    std::string directory, key, passphraseEnv;
   } sign, verify;
   CLI::App* signCommand = app.add_subcommand("sign", "Write the package's signature file MjaIni.sig.");
   signCommand->add_option("PACKAGE_DIR", sign.directory, "the package directory (holding MjaIni.ini)")->required();
   signCommand->add_option("--key", sign.key, "the vendor's private key (PEM)")->required();
+  signCommand->add_option("--passphrase-env", sign.passphraseEnv,
+                          "the environment variable that holds the key's passphrase (otherwise it is asked once)");
   CLI::App* verifyCommand = app.add_subcommand("verify", "Check a signed package as the updater built with the key does.");
   verifyCommand->add_option("PACKAGE_DIR", verify.directory, "the package directory")->required();
   verifyCommand->add_option("--public-key", verify.key, "the public key the updater was built with (PEM)")->required();
@@ -249,13 +257,20 @@ int main(int argc, char** argv) {
       PrintText(stderr, "varno-pack: " + shown + " is not a directory\n");
       return kToolFailure;
     }
-    if (*keygenCommand && GenerateKeyPair(keygenFile, report)) {
+    if (*keygenCommand && GenerateKeyPair(keygenFile, report, keygenPassphrase)) {
       std::cout << "private key: " << keygenFile << " (keep it out of every repository)\npublic key: "
                 << PublicKeyFileOf(keygenFile) << "\n";
-    } else if (*signCommand && SignPackage(disk->Files(), directory, sign.key, report)) {
+    } else if (*signCommand && SignPackage(disk->Files(), directory, sign.key, report, sign.passphraseEnv)) {
       std::cout << "signed: " << sign.directory << "/MjaIni.sig\n";
-    } else if (*verifyCommand && VerifyPackage(disk->Files(), directory, verify.key, report)) {
+    } else if (std::vector<std::string> uncovered;
+               *verifyCommand && VerifyPackage(disk->Files(), directory, verify.key, report, &uncovered)) {
       std::cout << "verified: " << verify.directory << "\n";
+      std::string list;
+      for (const std::string& name : uncovered) list += (list.empty() ? "" : ", ") + name;
+      if (!list.empty()) {
+        PrintText(stdout, "not covered by the signature, as the update never reads them (the updater program is "
+                          "signed with Authenticode instead): " + list + "\n");
+      }
     }
     PrintFindings(stderr, report);
     return report.Status();

@@ -66,6 +66,12 @@ bool RenameDirectory(const std::string& from, const std::string& to) { return Mo
 
 bool RemoveEmptyDirectory(const std::string& path) { return RemoveDirectoryA(path.c_str()); }
 
+std::string RealPlace(const std::string& path) {
+  char full[MAX_PATH];
+  const DWORD length = GetFullPathNameA(path.c_str(), sizeof(full), full, nullptr);
+  return length > 0 && length < sizeof(full) ? std::string(full, length) : path;
+}
+
 HostTreeProblems FindHostTreeProblems(const std::string&,
                                       const std::function<bool(const std::string&, const std::string&)>&) {
   return {};
@@ -95,6 +101,17 @@ bool RenameDirectory(const std::string& from, const std::string& to) {
 
 bool RemoveEmptyDirectory(const std::string& path) { return ::rmdir(LinuxPath(path).c_str()) == 0; }
 
+std::string RealPlace(const std::string& path) {
+  std::error_code error;
+  // The longest part that exists is resolved, links and all; the rest is kept as written.
+  const std::filesystem::path real = std::filesystem::weakly_canonical(LinuxPath(path), error);
+  const auto windows = error ? std::nullopt : Utf8ToCp1252(real.string());
+  if (!windows) return path;
+  std::string result = "C:" + *windows;
+  std::replace(result.begin(), result.end(), '/', '\\');
+  return result;
+}
+
 HostTreeProblems FindHostTreeProblems(const std::string& root,
                                       const std::function<bool(const std::string&, const std::string&)>& excluded) {
   namespace fs = std::filesystem;
@@ -122,13 +139,20 @@ HostTreeProblems FindHostTreeProblems(const std::string& root,
     std::error_code resolving;
     const fs::path target = fs::canonical(it->path(), resolving);
     const auto [end, unused] = std::mismatch(top.begin(), top.end(), target.begin(), target.end());
-    if (resolving || end != top.end()) found.linksLeaving.push_back(relative.string());
+    if (resolving || end != top.end()) {
+      found.linksLeaving.push_back(relative.string());
+    } else {
+      found.linksInside.push_back({relative.string(), target.lexically_relative(top).string(),
+                                   fs::is_directory(target, resolving)});
+    }
     // A link to a directory of the tree is read through the file service like any
     // directory; it is not walked twice here.
     it.disable_recursion_pending();
   }
   std::sort(found.unwritableNames.begin(), found.unwritableNames.end());
   std::sort(found.linksLeaving.begin(), found.linksLeaving.end());
+  std::sort(found.linksInside.begin(), found.linksInside.end(),
+            [](const auto& a, const auto& b) { return a.link < b.link; });
   return found;
 }
 

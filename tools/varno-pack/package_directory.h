@@ -16,6 +16,11 @@ bool RenameDirectory(const std::string& from, const std::string& to);
 // Removes an empty directory.
 bool RemoveEmptyDirectory(const std::string& path);
 
+// The place a path really names: every link of its part that exists followed (on Linux;
+// the path made absolute on Windows), the part that does not exist yet kept as written.
+// A Windows path as HostDisk gives them; the path itself when it cannot be resolved.
+std::string RealPlace(const std::string& path);
+
 // The reason the system gave for the last failed call, after a colon ("": no space left on
 // device"), or "" when it gave none; ClearSystemError first, so that an old reason is never
 // told for a new failure.
@@ -36,6 +41,14 @@ struct HostTreeProblems {
   // Links whose target lies outside the tree, or nowhere: the file service follows them,
   // and a package would ship whatever they reach (a system file, a private key).
   std::vector<std::string> linksLeaving;
+  // Links whose target lies inside the tree, with that target (relative to root): the file
+  // service reads them as what they point to, so the package carries a copy of the file,
+  // or the whole directory a second time.
+  struct InsideLink {
+    std::string link, target;
+    bool toDirectory = false;
+  };
+  std::vector<InsideLink> linksInside;
 };
 // excluded(relative, name) is asked, in Windows-1252 with "\" separators, of every entry
 // whose name converts: an excluded entry and what it holds are not looked at. Nothing on

@@ -28,6 +28,12 @@ std::string Shown(const std::string& rootShown, const std::string& relative) {
   return shown;
 }
 
+// A refused entry's path: the separators of its directory's path as "/", its own name as
+// the file system gave it (a "\" in a Linux name is part of the name, not a separator).
+std::string ShownEntry(const std::string& rootShown, const std::string& relative, const std::string& name) {
+  return (relative.empty() ? rootShown : Shown(rootShown, relative)) + "/" + name;
+}
+
 bool ByName(const std::string& a, const std::string& b) {
   const std::string ua = AnsiUpperCase(a), ub = AnsiUpperCase(b);
   return ua != ub ? ua < ub : a < b;
@@ -48,12 +54,12 @@ void Walk(FileSystem& files, const std::string& directory, const std::string& re
     const DirectoryEntry& entry = entries[i];
     const std::string child = relative.empty() ? entry.name : relative + "\\" + entry.name;
     if (i > 0 && AnsiSameText(entries[i - 1].name, entry.name)) {
-      report.Fail("name-refused", Shown(rootShown, child), 0,
+      report.Fail("name-refused", ShownEntry(rootShown, relative, entry.name), 0,
                   "differs from \"" + entries[i - 1].name + "\" only in case: Windows holds one of them only");
       continue;
     }
     if (auto problem = CheckInstalledName(entry.name, entry.isDirectory)) {
-      report.Fail("name-refused", Shown(rootShown, child), 0, "the name " + *problem);
+      report.Fail("name-refused", ShownEntry(rootShown, relative, entry.name), 0, "the name " + *problem);
       continue;
     }
     const std::string path = directory + "\\" + entry.name;

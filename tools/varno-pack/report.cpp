@@ -14,6 +14,10 @@ void Report::Fail(std::string code, std::string file, int line, std::string mess
   findings_.push_back({Severity::Error, std::move(code), std::move(file), line, std::move(message)});
 }
 
+void Report::FailInHostText(std::string code, std::string file, std::string message) {
+  findings_.push_back({Severity::Error, std::move(code), std::move(file), 0, std::move(message), true});
+}
+
 void Report::SortByPlace() {
   std::stable_sort(findings_.begin(), findings_.end(), [](const Finding& a, const Finding& b) {
     return a.file != b.file ? a.file < b.file : a.line < b.line;
@@ -44,13 +48,13 @@ Json ReportJson(std::string_view command, const Report& report) {
     Json item;
     item["severity"] = finding.severity == Severity::Error ? "error" : "warning";
     item["code"] = finding.code;
-    item["file"] = JsonText(finding.file);
+    item["file"] = finding.hostText ? Json(ValidUtf8(finding.file)) : JsonText(finding.file);
     if (finding.line > 0) {
       item["line"] = finding.line;
     } else {
       item["line"] = nullptr;
     }
-    item["message"] = JsonText(finding.message);
+    item["message"] = finding.hostText ? Json(ValidUtf8(finding.message)) : JsonText(finding.message);
     findings.push_back(std::move(item));
   }
   document["findings"] = std::move(findings);
@@ -76,7 +80,14 @@ void PrintJson(const Json& document) {
 }
 
 void PrintFindings(std::FILE* stream, const Report& report) {
-  for (const Finding& finding : report.Findings()) PrintText(stream, FindingLine(finding) + "\n");
+  for (const Finding& finding : report.Findings()) {
+    const std::string line = FindingLine(finding) + "\n";
+    if (finding.hostText) {
+      std::fwrite(line.data(), 1, line.size(), stream);
+    } else {
+      PrintText(stream, line);
+    }
+  }
 }
 
 }  // namespace varno::pack

@@ -20,6 +20,9 @@ struct Finding {
   std::string file;     // the file it is about, as the user named it or relative to the package
   int line = 0;         // counted from 1; 0 when it concerns the file as a whole
   std::string message;  // what is wrong and what the updater will do about it
+  // file and message are the host's own text (UTF-8 on Linux), not Windows-1252: a name
+  // that the code page cannot write is shown as the file system gave it.
+  bool hostText = false;
 };
 
 // The exit status of every command: 0 clean, 1 warnings only, 2 errors (the tool's own
@@ -28,6 +31,8 @@ class Report {
  public:
   void Warn(std::string code, std::string file, int line, std::string message);
   void Fail(std::string code, std::string file, int line, std::string message);
+  // An error whose file and message are in the host's text (see Finding::hostText).
+  void FailInHostText(std::string code, std::string file, std::string message);
 
   // Groups the findings by file and orders each file's by line, keeping the order in which
   // they were found within a line.

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -101,6 +102,63 @@ extern "C" int GivePassphrase(char* buffer, int size, int, void* data) {
   return static_cast<int>(std::strlen(buffer));
 }
 
+// Whether a passphrase can be asked: OpenSSL asks on the process's terminal, and without
+// one it would read nothing and report a wrong passphrase.
+bool TerminalAvailable() {
+  const int fd = ::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return false;
+  ::close(fd);
+  return true;
+}
+
+// Makes the directories of path that are missing, readable by their owner only: they are
+// made to hold a private key.
+bool MakeParentDirectories(const std::string& path) {
+  const size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos || slash == 0) return true;
+  const std::string parent = path.substr(0, slash);
+  struct stat info{};
+  if (::stat(parent.c_str(), &info) == 0) return S_ISDIR(info.st_mode) || (errno = ENOTDIR, false);
+  if (!MakeParentDirectories(parent)) return false;
+  return ::mkdir(parent.c_str(), 0700) == 0 || errno == EEXIST;
+}
+
+// The new key's passphrase: nothing for an unencrypted key, or false with the reason.
+bool NewPassphrase(const NewKeyPassphrase& source, const std::string& keyFile, std::optional<std::string>& passphrase,
+                   Report& report) {
+  if (!source.environmentVariable.empty()) {
+    const char* value = std::getenv(source.environmentVariable.c_str());
+    if (!value || !*value) {
+      report.Fail("key-passphrase-missing", keyFile, 0,
+                  "--passphrase-env: the variable " + source.environmentVariable + (value ? " is empty" : " is not set") +
+                      "; nothing was made");
+      return false;
+    }
+    passphrase = value;
+    return true;
+  }
+  if (!source.ask) return true;
+  if (!TerminalAvailable()) {
+    report.Fail("key-passphrase-missing", keyFile, 0,
+                "there is no terminal to ask the passphrase on; give --passphrase-env VAR; nothing was made");
+    return false;
+  }
+  char buffer[1024];
+  const std::string prompt = "Passphrase for " + keyFile + ": ";
+  // The last argument asks a second time and fails when the two answers differ.
+  const int outcome = EVP_read_pw_string(buffer, sizeof(buffer), prompt.c_str(), 1);
+  const std::string answer = outcome == 0 ? std::string(buffer) : std::string();
+  OPENSSL_cleanse(buffer, sizeof(buffer));
+  if (outcome != 0 || answer.empty()) {
+    report.Fail("key-passphrase-missing", keyFile, 0,
+                outcome != 0 ? "the two passphrases differ (or none was read); nothing was made"
+                             : "an empty passphrase protects nothing; nothing was made");
+    return false;
+  }
+  passphrase = answer;
+  return true;
+}
+
 // False, with the reason in report, for a key of fewer bits than kMinimumKeyBits.
 bool KeyLargeEnough(EVP_PKEY* key, const std::string& keyFile, Report& report) {
   const int bits = EVP_PKEY_bits(key);
@@ -158,7 +216,7 @@ std::string PublicKeyFileOf(const std::string& privateKeyFile) {
   return stem + ".pub.pem";
 }
 
-bool GenerateKeyPair(const std::string& privateKeyFile, Report& report) {
+bool GenerateKeyPair(const std::string& privateKeyFile, Report& report, const NewKeyPassphrase& passphraseSource) {
   const std::string publicKeyFile = PublicKeyFileOf(privateKeyFile);
   for (const std::string& path : {privateKeyFile, publicKeyFile}) {
     struct stat info{};
@@ -166,6 +224,12 @@ bool GenerateKeyPair(const std::string& privateKeyFile, Report& report) {
       report.Fail("key-exists", path, 0, "exists already; a key is never replaced");
       return false;
     }
+  }
+  std::optional<std::string> passphrase;
+  if (!NewPassphrase(passphraseSource, privateKeyFile, passphrase, report)) return false;
+  if (!MakeParentDirectories(privateKeyFile)) {
+    report.Fail("write-failed", privateKeyFile, 0, std::string("its directory cannot be made: ") + std::strerror(errno));
+    return false;
   }
   std::unique_ptr<EVP_PKEY_CTX, FreeKeyContext> context(EVP_PKEY_CTX_new_id(EVP_PKEY_RSA, nullptr));
   EVP_PKEY* made = nullptr;
@@ -177,7 +241,9 @@ bool GenerateKeyPair(const std::string& privateKeyFile, Report& report) {
   Key key(made);
   Bio privatePem(BIO_new(BIO_s_mem())), publicPem(BIO_new(BIO_s_mem()));
   if (!privatePem || !publicPem ||
-      PEM_write_bio_PrivateKey(privatePem.get(), key.get(), nullptr, nullptr, 0, nullptr, nullptr) != 1 ||
+      (passphrase ? PEM_write_bio_PKCS8PrivateKey(privatePem.get(), key.get(), EVP_aes_256_cbc(), passphrase->data(),
+                                                  static_cast<int>(passphrase->size()), nullptr, nullptr)
+                  : PEM_write_bio_PrivateKey(privatePem.get(), key.get(), nullptr, nullptr, 0, nullptr, nullptr)) != 1 ||
       PEM_write_bio_PUBKEY(publicPem.get(), key.get()) != 1) {
     report.Fail("key-generation-failed", privateKeyFile, 0, "OpenSSL could not write the key");
     return false;
@@ -213,6 +279,11 @@ std::optional<SigningKey> LoadSigningKey(const std::string& keyFile, const std::
     }
     fromEnvironment = value;
     passphrase.fromEnvironment = &fromEnvironment;
+  } else if (text->find("ENCRYPTED") != std::string::npos && !TerminalAvailable()) {
+    report.Fail("key-unreadable", keyFile, 0,
+                "is protected by a passphrase and there is no terminal to ask it on: give --passphrase-env VAR, "
+                "the environment variable that holds it");
+    return std::nullopt;
   }
   Bio bio(BIO_new_mem_buf(text->data(), static_cast<int>(text->size())));
   Key key(bio ? PEM_read_bio_PrivateKey(bio.get(), nullptr, GivePassphrase, &passphrase) : nullptr);
@@ -238,8 +309,9 @@ std::optional<SigningKey> LoadSigningKey(const std::string& keyFile, const std::
   return SigningKey{BioText(pem.get())};
 }
 
-bool SignPackage(FileSystem& files, const std::string& packageDir, const std::string& keyFile, Report& report) {
-  const auto key = LoadSigningKey(keyFile, "", report);
+bool SignPackage(FileSystem& files, const std::string& packageDir, const std::string& keyFile, Report& report,
+                 const std::string& passphraseEnv) {
+  const auto key = LoadSigningKey(keyFile, passphraseEnv, report);
   return key && SignPackage(files, packageDir, *key, report);
 }
 
@@ -296,7 +368,18 @@ bool SignFiles(FileSystem& files, const std::string& packageDir, const std::vect
 }
 
 bool VerifyPackage(FileSystem& files, const std::string& packageDir, const std::string& publicKeyFile,
-                   Report& report) {
+                   Report& report, std::vector<std::string>* uncovered) {
+  if (uncovered) {
+    std::vector<std::string> read = PackageFilesTheRunReads(files, packageDir);
+    read.push_back(kSignatureFileName);
+    auto listing = files.ListMatching(packageDir + "\\*");
+    while (auto entry = listing->Next()) {
+      const bool isRead = std::any_of(read.begin(), read.end(),
+                                      [&](const std::string& name) { return AnsiSameText(name, entry->name); });
+      if (!entry->isDirectory && !isRead) uncovered->push_back(entry->name);
+    }
+    std::sort(uncovered->begin(), uncovered->end());
+  }
   const auto publicKeyPem = ReadHostFile(publicKeyFile);
   if (!publicKeyPem) {
     report.Fail("key-unreadable", publicKeyFile, 0, std::string("cannot be read: ") + std::strerror(errno));

@@ -12,11 +12,22 @@
 
 namespace varno::pack {
 
-// Makes an RSA key pair of 3072 bits: the private key in PEM (PKCS#8) at privateKeyFile,
-// readable and writable by its owner only, and the public key (PEM SubjectPublicKeyInfo,
-// what -DVARNO_PACKAGE_PUBLIC_KEY takes) at PublicKeyFileOf(privateKeyFile). An existing
-// file at either path is never replaced. Host paths.
-bool GenerateKeyPair(const std::string& privateKeyFile, Report& report);
+// Where the passphrase of a new private key comes from: the environment variable named
+// (when not empty), or the terminal, asked twice (when ask is set); with neither, the key
+// is written unencrypted.
+struct NewKeyPassphrase {
+  std::string environmentVariable;
+  bool ask = false;
+};
+
+// Makes an RSA key pair of 3072 bits: the private key in PEM (PKCS#8, encrypted with
+// AES-256 under a passphrase when one is given) at privateKeyFile, readable and writable by
+// its owner only, and the public key (PEM SubjectPublicKeyInfo, what
+// -DVARNO_PACKAGE_PUBLIC_KEY takes) at PublicKeyFileOf(privateKeyFile). The directory is
+// made when missing (readable by its owner only). An existing file at either path is never
+// replaced. A passphrase that cannot be had (the variable unset or empty, no terminal, two
+// answers that differ) is refused before anything is made. Host paths.
+bool GenerateKeyPair(const std::string& privateKeyFile, Report& report, const NewKeyPassphrase& passphrase = {});
 
 // "KEY.pem" gives "KEY.pub.pem", any other name "NAME.pub.pem".
 std::string PublicKeyFileOf(const std::string& privateKeyFile);
@@ -24,8 +35,9 @@ std::string PublicKeyFileOf(const std::string& privateKeyFile);
 // The vendor's private key, read and opened once: a key protected by a passphrase asks
 // for it once, on the terminal, or takes it from the environment variable named by
 // passphraseEnv when that is not empty. Nothing, with the reason in report, for a file
-// that cannot be read, a public key, a passphrase that does not open it, or anything but
-// an RSA private key in PEM, or a key of fewer than 2048 bits.
+// that cannot be read, a public key, a passphrase that does not open it, an encrypted key
+// with neither the variable nor a terminal to ask on (said before anything else is read),
+// or anything but an RSA private key in PEM, or a key of fewer than 2048 bits.
 struct SigningKey {
   std::string pem;  // PKCS#8, unencrypted, in memory only
 };
@@ -37,7 +49,8 @@ std::optional<SigningKey> LoadSigningKey(const std::string& keyFile, const std::
 // package has no description or a file or the key cannot be read; MjaIni.sig is then
 // left as it was; also when the description names in "[insubdir]" an archive that is not
 // there. The hook of "build --sign".
-bool SignPackage(FileSystem& files, const std::string& packageDir, const std::string& keyFile, Report& report);
+bool SignPackage(FileSystem& files, const std::string& packageDir, const std::string& keyFile, Report& report,
+                 const std::string& passphraseEnv = "");
 bool SignPackage(FileSystem& files, const std::string& packageDir, const SigningKey& key, Report& report);
 
 // The signature file over exactly these files of packageDir (paths relative to it), with
@@ -49,7 +62,9 @@ bool SignFiles(FileSystem& files, const std::string& packageDir, const std::vect
 // path): true when the updater built with that key would apply the package. A file that is
 // no PEM public key (a private key, anything else) is said to be so; a key of fewer than
 // 2048 bits is refused, as the updater's build refuses it.
+// uncovered, when given, receives the files of packageDir that the signature does not
+// cover because no run reads them (the updater program among them, which Authenticode signs).
 bool VerifyPackage(FileSystem& files, const std::string& packageDir, const std::string& publicKeyFile,
-                   Report& report);
+                   Report& report, std::vector<std::string>* uncovered = nullptr);
 
 }  // namespace varno::pack
