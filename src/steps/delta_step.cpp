@@ -105,8 +105,6 @@ std::optional<std::string> CopyMember(InputFile& archive, const ArchiveMember& m
 // Makes one file into its replacement; what went wrong, or nothing when it is in place.
 std::optional<std::string> MakeFile(FileSystem& files, FileMaking& making, const PlannedDelta& planned,
                                     const std::string& archivePath) {
-  const std::string installDir = planned.target.substr(0, planned.target.size() - planned.line.path.size() - 1);
-  if (PassesThroughLink(files, installDir, planned.target)) return "a directory on its path is a link";
   auto archive = files.OpenForReading(archivePath);
   if (!archive) return "the package archive cannot be opened";
   std::unique_ptr<InputFile> source;
