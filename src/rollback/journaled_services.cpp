@@ -194,14 +194,7 @@ bool JournaledShell::CopyToBackup(const std::string& path, const std::string& ba
   const auto temporary = journal_.TemporaryNameFor(backup);
   auto source = temporary ? files_.OpenForReading(path) : nullptr;
   auto copy = source ? files_.CreateReplacementNamed(backup, *temporary) : nullptr;
-  if (!copy) return false;
-  char chunk[65536];
-  uint64_t copied = 0;
-  while (const size_t read = source->Read(chunk, sizeof(chunk))) {
-    if (!copy->Write(chunk, read)) return false;
-    copied += read;
-  }
-  return copied == source->Size() && copy->Commit();
+  return copy && CopyAndCommit(*source, *copy);
 }
 
 LinkSave JournaledShell::SaveShellLink(const ShellLinkFields& link, const std::string& linkPath) {
