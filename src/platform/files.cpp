@@ -30,14 +30,17 @@ bool FileSystem::CopyFileTo(const std::string& from, const std::string& to) {
   auto source = OpenForReading(from);
   if (!source) return false;
   auto destination = CreateReplacement(to);
-  if (!destination) return false;
+  return destination && CopyAndCommit(*source, *destination);
+}
+
+bool CopyAndCommit(InputFile& source, OutputFile& destination) {
   char chunk[65536];
   uint64_t copied = 0;
-  while (const size_t read = source->Read(chunk, sizeof(chunk))) {
-    if (!destination->Write(chunk, read)) return false;
+  while (const size_t read = source.Read(chunk, sizeof(chunk))) {
+    if (!destination.Write(chunk, read)) return false;
     copied += read;
   }
-  return copied == source->Size() && destination->Commit();
+  return copied == source.Size() && destination.Commit();
 }
 
 bool PassesThroughLink(FileSystem& files, const std::string& base, const std::string& path) {

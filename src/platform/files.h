@@ -208,6 +208,10 @@ class FileSystem {
   virtual std::unique_ptr<DirectoryListing> ListMatching(const std::string& pattern) = 0;
 };
 
+// Copies the whole of source into destination and commits it; false when a read falls
+// short or a write or the commit fails (the destination's target is then unchanged).
+bool CopyAndCommit(InputFile& source, OutputFile& destination);
+
 // Whether a path below base reaches its file through a link: a directory between base and
 // the file's own name that is a symbolic link, a junction or another reparse point, which
 // would have a change meant for base's tree land wherever the link points. False for a path

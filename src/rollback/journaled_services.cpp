@@ -49,7 +49,15 @@ class JournaledOutput : public OutputFile {
 
 }  // namespace
 
+bool JournaledFiles::ThroughLink(const std::string& path) {
+  for (const std::string& root : linkFreeRoots_) {
+    if (PassesThroughLink(inner_, root, path)) return true;
+  }
+  return false;
+}
+
 std::unique_ptr<OutputFile> JournaledFiles::CreateReplacement(const std::string& path) {
+  if (ThroughLink(path)) return nullptr;
   // Named so that a recovery finds it again if the process dies before the replacement
   // ends, whatever the journal holds of it then.
   const auto temporary = journal_.TemporaryNameFor(path);
@@ -69,22 +77,23 @@ bool JournaledFiles::MoveAside(const std::string& path, std::string* backup) {
 }
 
 bool JournaledFiles::MoveFileTo(const std::string& from, const std::string& to) {
+  if (ThroughLink(from) || ThroughLink(to)) return false;
   return journal_.Append(MakeRecord(Kind::Moved, from, to)) && inner_.MoveFileTo(from, to);
 }
 
 bool JournaledFiles::RemoveFile(const std::string& path) {
-  if (!inner_.CanReplace(path)) return false;
+  if (ThroughLink(path) || !inner_.CanReplace(path)) return false;
   std::string backup;
   return MoveAside(path, &backup);
 }
 
 bool JournaledFiles::MakeDirectory(const std::string& path) {
-  if (inner_.DirectoryExists(path) || inner_.FileExists(path)) return false;
+  if (ThroughLink(path) || inner_.DirectoryExists(path) || inner_.FileExists(path)) return false;
   return journal_.Append(MakeRecord(Kind::NewDirectory, path)) && inner_.MakeDirectory(path);
 }
 
 bool JournaledFiles::RemoveEmptyDirectory(const std::string& path) {
-  if (!inner_.DirectoryExists(path)) return false;
+  if (ThroughLink(path) || !inner_.DirectoryExists(path)) return false;
   std::vector<std::string> backups;
   auto listing = inner_.ListMatching(path + "\\*");
   while (auto entry = listing->Next()) {
@@ -103,6 +112,7 @@ bool JournaledFiles::RemoveEmptyDirectory(const std::string& path) {
 }
 
 std::unique_ptr<AppendingFile> JournaledFiles::OpenForAppending(const std::string& path) {
+  if (ThroughLink(path)) return nullptr;
   if (!inner_.FileExists(path) && !journal_.Append(MakeRecord(Kind::NewFile, path))) return nullptr;
   return inner_.OpenForAppending(path);
 }
@@ -184,17 +194,11 @@ bool JournaledShell::CopyToBackup(const std::string& path, const std::string& ba
   const auto temporary = journal_.TemporaryNameFor(backup);
   auto source = temporary ? files_.OpenForReading(path) : nullptr;
   auto copy = source ? files_.CreateReplacementNamed(backup, *temporary) : nullptr;
-  if (!copy) return false;
-  char chunk[65536];
-  uint64_t copied = 0;
-  while (const size_t read = source->Read(chunk, sizeof(chunk))) {
-    if (!copy->Write(chunk, read)) return false;
-    copied += read;
-  }
-  return copied == source->Size() && copy->Commit();
+  return copy && CopyAndCommit(*source, *copy);
 }
 
 LinkSave JournaledShell::SaveShellLink(const ShellLinkFields& link, const std::string& linkPath) {
+  if (journaledFiles_.ThroughLink(linkPath)) return LinkSave::NotSaved;
   if (files_.FileExists(linkPath)) {
     const std::string backup = journal_.BackupNameFor(files_, linkPath);
     if (!journal_.Append(MakeRecord(Kind::Saved, linkPath, backup)) || !CopyToBackup(linkPath, backup)) {

@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "platform/forwarding_files.h"
 #include "platform/libraries.h"
@@ -20,9 +21,14 @@ namespace varno {
 // A replaced or removed file is first moved aside under a backup name in its own directory
 // (a rename, which costs nothing whatever its size); a new file or directory is announced
 // before it is made. When the change itself then fails, the backup is put back at once.
+//
+// Below each of its roots (the installation, the shortcut folders), no change goes through a
+// directory that is a link: one that a user who can write there turned into a junction would
+// have the elevated run write, move or delete in its target instead.
 class JournaledFiles : public ForwardingFiles {
  public:
-  JournaledFiles(FileSystem& inner, Journal& journal) : ForwardingFiles(inner), journal_(journal) {}
+  JournaledFiles(FileSystem& inner, Journal& journal, std::vector<std::string> linkFreeRoots = {})
+      : ForwardingFiles(inner), journal_(journal), linkFreeRoots_(std::move(linkFreeRoots)) {}
 
   std::unique_ptr<OutputFile> CreateReplacement(const std::string& path) override;
   // A temporary file of the caller's naming would escape the sweep of a killed run's
@@ -44,8 +50,12 @@ class JournaledFiles : public ForwardingFiles {
   // either is refused.
   bool MoveAside(const std::string& path, std::string* backup);
 
+  // Whether a change at the path would go through a link below one of the roots.
+  bool ThroughLink(const std::string& path);
+
  private:
   Journal& journal_;
+  std::vector<std::string> linkFreeRoots_;
 };
 
 // Registry keys are followed by their names, so that the value a write or a deletion will
@@ -87,7 +97,8 @@ class JournaledRegistry : public Registry {
 // save may fail after the old file is gone).
 class JournaledShell : public Shell {
  public:
-  JournaledShell(Shell& inner, FileSystem& files, Journal& journal) : inner_(inner), files_(files), journal_(journal) {}
+  JournaledShell(Shell& inner, FileSystem& files, JournaledFiles& journaledFiles, Journal& journal)
+      : inner_(inner), files_(files), journaledFiles_(journaledFiles), journal_(journal) {}
   std::string SpecialFolderPath(int csidl) override { return inner_.SpecialFolderPath(csidl); }
   LinkSave SaveShellLink(const ShellLinkFields& link, const std::string& linkPath) override;
 
@@ -95,6 +106,7 @@ class JournaledShell : public Shell {
   bool CopyToBackup(const std::string& path, const std::string& backup);
   Shell& inner_;
   FileSystem& files_;  // not journaled: the copy is the backup
+  JournaledFiles& journaledFiles_;  // for its rule on links
   Journal& journal_;
 };
 

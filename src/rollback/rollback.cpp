@@ -254,9 +254,9 @@ UpdateTransaction::UpdateTransaction(Platform& real, std::unique_ptr<Journal> jo
     : real_(real),
       journal_(std::move(journal)),
       linkFreeRoots_(std::move(linkFreeRoots)),
-      files_(real.files, *journal_),
+      files_(real.files, *journal_, linkFreeRoots_),
       registry_(real.registry, *journal_),
-      shell_(real.shell, real.files, *journal_),
+      shell_(real.shell, real.files, files_, *journal_),
       libraries_(real.libraries, *journal_),
       journaled_{files_, registry_, shell_, real.dialogs, real.window, real.processes, libraries_, real.system} {}
 

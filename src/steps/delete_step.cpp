@@ -113,11 +113,6 @@ std::optional<std::vector<DeleteOutcome>> DeleteDroppedFiles(Platform& platform,
       continue;
     }
     const std::string full = JoinPath(state.installDir, path);
-    // A directory on the way that is a junction would have the removal made in its target.
-    if (PassesThroughLink(files, state.installDir, full)) {
-      outcomes.push_back({Kind::Refused, path});
-      continue;
-    }
     if (files.FileExists(full)) {
       if (!files.RemoveFile(full)) {
         outcomes.push_back({Kind::NotRemoved, path});

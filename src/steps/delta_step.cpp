@@ -105,11 +105,11 @@ std::optional<std::string> CopyMember(InputFile& archive, const ArchiveMember& m
 // Makes one file into its replacement; what went wrong, or nothing when it is in place.
 std::optional<std::string> MakeFile(FileSystem& files, FileMaking& making, const PlannedDelta& planned,
                                     const std::string& archivePath) {
-  const std::string installDir = planned.target.substr(0, planned.target.size() - planned.line.path.size() - 1);
-  if (PassesThroughLink(files, installDir, planned.target)) return "a directory on its path is a link";
-  // A renamed file's source is read from inside the installation only, as its target is written.
-  if (planned.use == PlannedDelta::Use::Delta && PassesThroughLink(files, installDir, planned.source)) {
-    return "a directory on the installed file's path is a link";
+  // The journal refuses writes through a link; a renamed file's source, only read, is read
+  // from inside the installation only as well.
+  if (planned.use == PlannedDelta::Use::Delta) {
+    const std::string installDir = planned.target.substr(0, planned.target.size() - planned.line.path.size() - 1);
+    if (PassesThroughLink(files, installDir, planned.source)) return "a directory on the installed file's path is a link";
   }
   auto archive = files.OpenForReading(archivePath);
   if (!archive) return "the package archive cannot be opened";

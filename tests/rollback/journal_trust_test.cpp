@@ -161,8 +161,8 @@ TEST_F(JournalTrustTest, AShortcutSavedByTheRunSurvivesAPowerCutAfterIt) {
 }
 
 // A directory of the installation, or of a shortcut folder, that became a junction to the
-// system directory: neither the undo of a record below it, nor a removal, nor a delta's file
-// lands in its target.
+// system directory: neither the undo of a record below it, nor an archive's member, a removal
+// or a delta's file lands in its target.
 TEST_F(JournalTrustTest, NothingIsChangedThroughADirectoryThatIsALink) {
   const std::string linked = kInstall + "\\j";
   machine.files.AddFile(linked + "\\victim.dll", "system's");
@@ -182,13 +182,16 @@ TEST_F(JournalTrustTest, NothingIsChangedThroughADirectoryThatIsALink) {
   // carries would be written in its place.
   const std::string other = BytesSha256Hex("another release's"), made = BytesSha256Hex("planted");
   fake::WritePackageDescription(machine, "2816090",
-                                "[delete]\r\nj\\gone.dll\r\n[delta]\r\nj\\victim.dll|" + other + "|" + made + "\r\n");
+                                "[insubdir]\r\nj : pics.slp\r\n[delete]\r\nj\\gone.dll\r\n[delta]\r\nj\\victim.dll|" +
+                                    other + "|" + made + "\r\n");
+  machine.files.AddFile("C:\\Package\\pics.slp", ArchiveBytes({MemberFromBytes("planted.dll", "x")}));
   machine.files.AddFile(linked + "\\gone.dll", "system's too");
   machine.files.AddFile("C:\\Package\\sor_full.slp", ArchiveBytes({MemberFromBytes("j\\victim.dll", "planted")}));
   Platform platform = machine.platform();
   RunApplication(platform, "WINDOWS NT");
   EXPECT_EQ(machine.files.Content(linked + "\\victim.dll"), "system's") << Log();
   EXPECT_EQ(machine.files.Content(linked + "\\gone.dll"), "system's too") << Log();
+  EXPECT_FALSE(machine.files.FileExists(linked + "\\planted.dll")) << Log();
 }
 
 // Names Windows reads as others are refused in "[delete]" and "[delta]" as in archives.
