@@ -13,6 +13,7 @@
 #include "shortcuts/shortcut_steps.h"
 #include "steps/delete_step.h"
 #include "steps/file_steps.h"
+#include "steps/programs_entry.h"
 #include "steps/registry_step.h"
 #include "steps/uninstall_record.h"
 #include "installation/install_rights.h"
@@ -325,6 +326,8 @@ void TForm1::ApplyPackage(Platform& changes, bool valid, uint64_t bytesToWrite, 
   if (valid) platform_.window.ShowControl(Control::Label3);
   WritePckname(changes, state_);
   Log(text::kLogWritePcknameDone);
+  // The machine's inventory reads the version from the installer's uninstall entry.
+  for (const std::string& entry : MjaDisplayVersion(changes, state_)) Log(text::kLogDisplayVersion + entry);
   progress.Turn();
 
   // New directories, then the archives of the sub-directories.

@@ -127,6 +127,7 @@ inline constexpr char kLogAfterRecord[] = "Après Création WriteLogList";
 inline constexpr char kLogRecordLoaded[] = "Chargement de WriteLogList effectué";
 inline constexpr char kLogFileCopyDone[] = "FileCopy effectué";
 inline constexpr char kLogWritePcknameDone[] = "Succès WritePckname";
+inline constexpr char kLogDisplayVersion[] = "Version affichée dans Programmes et fonctionnalités, entrée : ";
 inline constexpr char kLogBeforeCreateNewDir[] = "Avant CreateNewDir";
 inline constexpr char kLogBeforeCopyInNewDir[] = "Avant CopyInNewDir";
 inline constexpr char kLogAfterCopyInNewDir[] = "Après CopyInNewDir";

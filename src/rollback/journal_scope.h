@@ -22,7 +22,8 @@ struct JournalScope {
 // temporary files below the installation directory; the control's path, its backup and
 // the system directory's temporary files; shortcuts below the shortcut folders, their
 // backups and temporary files; keys and values below the product's key in
-// HKEY_LOCAL_MACHINE (and the vendor's key above it, which the run may have made).
+// HKEY_LOCAL_MACHINE (and the vendor's key above it, which the run may have made); the
+// DisplayVersion value of the machine's uninstall entries.
 bool WithinScope(const JournalRecord& record, const JournalScope& scope);
 
 }  // namespace varno
