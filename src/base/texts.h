@@ -204,6 +204,14 @@ inline constexpr char kLogArchiveRefusedStop[] = "Archive non reconnue, la mise 
 inline constexpr char kLogExitCode[] = "Code de sortie : %s";
 inline constexpr char kLogLogDirectoryMade[] = "Répertoire du journal créé : %s";
 
+// The run's event in the Application log: the exit code, the versions before and after, the
+// log's path.
+inline constexpr char kEventRunSucceeded[] =
+    "Mise à jour de Varnolith terminée (code de sortie %s). Version avant : %s ; après : %s. Journal : %s";
+inline constexpr char kEventRunFailed[] =
+    "Mise à jour de Varnolith non appliquée (code de sortie %s). Version avant : %s ; après : %s. Journal : %s";
+inline constexpr char kEventNoVersion[] = "aucune";
+
 // A run log on the desktop or in the package directory that is a link: not written there.
 inline constexpr char kLogLinkedLogRefused[] = "Journal provisoire non écrit, le fichier ou son répertoire est un lien : %s";
 
