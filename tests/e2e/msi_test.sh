@@ -61,6 +61,11 @@ e2e_check "Programs and Features shows the label" test "$(e2e_reg_value "$entry"
 e2e_check "the package copy stays, signature and all as given" \
   diff -r "$work/v1" "$copies/2816090"
 e2e_check "the updater's log is beside the copy" grep -q 'Code de sortie : 0' "$copies/2816090.log"
+# Wine's event log keeps no events; the source's registration is what it can show.
+e2e_check "the event source names the updater as its message file" test \
+  "$(wine reg query 'HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application\Varnolith MAJ' /v EventMessageFile |
+     tr -d '\r' | awk '$1 == "EventMessageFile" {$1 = $2 = ""; sub(/^ +/, ""); print}')" = \
+  'C:\ProgramData\Tolmerik\Varnolith\MSI\2816090\Varnolith_MAJ_Solo.exe'
 
 echo "== a later update's MSI replaces the first"
 msi v2 2816100 3.0 "$(printf '[reg]\r\nPort: integer; 9090\r\n')"
