@@ -3,6 +3,7 @@
 #include "app/preflight_gates.h"
 #include "app/run_event.h"
 #include "app/update_progress.h"
+#include "app/update_scope.h"
 #include "platform/message_boxes.h"
 #include "base/ansi_text.h"
 #include "base/integer_text.h"
@@ -76,10 +77,22 @@ void TForm1::RollBack() {
   platform_.window.SetCaption(Control::Label1, text::kStatusRolledBack);
 }
 
+namespace {
+
+const char* UntrustedReason(FileTrust trust) {
+  switch (trust) {
+    case FileTrust::Linked: return text::kUntrustedLinked;
+    case FileTrust::ForeignOwner: return text::kUntrustedOwner;
+    default: return text::kUntrustedWritable;
+  }
+}
+
+}  // namespace
+
 void TForm1::RecoverInterruptedRun(const std::string& installDir) {
   if (installDir.empty() || AnsiSameText(installDir, recoveredIn_)) return;
   recoveredIn_ = installDir;
-  const JournalScope scope = ScopeOfAnUpdate(installDir);
+  const JournalScope scope = ScopeOfAnUpdate(platform_, installDir);
   const Recovery recovery = varno::RecoverInterruptedRun(platform_, installDir, &scope);
   if (recovery.kind == Recovery::Kind::None) return;
   Log(text::kLogInterruptedRunFound + installDir);
@@ -91,25 +104,14 @@ void TForm1::RecoverInterruptedRun(const std::string& installDir) {
     case Recovery::Kind::SetAside:
       for (const std::string& failure : recovery.failures) Log(text::kLogJournalSetAside + failure);
       return;
+    case Recovery::Kind::Untrusted:
+      Log(FormatText(text::kLogJournalUntrusted, {UntrustedReason(recovery.trust)}) + installDir);
+      for (const std::string& failure : recovery.failures) Log(text::kLogNotRemoved + failure);
+      return;
     default: break;
   }
   for (const std::string& failure : recovery.failures) Log(text::kLogNotRestored + failure);
   Log(recovery.failures.empty() ? text::kLogRollbackDone : text::kLogRollbackIncomplete);
-}
-
-JournalScope TForm1::ScopeOfAnUpdate(const std::string& installDir) {
-  JournalScope scope;
-  scope.installDir = installDir;
-  const std::string systemDir = WithoutTrailingBackslash(platform_.system.SystemDirectory());
-  if (!systemDir.empty()) scope.controlPath = JoinPath(systemDir, text::kControlFileName);
-  ShellLink folders(platform_);
-  for (const ShellFolder folder : {ShellFolder::Desktop, ShellFolder::Programs}) {
-    for (const int who : {kAllUsers, kCurrentUser}) {
-      const std::string path = folders.ReadShellFolder(folder, who);
-      if (!path.empty()) scope.shortcutFolders.push_back(path);
-    }
-  }
-  return scope;
 }
 
 void TForm1::LogWhatever(const std::string& line) {

@@ -64,7 +64,6 @@ class TForm1 {
   // An earlier run's journal in the installation just found: finished before anything
   // there is read.
   void RecoverInterruptedRun(const std::string& installDir);
-  JournalScope ScopeOfAnUpdate(const std::string& installDir);
   // A line the run log may fail to save without hiding what is being done.
   void LogWhatever(const std::string& line);
   // The driver's "terminate": records how the run ended and posts the quit request; the

@@ -187,6 +187,11 @@ inline constexpr char kLogInterruptedRunCleaned[] = "Fichiers de sauvegarde de l
 inline constexpr char kLogJournalSetAside[] =
     "Journal écarté sans être appliqué : il nomme ce qu'une mise à jour ne modifie pas : ";
 inline constexpr char kLogNotRemoved[] = "Non supprimé : ";
+inline constexpr char kLogJournalUntrusted[] =
+    "Journal écarté sans être appliqué : il n'est pas celui d'une mise à jour exécutée en administrateur (%s) : ";
+inline constexpr char kUntrustedLinked[] = "lien ou fichier à plusieurs noms";
+inline constexpr char kUntrustedOwner[] = "son propriétaire n'est pas un administrateur";
+inline constexpr char kUntrustedWritable[] = "d'autres comptes peuvent le modifier";
 
 // The command line and the runs without anyone present.
 inline constexpr char kUsage[] =

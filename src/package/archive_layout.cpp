@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "base/ansi_text.h"
 #include "base/windows_path.h"
 
 namespace varno {
@@ -29,6 +30,15 @@ std::string Quoted(std::string_view text) {
 // parent directory, and drops trailing dots and blanks, so ". ." can become one of them.
 bool IsDotsOnly(std::string_view component) {
   return component.find_first_not_of(". ") == std::string_view::npos;
+}
+
+// Names Windows takes for a device whatever their extension ("NUL.txt" is NUL).
+bool IsDeviceName(std::string_view component) {
+  const std::string base = AnsiUpperCase(component.substr(0, component.find('.')));
+  for (const char* device : {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"}) {
+    if (base == device) return true;
+  }
+  return base.size() == 4 && (base.starts_with("COM") || base.starts_with("LPT")) && base[3] >= '1' && base[3] <= '9';
 }
 
 // Reads exactly size bytes at the current position; false when the file ends before.
@@ -74,6 +84,11 @@ std::optional<std::string> CheckMemberName(std::string_view name) {
     if (IsDotsOnly(component)) {
       return "has the component " + Quoted(component) + ", which would leave or name the target directory";
     }
+    // Windows drops them when it opens the name: the file written would be another one.
+    if (component.back() == '.' || component.back() == ' ') {
+      return "has the component " + Quoted(component) + ", which ends with a dot or a blank that Windows drops";
+    }
+    if (IsDeviceName(component)) return "has the component " + Quoted(component) + ", which Windows takes for a device";
     start = end + 1;
   }
   return std::nullopt;

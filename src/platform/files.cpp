@@ -40,6 +40,20 @@ bool FileSystem::CopyFileTo(const std::string& from, const std::string& to) {
   return copied == source->Size() && destination->Commit();
 }
 
+bool PassesThroughLink(FileSystem& files, const std::string& base, const std::string& path) {
+  std::string root = base;
+  while (!root.empty() && root.back() == '\\') root.pop_back();
+  if (root.empty() || path.size() <= root.size() + 1 || path[root.size()] != '\\' ||
+      AnsiUpperCase(path.substr(0, root.size())) != AnsiUpperCase(root)) {
+    return false;
+  }
+  for (size_t separator = path.find('\\', root.size() + 1); separator != std::string::npos;
+       separator = path.find('\\', separator + 1)) {
+    if (files.IsLinked(path.substr(0, separator))) return true;
+  }
+  return false;
+}
+
 ListingPattern SplitListingPattern(std::string_view pattern) {
   return {std::string(DirectoryPart(pattern)), std::string(LastComponent(pattern))};
 }

@@ -42,6 +42,20 @@ class OutputFile {
   virtual bool Commit() = 0;
 };
 
+// What a file's protection says of who can have written it (ReadProtectedFile).
+enum class FileTrust {
+  Trusted,           // only administrators, the system or this program's own account
+  Missing,           // nothing there, or nothing that could be opened
+  Linked,            // a symbolic link, a junction, or a file with more than one name
+  ForeignOwner,      // owned by an account that is not an administrator's
+  WritableByOthers,  // its access list lets another account write it or change its rights
+};
+
+struct ProtectedFileRead {
+  FileTrust trust = FileTrust::Missing;
+  std::string bytes;  // only when Trusted
+};
+
 // A file that only grows: each append reaches the disk before Append returns, so what was
 // appended survives the process being killed or the machine losing power.
 class AppendingFile {
@@ -117,6 +131,28 @@ class FileSystem {
   /// leaves behind: the next save removes it first (a link there is removed, not followed).
   bool ReplaceWholeFileBeside(const std::string& path, std::string_view bytes);
 
+  /// Creates a new file (nothing may be at the path) that only administrators and the
+  /// system may write, delete or change the rights of: owned by the Administrators group
+  /// (by this program's account when that cannot be set), with an access list of its own,
+  /// nothing inherited from the directory. Appends as OpenForAppending. Nothing when a file
+  /// is there or it cannot be created so.
+  virtual std::unique_ptr<AppendingFile> CreateProtectedForAppending(const std::string&) { return nullptr; }
+
+  /// Reads a whole file and tells whether only an administrator can have written it: the
+  /// path's last component opened without following a link; the file's owner the
+  /// Administrators group, the system or this program's own account; no other account
+  /// allowed to write it or change its rights. The bytes are read from the handle that was
+  /// checked, so a file swapped in after the check is never read.
+  virtual ProtectedFileRead ReadProtectedFile(const std::string&) { return {}; }
+
+  /// Renames a file over another, replacing it as a whole, on the disk when it returns.
+  /// False when refused; both files are then unchanged.
+  virtual bool MoveFileReplacing(const std::string&, const std::string&) { return false; }
+
+  /// Flushes a file that another service wrote by name (a shortcut the shell saved) to the
+  /// disk. False when it cannot be opened or flushed.
+  virtual bool FlushFile(const std::string&) { return false; }
+
   /// Moves (renames) a file. False when the source is missing, the destination already
   /// exists or its directory is missing.
   virtual bool MoveFileTo(const std::string& from, const std::string& to) = 0;
@@ -165,6 +201,12 @@ class FileSystem {
   /// that ends at once. The order is the directory's own: sorted on NTFS, not under Wine.
   virtual std::unique_ptr<DirectoryListing> ListMatching(const std::string& pattern) = 0;
 };
+
+// Whether a path below base reaches its file through a link: a directory between base and
+// the file's own name that is a symbolic link, a junction or another reparse point, which
+// would have a change meant for base's tree land wherever the link points. False for a path
+// that is not below base (its own rules hold there).
+bool PassesThroughLink(FileSystem& files, const std::string& base, const std::string& path);
 
 // Whether an entry name matches the mask of a listing pattern. Once the name is used up, a
 // rest of the mask made of "." and "*" still matches, as Windows lets "*.*" list names

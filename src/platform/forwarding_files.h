@@ -30,6 +30,14 @@ class ForwardingFiles : public FileSystem {
   std::unique_ptr<AppendingFile> OpenForAppending(const std::string& path) override {
     return inner_.OpenForAppending(path);
   }
+  std::unique_ptr<AppendingFile> CreateProtectedForAppending(const std::string& path) override {
+    return inner_.CreateProtectedForAppending(path);
+  }
+  ProtectedFileRead ReadProtectedFile(const std::string& path) override { return inner_.ReadProtectedFile(path); }
+  bool MoveFileReplacing(const std::string& from, const std::string& to) override {
+    return inner_.MoveFileReplacing(from, to);
+  }
+  bool FlushFile(const std::string& path) override { return inner_.FlushFile(path); }
   bool RemoveEmptyDirectory(const std::string& path) override { return inner_.RemoveEmptyDirectory(path); }
   bool RemoveAtRestart(const std::string& path) override { return inner_.RemoveAtRestart(path); }
   uint64_t UnpredictableNumber() override { return inner_.UnpredictableNumber(); }

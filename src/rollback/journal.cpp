@@ -1,5 +1,7 @@
 #include "rollback/journal.h"
 
+#include <zlib.h>
+
 #include "base/ansi_text.h"
 #include "base/windows_path.h"
 
@@ -89,7 +91,56 @@ std::string Hex16(uint64_t number) {
   return hex;
 }
 
-std::string Header() { return std::string(kMagic) + "\t" + std::to_string(kJournalVersion) + "\r\n"; }
+std::string HeaderLine() { return std::string(kMagic) + "\t" + std::to_string(kJournalVersion); }
+std::string Header() { return HeaderLine() + "\r\n"; }
+
+std::string Hex8(uint32_t number) { return Hex16(number).substr(8); }
+
+// The checksum of a line: CRC-32 of the previous line's checksum (the header line for the
+// first record) and of the line up to its checksum field. Chained so that a line can follow
+// only the very line it followed when it was written.
+std::string LineChecksum(std::string_view previous, std::string_view line) {
+  uLong crc = crc32(0, nullptr, 0);
+  crc = crc32(crc, reinterpret_cast<const Bytef*>(previous.data()), static_cast<uInt>(previous.size()));
+  crc = crc32(crc, reinterpret_cast<const Bytef*>(line.data()), static_cast<uInt>(line.size()));
+  return Hex8(static_cast<uint32_t>(crc));
+}
+
+// A record's line as this version writes it: its fields, the run's tag, the chained checksum.
+std::string SealedLine(const JournalRecord& record, const std::string& tag, std::string* chain) {
+  const std::string line = EncodeJournalRecord(record) + "\t" + tag;
+  *chain = LineChecksum(*chain, line);
+  return line + "\t" + *chain + "\r\n";
+}
+
+bool IsTag(std::string_view text) {
+  return text.size() == 16 && text.find_first_not_of("0123456789ABCDEF") == std::string_view::npos;
+}
+
+// The records of a version 3 journal, up to the first line that is not a whole, known
+// record of the run, sealed by its checksum: a line after one that fails may be what an
+// earlier use of the disk left there, never what this run wrote.
+std::vector<JournalRecord> SealedRecords(const std::vector<std::string>& lines) {
+  std::vector<JournalRecord> records;
+  std::string chain = lines[0];
+  std::string tag;
+  for (size_t i = 1; i < lines.size(); ++i) {
+    const std::string& line = lines[i];
+    const size_t sum = line.rfind('\t');
+    if (sum == std::string::npos || line.substr(sum + 1) != LineChecksum(chain, std::string_view(line).substr(0, sum))) break;
+    const size_t tagAt = line.rfind('\t', sum - 1);
+    if (tagAt == std::string::npos) break;
+    const std::string lineTag = line.substr(tagAt + 1, sum - tagAt - 1);
+    auto record = DecodeJournalRecord(line.substr(0, tagAt));
+    if (!record || !IsTag(lineTag)) break;
+    // The first record names the run; every later one carries the same tag.
+    if (records.empty() ? record->kind != JournalRecord::Kind::Run || record->path != lineTag : lineTag != tag) break;
+    tag = lineTag;
+    chain = line.substr(sum + 1);
+    records.push_back(std::move(*record));
+  }
+  return records;
+}
 
 }  // namespace
 
@@ -190,11 +241,6 @@ std::optional<JournalRecord> DecodeJournalRecord(const std::string& line) {
   return record;
 }
 
-std::optional<std::vector<JournalRecord>> ReadJournal(FileSystem& files, const std::string& path) {
-  const auto bytes = files.ReadWholeFile(path);
-  if (!bytes) return std::nullopt;
-  return ParseJournal(*bytes);
-}
 
 std::optional<std::vector<JournalRecord>> ParseJournal(std::string_view bytes) {
   // Only lines ended by CR LF were written whole; a last line without its end was cut short.
@@ -212,6 +258,8 @@ std::optional<std::vector<JournalRecord>> ParseJournal(std::string_view bytes) {
     return false;
   };
   if (lines.empty() || !known(lines[0])) return std::nullopt;
+  if (lines[0] == HeaderLine()) return SealedRecords(lines);
+  // Earlier versions carry no checksum: every readable line is taken.
   std::vector<JournalRecord> records;
   for (size_t i = 1; i < lines.size(); ++i) {
     if (auto record = DecodeJournalRecord(lines[i])) records.push_back(std::move(*record));
@@ -221,27 +269,39 @@ std::optional<std::vector<JournalRecord>> ParseJournal(std::string_view bytes) {
 
 std::unique_ptr<Journal> Journal::Begin(FileSystem& files, const std::string& path) {
   if (files.FileExists(path)) return nullptr;
-  auto file = files.OpenForAppending(path);
+  auto file = files.CreateProtectedForAppending(path);
   if (!file) return nullptr;
   const std::string tag = Hex16(files.UnpredictableNumber());
-  if (!file->Append(Header() + EncodeJournalRecord(MakeRecord(JournalRecord::Kind::Run, tag)) + "\r\n")) {
+  const JournalRecord run = MakeRecord(JournalRecord::Kind::Run, tag);
+  std::string chain = HeaderLine();
+  if (!file->Append(Header() + SealedLine(run, tag, &chain))) {
     file.reset();
     files.RemoveFile(path);  // a journal without its first line would stop every later run
     return nullptr;
   }
-  return std::unique_ptr<Journal>(new Journal(std::move(file), path, tag));
+  auto journal = std::unique_ptr<Journal>(new Journal(std::move(file), path, tag));
+  journal->chain_ = chain;
+  journal->records_.push_back(run);
+  return journal;
 }
 
 // Once a write or a flush of the journal failed, what it held may never reach the disk:
 // every later change is refused, and no later wait may report the journal durable.
 bool Journal::Append(const JournalRecord& record) {
-  if (!failed_ && !(file_ && file_->Append(EncodeJournalRecord(record) + "\r\n"))) failed_ = true;
+  if (!failed_ && !(file_ && file_->Append(Seal(record)))) failed_ = true;
   return !failed_;
 }
 
 bool Journal::Announce(const JournalRecord& record) {
-  if (!failed_ && !(file_ && file_->AppendFlushingLater(EncodeJournalRecord(record) + "\r\n"))) failed_ = true;
+  if (!failed_ && !(file_ && file_->AppendFlushingLater(Seal(record)))) failed_ = true;
   return !failed_;
+}
+
+// The record is kept as soon as its bytes are handed to the file: a write that then fails
+// may still have reached the disk, and the undo must cover what it announced.
+std::string Journal::Seal(const JournalRecord& record) {
+  records_.push_back(record);
+  return SealedLine(record, tag_, &chain_);
 }
 
 bool Journal::Durable() {
@@ -277,11 +337,26 @@ std::optional<std::string> Journal::TemporaryNameFor(const std::string& path) {
 std::string TemporaryFileMask(const std::string& tag) { return "vrn" + tag + "*.tmp"; }
 
 bool RewriteWithoutCommitMark(FileSystem& files, const std::string& path, const std::vector<JournalRecord>& records) {
+  std::string tag;
+  for (const JournalRecord& record : records) {
+    if (record.kind == JournalRecord::Kind::Run) tag = record.path;
+  }
+  std::string chain = HeaderLine();
   std::string bytes = Header();
   for (const JournalRecord& record : records) {
-    if (record.kind != JournalRecord::Kind::Committed) bytes += EncodeJournalRecord(record) + "\r\n";
+    if (record.kind != JournalRecord::Kind::Committed) bytes += SealedLine(record, tag, &chain);
   }
-  return files.ReplaceWholeFileBeside(path, bytes);
+  // Made as the journal itself is, so that the next run trusts it as much.
+  const std::string temporary = path + ".tmp";
+  if (files.FileExists(temporary)) files.RemoveFile(temporary);
+  auto file = files.CreateProtectedForAppending(temporary);
+  if (!file || !file->Append(bytes)) {
+    file.reset();
+    files.RemoveFile(temporary);
+    return false;
+  }
+  file.reset();
+  return files.MoveFileReplacing(temporary, path);
 }
 
 }  // namespace varno

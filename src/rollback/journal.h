@@ -2,12 +2,21 @@
 // before the change is made, so that a run that fails, is interrupted or is killed can be
 // taken back to the installation as it was before.
 //
-// The file "VarnoMaJ.journal" in the installation directory, version 2. Windows-1252 text,
-// one record per line ended by CR LF, fields separated by a tab. In a field, "%" followed by
+// The file "VarnoMaJ.journal" in the installation directory, version 3. Windows-1252 text,
+// one record per line ended by CR LF, fields separated by a tab. Every record line ends with
+// two more fields: the run's tag, and a checksum (8 upper-case hexadecimal digits: CRC-32 of
+// the previous line's checksum, or of the first line for the first record, followed by the
+// line up to the tab before its checksum). Reading stops at the first line that fails: a
+// checksum that differs, another tag, or a first record that is not RUN with the line's tag.
+//
+// The file is made owned by the Administrators group with an access list of its own that
+// lets no other account in, and it is acted on only when it still is (or is owned by the
+// account that recovers it), has one name and is no link: a standard user who can write the
+// installation directory can neither write such a file nor change this one. In a field, "%" followed by
 // two upper-case hexadecimal digits stands for that byte; "%", tab, CR, LF and every byte
 // below 0x20 are written that way, every other byte as itself.
 //
-//   VARNOJOURNAL<TAB>2                       first line: the format and its version
+//   VARNOJOURNAL<TAB>3                       first line: the format and its version
 //   RUN<TAB>tag                              the run's own 16 hexadecimal digits, drawn at
 //                                            random when the journal begins; they are in
 //                                            the names of its temporary files and backups
@@ -37,7 +46,8 @@
 //   COMMITTED                                the update is complete: nothing is undone, only
 //                                            the backups are left to remove
 //
-// Version 1 is read too: it has neither RUN nor TEMPDIR, backups named path + ".vrnundo"
+// Version 2 is read too: the same records without the two last fields, every readable line
+// taken. Version 1 is read too: it has neither RUN nor TEMPDIR, backups named path + ".vrnundo"
 // + a number, and VALUE records, in the same form as RAWVALUE but with the value's bytes as
 // the ANSI functions give them (a string in Windows-1252); they are put back through those
 // functions.
@@ -65,7 +75,7 @@
 namespace varno {
 
 inline constexpr char kJournalFileName[] = "VarnoMaJ.journal";
-inline constexpr int kJournalVersion = 2;
+inline constexpr int kJournalVersion = 3;
 
 struct JournalRecord {
   enum class Kind {
@@ -94,10 +104,8 @@ std::string EncodeJournalRecord(const JournalRecord& record);
 // Nothing when the line is not a whole, known record.
 std::optional<JournalRecord> DecodeJournalRecord(const std::string& line);
 
-// The records of a journal file. Nothing when the file is missing or not a journal of a
-// version this program knows.
-std::optional<std::vector<JournalRecord>> ReadJournal(FileSystem& files, const std::string& path);
-// The same, from the file's bytes.
+// The records of a journal's bytes. Nothing when they are not a journal of a version this
+// program knows.
 std::optional<std::vector<JournalRecord>> ParseJournal(std::string_view bytes);
 
 // The journal of the run under way.
@@ -132,15 +140,22 @@ class Journal {
   std::optional<std::string> TemporaryNameFor(const std::string& path);
 
   const std::string& Path() const { return path_; }
+  // Every record appended, in order, as the file holds them: the commit and the rollback
+  // act on these, never on the file read again, which others may have replaced meanwhile.
+  const std::vector<JournalRecord>& Records() const { return records_; }
   const std::string& Tag() const { return tag_; }
 
  private:
   Journal(std::unique_ptr<AppendingFile> file, std::string path, std::string tag)
       : file_(std::move(file)), path_(std::move(path)), tag_(std::move(tag)) {}
 
+  std::string Seal(const JournalRecord& record);
+
   std::unique_ptr<AppendingFile> file_;
   std::string path_;
   std::string tag_;
+  std::string chain_;  // the last line's checksum
+  std::vector<JournalRecord> records_;
   bool failed_ = false;
   int backups_ = 0;
   int temporaries_ = 0;

@@ -42,12 +42,26 @@ bool AtOrBelow(const std::string& path, const std::string& directory) {
   return Below(path, directory) || (Plain(path) && Same(path, WithoutTrailingBackslash(directory)));
 }
 
+// "<profiles>\<one account>\<folder>\...": the same shell folder in any account's profile.
+bool InAnyProfile(const std::string& path, const JournalScope& scope) {
+  if (!Below(path, scope.profilesDir)) return false;
+  const std::string rest = path.substr(WithoutTrailingBackslash(scope.profilesDir).size() + 1);
+  const size_t account = rest.find('\\');
+  if (account == std::string::npos) return false;
+  const std::string inProfile = rest.substr(account + 1);
+  for (const std::string& folder : scope.profileShortcutFolders) {
+    const std::string prefix = WithoutTrailingBackslash(folder) + "\\";
+    if (inProfile.size() > prefix.size() && Same(inProfile.substr(0, prefix.size()), prefix)) return true;
+  }
+  return false;
+}
+
 bool IsShortcut(const std::string& path, const JournalScope& scope) {
   if (!AnsiUpperCase(path).ends_with(".LNK")) return false;
   for (const std::string& folder : scope.shortcutFolders) {
     if (Below(path, folder)) return true;
   }
-  return false;
+  return InAnyProfile(path, scope);
 }
 
 bool MayWriteFile(const std::string& path, const JournalScope& scope) {
@@ -73,7 +87,7 @@ bool MayHoldTemporaries(const std::string& directory, const JournalScope& scope)
   for (const std::string& folder : scope.shortcutFolders) {
     if (AtOrBelow(directory, folder)) return true;
   }
-  return false;
+  return InAnyProfile(directory + "\\x", scope);
 }
 
 bool ProductKey(const JournalRecord& record) {
@@ -102,7 +116,11 @@ bool WithinScope(const JournalRecord& record, const JournalScope& scope) {
     case Kind::NewFile: return MayWriteFile(record.path, scope);
     case Kind::Saved: return MayWriteFile(record.path, scope) && IsBackupOf(record.second, record.path, scope);
     case Kind::RemovedDirectory: return Below(record.path, scope.installDir);
-    case Kind::Moved: return MayWriteFile(record.path, scope) && MayWriteFile(record.second, scope);
+    // An update renames nothing but its shortcuts, each within its folder: a rename from or
+    // onto any other file (the control, a library of the installation) is no undo of ours.
+    case Kind::Moved:
+      return IsShortcut(record.path, scope) && IsShortcut(record.second, scope) &&
+             Same(ParentOf(record.path), ParentOf(record.second));
     case Kind::NewDirectory: return Below(record.path, scope.installDir);
     case Kind::TempDirectory: return MayHoldTemporaries(record.path, scope);
     case Kind::NewKey:

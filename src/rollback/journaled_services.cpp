@@ -178,16 +178,37 @@ long JournaledRegistry::DeleteValue(RegKey key, const std::string& name) {
   return recorded == kRegSuccess ? inner_.DeleteValue(key, name) : recorded;
 }
 
+// The copy goes through one of the run's own temporary names, in a directory the journal
+// announced, so that a run killed while copying leaves nothing the recovery cannot find.
+bool JournaledShell::CopyToBackup(const std::string& path, const std::string& backup) {
+  const auto temporary = journal_.TemporaryNameFor(backup);
+  auto source = temporary ? files_.OpenForReading(path) : nullptr;
+  auto copy = source ? files_.CreateReplacementNamed(backup, *temporary) : nullptr;
+  if (!copy) return false;
+  char chunk[65536];
+  uint64_t copied = 0;
+  while (const size_t read = source->Read(chunk, sizeof(chunk))) {
+    if (!copy->Write(chunk, read)) return false;
+    copied += read;
+  }
+  return copied == source->Size() && copy->Commit();
+}
+
 LinkSave JournaledShell::SaveShellLink(const ShellLinkFields& link, const std::string& linkPath) {
   if (files_.FileExists(linkPath)) {
     const std::string backup = journal_.BackupNameFor(files_, linkPath);
-    if (!journal_.Append(MakeRecord(Kind::Saved, linkPath, backup)) || !files_.CopyFileTo(linkPath, backup)) {
+    if (!journal_.Append(MakeRecord(Kind::Saved, linkPath, backup)) || !CopyToBackup(linkPath, backup)) {
       return LinkSave::NotSaved;
     }
   } else if (!journal_.Append(MakeRecord(Kind::NewFile, linkPath))) {
     return LinkSave::NotSaved;
   }
-  return inner_.SaveShellLink(link, linkPath);
+  const LinkSave saved = inner_.SaveShellLink(link, linkPath);
+  // The shell writes the file by name and leaves it in the system's cache: flushed here, it
+  // is on the disk before the commit mark, or a power cut after the run could leave an
+  // empty shortcut behind a completed update.
+  if (saved == LinkSave::Saved && !files_.FlushFile(linkPath)) return LinkSave::NotSaved;
+  return saved;
 }
 
 LibraryHandle JournaledLibraries::Load(const std::string& path) {

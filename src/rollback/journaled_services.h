@@ -93,6 +93,7 @@ class JournaledShell : public Shell {
   LinkSave SaveShellLink(const ShellLinkFields& link, const std::string& linkPath) override;
 
  private:
+  bool CopyToBackup(const std::string& path, const std::string& backup);
   Shell& inner_;
   FileSystem& files_;  // not journaled: the copy is the backup
   Journal& journal_;

@@ -146,6 +146,17 @@ RollbackFailures RemoveTemporaryFiles(FileSystem& files, const std::vector<Journ
   return kept;
 }
 
+bool IsFileRecord(const JournalRecord& record) {
+  switch (record.kind) {
+    case Kind::NewFile:
+    case Kind::Saved:
+    case Kind::Moved:
+    case Kind::NewDirectory:
+    case Kind::RemovedDirectory: return true;
+    default: return false;
+  }
+}
+
 // No control was at the path before the run: the run never moved one aside there.
 bool ControlWasNew(const std::vector<JournalRecord>& records, const std::string& path) {
   for (const JournalRecord& record : records) {
@@ -154,12 +165,28 @@ bool ControlWasNew(const std::vector<JournalRecord>& records, const std::string&
   return true;
 }
 
+// Puts a journal where no later run takes it up again; when it cannot be moved, its path
+// joins the failures.
+void SetAside(FileSystem& files, const std::string& path, Recovery& recovery) {
+  const std::string aside = path + kSetAsideSuffix;
+  if (files.FileExists(aside)) files.RemoveFile(aside);
+  if (!files.MoveFileTo(path, aside)) recovery.failures.push_back(path);
+}
+
 }  // namespace
 
-RollbackFailures UndoJournalRecords(Platform& platform, const std::vector<JournalRecord>& records) {
+RollbackFailures UndoJournalRecords(Platform& platform, const std::vector<JournalRecord>& records,
+                                    const std::string& installDir) {
   RollbackFailures failures = RemoveTemporaryFiles(platform.files, records);
   ChangedKeys changed;
   for (auto record = records.rbegin(); record != records.rend(); ++record) {
+    // Nothing is undone through a directory that became a link since the run: the undo
+    // would land in the link's target.
+    if (IsFileRecord(*record) && (PassesThroughLink(platform.files, installDir, record->path) ||
+                                  PassesThroughLink(platform.files, installDir, record->second))) {
+      failures.push_back(Describe(*record));
+      continue;
+    }
     const bool undone = record->kind == Kind::Control && ControlWasNew(records, record->path)
                             ? Unregister(platform, record->path)
                             : Undo(platform, *record, changed);
@@ -198,22 +225,20 @@ bool UpdateTransaction::Commit() {
   if (!registry_.FlushChangedKeys().empty()) return false;
   if (!journal_->Append(MakeRecord(Kind::Committed))) return false;
   journal_->Close();
-  const auto records = ReadJournal(real_.files, journal_->Path());
-  if (records && RemoveBackups(real_.files, *records).empty()) real_.files.RemoveFile(journal_->Path());
+  if (RemoveBackups(real_.files, journal_->Records()).empty()) real_.files.RemoveFile(journal_->Path());
   return true;
 }
 
 RollbackFailures UpdateTransaction::Rollback() {
   journal_->Close();
-  const auto records = ReadJournal(real_.files, journal_->Path());
-  if (!records) return {journal_->Path()};
+  const std::vector<JournalRecord>& records = journal_->Records();
   // A completion mark whose flush failed may still be in the file: it goes before anything
   // is undone, or a rollback cut short would leave a journal that a later run takes for a
   // completed update, and it would delete the backups of the files not put back yet.
-  if (Committed(*records) && !RewriteWithoutCommitMark(real_.files, journal_->Path(), *records)) {
+  if (Committed(records) && !RewriteWithoutCommitMark(real_.files, journal_->Path(), records)) {
     return {journal_->Path()};
   }
-  RollbackFailures failures = UndoJournalRecords(real_, *records);
+  RollbackFailures failures = UndoJournalRecords(real_, records, ParentOf(journal_->Path()));
   if (failures.empty()) real_.files.RemoveFile(journal_->Path());
   return failures;
 }
@@ -232,8 +257,19 @@ Recovery RecoverInterruptedRun(Platform& platform, const std::string& installDir
   // A rewrite of the journal that was cut short.
   if (platform.files.FileExists(path + ".tmp")) platform.files.RemoveFile(path + ".tmp");
   if (!platform.files.FileExists(path)) return recovery;
+  // Read once, from the handle whose owner and rights were checked: a journal that another
+  // account could have written is not acted on, whatever it says.
+  const ProtectedFileRead read = platform.files.ReadProtectedFile(path);
+  if (read.trust == FileTrust::Linked || read.trust == FileTrust::ForeignOwner ||
+      read.trust == FileTrust::WritableByOthers) {
+    recovery.kind = Recovery::Kind::Untrusted;
+    recovery.trust = read.trust;
+    SetAside(platform.files, path, recovery);
+    return recovery;
+  }
+  const std::optional<std::string> bytes =
+      read.trust == FileTrust::Trusted ? std::optional<std::string>(read.bytes) : std::nullopt;
   // A journal cut short before its first line ended announced nothing: nothing was changed.
-  const auto bytes = platform.files.ReadWholeFile(path);
   if (bytes && bytes->find("\r\n") == std::string::npos) {
     platform.files.RemoveFile(path);
     return recovery;
@@ -250,9 +286,7 @@ Recovery RecoverInterruptedRun(Platform& platform, const std::string& installDir
     if (auto outside = OutOfScope(*records, *scope)) {
       recovery.kind = Recovery::Kind::SetAside;
       recovery.failures.push_back(*outside);
-      const std::string aside = path + kSetAsideSuffix;
-      if (platform.files.FileExists(aside)) platform.files.RemoveFile(aside);
-      if (!platform.files.MoveFileTo(path, aside)) recovery.failures.push_back(path);
+      SetAside(platform.files, path, recovery);
       return recovery;
     }
   }
@@ -262,7 +296,7 @@ Recovery RecoverInterruptedRun(Platform& platform, const std::string& installDir
     recovery.failures.insert(recovery.failures.end(), temporaries.begin(), temporaries.end());
     recovery.kind = recovery.failures.empty() ? Recovery::Kind::Cleaned : Recovery::Kind::NotCleaned;
   } else {
-    recovery.failures = UndoJournalRecords(platform, *records);
+    recovery.failures = UndoJournalRecords(platform, *records, installDir);
     recovery.kind = recovery.failures.empty() ? Recovery::Kind::Restored : Recovery::Kind::Incomplete;
   }
   if (!recovery.failures.empty()) return recovery;

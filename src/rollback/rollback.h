@@ -18,7 +18,9 @@ using RollbackFailures = std::vector<std::string>;
 
 // Undoes the records, the last first, through the real services; then registers again the
 // controls whose registration the run had replaced, as they are once the files are back.
-RollbackFailures UndoJournalRecords(Platform& platform, const std::vector<JournalRecord>& records);
+// A file record below installDir whose path goes through a link is not undone (a failure).
+RollbackFailures UndoJournalRecords(Platform& platform, const std::vector<JournalRecord>& records,
+                                    const std::string& installDir);
 
 // The update under way. Every change goes through platform(), whose file, registry, shell
 // and library services journal it first; the rest are the real ones.
@@ -58,8 +60,11 @@ struct Recovery {
   // NotCleaned: a completed run's backups (in failures) could not all be removed, even at
   // the next start. SetAside: a journal that names something outside the scope; failures
   // then holds what it named (and the journal's path when it could not be moved aside).
-  enum class Kind { None, Restored, Incomplete, Cleaned, NotCleaned, SetAside };
+  // Untrusted: a journal that another account than an administrator could have written
+  // (trust says why), moved aside whole, nothing of it done.
+  enum class Kind { None, Restored, Incomplete, Cleaned, NotCleaned, SetAside, Untrusted };
   Kind kind = Kind::None;
+  FileTrust trust = FileTrust::Trusted;
   RollbackFailures failures;
 };
 

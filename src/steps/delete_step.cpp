@@ -68,10 +68,30 @@ std::optional<DeleteRefusal> CheckDeletePath(std::string_view path) {
     if (end == std::string_view::npos) break;
     start = end + 1;
   }
-  for (const char* own : {text::kUninstallRecordFileName, text::kRunLogFileName, kJournalFileName}) {
-    if (AnsiSameText(path, own)) return DeleteRefusal::UpdaterFile;
-  }
+  if (NamesUpdaterFile(path)) return DeleteRefusal::UpdaterFile;
+  if (CheckMemberName(path)) return DeleteRefusal::BadName;
   return std::nullopt;
+}
+
+bool NamesUpdaterFile(std::string_view path) {
+  const std::string name = AnsiUpperCase(path);
+  const size_t tilde = name.find('~');
+  for (const char* own : {text::kUninstallRecordFileName, text::kRunLogFileName, kJournalFileName}) {
+    const std::string ownName = AnsiUpperCase(own);
+    if (name == ownName) return true;
+    // A short name: up to six characters of the name, "~", digits, and up to three of the
+    // extension.
+    const size_t dot = ownName.rfind('.');
+    if (tilde == std::string::npos || tilde == 0 || tilde > 6 || dot == std::string::npos) continue;
+    const size_t nameDot = name.find('.', tilde);
+    const std::string digits = name.substr(tilde + 1, (nameDot == std::string::npos ? name.size() : nameDot) - tilde - 1);
+    const std::string extension = nameDot == std::string::npos ? "" : name.substr(nameDot + 1);
+    if (!digits.empty() && digits.find_first_not_of("0123456789") == std::string::npos &&
+        ownName.starts_with(name.substr(0, tilde)) && extension == ownName.substr(dot + 1, 3)) {
+      return true;
+    }
+  }
+  return false;
 }
 
 std::optional<std::vector<DeleteOutcome>> DeleteDroppedFiles(Platform& platform, const RunState& state,
@@ -93,6 +113,11 @@ std::optional<std::vector<DeleteOutcome>> DeleteDroppedFiles(Platform& platform,
       continue;
     }
     const std::string full = JoinPath(state.installDir, path);
+    // A directory on the way that is a junction would have the removal made in its target.
+    if (PassesThroughLink(files, state.installDir, full)) {
+      outcomes.push_back({Kind::Refused, path});
+      continue;
+    }
     if (files.FileExists(full)) {
       if (!files.RemoveFile(full)) {
         outcomes.push_back({Kind::NotRemoved, path});

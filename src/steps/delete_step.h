@@ -23,8 +23,14 @@ inline constexpr char kDeleteSection[] = "[delete]";
 // installation (the uninstall record, the run log, the rollback journal). Nothing for a
 // path it may remove. The line is taken without blanks at either end and without a
 // trailing "\", as DeletePathOf gives it.
-enum class DeleteRefusal { Absolute, Climbs, UpdaterFile };
+// A name Windows would read as another (a trailing dot or blank, a device) is BadName, as
+// for an archive's members.
+enum class DeleteRefusal { Absolute, Climbs, UpdaterFile, BadName };
 std::optional<DeleteRefusal> CheckDeletePath(std::string_view path);
+
+// Whether a path relative to the installation names one of the updater's own files there,
+// by its name or by the short name Windows may give it ("UNINST~1.SLT").
+bool NamesUpdaterFile(std::string_view path);
 
 // The path a "[delete]" line names: without blanks and control characters at either end,
 // nor the "\" or "/" that may end a directory's line. Empty for a line that names nothing.

@@ -7,6 +7,7 @@
 #include "base/texts.h"
 #include "base/update_error.h"
 #include "base/windows_path.h"
+#include "steps/delete_step.h"
 #include "package/delta_format.h"
 #include "package/member_stream.h"
 #include "package/section_lookup.h"
@@ -104,6 +105,8 @@ std::optional<std::string> CopyMember(InputFile& archive, const ArchiveMember& m
 // Makes one file into its replacement; what went wrong, or nothing when it is in place.
 std::optional<std::string> MakeFile(FileSystem& files, FileMaking& making, const PlannedDelta& planned,
                                     const std::string& archivePath) {
+  const std::string installDir = planned.target.substr(0, planned.target.size() - planned.line.path.size() - 1);
+  if (PassesThroughLink(files, installDir, planned.target)) return "a directory on its path is a link";
   auto archive = files.OpenForReading(archivePath);
   if (!archive) return "the package archive cannot be opened";
   std::unique_ptr<InputFile> source;
@@ -139,7 +142,7 @@ std::optional<DeltaLine> ParseDeltaLine(std::string_view line) {
   if (second == std::string_view::npos) return std::nullopt;
   DeltaLine parsed{std::string(line.substr(0, first)), std::string(line.substr(first + 1, second - first - 1)),
                    std::string(line.substr(second + 1))};
-  if (CheckMemberName(parsed.path) || !IsHexDigest(parsed.sourceSha256) || !IsHexDigest(parsed.resultSha256)) {
+  if (CheckMemberName(parsed.path) || NamesUpdaterFile(parsed.path) || !IsHexDigest(parsed.sourceSha256) || !IsHexDigest(parsed.resultSha256)) {
     return std::nullopt;
   }
   parsed.sourceSha256 = Lowercase(parsed.sourceSha256);

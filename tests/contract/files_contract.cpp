@@ -244,6 +244,31 @@ TEST_P(FilesContract, AppendsKeepTheirOrderWhetherTheyWaitForTheirFlushOrNot) {
   EXPECT_TRUE(files_->RemoveFile(In("journal.txt")));
 }
 
+// The journal's own file: made new only, trusted when read back through the check, and
+// replaced whole by a rename that is on the disk when it returns.
+TEST_P(FilesContract, AProtectedFileIsMadeNewReadBackTrustedAndReplacedWhole) {
+  {
+    auto file = files_->CreateProtectedForAppending(In("journal.txt"));
+    ASSERT_TRUE(file);
+    EXPECT_TRUE(file->Append("one\r\n"));
+  }
+  EXPECT_FALSE(files_->CreateProtectedForAppending(In("journal.txt"))) << "a file is there already";
+  const ProtectedFileRead read = files_->ReadProtectedFile(In("journal.txt"));
+  EXPECT_EQ(read.trust, FileTrust::Trusted);
+  EXPECT_EQ(read.bytes, "one\r\n");
+  EXPECT_EQ(files_->ReadProtectedFile(In("absent.txt")).trust, FileTrust::Missing);
+  {
+    auto rewrite = files_->CreateProtectedForAppending(In("journal.txt.tmp"));
+    ASSERT_TRUE(rewrite && rewrite->Append("two\r\n"));
+  }
+  EXPECT_TRUE(files_->MoveFileReplacing(In("journal.txt.tmp"), In("journal.txt")));
+  EXPECT_EQ(files_->ReadProtectedFile(In("journal.txt")).bytes, "two\r\n");
+  EXPECT_FALSE(files_->FileExists(In("journal.txt.tmp")));
+  EXPECT_TRUE(files_->FlushFile(In("journal.txt")));
+  EXPECT_FALSE(files_->FlushFile(In("absent.txt")));
+  EXPECT_TRUE(files_->RemoveFile(In("journal.txt")));
+}
+
 TEST_P(FilesContract, AReplacementShowsOnlyOnceCommitted) {
   ASSERT_TRUE(files_->ReplaceWholeFile(In("target.txt"), "old"));
   {

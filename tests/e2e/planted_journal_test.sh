@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # A journal planted in the installation that names a file of the system directory and a
 # value under the Run key: the updater, started without even a package, acts on none of it,
-# sets the journal aside and says why in its log.
+# sets the journal aside and says why in its log. Then one planted by copying that would,
+# undone, rename a library of the attacker's onto the control's name in the system
+# directory and load it: the control and the system directory stay as they were.
 . "$(dirname "$0")/e2e.sh"
 exe=$1
 samples=$(dirname "$exe")/samples
@@ -26,5 +28,22 @@ e2e_check "no value was written under Run" \
 e2e_check "the journal is set aside" test -e "$unix_install/VarnoMaJ.journal.ecarte" -a ! -e "$unix_install/VarnoMaJ.journal"
 desktop_log="$VARNO_WINE_USER_DIR/Desktop/VarnoMaJLog.txt"
 e2e_check "the log says why" sh -c "iconv -f CP1252 -t UTF-8 '$desktop_log' | grep -qF 'Journal écarté sans être appliqué : il nomme ce qu'\''une mise à jour ne modifie pas : C:\\windows\\system32\\victime.dll'"
+
+system=$(varno_unix_path 'C:\windows\syswow64')
+cp "$samples/Varxxlith.ocx" "$system/Varxxlith.ocx"
+control_before=$(sha256sum <"$system/Varxxlith.ocx")
+system_before=$(ls -la --time-style=+%s "$system" | sha256sum)
+cp "$samples/Admin.dll" "$unix_install/evil.dll"
+rm -f "$unix_install/VarnoMaJ.journal.ecarte"
+printf 'VARNOJOURNAL\t2\r\nCONTROL\t%s\r\nMOVED\t%s\t%s\r\nNEWFILE\t%s\r\n' 'C:\windows\system32\Varxxlith.ocx' \
+  'C:\windows\system32\Varxxlith.ocx' "$install\\evil.dll" 'C:\windows\system32\Varxxlith.ocx' >"$unix_install/planted"
+cp "$unix_install/planted" "$unix_install/VarnoMaJ.journal" && rm "$unix_install/planted"
+e2e_start "$package" Varnolith_MAJ_Solo.exe
+e2e_check "the program ends by itself again (1620)" e2e_wait_exit 60 1620
+e2e_check "the control is the one installed" test "$(sha256sum <"$system/Varxxlith.ocx")" = "$control_before"
+e2e_check "nothing of the system directory changed" test "$(ls -la --time-style=+%s "$system" | sha256sum)" = "$system_before"
+e2e_check "the attacker's library is where it was dropped" test -f "$unix_install/evil.dll"
+e2e_check "the second journal is set aside too" test -e "$unix_install/VarnoMaJ.journal.ecarte" -a ! -e "$unix_install/VarnoMaJ.journal"
+e2e_check "the log says why" sh -c "iconv -f CP1252 -t UTF-8 '$desktop_log' | grep -qF 'Journal écarté sans être appliqué : il nomme ce qu'\''une mise à jour ne modifie pas : C:\windows\system32\Varxxlith.ocx'"
 [ -f "$desktop_log" ] && { echo "--- log"; iconv -f CP1252 -t UTF-8 "$desktop_log"; }
 e2e_finish

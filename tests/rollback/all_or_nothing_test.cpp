@@ -87,14 +87,18 @@ class FaultyFiles : public ForwardingFiles {
     auto output = inner_.CreateReplacementNamed(path, temporary);
     return output ? std::make_unique<FaultyOutput>(std::move(output), faults_) : nullptr;
   }
-  std::unique_ptr<AppendingFile> OpenForAppending(const std::string& path) override {
-    auto file = inner_.OpenForAppending(path);
+  std::unique_ptr<AppendingFile> CreateProtectedForAppending(const std::string& path) override {
+    auto file = inner_.CreateProtectedForAppending(path);
     return file ? std::make_unique<FaultyAppending>(std::move(file), faults_) : nullptr;
   }
   bool CopyFileTo(const std::string& from, const std::string& to) override { return FileSystem::CopyFileTo(from, to); }
   bool MoveFileTo(const std::string& from, const std::string& to) override {
     return faults_.Allow() && inner_.MoveFileTo(from, to);
   }
+  bool MoveFileReplacing(const std::string& from, const std::string& to) override {
+    return faults_.Allow() && inner_.MoveFileReplacing(from, to);
+  }
+  bool FlushFile(const std::string& path) override { return faults_.Allow() && inner_.FlushFile(path); }
   bool RemoveFile(const std::string& path) override { return faults_.Allow() && inner_.RemoveFile(path); }
   bool MakeDirectory(const std::string& path) override { return faults_.Allow() && inner_.MakeDirectory(path); }
   bool RemoveEmptyDirectory(const std::string& path) override { return faults_.Allow() && inner_.RemoveEmptyDirectory(path); }

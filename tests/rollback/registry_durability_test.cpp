@@ -50,8 +50,8 @@ class WatchedAppending : public AppendingFile {
 class WatchedFiles : public ForwardingFiles {
  public:
   WatchedFiles(FileSystem& inner, Watch watch) : ForwardingFiles(inner), watch_(std::move(watch)) {}
-  std::unique_ptr<AppendingFile> OpenForAppending(const std::string& path) override {
-    auto file = inner_.OpenForAppending(path);
+  std::unique_ptr<AppendingFile> CreateProtectedForAppending(const std::string& path) override {
+    auto file = inner_.CreateProtectedForAppending(path);
     return file ? std::make_unique<WatchedAppending>(std::move(file), watch_) : nullptr;
   }
   bool CopyFileTo(const std::string& from, const std::string& to) override { return FileSystem::CopyFileTo(from, to); }

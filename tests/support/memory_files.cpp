@@ -290,6 +290,71 @@ std::unique_ptr<AppendingFile> MemoryFileSystem::OpenForAppending(const std::str
   return std::make_unique<MemoryAppendingFile>(*this, full);
 }
 
+std::unique_ptr<AppendingFile> MemoryFileSystem::CreateProtectedForAppending(const std::string& path) {
+  if (Find(path)) return nullptr;
+  auto file = OpenForAppending(path);
+  if (file) SetOwner(path, Owner::Administrators, false);
+  return file;
+}
+
+ProtectedFileRead MemoryFileSystem::ReadProtectedFile(const std::string& path) {
+  const Node* node = Find(path);
+  if (!node || node->isDirectory) return {};
+  if (node->linked) return {FileTrust::Linked, {}};
+  if (node->owner == Owner::StandardUser) return {FileTrust::ForeignOwner, {}};
+  if (node->othersMayWrite) return {FileTrust::WritableByOthers, {}};
+  return {FileTrust::Trusted, node->data};
+}
+
+bool MemoryFileSystem::MoveFileReplacing(const std::string& from, const std::string& to) {
+  Node* existing = Find(to);
+  if (existing && (existing->isDirectory || existing->readOnly || existing->inUse || existing->heldAgainstWriters > 0)) {
+    return false;
+  }
+  Node* source = Find(from);
+  if (!source || source->isDirectory || source->inUse || source->heldAgainstWriters > 0) return false;
+  std::optional<Node> replaced;
+  if (existing) {
+    replaced = *existing;
+    nodes_.erase(KeyOf(to));
+  }
+  if (!MoveFileTo(from, to)) {
+    if (replaced) nodes_[KeyOf(to)] = *replaced;
+    return false;
+  }
+  if (replaced) Release(replaced->data.size());
+  Flushed(*Find(to));  // written through
+  return true;
+}
+
+bool MemoryFileSystem::FlushFile(const std::string& path) {
+  Node* node = Find(path);
+  if (!node || node->isDirectory) return false;
+  Flushed(*node);
+  return true;
+}
+
+bool MemoryFileSystem::WriteInPlace(const std::string& path, std::string_view bytes) {
+  const std::string full = FullPath(path);
+  Node* node = Find(full);
+  if (node && (node->isDirectory || node->readOnly || node->inUse || node->heldAgainstWriters > 0)) return false;
+  if (!node) {
+    if (full.empty() || !ParentIsDirectory(full) || Refused(full)) return false;
+    node = &(nodes_[KeyOf(full)] = Node{full, false, {}, false, false});
+  }
+  if (!Allocate(bytes.size())) return false;
+  Release(node->data.size());
+  node->data.assign(bytes.data(), bytes.size());
+  return true;
+}
+
+void MemoryFileSystem::SetOwner(const std::string& path, Owner owner, bool othersMayWrite) {
+  if (Node* node = Find(path)) {
+    node->owner = owner;
+    node->othersMayWrite = othersMayWrite;
+  }
+}
+
 bool MemoryFileSystem::CanReplace(const std::string& path) {
   const Node* node = Find(path);
   return node && !node->isDirectory && !node->readOnly && !node->inUse && node->heldAgainstWriters == 0;

@@ -31,12 +31,21 @@ class MemoryFileSystem : public FileSystem {
   bool RemoveFile(const std::string& path) override;
   bool MakeDirectory(const std::string& path) override;
   std::unique_ptr<AppendingFile> OpenForAppending(const std::string& path) override;
+  std::unique_ptr<AppendingFile> CreateProtectedForAppending(const std::string& path) override;
+  ProtectedFileRead ReadProtectedFile(const std::string& path) override;
+  bool MoveFileReplacing(const std::string& from, const std::string& to) override;
+  bool FlushFile(const std::string& path) override;
   bool RemoveEmptyDirectory(const std::string& path) override;
   bool CanReplace(const std::string& path) override;
   bool IsLinked(const std::string& path) override;
   std::optional<uint64_t> FreeBytes(const std::string&) override { return freeSpace_; }
   // Sorted on the upper-case names, as NTFS lists them.
   std::unique_ptr<DirectoryListing> ListMatching(const std::string& pattern) override;
+
+  // Writes a file in place by name, as a program that saves without flushing does (the
+  // shell saving a shortcut): the bytes and the file's creation wait for a later flush.
+  // False when the directory is missing or refused, or the file is read-only or in use.
+  bool WriteInPlace(const std::string& path, std::string_view bytes);
 
   // Set-up for tests; these create whatever parents are missing.
   void AddDirectory(const std::string& path);
@@ -46,6 +55,16 @@ class MemoryFileSystem : public FileSystem {
   // The file or directory is a link (symbolic, a junction, or one of a file's several
   // names); replacing the file puts a plain one in its place, as a rename over a link does.
   void SetLinked(const std::string& path);
+  // Who owns a file, and whether its access list lets other accounts write it. Whatever the
+  // program makes is its own account's, writable by no one else; CreateProtectedForAppending
+  // gives the Administrators group. A standard user's file is theirs and writable by them.
+  enum class Owner { ThisAccount, Administrators, System, StandardUser };
+  void SetOwner(const std::string& path, Owner owner, bool othersMayWrite);
+  // A file put there by a standard user who can write the directory: theirs, as they wrote it.
+  void PlantAsStandardUser(const std::string& path, std::string_view bytes) {
+    AddFile(path, bytes);
+    SetOwner(path, Owner::StandardUser, true);
+  }
   void SetCurrentDirectory(const std::string& path);
   // Moves a directory and all below it to another path, open files or not, as repointing
   // a junction on the way to it does on Windows.
@@ -110,6 +129,8 @@ class MemoryFileSystem : public FileSystem {
     bool readOnly = false;
     bool inUse = false;
     bool linked = false;
+    Owner owner = Owner::ThisAccount;
+    bool othersMayWrite = false;
     int heldAgainstWriters = 0;  // open holders that refuse writers
     std::string durable;         // the bytes as last flushed to the disk
   };

@@ -20,7 +20,8 @@ LinkSave MemoryShell::SaveShellLink(const ShellLinkFields& link, const std::stri
   layout.target = full ? link.target : files_.FullPath(link.target);
   layout.arguments = link.arguments;
   layout.workingDirectory = link.workingDirectory;
-  return files_.ReplaceWholeFile(linkPath, ShellLinkBytes(layout)) ? LinkSave::Saved : LinkSave::NotSaved;
+  // IPersistFile::Save writes the file by name and never flushes it.
+  return files_.WriteInPlace(linkPath, ShellLinkBytes(layout)) ? LinkSave::Saved : LinkSave::NotSaved;
 }
 
 }  // namespace varno::fake

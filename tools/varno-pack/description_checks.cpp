@@ -398,8 +398,10 @@ void CheckDeletions(const std::vector<std::string>& lines, Report& report) {
     const char* why = *refusal == DeleteRefusal::Absolute ? "is absolute, or names a drive or a stream"
                       : *refusal == DeleteRefusal::Climbs ? "climbs out of the installation directory or names it "
                                                             "(a \"..\", \".\" or empty component)"
+                      : *refusal == DeleteRefusal::BadName ? "has a name Windows reads as another (a component that "
+                                                             "ends with a dot or a blank, or a device name)"
                                                           : "is one of the updater's own files (the uninstall record, "
-                                                            "the run log, the rollback journal)";
+                                                            "the run log, the rollback journal), or its short name";
     report.Fail("delete-refused", kFile, entry.line,
                 Quoted(TrimBlanks(entry.text)) + " " + why + ": the updater passes the line over and removes nothing");
   }

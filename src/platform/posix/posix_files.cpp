@@ -391,6 +391,47 @@ std::unique_ptr<AppendingFile> PosixFileSystem::OpenForAppending(const std::stri
   return std::make_unique<PosixAppendingFile>(std::move(file));
 }
 
+std::unique_ptr<AppendingFile> PosixFileSystem::CreateProtectedForAppending(const std::string& path) {
+  const std::string host = HostPath(path);
+  if (host.empty() || !IsDirectory(ParentOf(host))) return nullptr;
+  Descriptor file(::open(host.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+  if (!file.Valid()) return nullptr;
+  if (flushOnCommit_) SyncDirectory(ParentOf(host));
+  return std::make_unique<PosixAppendingFile>(std::move(file));
+}
+
+ProtectedFileRead PosixFileSystem::ReadProtectedFile(const std::string& path) {
+  const std::string host = HostPath(path);
+  if (host.empty()) return {};
+  Descriptor file(::open(host.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+  struct stat info {};
+  if (!file.Valid()) return {errno == ELOOP ? FileTrust::Linked : FileTrust::Missing, {}};
+  if (::fstat(file.Get(), &info) != 0 || !S_ISREG(info.st_mode)) return {};
+  if (info.st_nlink > 1) return {FileTrust::Linked, {}};
+  if (info.st_uid != 0 && info.st_uid != ::geteuid()) return {FileTrust::ForeignOwner, {}};
+  if (info.st_mode & (S_IWGRP | S_IWOTH)) return {FileTrust::WritableByOthers, {}};
+  ProtectedFileRead read{FileTrust::Trusted, {}};
+  char chunk[65536];
+  ssize_t got = 0;
+  while ((got = ::read(file.Get(), chunk, sizeof(chunk))) > 0) read.bytes.append(chunk, static_cast<size_t>(got));
+  if (got < 0) return {};
+  return read;
+}
+
+bool PosixFileSystem::MoveFileReplacing(const std::string& from, const std::string& to) {
+  const std::string source = HostPath(from);
+  const std::string destination = HostPath(to);
+  if (!IsRegularFile(source) || destination.empty() || ::rename(source.c_str(), destination.c_str()) != 0) return false;
+  SyncDirectory(ParentOf(destination));
+  return true;
+}
+
+bool PosixFileSystem::FlushFile(const std::string& path) {
+  const std::string host = HostPath(path);
+  Descriptor file(host.empty() ? -1 : ::open(host.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+  return file.Valid() && ::fsync(file.Get()) == 0;
+}
+
 std::optional<uint64_t> PosixFileSystem::FreeBytes(const std::string& directory) {
   const std::string host = HostPath(directory);
   struct statvfs volume {};

@@ -7,6 +7,7 @@
 #include "base/windows_path.h"
 #include "platform/win32/win32.h"
 #include "platform/win32/win32_background_work.h"
+#include "platform/win32/win32_file_protection.h"
 
 namespace varno::win32 {
 namespace {
@@ -321,6 +322,26 @@ std::unique_ptr<AppendingFile> Win32FileSystem::OpenForAppending(const std::stri
                                 FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file.Valid()) return nullptr;
   return std::make_unique<Win32AppendingFile>(std::move(file));
+}
+
+std::unique_ptr<AppendingFile> Win32FileSystem::CreateProtectedForAppending(const std::string& path) {
+  UniqueHandle file = CreateProtectedFile(path);
+  if (!file.Valid()) return nullptr;
+  return std::make_unique<Win32AppendingFile>(std::move(file));
+}
+
+ProtectedFileRead Win32FileSystem::ReadProtectedFile(const std::string& path) { return win32::ReadProtectedFile(path); }
+
+bool Win32FileSystem::MoveFileReplacing(const std::string& from, const std::string& to) {
+  return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+}
+
+bool Win32FileSystem::FlushFile(const std::string& path) {
+  // Opened for writing, sharing everything: FlushFileBuffers needs write access, and the
+  // shell may still hold the file it saved.
+  UniqueHandle file(CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  return file.Valid() && FlushFileBuffers(file.Get()) != FALSE;
 }
 
 std::optional<uint64_t> Win32FileSystem::FreeBytes(const std::string& directory) {

@@ -18,6 +18,10 @@ class Win32FileSystem : public FileSystem {
   bool RemoveFile(const std::string& path) override;
   bool MakeDirectory(const std::string& path) override;
   std::unique_ptr<AppendingFile> OpenForAppending(const std::string& path) override;
+  std::unique_ptr<AppendingFile> CreateProtectedForAppending(const std::string& path) override;
+  ProtectedFileRead ReadProtectedFile(const std::string& path) override;
+  bool MoveFileReplacing(const std::string& from, const std::string& to) override;
+  bool FlushFile(const std::string& path) override;
   bool RemoveEmptyDirectory(const std::string& path) override;
   bool CanReplace(const std::string& path) override;
   bool IsLinked(const std::string& path) override;
