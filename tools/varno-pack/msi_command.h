@@ -5,7 +5,6 @@
 // here; the same package gives the same MSI bytes.
 #pragma once
 
-#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -24,11 +23,6 @@ std::optional<std::string> MsiProductVersion(std::string_view packageVersion);
 // A GUID made from a name (RFC 9562 version 8: the first 16 bytes of the name's SHA-256,
 // version and variant bits set), upper case in braces as Windows Installer writes them.
 std::string NameGuid(std::string_view name);
-
-// Overwrites, in a compound file written by wixl, the summary information's revision number
-// (the package code) and its creation and last-saved times, which wixl draws at random and
-// from the clock. False when the file does not have them where a compound file puts them.
-bool FixSummaryInformation(std::string& msi, const std::string& packageCode, uint64_t fileTime);
 
 struct MsiRequest {
   std::string packageDir;  // host path
