@@ -140,7 +140,7 @@ std::optional<DeltaLine> ParseDeltaLine(std::string_view line) {
   if (second == std::string_view::npos) return std::nullopt;
   DeltaLine parsed{std::string(line.substr(0, first)), std::string(line.substr(first + 1, second - first - 1)),
                    std::string(line.substr(second + 1))};
-  if (CheckMemberName(parsed.path) || NamesUpdaterFile(parsed.path) || !IsHexDigest(parsed.sourceSha256) || !IsHexDigest(parsed.resultSha256)) {
+  if (CheckMemberName(parsed.path) || CheckWindowsPath(parsed.path) || NamesUpdaterFile(parsed.path) || !IsHexDigest(parsed.sourceSha256) || !IsHexDigest(parsed.resultSha256)) {
     return std::nullopt;
   }
   parsed.sourceSha256 = Lowercase(parsed.sourceSha256);
