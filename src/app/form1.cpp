@@ -1,6 +1,7 @@
 #include "app/form1.h"
 
 #include "app/preflight_gates.h"
+#include "app/run_event.h"
 #include "app/update_progress.h"
 #include "app/update_scope.h"
 #include "platform/message_boxes.h"
@@ -14,6 +15,7 @@
 #include "shortcuts/shortcut_steps.h"
 #include "steps/delete_step.h"
 #include "steps/file_steps.h"
+#include "steps/programs_entry.h"
 #include "steps/registry_step.h"
 #include "steps/uninstall_record.h"
 #include "installation/install_rights.h"
@@ -277,6 +279,7 @@ void TForm1::RunDriver() {
     throw UpdateError(FormatText(text::kCannotCreateFile, {transaction_->JournalPath()}));
   }
   transaction_.reset();
+  committed_ = true;
   if (!SetUpDateTable(platform_, state_)) {
     ShowPlainMessage(platform_, std::string(text::kDatabaseUpdateFailed) + text::kSupportAddress);
   }
@@ -328,6 +331,8 @@ void TForm1::ApplyPackage(Platform& changes, bool valid, uint64_t bytesToWrite, 
   if (valid) platform_.window.ShowControl(Control::Label3);
   WritePckname(changes, state_);
   Log(text::kLogWritePcknameDone);
+  // The machine's inventory reads the version from the installer's uninstall entry.
+  for (const std::string& entry : MjaDisplayVersion(changes, state_)) Log(text::kLogDisplayVersion + entry);
   progress.Turn();
 
   // New directories, then the archives of the sub-directories.
@@ -395,6 +400,7 @@ void TForm1::Log(const std::string& line) { runLog_->Log(line); }
 
 void TForm1::FormDestroy() {
   if (!runLog_) return;
+  logPath_ = runLog_->Path();
   try {
     if (options_.quiet) runLog_->LogWithNoSave(FormatText(text::kLogExitCode, {std::to_string(ToInt(outcome_))}));
     runLog_->Finish();
@@ -420,7 +426,7 @@ void LaunchActionProgram(Platform& platform) {
 }
 
 ExitCode RunApplication(Platform& platform, const std::string& osFamilyName, const PackageTrust* trust,
-                        const RunOptions& options) {
+                        const RunOptions& options, EventLog* events) {
   TForm1 form1(platform, osFamilyName, trust, options);
   form1.FormCreate();
   if (!options.quiet && !platform.window.QuitRequested()) {
@@ -428,6 +434,12 @@ ExitCode RunApplication(Platform& platform, const std::string& osFamilyName, con
     platform.window.RunMessageLoop([&form1] { form1.Button1Click(); });
   }
   form1.FormDestroy();
+  if (events) {
+    const RunState& state = form1.State();
+    const RunOutcome outcome{form1.Outcome(), state.installedVersion,
+                             form1.Committed() ? state.newVersion : state.installedVersion, form1.LogPath()};
+    ReportRunOutcome(*events, platform.registry, platform.system, platform.files, outcome);
+  }
   return form1.Outcome();
 }
 

@@ -12,6 +12,7 @@
 #include "app/unattended.h"
 #include "base/run_state.h"
 #include "package/held_package_files.h"
+#include "platform/event_log.h"
 #include "platform/inert_window.h"
 #include "platform/platform.h"
 #include "rollback/rollback.h"
@@ -46,6 +47,9 @@ class TForm1 {
   bool Interrupted() const { return interrupted_; }
   // How the run ended, for the program's exit code: set at each end of the driver.
   ExitCode Outcome() const { return outcome_; }
+  // Whether the update reached its commit point, and where the log was last written.
+  bool Committed() const { return committed_; }
+  const std::string& LogPath() const { return logPath_; }
 
  private:
   void RunDriver();
@@ -79,6 +83,8 @@ class TForm1 {
   Platform platform_;
   RunState state_;
   ExitCode outcome_ = ExitCode::kSuccess;
+  bool committed_ = false;
+  std::string logPath_;
   // The outcome of an error that ends the driver: the run failed, unless the cause was
   // known before (no installation found).
   ExitCode failureOutcome_ = ExitCode::kFailed;
@@ -106,8 +112,9 @@ void LaunchActionProgram(Platform& platform);
 
 // The application, once the platform check accepted the system: creates the form (which
 // runs the update), runs the message loop unless the run already asked to end or is quiet,
-// and destroys the form. Gives the run's outcome.
+// and destroys the form. Gives the run's outcome, which it writes in the event log when one
+// is given.
 ExitCode RunApplication(Platform& platform, const std::string& osFamilyName, const PackageTrust* trust = nullptr,
-                        const RunOptions& options = {});
+                        const RunOptions& options = {}, EventLog* events = nullptr);
 
 }  // namespace varno

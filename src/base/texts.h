@@ -127,6 +127,7 @@ inline constexpr char kLogAfterRecord[] = "Après Création WriteLogList";
 inline constexpr char kLogRecordLoaded[] = "Chargement de WriteLogList effectué";
 inline constexpr char kLogFileCopyDone[] = "FileCopy effectué";
 inline constexpr char kLogWritePcknameDone[] = "Succès WritePckname";
+inline constexpr char kLogDisplayVersion[] = "Version affichée dans Programmes et fonctionnalités, entrée : ";
 inline constexpr char kLogBeforeCreateNewDir[] = "Avant CreateNewDir";
 inline constexpr char kLogBeforeCopyInNewDir[] = "Avant CopyInNewDir";
 inline constexpr char kLogAfterCopyInNewDir[] = "Après CopyInNewDir";
@@ -207,6 +208,14 @@ inline constexpr char kLogNoInstallationFound[] = "Aucune installation de Varnol
 inline constexpr char kLogArchiveRefusedStop[] = "Archive non reconnue, la mise à jour est abandonnée : ";
 inline constexpr char kLogExitCode[] = "Code de sortie : %s";
 inline constexpr char kLogLogDirectoryMade[] = "Répertoire du journal créé : %s";
+
+// The run's event in the Application log: the exit code, the versions before and after, the
+// log's path.
+inline constexpr char kEventRunSucceeded[] =
+    "Mise à jour de Varnolith terminée (code de sortie %s). Version avant : %s ; après : %s. Journal : %s";
+inline constexpr char kEventRunFailed[] =
+    "Mise à jour de Varnolith non appliquée (code de sortie %s). Version avant : %s ; après : %s. Journal : %s";
+inline constexpr char kEventNoVersion[] = "aucune";
 
 // A run log on the desktop or in the package directory that is a link: not written there.
 inline constexpr char kLogLinkedLogRefused[] = "Journal provisoire non écrit, le fichier ou son répertoire est un lien : %s";

@@ -32,15 +32,6 @@ bool IsDotsOnly(std::string_view component) {
   return component.find_first_not_of(". ") == std::string_view::npos;
 }
 
-// Names Windows takes for a device whatever their extension ("NUL.txt" is NUL).
-bool IsDeviceName(std::string_view component) {
-  const std::string base = AnsiUpperCase(component.substr(0, component.find('.')));
-  for (const char* device : {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"}) {
-    if (base == device) return true;
-  }
-  return base.size() == 4 && (base.starts_with("COM") || base.starts_with("LPT")) && base[3] >= '1' && base[3] <= '9';
-}
-
 // Reads exactly size bytes at the current position; false when the file ends before.
 bool ReadExactly(InputFile& file, char* buffer, size_t size) {
   while (size > 0) {
@@ -84,14 +75,35 @@ std::optional<std::string> CheckMemberName(std::string_view name) {
     if (IsDotsOnly(component)) {
       return "has the component " + Quoted(component) + ", which would leave or name the target directory";
     }
-    // Windows drops them when it opens the name: the file written would be another one.
-    if (component.back() == '.' || component.back() == ' ') {
-      return "has the component " + Quoted(component) + ", which ends with a dot or a blank that Windows drops";
-    }
-    if (IsDeviceName(component)) return "has the component " + Quoted(component) + ", which Windows takes for a device";
+
     start = end + 1;
   }
   return std::nullopt;
+}
+
+std::optional<std::string> CheckWindowsName(std::string_view component) {
+  if (component.empty()) return std::nullopt;
+  if (component.back() == '.' || component.back() == ' ') return std::string("ends with a dot or a blank, which Windows drops");
+  // A device whatever its extension, and with blanks before it ("NUL .txt" is NUL).
+  std::string stem = AnsiUpperCase(component.substr(0, component.find('.')));
+  while (!stem.empty() && stem.back() == ' ') stem.pop_back();
+  for (const char* device : {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"}) {
+    if (stem == device) return std::string("is a device name on Windows");
+  }
+  if (stem.size() == 4 && (stem.starts_with("COM") || stem.starts_with("LPT")) && stem[3] >= '1' && stem[3] <= '9') {
+    return std::string("is a device name on Windows");
+  }
+  return std::nullopt;
+}
+
+std::optional<std::string> CheckWindowsPath(std::string_view path) {
+  for (size_t start = 0;;) {
+    const size_t end = path.find_first_of("\\/", start);
+    const std::string_view component = path.substr(start, end == std::string_view::npos ? end : end - start);
+    if (auto problem = CheckWindowsName(component)) return "has the component " + Quoted(component) + ", which " + *problem;
+    if (end == std::string_view::npos) return std::nullopt;
+    start = end + 1;
+  }
 }
 
 std::optional<std::string> CheckArchiveLimits(size_t memberCount, uint64_t nameTableOffset) {

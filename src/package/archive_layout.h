@@ -70,6 +70,14 @@ struct ArchiveCheck {
 // line), and without "#".
 std::optional<std::string> CheckMemberName(std::string_view name);
 
+// Why Windows would open another file than one component names, or nothing: a dot or a
+// blank at its end (dropped), a device name whatever its extension (NUL, COM1, "NUL.txt").
+// The archive reader takes such members, as it always did; the package tool refuses to make
+// them, and the updater refuses such "[delete]" and "[delta]" paths.
+std::optional<std::string> CheckWindowsName(std::string_view component);
+// The same for each component of a relative path ("\" or "/" separated).
+std::optional<std::string> CheckWindowsPath(std::string_view path);
+
 // The member count and the name table's offset against the format's limits.
 std::optional<std::string> CheckArchiveLimits(size_t memberCount, uint64_t nameTableOffset);
 

@@ -11,6 +11,7 @@ struct DetachedPlatform::Inert final : Registry, Shell, Dialogs, Processes, Libr
   long SetValue(RegKey, const std::string&, uint32_t, std::string_view) override { return kRegAccessDenied; }
   long DeleteValue(RegKey, const std::string&) override { return kRegAccessDenied; }
   long DeleteSubKey(RegKey, const std::string&) override { return kRegAccessDenied; }
+  long SubKeyName(RegKey, uint32_t, std::string*) override { return kRegNoMoreItems; }
   long QueryRawValue(RegKey, const std::string&, uint32_t*, std::string*) override { return kRegNotFound; }
   long SetRawValue(RegKey, const std::string&, uint32_t, std::string_view) override { return kRegAccessDenied; }
   long FlushKey(RegKey) override { return kRegSuccess; }

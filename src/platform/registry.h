@@ -16,6 +16,7 @@ inline constexpr RegKey kHkeyLocalMachine = 0x80000002u;
 inline constexpr uint32_t kKeyQueryValue = 0x0001;
 inline constexpr uint32_t kKeySetValue = 0x0002;
 inline constexpr uint32_t kKeyCreateSubKey = 0x0004;
+inline constexpr uint32_t kKeyEnumerateSubKeys = 0x0008;
 inline constexpr uint32_t kKeyRead = 0x20019;
 inline constexpr uint32_t kKeyWrite = 0x20006;
 inline constexpr uint32_t kKeyAllAccess = 0xF003F;
@@ -31,6 +32,7 @@ inline constexpr uint32_t kRegMultiSz = 7;
 inline constexpr long kRegSuccess = 0;
 inline constexpr long kRegNotFound = 2;
 inline constexpr long kRegAccessDenied = 5;
+inline constexpr long kRegNoMoreItems = 259;
 
 // The registry as a 32-bit program sees it. Every call reports the system's status code:
 // kRegSuccess or the reason of the failure. Names compare without regard to case.
@@ -58,6 +60,10 @@ class Registry {
 
   /// Deletes a subkey of an open key; a subkey that has subkeys of its own is refused.
   virtual long DeleteSubKey(RegKey key, const std::string& name) = 0;
+
+  /// The name of the subkey at index (from 0) of a key opened with kKeyEnumerateSubKeys
+  /// (kKeyRead has it); kRegNoMoreItems past the last one. The order is the registry's own.
+  virtual long SubKeyName(RegKey key, uint32_t index, std::string* name) = 0;
 
   /// The type and the bytes of a value exactly as the registry stores them: a string value
   /// (kRegSz, kRegExpandSz, kRegMultiSz) in UTF-16, with whatever length and zeros it was

@@ -102,6 +102,16 @@ bool ProductKey(const JournalRecord& record) {
           Same(key.substr(0, sizeof(kProductKey) - 1), kProductKey));
 }
 
+// The version an uninstall entry shows, which the run sets: that one value of an entry
+// directly below the machine's uninstall key, and nothing else there.
+bool DisplayVersionOfAnEntry(const JournalRecord& record) {
+  constexpr std::string_view kEntries = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+  const std::string& key = record.path;
+  return record.root == kHkeyLocalMachine && AnsiSameText(record.second, "DisplayVersion") &&
+         key.size() > kEntries.size() && AnsiSameText(key.substr(0, kEntries.size()), kEntries) &&
+         key.find('\\', kEntries.size()) == std::string::npos;
+}
+
 }  // namespace
 
 bool WithinScope(const JournalRecord& record, const JournalScope& scope) {
@@ -119,7 +129,7 @@ bool WithinScope(const JournalRecord& record, const JournalScope& scope) {
     case Kind::NewKey:
       return ProductKey(record) || (record.root == kHkeyLocalMachine && Same(record.path, kVendorKey));
     case Kind::Value:
-    case Kind::RawValue: return ProductKey(record);
+    case Kind::RawValue: return ProductKey(record) || DisplayVersionOfAnEntry(record);
     case Kind::Control: return Plain(record.path) && Same(record.path, scope.controlPath);
     case Kind::Run: return record.path.size() == 16 && record.path.find_first_not_of("0123456789ABCDEF") == std::string::npos;
     case Kind::Committed: return true;

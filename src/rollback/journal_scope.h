@@ -27,8 +27,9 @@ struct JournalScope {
 // temporary files below the installation directory; the control's path, its backup and
 // the system directory's temporary files; shortcuts below the shortcut folders, their
 // backups and temporary files; keys and values below the product's key in
-// HKEY_LOCAL_MACHINE (and the vendor's key above it, which the run may have made). A
-// rename is in scope only between two shortcuts of one folder, as the shortcut steps make.
+// HKEY_LOCAL_MACHINE (and the vendor's key above it, which the run may have made); the
+// DisplayVersion value of the machine's uninstall entries. A rename is in scope only
+// between two shortcuts of one folder, as the shortcut steps make.
 bool WithinScope(const JournalRecord& record, const JournalScope& scope);
 
 }  // namespace varno

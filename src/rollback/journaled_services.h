@@ -75,6 +75,7 @@ class JournaledRegistry : public Registry {
   long DeleteValue(RegKey key, const std::string& name) override;
   // Only the rights test deletes keys, and it runs before anything is journaled.
   long DeleteSubKey(RegKey key, const std::string& name) override { return inner_.DeleteSubKey(key, name); }
+  long SubKeyName(RegKey key, uint32_t index, std::string* name) override { return inner_.SubKeyName(key, index, name); }
   long QueryRawValue(RegKey key, const std::string& name, uint32_t* type, std::string* data) override {
     return inner_.QueryRawValue(key, name, type, data);
   }

@@ -69,7 +69,7 @@ std::optional<DeleteRefusal> CheckDeletePath(std::string_view path) {
     start = end + 1;
   }
   if (NamesUpdaterFile(path)) return DeleteRefusal::UpdaterFile;
-  if (CheckMemberName(path)) return DeleteRefusal::BadName;
+  if (CheckWindowsPath(path)) return DeleteRefusal::BadName;
   return std::nullopt;
 }
 

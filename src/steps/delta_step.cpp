@@ -148,11 +148,13 @@ std::optional<DeltaLine> ParseDeltaLine(std::string_view line) {
   DeltaLine parsed{std::string(line.substr(0, first)), std::string(line.substr(first + 1, second - first - 1)),
                    std::string(line.substr(second + 1, third == std::string_view::npos ? third : third - second - 1)),
                    third == std::string_view::npos ? std::string() : std::string(line.substr(third + 1))};
-  if (CheckMemberName(parsed.path) || NamesUpdaterFile(parsed.path) || !IsHexDigest(parsed.sourceSha256) ||
-      !IsHexDigest(parsed.resultSha256)) {
+  if (CheckMemberName(parsed.path) || CheckWindowsPath(parsed.path) || NamesUpdaterFile(parsed.path) ||
+      !IsHexDigest(parsed.sourceSha256) || !IsHexDigest(parsed.resultSha256)) {
     return std::nullopt;
   }
-  if (third != std::string_view::npos && CheckMemberName(parsed.sourcePath)) return std::nullopt;
+  if (third != std::string_view::npos && (CheckMemberName(parsed.sourcePath) || CheckWindowsPath(parsed.sourcePath))) {
+    return std::nullopt;
+  }
   parsed.sourceSha256 = Lowercase(parsed.sourceSha256);
   parsed.resultSha256 = Lowercase(parsed.resultSha256);
   return parsed;

@@ -1,5 +1,6 @@
 #include "contract/registry_contract.h"
 
+#include <algorithm>
 #include <vector>
 
 namespace varno::fake {
@@ -130,6 +131,23 @@ TEST_P(RegistryContract, DeletesOnlyLeafSubkeys) {
   reg_->CloseKey(base);
   RegKey gone = 1;
   EXPECT_EQ(reg_->OpenKey(kHkeyCurrentUser, base_ + "\\Parent", kKeyRead, false, &gone), kRegNotFound);
+}
+
+TEST_P(RegistryContract, ListsEverySubkeyByNameThenSaysNoMore) {
+  reg_->CloseKey(Open("Entries\\Beta\\Deeper", kKeyWrite));
+  reg_->CloseKey(Open("Entries\\{Alpha}", kKeyWrite));
+  RegKey entries = Open("Entries", kKeyRead, false);
+  std::vector<std::string> names;
+  std::string name = "sentinel";
+  for (uint32_t i = 0; i < 5 && reg_->SubKeyName(entries, i, &name) == kRegSuccess; ++i) names.push_back(name);
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"Beta", "{Alpha}"}));
+  EXPECT_EQ(reg_->SubKeyName(entries, 2, &name), kRegNoMoreItems);
+  reg_->CloseKey(entries);
+  // Listing needs the right to enumerate, which kKeyRead has and kKeySetValue lacks.
+  RegKey writer = Open("Entries", kKeySetValue, false);
+  EXPECT_EQ(reg_->SubKeyName(writer, 0, &name), kRegAccessDenied);
+  reg_->CloseKey(writer);
 }
 
 TEST_P(RegistryContract, WritesIntoTheMachineHive) {

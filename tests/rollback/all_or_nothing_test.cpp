@@ -129,6 +129,7 @@ class FaultyRegistry : public Registry {
   long DeleteSubKey(RegKey key, const std::string& name) override {
     return faults_.Allow() ? inner_.DeleteSubKey(key, name) : kRegAccessDenied;
   }
+  long SubKeyName(RegKey key, uint32_t index, std::string* name) override { return inner_.SubKeyName(key, index, name); }
   // The read that builds a value's undo record may fail too.
   long QueryRawValue(RegKey key, const std::string& name, uint32_t* type, std::string* data) override {
     if (!faults_.Allow()) return kRegAccessDenied;
@@ -185,6 +186,9 @@ void Prepare(fake::MemoryMachine& m) {
   m.files.AddFile(std::string(fake::kTestCommonDesktop) + "\\Varnolith 2.8.lnk",
                   fake::ShellLinkBytes({std::string(kTestInstallDir) + "\\Varnolith.exe", "", ""}));
   m.registry.PutString(kHkeyLocalMachine, fake::kProductKey, "Port", "ancien");
+  // The installer's entry, whose version shown the run changes.
+  m.registry.PutString(kHkeyLocalMachine, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Varnolith",
+                       "InstallLocation", kTestInstallDir);
   fake::WritePackageDescription(
       m, "2816090",
       "[subdir]\r\nData\r\nData\\Sub\r\n[insubdir]\r\nData\\Sub : pics.slp\r\n[desk]\r\nVarnolith.exe: Varnolith Pro\r\n"

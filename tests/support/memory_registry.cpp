@@ -190,6 +190,23 @@ long MemoryRegistry::DeleteSubKey(RegKey key, const std::string& name) {
   return kRegSuccess;
 }
 
+long MemoryRegistry::SubKeyName(RegKey key, uint32_t index, std::string* name) {
+  std::vector<std::string> path;
+  RegKey root = key;
+  if (!IsRoot(key)) {
+    const OpenedKey* opened = Opened(key);
+    if (!opened) return kInvalidHandle;
+    if (!(opened->access & kKeyEnumerateSubKeys)) return kRegAccessDenied;
+    root = opened->root;
+    path = opened->path;
+  }
+  const Node* node = Find(root, path);
+  if (!node) return kRegNotFound;
+  if (index >= node->subkeys.size()) return kRegNoMoreItems;
+  *name = std::next(node->subkeys.begin(), index)->second.name;
+  return kRegSuccess;
+}
+
 void MemoryRegistry::AddKey(RegKey root, const std::string& path) {
   for (Node* node : {Hive(root), DurableHive(root)}) {
     for (const auto& part : SplitPath(path)) {

@@ -35,6 +35,7 @@ class MemoryRegistry : public Registry {
   long SetValue(RegKey key, const std::string& name, uint32_t type, std::string_view data) override;
   long DeleteValue(RegKey key, const std::string& name) override;
   long DeleteSubKey(RegKey key, const std::string& name) override;
+  long SubKeyName(RegKey key, uint32_t index, std::string* name) override;
   long QueryRawValue(RegKey key, const std::string& name, uint32_t* type, std::string* data) override {
     return QueryValue(key, name, type, data);
   }

@@ -18,6 +18,7 @@
 #include "progress.h"
 #include "report.h"
 #ifndef _WIN32
+#include "msi_command.h"
 #include "signing.h"
 #endif
 
@@ -229,6 +230,12 @@ int main(int argc, char** argv) {
   CLI::App* verifyCommand = app.add_subcommand("verify", "Check a signed package as the updater built with the key does.");
   verifyCommand->add_option("PACKAGE_DIR", verify.directory, "the package directory")->required();
   verifyCommand->add_option("--public-key", verify.key, "the public key the updater was built with (PEM)")->required();
+  MsiRequest msi;
+  CLI::App* msiCommand =
+      app.add_subcommand("msi", "Wrap a package in a per-machine MSI that runs the updater quietly (needs wixl).");
+  msiCommand->add_option("PACKAGE_DIR", msi.packageDir, "the package directory, carried as it is")->required();
+  msiCommand->add_option("-o,--output", msi.output, "the .msi file to write (replaced as a whole)")->required();
+  msiCommand->add_option("--wixl", msi.wixl, "the wixl program to run")->capture_default_str();
 #endif
 
   try {
@@ -249,6 +256,16 @@ int main(int argc, char** argv) {
   Report report;
 
 #ifndef _WIN32
+  if (*msiCommand) {
+    const MsiResult result = BuildMsi(msi, report);
+    PrintFindings(stderr, report);
+    if (result.written) {
+      std::cout << "msi: " << msi.output << "\nProductVersion " << result.productVersion << "\nProductCode "
+                << result.productCode << "\nPackageCode " << result.packageCode << "\nUpgradeCode " << result.upgradeCode
+                << "\n";
+    }
+    return result.written ? report.Status() : kToolFailure;
+  }
   if (*keygenCommand || *signCommand || *verifyCommand) {
     const std::string shown = text(*keygenCommand ? keygenFile : *signCommand ? sign.directory : verify.directory);
     if (text.Refuse()) return kToolFailure;

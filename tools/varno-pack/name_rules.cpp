@@ -1,7 +1,5 @@
 #include "name_rules.h"
 
-#include <set>
-
 #include "base/ansi_text.h"
 #include "package/archive_layout.h"
 
@@ -10,13 +8,7 @@ namespace varno::pack {
 std::optional<std::string> CheckInstalledName(const std::string& name, bool directory) {
   if (name.find('\\') != std::string::npos) return std::string("holds \"\\\", which Windows takes for a separator");
   if (auto problem = CheckMemberName(name)) return problem;
-  if (name.back() == '.' || name.back() == ' ') return std::string("ends with a dot or a blank, which Windows drops");
-  std::string stem = AnsiUpperCase(name.substr(0, name.find('.')));
-  while (!stem.empty() && stem.back() == ' ') stem.pop_back();
-  static const std::set<std::string> kDevices = {"CON", "PRN", "AUX", "NUL", "COM1", "COM2", "COM3",
-                                                 "COM4", "COM5", "COM6", "COM7", "COM8", "COM9", "LPT1",
-                                                 "LPT2", "LPT3", "LPT4", "LPT5", "LPT6", "LPT7", "LPT8", "LPT9"};
-  if (kDevices.count(stem)) return "is a device name on Windows";
+  if (auto problem = CheckWindowsName(name)) return problem;
   if (directory && name.front() == ' ') return std::string("starts with a blank, which the updater drops");
   if (directory && name.front() == '[') return std::string("starts with \"[\", which would end its description section");
   return std::nullopt;

@@ -6,6 +6,7 @@
 #include "installation/platform_check.h"
 #include "platform/win32/win32.h"
 #include "platform/win32/win32_dialogs.h"
+#include "platform/win32/win32_event_log.h"
 #include "platform/win32/win32_files.h"
 #include "platform/win32/win32_libraries.h"
 #include "platform/win32/win32_processes.h"
@@ -65,12 +66,13 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   varno::win32::Win32Processes processes;
   varno::win32::Win32Libraries libraries;
   varno::Platform platform{files, registry, shell, dialogs, window, processes, libraries, system};
+  varno::win32::Win32EventLog events;
 
 #ifdef VARNO_PACKAGE_KEY
   varno::win32::Win32Crypto crypto;
   const varno::PackageTrust trust{crypto, varno::kPackagePublicKeyPem};
-  return varno::ToInt(varno::RunApplication(platform, *osFamilyName, &trust, commandLine.options));
+  return varno::ToInt(varno::RunApplication(platform, *osFamilyName, &trust, commandLine.options, &events));
 #else
-  return varno::ToInt(varno::RunApplication(platform, *osFamilyName, nullptr, commandLine.options));
+  return varno::ToInt(varno::RunApplication(platform, *osFamilyName, nullptr, commandLine.options, &events));
 #endif
 }

@@ -74,6 +74,15 @@ long Win32Registry::DeleteSubKey(RegKey key, const std::string& name) {
   return RegDeleteKeyA(Native(key), name.c_str());
 }
 
+long Win32Registry::SubKeyName(RegKey key, uint32_t index, std::string* name) {
+  // A key name is at most 255 characters.
+  char buffer[256];
+  DWORD size = sizeof(buffer);
+  const LONG status = RegEnumKeyExA(Native(key), index, buffer, &size, nullptr, nullptr, nullptr, nullptr);
+  if (status == ERROR_SUCCESS) name->assign(buffer, size);
+  return status;
+}
+
 long Win32Registry::QueryRawValue(RegKey key, const std::string& name, uint32_t* type, std::string* data) {
   // The W function hands string values over as they are stored; the A one converts them to
   // the ANSI code page, which loses every character outside it and an odd last byte.

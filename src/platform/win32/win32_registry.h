@@ -14,6 +14,7 @@ class Win32Registry : public Registry {
   long SetValue(RegKey key, const std::string& name, uint32_t type, std::string_view data) override;
   long DeleteValue(RegKey key, const std::string& name) override;
   long DeleteSubKey(RegKey key, const std::string& name) override;
+  long SubKeyName(RegKey key, uint32_t index, std::string* name) override;
   long QueryRawValue(RegKey key, const std::string& name, uint32_t* type, std::string* data) override;
   long SetRawValue(RegKey key, const std::string& name, uint32_t type, std::string_view data) override;
   long FlushKey(RegKey key) override;

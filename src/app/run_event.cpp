@@ -1,0 +1,54 @@
+#include "app/run_event.h"
+
+#include "base/ansi_text.h"
+#include "base/texts.h"
+
+namespace varno {
+namespace {
+
+constexpr char kMessageFileValue[] = "EventMessageFile";
+constexpr char kTypesValue[] = "TypesSupported";
+constexpr uint32_t kErrorWarningInformation = 7;
+
+std::string Registered(Registry& registry) {
+  RegKey key = 0;
+  if (registry.OpenKey(kHkeyLocalMachine, kEventSourceKey, kKeyRead, false, &key) != kRegSuccess) return {};
+  uint32_t type = 0;
+  std::string data;
+  const long status = registry.QueryValue(key, kMessageFileValue, &type, &data);
+  registry.CloseKey(key);
+  if (status != kRegSuccess || (type != kRegSz && type != kRegExpandSz)) return {};
+  return data.substr(0, data.find('\0'));
+}
+
+}  // namespace
+
+bool RegisterEventSource(Registry& registry, System& system, FileSystem& files) {
+  const std::string registered = Registered(registry);
+  if (!registered.empty() && files.FileExists(registered)) return true;
+  const std::string program = system.ModuleFileName();
+  if (program.empty()) return false;
+  RegKey key = 0;
+  if (registry.OpenKey(kHkeyLocalMachine, kEventSourceKey, kKeyAllAccess, true, &key) != kRegSuccess) return false;
+  const std::string path = program + '\0';
+  const char types[4] = {static_cast<char>(kErrorWarningInformation), 0, 0, 0};
+  const bool written = registry.SetValue(key, kMessageFileValue, kRegSz, path) == kRegSuccess &&
+                       registry.SetValue(key, kTypesValue, kRegDword, std::string_view(types, 4)) == kRegSuccess;
+  registry.CloseKey(key);
+  return written;
+}
+
+void ReportRunOutcome(EventLog& events, Registry& registry, System& system, FileSystem& files,
+                      const RunOutcome& outcome) {
+  RegisterEventSource(registry, system, files);
+  const bool succeeded = outcome.code == ExitCode::kSuccess;
+  const std::string code = std::to_string(ToInt(outcome.code));
+  const std::string before = outcome.versionBefore.empty() ? text::kEventNoVersion : outcome.versionBefore;
+  const std::string after = outcome.versionAfter.empty() ? text::kEventNoVersion : outcome.versionAfter;
+  const std::string message =
+      FormatText(succeeded ? text::kEventRunSucceeded : text::kEventRunFailed, {code, before, after, outcome.logPath});
+  events.Report(kEventSource, succeeded ? EventKind::Information : EventKind::Error,
+                succeeded ? kEventRunSucceeded : kEventRunFailed, {message, code, before, after, outcome.logPath});
+}
+
+}  // namespace varno

@@ -1,0 +1,76 @@
+#include "msi_command.h"
+
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include <gtest/gtest.h>
+
+namespace varno::pack {
+namespace {
+
+namespace fs = std::filesystem;
+
+TEST(MsiProductVersion, KeepsTheOrderOfPackageVersionsWithinTheFieldsLimits) {
+  EXPECT_EQ(MsiProductVersion("2816090"), "0.42.63578");
+  EXPECT_EQ(MsiProductVersion("1"), "0.0.1");
+  EXPECT_EQ(MsiProductVersion("2147483647"), "127.255.65535");
+  // A carry from the build field into the minor one orders as the numbers do.
+  EXPECT_EQ(MsiProductVersion("65535"), "0.0.65535");
+  EXPECT_EQ(MsiProductVersion("65536"), "0.1.0");
+  EXPECT_EQ(MsiProductVersion("16777216"), "1.0.0");
+  for (const char* refused : {"", "0", "-5", "2147483648", "28a", "99999999999"}) {
+    EXPECT_EQ(MsiProductVersion(refused), std::nullopt) << refused;
+  }
+}
+
+TEST(NameGuid, IsAVersion8GuidOfTheNameAlone) {
+  const std::string guid = NameGuid("Tolmerik Varnolith");
+  ASSERT_EQ(guid.size(), 38u);
+  EXPECT_EQ(guid.front(), '{');
+  EXPECT_EQ(guid[15], '8');  // the version
+  EXPECT_NE(std::string("89AB").find(guid[20]), std::string::npos);  // the variant
+  EXPECT_EQ(guid, NameGuid("Tolmerik Varnolith"));
+  EXPECT_NE(guid, NameGuid("Tolmerik Varnolith "));
+  EXPECT_EQ(guid.find_first_of("abcdef"), std::string::npos);
+}
+
+// Needs wixl, as the command does.
+TEST(BuildMsi, TheSamePackageGivesTheSameBytesWhereverAndWheneverItIsBuilt) {
+  if (system("wixl --version >/dev/null 2>&1") != 0) GTEST_SKIP() << "no wixl";
+  char pattern[] = "/tmp/varno-msi-test.XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  const fs::path root(pattern);
+  const auto makePackage = [](const fs::path& dir, const char* version) {
+    fs::create_directories(dir / "Sous");
+    std::ofstream(dir / "MjaIni.ini", std::ios::binary) << "Mise a jour\r\n" << version << "\r\n";
+    std::ofstream(dir / "Varnolith_MAJ_Solo.exe", std::ios::binary) << "MZ";
+    std::ofstream(dir / "Sous" / "a.dll", std::ios::binary) << "a";
+  };
+  makePackage(root / "un", "2816090");
+  makePackage(root / "ailleurs" / "deux", "2816090");
+  fs::last_write_time(root / "un" / "Sous" / "a.dll", fs::file_time_type::clock::now() - std::chrono::hours(50));
+  Report report;
+  const MsiResult first = BuildMsi({(root / "un").string(), (root / "un.msi").string()}, report);
+  const MsiResult second = BuildMsi({(root / "ailleurs" / "deux").string(), (root / "deux.msi").string()}, report);
+  ASSERT_TRUE(first.written && second.written) << FindingLine(report.Findings().front());
+  const auto bytes = [](const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  };
+  EXPECT_EQ(bytes(root / "un.msi"), bytes(root / "deux.msi"));
+  EXPECT_EQ(first.packageCode, second.packageCode);
+
+  // Other content, same version: the product code stays, the package code changes.
+  std::ofstream(root / "un" / "Sous" / "a.dll", std::ios::binary) << "b";
+  const MsiResult changed = BuildMsi({(root / "un").string(), (root / "un.msi").string()}, report);
+  EXPECT_EQ(changed.productCode, first.productCode);
+  EXPECT_NE(changed.packageCode, first.packageCode);
+  EXPECT_EQ(changed.upgradeCode, first.upgradeCode);
+  EXPECT_EQ(std::distance(fs::directory_iterator(root), fs::directory_iterator()), 4) << "no working directory left";
+  fs::remove_all(root);
+}
+
+}  // namespace
+}  // namespace varno::pack
