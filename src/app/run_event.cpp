@@ -2,6 +2,7 @@
 
 #include "base/ansi_text.h"
 #include "base/texts.h"
+#include "platform/registry_access.h"
 
 namespace varno {
 namespace {
@@ -13,12 +14,9 @@ constexpr uint32_t kErrorWarningInformation = 7;
 std::string Registered(Registry& registry) {
   RegKey key = 0;
   if (registry.OpenKey(kHkeyLocalMachine, kEventSourceKey, kKeyRead, false, &key) != kRegSuccess) return {};
-  uint32_t type = 0;
-  std::string data;
-  const long status = registry.QueryValue(key, kMessageFileValue, &type, &data);
+  std::string file = StringValueOf(registry, key, kMessageFileValue);
   registry.CloseKey(key);
-  if (status != kRegSuccess || (type != kRegSz && type != kRegExpandSz)) return {};
-  return data.substr(0, data.find('\0'));
+  return file;
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include "base/ansi_text.h"
 #include "base/texts.h"
 #include "base/windows_path.h"
+#include "platform/registry_access.h"
 #include "shortcuts/shell_link.h"
 
 namespace varno {
@@ -32,12 +33,9 @@ std::string ReplaceVariable(std::string text, const std::string& name, const std
 std::string ProfilesDirectory(Platform& platform) {
   RegKey key = 0;
   if (platform.registry.OpenKey(kHkeyLocalMachine, kProfileListKey, kKeyRead, false, &key) != kRegSuccess) return {};
-  uint32_t type = 0;
-  std::string data;
-  const long status = platform.registry.QueryValue(key, "ProfilesDirectory", &type, &data);
+  std::string data = StringValueOf(platform.registry, key, "ProfilesDirectory");
   platform.registry.CloseKey(key);
-  if (status != kRegSuccess || (type != kRegSz && type != kRegExpandSz)) return {};
-  while (!data.empty() && data.back() == '\0') data.pop_back();
+  if (data.empty()) return {};
   const std::string windows = WithoutTrailingBackslash(platform.system.WindowsDirectory());
   data = ReplaceVariable(data, "%SystemRoot%", windows);
   data = ReplaceVariable(data, "%SystemDrive%", windows.substr(0, 2));

@@ -91,4 +91,11 @@ bool RegistryAccess::DeleteKey(const std::string& path) {
   return registry_.DeleteSubKey(base, relative ? path : path.substr(1)) == kRegSuccess;
 }
 
+std::string StringValueOf(Registry& registry, RegKey key, const std::string& name) {
+  uint32_t type = 0;
+  std::string data;
+  if (registry.QueryValue(key, name, &type, &data) != kRegSuccess || (type != kRegSz && type != kRegExpandSz)) return {};
+  return data.substr(0, data.find('\0'));
+}
+
 }  // namespace varno

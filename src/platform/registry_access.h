@@ -60,4 +60,8 @@ class RegistryAccess {
   RegKey current_ = 0;
 };
 
+// A string value of an open key up to its first NUL, an expandable one as it is stored
+// (nothing expanded); empty when the value is absent, unreadable or of another type.
+std::string StringValueOf(Registry& registry, RegKey key, const std::string& name);
+
 }  // namespace varno

@@ -44,21 +44,12 @@ bool Inside(const std::string& path, const std::string& directory) {
   return full.size() > dir.size() + 1 && full[dir.size()] == '\\' && AnsiSameText(full.substr(0, dir.size()), dir);
 }
 
-// A string value (expandable ones as they are stored); empty when absent or of another type.
-std::string StringValue(Registry& registry, RegKey key, const std::string& name) {
-  uint32_t type = 0;
-  std::string data;
-  if (registry.QueryValue(key, name, &type, &data) != kRegSuccess) return {};
-  if (type != kRegSz && type != kRegExpandSz) return {};
-  return data.substr(0, data.find('\0'));
-}
-
 bool EntryDescribes(Registry& registry, RegKey uninstall, const std::string& name, const std::string& installDir) {
   RegKey entry = 0;
   if (registry.OpenKey(uninstall, name, kKeyRead, false, &entry) != kRegSuccess) return false;
   const bool describes =
-      DescribesInstallation(StringValue(registry, entry, "InstallLocation"), StringValue(registry, entry, "DisplayIcon"),
-                            StringValue(registry, entry, "UninstallString"), installDir);
+      DescribesInstallation(StringValueOf(registry, entry, "InstallLocation"), StringValueOf(registry, entry, "DisplayIcon"),
+                            StringValueOf(registry, entry, "UninstallString"), installDir);
   registry.CloseKey(entry);
   return describes;
 }
