@@ -113,10 +113,6 @@ std::string SealedLine(const JournalRecord& record, const std::string& tag, std:
   return line + "\t" + *chain + "\r\n";
 }
 
-bool IsTag(std::string_view text) {
-  return text.size() == 16 && text.find_first_not_of("0123456789ABCDEF") == std::string_view::npos;
-}
-
 // The records of a version 3 journal, up to the first line that is not a whole, known
 // record of the run, sealed by its checksum: a line after one that fails may be what an
 // earlier use of the disk left there, never what this run wrote.
@@ -132,7 +128,7 @@ std::vector<JournalRecord> SealedRecords(const std::vector<std::string>& lines) 
     if (tagAt == std::string::npos) break;
     const std::string lineTag = line.substr(tagAt + 1, sum - tagAt - 1);
     auto record = DecodeJournalRecord(line.substr(0, tagAt));
-    if (!record || !IsTag(lineTag)) break;
+    if (!record || !IsRunTag(lineTag)) break;
     // The first record names the run; every later one carries the same tag.
     if (records.empty() ? record->kind != JournalRecord::Kind::Run || record->path != lineTag : lineTag != tag) break;
     tag = lineTag;
@@ -332,6 +328,10 @@ std::optional<std::string> Journal::TemporaryNameFor(const std::string& path) {
     temporaryDirectories_.push_back(key);
   }
   return JoinPath(directory, "vrn" + tag_ + std::to_string(++temporaries_) + ".tmp");
+}
+
+bool IsRunTag(std::string_view text) {
+  return text.size() == 16 && text.find_first_not_of("0123456789ABCDEF") == std::string_view::npos;
 }
 
 std::string TemporaryFileMask(const std::string& tag) { return "vrn" + tag + "*.tmp"; }

@@ -162,6 +162,9 @@ class Journal {
   std::vector<std::string> temporaryDirectories_;  // announced, upper-case
 };
 
+// Whether the text is a run's tag: 16 upper-case hexadecimal digits.
+bool IsRunTag(std::string_view text);
+
 // The name pattern ("vrn" + tag + "*.tmp") of a run's temporary files.
 std::string TemporaryFileMask(const std::string& tag);
 

@@ -131,7 +131,7 @@ bool WithinScope(const JournalRecord& record, const JournalScope& scope) {
     case Kind::Value:
     case Kind::RawValue: return ProductKey(record) || DisplayVersionOfAnEntry(record);
     case Kind::Control: return Plain(record.path) && Same(record.path, scope.controlPath);
-    case Kind::Run: return record.path.size() == 16 && record.path.find_first_not_of("0123456789ABCDEF") == std::string::npos;
+    case Kind::Run: return IsRunTag(record.path);
     case Kind::Committed: return true;
   }
   return false;
