@@ -222,6 +222,14 @@ TEST_P(FilesContract, LargeFilesKeepEveryByteWhateverTheChunksAndPositions) {
   EXPECT_TRUE(onwards == bytes.substr(20, 2100000));
   EXPECT_TRUE(readAt(600000, 20000) == bytes.substr(600000, 20000));
   EXPECT_TRUE(readAt(2100000, 20000) == bytes.substr(2100000, 20000));
+  // Back into what was just read, then from inside it on past its end, as a delta's source
+  // is read: stretches with jumps both ways, most of them short.
+  EXPECT_TRUE(readAt(2100500, 100) == bytes.substr(2100500, 100));
+  EXPECT_TRUE(readAt(2115000, 70000) == bytes.substr(2115000, 70000));
+  for (uint64_t at = 3000000; at < 3400000; at += 9000) {
+    EXPECT_TRUE(readAt(at, 300) == bytes.substr(at, 300));
+    EXPECT_TRUE(readAt(at - 4000, 200) == bytes.substr(at - 4000, 200));
+  }
 }
 
 // The journal's appends: in their order whether each waits for its flush or not, also when

@@ -29,8 +29,14 @@ std::string DirectoryOf(const std::string& path) {
 }
 
 // Each call into the system costs far more than copying the bytes (most of all under Wine),
-// so small reads are served from one large read, and small writes gathered into one.
+// so small reads are served from one larger read, and small writes gathered into one.
 constexpr size_t kIoBlock = 1u << 20;
+// After a seek nothing says the reader will read on: a delta's source is read in stretches
+// of a few hundred bytes with a jump between most of them, and a full block after each of
+// its thousands of seeks copied gigabytes for megabytes used. The first read after a seek is
+// this small and each following one twice the last, up to kIoBlock, so a reader that reads
+// on soon gets large reads again.
+constexpr size_t kFirstBlockAfterSeek = 16u << 10;
 
 class Win32InputFile : public InputFile {
  public:
@@ -40,10 +46,11 @@ class Win32InputFile : public InputFile {
     size_t done = 0;
     while (done < size) {
       if (next_ == filled_) {
-        if (size - done >= kIoBlock) return done + ReadFromFile(buffer + done, size - done);
+        next_ = filled_ = 0;
+        if (size - done >= blockSize_) return done + ReadFromFile(buffer + done, size - done);
         block_.resize(kIoBlock);
-        next_ = 0;
-        filled_ = ReadFromFile(block_.data(), kIoBlock);
+        filled_ = ReadFromFile(block_.data(), blockSize_);
+        blockSize_ = std::min(blockSize_ * 2, kIoBlock);
         if (filled_ == 0) break;
       }
       const size_t part = std::min(size - done, filled_ - next_);
@@ -54,11 +61,19 @@ class Win32InputFile : public InputFile {
     return done;
   }
 
+  // A position within the bytes last read from the file costs no call into the system.
   bool Seek(uint64_t position) override {
+    if (position <= position_ && position_ - position <= filled_) {
+      next_ = filled_ - static_cast<size_t>(position_ - position);
+      return true;
+    }
     next_ = filled_ = 0;
+    blockSize_ = kFirstBlockAfterSeek;
     LARGE_INTEGER to{};
     to.QuadPart = static_cast<LONGLONG>(position);
-    return SetFilePointerEx(file_.Get(), to, nullptr, FILE_BEGIN) != FALSE;
+    if (SetFilePointerEx(file_.Get(), to, nullptr, FILE_BEGIN) == FALSE) return false;
+    position_ = position;
+    return true;
   }
 
   uint64_t Size() override {
@@ -70,13 +85,17 @@ class Win32InputFile : public InputFile {
   size_t ReadFromFile(char* buffer, size_t size) {
     DWORD read = 0;
     const DWORD chunk = static_cast<DWORD>(std::min<size_t>(size, 0x40000000));
-    return ::ReadFile(file_.Get(), buffer, chunk, &read, nullptr) ? read : 0;
+    if (!::ReadFile(file_.Get(), buffer, chunk, &read, nullptr)) return 0;
+    position_ += read;
+    return read;
   }
 
   UniqueHandle file_;
   std::vector<char> block_;
   size_t next_ = 0;    // the first byte of block_ not yet given out
-  size_t filled_ = 0;  // how much of block_ the last read filled
+  size_t filled_ = 0;  // how much of block_ the last read filled: the bytes before position_
+  size_t blockSize_ = kIoBlock;  // how much the next read into block_ asks for
+  uint64_t position_ = 0;        // the file's own position: where the next read starts
 };
 
 class Win32OutputFile : public OutputFile {
