@@ -197,10 +197,18 @@ void Win32ProgressWindow::ShowProgress(uint64_t total) {
 
 void Win32ProgressWindow::SetProgress(uint64_t done) {
   const uint64_t capped = std::min(done, progressTotal_);
-  const int step = progressTotal_ == 0 ? progressSteps_ : static_cast<int>(capped * progressSteps_ / progressTotal_);
-  if (step == progressStep_) return;
-  progressStep_ = step;
-  SendMessageA(progress_, PBM_SETPOS, static_cast<WPARAM>(step), 0);
+  wantedStep_ = progressTotal_ == 0 ? progressSteps_ : static_cast<int>(capped * progressSteps_ / progressTotal_);
+  // Each move repaints the bar at once: files written in a few milliseconds each (deltas)
+  // moved it at every write and the paints took most of the run. It moves at most once a
+  // turn, and at once to its start and its end; a turn brings it to the last position.
+  if (wantedStep_ == progressStep_) return;
+  if (progressStep_ < 0 || wantedStep_ == progressSteps_ || GetTickCount() - lastBarMove_ >= kTurnIntervalMs) MoveBar();
+}
+
+void Win32ProgressWindow::MoveBar() {
+  progressStep_ = wantedStep_;
+  lastBarMove_ = GetTickCount();
+  SendMessageA(progress_, PBM_SETPOS, static_cast<WPARAM>(progressStep_), 0);
 }
 
 void Win32ProgressWindow::HideProgress() { ShowWindow(progress_, SW_HIDE); }
@@ -210,6 +218,7 @@ bool Win32ProgressWindow::ProcessPendingMessages() {
   if (turned_ && now - lastTurn_ < kTurnIntervalMs) return false;
   turned_ = true;
   lastTurn_ = now;
+  if (progressStep_ >= 0 && wantedStep_ != progressStep_) MoveBar();
   MSG message;
   while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
     if (message.message == WM_QUIT) {

@@ -39,6 +39,7 @@ class Win32ProgressWindow : public ProgressWindow {
   int Scale(int designed) const { return MulDiv(designed, dpi_, 96); }
   void FitLabelToText(Control control);
   void KeepLabelsInTheirRows();
+  void MoveBar();
 
   HWND form_ = nullptr;
   std::array<HWND, 7> controls_{};
@@ -48,7 +49,9 @@ class Win32ProgressWindow : public ProgressWindow {
   HWND progress_ = nullptr;
   uint64_t progressTotal_ = 0;
   int progressSteps_ = 1;  // the bar's range: its width in pixels
-  int progressStep_ = -1;
+  int progressStep_ = -1;  // where the bar stands (-1: not yet placed since shown)
+  int wantedStep_ = 0;     // where the work done would put it
+  DWORD lastBarMove_ = 0;
   // Before the message loop runs, the close box is only reported.
   bool loopRunning_ = false;
   bool closeRequested_ = false;
