@@ -1,7 +1,7 @@
 // The progress bar repaints at each move, so a run writing many small pieces must not move
 // it at each: run on a display, a thousand positions given in a burst move it a few times,
-// a turn of the messages brings it to the last one, and the end shows at once.
-// Exit code 0 when all three hold.
+// a turn of the messages brings it to the last one, the end shows at once, and so does the
+// last position when the work ends. Exit code 0 when all four hold.
 #include <cstdio>
 
 #include "platform/win32/win32.h"
@@ -36,9 +36,17 @@ int main() {
   const int afterTurn = static_cast<int>(SendMessageA(bar, PBM_GETPOS, 0, 0));
   window.SetProgress(total);
   const int atEnd = static_cast<int>(SendMessageA(bar, PBM_GETPOS, 0, 0));
-  std::printf("bar of %d steps: %d moves for 999 positions in %lu ms; after a turn at %d; at the end %d\n", steps,
-              burstMoves, static_cast<unsigned long>(took), afterTurn, atEnd);
+  window.ShowProgress(total);
+  window.SetProgress(total / 2);
+  window.RequestQuit();
+  window.RunMessageLoop([] {});
+  const int afterWork = static_cast<int>(SendMessageA(bar, PBM_GETPOS, 0, 0));
+  std::printf("bar of %d steps: %d moves for 999 positions in %lu ms; after a turn at %d; at the end %d; "
+              "half-way when the work ended at %d\n",
+              steps, burstMoves, static_cast<unsigned long>(took), afterTurn, atEnd, afterWork);
   // One move for the start, then at most one per 25 ms of the burst.
   const bool few = burstMoves <= 2 + static_cast<int>(took / 25);
-  return few && afterTurn == static_cast<int>(999000ull * steps / total) && atEnd == steps ? 0 : 1;
+  return few && afterTurn == static_cast<int>(999000ull * steps / total) && atEnd == steps && afterWork == steps / 2
+             ? 0
+             : 1;
 }

@@ -205,6 +205,10 @@ void Win32ProgressWindow::SetProgress(uint64_t done) {
   if (progressStep_ < 0 || wantedStep_ == progressSteps_ || GetTickCount() - lastBarMove_ >= kTurnIntervalMs) MoveBar();
 }
 
+void Win32ProgressWindow::CatchUpBar() {
+  if (progressStep_ >= 0 && wantedStep_ != progressStep_) MoveBar();
+}
+
 void Win32ProgressWindow::MoveBar() {
   progressStep_ = wantedStep_;
   lastBarMove_ = GetTickCount();
@@ -218,7 +222,7 @@ bool Win32ProgressWindow::ProcessPendingMessages() {
   if (turned_ && now - lastTurn_ < kTurnIntervalMs) return false;
   turned_ = true;
   lastTurn_ = now;
-  if (progressStep_ >= 0 && wantedStep_ != progressStep_) MoveBar();
+  CatchUpBar();
   MSG message;
   while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
     if (message.message == WM_QUIT) {
@@ -237,6 +241,7 @@ bool Win32ProgressWindow::ProcessPendingMessages() {
 void Win32ProgressWindow::RunMessageLoop(const std::function<void()>& onButton1Click) {
   onButton1Click_ = onButton1Click;
   loopRunning_ = true;
+  CatchUpBar();  // the work is over: the bar shows where it ended
   // The quit button is the window's only control that takes the focus, as soon as it shows.
   if (IsWindowVisible(Child(Control::Button1))) SetFocus(Child(Control::Button1));
   MSG message;
