@@ -40,7 +40,7 @@ class Win32ProgressWindow : public ProgressWindow {
   void FitLabelToText(Control control);
   void KeepLabelsInTheirRows();
   void MoveBar();
-  void CatchUpBar();
+  void CatchUpBar(DWORD afterMs);
 
   HWND form_ = nullptr;
   std::array<HWND, 7> controls_{};
