@@ -10,6 +10,7 @@
 #include "base/texts.h"
 #include "base/update_error.h"
 #include "components/control_registration.h"
+#include "components/signed_code.h"
 #include "shortcuts/desktop_directory.h"
 #include "shortcuts/shell_link.h"
 #include "shortcuts/shortcut_steps.h"
@@ -266,12 +267,20 @@ void TForm1::RunDriver() {
   // The window answers and shows the unpacking's progress between and inside the steps.
   UpdateProgress progress(platform_);
   ProgressFiles watchedFiles(transaction_->platform().files, progress);
-  Platform changes = WithFiles(transaction_->platform(), watchedFiles);
+  // Built with the vendor's key, the code loaded as administrator is what the run wrote from
+  // the signed package, or a file only administrators can have written.
+  const std::string controlPath = JoinPath(state_.installDir, text::kControlFileName);
+  SignedCodeWatch signedCode(watchedFiles, {controlPath, DatabaseLibraryPath(state_)});
+  Platform changes = WithFiles(transaction_->platform(), trust_ ? static_cast<FileSystem&>(signedCode) : watchedFiles);
   ApplyPackage(changes, valid, writes.bytes, progress);
 
   // Control: not recorded; only a failed registration stops the run.
-  InstallControl(changes, state_, *runLog_);
+  InstallControl(changes, state_, *runLog_, trust_ ? &signedCode : nullptr);
   progress.Turn();
+  // The database library is checked before the commit, so that a refusal still takes the
+  // run back, and held from then until it is loaded.
+  std::optional<HeldCode> heldLibrary;
+  if (trust_ && DatabaseNeedsUpdate(changes)) heldLibrary = signedCode.HoldToRun(DatabaseLibraryPath(state_));
 
   // The commit point. The database update that follows cannot be undone and its result
   // does not stop the run.
@@ -280,7 +289,7 @@ void TForm1::RunDriver() {
   }
   transaction_.reset();
   committed_ = true;
-  if (!SetUpDateTable(platform_, state_)) {
+  if (!SetUpDateTable(platform_, state_, trust_ ? &heldLibrary : nullptr)) {
     ShowPlainMessage(platform_, std::string(text::kDatabaseUpdateFailed) + text::kSupportAddress);
   }
   Log(text::kLogAfterDatabase);

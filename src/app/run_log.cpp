@@ -23,10 +23,44 @@ void RunLog::Start(const std::string& userDesktopPath) {
   Log(text::kLogStart);
 }
 
+namespace {
+
+const char* DistrustReason(FileTrust trust) {
+  switch (trust) {
+    case FileTrust::Linked: return text::kUntrustedLinked;
+    case FileTrust::ForeignOwner: return text::kUntrustedOwner;
+    default: return text::kUntrustedWritable;
+  }
+}
+
+}  // namespace
+
+void RunLog::CheckLogDirectories(const std::string& directory) {
+  // Topmost first: a level is trusted only once what holds it cannot be changed by others.
+  std::vector<std::string> levels;
+  for (std::string level = directory; !level.empty(); level = ParentOf(level)) levels.push_back(level);
+  for (auto level = levels.rbegin(); level != levels.rend() && files_.DirectoryExists(*level); ++level) {
+    // The log's own directory must not take others' entries either: a name planted beside
+    // the log (its temporary file's) would be followed or would block every save.
+    const FileTrust trust = files_.TrustOfDirectory(*level, level != levels.rend() - 1);
+    if (trust != FileTrust::Trusted) {
+      throw LogPathUntrusted(FormatText(text::kLogPathUntrusted, {*level, DistrustReason(trust)}));
+    }
+  }
+}
+
 void RunLog::StartAt(const std::string& path) {
   path_ = path;
+  // Given on the command line of an elevated run, often in a directory that any user could
+  // have made first: followed nowhere another account can change.
+  CheckLogDirectories(ParentOf(path));
   const std::vector<std::string> made = MakeDirectories(ParentOf(path));
   try {
+    // Nobody else can add, rename or delete in the log's directory now: a file there that
+    // is no link stays the one read.
+    if (files_.IsLinked(path_)) {
+      throw LogPathUntrusted(FormatText(text::kLogPathUntrusted, {path_, text::kUntrustedLinked}));
+    }
     if (files_.FileExists(path_)) {
       auto earlier = files_.ReadWholeFile(path_);
       if (!earlier) throw UpdateError(FormatText(text::kCannotCreateFile, {path_}));
@@ -40,6 +74,7 @@ void RunLog::StartAt(const std::string& path) {
     for (auto directory = made.rbegin(); directory != made.rend(); ++directory) {
       files_.RemoveEmptyDirectory(*directory);
     }
+    if (dynamic_cast<const LogPathUntrusted*>(&error)) throw;
     throw LogUnwritable(error.what());
   }
 }
@@ -49,8 +84,17 @@ std::vector<std::string> RunLog::MakeDirectories(const std::string& directory) {
   for (std::string level = directory; !level.empty() && !files_.DirectoryExists(level); level = ParentOf(level)) {
     missing.push_back(level);
   }
+  // Protected, as a user could otherwise add to them what the next save would follow. A
+  // level someone else made in the meantime is not the run's: refused.
   std::vector<std::string> made;
-  for (auto level = missing.rbegin(); level != missing.rend() && files_.MakeDirectory(*level); ++level) {
+  for (auto level = missing.rbegin(); level != missing.rend(); ++level) {
+    if (!files_.MakeProtectedDirectory(*level)) {
+      if (files_.DirectoryExists(*level) || files_.IsLinked(*level)) {
+        for (auto directory = made.rbegin(); directory != made.rend(); ++directory) files_.RemoveEmptyDirectory(*directory);
+        throw LogPathUntrusted(FormatText(text::kLogPathUntrusted, {*level, text::kUntrustedOwner}));
+      }
+      break;
+    }
     made.push_back(*level);
   }
   return made;

@@ -18,6 +18,13 @@ class LogUnwritable : public UpdateError {
   using UpdateError::UpdateError;
 };
 
+// The log the command line names lies where another account than the administrators could
+// change it, or is a link: nothing is written there.
+class LogPathUntrusted : public LogUnwritable {
+ public:
+  using LogUnwritable::LogUnwritable;
+};
+
 class RunLog : public LineLog {
  public:
   explicit RunLog(FileSystem& files);
@@ -30,8 +37,10 @@ class RunLog : public LineLog {
   void Start(const std::string& userDesktopPath);
 
   // Keeps the log at this path for the whole run, after what the file already holds (one
-  // log for every run on a machine), and logs the first line. The missing directories of
-  // the path are made first, each one logged. A log that cannot be written there, or a
+  // log for every run on a machine), and logs the first line. Each existing level of the
+  // path, and the file, must be something only administrators can change, and no link;
+  // otherwise LogPathUntrusted is raised before anything is made. The missing directories
+  // are made first, protected, each one logged. A log that cannot be written there, or a
   // file there that cannot be read, raises LogUnwritable, and the directories made are
   // removed again.
   void StartAt(const std::string& path);
@@ -56,6 +65,9 @@ class RunLog : public LineLog {
 
  private:
   void Save();
+  // Raises LogPathUntrusted at the first existing level of directory, from its root down,
+  // that another account could change.
+  void CheckLogDirectories(const std::string& directory);
   // Makes the directory and its missing parents, topmost first; gives those it made.
   std::vector<std::string> MakeDirectories(const std::string& directory);
 

@@ -192,6 +192,14 @@ inline constexpr char kLogJournalUntrusted[] =
 inline constexpr char kUntrustedLinked[] = "lien ou fichier à plusieurs noms";
 inline constexpr char kUntrustedOwner[] = "son propriétaire n'est pas un administrateur";
 inline constexpr char kUntrustedWritable[] = "d'autres comptes peuvent le modifier";
+// Code an updater built with the vendor's key would load as administrator.
+inline constexpr char kCodeChangedSinceWritten[] =
+    "%s a été modifié depuis que la mise à jour l'a écrit à partir du paquet signé : il n'est ni chargé ni enregistré";
+inline constexpr char kCodeNotSigned[] =
+    "%s ne vient pas du paquet signé et n'est pas protégé (%s) : il n'est ni chargé ni enregistré";
+inline constexpr char kCodeNotHeld[] = "il ne peut pas être vérifié";
+inline constexpr char kLogPathUntrusted[] =
+    "Journal refusé : %s n'est pas sûr (%s) ; choisissez un emplacement que seuls les administrateurs peuvent modifier";
 
 // The command line and the runs without anyone present.
 inline constexpr char kUsage[] =

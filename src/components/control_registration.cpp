@@ -40,19 +40,27 @@ void RegisterOCX(Platform& platform, const std::string& path) {
   if (*status != 0) throw UpdateError(FormatText(text::kExportFailed, {kRegisterExport, path}));
 }
 
-void InstallControl(Platform& platform, const RunState& state, LineLog& log) {
+void InstallControl(Platform& platform, const RunState& state, LineLog& log, SignedCodeWatch* signedCode) {
   FileSystem& files = platform.files;
   const std::string systemDir = WithoutTrailingBackslash(platform.system.SystemDirectory());
   const std::string systemControl = systemDir + "\\" + text::kControlFileName;
   const std::string installedControl = state.installDir + "\\" + text::kControlFileName;
   log.Log(text::kLogBeforeControl);
+  // Checked before anything of the system directory changes; held until it is registered.
+  const std::optional<HeldCode> held = signedCode ? signedCode->HoldToRun(installedControl) : std::nullopt;
 
   if (!systemDir.empty() && files.FileExists(systemControl)) {
     log.Log(systemControl + (files.RemoveFile(systemControl) ? text::kLogControlDeleted : text::kLogControlNotDeleted));
   }
   // Without a system directory the copy would aim at the root of the current drive: it
-  // counts as a failed copy instead.
-  if (!systemDir.empty() && files.CopyFileTo(installedControl, systemControl)) {
+  // counts as a failed copy instead. A held control is copied from the bytes checked.
+  const auto copy = [&] {
+    if (!held) return files.CopyFileTo(installedControl, systemControl);
+    auto destination = files.CreateReplacement(systemControl);
+    return destination && CopyAndCommit(*held->file, *destination);
+  };
+  // Without its check, nothing that appears at the control's name later is copied.
+  if (!systemDir.empty() && (held || !signedCode) && copy()) {
     if (files.FileExists(systemControl)) {
       log.Log(text::kLogRegisteringControl + systemDir);
       RegisterOCX(platform, systemControl);
@@ -61,7 +69,8 @@ void InstallControl(Platform& platform, const RunState& state, LineLog& log) {
     }
   } else {
     log.Log(text::kLogControlCopyFailed + systemDir);
-    if (files.FileExists(installedControl)) {
+    // A held control cannot change while it is registered where it lies.
+    if (files.FileExists(installedControl) && (!signedCode || held)) {
       RegisterOCX(platform, installedControl);
     } else {
       ShowPlainMessage(platform, installedControl + text::kControlMissing);
@@ -70,9 +79,14 @@ void InstallControl(Platform& platform, const RunState& state, LineLog& log) {
   log.Log(text::kLogAfterControl);
 }
 
-bool SetUpDateTable(Platform& platform, const RunState& state) {
-  if (DatabaseLevel(platform) >= kDatabaseUpToDate) return true;
-  const LibraryHandle library = platform.libraries.Load(state.installDir + kDatabaseLibrary);
+std::string DatabaseLibraryPath(const RunState& state) { return state.installDir + kDatabaseLibrary; }
+
+bool DatabaseNeedsUpdate(Platform& platform) { return DatabaseLevel(platform) < kDatabaseUpToDate; }
+
+bool SetUpDateTable(Platform& platform, const RunState& state, const std::optional<HeldCode>* held) {
+  if (!DatabaseNeedsUpdate(platform)) return true;
+  if (held && !*held) return false;
+  const LibraryHandle library = platform.libraries.Load(DatabaseLibraryPath(state));
   if (!library) return false;
   const auto result = platform.libraries.CallExport(library, kDatabaseExport);
   platform.libraries.Free(library);

@@ -56,6 +56,16 @@ struct ProtectedFileRead {
   std::string bytes;  // only when Trusted
 };
 
+// A file the elevated run is about to run (a library it loads, a control it registers),
+// open and held against writers from the check of its bytes to their use.
+struct HeldForRunning {
+  // Trusted only when the file and its directory can have been written by administrators
+  // alone; this program's own account does not count, as a process of the same user that
+  // is not elevated could have written as it.
+  FileTrust trust = FileTrust::Missing;
+  std::unique_ptr<InputFile> file;  // whatever the trust, unless Missing
+};
+
 // A file that only grows: each append reaches the disk before Append returns, so what was
 // appended survives the process being killed or the machine losing power.
 class AppendingFile {
@@ -144,6 +154,25 @@ class FileSystem {
   /// allowed to write it or change its rights. The bytes are read from the handle that was
   /// checked, so a file swapped in after the check is never read.
   virtual ProtectedFileRead ReadProtectedFile(const std::string&) { return {}; }
+
+  /// Opens a file without following a link at its name, holding it against writers as
+  /// OpenHeldAgainstWriters does, and tells who can have written it: Trusted when it has one
+  /// name, is owned by the Administrators group, the system or Windows' servicing account,
+  /// and neither it nor its directory lets another account write it, add to it or delete
+  /// in it. Missing (and no file) when it cannot be opened so.
+  virtual HeldForRunning OpenHeldForRunning(const std::string&) { return {}; }
+
+  /// Who can change what a directory holds, looked at without following a link: Trusted when
+  /// it is no link, is owned by the Administrators group, the system, Windows' servicing
+  /// account or this program's account, and lets no other account rename, delete or change
+  /// it or delete what it holds (nor, unless othersMayAdd, add entries to it). Missing when
+  /// no directory is there or it cannot be looked at.
+  virtual FileTrust TrustOfDirectory(const std::string&, bool /*othersMayAdd*/) { return FileTrust::Missing; }
+
+  /// Creates one directory level with an access list of its own that lets only the
+  /// Administrators group and the system in, nothing inherited. False when anything is
+  /// already there, its parent is missing, or it is refused.
+  virtual bool MakeProtectedDirectory(const std::string&) { return false; }
 
   /// Renames a file over another, replacing it as a whole, on the disk when it returns.
   /// False when refused; both files are then unchanged.

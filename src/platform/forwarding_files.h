@@ -34,6 +34,11 @@ class ForwardingFiles : public FileSystem {
     return inner_.CreateProtectedForAppending(path);
   }
   ProtectedFileRead ReadProtectedFile(const std::string& path) override { return inner_.ReadProtectedFile(path); }
+  HeldForRunning OpenHeldForRunning(const std::string& path) override { return inner_.OpenHeldForRunning(path); }
+  FileTrust TrustOfDirectory(const std::string& path, bool othersMayAdd) override {
+    return inner_.TrustOfDirectory(path, othersMayAdd);
+  }
+  bool MakeProtectedDirectory(const std::string& path) override { return inner_.MakeProtectedDirectory(path); }
   bool MoveFileReplacing(const std::string& from, const std::string& to) override {
     return inner_.MoveFileReplacing(from, to);
   }

@@ -1,4 +1,6 @@
 // How each end of the run sets the program's exit code, with and without anyone present.
+#include <functional>
+
 #include <gtest/gtest.h>
 
 #include "app/form1.h"
@@ -199,6 +201,42 @@ TEST_F(RunOutcomeTest, TheLogGivenIsMadeWhereAskedOrTheRunEndsWithNothingChanged
   ASSERT_EQ(machine.dialogs.shown.size(), 1u) << machine.Dump();
   EXPECT_EQ(machine.dialogs.shown[0].text, "Impossible de créer le fichier C:\\Logs\\varnolith.log.");
   EXPECT_EQ(Installation(), before);
+}
+
+TEST_F(RunOutcomeTest, ALogPathAnotherAccountCouldChangeIsRefusedBeforeAnything) {
+  // Deployment tools log as SYSTEM under C:\ProgramData, where any user may make the
+  // directories first.
+  Package("2816090");
+  using Owner = fake::MemoryFileSystem::Owner;
+  const std::string dir = "C:\\ProgramData\\Tolmerik";
+  const std::string log = dir + "\\VarnoMaJLog.txt";
+  struct Plant {
+    std::function<void()> make;
+    std::string level;
+    const char* reason;
+  };
+  const std::vector<Plant> plants = {
+      {[&] { machine.files.SetOwner(dir, Owner::StandardUser, true); }, dir, "son propriétaire n'est pas un administrateur"},
+      {[&] { machine.files.SetLinked(dir); }, dir, "lien ou fichier à plusieurs noms"},
+      {[&] { machine.files.SetOwner(dir, Owner::Administrators, true); }, dir, "d'autres comptes peuvent le modifier"},
+      {[&] { machine.files.SetLinked(log); }, log, "lien ou fichier à plusieurs noms"},
+  };
+  for (const Plant& plant : plants) {
+    machine.files = fake::MemoryFileSystem();
+    Package("2816090");
+    machine.files.AddDirectory(dir);
+    if (plant.level == log) machine.files.AddFile(log, "earlier\r\n");
+    plant.make();
+    const std::string before = Installation();
+    machine.dialogs.shown.clear();
+    machine.window.clickButton1InLoop = true;
+    EXPECT_EQ(Run({"/log=" + log}), ExitCode::kLogUnwritable) << plant.level;
+    ASSERT_EQ(machine.dialogs.shown.size(), 1u) << machine.Dump();
+    EXPECT_EQ(machine.dialogs.shown[0].text,
+              "Journal refusé : " + plant.level + " n'est pas sûr (" + plant.reason +
+                  ") ; choisissez un emplacement que seuls les administrateurs peuvent modifier.");
+    EXPECT_EQ(Installation(), before) << plant.level;
+  }
 }
 
 TEST_F(RunOutcomeTest, AProfileWithoutDesktopNeedsNoBox) {

@@ -47,12 +47,21 @@ refused_box='Le paquet de mise \00e0 jour n'"'"'est pas sign\00e9 ou a \00e9t\00
 refused_log() { printf 'Mise à jour Varnolith\\r\\nCurrentDir =C:\\\\Paquet\\r\\nPaquet refusé : %s\\r\\nFin contrôlée du programme de mise à jour\\r\\n' "$1"; }
 run() { e2e_start "$package" Varnolith_MAJ_Solo.exe; }
 
-# A package of the version given whose main archive brings NAME with CONTENT.
+# The code the run loads as administrator, as the package brings it: a key-bound updater
+# trusts an installed control or database library only when administrators alone can have
+# written it, which Wine never shows (every file is its one user's), so packages carry both.
+code=(Varxxlith.ocx "$samples/Varxxlith.ocx" VarnoUpDate.dll "$samples/VarnoUpDate.dll")
+
+# A package of the version given whose main archive brings NAME with CONTENT, then the
+# members given after them (NAME FILE pairs; the product's code when none are).
 make_package() {
+  local version=$1 name=$2 content=$3
+  shift 3
+  [ $# -gt 0 ] || set -- "${code[@]}"
   rm -rf "$package"
-  e2e_package "$package" "$signed_exe" "$1"
-  printf '%s' "$3" >"$VARNO_WINE_TMP/member"
-  e2e_archive "$package/sor_ti1.slp" "$2" "$VARNO_WINE_TMP/member"
+  e2e_package "$package" "$signed_exe" "$version"
+  printf '%s' "$content" >"$VARNO_WINE_TMP/member"
+  e2e_archive "$package/sor_ti1.slp" "$name" "$VARNO_WINE_TMP/member" "$@"
   sign "$package" MjaIni.ini sor_ti1.slp
 }
 
@@ -86,22 +95,89 @@ wine cmd /c 'echo x>>C:\Paquet\sor_ti1.slp' >/dev/null 2>&1 || true
 e2e_check "once the program ended, the archive can be written again" \
   test "$(sha256sum <"$package/sor_ti1.slp")" != "$signed_archive"
 
-echo "== a main archive dropped into the package while the question waits"
+echo "== an archive dropped into the package while the question waits"
 e2e_install "$samples" "$install" 2816080 app-paths
 rm -rf "$package"
-e2e_package "$package" "$signed_exe" 2816094
-sign "$package" MjaIni.ini
+e2e_package "$package" "$signed_exe" 2816094 $'[subdir]\r\nPlus\r\n[insubdir]\r\nPlus: pose.slp\r\n'
+e2e_archive "$package/sor_ti1.slp" "${code[@]}"
+sign "$package" MjaIni.ini sor_ti1.slp
 run
 question=$(e2e_wait_window '^Confirmation$' 60)
 printf 'dropped in later' >"$VARNO_WINE_TMP/member"
-e2e_archive "$package/sor_ti1.slp" Pose.txt "$VARNO_WINE_TMP/member"
+e2e_archive "$package/pose.slp" Pose.txt "$VARNO_WINE_TMP/member"
 e2e_key "$question" o
 form=$(e2e_wait_window 'jour de Varnolith$' 60)
 e2e_wait_log "$install_unix/VarnoMaJLog.txt" SetUpDateTable 10
 e2e_key "$form" Return
 e2e_check "the run ends" e2e_wait_exit 30
 e2e_check "the version is recorded" test "$(e2e_reg_value 'HKLM\Software\Tolmerik\Varnolith' Version)" = 2816094
-e2e_check "the archive absent when the package was checked was not unpacked" test ! -e "$install_unix/Pose.txt"
+e2e_check "the archive absent when the package was checked was not unpacked" test ! -e "$install_unix/Plus/Pose.txt"
+
+# The code a key-bound updater would load as administrator, in an installation that others
+# may write (Unix mode o+w, which Wine shows as Everyone's write access).
+system_control="$WINEPREFIX/drive_c/windows/syswow64/Varxxlith.ocx"
+planted_code() {
+  rm -f "$trace" "$desktop_log"
+  chmod -R o+w "$install_unix"
+  run
+  e2e_key "$(e2e_wait_window '^Confirmation$' 60)" o
+}
+# refused_code NAME: the run ends in the error box naming NAME, 1603, nothing loaded and
+# the installation as it was.
+refused_code() {
+  local box
+  box=$(e2e_wait_window '^Varnolith_maj_solo$' 60)
+  e2e_check "the error box names $1" sh -c "grep -a 'MSGBOX_OnInit' '$VARNO_WINE_TMP/stderr' | grep -q '$1'"
+  e2e_key "$box" Return
+  e2e_key "$(e2e_wait_window 'jour de Varnolith$' 30)" alt+F4
+  e2e_check "the run fails (1603)" e2e_wait_exit 30 1603
+  e2e_check "nothing planted was loaded" test ! -e "$trace"
+  e2e_check "the version is unchanged" test "$(e2e_reg_value 'HKLM\Software\Tolmerik\Varnolith' Version)" = 2816080
+}
+
+echo "== a control swapped in, again and again, while a signed update unpacks its own"
+e2e_install "$samples" "$install" 2816080 app-paths
+make_package 2816096 Signe.txt 'signed by the vendor'
+cp "$samples/planted/version.dll" "$VARNO_WINE_TMP/planted.dll"
+planted_code
+# A rename of a new file each time, as a user's program replacing it would; the run's hold
+# refuses Windows programs, not this host's.
+( while kill -0 "$E2E_PID" 2>/dev/null; do
+    cp "$VARNO_WINE_TMP/planted.dll" "$install_unix/swap.tmp" && mv -f "$install_unix/swap.tmp" "$install_unix/Varxxlith.ocx"
+  done ) 2>/dev/null &
+swapper=$!
+e2e_wait_log "$install_unix/VarnoMaJLog.txt" "enregistrement de Varxxlith.ocx" 60
+sleep 3
+# Refused (the swap came first, as it nearly always does) or registered from the bytes the
+# run wrote: either way the box, if any, then the window, are closed.
+for name in '^Varnolith_maj_solo$' 'jour de Varnolith$'; do
+  for window in $(xdotool search --onlyvisible --name "$name" 2>/dev/null); do
+    e2e_key "$window" "$([ "$name" = 'jour de Varnolith$' ] && echo alt+F4 || echo Return)"
+  done
+done
+for i in $(seq 300); do kill -0 "$E2E_PID" 2>/dev/null || break; sleep 0.1; done
+wait "$E2E_PID" 2>/dev/null || true
+E2E_PID=
+wait "$swapper" 2>/dev/null || true
+e2e_check "the swapped control was never loaded" test ! -e "$trace"
+e2e_check "nor copied into the system directory" \
+  sh -c "[ ! -e '$system_control' ] || ! cmp -s '$system_control' '$VARNO_WINE_TMP/planted.dll'"
+
+echo "== a control planted before a package that brings none"
+e2e_install "$samples" "$install" 2816080 app-paths
+make_package 2816097 Signe.txt 'signed by the vendor' VarnoUpDate.dll "$samples/VarnoUpDate.dll"
+cp "$samples/planted/version.dll" "$install_unix/Varxxlith.ocx"
+planted_code
+refused_code 'Varxxlith.ocx ne vient pas du paquet sign'
+
+echo "== a database library planted before a package that brings none"
+e2e_install "$samples" "$install" 2816080 app-paths
+make_package 2816098 Signe.txt 'signed by the vendor' Varxxlith.ocx "$samples/Varxxlith.ocx"
+cp "$samples/planted/version.dll" "$install_unix/VarnoUpDate.dll"
+planted_code
+refused_code 'VarnoUpDate.dll ne vient pas du paquet sign'
+e2e_check "the control the run had registered is the installation's again" \
+  cmp -s "$install_unix/Varxxlith.ocx" "$samples/Varxxlith.ocx"
 
 # A package with each kind of file the run reads, one byte of NAME changed after signing.
 changed_package() {

@@ -331,6 +331,35 @@ ProtectedFileRead MemoryFileSystem::ReadProtectedFile(const std::string& path) {
   return {FileTrust::Trusted, node->data};
 }
 
+FileTrust MemoryFileSystem::TrustOfDirectory(const std::string& path, bool) {
+  // One flag stands for every right of others here: a directory others may only add to is
+  // not modelled.
+  const Node* node = Find(path);
+  if (!node || !node->isDirectory) return FileTrust::Missing;
+  if (node->linked) return FileTrust::Linked;
+  if (node->owner == Owner::StandardUser) return FileTrust::ForeignOwner;
+  return node->othersMayWrite ? FileTrust::WritableByOthers : FileTrust::Trusted;
+}
+
+HeldForRunning MemoryFileSystem::OpenHeldForRunning(const std::string& path) {
+  Node* node = Find(path);
+  if (!node || node->isDirectory || node->inUse) return {};
+  // What the program made itself stands for what an elevated program makes on Windows:
+  // owned by the Administrators group.
+  const auto trustOf = [](const Node& entry) {
+    if (entry.linked) return FileTrust::Linked;
+    if (entry.owner == Owner::StandardUser) return FileTrust::ForeignOwner;
+    return entry.othersMayWrite ? FileTrust::WritableByOthers : FileTrust::Trusted;
+  };
+  FileTrust trust = trustOf(*node);
+  if (trust == FileTrust::Trusted) {
+    const Node* directory = Find(ParentOf(FullPath(path)));
+    if (directory) trust = trustOf(*directory);
+  }
+  ++node->heldAgainstWriters;
+  return {trust, std::make_unique<HeldMemoryInputFile>(*this, FullPath(path), node->data)};
+}
+
 bool MemoryFileSystem::MoveFileReplacing(const std::string& from, const std::string& to) {
   Node* existing = Find(to);
   if (existing && (existing->isDirectory || existing->readOnly || existing->inUse || existing->heldAgainstWriters > 0)) {

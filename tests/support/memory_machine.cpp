@@ -36,7 +36,10 @@ void MemorySystem::SetFileVersion(const std::string& path, uint16_t major, uint1
       FileVersionWords{(uint32_t{major} << 16) | minor, (uint32_t{release} << 16) | build};
 }
 
-void MemoryWindow::SetCaption(Control control, const std::string& caption) { Caption(control) = caption; }
+void MemoryWindow::SetCaption(Control control, const std::string& caption) {
+  Caption(control) = caption;
+  if (onCaption) onCaption(control, caption);
+}
 
 void MemoryWindow::ShowControl(Control control) {
   visible[static_cast<size_t>(control)] = true;

@@ -69,6 +69,9 @@ class MemoryWindow : public ProgressWindow {
   // The user uses the close box once, at the first turn when the bar has reached this.
   std::optional<uint64_t> closeAtProgress;
   int closeRequests = 0;
+  // Runs what a test wants to happen when a caption changes: an attacker's step at a known
+  // point of the run.
+  std::function<void(Control, const std::string&)> onCaption;
 };
 
 class MemoryProcesses : public Processes {

@@ -15,7 +15,9 @@
 #include <openssl/rsa.h>
 
 #include "app/form1.h"
+#include "base/ansi_text.h"
 #include "base/rsa_public_key.h"
+#include "base/texts.h"
 #include "base/text_lines.h"
 #include "package/archive_writer.h"
 #include "package/held_package_files.h"
@@ -396,6 +398,82 @@ TEST_F(SignedPackageTest, APassphraseComesFromTheNamedVariableAndAWrongKindOfKey
   Report junk;
   EXPECT_FALSE(VerifyPackage(machine.files, kPackage, Key("junk.pem"), junk));
   EXPECT_NE(Messages(junk).find("is not a PEM public key"), std::string::npos) << Messages(junk);
+}
+
+// The code a key-bound updater loads as administrator: the control and the database library
+// are the bytes the run wrote from the signed package, or files only administrators can have
+// written; anything else is refused before the commit, the run taken back, nothing loaded.
+class SignedCodeTest : public SignedPackageTest {
+ protected:
+  const std::string install_ = "C:\\Program Files\\TolMerik\\Varnolith";
+  std::string ControlPath() const { return install_ + "\\Varxxlith.ocx"; }
+  std::string SystemControl() { return machine.system.systemDirectory + "\\Varxxlith.ocx"; }
+
+  // The machine but the run logs, on the desktop and in the installation.
+  std::string StateWithoutLogs() {
+    const std::string log = install_ + "\\VarnoMaJLog.txt";
+    const auto kept = machine.files.Content(log);
+    if (kept) machine.files.RemoveFile(log);
+    std::string state = StateWithoutLog();
+    if (kept) machine.files.AddFile(log, *kept);
+    return state;
+  }
+
+  void ExpectRefusedBeforeTheCommit(const std::string& box) {
+    const std::string before = StateWithoutLogs();
+    Run();
+    ASSERT_FALSE(machine.dialogs.shown.empty()) << machine.Dump();
+    EXPECT_EQ(machine.dialogs.shown.back().text, box + ".");
+    EXPECT_TRUE(machine.libraries.loaded.empty()) << machine.libraries.loaded[0];
+    EXPECT_EQ(StateWithoutLogs(), before) << "the refused run left the machine changed";
+  }
+};
+
+TEST_F(SignedCodeTest, TheControlTheRunUnpackedIsRegisteredFromTheBytesItWrote) {
+  machine.files.AddFile("C:\\Package\\sor_ti1.slp", ArchiveBytes({MemberFromBytes("Varxxlith.ocx", "MZ signé")}));
+  Sign();
+  Run();
+  EXPECT_EQ(machine.files.Content(SystemControl()), "MZ signé") << machine.Dump();
+  EXPECT_EQ(machine.libraries.loaded, (std::vector<std::string>{SystemControl(), install_ + "\\VarnoUpDate.dll"}));
+}
+
+TEST_F(SignedCodeTest, AControlSwappedAfterItWasUnpackedIsNeverCopiedNorRegistered) {
+  machine.files.AddFile("C:\\Package\\sor_ti1.slp", ArchiveBytes({MemberFromBytes("Varxxlith.ocx", "MZ signé")}));
+  Sign();
+  // A user who may write the installation swaps the control between its unpacking and its
+  // registration.
+  machine.window.onCaption = [this](Control, const std::string& caption) {
+    if (caption == text::kStatusFinished) machine.files.PlantAsStandardUser(ControlPath(), "MZ planted");
+  };
+  ExpectRefusedBeforeTheCommit(FormatText(text::kCodeChangedSinceWritten, {ControlPath()}));
+  EXPECT_FALSE(machine.files.FileExists(SystemControl()));
+}
+
+TEST_F(SignedCodeTest, InstalledCodeThatOthersCouldHaveWrittenIsNeverLoaded) {
+  Sign();
+  machine.files.PlantAsStandardUser(ControlPath(), "MZ planted");
+  ExpectRefusedBeforeTheCommit(FormatText(text::kCodeNotSigned, {ControlPath(), text::kUntrustedOwner}));
+}
+
+TEST_F(SignedCodeTest, APlantedDatabaseLibraryIsRefusedBeforeTheCommit) {
+  Sign();
+  const std::string library = install_ + "\\VarnoUpDate.dll";
+  machine.files.PlantAsStandardUser(library, "MZ planted");
+  // The control, an administrator's file, is registered before the library's check; the
+  // rollback registers the previous one again.
+  const std::string before = StateWithoutLogs();
+  Run();
+  ASSERT_FALSE(machine.dialogs.shown.empty()) << machine.Dump();
+  EXPECT_EQ(machine.dialogs.shown.back().text,
+            FormatText(text::kCodeNotSigned, {library, text::kUntrustedOwner}) + ".");
+  EXPECT_EQ(std::count(machine.libraries.loaded.begin(), machine.libraries.loaded.end(), library), 0);
+  EXPECT_EQ(StateWithoutLogs(), before);
+}
+
+TEST_F(SignedCodeTest, AnAdministratorsFileInADirectoryOthersMayWriteIsNotTrusted) {
+  Sign();
+  machine.files.SetOwner(install_, fake::MemoryFileSystem::Owner::Administrators, true);
+  ExpectRefusedBeforeTheCommit(FormatText(text::kCodeNotSigned, {ControlPath(), text::kUntrustedWritable}));
 }
 
 TEST(SignatureFileFormat, RefusesNamesThatCouldLeaveThePackageAndLinesOutOfForm) {

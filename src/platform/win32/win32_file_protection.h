@@ -19,4 +19,15 @@ UniqueHandle CreateProtectedFile(const std::string& path);
 // when trusted, read whole through that same handle.
 ProtectedFileRead ReadProtectedFile(const std::string& path);
 
+// Who can have written the file open on this handle (opened without following a link) and
+// the directory that holds it: Trusted only when both are owned by the Administrators group,
+// the system or Windows' servicing account and let no other account write, add or delete.
+FileTrust TrustOfCode(HANDLE file, const std::string& directory);
+
+// One directory level made with the protection CreateProtectedFile gives a file.
+bool MakeProtectedDirectory(const std::string& path);
+
+// Who can change what the directory holds (FileSystem::TrustOfDirectory).
+FileTrust TrustOfDirectory(const std::string& path, bool othersMayAdd);
+
 }  // namespace varno::win32

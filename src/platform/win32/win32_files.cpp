@@ -245,6 +245,15 @@ std::unique_ptr<InputFile> Win32FileSystem::OpenHeldAgainstWriters(const std::st
   return std::make_unique<Win32InputFile>(std::move(file));
 }
 
+HeldForRunning Win32FileSystem::OpenHeldForRunning(const std::string& path) {
+  // As OpenHeldAgainstWriters, on the name itself: a link is opened as the link, and found.
+  UniqueHandle file(CreateFileA(path.c_str(), GENERIC_READ | READ_CONTROL, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!file.Valid()) return {};
+  const FileTrust trust = win32::TrustOfCode(file.Get(), DirectoryOf(path));
+  return {trust, std::make_unique<Win32InputFile>(std::move(file))};
+}
+
 std::unique_ptr<OutputFile> Win32FileSystem::CreateReplacement(const std::string& path) {
   // A name nobody can plant beforehand; a collision (or a planted name) only costs a try.
   for (int attempt = 0; attempt < 8; ++attempt) {
@@ -294,6 +303,12 @@ bool Win32FileSystem::RemoveFile(const std::string& path) { return ::DeleteFileA
 
 bool Win32FileSystem::MakeDirectory(const std::string& path) {
   return ::CreateDirectoryA(path.c_str(), nullptr) != FALSE;
+}
+
+bool Win32FileSystem::MakeProtectedDirectory(const std::string& path) { return win32::MakeProtectedDirectory(path); }
+
+FileTrust Win32FileSystem::TrustOfDirectory(const std::string& path, bool othersMayAdd) {
+  return win32::TrustOfDirectory(path, othersMayAdd);
 }
 
 namespace {

@@ -20,6 +20,9 @@ class Win32FileSystem : public FileSystem {
   std::unique_ptr<AppendingFile> OpenForAppending(const std::string& path) override;
   std::unique_ptr<AppendingFile> CreateProtectedForAppending(const std::string& path) override;
   ProtectedFileRead ReadProtectedFile(const std::string& path) override;
+  HeldForRunning OpenHeldForRunning(const std::string& path) override;
+  FileTrust TrustOfDirectory(const std::string& path, bool othersMayAdd) override;
+  bool MakeProtectedDirectory(const std::string& path) override;
   bool MoveFileReplacing(const std::string& from, const std::string& to) override;
   bool FlushFile(const std::string& path) override;
   bool FlushVolume(const std::string& path) override;
