@@ -174,6 +174,8 @@ echo "== a database library planted before a package that brings none"
 e2e_install "$samples" "$install" 2816080 app-paths
 make_package 2816098 Signe.txt 'signed by the vendor' Varxxlith.ocx "$samples/Varxxlith.ocx"
 cp "$samples/planted/version.dll" "$install_unix/VarnoUpDate.dll"
+# The library runs only while the database is not up to date, which an earlier run made it.
+printf 'REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Software\\Tolmerik\\Varnolith]\n"VarnoInst"=-\n' | e2e_reg_import
 planted_code
 refused_code 'VarnoUpDate.dll ne vient pas du paquet sign'
 e2e_check "the control the run had registered is the installation's again" \

@@ -140,13 +140,16 @@ class ProtectedDescriptor {
     SECURITY_ATTRIBUTES attributes{sizeof(attributes), &descriptor_, FALSE};
     if (SetSecurityDescriptorOwner(&descriptor_, administrators_, FALSE)) {
       auto made = create(&attributes);
-      if (made || GetLastError() != ERROR_INVALID_OWNER) return made;
+      if (Succeeded(made) || GetLastError() != ERROR_INVALID_OWNER) return made;
       SetSecurityDescriptorOwner(&descriptor_, nullptr, FALSE);
     }
     return create(&attributes);
   }
 
  private:
+  static bool Succeeded(const UniqueHandle& handle) { return handle.Valid(); }
+  static bool Succeeded(bool made) { return made; }
+
   std::vector<BYTE> aclBytes_;
   SECURITY_DESCRIPTOR descriptor_{};
   PSID administrators_ = nullptr;
