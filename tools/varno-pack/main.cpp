@@ -17,8 +17,8 @@
 #include "list_command.h"
 #include "progress.h"
 #include "report.h"
-#ifndef _WIN32
 #include "msi_command.h"
+#ifndef _WIN32
 #include "signing.h"
 #endif
 
@@ -230,13 +230,12 @@ int main(int argc, char** argv) {
   CLI::App* verifyCommand = app.add_subcommand("verify", "Check a signed package as the updater built with the key does.");
   verifyCommand->add_option("PACKAGE_DIR", verify.directory, "the package directory")->required();
   verifyCommand->add_option("--public-key", verify.key, "the public key the updater was built with (PEM)")->required();
+#endif
   MsiRequest msi;
   CLI::App* msiCommand =
-      app.add_subcommand("msi", "Wrap a package in a per-machine MSI that runs the updater quietly (needs wixl).");
+      app.add_subcommand("msi", "Wrap a package in a per-machine MSI that runs the updater quietly.");
   msiCommand->add_option("PACKAGE_DIR", msi.packageDir, "the package directory, carried as it is")->required();
   msiCommand->add_option("-o,--output", msi.output, "the .msi file to write (replaced as a whole)")->required();
-  msiCommand->add_option("--wixl", msi.wixl, "the wixl program to run")->capture_default_str();
-#endif
 
   try {
     app.parse(argc, argv);
@@ -255,7 +254,6 @@ int main(int argc, char** argv) {
   Arguments text;
   Report report;
 
-#ifndef _WIN32
   if (*msiCommand) {
     const MsiResult result = BuildMsi(msi, report);
     PrintFindings(stderr, report);
@@ -266,6 +264,7 @@ int main(int argc, char** argv) {
     }
     return result.written ? report.Status() : kToolFailure;
   }
+#ifndef _WIN32
   if (*keygenCommand || *signCommand || *verifyCommand) {
     const std::string shown = text(*keygenCommand ? keygenFile : *signCommand ? sign.directory : verify.directory);
     if (text.Refuse()) return kToolFailure;
