@@ -1,6 +1,7 @@
 // Signed packages, the vendor's side: the key pair, the signature file "MjaIni.sig" (its
 // format is described in package/package_manifest.h) and the updater's own check of it.
-// OpenSSL on the host; the Windows build of the tool leaves these commands out.
+// The same code and key files on both platforms; the platform gives the cryptography
+// (OpenSSL on Linux, CryptoAPI and CNG on Windows, see signing_backend.h).
 #pragma once
 
 #include <optional>
@@ -8,6 +9,7 @@
 #include <vector>
 
 #include "platform/files.h"
+#include "private_key_der.h"
 #include "report.h"
 
 namespace varno::pack {
@@ -39,7 +41,7 @@ std::string PublicKeyFileOf(const std::string& privateKeyFile);
 // with neither the variable nor a terminal to ask on (said before anything else is read),
 // or anything but an RSA private key in PEM, or a key of fewer than 2048 bits.
 struct SigningKey {
-  std::string pem;  // PKCS#8, unencrypted, in memory only
+  RsaPrivateKey key;  // in memory only
 };
 std::optional<SigningKey> LoadSigningKey(const std::string& keyFile, const std::string& passphraseEnv, Report& report);
 
