@@ -18,9 +18,7 @@
 #include "progress.h"
 #include "report.h"
 #include "msi_command.h"
-#ifndef _WIN32
 #include "signing.h"
-#endif
 
 namespace {
 
@@ -197,11 +195,9 @@ int main(int argc, char** argv) {
                          "store every member as it is (SG1 archives, which older updaters read too)");
   buildCommand->add_flag("--json-progress", build.jsonProgress,
                          "progress as one JSON object a line on standard error, for release scripts");
-#ifndef _WIN32
   buildCommand->add_option("--sign", build.key, "sign the package with this private key (PEM) once it is checked");
   buildCommand->add_option("--passphrase-env", build.passphraseEnv,
                            "the environment variable that holds the key's passphrase (otherwise it is asked once)");
-#endif
   AddRegionalOptions(*buildCommand, buildRegional);
   buildCommand->add_flag("--json", build.json, "print the result as JSON");
   buildCommand->add_flag("-q,--quiet", build.quiet, "no progress line, even on a terminal");
@@ -209,7 +205,6 @@ int main(int argc, char** argv) {
       "The package is built beside PACKAGE_DIR and checked as \"check\" does, under the regional settings\n"
       "given (French by default); only a package without errors is put in place, and an earlier package\n"
       "there is replaced only with --force. The same inputs give the same bytes.");
-#ifndef _WIN32
   std::string keygenFile;
   NewKeyPassphrase keygenPassphrase;
   CLI::App* keygenCommand = app.add_subcommand("keygen", "Make the vendor's RSA key pair for signing packages.");
@@ -230,7 +225,6 @@ int main(int argc, char** argv) {
   CLI::App* verifyCommand = app.add_subcommand("verify", "Check a signed package as the updater built with the key does.");
   verifyCommand->add_option("PACKAGE_DIR", verify.directory, "the package directory")->required();
   verifyCommand->add_option("--public-key", verify.key, "the public key the updater was built with (PEM)")->required();
-#endif
   MsiRequest msi;
   CLI::App* msiCommand =
       app.add_subcommand("msi", "Wrap a package in a per-machine MSI that runs the updater quietly.");
@@ -264,7 +258,6 @@ int main(int argc, char** argv) {
     }
     return result.written ? report.Status() : kToolFailure;
   }
-#ifndef _WIN32
   if (*keygenCommand || *signCommand || *verifyCommand) {
     const std::string shown = text(*keygenCommand ? keygenFile : *signCommand ? sign.directory : verify.directory);
     if (text.Refuse()) return kToolFailure;
@@ -291,7 +284,6 @@ int main(int argc, char** argv) {
     PrintFindings(stderr, report);
     return report.Status();
   }
-#endif
 
   if (*initCommand) {
     const std::string shown = text(build.directory);
@@ -313,7 +305,6 @@ int main(int argc, char** argv) {
     request.force = build.force;
     request.withFullFiles = build.withFullFiles;
     request.compress = !build.noCompress;
-#ifndef _WIN32
     std::optional<SigningKey> key;
     if (!build.key.empty()) {
       key = LoadSigningKey(build.key, build.passphraseEnv, report);
@@ -325,7 +316,6 @@ int main(int argc, char** argv) {
         return SignPackage(files, directory, *key, found);
       };
     }
-#endif
     request.windowsPath = [&disk](const std::string& shown) { return disk->WindowsPath(shown); };
     Progress progress = Progress::ForTerminal(build.quiet, build.jsonProgress);
     const BuildResult result = BuildPackage(disk->Files(), request, progress, report);
