@@ -34,8 +34,8 @@ std::optional<std::string> ReadHostFile(const std::string& path) {
 bool NewPassphrase(const NewKeyPassphrase& source, const std::string& keyFile, std::optional<std::string>& passphrase,
                    Report& report) {
   if (!source.environmentVariable.empty()) {
-    const char* value = std::getenv(source.environmentVariable.c_str());
-    if (!value || !*value) {
+    const auto value = backend::EnvironmentUtf8(source.environmentVariable);
+    if (!value || value->empty()) {
       report.Fail("key-passphrase-missing", keyFile, 0,
                   "--passphrase-env: the variable " + source.environmentVariable + (value ? " is empty" : " is not set") +
                       "; nothing was made");
@@ -146,12 +146,11 @@ std::optional<SigningKey> LoadSigningKey(const std::string& keyFile, const std::
   }
   std::optional<std::string> passphrase;
   if (!passphraseEnv.empty()) {
-    const char* value = std::getenv(passphraseEnv.c_str());
-    if (!value) {
+    passphrase = backend::EnvironmentUtf8(passphraseEnv);
+    if (!passphrase) {
       report.Fail("key-unreadable", keyFile, 0, "--passphrase-env: the variable " + passphraseEnv + " is not set");
       return std::nullopt;
     }
-    passphrase = value;
   } else if (IsEncryptedPrivateKeyPem(*text)) {
     if (!backend::TerminalAvailable()) {
       report.Fail("key-unreadable", keyFile, 0,

@@ -22,9 +22,13 @@ std::optional<RsaPrivateKey> MakeRsaKey(int bits);
 // RSASSA-PKCS1-v1_5 over SHA-256 of data: deterministic, so the same on both platforms.
 std::optional<std::string> SignSha256(const RsaPrivateKey& key, std::string_view data);
 
+// The environment variable's value as UTF-8 (a passphrase's bytes are its UTF-8 on both
+// platforms, so that a key made on one opens on the other); nothing when it is not set.
+std::optional<std::string> EnvironmentUtf8(const std::string& name);
+
 // Whether there is a terminal to ask a passphrase on.
 bool TerminalAvailable();
-// The passphrase typed after prompt, without echo; asked twice when twice is set, and
+// The passphrase typed after prompt, without echo, as UTF-8; asked twice when twice is set, and
 // nothing when the answers differ or nothing could be read.
 std::optional<std::string> AskPassphrase(const std::string& prompt, bool twice);
 

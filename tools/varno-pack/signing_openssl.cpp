@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 #include <openssl/evp.h>
@@ -111,6 +112,11 @@ std::optional<std::string> SignSha256(const RsaPrivateKey& privateKey, std::stri
   }
   signature.resize(size);
   return signature;
+}
+
+std::optional<std::string> EnvironmentUtf8(const std::string& name) {
+  const char* value = std::getenv(name.c_str());
+  return value ? std::optional<std::string>(value) : std::nullopt;
 }
 
 // OpenSSL asks on the process's terminal; without one it would read nothing.

@@ -214,6 +214,27 @@ std::optional<std::string> SignSha256(const RsaPrivateKey& privateKey, std::stri
   return signature;
 }
 
+std::string Utf8(const std::wstring& wide) {
+  if (wide.empty()) return {};
+  const int length = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0, nullptr, nullptr);
+  std::string text(static_cast<size_t>(length), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), text.data(), length, nullptr, nullptr);
+  return text;
+}
+
+// Read wide: the ANSI environment would give the passphrase's accented letters in the code page.
+std::optional<std::string> EnvironmentUtf8(const std::string& name) {
+  const std::wstring wideName(name.begin(), name.end());  // variable names are ASCII
+  const DWORD size = GetEnvironmentVariableW(wideName.c_str(), nullptr, 0);
+  if (size == 0) {
+    return GetLastError() == ERROR_ENVVAR_NOT_FOUND ? std::nullopt : std::optional<std::string>(std::string());
+  }
+  std::wstring value(size, L'\0');
+  const DWORD length = GetEnvironmentVariableW(wideName.c_str(), value.data(), size);
+  value.resize(length);
+  return Utf8(value);
+}
+
 bool TerminalAvailable() {
   DWORD mode = 0;
   return GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode) != 0;
@@ -226,11 +247,11 @@ std::optional<std::string> AskPassphrase(const std::string& prompt, bool twice) 
   const auto ask = [&](const std::string& question) -> std::optional<std::string> {
     std::cerr << question << std::flush;
     SetConsoleMode(input, mode & ~static_cast<DWORD>(ENABLE_ECHO_INPUT));
-    std::string answer;
-    char buffer[256];
+    std::wstring answer;
+    wchar_t buffer[256];
     DWORD read = 0;
     bool ended = false;
-    while (!ended && ReadConsoleA(input, buffer, sizeof buffer, &read, nullptr) && read > 0) {
+    while (!ended && ReadConsoleW(input, buffer, 256, &read, nullptr) && read > 0) {
       for (DWORD i = 0; i < read && !ended; ++i) {
         if (buffer[i] == '\r' || buffer[i] == '\n') ended = true;
         else answer += buffer[i];
@@ -240,7 +261,9 @@ std::optional<std::string> AskPassphrase(const std::string& prompt, bool twice) 
     SecureZeroMemory(buffer, sizeof buffer);
     std::cerr << "\n";
     if (!ended) return std::nullopt;
-    return answer;
+    std::string text = Utf8(answer);
+    SecureZeroMemory(answer.data(), answer.size() * sizeof(wchar_t));
+    return text;
   };
   auto first = ask(prompt);
   if (!first || !twice) return first;
