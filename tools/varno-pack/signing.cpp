@@ -184,7 +184,76 @@ std::optional<SigningKey> LoadSigningKey(const std::string& keyFile, const std::
     return std::nullopt;
   }
   if (!KeyLargeEnough(key->Bits(), keyFile, report)) return std::nullopt;
-  return SigningKey{std::move(*key)};
+  return SigningKey{std::move(*key), nullptr};
+}
+
+namespace {
+
+std::optional<std::string> TokenPin(const TokenKey& token, const std::string& shown, Report& report) {
+  if (!token.pinEnv.empty()) {
+    auto pin = backend::EnvironmentUtf8(token.pinEnv);
+    if (!pin) report.Fail("token-pin-missing", shown, 0, "--pin-env: the variable " + token.pinEnv + " is not set");
+    return pin;
+  }
+  if (!backend::TerminalAvailable()) {
+    report.Fail("token-pin-missing", shown, 0,
+                "there is no terminal to ask the token's PIN on: give --pin-env VAR, the environment variable that "
+                "holds it");
+    return std::nullopt;
+  }
+  auto pin = backend::AskPassphrase("PIN of the token holding " + shown + ": ", false);
+  if (!pin) report.Fail("token-pin-missing", shown, 0, "no PIN was read");
+  return pin;
+}
+
+}  // namespace
+
+std::optional<SigningKey> LoadTokenKey(const TokenKey& token, Report& report) {
+  const std::string shown = "key \"" + token.label + "\"";
+  const auto pin = TokenPin(token, shown, report);
+  if (!pin) return std::nullopt;
+  std::string problem;
+  std::shared_ptr<Pkcs11Token> opened = Pkcs11Token::Open(token.module, token.label, *pin, false, problem);
+  if (!opened) {
+    report.Fail("token-refused", shown, 0, problem);
+    return std::nullopt;
+  }
+  const auto publicKey = opened->PublicKey();
+  if (!publicKey) {
+    report.Fail("token-refused", shown, 0, "the token does not give the key's modulus");
+    return std::nullopt;
+  }
+  if (!KeyLargeEnough(publicKey->Bits(), shown, report)) return std::nullopt;
+  return SigningKey{{}, std::move(opened)};
+}
+
+bool GenerateTokenKeyPair(const std::string& keyFile, const TokenKey& token, Report& report) {
+  const std::string publicKeyFile = PublicKeyFileOf(keyFile);
+  if (backend::PathExists(publicKeyFile)) {
+    report.Fail("key-exists", publicKeyFile, 0, "exists already; a key is never replaced");
+    return false;
+  }
+  const std::string shown = "key \"" + token.label + "\"";
+  const auto pin = TokenPin(token, shown, report);
+  if (!pin) return false;
+  std::string problem;
+  const auto opened = Pkcs11Token::Open(token.module, token.label, *pin, true, problem);
+  if (!opened || !opened->GenerateKeyPair(kKeyBits, problem)) {
+    report.Fail(opened ? "key-generation-failed" : "token-refused", shown, 0, problem);
+    return false;
+  }
+  const auto publicKey = opened->PublicKey();
+  if (!publicKey) {
+    report.Fail("key-generation-failed", shown, 0, "the token does not give the new key's modulus");
+    return false;
+  }
+  if (!backend::MakeParentDirectories(publicKeyFile) ||
+      !backend::WriteNewFile(publicKeyFile, PublicKeyPem(*publicKey), false)) {
+    report.Fail("write-failed", publicKeyFile, 0, "cannot be created: " + backend::LastErrorText() +
+                                                      " (the key is on the token, labelled \"" + token.label + "\")");
+    return false;
+  }
+  return true;
 }
 
 bool SignPackage(FileSystem& files, const std::string& packageDir, const std::string& keyFile, Report& report,
@@ -230,7 +299,7 @@ bool SignFiles(FileSystem& files, const std::string& packageDir, const std::vect
     entries.push_back({name, file->Size(), *digest});
   }
   const std::string manifest = FormatManifest(entries);
-  const auto signature = backend::SignSha256(key.key, manifest);
+  const auto signature = key.token ? key.token->SignSha256(manifest) : backend::SignSha256(key.key, manifest);
   if (!signature) {
     report.Fail("key-unreadable", "the private key", 0, "the system could not sign with it");
     return false;
