@@ -307,18 +307,24 @@ MsiResult BuildMsi(const MsiRequest& request, Report& report) {
        it.increment(error)) {
     const std::string relative = Utf8Name(fs::relative(it->path(), root));
     if (it->is_symlink()) {
-      report.Fail("msi-link", relative, 0, "a link: the MSI carries files only, copy what it points to");
+      report.FailInHostText("msi-link", relative, "a link: the MSI carries files only, copy what it points to");
+      continue;
+    }
+    // The MSI's strings are in Windows-1252, the updater's code page: a name that is not
+    // UTF-8, or holds a character that code page lacks, could not be installed as it is.
+    if (!Utf8ToCp1252(relative)) {
+      report.FailInHostText("msi-name-refused", relative, "cannot be written in the MSI: " + UnwritableCharacter(relative));
       continue;
     }
     if (!it->is_regular_file()) continue;
     const auto digest = FileSha256(it->path());
     if (!digest) {
-      report.Fail("msi-unreadable", relative, 0, "cannot be read");
+      report.FailInHostText("msi-unreadable", relative, "cannot be read");
       continue;
     }
     // A cabinet and the File table count sizes in 31 bits.
     if (it->file_size() > 0x7FFFFFFF) {
-      report.Fail("msi-too-large", relative, 0, "larger than an MSI's cabinet can carry (2 GB)");
+      report.FailInHostText("msi-too-large", relative, "larger than an MSI's cabinet can carry (2 GB)");
       continue;
     }
     files.push_back({it->path(), relative, it->file_size(), *digest});
