@@ -154,22 +154,28 @@ class Token : public Pkcs11Token {
 
   std::optional<std::string> SignSha256(std::string_view data) override {
     const auto key = FindObject(CKO_PRIVATE_KEY);
-    if (!key) return std::nullopt;
-    CK_MECHANISM mechanism{CKM_SHA256_RSA_PKCS, nullptr, 0};
-    if (p11_->C_SignInit(session_, &mechanism, *key) != CKR_OK) return std::nullopt;
-    std::string bytes(data);
-    CK_ULONG size = 0;
-    if (p11_->C_Sign(session_, reinterpret_cast<CK_BYTE_PTR>(bytes.data()), bytes.size(), nullptr, &size) != CKR_OK) {
+    if (!key) {
+      problem_ = "the key is no longer on the token";
       return std::nullopt;
     }
+    CK_MECHANISM mechanism{CKM_SHA256_RSA_PKCS, nullptr, 0};
+    std::string bytes(data);
+    CK_ULONG size = 0;
+    CK_RV rv = p11_->C_SignInit(session_, &mechanism, *key);
+    if (rv == CKR_OK) rv = p11_->C_Sign(session_, reinterpret_cast<CK_BYTE_PTR>(bytes.data()), bytes.size(), nullptr, &size);
     std::string signature(size, '\0');
-    if (p11_->C_Sign(session_, reinterpret_cast<CK_BYTE_PTR>(bytes.data()), bytes.size(),
-                     reinterpret_cast<CK_BYTE_PTR>(signature.data()), &size) != CKR_OK) {
+    if (rv == CKR_OK) {
+      rv = p11_->C_Sign(session_, reinterpret_cast<CK_BYTE_PTR>(bytes.data()), bytes.size(),
+                        reinterpret_cast<CK_BYTE_PTR>(signature.data()), &size);
+    }
+    if (rv != CKR_OK) {
+      problem_ = "the token did not sign: " + Reason(rv);
       return std::nullopt;
     }
     signature.resize(size);
     return signature;
   }
+  std::string LastProblem() const override { return problem_; }
 
   bool GenerateKeyPair(int bits, std::string& problem) override {
     CK_MECHANISM mechanism{CKM_RSA_PKCS_KEY_PAIR_GEN, nullptr, 0};
@@ -226,6 +232,7 @@ class Token : public Pkcs11Token {
   CK_FUNCTION_LIST_PTR p11_;
   std::string label_;
   CK_SESSION_HANDLE session_ = CK_INVALID_HANDLE;
+  std::string problem_;
 };
 
 }  // namespace

@@ -26,6 +26,8 @@ class Pkcs11Token {
   // The key's public half (modulus and exponent; the private numbers stay empty).
   virtual std::optional<RsaPrivateKey> PublicKey() = 0;
   virtual std::optional<std::string> SignSha256(std::string_view data) = 0;
+  // Why the last call failed, for a person.
+  virtual std::string LastProblem() const = 0;
   // Makes an RSA pair of this many bits on the token, labelled as asked: the private key
   // sensitive and never extractable. False with the reason in problem.
   virtual bool GenerateKeyPair(int bits, std::string& problem) = 0;

@@ -301,7 +301,8 @@ bool SignFiles(FileSystem& files, const std::string& packageDir, const std::vect
   const std::string manifest = FormatManifest(entries);
   const auto signature = key.token ? key.token->SignSha256(manifest) : backend::SignSha256(key.key, manifest);
   if (!signature) {
-    report.Fail("key-unreadable", "the private key", 0, "the system could not sign with it");
+    if (key.token) report.Fail("token-refused", "the key on the token", 0, key.token->LastProblem());
+    else report.Fail("key-unreadable", "the private key", 0, "the system could not sign with it");
     return false;
   }
   ClearSystemError();
