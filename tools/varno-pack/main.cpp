@@ -17,10 +17,8 @@
 #include "list_command.h"
 #include "progress.h"
 #include "report.h"
-#ifndef _WIN32
 #include "msi_command.h"
 #include "signing.h"
-#endif
 
 namespace {
 
@@ -58,6 +56,25 @@ class Arguments {
  private:
   std::vector<std::string> refused_;
 };
+
+// --pkcs11-module, --key-label and --pin-env: the signing key kept on a token.
+void AddTokenOptions(CLI::App& command, TokenKey& token) {
+  command.add_option("--pkcs11-module", token.module, "the token's PKCS#11 library: the key is used there, never read");
+  command.add_option("--key-label", token.label, "with --pkcs11-module: the key's label on the token");
+  command.add_option("--pin-env", token.pinEnv,
+                     "with --pkcs11-module: the environment variable that holds the PIN (otherwise it is asked once)");
+}
+
+// Which key a command signs with: a key file or a key on a token, not both; nothing (said)
+// when the options do not name exactly one.
+std::optional<SigningKey> ChosenKey(const std::string& keyFile, const std::string& passphraseEnv, const TokenKey& token,
+                                    const char* keyOption, Report& report) {
+  if (!token.module.empty() == !keyFile.empty() || (!token.module.empty() && token.label.empty())) {
+    std::cerr << "varno-pack: give " << keyOption << " KEY_FILE, or --pkcs11-module LIB with --key-label NAME\n";
+    return std::nullopt;
+  }
+  return token.module.empty() ? LoadSigningKey(keyFile, passphraseEnv, report) : LoadTokenKey(token, report);
+}
 
 std::optional<char> Separator(const std::string& text, const char* option) {
   if (text.size() == 1) return text[0];
@@ -197,11 +214,11 @@ int main(int argc, char** argv) {
                          "store every member as it is (SG1 archives, which older updaters read too)");
   buildCommand->add_flag("--json-progress", build.jsonProgress,
                          "progress as one JSON object a line on standard error, for release scripts");
-#ifndef _WIN32
   buildCommand->add_option("--sign", build.key, "sign the package with this private key (PEM) once it is checked");
   buildCommand->add_option("--passphrase-env", build.passphraseEnv,
                            "the environment variable that holds the key's passphrase (otherwise it is asked once)");
-#endif
+  TokenKey buildToken;
+  AddTokenOptions(*buildCommand, buildToken);
   AddRegionalOptions(*buildCommand, buildRegional);
   buildCommand->add_flag("--json", build.json, "print the result as JSON");
   buildCommand->add_flag("-q,--quiet", build.quiet, "no progress line, even on a terminal");
@@ -209,7 +226,6 @@ int main(int argc, char** argv) {
       "The package is built beside PACKAGE_DIR and checked as \"check\" does, under the regional settings\n"
       "given (French by default); only a package without errors is put in place, and an earlier package\n"
       "there is replaced only with --force. The same inputs give the same bytes.");
-#ifndef _WIN32
   std::string keygenFile;
   NewKeyPassphrase keygenPassphrase;
   CLI::App* keygenCommand = app.add_subcommand("keygen", "Make the vendor's RSA key pair for signing packages.");
@@ -219,24 +235,27 @@ int main(int argc, char** argv) {
                             "encrypt the private key with the passphrase this environment variable holds");
   keygenCommand->add_flag("--ask-passphrase", keygenPassphrase.ask,
                           "encrypt the private key with a passphrase asked twice on the terminal");
+  TokenKey keygenToken;
+  AddTokenOptions(*keygenCommand, keygenToken);
+  keygenCommand->footer("With --pkcs11-module, the pair is made on the token and only KEY.pub.pem is written.");
   struct {
     std::string directory, key, passphraseEnv;
   } sign, verify;
   CLI::App* signCommand = app.add_subcommand("sign", "Write the package's signature file MjaIni.sig.");
   signCommand->add_option("PACKAGE_DIR", sign.directory, "the package directory (holding MjaIni.ini)")->required();
-  signCommand->add_option("--key", sign.key, "the vendor's private key (PEM)")->required();
+  signCommand->add_option("--key", sign.key, "the vendor's private key (PEM)");
   signCommand->add_option("--passphrase-env", sign.passphraseEnv,
                           "the environment variable that holds the key's passphrase (otherwise it is asked once)");
+  TokenKey signToken;
+  AddTokenOptions(*signCommand, signToken);
   CLI::App* verifyCommand = app.add_subcommand("verify", "Check a signed package as the updater built with the key does.");
   verifyCommand->add_option("PACKAGE_DIR", verify.directory, "the package directory")->required();
   verifyCommand->add_option("--public-key", verify.key, "the public key the updater was built with (PEM)")->required();
   MsiRequest msi;
   CLI::App* msiCommand =
-      app.add_subcommand("msi", "Wrap a package in a per-machine MSI that runs the updater quietly (needs wixl).");
+      app.add_subcommand("msi", "Wrap a package in a per-machine MSI that runs the updater quietly.");
   msiCommand->add_option("PACKAGE_DIR", msi.packageDir, "the package directory, carried as it is")->required();
   msiCommand->add_option("-o,--output", msi.output, "the .msi file to write (replaced as a whole)")->required();
-  msiCommand->add_option("--wixl", msi.wixl, "the wixl program to run")->capture_default_str();
-#endif
 
   try {
     app.parse(argc, argv);
@@ -255,7 +274,6 @@ int main(int argc, char** argv) {
   Arguments text;
   Report report;
 
-#ifndef _WIN32
   if (*msiCommand) {
     const MsiResult result = BuildMsi(msi, report);
     PrintFindings(stderr, report);
@@ -274,11 +292,24 @@ int main(int argc, char** argv) {
       PrintText(stderr, "varno-pack: " + shown + " is not a directory\n");
       return kToolFailure;
     }
-    if (*keygenCommand && GenerateKeyPair(keygenFile, report, keygenPassphrase)) {
+    if (*keygenCommand && !keygenToken.module.empty()) {
+      if (keygenToken.label.empty()) {
+        std::cerr << "varno-pack: --pkcs11-module needs --key-label NAME, the new key's label on the token\n";
+        return kToolFailure;
+      }
+      if (GenerateTokenKeyPair(keygenFile, keygenToken, report)) {
+        std::cout << "private key: on the token, labelled \"" << keygenToken.label << "\"\npublic key: "
+                  << PublicKeyFileOf(keygenFile) << "\n";
+      }
+    } else if (*keygenCommand && GenerateKeyPair(keygenFile, report, keygenPassphrase)) {
       std::cout << "private key: " << keygenFile << " (keep it out of every repository)\npublic key: "
                 << PublicKeyFileOf(keygenFile) << "\n";
-    } else if (*signCommand && SignPackage(disk->Files(), directory, sign.key, report, sign.passphraseEnv)) {
-      std::cout << "signed: " << sign.directory << "/MjaIni.sig\n";
+    } else if (*signCommand) {
+      const auto key = ChosenKey(sign.key, sign.passphraseEnv, signToken, "--key", report);
+      if (!key && !report.HasErrors()) return kToolFailure;
+      if (key && SignPackage(disk->Files(), directory, *key, report)) {
+        std::cout << "signed: " << sign.directory << "/MjaIni.sig\n";
+      }
     } else if (std::vector<std::string> uncovered;
                *verifyCommand && VerifyPackage(disk->Files(), directory, verify.key, report, &uncovered)) {
       std::cout << "verified: " << verify.directory << "\n";
@@ -292,7 +323,6 @@ int main(int argc, char** argv) {
     PrintFindings(stderr, report);
     return report.Status();
   }
-#endif
 
   if (*initCommand) {
     const std::string shown = text(build.directory);
@@ -314,10 +344,9 @@ int main(int argc, char** argv) {
     request.force = build.force;
     request.withFullFiles = build.withFullFiles;
     request.compress = !build.noCompress;
-#ifndef _WIN32
     std::optional<SigningKey> key;
-    if (!build.key.empty()) {
-      key = LoadSigningKey(build.key, build.passphraseEnv, report);
+    if (!build.key.empty() || !buildToken.module.empty()) {
+      key = ChosenKey(build.key, build.passphraseEnv, buildToken, "--sign", report);
       if (!key) {
         PrintFindings(stderr, report);
         return kToolFailure;
@@ -326,7 +355,6 @@ int main(int argc, char** argv) {
         return SignPackage(files, directory, *key, found);
       };
     }
-#endif
     request.windowsPath = [&disk](const std::string& shown) { return disk->WindowsPath(shown); };
     Progress progress = Progress::ForTerminal(build.quiet, build.jsonProgress);
     const BuildResult result = BuildPackage(disk->Files(), request, progress, report);

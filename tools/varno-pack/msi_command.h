@@ -1,8 +1,9 @@
 // "varno-pack msi": a Windows Installer package that carries an update package as it is and
 // runs the updater without anyone present, for the deployment engines that take only .msi
 // files (Group Policy software installation, Intune line-of-business apps, Configuration
-// Manager's detection by product code). The MSI is made by wixl from a description written
-// here; the same package gives the same MSI bytes.
+// Manager's detection by product code). The MSI is written through the platform's Windows
+// Installer library; the same package gives the same MSI bytes on one platform, and the same
+// tables on both.
 #pragma once
 
 #include <cstdint>
@@ -27,7 +28,6 @@ std::string NameGuid(std::string_view name);
 struct MsiRequest {
   std::string packageDir;  // host path
   std::string output;      // host path of the .msi
-  std::string wixl = "wixl";
 };
 
 struct MsiResult {

@@ -1,13 +1,17 @@
 // Signed packages, the vendor's side: the key pair, the signature file "MjaIni.sig" (its
 // format is described in package/package_manifest.h) and the updater's own check of it.
-// OpenSSL on the host; the Windows build of the tool leaves these commands out.
+// The same code and key files on both platforms; the platform gives the cryptography
+// (OpenSSL on Linux, CryptoAPI and CNG on Windows, see signing_backend.h).
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "pkcs11_token.h"
 #include "platform/files.h"
+#include "private_key_der.h"
 #include "report.h"
 
 namespace varno::pack {
@@ -39,9 +43,22 @@ std::string PublicKeyFileOf(const std::string& privateKeyFile);
 // with neither the variable nor a terminal to ask on (said before anything else is read),
 // or anything but an RSA private key in PEM, or a key of fewer than 2048 bits.
 struct SigningKey {
-  std::string pem;  // PKCS#8, unencrypted, in memory only
+  RsaPrivateKey key;                    // in memory only; or
+  std::shared_ptr<Pkcs11Token> token;   // the key that never leaves its token
 };
 std::optional<SigningKey> LoadSigningKey(const std::string& keyFile, const std::string& passphraseEnv, Report& report);
+
+// A key on a token: the module's path, the key's label (CKA_LABEL) and where the PIN comes
+// from (the variable named, otherwise the terminal; refused without either).
+struct TokenKey {
+  std::string module, label, pinEnv;
+};
+// The token's key, logged in; nothing with the reason (the PIN refused, no such label, a
+// key of fewer than 2048 bits, a module that cannot be loaded).
+std::optional<SigningKey> LoadTokenKey(const TokenKey& token, Report& report);
+// Makes the pair on the token (the private key never extractable) and writes only its
+// public key, to PublicKeyFileOf(keyFile). A label the token holds already is refused.
+bool GenerateTokenKeyPair(const std::string& keyFile, const TokenKey& token, Report& report);
 
 // Writes packageDir's "MjaIni.sig" (replacing it as a whole): every file the updater reads
 // there, with its size and SHA-256, signed with the private key at keyFile (a host path).
