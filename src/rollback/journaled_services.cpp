@@ -86,7 +86,8 @@ bool JournaledFiles::RemoveFile(const std::string& path) {
 
 bool JournaledFiles::MakeDirectory(const std::string& path) {
   if (!Holds(path) || inner_.DirectoryExists(path) || inner_.FileExists(path)) return false;
-  // Held at once, and refused if what stands at its name by then is not what was made.
+  // Held at once (as the directory of a name in it), and refused if what stands at its
+  // name by then is not what was made.
   return journal_.Append(MakeRecord(Kind::NewDirectory, path)) && inner_.MakeDirectory(path) &&
          Holds(JoinPath(path, "x"));
 }
