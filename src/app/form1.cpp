@@ -80,6 +80,14 @@ void TForm1::RollBack() {
 
 namespace {
 
+const char* NotHeldReason(DirectoryHold why) {
+  switch (why) {
+    case DirectoryHold::Linked: return text::kNotHeldLinked;
+    case DirectoryHold::Missing: return text::kNotHeldMissing;
+    default: return text::kNotHeldRefused;
+  }
+}
+
 const char* UntrustedReason(FileTrust trust) {
   switch (trust) {
     case FileTrust::Linked: return text::kUntrustedLinked;
@@ -109,10 +117,25 @@ void TForm1::RecoverInterruptedRun(const std::string& installDir) {
       Log(FormatText(text::kLogJournalUntrusted, {UntrustedReason(recovery.trust)}) + installDir);
       for (const std::string& failure : recovery.failures) Log(text::kLogNotRemoved + failure);
       return;
+    case Recovery::Kind::NotHeld:
+      for (const std::string& failure : recovery.failures) Log(text::kLogRecoveryNotHeld + failure);
+      return;
     default: break;
   }
   for (const std::string& failure : recovery.failures) Log(text::kLogNotRestored + failure);
   Log(recovery.failures.empty() ? text::kLogRollbackDone : text::kLogRollbackIncomplete);
+}
+
+bool TForm1::HoldInstallation() {
+  installationHeld_.emplace(platform_.files, std::vector<std::string>{state_.installDir});
+  const std::optional<HoldRefusal> refusal = installationHeld_->HoldDown(state_.installDir);
+  if (refusal) RefuseUnheld(*refusal);
+  return !refusal;
+}
+
+void TForm1::RefuseUnheld(const HoldRefusal& refusal) {
+  // A junction in the installation's place, or above it, would have the whole run follow it.
+  ShowErrorBox(platform_, FormatText(text::kDirectoryNotHeld, {refusal.directory, NotHeldReason(refusal.why)}));
 }
 
 void TForm1::LogWhatever(const std::string& line) {
@@ -185,8 +208,9 @@ void TForm1::RunDriver() {
   runLog_->LogWithNoSave(text::kLogValidControlDone);
   Log(text::kLogInstallDir + state_.installDir);
 
-  // The log joins the installation as soon as it is known.
+  // The log joins the installation as soon as it is known, and held.
   const bool found = platform_.files.DirectoryExists(state_.installDir);
+  if (found && !HoldInstallation()) return Terminate(ExitCode::kFailed);
   if (found && options_.logPath.empty()) runLog_->MoveInto(state_.installDir);
 
   // Nobody can pick a directory or read a box in a quiet run: a run that cannot go on as
@@ -259,8 +283,13 @@ void TForm1::RunDriver() {
 
   // From the first change to the control's registration, every change is journaled: the
   // run either completes or the installation is restored as it was.
-  transaction_ =
-      UpdateTransaction::Begin(platform_, state_.installDir, ScopeOfAnUpdate(platform_, state_.installDir).shortcutFolders);
+  std::optional<HoldRefusal> refusal;
+  transaction_ = UpdateTransaction::Begin(platform_, state_.installDir,
+                                          ScopeOfAnUpdate(platform_, state_.installDir).shortcutFolders, &refusal);
+  if (refusal) {
+    RefuseUnheld(*refusal);
+    return Terminate(ExitCode::kFailed);
+  }
   if (!transaction_) {
     throw UpdateError(FormatText(text::kCannotCreateFile, {JoinPath(state_.installDir, kJournalFileName)}));
   }

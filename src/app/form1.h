@@ -64,6 +64,11 @@ class TForm1 {
   // An earlier run's journal in the installation just found: finished before anything
   // there is read.
   void RecoverInterruptedRun(const std::string& installDir);
+  // Holds the installation found and every directory above it until the program ends, so
+  // that neither the log that joins it nor the run follows a junction put in its place; false,
+  // with the reason shown, when a level cannot be held: nothing is changed then.
+  bool HoldInstallation();
+  void RefuseUnheld(const HoldRefusal& refusal);
   // A line the run log may fail to save without hiding what is being done.
   void LogWhatever(const std::string& line);
   // The driver's "terminate": records how the run ended and posts the quit request; the
@@ -95,6 +100,7 @@ class TForm1 {
   std::optional<ShellLink> shellLink_;
   std::optional<DeltaPlan> deltaPlan_;
   std::optional<RunLog> runLog_;
+  std::optional<HeldDirectories> installationHeld_;
   // From the first change to the commit point.
   std::unique_ptr<UpdateTransaction> transaction_;
   const PackageTrust* trust_;

@@ -200,6 +200,16 @@ inline constexpr char kCodeNotSigned[] =
 inline constexpr char kCodeNotHeld[] = "il ne peut pas être vérifié";
 inline constexpr char kLogPathUntrusted[] =
     "Journal refusé : %s n'est pas sûr (%s) ; choisissez un emplacement que seuls les administrateurs peuvent modifier";
+// A directory of the installation, or one above it, that the run cannot hold for its whole
+// length: nothing is changed.
+inline constexpr char kDirectoryNotHeld[] =
+    "Mise à jour refusée : le dossier %s ne peut pas être tenu pendant la mise à jour (%s). "
+    "Aucun fichier n'a été modifié";
+inline constexpr char kNotHeldLinked[] = "c'est une jonction ou un lien";
+inline constexpr char kNotHeldMissing[] = "il n'existe pas";
+inline constexpr char kNotHeldRefused[] = "un autre programme l'a ouvert pour le renommer ou le supprimer";
+inline constexpr char kLogRecoveryNotHeld[] =
+    "Mise à jour interrompue non reprise : ce dossier est une jonction ou ne peut pas être tenu : ";
 
 // The command line and the runs without anyone present.
 inline constexpr char kUsage[] =

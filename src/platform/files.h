@@ -99,6 +99,33 @@ class DirectoryListing {
   virtual std::optional<DirectoryEntry> Next() = 0;
 };
 
+// Which file a name leads to: the volume's serial number and the file's number on it. A
+// rename keeps it; a file made anew (a replacement included) has another.
+struct FileId {
+  uint32_t volume = 0;
+  uint64_t index = 0;
+  bool operator==(const FileId&) const = default;
+};
+
+// A directory held open (HoldDirectory) until this is dropped.
+class HeldDirectory {
+ public:
+  virtual ~HeldDirectory() = default;
+};
+
+// What HoldDirectory found at the path.
+enum class DirectoryHold {
+  Held,
+  Missing,  // nothing there, or a file
+  Linked,   // a junction, a symbolic link or another reparse point
+  Refused,  // it could not be opened so: another program has it open for deletion, say
+};
+
+struct HeldDirectoryOpen {
+  DirectoryHold status = DirectoryHold::Missing;
+  std::unique_ptr<HeldDirectory> held;  // only when Held
+};
+
 // The file system, with Windows rules: names compare without regard to case, "\" separates,
 // a relative path resolves in the process's current directory.
 class FileSystem {
@@ -228,6 +255,23 @@ class FileSystem {
   /// junction or any other reparse point, or a file with more than one name (a hard link),
   /// whose bytes another name shows too. False when nothing is there.
   virtual bool IsLinked(const std::string& path) = 0;
+
+  /// Opens one directory without following a reparse point at its own name and holds it
+  /// until the result is dropped: while held, it cannot be renamed or removed (it is open
+  /// without delete sharing), so a path through it keeps leading to it. Linked when the
+  /// path itself is a junction or another reparse point. The directories above it are
+  /// followed: a caller that needs them plain holds them first, from the drive's root down.
+  virtual HeldDirectoryOpen HoldDirectory(const std::string&) { return {DirectoryHold::Refused, nullptr}; }
+
+  /// The ID of the file at the path, opened without following a link at its own name.
+  /// Nothing when no file is there (a directory, nothing) or it cannot be opened.
+  virtual std::optional<FileId> FileIdOf(const std::string&) { return std::nullopt; }
+
+  /// Deletes the file at the path only while it is the file with this ID: it is opened
+  /// without following a link, its ID compared, and deleted through that same handle, so
+  /// that no name swapped in meanwhile is deleted. False when it is missing, another file,
+  /// read-only or in use.
+  virtual bool RemoveFileIfSame(const std::string&, const FileId&) { return false; }
 
   /// The entries of a directory whose names match a pattern: the directory's path, "\",
   /// then a mask in which "*" stands for any run of characters and "?" for exactly one,

@@ -91,6 +91,20 @@ std::string Hex16(uint64_t number) {
   return hex;
 }
 
+std::string FileIdText(const FileId& id) { return Hex16(id.volume).substr(8) + "-" + Hex16(id.index); }
+
+std::optional<FileId> ParseFileId(const std::string& text) {
+  if (text.size() != 25 || text[8] != '-') return std::nullopt;
+  uint64_t volume = 0, index = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (i == 8) continue;
+    const int digit = HexDigit(text[i]);
+    if (digit < 0) return std::nullopt;
+    (i < 8 ? volume : index) = (i < 8 ? volume : index) * 16 + static_cast<uint64_t>(digit);
+  }
+  return FileId{static_cast<uint32_t>(volume), index};
+}
+
 std::string HeaderLine() { return std::string(kMagic) + "\t" + std::to_string(kJournalVersion); }
 std::string Header() { return HeaderLine() + "\r\n"; }
 
@@ -157,6 +171,7 @@ std::string EncodeJournalRecord(const JournalRecord& record) {
     case JournalRecord::Kind::Moved:
       field(record.path);
       field(record.second);
+      if (record.kind == JournalRecord::Kind::Saved && record.id) field(FileIdText(*record.id));
       break;
     case JournalRecord::Kind::NewKey:
       field(RootName(record.root));
@@ -196,7 +211,8 @@ std::optional<JournalRecord> DecodeJournalRecord(const std::string& line) {
   record.kind = kind->kind;
   const bool isValue = record.kind == JournalRecord::Kind::Value || record.kind == JournalRecord::Kind::RawValue;
   const bool valueWithData = isValue && fields.size() == 5;
-  if (fields.size() != kind->fields && !valueWithData) return std::nullopt;
+  const bool savedWithId = record.kind == JournalRecord::Kind::Saved && fields.size() == 3;
+  if (fields.size() != kind->fields && !valueWithData && !savedWithId) return std::nullopt;
   switch (record.kind) {
     case JournalRecord::Kind::NewFile:
     case JournalRecord::Kind::NewDirectory:
@@ -208,6 +224,7 @@ std::optional<JournalRecord> DecodeJournalRecord(const std::string& line) {
     case JournalRecord::Kind::Moved:
       record.path = fields[0];
       record.second = fields[1];
+      if (savedWithId && !(record.id = ParseFileId(fields[2]))) return std::nullopt;
       break;
     case JournalRecord::Kind::NewKey:
     case JournalRecord::Kind::Value:

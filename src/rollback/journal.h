@@ -25,9 +25,14 @@
 //                                            + ".tmp"; written and flushed before the first
 //                                            of them is made
 //   NEWFILE<TAB>path                         a file is about to be made where none was
-//   SAVED<TAB>path<TAB>backup                the file at path was kept as backup (a name
+//   SAVED<TAB>path<TAB>backup[<TAB>id]       the file at path was kept as backup (a name
 //                                            beside it: path + ".vrnundo-" + tag + "-" + a
-//                                            number) before it was replaced or deleted
+//                                            number) before it was replaced or deleted; id,
+//                                            when there, is the file's ID as it was moved
+//                                            aside (the volume's serial number, 8
+//                                            hexadecimal digits, "-", the file's number, 16):
+//                                            the backup is deleted only while it is still
+//                                            that file
 //   MOVED<TAB>from<TAB>to                    a file is about to be renamed
 //   NEWDIR<TAB>path                          a directory is about to be made
 //   REMOVEDDIR<TAB>path                      an empty directory is about to be removed;
@@ -88,6 +93,7 @@ struct JournalRecord {
   bool existed = false;  // a value: whether it was there
   uint32_t type = 0;
   std::string data;
+  std::optional<FileId> id;  // a backup: the file moved aside
 };
 
 inline JournalRecord MakeRecord(JournalRecord::Kind kind, std::string path = {}, std::string second = {},

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "base/ansi_text.h"
+#include "base/windows_path.h"
 
 namespace varno {
 namespace {
@@ -49,15 +50,8 @@ class JournaledOutput : public OutputFile {
 
 }  // namespace
 
-bool JournaledFiles::ThroughLink(const std::string& path) {
-  for (const std::string& root : linkFreeRoots_) {
-    if (PassesThroughLink(inner_, root, path)) return true;
-  }
-  return false;
-}
-
 std::unique_ptr<OutputFile> JournaledFiles::CreateReplacement(const std::string& path) {
-  if (ThroughLink(path)) return nullptr;
+  if (!Holds(path)) return nullptr;
   // Named so that a recovery finds it again if the process dies before the replacement
   // ends, whatever the journal holds of it then.
   const auto temporary = journal_.TemporaryNameFor(path);
@@ -67,33 +61,39 @@ std::unique_ptr<OutputFile> JournaledFiles::CreateReplacement(const std::string&
   JournalRecord announced = inner_.FileExists(path)
                                 ? MakeRecord(Kind::Saved, path, journal_.BackupNameFor(inner_, path))
                                 : MakeRecord(Kind::NewFile, path);
+  if (announced.kind == Kind::Saved) announced.id = inner_.FileIdOf(path);
   if (!journal_.Announce(announced)) return nullptr;
   return std::make_unique<JournaledOutput>(std::move(output), *this, inner_, journal_, std::move(announced));
 }
 
 bool JournaledFiles::MoveAside(const std::string& path, std::string* backup) {
   *backup = journal_.BackupNameFor(inner_, path);
-  return journal_.Append(MakeRecord(Kind::Saved, path, *backup)) && inner_.MoveFileTo(path, *backup);
+  JournalRecord saved = MakeRecord(Kind::Saved, path, *backup);
+  saved.id = inner_.FileIdOf(path);
+  return journal_.Append(saved) && inner_.MoveFileTo(path, *backup);
 }
 
 bool JournaledFiles::MoveFileTo(const std::string& from, const std::string& to) {
-  if (ThroughLink(from) || ThroughLink(to)) return false;
+  if (!Holds(from) || !Holds(to)) return false;
   return journal_.Append(MakeRecord(Kind::Moved, from, to)) && inner_.MoveFileTo(from, to);
 }
 
 bool JournaledFiles::RemoveFile(const std::string& path) {
-  if (ThroughLink(path) || !inner_.CanReplace(path)) return false;
+  if (!Holds(path) || !inner_.CanReplace(path)) return false;
   std::string backup;
   return MoveAside(path, &backup);
 }
 
 bool JournaledFiles::MakeDirectory(const std::string& path) {
-  if (ThroughLink(path) || inner_.DirectoryExists(path) || inner_.FileExists(path)) return false;
-  return journal_.Append(MakeRecord(Kind::NewDirectory, path)) && inner_.MakeDirectory(path);
+  if (!Holds(path) || inner_.DirectoryExists(path) || inner_.FileExists(path)) return false;
+  // Held at once (as the directory of a name in it), and refused if what stands at its
+  // name by then is not what was made.
+  return journal_.Append(MakeRecord(Kind::NewDirectory, path)) && inner_.MakeDirectory(path) &&
+         Holds(JoinPath(path, "x"));
 }
 
 bool JournaledFiles::RemoveEmptyDirectory(const std::string& path) {
-  if (ThroughLink(path) || !inner_.DirectoryExists(path)) return false;
+  if (!Holds(JoinPath(path, "x")) || !inner_.DirectoryExists(path)) return false;
   std::vector<std::string> backups;
   auto listing = inner_.ListMatching(path + "\\*");
   while (auto entry = listing->Next()) {
@@ -106,13 +106,17 @@ bool JournaledFiles::RemoveEmptyDirectory(const std::string& path) {
   for (const std::string& name : backups) {
     const std::string from = path + "\\" + name;
     const std::string to = journal_.BackupNameFor(inner_, parent + "\\" + name);
-    if (!journal_.Append(MakeRecord(Kind::Saved, from, to)) || !inner_.MoveFileTo(from, to)) return false;
+    JournalRecord saved = MakeRecord(Kind::Saved, from, to);
+    saved.id = inner_.FileIdOf(from);
+    if (!journal_.Append(saved) || !inner_.MoveFileTo(from, to)) return false;
   }
+  // Its own hold would refuse its removal; its parent stays held.
+  holds_.Release(path);
   return journal_.Append(MakeRecord(Kind::RemovedDirectory, path)) && inner_.RemoveEmptyDirectory(path);
 }
 
 std::unique_ptr<AppendingFile> JournaledFiles::OpenForAppending(const std::string& path) {
-  if (ThroughLink(path)) return nullptr;
+  if (!Holds(path)) return nullptr;
   if (!inner_.FileExists(path) && !journal_.Append(MakeRecord(Kind::NewFile, path))) return nullptr;
   return inner_.OpenForAppending(path);
 }
@@ -198,7 +202,7 @@ bool JournaledShell::CopyToBackup(const std::string& path, const std::string& ba
 }
 
 LinkSave JournaledShell::SaveShellLink(const ShellLinkFields& link, const std::string& linkPath) {
-  if (journaledFiles_.ThroughLink(linkPath)) return LinkSave::NotSaved;
+  if (!journaledFiles_.Holds(linkPath)) return LinkSave::NotSaved;
   if (files_.FileExists(linkPath)) {
     const std::string backup = journal_.BackupNameFor(files_, linkPath);
     if (!journal_.Append(MakeRecord(Kind::Saved, linkPath, backup)) || !CopyToBackup(linkPath, backup)) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/forwarding_files.h"
+#include "platform/held_directories.h"
 #include "platform/libraries.h"
 #include "platform/registry.h"
 #include "platform/shell.h"
@@ -22,13 +23,14 @@ namespace varno {
 // (a rename, which costs nothing whatever its size); a new file or directory is announced
 // before it is made. When the change itself then fails, the backup is put back at once.
 //
-// Below each of its roots (the installation, the shortcut folders), no change goes through a
-// directory that is a link: one that a user who can write there turned into a junction would
-// have the elevated run write, move or delete in its target instead.
+// Below each of the holds' roots (the installation, the shortcut folders), a change is made
+// only once every directory from the drive's root to its own is held: a directory that a user
+// who can write there turned into a junction, before or during the run, would have the
+// elevated run write, move or delete in its target instead.
 class JournaledFiles : public ForwardingFiles {
  public:
-  JournaledFiles(FileSystem& inner, Journal& journal, std::vector<std::string> linkFreeRoots = {})
-      : ForwardingFiles(inner), journal_(journal), linkFreeRoots_(std::move(linkFreeRoots)) {}
+  JournaledFiles(FileSystem& inner, Journal& journal, HeldDirectories& holds)
+      : ForwardingFiles(inner), journal_(journal), holds_(holds) {}
 
   std::unique_ptr<OutputFile> CreateReplacement(const std::string& path) override;
   // A temporary file of the caller's naming would escape the sweep of a killed run's
@@ -46,16 +48,17 @@ class JournaledFiles : public ForwardingFiles {
   bool RemoveEmptyDirectory(const std::string& path) override;
   std::unique_ptr<AppendingFile> OpenForAppending(const std::string& path) override;
 
-  // Moves the file at path aside after announcing it; false (and nothing moved) when
-  // either is refused.
+  // Moves the file at path aside after announcing it with its ID; false (and nothing moved)
+  // when either is refused.
   bool MoveAside(const std::string& path, std::string* backup);
 
-  // Whether a change at the path would go through a link below one of the roots.
-  bool ThroughLink(const std::string& path);
+  // Holds every directory down to the path's own, when the path lies below a root; false
+  // when one is missing, a link, or cannot be held.
+  bool Holds(const std::string& path) { return holds_.HoldDirectoryOf(path) == DirectoryHold::Held; }
 
  private:
   Journal& journal_;
-  std::vector<std::string> linkFreeRoots_;
+  HeldDirectories& holds_;
 };
 
 // Registry keys are followed by their names, so that the value a write or a deletion will

@@ -82,7 +82,7 @@ bool RegisterAgain(Platform& platform, const std::string& path) {
 
 std::string RootName(RegKey root) { return root == kHkeyCurrentUser ? "HKEY_CURRENT_USER\\" : "HKEY_LOCAL_MACHINE\\"; }
 
-bool Undo(Platform& platform, const JournalRecord& record, ChangedKeys& changed) {
+bool Undo(Platform& platform, const JournalRecord& record, ChangedKeys& changed, HeldDirectories& holds) {
   FileSystem& files = platform.files;
   switch (record.kind) {
     case Kind::NewFile: return !files.FileExists(record.path) || files.RemoveFile(record.path);
@@ -90,7 +90,9 @@ bool Undo(Platform& platform, const JournalRecord& record, ChangedKeys& changed)
     case Kind::Moved:
       if (files.FileExists(record.path) || !files.FileExists(record.second)) return true;
       return files.MoveFileTo(record.second, record.path);
-    case Kind::NewDirectory: return !files.DirectoryExists(record.path) || files.RemoveEmptyDirectory(record.path);
+    case Kind::NewDirectory:
+      holds.Release(record.path);  // held, it could not be removed
+      return !files.DirectoryExists(record.path) || files.RemoveEmptyDirectory(record.path);
     case Kind::RemovedDirectory: return files.DirectoryExists(record.path) || files.MakeDirectory(record.path);
     case Kind::NewKey: return DeleteKey(platform.registry, record.root, record.path, changed);
     case Kind::Value:
@@ -123,11 +125,28 @@ bool Committed(const std::vector<JournalRecord>& records) {
 // held up by it; what neither can remove is returned. The system keeps that list in the
 // registry and writes it to the disk lazily: it is flushed before the journal may go, or a
 // power cut would lose the deletion with the only record of the backup.
-RollbackFailures RemoveBackups(Platform& platform, const std::vector<JournalRecord>& records) {
+//
+// A backup is deleted only from a held directory, and only while it is still the file the run
+// moved aside: a standard user who can write there may have put another file, or a link to
+// one, at its name. A journal of an earlier version has no ID: its backup is deleted through
+// a handle that does not follow a link.
+RollbackFailures RemoveBackups(Platform& platform, const std::vector<JournalRecord>& records, HeldDirectories& holds) {
   FileSystem& files = platform.files;
   RollbackFailures kept, atRestart;
   for (const JournalRecord& record : records) {
-    if (record.kind != Kind::Saved || !files.FileExists(record.second) || files.RemoveFile(record.second)) continue;
+    if (record.kind != Kind::Saved) continue;
+    const DirectoryHold hold = holds.HoldDirectoryOf(record.second);
+    if (hold == DirectoryHold::Missing) continue;  // gone with its directory
+    if (hold != DirectoryHold::Held) {
+      kept.push_back(record.second);
+      continue;
+    }
+    if (!files.FileExists(record.second)) continue;
+    if (record.id && files.FileIdOf(record.second) != record.id) {
+      kept.push_back(record.second);
+      continue;
+    }
+    if (record.id ? files.RemoveFileIfSame(record.second, *record.id) : files.RemoveFile(record.second)) continue;
     (files.RemoveAtRestart(record.second) ? atRestart : kept).push_back(record.second);
   }
   if (!atRestart.empty()) {
@@ -143,7 +162,8 @@ RollbackFailures RemoveBackups(Platform& platform, const std::vector<JournalReco
 
 // The temporary files the run had under way when it ended: its own names only, in the
 // directories it announced.
-RollbackFailures RemoveTemporaryFiles(FileSystem& files, const std::vector<JournalRecord>& records) {
+RollbackFailures RemoveTemporaryFiles(FileSystem& files, const std::vector<JournalRecord>& records,
+                                      HeldDirectories& holds) {
   RollbackFailures kept;
   std::string tag;
   for (const JournalRecord& record : records) {
@@ -152,6 +172,12 @@ RollbackFailures RemoveTemporaryFiles(FileSystem& files, const std::vector<Journ
   if (tag.empty()) return kept;
   for (const JournalRecord& record : records) {
     if (record.kind != Kind::TempDirectory) continue;
+    const DirectoryHold hold = holds.HoldDirectoryOf(JoinPath(record.path, "x"));
+    if (hold == DirectoryHold::Missing) continue;
+    if (hold != DirectoryHold::Held) {
+      kept.push_back(record.path);
+      continue;
+    }
     auto listing = files.ListMatching(JoinPath(record.path, TemporaryFileMask(tag)));
     while (const auto entry = listing->Next()) {
       const std::string path = JoinPath(record.path, entry->name);
@@ -214,28 +240,45 @@ void SetAside(FileSystem& files, const std::string& path, Recovery& recovery) {
   if (!files.MoveFileTo(path, aside)) recovery.failures.push_back(path);
 }
 
+enum class Reach { Held, NothingThere, Unsafe };
+
+// Whether a file record can be undone in held directories. A directory that is missing holds
+// nothing to undo, unless the other end of the record is still there to be put back (or the
+// record would make a directory in it); one that is a link, or cannot be held, is unsafe.
+// Nothing is looked up through a missing directory: one made meanwhile may be a junction.
+Reach ReachOf(FileSystem& files, HeldDirectories& holds, const JournalRecord& record) {
+  bool missing = false;
+  for (const std::string* path : {&record.path, &record.second}) {
+    if (path->empty()) continue;
+    const DirectoryHold hold = holds.HoldDirectoryOf(*path);
+    if (hold == DirectoryHold::Missing) missing = true;
+    if (hold == DirectoryHold::Linked || hold == DirectoryHold::Refused) return Reach::Unsafe;
+  }
+  if (!missing) return Reach::Held;
+  bool stranded = record.kind == Kind::RemovedDirectory;
+  for (const std::string* path : {&record.path, &record.second}) {
+    if (!path->empty() && holds.HoldDirectoryOf(*path) == DirectoryHold::Held && files.FileExists(*path)) stranded = true;
+  }
+  return stranded ? Reach::Unsafe : Reach::NothingThere;
+}
+
 }  // namespace
 
 RollbackFailures UndoJournalRecords(Platform& platform, const std::vector<JournalRecord>& records,
-                                    const std::vector<std::string>& linkFreeRoots) {
-  const auto throughLink = [&](const std::string& path) {
-    for (const std::string& root : linkFreeRoots) {
-      if (PassesThroughLink(platform.files, root, path)) return true;
-    }
-    return false;
-  };
-  RollbackFailures failures = RemoveTemporaryFiles(platform.files, records);
+                                    HeldDirectories& holds) {
+  RollbackFailures failures = RemoveTemporaryFiles(platform.files, records, holds);
   ChangedKeys changed;
   for (auto record = records.rbegin(); record != records.rend(); ++record) {
     // Nothing is undone through a directory that became a link since the run: the undo
     // would land in the link's target.
-    if (IsFileRecord(*record) && (throughLink(record->path) || throughLink(record->second))) {
-      failures.push_back(Describe(*record));
-      continue;
+    if (IsFileRecord(*record)) {
+      const Reach reach = ReachOf(platform.files, holds, *record);
+      if (reach == Reach::Unsafe) failures.push_back(Describe(*record));
+      if (reach != Reach::Held) continue;
     }
     const bool undone = record->kind == Kind::Control && ControlWasNew(records, record->path)
                             ? Unregister(platform, record->path)
-                            : Undo(platform, *record, changed);
+                            : Undo(platform, *record, changed, holds);
     if (!undone) failures.push_back(Describe(*record));
   }
   for (const JournalRecord& record : records) {
@@ -249,24 +292,29 @@ RollbackFailures UndoJournalRecords(Platform& platform, const std::vector<Journa
   return failures;
 }
 
-UpdateTransaction::UpdateTransaction(Platform& real, std::unique_ptr<Journal> journal,
-                                     std::vector<std::string> linkFreeRoots)
+UpdateTransaction::UpdateTransaction(Platform& real, std::unique_ptr<Journal> journal, HeldDirectories holds)
     : real_(real),
       journal_(std::move(journal)),
-      linkFreeRoots_(std::move(linkFreeRoots)),
-      files_(real.files, *journal_, linkFreeRoots_),
+      holds_(std::move(holds)),
+      files_(real.files, *journal_, holds_),
       registry_(real.registry, *journal_),
       shell_(real.shell, real.files, files_, *journal_),
       libraries_(real.libraries, *journal_),
       journaled_{files_, registry_, shell_, real.dialogs, real.window, real.processes, libraries_, real.system} {}
 
 std::unique_ptr<UpdateTransaction> UpdateTransaction::Begin(Platform& real, const std::string& installDir,
-                                                            const std::vector<std::string>& shortcutFolders) {
-  auto journal = Journal::Begin(real.files, JoinPath(installDir, kJournalFileName));
-  if (!journal) return nullptr;
+                                                            const std::vector<std::string>& shortcutFolders,
+                                                            std::optional<HoldRefusal>* refusal) {
   std::vector<std::string> roots{installDir};
   roots.insert(roots.end(), shortcutFolders.begin(), shortcutFolders.end());
-  return std::unique_ptr<UpdateTransaction>(new UpdateTransaction(real, std::move(journal), std::move(roots)));
+  HeldDirectories holds(real.files, std::move(roots));
+  if (auto refused = holds.HoldDown(installDir)) {
+    if (refusal) *refusal = std::move(refused);
+    return nullptr;
+  }
+  auto journal = Journal::Begin(real.files, JoinPath(installDir, kJournalFileName));
+  if (!journal) return nullptr;
+  return std::unique_ptr<UpdateTransaction>(new UpdateTransaction(real, std::move(journal), std::move(holds)));
 }
 
 bool UpdateTransaction::Commit() {
@@ -277,9 +325,10 @@ bool UpdateTransaction::Commit() {
   FlushVolumes(real_.files, journal_->Records());
   if (!journal_->Append(MakeRecord(Kind::Committed))) return false;
   journal_->Close();
-  if (!RemoveBackups(real_, journal_->Records()).empty()) return true;
+  if (!RemoveBackups(real_, journal_->Records(), holds_).empty()) return true;
   FlushVolumes(real_.files, journal_->Records());
   real_.files.RemoveFile(journal_->Path());
+  holds_.ReleaseAll();
   return true;
 }
 
@@ -292,10 +341,11 @@ RollbackFailures UpdateTransaction::Rollback() {
   if (Committed(records) && !RewriteWithoutCommitMark(real_.files, journal_->Path(), records)) {
     return {journal_->Path()};
   }
-  RollbackFailures failures = UndoJournalRecords(real_, records, linkFreeRoots_);
+  RollbackFailures failures = UndoJournalRecords(real_, records, holds_);
   if (!failures.empty()) return failures;
   FlushVolumes(real_.files, records);
   real_.files.RemoveFile(journal_->Path());
+  holds_.ReleaseAll();
   return failures;
 }
 
@@ -310,6 +360,17 @@ Recovery RecoverInterruptedRun(Platform& platform, const std::string& installDir
   Recovery recovery;
   const std::string path = JoinPath(installDir, kJournalFileName);
   if (installDir.empty()) return recovery;
+  // The installation is held before its journal is even looked at: a junction put in its
+  // place, or in a parent's, would have the recovery read and undo somewhere else.
+  std::vector<std::string> roots{installDir};
+  if (scope) roots.insert(roots.end(), scope->shortcutFolders.begin(), scope->shortcutFolders.end());
+  HeldDirectories holds(platform.files, std::move(roots));
+  if (auto refused = holds.HoldDown(installDir)) {
+    if (refused->why == DirectoryHold::Missing) return recovery;
+    recovery.kind = Recovery::Kind::NotHeld;
+    recovery.failures.push_back(refused->directory);
+    return recovery;
+  }
   // A rewrite of the journal that was cut short.
   if (platform.files.FileExists(path + ".tmp")) platform.files.RemoveFile(path + ".tmp");
   if (!platform.files.FileExists(path)) return recovery;
@@ -347,14 +408,12 @@ Recovery RecoverInterruptedRun(Platform& platform, const std::string& installDir
     }
   }
   if (Committed(*records)) {
-    recovery.failures = RemoveBackups(platform, *records);
-    const RollbackFailures temporaries = RemoveTemporaryFiles(platform.files, *records);
+    recovery.failures = RemoveBackups(platform, *records, holds);
+    const RollbackFailures temporaries = RemoveTemporaryFiles(platform.files, *records, holds);
     recovery.failures.insert(recovery.failures.end(), temporaries.begin(), temporaries.end());
     recovery.kind = recovery.failures.empty() ? Recovery::Kind::Cleaned : Recovery::Kind::NotCleaned;
   } else {
-    std::vector<std::string> roots{installDir};
-    if (scope) roots.insert(roots.end(), scope->shortcutFolders.begin(), scope->shortcutFolders.end());
-    recovery.failures = UndoJournalRecords(platform, *records, roots);
+    recovery.failures = UndoJournalRecords(platform, *records, holds);
     recovery.kind = recovery.failures.empty() ? Recovery::Kind::Restored : Recovery::Kind::Incomplete;
   }
   if (!recovery.failures.empty()) return recovery;

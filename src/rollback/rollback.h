@@ -18,20 +18,24 @@ using RollbackFailures = std::vector<std::string>;
 
 // Undoes the records, the last first, through the real services; then registers again the
 // controls whose registration the run had replaced, as they are once the files are back.
-// A file record below one of linkFreeRoots (the installation, the shortcut folders) whose
-// path goes through a link on the way from that root is not undone: a failure.
+// A file record below one of the holds' roots (the installation, the shortcut folders) is
+// undone only once every directory down to its own is held; one that cannot be (a junction
+// there now) is not undone: a failure.
 RollbackFailures UndoJournalRecords(Platform& platform, const std::vector<JournalRecord>& records,
-                                    const std::vector<std::string>& linkFreeRoots);
+                                    HeldDirectories& holds);
 
 // The update under way. Every change goes through platform(), whose file, registry, shell
 // and library services journal it first; the rest are the real ones.
 class UpdateTransaction {
  public:
-  // Starts the journal in installDir. Nothing when it cannot be written (or one is there
-  // already): then nothing may be changed. A rollback undoes nothing through a link below
-  // the installation or the shortcut folders.
+  // Holds the installation directory and every one above it, then starts the journal in it.
+  // Nothing when a level cannot be held (refusal then says which and why) or the journal
+  // cannot be written (or one is there already): then nothing may be changed. Until the
+  // transaction ends, nothing below the installation or the shortcut folders is changed or
+  // undone but in directories it holds.
   static std::unique_ptr<UpdateTransaction> Begin(Platform& real, const std::string& installDir,
-                                                  const std::vector<std::string>& shortcutFolders = {});
+                                                  const std::vector<std::string>& shortcutFolders = {},
+                                                  std::optional<HoldRefusal>* refusal = nullptr);
 
   Platform& platform() { return journaled_; }
   const std::string& JournalPath() const { return journal_->Path(); }
@@ -47,11 +51,11 @@ class UpdateTransaction {
   RollbackFailures Rollback();
 
  private:
-  UpdateTransaction(Platform& real, std::unique_ptr<Journal> journal, std::vector<std::string> linkFreeRoots);
+  UpdateTransaction(Platform& real, std::unique_ptr<Journal> journal, HeldDirectories holds);
 
   Platform& real_;
   std::unique_ptr<Journal> journal_;
-  std::vector<std::string> linkFreeRoots_;
+  HeldDirectories holds_;
   JournaledFiles files_;
   JournaledRegistry registry_;
   JournaledShell shell_;
@@ -65,8 +69,9 @@ struct Recovery {
   // the next start. SetAside: a journal that names something outside the scope; failures
   // then holds what it named (and the journal's path when it could not be moved aside).
   // Untrusted: a journal that another account than an administrator could have written
-  // (trust says why), moved aside whole, nothing of it done.
-  enum class Kind { None, Restored, Incomplete, Cleaned, NotCleaned, SetAside, Untrusted };
+  // (trust says why), moved aside whole, nothing of it done. NotHeld: a level of the
+  // installation directory (in failures) is a junction or cannot be held; nothing done.
+  enum class Kind { None, Restored, Incomplete, Cleaned, NotCleaned, SetAside, Untrusted, NotHeld };
   Kind kind = Kind::None;
   FileTrust trust = FileTrust::Trusted;
   RollbackFailures failures;

@@ -370,4 +370,48 @@ TEST_P(FilesContract, ListingMatchesWildcardsWithoutRegardToCase) {
   EXPECT_EQ(list(In("Missing\\*.lnk")), Names{});
 }
 
+TEST_P(FilesContract, AHeldDirectoryCannotBeRemovedUntilReleasedAndALinkIsNeverHeld) {
+  ASSERT_TRUE(files_->MakeDirectory(In("held")));
+  HeldDirectoryOpen open = files_->HoldDirectory(In("held"));
+  ASSERT_EQ(open.status, DirectoryHold::Held);
+  ASSERT_TRUE(open.held);
+  // Its entries are made and removed as ever.
+  EXPECT_TRUE(files_->ReplaceWholeFile(In("held\\inside"), "x"));
+  EXPECT_TRUE(files_->RemoveFile(In("held\\inside")));
+  if (backend_->HoldRefusesRemoval()) EXPECT_FALSE(files_->RemoveEmptyDirectory(In("held")));
+  EXPECT_TRUE(files_->DirectoryExists(In("held")));
+  open.held.reset();
+  EXPECT_TRUE(files_->RemoveEmptyDirectory(In("held")));
+
+  EXPECT_EQ(files_->HoldDirectory(In("missing")).status, DirectoryHold::Missing);
+  ASSERT_TRUE(files_->ReplaceWholeFile(In("file"), "x"));
+  EXPECT_EQ(files_->HoldDirectory(In("file")).status, DirectoryHold::Missing);
+  ASSERT_TRUE(files_->MakeDirectory(In("target")));
+  if (backend_->MakeDirectoryLink(In("link"), In("target"))) {
+    EXPECT_EQ(files_->HoldDirectory(In("link")).status, DirectoryHold::Linked);
+  }
+}
+
+TEST_P(FilesContract, AFileKeepsItsIdWhenRenamedAndIsDeletedByItOnlyWhileItIsThatFile) {
+  ASSERT_TRUE(files_->ReplaceWholeFile(In("a"), "first"));
+  const std::optional<FileId> id = files_->FileIdOf(In("a"));
+  ASSERT_TRUE(id);
+  EXPECT_EQ(files_->FileIdOf(In("a")), id);
+  ASSERT_TRUE(files_->MoveFileTo(In("a"), In("b")));
+  EXPECT_EQ(files_->FileIdOf(In("b")), id);
+  // Another file at the first name, made anew or replaced: another ID.
+  ASSERT_TRUE(files_->ReplaceWholeFile(In("a"), "second"));
+  EXPECT_NE(files_->FileIdOf(In("a")), id);
+  EXPECT_FALSE(files_->FileIdOf(In("missing")));
+  EXPECT_FALSE(files_->FileIdOf(scratch_));
+
+  EXPECT_FALSE(files_->RemoveFileIfSame(In("a"), *id));
+  EXPECT_EQ(Read("a"), "second");
+  backend_->SetReadOnly(In("b"), true);
+  EXPECT_FALSE(files_->RemoveFileIfSame(In("b"), *id));
+  backend_->SetReadOnly(In("b"), false);
+  EXPECT_TRUE(files_->RemoveFileIfSame(In("b"), *id));
+  EXPECT_FALSE(files_->FileExists(In("b")));
+}
+
 }  // namespace varno::fake

@@ -24,6 +24,11 @@ class FilesUnderTest {
   virtual void SetReadOnly(const std::string& path, bool readOnly) = 0;
   virtual void SetInUse(const std::string& path, bool inUse) = 0;
   virtual void ChangeCurrentDirectory(const std::string& path) = 0;
+  // Puts a link to target at path (a junction, a symbolic link to a directory); false where
+  // the backend cannot show one (Wine shows no junction).
+  virtual bool MakeDirectoryLink(const std::string&, const std::string&) { return false; }
+  // Whether a held directory refuses its own removal (Linux has no sharing that refuses it).
+  virtual bool HoldRefusesRemoval() { return true; }
 };
 
 using FilesFactory = std::function<std::unique_ptr<FilesUnderTest>()>;

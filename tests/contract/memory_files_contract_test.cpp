@@ -1,4 +1,5 @@
 #include "contract/files_contract.h"
+#include "base/windows_path.h"
 #include "support/memory_files.h"
 
 namespace varno::fake {
@@ -13,6 +14,11 @@ class MemoryFilesUnderTest : public FilesUnderTest {
   void SetReadOnly(const std::string& path, bool readOnly) override { files_.SetReadOnly(path, readOnly); }
   void SetInUse(const std::string& path, bool inUse) override { files_.SetInUse(path, inUse); }
   void ChangeCurrentDirectory(const std::string& path) override { files_.SetCurrentDirectory(path); }
+  bool MakeDirectoryLink(const std::string& path, const std::string& target) override {
+    files_.AddDirectory(path);
+    files_.LetStandardUsersChange(ParentOf(path));
+    return files_.SwapForJunction(path, target);
+  }
 
  private:
   MemoryFileSystem files_;

@@ -63,6 +63,10 @@ class PosixFilesUnderTest : public FilesUnderTest {
     }
   }
   void ChangeCurrentDirectory(const std::string& path) override { files_.SetCurrentDirectory(path); }
+  bool MakeDirectoryLink(const std::string& path, const std::string& target) override {
+    return ::symlink(files_.HostPath(target).c_str(), files_.HostPath(path).c_str()) == 0;
+  }
+  bool HoldRefusesRemoval() override { return false; }
 
  private:
   PosixRoot root_;

@@ -12,6 +12,7 @@
 #include "app/update_progress.h"
 #include "package/archive_writer.h"
 #include "platform/forwarding_files.h"
+#include "platform/held_directories.h"
 #include "rollback/rollback.h"
 #include "support/memory_machine.h"
 #include "support/product_fixture.h"
@@ -102,6 +103,9 @@ class FaultyFiles : public ForwardingFiles {
   }
   bool FlushFile(const std::string& path) override { return faults_.Allow() && inner_.FlushFile(path); }
   bool RemoveFile(const std::string& path) override { return faults_.Allow() && inner_.RemoveFile(path); }
+  bool RemoveFileIfSame(const std::string& path, const FileId& id) override {
+    return faults_.Allow() && inner_.RemoveFileIfSame(path, id);
+  }
   bool MakeDirectory(const std::string& path) override { return faults_.Allow() && inner_.MakeDirectory(path); }
   bool RemoveEmptyDirectory(const std::string& path) override { return faults_.Allow() && inner_.RemoveEmptyDirectory(path); }
 
@@ -466,8 +470,10 @@ TEST(JournalRecords, EveryKindSurvivesItsLineWhateverTheBytes) {
   value.existed = true;
   value.type = kRegBinary;
   value.data = std::string("\0\x01\xff%25\r\n", 8);
+  JournalRecord saved = MakeRecord(JournalRecord::Kind::Saved, "C:\\Dir\\a.dll", "C:\\Dir\\a.dll.vrnundo1");
+  saved.id = FileId{0x8E0A12FF, 0x000500000001F3A2ull};
   for (const JournalRecord& record :
-       {MakeRecord(JournalRecord::Kind::Saved, "C:\\Dir\\à é.dll", "C:\\Dir\\à é.dll.vrnundo1"), value,
+       {MakeRecord(JournalRecord::Kind::Saved, "C:\\Dir\\à é.dll", "C:\\Dir\\à é.dll.vrnundo1"), value, saved,
         MakeRecord(JournalRecord::Kind::Value, "K", "absent", kHkeyLocalMachine),
         MakeRecord(JournalRecord::Kind::Committed)}) {
     const std::string line = EncodeJournalRecord(record);
@@ -477,9 +483,185 @@ TEST(JournalRecords, EveryKindSurvivesItsLineWhateverTheBytes) {
     EXPECT_EQ(EncodeJournalRecord(*decoded), line);
     EXPECT_EQ(decoded->data, record.data);
     EXPECT_EQ(decoded->second, record.second);
+    EXPECT_EQ(decoded->id, record.id) << line;
   }
+  EXPECT_FALSE(DecodeJournalRecord("SAVED\tC:\\a\tC:\\a.vrnundo1\t8E0A12FF-0005"));
   EXPECT_FALSE(DecodeJournalRecord("VALUE\tHKLM\tK\tname\t1"));  // cut short
   EXPECT_FALSE(DecodeJournalRecord("SAVED\tC:\\a%2"));
+}
+
+// A standard user who may change the installation and every directory above it swaps one of
+// them for a junction, between any two of the program's operations on the disk: the junction
+// leads to C:\Victime, a copy of what it replaces, where the run would otherwise write,
+// move and delete.
+constexpr char kVictim[] = "C:\\Victime";
+
+struct JunctionPlant {
+  const char* what;
+  std::string directory;
+};
+
+std::vector<JunctionPlant> JunctionPlants() {
+  const std::string install = kTestInstallDir;
+  return {{"the installation", install},
+          {"its parent", ParentOf(install)},
+          {"a sub-directory the run makes", install + "\\Data"},
+          {"a backup's directory", install + "\\Vieux"}};
+}
+
+// Every directory and file below the directory, with every byte.
+std::string TreeBelow(fake::MemoryMachine& m, const std::string& directory) {
+  std::istringstream lines(m.files.Dump());
+  std::string tree, line;
+  while (std::getline(lines, line)) {
+    if (!line.starts_with("[") || !AnsiUpperCase(line.substr(7)).starts_with(AnsiUpperCase(directory))) continue;
+    tree += line + "\n";
+    if (line.starts_with("[file] ")) tree += "  = " + m.files.Content(line.substr(7, line.rfind(" (") - 7)).value_or("?") + "\n";
+  }
+  return tree;
+}
+
+void PrepareForJunction(fake::MemoryMachine& m) {
+  Prepare(m);
+  for (const std::string& level : LevelsOf(std::string(kTestInstallDir) + "\\Vieux")) m.files.LetStandardUsersChange(level);
+  m.files.AddDirectory(kVictim);
+}
+
+// The user copies the directory as it stands (the names the run made in it included) to
+// C:\Victime, then swaps it for a junction there: whatever the run then does to a name
+// below it, it would do to the copy. The copy as it was then, when the swap was allowed.
+std::optional<std::string> PlantJunction(fake::MemoryMachine& m, const std::string& directory) {
+  std::istringstream lines(TreeBelow(m, directory + "\\"));
+  for (std::string line; std::getline(lines, line);) {
+    if (line.starts_with("[dir]  ")) m.files.AddDirectory(kVictim + line.substr(7 + directory.size()));
+    if (!line.starts_with("[file] ")) continue;
+    const std::string path = line.substr(7, line.rfind(" (") - 7);
+    m.files.AddFile(kVictim + path.substr(directory.size()), *m.files.Content(path));
+  }
+  const std::string victim = TreeBelow(m, kVictim);
+  if (!m.files.SwapForJunction(directory, kVictim)) return std::nullopt;
+  return victim;
+}
+
+// A journal or a backup anywhere but in the user's copy.
+bool AnythingLeftOfARun(fake::MemoryMachine& m) {
+  std::istringstream lines(m.files.Dump());
+  for (std::string line; std::getline(lines, line);) {
+    if (line.find(kVictim) != std::string::npos) continue;
+    if (line.find(kJournalFileName) != std::string::npos || line.find(".vrnundo") != std::string::npos) return true;
+  }
+  return false;
+}
+
+TEST(HeldDirectories, AJunctionPutAtAnyPointOfARunLeadsNothingOutOfTheInstallation) {
+  int operations = 0;
+  {
+    fake::MemoryMachine m;
+    PrepareForJunction(m);
+    Platform platform = m.platform();
+    RunApplication(platform, "WINDOWS NT");
+    ASSERT_TRUE(Completed(m)) << m.Dump();
+    operations = m.files.operations;
+  }
+  for (const JunctionPlant& plant : JunctionPlants()) {
+    for (int n = 1; n <= operations; ++n) {
+      fake::MemoryMachine m;
+      PrepareForJunction(m);
+      std::optional<std::string> victim;
+      m.files.beforeEachOperation = [&](int operation) {
+        if (operation == n) victim = PlantJunction(m, plant.directory);
+      };
+      Platform platform = m.platform();
+      const ExitCode code = RunApplication(platform, "WINDOWS NT");
+      const std::string where = std::string(plant.what) + " at operation " + std::to_string(n);
+      if (victim) ASSERT_EQ(TreeBelow(m, kVictim), *victim) << where << "\n" << m.Dump();
+      // Held by then, the directory could not be swapped: the run went on undisturbed.
+      if (!victim) EXPECT_TRUE(Completed(m)) << where;
+      if (!Completed(m)) {
+        EXPECT_NE(code, ExitCode::kSuccess) << where;
+        EXPECT_FALSE(AnythingLeftOfARun(m)) << where << "\n" << m.Dump();
+      }
+    }
+  }
+}
+
+// A run killed before its completion mark (all to undo) or just after it (its backups to
+// delete); the recovery meets the junction at any of its operations.
+TEST(HeldDirectories, AJunctionPutAtAnyPointOfARecoveryLeadsNothingOutOfTheInstallation) {
+  const JournalScope scope = Scope();
+  const Faults whole = ChangesOfAWholeRun();
+  for (const JunctionPlant& plant : JunctionPlants()) {
+    for (const int dieAt : {whole.committed, whole.committed + 1}) {
+      fake::MemoryMachine dying, start;
+      PrepareForJunction(dying);
+      Faults faults;
+      faults.dieAt = dieAt;
+      faults.atDeath = [&] { TakeOver(start, dying.files.AfterProcessDeath(), dying.registry); };
+      EXPECT_THROW(RunUpdater(dying, faults), ProcessDied);
+      ASSERT_TRUE(AnythingLeftOfARun(start));
+      for (int n = 1;; ++n) {
+        fake::MemoryMachine m;
+        TakeOver(m, start.files, start.registry);
+        bool reached = false;
+        std::optional<std::string> victim;
+        m.files.beforeEachOperation = [&](int operation) {
+          if (operation != n) return;
+          reached = true;
+          victim = PlantJunction(m, plant.directory);
+        };
+        Platform platform = m.platform();
+        const Recovery recovery = RecoverInterruptedRun(platform, kTestInstallDir, &scope);
+        if (!reached) break;
+        const std::string where = std::string(plant.what) + ", killed at change " + std::to_string(dieAt) +
+                                  ", recovery's operation " + std::to_string(n);
+        if (victim) ASSERT_EQ(TreeBelow(m, kVictim), *victim) << where << "\n" << m.Dump();
+        if (!victim) {
+          EXPECT_TRUE(recovery.failures.empty()) << where;
+          EXPECT_FALSE(AnythingLeftOfARun(m)) << where << "\n" << m.Dump();
+        }
+      }
+    }
+  }
+}
+
+// A user who can write the installation replaces a backup, once the run moved it aside, with
+// another file under its name: that file is not the run's to delete.
+TEST(HeldDirectories, ABackupIsDeletedOnlyWhileItIsTheFileTheRunMovedAside) {
+  const JournalScope scope = Scope();
+  const Faults whole = ChangesOfAWholeRun();
+  fake::MemoryMachine dying, m;
+  Prepare(dying);
+  Faults faults;
+  faults.dieAt = whole.committed + 1;
+  faults.atDeath = [&] { TakeOver(m, dying.files.AfterProcessDeath(), dying.registry); };
+  EXPECT_THROW(RunUpdater(dying, faults), ProcessDied);
+  const std::string install = kTestInstallDir;
+  std::string backup;
+  for (const std::string& name : m.files.List(install)) {
+    if (name.starts_with("data.bin.vrnundo")) backup = install + "\\" + name;
+  }
+  ASSERT_FALSE(backup.empty()) << m.Dump();
+  m.files.RemoveFile(backup);
+  m.files.AddFile(backup, "someone else's");
+  Platform platform = m.platform();
+  const Recovery recovery = RecoverInterruptedRun(platform, install, &scope);
+  EXPECT_EQ(recovery.kind, Recovery::Kind::NotCleaned);
+  EXPECT_EQ(m.files.Content(backup), "someone else's") << m.Dump();
+}
+
+// Put there before the run, the junction ends it before its first change, with the reason.
+TEST(HeldDirectories, ARunWhoseInstallationIsAJunctionIsRefusedWithItsReason) {
+  fake::MemoryMachine m;
+  PrepareForJunction(m);
+  const std::optional<std::string> victim = PlantJunction(m, kTestInstallDir);
+  ASSERT_TRUE(victim);
+  Platform platform = m.platform();
+  EXPECT_EQ(RunApplication(platform, "WINDOWS NT"), ExitCode::kFailed);
+  EXPECT_EQ(TreeBelow(m, kVictim), *victim);
+  ASSERT_FALSE(m.dialogs.shown.empty());
+  EXPECT_EQ(m.dialogs.shown.back().text,
+            "Mise à jour refusée : le dossier C:\\Program Files\\TolMerik\\Varnolith ne peut pas être tenu pendant la "
+            "mise à jour (c'est une jonction ou un lien). Aucun fichier n'a été modifié.");
 }
 
 }  // namespace

@@ -33,6 +33,9 @@ class Intercepted : public ForwardingFiles {
   bool failNextFlushWait = false;
 
   bool RemoveFile(const std::string& path) override { return !refuseRemoval(path) && inner_.RemoveFile(path); }
+  bool RemoveFileIfSame(const std::string& path, const FileId& id) override {
+    return !refuseRemoval(path) && inner_.RemoveFileIfSame(path, id);
+  }
   std::unique_ptr<AppendingFile> CreateProtectedForAppending(const std::string& path) override {
     class File : public AppendingFile {
      public:

@@ -19,7 +19,39 @@ MemoryFileSystem::MemoryFileSystem() { AddDirectory("C:\\"); }
 
 std::string MemoryFileSystem::FullPath(const std::string& path) const { return varno::FullPath(path, currentDirectory_); }
 
-std::string MemoryFileSystem::KeyOf(const std::string& path) const { return Folded(FullPath(path)); }
+std::string MemoryFileSystem::Real(const std::string& path) const {
+  std::string full = FullPath(path);
+  // A junction may lead through another; a loop of them resolves to nothing, as Windows
+  // gives up after a bounded number of reparses.
+  for (int reparses = 0; reparses < 32 && !full.empty(); ++reparses) {
+    bool followed = false;
+    for (size_t separator = full.find('\\', 3); separator != std::string::npos && !followed;
+         separator = full.find('\\', separator + 1)) {
+      const auto node = nodes_.find(Folded(full.substr(0, separator)));
+      if (node != nodes_.end() && !node->second.junctionTo.empty()) {
+        full = node->second.junctionTo + full.substr(separator);
+        followed = true;
+      }
+    }
+    if (!followed) return full;
+  }
+  return {};
+}
+
+void MemoryFileSystem::Step() {
+  ++operations;
+  if (!beforeEachOperation || inStep_) return;
+  inStep_ = true;
+  try {
+    beforeEachOperation(operations);
+  } catch (...) {
+    inStep_ = false;
+    throw;
+  }
+  inStep_ = false;
+}
+
+std::string MemoryFileSystem::KeyOf(const std::string& path) const { return Folded(Real(path)); }
 
 MemoryFileSystem::Node* MemoryFileSystem::Find(const std::string& path) {
   auto it = nodes_.find(KeyOf(path));
@@ -63,11 +95,13 @@ void MemoryFileSystem::Release(size_t bytes) {
 }
 
 bool MemoryFileSystem::FileExists(const std::string& path) {
+  Step();
   const Node* node = Find(path);
   return node && !node->isDirectory;
 }
 
 bool MemoryFileSystem::DirectoryExists(const std::string& path) {
+  Step();
   const Node* node = Find(path);
   return node && node->isDirectory;
 }
@@ -104,6 +138,7 @@ class MemoryOutputFile : public OutputFile {
     return true;
   }
   bool Commit() override {
+    files_.Step();
     if (failed_ || committed_) return false;
     MemoryFileSystem::Node* node = files_.Find(temporary_);
     if (!node) return false;
@@ -123,16 +158,18 @@ class MemoryOutputFile : public OutputFile {
 };
 
 std::unique_ptr<InputFile> MemoryFileSystem::OpenForReading(const std::string& path) {
+  Step();
   const Node* node = Find(path);
   if (!node || node->isDirectory || node->inUse) return nullptr;
   return std::make_unique<BytesInput>(node->data);
 }
 
 std::unique_ptr<InputFile> MemoryFileSystem::OpenHeldAgainstWriters(const std::string& path) {
+  Step();
   Node* node = Find(path);
   if (!node || node->isDirectory || node->inUse) return nullptr;
   ++node->heldAgainstWriters;
-  return std::make_unique<HeldMemoryInputFile>(*this, FullPath(path), node->data);
+  return std::make_unique<HeldMemoryInputFile>(*this, Real(path), node->data);
 }
 
 bool MemoryFileSystem::HeldAgainstWriters(const std::string& path) const {
@@ -141,7 +178,7 @@ bool MemoryFileSystem::HeldAgainstWriters(const std::string& path) const {
 }
 
 std::unique_ptr<OutputFile> MemoryFileSystem::CreateReplacement(const std::string& path) {
-  const std::string target = FullPath(path);
+  const std::string target = Real(path);
   if (target.empty() || ParentOf(target).empty()) return nullptr;
   return CreateReplacementNamed(
       path, JoinPath(WithoutTrailingBackslash(ParentOf(target)), "vrn" + std::to_string(++temporaries_) + ".tmp"));
@@ -149,8 +186,9 @@ std::unique_ptr<OutputFile> MemoryFileSystem::CreateReplacement(const std::strin
 
 std::unique_ptr<OutputFile> MemoryFileSystem::CreateReplacementNamed(const std::string& path,
                                                                      const std::string& temporary) {
-  const std::string target = FullPath(path);
-  const std::string full = FullPath(temporary);
+  Step();
+  const std::string target = Real(path);
+  const std::string full = Real(temporary);
   if (target.empty() || ParentOf(target).empty() || !ParentIsDirectory(target) || Refused(target)) return nullptr;
   if (full.empty() || Find(full) || !ParentIsDirectory(full) || Refused(full)) return nullptr;
   nodes_[KeyOf(full)] = Node{full, false, {}, false, false};
@@ -158,8 +196,9 @@ std::unique_ptr<OutputFile> MemoryFileSystem::CreateReplacementNamed(const std::
 }
 
 bool MemoryFileSystem::RemoveAtRestart(const std::string& path) {
+  Step();
   if (refuseRemovalAtRestart || !Find(path)) return false;
-  removalsAtRestart.push_back(FullPath(path));
+  removalsAtRestart.push_back(Real(path));
   return true;
 }
 
@@ -192,7 +231,12 @@ void MemoryFileSystem::Flushed(Node& node) {
 
 MemoryFileSystem MemoryFileSystem::AfterProcessDeath() const {
   MemoryFileSystem after = *this;
-  for (auto& [key, node] : after.nodes_) node.heldAgainstWriters = 0;
+  for (auto& [key, node] : after.nodes_) {
+    node.heldAgainstWriters = 0;
+    node.heldDirectory = 0;
+  }
+  after.beforeEachOperation = nullptr;
+  after.operations = 0;  // the next process counts its own
   return after;
 }
 
@@ -211,6 +255,7 @@ MemoryFileSystem MemoryFileSystem::AfterPowerCut(const std::map<std::string, Pow
   }
   for (auto& [key, node] : after.nodes_) {
     node.heldAgainstWriters = 0;
+    node.heldDirectory = 0;
     node.data = node.durable;
   }
   after.atLastFlush_ = after.nodes_;
@@ -240,8 +285,9 @@ void MemoryFileSystem::Discard(const std::string& temporary) {
 }
 
 bool MemoryFileSystem::MoveFileTo(const std::string& from, const std::string& to) {
-  const std::string source = FullPath(from);
-  const std::string destination = FullPath(to);
+  Step();
+  const std::string source = Real(from);
+  const std::string destination = Real(to);
   Node* node = Find(source);
   if (!node || node->isDirectory || node->inUse || node->heldAgainstWriters > 0 || destination.empty() ||
       Find(destination) ||
@@ -256,6 +302,7 @@ bool MemoryFileSystem::MoveFileTo(const std::string& from, const std::string& to
 }
 
 bool MemoryFileSystem::RemoveFile(const std::string& path) {
+  Step();
   Node* node = Find(path);
   if (!node || node->isDirectory || node->readOnly || node->inUse || node->heldAgainstWriters > 0) return false;
   Release(node->data.size());
@@ -264,7 +311,8 @@ bool MemoryFileSystem::RemoveFile(const std::string& path) {
 }
 
 bool MemoryFileSystem::MakeDirectory(const std::string& path) {
-  const std::string full = FullPath(path);
+  Step();
+  const std::string full = Real(path);
   if (full.empty() || Find(full) || !ParentIsDirectory(full) || Refused(full)) return false;
   nodes_[KeyOf(full)] = Node{full, true, {}, false, false};
   return true;
@@ -305,7 +353,8 @@ class MemoryAppendingFile : public AppendingFile {
 };
 
 std::unique_ptr<AppendingFile> MemoryFileSystem::OpenForAppending(const std::string& path) {
-  const std::string full = FullPath(path);
+  Step();
+  const std::string full = Real(path);
   const Node* node = Find(full);
   if (node && (node->isDirectory || node->readOnly || node->inUse)) return nullptr;
   if (!node) {
@@ -316,6 +365,7 @@ std::unique_ptr<AppendingFile> MemoryFileSystem::OpenForAppending(const std::str
 }
 
 std::unique_ptr<AppendingFile> MemoryFileSystem::CreateProtectedForAppending(const std::string& path) {
+  Step();
   if (Find(path)) return nullptr;
   auto file = OpenForAppending(path);
   if (file) SetOwner(path, Owner::Administrators, false);
@@ -323,6 +373,7 @@ std::unique_ptr<AppendingFile> MemoryFileSystem::CreateProtectedForAppending(con
 }
 
 ProtectedFileRead MemoryFileSystem::ReadProtectedFile(const std::string& path) {
+  Step();
   const Node* node = Find(path);
   if (!node || node->isDirectory) return {};
   if (node->linked) return {FileTrust::Linked, {}};
@@ -361,6 +412,7 @@ HeldForRunning MemoryFileSystem::OpenHeldForRunning(const std::string& path) {
 }
 
 bool MemoryFileSystem::MoveFileReplacing(const std::string& from, const std::string& to) {
+  Step();
   Node* existing = Find(to);
   if (existing && (existing->isDirectory || existing->readOnly || existing->inUse || existing->heldAgainstWriters > 0)) {
     return false;
@@ -382,6 +434,7 @@ bool MemoryFileSystem::MoveFileReplacing(const std::string& from, const std::str
 }
 
 bool MemoryFileSystem::FlushVolume(const std::string& path) {
+  Step();
   const std::string volume = VolumeOf(KeyOf(path));
   if (volume.empty()) return false;
   volumeFlushes.push_back(volume);
@@ -393,6 +446,7 @@ bool MemoryFileSystem::FlushVolume(const std::string& path) {
 }
 
 bool MemoryFileSystem::FlushFile(const std::string& path) {
+  Step();
   Node* node = Find(path);
   if (!node || node->isDirectory) return false;
   Flushed(*node);
@@ -400,7 +454,7 @@ bool MemoryFileSystem::FlushFile(const std::string& path) {
 }
 
 bool MemoryFileSystem::WriteInPlace(const std::string& path, std::string_view bytes) {
-  const std::string full = FullPath(path);
+  const std::string full = Real(path);
   Node* node = Find(full);
   if (node && (node->isDirectory || node->readOnly || node->inUse || node->heldAgainstWriters > 0)) return false;
   if (!node) {
@@ -421,28 +475,36 @@ void MemoryFileSystem::SetOwner(const std::string& path, Owner owner, bool other
 }
 
 bool MemoryFileSystem::CanReplace(const std::string& path) {
+  Step();
   const Node* node = Find(path);
   return node && !node->isDirectory && !node->readOnly && !node->inUse && node->heldAgainstWriters == 0;
 }
 
 bool MemoryFileSystem::IsLinked(const std::string& path) {
+  Step();
   const Node* node = Find(path);
   return node && node->linked;
 }
 
 bool MemoryFileSystem::RemoveEmptyDirectory(const std::string& path) {
-  const std::string full = FullPath(path);
+  Step();
+  const std::string full = Real(path);
   const Node* node = Find(full);
-  if (!node || !node->isDirectory || ParentOf(full).empty() || !Children(full).empty()) return false;
+  if (!node || !node->isDirectory || node->heldDirectory > 0 || ParentOf(full).empty() || !Children(full).empty()) {
+    return false;
+  }
   nodes_.erase(KeyOf(full));
   return true;
 }
 
 std::unique_ptr<DirectoryListing> MemoryFileSystem::ListMatching(const std::string& pattern) {
+  Step();
   // A snapshot: what changes in the directory while the listing runs does not show in it.
   auto listing = std::make_unique<SnapshotListing>();
   const ListingPattern parts = SplitListingPattern(pattern);
-  const std::string directory = parts.directory.empty() ? currentDirectory_ : parts.directory;
+  // Listing a junction lists what it leads to.
+  const std::string directory =
+      ParentOf(Real(JoinPath(parts.directory.empty() ? currentDirectory_ : parts.directory, "*")));
   const Node* parent = Find(directory);
   if (!parent || !parent->isDirectory) return listing;
   for (const Node* child : Children(directory)) {
@@ -453,7 +515,7 @@ std::unique_ptr<DirectoryListing> MemoryFileSystem::ListMatching(const std::stri
 }
 
 void MemoryFileSystem::AddDirectory(const std::string& path) {
-  const std::string full = FullPath(path);
+  const std::string full = Real(path);
   if (full.empty() || Find(full)) return;
   const std::string parent = ParentOf(full);
   if (!parent.empty()) AddDirectory(parent);
@@ -462,7 +524,7 @@ void MemoryFileSystem::AddDirectory(const std::string& path) {
 }
 
 void MemoryFileSystem::MoveTree(const std::string& from, const std::string& to) {
-  const std::string source = FullPath(from), target = FullPath(to);
+  const std::string source = Real(from), target = Real(to);
   const std::string sourceKey = KeyOf(source), below = sourceKey + "\\";
   AddDirectory(ParentOf(target));
   std::map<std::string, Node> moved;
@@ -480,7 +542,7 @@ void MemoryFileSystem::MoveTree(const std::string& from, const std::string& to) 
 }
 
 void MemoryFileSystem::AddFile(const std::string& path, std::string_view bytes) {
-  const std::string full = FullPath(path);
+  const std::string full = Real(path);
   AddDirectory(ParentOf(full));
   Node& node = nodes_[KeyOf(full)];
   node.path = full;
@@ -513,7 +575,7 @@ std::optional<std::string> MemoryFileSystem::Content(const std::string& path) co
 }
 
 std::vector<const MemoryFileSystem::Node*> MemoryFileSystem::Children(const std::string& directory) const {
-  const std::string full = FullPath(directory);
+  const std::string full = Real(directory);
   std::vector<const Node*> children;
   if (full.empty()) return children;
   for (const auto& [key, node] : nodes_) {
@@ -529,7 +591,81 @@ std::vector<std::string> MemoryFileSystem::List(const std::string& directory) co
 }
 
 void MemoryFileSystem::RefuseWritesUnder(const std::string& directory) {
-  refusedDirectories_[Folded(FullPath(directory))] = true;
+  refusedDirectories_[Folded(Real(directory))] = true;
+}
+
+// Held until dropped; the node cannot be renamed or removed meanwhile, so it outlives this.
+class MemoryHeldDirectory : public HeldDirectory {
+ public:
+  MemoryHeldDirectory(MemoryFileSystem& files, std::string path) : files_(files), path_(std::move(path)) {}
+  ~MemoryHeldDirectory() override {
+    if (auto* node = files_.Find(path_)) --node->heldDirectory;
+  }
+
+ private:
+  MemoryFileSystem& files_;
+  std::string path_;
+};
+
+HeldDirectoryOpen MemoryFileSystem::HoldDirectory(const std::string& path) {
+  Step();
+  const std::string real = Real(path);
+  Node* node = real.empty() ? nullptr : Find(real);
+  if (!node) return {DirectoryHold::Missing, nullptr};
+  if (node->linked || !node->junctionTo.empty()) return {DirectoryHold::Linked, nullptr};
+  if (!node->isDirectory) return {DirectoryHold::Missing, nullptr};
+  ++node->heldDirectory;
+  return {DirectoryHold::Held, std::make_unique<MemoryHeldDirectory>(*this, real)};
+}
+
+bool MemoryFileSystem::DirectoryHeld(const std::string& path) const {
+  const Node* node = Find(path);
+  return node && node->heldDirectory > 0;
+}
+
+std::optional<FileId> MemoryFileSystem::FileIdOf(const std::string& path) {
+  Step();
+  Node* node = Find(path);
+  if (!node || node->isDirectory) return std::nullopt;
+  if (node->id == 0) node->id = ++lastFileId_;
+  // A serial number per volume, the drive's letter or the share's name folded into it.
+  uint32_t volume = 2166136261u;
+  for (const char c : VolumeOf(KeyOf(path))) volume = (volume ^ static_cast<unsigned char>(c)) * 16777619u;
+  return FileId{volume, node->id};
+}
+
+bool MemoryFileSystem::RemoveFileIfSame(const std::string& path, const FileId& id) {
+  Step();
+  const Node* node = Find(path);
+  if (!node || node->isDirectory || node->id == 0) return false;
+  uint32_t volume = 2166136261u;
+  for (const char c : VolumeOf(KeyOf(path))) volume = (volume ^ static_cast<unsigned char>(c)) * 16777619u;
+  if (!(FileId{volume, node->id} == id) || node->readOnly || node->inUse || node->heldAgainstWriters > 0) return false;
+  Release(node->data.size());
+  nodes_.erase(KeyOf(path));
+  return true;
+}
+
+void MemoryFileSystem::LetStandardUsersChange(const std::string& directory) {
+  if (Node* node = Find(directory)) node->othersMayWrite = true;
+}
+
+bool MemoryFileSystem::SwapForJunction(const std::string& directory, const std::string& target) {
+  const std::string real = Real(directory);
+  const Node* node = real.empty() ? nullptr : Find(real);
+  const Node* parent = node ? Find(ParentOf(real)) : nullptr;
+  if (!node || !node->isDirectory || !parent || !parent->othersMayWrite) return false;
+  const std::string key = Folded(real), below = key + "\\";
+  for (const auto& [other, entry] : nodes_) {
+    if ((other == key || other.starts_with(below)) && (entry.heldDirectory > 0 || entry.heldAgainstWriters > 0)) {
+      return false;
+    }
+  }
+  MoveTree(real, real + ".avant");
+  Node junction{real, true};
+  junction.junctionTo = FullPath(target);
+  nodes_[key] = junction;
+  return true;
 }
 
 std::string MemoryFileSystem::Dump() const {
@@ -541,6 +677,8 @@ std::string MemoryFileSystem::Dump() const {
     if (node.readOnly) out << " read-only";
     if (node.inUse) out << " in use";
     if (node.heldAgainstWriters > 0) out << " held";
+    if (node.heldDirectory > 0) out << " held";
+    if (!node.junctionTo.empty()) out << " junction to " << node.junctionTo;
     out << "\n";
   }
   return out.str();

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -45,6 +46,28 @@ class MemoryFileSystem : public FileSystem {
   std::optional<uint64_t> FreeBytes(const std::string&) override { return freeSpace_; }
   // Sorted on the upper-case names, as NTFS lists them.
   std::unique_ptr<DirectoryListing> ListMatching(const std::string& pattern) override;
+  HeldDirectoryOpen HoldDirectory(const std::string& path) override;
+  std::optional<FileId> FileIdOf(const std::string& path) override;
+  bool RemoveFileIfSame(const std::string& path, const FileId& id) override;
+
+  // Windows' own attacks on a run, as a standard user who can write some directories
+  // would make them.
+  //
+  // Every call of the program into this disk (each FileSystem method, each commit of a
+  // replacement) counts as one operation, numbered from 1; before each, this runs with its
+  // number, so that a test can put an attacker's step between any two of the program's.
+  std::function<void(int)> beforeEachOperation;
+  int operations = 0;
+  // The directory's access list lets standard users add, delete and rename its entries (a
+  // folder made in "C:\", an installation shared with its users).
+  void LetStandardUsersChange(const std::string& directory);
+  // A standard user renames the directory away (to its name + ".avant") and puts a junction
+  // to target in its place: every path through it then leads into target. Refused, as
+  // Windows refuses it, when its parent does not let standard users change it, or when it or
+  // anything below it is open (a held directory, a held file).
+  bool SwapForJunction(const std::string& directory, const std::string& target);
+  // Whether the program holds the directory (HoldDirectory).
+  bool DirectoryHeld(const std::string& path) const;
 
   // Writes a file in place by name, as a program that saves without flushing does (the
   // shell saving a shortcut): the bytes and the file's creation wait for a later flush.
@@ -144,11 +167,21 @@ class MemoryFileSystem : public FileSystem {
     bool othersMayWrite = false;
     int heldAgainstWriters = 0;  // open holders that refuse writers
     std::string durable;         // the bytes as last flushed to the disk
+    uint64_t id = 0;             // the file's number (FileIdOf), given when first asked; a rename keeps it
+    int heldDirectory = 0;       // open HoldDirectory holders
+    std::string junctionTo;      // a junction: the full path it leads to
   };
 
   friend class MemoryOutputFile;
   friend class MemoryAppendingFile;
   friend class HeldMemoryInputFile;
+  friend class MemoryHeldDirectory;
+
+  // The full path with every junction on the way to its last component followed, as
+  // Windows follows them; the last component itself is not.
+  std::string Real(const std::string& path) const;
+  // One operation of the program: the attacker's step, if any, runs first.
+  void Step();
 
   Node* Find(const std::string& path);
   const Node* Find(const std::string& path) const;
@@ -178,6 +211,8 @@ class MemoryFileSystem : public FileSystem {
   int writes_ = 0;
   int failAtWrite_ = 0;
   int temporaries_ = 0;
+  uint64_t lastFileId_ = 0;
+  bool inStep_ = false;
   std::string fillWhile_;
   uint64_t fillAfter_ = 0;
   std::optional<uint64_t> freeSpace_;

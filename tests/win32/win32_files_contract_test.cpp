@@ -43,5 +43,21 @@ class Win32FilesUnderTest : public FilesUnderTest {
 INSTANTIATE_TEST_SUITE_P(Win32, FilesContract,
                          ::testing::Values(FilesFactory([] { return std::make_unique<Win32FilesUnderTest>(); })));
 
+// A rename needs the directory opened for deletion, which the hold's sharing refuses: the
+// name a run holds keeps leading to the directory it checked.
+TEST(Win32HeldDirectory, CannotBeRenamedWhileHeld) {
+  ScratchDirectory scratch;
+  win32::Win32FileSystem files;
+  const std::string held = scratch.Path() + "\\held", moved = scratch.Path() + "\\moved";
+  ASSERT_TRUE(files.MakeDirectory(held));
+  HeldDirectoryOpen open = files.HoldDirectory(held);
+  ASSERT_EQ(open.status, DirectoryHold::Held);
+  EXPECT_FALSE(MoveFileA(held.c_str(), moved.c_str()));
+  EXPECT_TRUE(files.DirectoryExists(held));
+  open.held.reset();
+  EXPECT_TRUE(MoveFileA(held.c_str(), moved.c_str())) << GetLastError();
+  EXPECT_TRUE(files.RemoveEmptyDirectory(moved));
+}
+
 }  // namespace
 }  // namespace varno::fake

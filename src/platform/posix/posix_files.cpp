@@ -473,4 +473,40 @@ std::unique_ptr<DirectoryListing> PosixFileSystem::ListMatching(const std::strin
   return listing;
 }
 
+namespace {
+
+class PosixHeldDirectory : public HeldDirectory {
+ public:
+  explicit PosixHeldDirectory(Descriptor directory) : directory_(std::move(directory)) {}
+
+ private:
+  Descriptor directory_;
+};
+
+std::optional<FileId> IdOfHostFile(const std::string& host) {
+  struct stat info {};
+  if (host.empty() || ::lstat(host.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
+  return FileId{static_cast<uint32_t>(info.st_dev), static_cast<uint64_t>(info.st_ino)};
+}
+
+}  // namespace
+
+HeldDirectoryOpen PosixFileSystem::HoldDirectory(const std::string& path) {
+  const std::string host = HostPath(path);
+  struct stat info {};
+  if (host.empty() || ::lstat(host.c_str(), &info) != 0) return {DirectoryHold::Missing, nullptr};
+  if (S_ISLNK(info.st_mode)) return {DirectoryHold::Linked, nullptr};
+  if (!S_ISDIR(info.st_mode)) return {DirectoryHold::Missing, nullptr};
+  Descriptor directory(::open(host.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  if (!directory.Valid()) return {errno == ELOOP ? DirectoryHold::Linked : DirectoryHold::Refused, nullptr};
+  return {DirectoryHold::Held, std::make_unique<PosixHeldDirectory>(std::move(directory))};
+}
+
+std::optional<FileId> PosixFileSystem::FileIdOf(const std::string& path) { return IdOfHostFile(HostPath(path)); }
+
+bool PosixFileSystem::RemoveFileIfSame(const std::string& path, const FileId& id) {
+  const std::string host = HostPath(path);
+  return IdOfHostFile(host) == id && RemoveFile(path);
+}
+
 }  // namespace varno::posix

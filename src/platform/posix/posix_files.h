@@ -43,6 +43,13 @@ class PosixFileSystem : public FileSystem {
   bool FlushFile(const std::string& path) override;
   std::optional<uint64_t> FreeBytes(const std::string& directory) override;
   std::unique_ptr<DirectoryListing> ListMatching(const std::string& pattern) override;
+  // Opened without following a symbolic link at its name, and kept open; Linux has no
+  // sharing that refuses renames, so a held directory can still be renamed here (the tools
+  // and the benchmark run as the user who owns their files).
+  HeldDirectoryOpen HoldDirectory(const std::string& path) override;
+  // The device and inode numbers, from lstat(2).
+  std::optional<FileId> FileIdOf(const std::string& path) override;
+  bool RemoveFileIfSame(const std::string& path, const FileId& id) override;
 
   // The directory relative paths resolve in, as a Windows path ("C:\" at first).
   void SetCurrentDirectory(const std::string& path) { currentDirectory_ = path; }

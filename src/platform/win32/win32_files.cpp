@@ -436,4 +436,93 @@ std::unique_ptr<DirectoryListing> Win32FileSystem::ListMatching(const std::strin
   return std::make_unique<Win32DirectoryListing>(pattern);
 }
 
+namespace {
+
+class Win32HeldDirectory : public HeldDirectory {
+ public:
+  explicit Win32HeldDirectory(UniqueHandle directory) : directory_(std::move(directory)) {}
+
+ private:
+  UniqueHandle directory_;
+};
+
+FileId IdOf(const BY_HANDLE_FILE_INFORMATION& information) {
+  return {information.dwVolumeSerialNumber,
+          (uint64_t{information.nFileIndexHigh} << 32) | information.nFileIndexLow};
+}
+
+// The link itself, never what it leads to; a directory too (backup semantics), so that the
+// caller can tell one from a file.
+UniqueHandle OpenNotFollowing(const std::string& path, DWORD access) {
+  return UniqueHandle(CreateFileA(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+}
+
+// NtSetInformationFile has been in ntdll since Windows NT; it is looked up rather than
+// imported, as the program links against kernel32 and its peers only.
+struct StatusBlock {
+  union {
+    LONG status;
+    void* pointer;
+  };
+  ULONG_PTR information;
+};
+using SetInformationFile = LONG(WINAPI*)(HANDLE, StatusBlock*, void*, ULONG, ULONG);
+constexpr ULONG kFileDispositionInformation = 13;
+
+// Marks the open file for deletion when its last handle closes, as DeleteFileA would do
+// after opening it by name; through this handle, no other file can be the one deleted.
+bool DeleteThroughHandle(HANDLE file) {
+  const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+  const auto set = ntdll ? reinterpret_cast<SetInformationFile>(
+                               reinterpret_cast<void*>(GetProcAddress(ntdll, "NtSetInformationFile")))
+                         : nullptr;
+  if (!set) return false;
+  StatusBlock status{};
+  BOOLEAN deleteFile = TRUE;
+  return set(file, &status, &deleteFile, sizeof(deleteFile), kFileDispositionInformation) >= 0;
+}
+
+}  // namespace
+
+HeldDirectoryOpen Win32FileSystem::HoldDirectory(const std::string& path) {
+  // Listing access, because a handle that asks for attributes only records no sharing and
+  // refuses nobody; without FILE_SHARE_DELETE, nobody can open the directory for deletion,
+  // which a rename or a removal of it needs, while this handle is open. Readers and writers
+  // of its entries are not disturbed.
+  UniqueHandle directory(CreateFileA(path.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                     FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!directory.Valid()) {
+    const DWORD error = GetLastError();
+    const bool missing = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND || error == ERROR_INVALID_NAME;
+    return {missing ? DirectoryHold::Missing : DirectoryHold::Refused, nullptr};
+  }
+  BY_HANDLE_FILE_INFORMATION information{};
+  if (!GetFileInformationByHandle(directory.Get(), &information)) return {DirectoryHold::Refused, nullptr};
+  if (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) return {DirectoryHold::Linked, nullptr};
+  if (!(information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) return {DirectoryHold::Missing, nullptr};
+  return {DirectoryHold::Held, std::make_unique<Win32HeldDirectory>(std::move(directory))};
+}
+
+std::optional<FileId> Win32FileSystem::FileIdOf(const std::string& path) {
+  const UniqueHandle file = OpenNotFollowing(path, FILE_READ_ATTRIBUTES);
+  BY_HANDLE_FILE_INFORMATION information{};
+  if (!file.Valid() || !GetFileInformationByHandle(file.Get(), &information) ||
+      (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    return std::nullopt;
+  }
+  return IdOf(information);
+}
+
+bool Win32FileSystem::RemoveFileIfSame(const std::string& path, const FileId& id) {
+  const UniqueHandle file = OpenNotFollowing(path, DELETE | FILE_READ_ATTRIBUTES);
+  BY_HANDLE_FILE_INFORMATION information{};
+  if (!file.Valid() || !GetFileInformationByHandle(file.Get(), &information) ||
+      (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || !(IdOf(information) == id)) {
+    return false;
+  }
+  return DeleteThroughHandle(file.Get());
+}
+
 }  // namespace varno::win32

@@ -31,6 +31,9 @@ class Win32FileSystem : public FileSystem {
   bool IsLinked(const std::string& path) override;
   std::optional<uint64_t> FreeBytes(const std::string& directory) override;
   std::unique_ptr<DirectoryListing> ListMatching(const std::string& pattern) override;
+  HeldDirectoryOpen HoldDirectory(const std::string& path) override;
+  std::optional<FileId> FileIdOf(const std::string& path) override;
+  bool RemoveFileIfSame(const std::string& path, const FileId& id) override;
 };
 
 }  // namespace varno::win32
