@@ -150,7 +150,7 @@ e2e_key "$(e2e_wait_window '^Varnolith_maj_solo$' 60)" Return
 e2e_check "interactive: the usage box ends" e2e_wait_exit 30
 e2e_check "interactive: exit code 1639" test "$(cat "$VARNO_WINE_TMP/code")" = 1639
 # Wine's trace cuts long texts: the start is enough.
-usage_shown() { grep -qF 'MSGBOX_OnInit L"Utilisation : Varnolith_MAJ_Solo.exe [/quiet [/reinstall]] [/dir=CHEMIN] [/log=CHEMIN]\r\r/quiet' "$VARNO_WINE_TMP/stderr"; }
+usage_shown() { grep -qF 'MSGBOX_OnInit L"Utilisation : Varnolith_MAJ_Solo.exe [/quiet [/reinstall]] [/dir=CHEMIN] [/log=CHEMIN]\r    [/closeapplications | /forcecloseapplications]\r\r/quiet' "$VARNO_WINE_TMP/stderr"; }
 e2e_check "interactive: the usage was shown" usage_shown
 
 echo "== a Windows version the updater does not know"
