@@ -33,7 +33,11 @@ e2e_archive "$package/sor_ti1.slp" VarnoUpDate.dll "$VARNO_WINE_TMP/VarnoUpDate.
 product_shell=$!
 e2e_wait_window '^Varnolith ouvert$' 60 >/dev/null
 
-run() { CODE=$(cd "$package" && wine "$exit_code" Varnolith_MAJ_Solo.exe "$@" 2>>"$VARNO_WINE_TMP/stderr" | tr -d '\r'); }
+# The code goes through a file: the program started again would keep a pipe open.
+run() {
+  (cd "$package" && wine "$exit_code" Varnolith_MAJ_Solo.exe "$@" >"$VARNO_WINE_TMP/code" 2>>"$VARNO_WINE_TMP/stderr")
+  CODE=$(tr -d '\r' <"$VARNO_WINE_TMP/code")
+}
 log_has() { iconv -f CP1252 -t UTF-8 "$fleet_log" | tr -d '\r' | grep -qE "$1"; }
 library() { md5sum <"$unix_install/VarnoUpDate.dll"; }
 open_windows() { xdotool search --onlyvisible --name '^Varnolith ouvert$' 2>/dev/null | wc -l; }

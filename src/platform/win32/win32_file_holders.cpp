@@ -213,9 +213,9 @@ void ReadStartup(DWORD processId, FileHolder& holder) {
   const UniqueHandle process = OpenForQuery(processId, PROCESS_VM_READ);
   if (!query || !process.Valid()) return;
   // Under a 64-bit Windows the basic information gives the 64-bit block: a 32-bit process's
-  // own one comes from the WOW64 query.
+  // own one comes from the WOW64 query. Wine answers that query with a mere flag.
   ULONG_PTR peb = 0;
-  if (query(process.Get(), kProcessWow64Information, &peb, sizeof(peb), nullptr) < 0) peb = 0;
+  if (query(process.Get(), kProcessWow64Information, &peb, sizeof(peb), nullptr) < 0 || peb < 0x10000) peb = 0;
   BasicProcessInformation basic{};
   if (peb == 0 && query(process.Get(), kProcessBasicInformation, &basic, sizeof(basic), nullptr) >= 0) {
     peb = reinterpret_cast<ULONG_PTR>(basic.pebBaseAddress);
