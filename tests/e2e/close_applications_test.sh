@@ -64,6 +64,29 @@ e2e_check "started again with the same command line and directory" \
 e2e_check "started exactly twice" test "$(wc -l <"$trace")" = 2
 e2e_shot close_applications_restarted
 
+echo "== a second copy that refuses to close: left running, 1618, nothing changed; with force, ended"
+printf 'encore une version' >>"$VARNO_WINE_TMP/VarnoUpDate.dll"
+e2e_package "$package" "$exe" 2816091 ''
+e2e_archive "$package/sor_ti1.slp" VarnoUpDate.dll "$VARNO_WINE_TMP/VarnoUpDate.dll"
+(cd "$(varno_unix_path "$work")" && wine "$install\\Varnolith.exe" /refuse '/trace=C:\Travail\lancements.txt' \
+   >/dev/null 2>&1) &
+for i in $(seq 100); do [ "$(open_windows)" = 2 ] && break; sleep 0.2; done
+before=$(library)
+run /quiet /closeapplications '/log=C:\Journaux\varnolith.log'
+e2e_check "exit code 1618 (got $CODE)" test "$CODE" = 1618
+e2e_check "the library is unchanged" test "$(library)" = "$before"
+e2e_check "the refusal is in the log" log_has '^Programme non fermé, il a refusé de se fermer : Varnolith\.exe \(processus [0-9]+, utilisateur [^)]+\)$'
+for i in $(seq 100); do [ "$(open_windows)" = 2 ] && break; sleep 0.2; done
+e2e_check "both copies are open: the refuser left alone, the other started again" test "$(open_windows)" = 2
+e2e_check "the refuser was never started again" test "$(grep -c /refuse "$trace")" = 1
+run /quiet /forcecloseapplications '/log=C:\Journaux\varnolith.log'
+e2e_check "with force: exit code 0 (got $CODE)" test "$CODE" = 0
+e2e_check "with force: the library is replaced" same_file_bytes "$VARNO_WINE_TMP/VarnoUpDate.dll" "$unix_install/VarnoUpDate.dll"
+e2e_check "with force: the forced end is in the log" log_has '^Programme arrêté sans son accord : Varnolith\.exe \(processus [0-9]+, utilisateur [^)]+\)$'
+for i in $(seq 100); do [ "$(open_windows)" = 2 ] && break; sleep 0.2; done
+e2e_check "with force: both are started again" test "$(open_windows)" = 2
+e2e_check "with force: the refuser too, with its own command line" test "$(grep -c /refuse "$trace")" = 2
+
 kill "$product_shell" 2>/dev/null || true
 [ -f "$fleet_log" ] && { echo "--- fleet log"; iconv -f CP1252 -t UTF-8 "$fleet_log"; }
 [ -f "$trace" ] && { echo "--- starts of the product"; cat "$trace"; }

@@ -110,6 +110,12 @@ e2e_release
 e2e_check "exit code 1618 (got $CODE)" test "$CODE" = 1618
 e2e_check "nothing changed" unchanged "$before"
 e2e_check "the file in use is in the log" logged "Fichier en cours d'utilisation : $install\\a.dll"
+# Held by handle, not loaded: found through the system's list of open handles.
+holder_named() {
+  iconv -f CP1252 -t UTF-8 "$fleet_log" | tr -d '\r' | grep -qE \
+    '^Programme qui utilise des fichiers à remplacer : .*\\varno_hold_file\.exe \(processus [0-9]+, utilisateur [^)]+\) : C:\\Produits\\Varnolith\\a\.dll$'
+}
+e2e_check "the program that holds it is named, with its process and user" holder_named
 
 echo "== two updaters at once: the second ends with 1618"
 e2e_start "$package" Varnolith_MAJ_Solo.exe
