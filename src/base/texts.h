@@ -170,8 +170,8 @@ inline constexpr char kProgramsUnknown[] = "les programmes qui les utilisent";
 inline constexpr char kFilesInUseByPrograms[] =
     "Des fichiers de Varnolith que la mise à jour doit remplacer sont en cours d'utilisation :\r%s\r\r"
     "Programmes qui les utilisent :\r%s\r\r"
-    "Fermez-les puis cliquez sur Réessayer, ou cliquez sur Fermer les programmes : la mise à jour les "
-    "fermera, puis les relancera une fois terminée.";
+    "Fermez-les puis cliquez sur Réessayer, ou cliquez sur Fermer les programmes :\r"
+    "la mise à jour les fermera, puis les relancera une fois terminée.";
 inline constexpr char kClosePrograms[] = "Fermer les programmes";
 inline constexpr char kFileHolder[] = "%s (processus %s, utilisateur %s)";
 inline constexpr char kUnknownUser[] = "inconnu";

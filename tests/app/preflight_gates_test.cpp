@@ -101,8 +101,8 @@ TEST_F(PreflightGatesTest, FilesInUseAreNamedWithTheirProgramsAndAnnulerChangesN
             "Des fichiers de Varnolith que la mise à jour doit remplacer sont en cours d'utilisation :\r" + logo +
                 "\r\rProgrammes qui les utilisent :\rVarnolith.exe (processus 1234, utilisateur PC\\Pierre)\r"
                 "explorer.exe (processus 88, utilisateur inconnu)\r\r"
-                "Fermez-les puis cliquez sur Réessayer, ou cliquez sur Fermer les programmes : la mise à jour les "
-                "fermera, puis les relancera une fois terminée.");
+                "Fermez-les puis cliquez sur Réessayer, ou cliquez sur Fermer les programmes :\r"
+                "la mise à jour les fermera, puis les relancera une fois terminée.");
   EXPECT_EQ(Installation(), before);
   const auto log = Log();
   for (const std::string line :

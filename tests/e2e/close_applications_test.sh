@@ -64,9 +64,31 @@ e2e_check "started again with the same command line and directory" \
 e2e_check "started exactly twice" test "$(wc -l <"$trace")" = 2
 e2e_shot close_applications_restarted
 
+echo "== interactive: the box names the program; Fermer les programmes closes it and the update goes on"
+printf 'version interactive' >>"$VARNO_WINE_TMP/VarnoUpDate.dll"
+e2e_package "$package" "$exe" 2816091 ''
+e2e_archive "$package/sor_ti1.slp" VarnoUpDate.dll "$VARNO_WINE_TMP/VarnoUpDate.dll"
+e2e_start "$package" Varnolith_MAJ_Solo.exe
+e2e_key "$(e2e_wait_window '^Confirmation$' 60)" o
+box=$(e2e_wait_window '^Avertissement$' 60)
+e2e_shot close_applications_box
+# Wine's trace shows the box's line breaks as \r.
+named_in_box() {
+  grep -qE 'MSGBOX_OnInit L"Des fichiers de Varnolith .*VarnoUpDate\.dll\\r\\rProgrammes qui les utilisent :\\rVarnolith\.exe \(processus [0-9]+, utilisateur ' \
+    "$VARNO_WINE_TMP/stderr"
+}
+e2e_check "the box names the program, its process and its user" named_in_box
+e2e_key "$box" Return
+form=$(e2e_wait_window 'jour de Varnolith$' 60)
+e2e_key "$form" Return
+e2e_check "the update completes (0)" e2e_wait_exit 60 0
+e2e_check "the library is replaced" same_file_bytes "$VARNO_WINE_TMP/VarnoUpDate.dll" "$unix_install/VarnoUpDate.dll"
+e2e_check "the program is open again" e2e_wait_window '^Varnolith ouvert$' 30
+e2e_check "started a third time" test "$(wc -l <"$trace")" = 3
+
 echo "== a second copy that refuses to close: left running, 1618, nothing changed; with force, ended"
 printf 'encore une version' >>"$VARNO_WINE_TMP/VarnoUpDate.dll"
-e2e_package "$package" "$exe" 2816091 ''
+e2e_package "$package" "$exe" 2816092 ''
 e2e_archive "$package/sor_ti1.slp" VarnoUpDate.dll "$VARNO_WINE_TMP/VarnoUpDate.dll"
 (cd "$(varno_unix_path "$work")" && wine "$install\\Varnolith.exe" /refuse '/trace=C:\Travail\lancements.txt' \
    >/dev/null 2>&1) &

@@ -3,6 +3,7 @@
 #include "base/texts.h"
 #include "platform/win32/win32_directory_dialog.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace varno::win32 {
@@ -42,10 +43,13 @@ LRESULT CALLBACK RenameFilesInUseButtons(int code, WPARAM wParam, LPARAM lParam)
     ReleaseDC(close, dc);
     const int grow = extent.cx + 16 - (button.right - button.left);
     if (grow > 0) {
+      // Widened to the right, and moved left only as far as the screen requires.
       RECT frame;
       GetWindowRect(box, &frame);
-      SetWindowPos(box, nullptr, frame.left - grow / 2, frame.top, frame.right - frame.left + grow,
-                   frame.bottom - frame.top, SWP_NOZORDER | SWP_NOACTIVATE);
+      const int overflow = frame.right + grow - GetSystemMetrics(SM_CXSCREEN);
+      const int left = overflow > 0 ? std::max(0, static_cast<int>(frame.left) - overflow) : static_cast<int>(frame.left);
+      SetWindowPos(box, nullptr, left, frame.top, frame.right - frame.left + grow, frame.bottom - frame.top,
+                   SWP_NOZORDER | SWP_NOACTIVATE);
       SetWindowPos(close, nullptr, button.left, button.top, button.right - button.left + grow,
                    button.bottom - button.top, SWP_NOZORDER | SWP_NOACTIVATE);
       for (const int id : {IDNO, IDCANCEL}) {
