@@ -32,6 +32,8 @@ using WtsQueryUserTokenFn = BOOL(WINAPI*)(ULONG, HANDLE*);
 using CreateProcessAsUserFn = BOOL(WINAPI*)(HANDLE, const char*, char*, SECURITY_ATTRIBUTES*, SECURITY_ATTRIBUTES*,
                                             BOOL, DWORD, void*, const char*, STARTUPINFOA*, PROCESS_INFORMATION*);
 using ProcessIdToSessionIdFn = BOOL(WINAPI*)(DWORD, DWORD*);
+using CreateEnvironmentBlockFn = BOOL(WINAPI*)(void**, HANDLE, BOOL);
+using DestroyEnvironmentBlockFn = BOOL(WINAPI*)(void*);
 
 // The Restart Manager.
 struct RmUniqueProcess {
@@ -367,8 +369,16 @@ bool Win32FileHolders::Restart(const FileHolder& holder) {
       const UniqueHandle tokenHolder(token);
       char desktop[] = "winsta0\\default";
       startup.lpDesktop = desktop;
-      done = createAsUser(token, application, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, directory,
-                          &startup, &started);
+      // The user's own environment (profile, temporary directory), not the system account's.
+      const HMODULE userenv = LoadSystemLibrary("userenv.dll");
+      const auto makeEnvironment = userenv ? ExportOf<CreateEnvironmentBlockFn>(userenv, "CreateEnvironmentBlock") : nullptr;
+      const auto freeEnvironment = userenv ? ExportOf<DestroyEnvironmentBlockFn>(userenv, "DestroyEnvironmentBlock") : nullptr;
+      void* environment = nullptr;
+      if (!makeEnvironment || !freeEnvironment || !makeEnvironment(&environment, token, FALSE)) environment = nullptr;
+      done = createAsUser(token, application, commandLine.data(), nullptr, nullptr, FALSE,
+                          environment ? CREATE_UNICODE_ENVIRONMENT : 0, environment, directory, &startup, &started);
+      if (environment) freeEnvironment(environment);
+      if (userenv) FreeLibrary(userenv);
     }
     if (wts) FreeLibrary(wts);
   } else {
