@@ -33,7 +33,7 @@ TForm1::TForm1(Platform& platform, const std::string& osFamilyName, const Packag
                 platform.shell,     dialogs_,
                 options_.quiet ? hiddenWindow_ : platform.window,
                 platform.processes, platform.libraries,
-                platform.system},
+                platform.system,    platform.holders},
       trust_(trust) {
   state_.osFamilyName = osFamilyName;
 }
@@ -58,6 +58,15 @@ void TForm1::FormCreate() {
     ShowErrorBox(platform_, error.what());
     outcome_ = failureOutcome_;
     RollBack();
+  }
+  // What the run closed is started again however it ended: after the commit, or with the
+  // installation as it was.
+  if (!holders_.closed.empty()) {
+    try {
+      RestartClosedPrograms(platform_, *runLog_, holders_);
+    } catch (const std::exception&) {
+      // A log that cannot be saved keeps its lines; the programs are started all the same.
+    }
   }
 }
 
@@ -268,7 +277,7 @@ void TForm1::RunDriver() {
   // Files in use and disk space, before anything is written.
   PlannedWrites writes = PlanArchiveWrites(platform_.files, state_);
   if (deltaPlan_) AddDeltaWrites(platform_.files, *deltaPlan_, writes);
-  if (!WaitForFilesInUse(platform_, writes, *runLog_, options_.quiet)) {
+  if (!WaitForFilesInUse(platform_, writes, *runLog_, options_, holders_)) {
     return Terminate(options_.quiet ? ExitCode::kTryAgainLater : ExitCode::kUserDeclined);
   }
   // A file another program held could not be digested for the plan; it is free now.
@@ -474,8 +483,9 @@ ExitCode RunApplication(Platform& platform, const std::string& osFamilyName, con
   form1.FormDestroy();
   if (events) {
     const RunState& state = form1.State();
-    const RunOutcome outcome{form1.Outcome(), state.installedVersion,
-                             form1.Committed() ? state.newVersion : state.installedVersion, form1.LogPath()};
+    RunOutcome outcome{form1.Outcome(), state.installedVersion,
+                       form1.Committed() ? state.newVersion : state.installedVersion, form1.LogPath(), {}};
+    for (const FileHolder& holder : form1.FileHoldersFound()) outcome.fileHolders.push_back(DescribeHolder(holder));
     ReportRunOutcome(*events, platform.registry, platform.system, platform.files, outcome);
   }
   return form1.Outcome();

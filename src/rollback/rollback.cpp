@@ -300,7 +300,7 @@ UpdateTransaction::UpdateTransaction(Platform& real, std::unique_ptr<Journal> jo
       registry_(real.registry, *journal_),
       shell_(real.shell, real.files, files_, *journal_),
       libraries_(real.libraries, *journal_),
-      journaled_{files_, registry_, shell_, real.dialogs, real.window, real.processes, libraries_, real.system} {}
+      journaled_{files_, registry_, shell_, real.dialogs, real.window, real.processes, libraries_, real.system, real.holders} {}
 
 std::unique_ptr<UpdateTransaction> UpdateTransaction::Begin(Platform& real, const std::string& installDir,
                                                             const std::vector<std::string>& shortcutFolders,

@@ -226,7 +226,7 @@ void RunUpdater(fake::MemoryMachine& m, Faults& faults) {
   FaultyRegistry registry(m.registry, faults);
   FaultyShell shell(m.shell, faults);
   FaultyLibraries libraries(m.libraries, faults);
-  Platform platform{files, registry, shell, m.dialogs, m.window, m.processes, libraries, m.system};
+  Platform platform{files, registry, shell, m.dialogs, m.window, m.processes, libraries, m.system, m.holders};
   RunApplication(platform, "WINDOWS NT");
 }
 
@@ -399,7 +399,7 @@ bool RecoveryInterrupted(fake::MemoryMachine& machine, int n, const Interruption
   FaultyRegistry registry(machine.registry, faults);
   FaultyLibraries libraries(machine.libraries, faults);
   Platform platform{files, registry, machine.shell, machine.dialogs, machine.window, machine.processes, libraries,
-                    machine.system};
+                    machine.system, machine.holders};
   try {
     RecoverInterruptedRun(platform, kTestInstallDir, &scope);
     return false;

@@ -54,7 +54,7 @@ TEST(Win32RegistryRollback, ValuesOutsideTheCodePageComeBackByteForByte) {
   win32::Win32Registry registry;
   MemoryMachine machine;
   Platform real{files, registry, machine.shell, machine.dialogs, machine.window, machine.processes,
-                machine.libraries, machine.system};
+                machine.libraries, machine.system, machine.holders};
   const auto transaction = UpdateTransaction::Begin(real, scratch.Path());
   ASSERT_TRUE(transaction);
   Registry& journaled = transaction->platform().registry;
