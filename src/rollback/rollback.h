@@ -9,6 +9,7 @@
 #include "rollback/journal.h"
 #include "rollback/journal_scope.h"
 #include "rollback/journaled_services.h"
+#include "rollback/run_anchor.h"
 
 namespace varno {
 
@@ -30,26 +31,34 @@ class UpdateTransaction {
   // Starts the journal in installDir. Nothing when it cannot be written (or one is there
   // already): then nothing may be changed. A rollback undoes nothing through a link below
   // the installation or the shortcut folders.
+  // The run is anchored first (run_anchor.h); why says what refused it.
   static std::unique_ptr<UpdateTransaction> Begin(Platform& real, const std::string& installDir,
-                                                  const std::vector<std::string>& shortcutFolders = {});
+                                                  const std::vector<std::string>& shortcutFolders = {},
+                                                  BeginRefusal* why = nullptr);
 
   Platform& platform() { return journaled_; }
   const std::string& JournalPath() const { return journal_->Path(); }
 
-  // The commit point: the journal is marked complete, then the backups and the journal are
-  // removed. A backup that cannot be removed yet (in use) leaves the journal for a later run
-  // to finish the cleaning. False when the mark itself could not be written (the update
+  // The commit point: the journal is marked complete, then the backups, the journal and
+  // the run's anchor are removed, in that order. A backup that cannot be removed yet (in
+  // use) leaves the journal and its anchor for a later run to finish the cleaning. False when the mark itself could not be written (the update
   // stands, and a later run would take it back).
   bool Commit();
 
-  // Takes back every change. The journal is removed when the undo is complete, and kept
-  // for a later run otherwise.
+  // Takes back every change. The journal, then the run from its anchor, are removed when
+  // the undo is complete, and kept for a later run otherwise.
   RollbackFailures Rollback();
 
  private:
-  UpdateTransaction(Platform& real, std::unique_ptr<Journal> journal, std::vector<std::string> linkFreeRoots);
+  UpdateTransaction(Platform& real, std::unique_ptr<Journal> journal, std::vector<std::string> linkFreeRoots,
+                    std::string installDir, bool repairDue);
+
+  // The journal is gone: so goes the run from the anchor.
+  void EndRun(bool repairDue);
 
   Platform& real_;
+  std::string installDir_;
+  bool repairDueBefore_;  // the anchor said so before the run
   std::unique_ptr<Journal> journal_;
   std::vector<std::string> linkFreeRoots_;
   JournaledFiles files_;
@@ -65,11 +74,18 @@ struct Recovery {
   // the next start. SetAside: a journal that names something outside the scope; failures
   // then holds what it named (and the journal's path when it could not be moved aside).
   // Untrusted: a journal that another account than an administrator could have written
-  // (trust says why), moved aside whole, nothing of it done.
-  enum class Kind { None, Restored, Incomplete, Cleaned, NotCleaned, SetAside, Untrusted };
+  // (trust says why; unanchored: no run's anchor authenticates it), moved aside whole,
+  // nothing of it done. Lost: the anchor names a run whose journal is missing or is not
+  // that run's: the installation may be half updated, and the anchor now says it is to be
+  // repaired.
+  enum class Kind { None, Restored, Incomplete, Cleaned, NotCleaned, SetAside, Untrusted, Lost };
   Kind kind = Kind::None;
   FileTrust trust = FileTrust::Trusted;
+  bool unanchored = false;
   RollbackFailures failures;
+  // What stood at the journal's place, or at its temporary file's, and was moved aside: the
+  // names it was given.
+  std::vector<std::string> movedAside;
 };
 
 // The name a journal out of scope is given beside its own.
@@ -80,8 +96,16 @@ std::optional<std::string> OutOfScope(const std::vector<JournalRecord>& records,
 
 // Finishes what an interrupted run left in installDir: a journal not marked complete is
 // undone (the installation as before that run), a complete one only has its backups
-// removed. The journal goes once that is done, and stays otherwise. With a scope, a
-// journal that names anything outside it is moved aside whole, nothing of it done.
+// removed. The journal goes once that is done, then its run from the anchor; both stay
+// otherwise. A journal of this version is acted on only when the anchor names its run and
+// its seals match the anchor's key, whatever its volume; an older one only when its owner
+// and access list say an administrator wrote it. With a scope, a journal that names
+// anything outside it is moved aside whole, nothing of it done.
+
+// Whether the installation may be half updated: a run of it ended without a journal that
+// could be used, or one is still under way. An equal version is then no proof of anything.
+bool RepairDue(Registry& registry, const std::string& installDir);
+
 Recovery RecoverInterruptedRun(Platform& platform, const std::string& installDir, const JournalScope* scope = nullptr);
 
 }  // namespace varno

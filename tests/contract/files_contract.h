@@ -24,6 +24,9 @@ class FilesUnderTest {
   virtual void SetReadOnly(const std::string& path, bool readOnly) = 0;
   virtual void SetInUse(const std::string& path, bool inUse) = 0;
   virtual void ChangeCurrentDirectory(const std::string& path) = 0;
+  // Whether a protected file shows the owner it was made with. Wine shows every file as
+  // its one user's, which is the program's own account: no owner that counts.
+  virtual bool ShowsOwners() { return true; }
 };
 
 using FilesFactory = std::function<std::unique_ptr<FilesUnderTest>()>;

@@ -33,7 +33,7 @@ class Intercepted : public ForwardingFiles {
   bool failNextFlushWait = false;
 
   bool RemoveFile(const std::string& path) override { return !refuseRemoval(path) && inner_.RemoveFile(path); }
-  std::unique_ptr<AppendingFile> CreateProtectedForAppending(const std::string& path) override {
+  std::unique_ptr<AppendingFile> CreateProtectedForAppending(const std::string& path, bool* ownerRefused) override {
     class File : public AppendingFile {
      public:
       File(std::unique_ptr<AppendingFile> inner, Intercepted& owner) : inner_(std::move(inner)), owner_(owner) {}
@@ -47,7 +47,7 @@ class Intercepted : public ForwardingFiles {
       std::unique_ptr<AppendingFile> inner_;
       Intercepted& owner_;
     };
-    auto file = inner_.CreateProtectedForAppending(path);
+    auto file = inner_.CreateProtectedForAppending(path, ownerRefused);
     return file ? std::make_unique<File>(std::move(file), *this) : nullptr;
   }
 };

@@ -5,7 +5,6 @@
 #include <vector>
 
 namespace varno::win32 {
-namespace {
 
 // A SID built from its authority and sub-authorities, freed with it.
 class WellKnownSid {
@@ -38,28 +37,15 @@ struct TrustedAccounts {
   // The account Windows' own servicing runs as; program directories let it write.
   WellKnownSid trustedInstaller{5, {80, 956008885u, 3418522649u, 1831038044u, 1853292631u, 2271478464u}};
   WellKnownSid creatorOwner{3, {0}};
-  std::vector<BYTE> self;  // the token user of this process
 
-  TrustedAccounts() {
-    HANDLE token = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return;
-    DWORD size = 0;
-    GetTokenInformation(token, TokenUser, nullptr, 0, &size);
-    std::vector<BYTE> buffer(size);
-    if (size && GetTokenInformation(token, TokenUser, buffer.data(), size, &size)) {
-      const PSID sid = reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid;
-      self.assign(static_cast<BYTE*>(sid), static_cast<BYTE*>(sid) + GetLengthSid(sid));
-    }
-    CloseHandle(token);
-  }
-
-  // This program's account is trusted because whoever can write as it already runs as it:
-  // a file it owns gives no one rights they do not have.
-  bool MayOwn(PSID sid) const {
-    return administrators.Is(sid) || system.Is(sid) || (!self.empty() && EqualSid(const_cast<BYTE*>(self.data()), sid));
-  }
-  bool MayWrite(PSID sid) const { return MayOwn(sid) || trustedInstaller.Is(sid) || creatorOwner.Is(sid); }
+  // Not this program's own account: an administrator's programs that run without elevation
+  // hold the same user SID, and malware among them could then plant a file this elevated
+  // program trusts. Only what elevation or the system alone gives counts.
+  bool MayOwn(PSID sid) const { return administrators.Is(sid) || system.Is(sid) || trustedInstaller.Is(sid); }
+  bool MayWrite(PSID sid) const { return MayOwn(sid) || creatorOwner.Is(sid); }
 };
+
+namespace {
 
 // What lets an account change the file's bytes or its protection.
 constexpr DWORD kWritingRights = FILE_WRITE_DATA | FILE_APPEND_DATA | WRITE_DAC | WRITE_OWNER | GENERIC_WRITE |
@@ -79,35 +65,52 @@ bool OthersMayWrite(PACL dacl, const TrustedAccounts& trusted) {
 
 }  // namespace
 
-UniqueHandle CreateProtectedFile(const std::string& path) {
-  const TrustedAccounts trusted;
-  if (!trusted.administrators.Get() || !trusted.system.Get()) return {};
+// Administrators and the system may do everything, nobody else anything, nothing inherited.
+bool ProtectedDescriptor::Make() {
+  if (!trusted_.administrators.Get() || !trusted_.system.Get()) return false;
   const DWORD aclSize = sizeof(ACL) + 2 * (sizeof(ACCESS_ALLOWED_ACE) - sizeof(DWORD)) +
-                        GetLengthSid(trusted.administrators.Get()) + GetLengthSid(trusted.system.Get());
-  std::vector<BYTE> aclBytes(aclSize);
-  auto* acl = reinterpret_cast<PACL>(aclBytes.data());
-  SECURITY_DESCRIPTOR descriptor{};
-  if (!InitializeAcl(acl, aclSize, ACL_REVISION) ||
-      !AddAccessAllowedAce(acl, ACL_REVISION, FILE_ALL_ACCESS, trusted.administrators.Get()) ||
-      !AddAccessAllowedAce(acl, ACL_REVISION, FILE_ALL_ACCESS, trusted.system.Get()) ||
-      !InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION) ||
-      !SetSecurityDescriptorDacl(&descriptor, TRUE, acl, FALSE) ||
-      !SetSecurityDescriptorControl(&descriptor, SE_DACL_PROTECTED, SE_DACL_PROTECTED)) {
-    return {};
+                        GetLengthSid(trusted_.administrators.Get()) + GetLengthSid(trusted_.system.Get());
+  aclBytes_.assign(aclSize, 0);
+  auto* acl = reinterpret_cast<PACL>(aclBytes_.data());
+  return InitializeAcl(acl, aclSize, ACL_REVISION) &&
+         AddAccessAllowedAce(acl, ACL_REVISION, GENERIC_ALL, trusted_.administrators.Get()) &&
+         AddAccessAllowedAce(acl, ACL_REVISION, GENERIC_ALL, trusted_.system.Get()) &&
+         InitializeSecurityDescriptor(&descriptor_, SECURITY_DESCRIPTOR_REVISION) &&
+         SetSecurityDescriptorDacl(&descriptor_, TRUE, acl, FALSE) &&
+         SetSecurityDescriptorControl(&descriptor_, SE_DACL_PROTECTED, SE_DACL_PROTECTED) &&
+         SetSecurityDescriptorOwner(&descriptor_, trusted_.administrators.Get(), FALSE);
+}
+
+ProtectedDescriptor::ProtectedDescriptor() : trusted_(std::make_unique<TrustedAccounts>()) { valid_ = Make(); }
+ProtectedDescriptor::~ProtectedDescriptor() = default;
+
+bool TrustedOwnerAndAccess(PSID owner, PACL dacl, bool readingCounts) {
+  const TrustedAccounts trusted;
+  if (!trusted.MayOwn(owner)) return false;
+  if (!dacl) return false;
+  const DWORD rights = readingCounts ? kWritingRights | GENERIC_READ | FILE_READ_DATA : kWritingRights;
+  for (DWORD i = 0; i < dacl->AceCount; ++i) {
+    ACE_HEADER* header = nullptr;
+    if (!GetAce(dacl, i, reinterpret_cast<void**>(&header))) return false;
+    if (header->AceType != ACCESS_ALLOWED_ACE_TYPE || (header->AceFlags & INHERIT_ONLY_ACE)) continue;
+    auto* ace = reinterpret_cast<ACCESS_ALLOWED_ACE*>(header);
+    if ((ace->Mask & rights) && !trusted.MayWrite(reinterpret_cast<PSID>(&ace->SidStart))) return false;
   }
-  SECURITY_ATTRIBUTES attributes{sizeof(attributes), &descriptor, FALSE};
-  const auto create = [&] {
-    return UniqueHandle(CreateFileA(path.c_str(), FILE_APPEND_DATA | SYNCHRONIZE, FILE_SHARE_READ, &attributes,
-                                    CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
-  };
+  return true;
+}
+
+UniqueHandle CreateProtectedFile(const std::string& path, bool* ownerRefused) {
+  if (ownerRefused) *ownerRefused = false;
+  ProtectedDescriptor protection;
+  if (!protection.Valid()) return {};
+  SECURITY_ATTRIBUTES attributes{sizeof(attributes), protection.Get(), FALSE};
+  UniqueHandle file(CreateFileA(path.c_str(), FILE_APPEND_DATA | SYNCHRONIZE, FILE_SHARE_READ, &attributes, CREATE_NEW,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
   // The Administrators group can be made the owner only by a token that holds it (an
-  // elevated one); otherwise the file is this account's own, which the check trusts too.
-  if (SetSecurityDescriptorOwner(&descriptor, trusted.administrators.Get(), FALSE)) {
-    UniqueHandle file = create();
-    if (file.Valid() || GetLastError() != ERROR_INVALID_OWNER) return file;
-    SetSecurityDescriptorOwner(&descriptor, nullptr, FALSE);
-  }
-  return create();
+  // elevated one), and a share may refuse it. No other owner is made: with the access list
+  // above, a file owned by this account would be one it could neither read nor delete.
+  if (!file.Valid() && GetLastError() == ERROR_INVALID_OWNER && ownerRefused) *ownerRefused = true;
+  return file;
 }
 
 ProtectedFileRead ReadProtectedFile(const std::string& path) {
@@ -120,26 +123,28 @@ ProtectedFileRead ReadProtectedFile(const std::string& path) {
       (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
     return {};
   }
-  if ((information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) || information.nNumberOfLinks > 1) {
-    return {FileTrust::Linked, {}};
-  }
+  if (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) return {FileTrust::Linked, {}};
+  FileTrust trust = FileTrust::Trusted;
   PSID owner = nullptr;
   PACL dacl = nullptr;
   PSECURITY_DESCRIPTOR descriptor = nullptr;
+  // A volume without access lists (FAT32, exFAT) has no descriptor to give: nothing says
+  // who wrote the file.
   if (GetSecurityInfo(file.Get(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner,
                       nullptr, &dacl, nullptr, &descriptor) != ERROR_SUCCESS) {
-    return {};
-  }
-  const TrustedAccounts trusted;
-  FileTrust trust = FileTrust::Trusted;
-  if (!trusted.MayOwn(owner)) {
-    trust = FileTrust::ForeignOwner;
-  } else if (OthersMayWrite(dacl, trusted)) {
     trust = FileTrust::WritableByOthers;
+    descriptor = nullptr;
+  } else {
+    const TrustedAccounts trusted;
+    if (!trusted.MayOwn(owner)) {
+      trust = FileTrust::ForeignOwner;
+    } else if (OthersMayWrite(dacl, trusted)) {
+      trust = FileTrust::WritableByOthers;
+    }
   }
-  LocalFree(descriptor);
-  if (trust != FileTrust::Trusted) return {trust, {}};
-  ProtectedFileRead read{FileTrust::Trusted, {}};
+  if (descriptor) LocalFree(descriptor);
+  if (information.nNumberOfLinks > 1) trust = FileTrust::ExtraName;
+  ProtectedFileRead read{trust, {}};
   char chunk[65536];
   DWORD got = 0;
   while (ReadFile(file.Get(), chunk, sizeof(chunk), &got, nullptr) && got > 0) read.bytes.append(chunk, got);
