@@ -66,22 +66,24 @@ bool OthersMayWrite(PACL dacl, const TrustedAccounts& trusted) {
 }  // namespace
 
 // Administrators and the system may do everything, nobody else anything, nothing inherited.
-bool ProtectedDescriptor::Make() {
-  if (!trusted_.administrators.Get() || !trusted_.system.Get()) return false;
+bool ProtectedDescriptor::Make(DWORD allAccess) {
+  if (!trusted_->administrators.Get() || !trusted_->system.Get()) return false;
   const DWORD aclSize = sizeof(ACL) + 2 * (sizeof(ACCESS_ALLOWED_ACE) - sizeof(DWORD)) +
-                        GetLengthSid(trusted_.administrators.Get()) + GetLengthSid(trusted_.system.Get());
+                        GetLengthSid(trusted_->administrators.Get()) + GetLengthSid(trusted_->system.Get());
   aclBytes_.assign(aclSize, 0);
   auto* acl = reinterpret_cast<PACL>(aclBytes_.data());
   return InitializeAcl(acl, aclSize, ACL_REVISION) &&
-         AddAccessAllowedAce(acl, ACL_REVISION, GENERIC_ALL, trusted_.administrators.Get()) &&
-         AddAccessAllowedAce(acl, ACL_REVISION, GENERIC_ALL, trusted_.system.Get()) &&
+         AddAccessAllowedAce(acl, ACL_REVISION, allAccess, trusted_->administrators.Get()) &&
+         AddAccessAllowedAce(acl, ACL_REVISION, allAccess, trusted_->system.Get()) &&
          InitializeSecurityDescriptor(&descriptor_, SECURITY_DESCRIPTOR_REVISION) &&
          SetSecurityDescriptorDacl(&descriptor_, TRUE, acl, FALSE) &&
          SetSecurityDescriptorControl(&descriptor_, SE_DACL_PROTECTED, SE_DACL_PROTECTED) &&
-         SetSecurityDescriptorOwner(&descriptor_, trusted_.administrators.Get(), FALSE);
+         SetSecurityDescriptorOwner(&descriptor_, trusted_->administrators.Get(), FALSE);
 }
 
-ProtectedDescriptor::ProtectedDescriptor() : trusted_(std::make_unique<TrustedAccounts>()) { valid_ = Make(); }
+ProtectedDescriptor::ProtectedDescriptor(DWORD allAccess) : trusted_(std::make_unique<TrustedAccounts>()) {
+  valid_ = Make(allAccess);
+}
 ProtectedDescriptor::~ProtectedDescriptor() = default;
 
 bool TrustedOwnerAndAccess(PSID owner, PACL dacl, bool readingCounts) {
@@ -101,7 +103,7 @@ bool TrustedOwnerAndAccess(PSID owner, PACL dacl, bool readingCounts) {
 
 UniqueHandle CreateProtectedFile(const std::string& path, bool* ownerRefused) {
   if (ownerRefused) *ownerRefused = false;
-  ProtectedDescriptor protection;
+  ProtectedDescriptor protection(FILE_ALL_ACCESS);
   if (!protection.Valid()) return {};
   SECURITY_ATTRIBUTES attributes{sizeof(attributes), protection.Get(), FALSE};
   UniqueHandle file(CreateFileA(path.c_str(), FILE_APPEND_DATA | SYNCHRONIZE, FILE_SHARE_READ, &attributes, CREATE_NEW,

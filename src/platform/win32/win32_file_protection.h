@@ -25,7 +25,8 @@ struct TrustedAccounts;
 // Administrators group, an access list of its own that lets only it and the system in.
 class ProtectedDescriptor {
  public:
-  ProtectedDescriptor();
+  // allAccess: every right on the kind of object it protects (FILE_ALL_ACCESS, KEY_ALL_ACCESS).
+  explicit ProtectedDescriptor(DWORD allAccess);
   ~ProtectedDescriptor();
   ProtectedDescriptor(const ProtectedDescriptor&) = delete;
   ProtectedDescriptor& operator=(const ProtectedDescriptor&) = delete;
@@ -33,7 +34,7 @@ class ProtectedDescriptor {
   PSECURITY_DESCRIPTOR Get() { return &descriptor_; }
 
  private:
-  bool Make();
+  bool Make(DWORD allAccess);
   std::unique_ptr<TrustedAccounts> trusted_;
   std::vector<BYTE> aclBytes_;
   SECURITY_DESCRIPTOR descriptor_{};

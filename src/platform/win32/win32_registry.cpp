@@ -117,7 +117,7 @@ long Win32Registry::OpenAdministratorsKey(const std::string& path, bool create, 
   if (create) {
     // Made with its protection in the same call, so no other account can open it between
     // its creation and its protection.
-    ProtectedDescriptor protection;
+    ProtectedDescriptor protection(KEY_ALL_ACCESS);
     if (!protection.Valid()) return ERROR_ACCESS_DENIED;
     SECURITY_ATTRIBUTES attributes{sizeof(attributes), protection.Get(), FALSE};
     status = RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, access, &attributes,
