@@ -390,11 +390,17 @@ Recovery RecoverInterruptedRun(Platform& platform, const std::string& installDir
     }
     return recovery;
   }
+  if (anchored && read.trust == FileTrust::Missing) {
+    // There, but not readable now (another program holds it): kept, for a later run.
+    recovery.kind = Recovery::Kind::Incomplete;
+    recovery.failures.push_back(path);
+    return recovery;
+  }
   if (anchored) {
     // The anchor's key decides, whoever the volume says owns the file: a journal whose
     // first record is not the anchored run's is someone else's, and the run's own is lost.
     records = JournalVersionOf(bytes) == kJournalVersion ? ParseJournal(bytes, anchor->key) : std::nullopt;
-    if (read.trust == FileTrust::Missing || !records || records->empty() || (*records)[0].path != anchor->tag) {
+    if (!records || records->empty() || (*records)[0].path != anchor->tag) {
       SetAside(files, path, recovery);
       RunLost(platform, installDir, recovery);
       return recovery;

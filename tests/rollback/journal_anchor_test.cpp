@@ -209,6 +209,19 @@ TEST_F(JournalAnchorTest, WhatOthersPlantAtTheJournalsPlaceStopsNoRecoveryAndNoR
   EXPECT_TRUE(Recover().failures.empty());
 }
 
+// A journal another program holds open cannot be read now: kept with its anchor for a
+// later run, and meanwhile the same package is no proof of a whole product.
+TEST_F(JournalAnchorTest, AJournalThatCannotBeReadNowIsKeptForALaterRun) {
+  KillARun();
+  machine.files.SetInUse(kJournal);
+  EXPECT_EQ(Recover().kind, Recovery::Kind::Incomplete);
+  EXPECT_TRUE(machine.files.FileExists(kJournal));
+  EXPECT_TRUE(RepairDue(machine.registry, kInstall));
+  machine.files.SetInUse(kJournal, false);
+  EXPECT_EQ(Recover().kind, Recovery::Kind::Restored);
+  EXPECT_EQ(machine.files.Content(kInstall + "\\data.bin"), "old data");
+}
+
 // The uninstall record read through a second name would copy another file into the
 // installation: it is not read, and the run writes a record of its own.
 TEST_F(JournalAnchorTest, AnUninstallRecordWithASecondNameIsNotRead) {
