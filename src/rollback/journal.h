@@ -13,11 +13,11 @@
 // volume, whoever the file system says owns it.
 //
 // The file is made owned by the Administrators group with an access list of its own that
-// lets no other account in; a run refuses to begin where that owner cannot be set. In a field, "%" followed by
-// two upper-case hexadecimal digits stands for that byte; "%", tab, CR, LF and every byte
-// below 0x20 are written that way, every other byte as itself.
+// lets no other account in; a run refuses to begin where that owner cannot be set. In a
+// field, "%" followed by two upper-case hexadecimal digits stands for that byte; "%", tab,
+// CR, LF and every byte below 0x20 are written that way, every other byte as itself.
 //
-//   VARNOJOURNAL<TAB>3                       first line: the format and its version
+//   VARNOJOURNAL<TAB>4                       first line: the format and its version
 //   RUN<TAB>tag                              the run's own 16 hexadecimal digits, drawn at
 //                                            random when the journal begins; they are in
 //                                            the names of its temporary files and backups
@@ -51,10 +51,10 @@
 // journal is acted on only when it is owned by the Administrators group, the system or the
 // system's servicing account, no other account may write it, and it has one name and is no
 // link. Version 2 is read too, with the same check: the same records without the two last
-// fields, every readable line taken. Version 1 is read too: it has neither RUN nor TEMPDIR, backups named path + ".vrnundo"
-// + a number, and VALUE records, in the same form as RAWVALUE but with the value's bytes as
-// the ANSI functions give them (a string in Windows-1252); they are put back through those
-// functions.
+// fields, every readable line taken. Version 1 is read too: it has neither RUN nor TEMPDIR,
+// backups named path + ".vrnundo" + a number, and VALUE records, in the same form as
+// RAWVALUE but with the value's bytes as the ANSI functions give them (a string in
+// Windows-1252); they are put back through those functions.
 //
 // Undoing begins with the temporary files: those of every TEMPDIR directory whose names
 // carry the run's tag are deleted (a killed process leaves them, and one in a directory the
