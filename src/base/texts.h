@@ -226,6 +226,21 @@ inline constexpr char kNotHeldMissing[] = "il n'existe pas";
 inline constexpr char kNotHeldRefused[] = "un autre programme l'a ouvert pour le renommer ou le supprimer";
 inline constexpr char kLogRecoveryNotHeld[] =
     "Mise à jour interrompue non reprise : ce dossier est une jonction ou ne peut pas être tenu : ";
+inline constexpr char kUntrustedExtraName[] = "fichier à plusieurs noms";
+inline constexpr char kUntrustedUnanchored[] = "aucune mise à jour en cours ne l'a annoncé";
+inline constexpr char kLogRunJournalLost[] =
+    "Journal de la mise à jour interrompue absent ou remplacé : l'installation est peut-être incomplète, "
+    "la prochaine mise à jour l'appliquera de nouveau en entier : ";
+inline constexpr char kLogStrayMovedAside[] = "Élément étranger à la place du journal, mis de côté : ";
+inline constexpr char kLogRepairByApplyingAgain[] =
+    "Une mise à jour précédente est restée inachevée : la mise à jour est appliquée de nouveau en entier";
+inline constexpr char kLogJournalOwnerRefused[] =
+    "Le groupe Administrateurs ne peut pas être propriétaire du journal : aucune modification faite";
+inline constexpr char kJournalOwnerRefused[] =
+    "La mise à jour ne peut pas protéger son journal dans %s : le groupe Administrateurs ne peut pas "
+    "en être propriétaire (lecteur réseau ou droits insuffisants).\rAucune modification n'a été faite.";
+inline constexpr char kLogRecordNotRead[] =
+    "Fichier de désinstallation non lu (lien ou fichier à plusieurs noms), il sera réécrit : ";
 
 // The command line and the runs without anyone present.
 inline constexpr char kUsage[] =
