@@ -83,7 +83,7 @@ TEST(Win32RegistryRollback, AKilledRunIsRecoveredThroughItsAnchor) {
   win32::Win32Registry registry;
   MemoryMachine machine;
   Platform real{files, registry, machine.shell, machine.dialogs, machine.window, machine.processes,
-                machine.libraries, machine.system};
+                machine.libraries, machine.system, machine.holders};
   const std::string data = scratch.Path() + "\\data.bin";
   ASSERT_TRUE(files.ReplaceWholeFile(data, "old"));
   {
