@@ -202,7 +202,7 @@ int JournalBenchmark(varno::Platform& platform, const std::string& archive, cons
     if (!installed()) return 1;
     JournalCallTimer timer(platform.files);
     varno::Platform timed{timer,          platform.registry,  platform.shell,     platform.dialogs,
-                          platform.window, platform.processes, platform.libraries, platform.system};
+                          platform.window, platform.processes, platform.libraries, platform.system, platform.holders};
     start = Clock::now();
     auto transaction = varno::UpdateTransaction::Begin(timed, "C:\\Install");
     if (!transaction || !update(transaction->platform()) || !transaction->Commit()) return 1;

@@ -76,6 +76,14 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
         result.options.reinstall = true;
         continue;
       }
+      if (AsciiSameText(name, "closeapplications")) {
+        result.options.closeApplications = true;
+        continue;
+      }
+      if (AsciiSameText(name, "forcecloseapplications")) {
+        result.options.closeApplications = result.options.forceCloseApplications = true;
+        continue;
+      }
       if (name == "?" || AsciiSameText(name, "help")) {
         usage = true;
         continue;

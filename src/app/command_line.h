@@ -20,6 +20,10 @@ struct RunOptions {
   // Where the run log is kept for the whole run, appended to, instead of the desktop and
   // then the installation directory.
   std::string logPath;
+  // Programs that hold files the update replaces are asked to end as at log-off, and started
+  // again once the run is over; with force, one that refuses is ended all the same.
+  bool closeApplications = false;
+  bool forceCloseApplications = false;
 };
 
 struct CommandLine {
@@ -40,7 +44,8 @@ struct CommandLine {
 std::vector<std::string> SplitCommandLineArguments(std::string_view commandLine);
 
 // The switches, each starting with "/" or "-", their names in any case: quiet, reinstall,
-// dir=PATH, log=PATH, ? and help. A later switch of the same name wins. Anything else, or
+// closeapplications, forcecloseapplications (which implies the former), dir=PATH, log=PATH,
+// ? and help. A later switch of the same name wins. Anything else, or
 // dir= and log= without a path, makes the command line wrong.
 CommandLine ParseCommandLine(const std::vector<std::string>& arguments);
 

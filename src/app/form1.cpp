@@ -33,7 +33,7 @@ TForm1::TForm1(Platform& platform, const std::string& osFamilyName, const Packag
                 platform.shell,     dialogs_,
                 options_.quiet ? hiddenWindow_ : platform.window,
                 platform.processes, platform.libraries,
-                platform.system},
+                platform.system,    platform.holders},
       trust_(trust) {
   state_.osFamilyName = osFamilyName;
 }
@@ -58,6 +58,15 @@ void TForm1::FormCreate() {
     ShowErrorBox(platform_, error.what());
     outcome_ = failureOutcome_;
     RollBack();
+  }
+  // What the run closed is started again however it ended: after the commit, or with the
+  // installation as it was.
+  if (!holders_.closed.empty()) {
+    try {
+      RestartClosedPrograms(platform_, *runLog_, holders_);
+    } catch (const std::exception&) {
+      // A log that cannot be saved keeps its lines; the programs are started all the same.
+    }
   }
 }
 
@@ -88,9 +97,11 @@ const char* NotHeldReason(DirectoryHold why) {
   }
 }
 
-const char* UntrustedReason(FileTrust trust) {
-  switch (trust) {
+const char* UntrustedReason(const Recovery& recovery) {
+  if (recovery.unanchored) return text::kUntrustedUnanchored;
+  switch (recovery.trust) {
     case FileTrust::Linked: return text::kUntrustedLinked;
+    case FileTrust::ExtraName: return text::kUntrustedExtraName;
     case FileTrust::ForeignOwner: return text::kUntrustedOwner;
     default: return text::kUntrustedWritable;
   }
@@ -103,9 +114,14 @@ void TForm1::RecoverInterruptedRun(const std::string& installDir) {
   recoveredIn_ = installDir;
   const JournalScope scope = ScopeOfAnUpdate(platform_, installDir);
   const Recovery recovery = varno::RecoverInterruptedRun(platform_, installDir, &scope);
+  for (const std::string& aside : recovery.movedAside) Log(text::kLogStrayMovedAside + aside);
   if (recovery.kind == Recovery::Kind::None) return;
   Log(text::kLogInterruptedRunFound + installDir);
   switch (recovery.kind) {
+    case Recovery::Kind::Lost:
+      Log(text::kLogRunJournalLost + installDir);
+      for (const std::string& failure : recovery.failures) Log(text::kLogNotRemoved + failure);
+      return;
     case Recovery::Kind::Cleaned: return Log(text::kLogInterruptedRunCleaned);
     case Recovery::Kind::NotCleaned:
       for (const std::string& failure : recovery.failures) Log(text::kLogNotRemoved + failure);
@@ -114,7 +130,7 @@ void TForm1::RecoverInterruptedRun(const std::string& installDir) {
       for (const std::string& failure : recovery.failures) Log(text::kLogJournalSetAside + failure);
       return;
     case Recovery::Kind::Untrusted:
-      Log(FormatText(text::kLogJournalUntrusted, {UntrustedReason(recovery.trust)}) + installDir);
+      Log(FormatText(text::kLogJournalUntrusted, {UntrustedReason(recovery)}) + installDir);
       for (const std::string& failure : recovery.failures) Log(text::kLogNotRemoved + failure);
       return;
     case Recovery::Kind::NotHeld:
@@ -247,8 +263,12 @@ void TForm1::RunDriver() {
 
   // An equal version asks whether to apply the update again.
   Log(text::kLogInstalledIsOlder);
-  // Left alone in a quiet run, the same package run twice is a clean no-op.
-  if (newVersion == installedVersion && !AskWarning(platform_, text::kAskRepeat)) {
+  // Left alone in a quiet run, the same package run twice is a clean no-op. Not when a run
+  // of it ended without a journal that could take it back or complete it: the version may
+  // then be the only thing of it in place, and the package is applied again, whole.
+  if (newVersion == installedVersion && RepairDue(platform_.registry, state_.installDir)) {
+    Log(text::kLogRepairByApplyingAgain);
+  } else if (newVersion == installedVersion && !AskWarning(platform_, text::kAskRepeat)) {
     return Terminate(options_.quiet ? ExitCode::kSuccess : ExitCode::kUserDeclined);
   }
 
@@ -268,7 +288,7 @@ void TForm1::RunDriver() {
   // Files in use and disk space, before anything is written.
   PlannedWrites writes = PlanArchiveWrites(platform_.files, state_);
   if (deltaPlan_) AddDeltaWrites(platform_.files, *deltaPlan_, writes);
-  if (!WaitForFilesInUse(platform_, writes, *runLog_, options_.quiet)) {
+  if (!WaitForFilesInUse(platform_, writes, *runLog_, options_, holders_)) {
     return Terminate(options_.quiet ? ExitCode::kTryAgainLater : ExitCode::kUserDeclined);
   }
   // A file another program held could not be digested for the plan; it is free now.
@@ -283,11 +303,19 @@ void TForm1::RunDriver() {
 
   // From the first change to the control's registration, every change is journaled: the
   // run either completes or the installation is restored as it was.
-  std::optional<HoldRefusal> refusal;
+  std::optional<HoldRefusal> unheld;
+  BeginRefusal refusal = BeginRefusal::None;
   transaction_ = UpdateTransaction::Begin(platform_, state_.installDir,
-                                          ScopeOfAnUpdate(platform_, state_.installDir).shortcutFolders, &refusal);
-  if (refusal) {
-    RefuseUnheld(*refusal);
+                                          ScopeOfAnUpdate(platform_, state_.installDir).shortcutFolders, &unheld,
+                                          &refusal);
+  if (unheld) {
+    RefuseUnheld(*unheld);
+    return Terminate(ExitCode::kFailed);
+  }
+  // A journal nobody could trust would be no journal: nothing is changed instead.
+  if (refusal == BeginRefusal::OwnerRefused) {
+    Log(text::kLogJournalOwnerRefused);
+    ShowPlainMessage(platform_, FormatText(text::kJournalOwnerRefused, {state_.installDir}));
     return Terminate(ExitCode::kFailed);
   }
   if (!transaction_) {
@@ -339,8 +367,11 @@ void TForm1::ApplyPackage(Platform& changes, bool valid, uint64_t bytesToWrite, 
   platform_.window.ShowControl(Control::Label1);
   const std::string recordPath = UninstallRecordPath(state_.installDir);
   if (changes.files.FileExists(recordPath)) {
-    record.LoadFromFile(changes.files, recordPath);
-    Log(text::kLogRecordLoaded);
+    if (record.LoadFromFile(changes.files, recordPath)) {
+      Log(text::kLogRecordLoaded);
+    } else {
+      Log(text::kLogRecordNotRead + recordPath);
+    }
   }
 
   // From here on the window shows how far the run went.
@@ -474,8 +505,9 @@ ExitCode RunApplication(Platform& platform, const std::string& osFamilyName, con
   form1.FormDestroy();
   if (events) {
     const RunState& state = form1.State();
-    const RunOutcome outcome{form1.Outcome(), state.installedVersion,
-                             form1.Committed() ? state.newVersion : state.installedVersion, form1.LogPath()};
+    RunOutcome outcome{form1.Outcome(), state.installedVersion,
+                       form1.Committed() ? state.newVersion : state.installedVersion, form1.LogPath(), {}};
+    for (const FileHolder& holder : form1.FileHoldersFound()) outcome.fileHolders.push_back(DescribeHolder(holder));
     ReportRunOutcome(*events, platform.registry, platform.system, platform.files, outcome);
   }
   return form1.Outcome();

@@ -8,6 +8,7 @@
 #include "app/command_line.h"
 #include "app/exit_codes.h"
 #include "app/package_gate.h"
+#include "app/program_closing.h"
 #include "app/run_log.h"
 #include "app/unattended.h"
 #include "base/run_state.h"
@@ -50,6 +51,8 @@ class TForm1 {
   // Whether the update reached its commit point, and where the log was last written.
   bool Committed() const { return committed_; }
   const std::string& LogPath() const { return logPath_; }
+  // The programs found holding the files the run replaces.
+  const std::vector<FileHolder>& FileHoldersFound() const { return holders_.named; }
 
  private:
   void RunDriver();
@@ -106,6 +109,7 @@ class TForm1 {
   const PackageTrust* trust_;
   bool interrupted_ = false;
   std::string recoveredIn_;  // the directory whose journal this run has looked at
+  HoldersOfTheRun holders_;
 };
 
 // The captions the six labels take before the first of them is shown.

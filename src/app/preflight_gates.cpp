@@ -19,29 +19,60 @@ std::string MebibytesFree(uint64_t bytes) { return std::to_string(bytes >> 20); 
 
 }  // namespace
 
-bool WaitForFilesInUse(Platform& platform, const PlannedWrites& writes, LineLog& log, bool unattended) {
-  int waited = 0;
-  for (std::vector<std::string> inUse = FilesInUse(platform.files, writes); !inUse.empty();
-       inUse = FilesInUse(platform.files, writes)) {
-    if (unattended) {
-      if (waited == 0) {
-        for (const std::string& path : inUse) log.Log(text::kLogFilesInUse + path);
-      }
+namespace {
+
+std::string FilesInUseQuestion(const std::vector<std::string>& inUse, const std::vector<FileHolder>& found) {
+  std::vector<std::string> names;
+  for (const FileHolder& holder : found) names.push_back(DescribeHolder(holder));
+  return FormatText(text::kFilesInUseByPrograms, {Joined(inUse, "\r"), Joined(names, "\r")});
+}
+
+}  // namespace
+
+bool WaitForFilesInUse(Platform& platform, const PlannedWrites& writes, LineLog& log, const RunOptions& options,
+                       HoldersOfTheRun& holders) {
+  std::vector<std::string> inUse = FilesInUse(platform.files, writes);
+  if (inUse.empty()) return true;
+  for (const std::string& path : inUse) log.Log(text::kLogFilesInUse + path);
+  std::vector<FileHolder> found = NameHolders(platform, inUse, log, holders);
+  if (options.closeApplications && !found.empty()) {
+    CloseHolders(platform, found, options.forceCloseApplications, log, holders);
+    inUse = FilesInUse(platform.files, writes);
+    if (!inUse.empty()) found = platform.holders.Find(inUse);
+  }
+
+  if (options.quiet) {
+    // Nobody can close a program for a deployment tool: the run waits on its own.
+    for (int waited = 0; !inUse.empty(); inUse = FilesInUse(platform.files, writes)) {
       if (waited++ == kUnattendedWaitSeconds) {
         log.Log(text::kLogFilesInUseCancelled);
         return false;
       }
       platform.system.Pause(1000);
-      continue;
     }
-    for (const std::string& path : inUse) log.Log(text::kLogFilesInUse + path);
-    const std::vector<std::string> programs = platform.processes.ProgramsUsing(inUse);
-    const std::string question = FormatText(
-        text::kFilesInUse, {Joined(inUse, "\r"), programs.empty() ? text::kProgramsUnknown : Joined(programs, ", ")});
-    if (!platform.dialogs.ShowBox(BoxKind::RetryCancel, text::kWarningTitle, question)) {
+    return true;
+  }
+
+  while (!inUse.empty()) {
+    FilesInUseChoice choice;
+    if (found.empty()) {
+      const std::string question = FormatText(text::kFilesInUse, {Joined(inUse, "\r"), text::kProgramsUnknown});
+      choice = platform.dialogs.ShowBox(BoxKind::RetryCancel, text::kWarningTitle, question) ? FilesInUseChoice::Retry
+                                                                                             : FilesInUseChoice::Cancel;
+    } else {
+      choice = platform.dialogs.AskAboutFilesInUse(text::kWarningTitle, FilesInUseQuestion(inUse, found));
+    }
+    if (choice == FilesInUseChoice::Cancel) {
       log.Log(text::kLogFilesInUseCancelled);
       return false;
     }
+    if (choice == FilesInUseChoice::ClosePrograms) {
+      CloseHolders(platform, found, options.forceCloseApplications, log, holders);
+    }
+    inUse = FilesInUse(platform.files, writes);
+    if (inUse.empty()) break;
+    for (const std::string& path : inUse) log.Log(text::kLogFilesInUse + path);
+    found = NameHolders(platform, inUse, log, holders);
   }
   return true;
 }

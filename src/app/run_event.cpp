@@ -43,10 +43,16 @@ void ReportRunOutcome(EventLog& events, Registry& registry, System& system, File
   const std::string code = std::to_string(ToInt(outcome.code));
   const std::string before = outcome.versionBefore.empty() ? text::kEventNoVersion : outcome.versionBefore;
   const std::string after = outcome.versionAfter.empty() ? text::kEventNoVersion : outcome.versionAfter;
-  const std::string message =
+  std::string message =
       FormatText(succeeded ? text::kEventRunSucceeded : text::kEventRunFailed, {code, before, after, outcome.logPath});
+  std::string holders;
+  for (const std::string& holder : outcome.fileHolders) holders += (holders.empty() ? "" : "; ") + holder;
+  if (!holders.empty()) message += FormatText(text::kEventFileHolders, {holders});
+  // The holders, when there were any, come last, so the strings before keep their places.
+  std::vector<std::string> strings{message, code, before, after, outcome.logPath};
+  if (!holders.empty()) strings.push_back(holders);
   events.Report(kEventSource, succeeded ? EventKind::Information : EventKind::Error,
-                succeeded ? kEventRunSucceeded : kEventRunFailed, {message, code, before, after, outcome.logPath});
+                succeeded ? kEventRunSucceeded : kEventRunFailed, strings);
 }
 
 }  // namespace varno

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "app/exit_codes.h"
 #include "platform/event_log.h"
@@ -23,6 +24,7 @@ struct RunOutcome {
   std::string versionBefore;  // as recorded when the run began; empty when none was found
   std::string versionAfter;   // as recorded when it ended
   std::string logPath;
+  std::vector<std::string> fileHolders;  // the programs that held files to replace, described
 };
 
 // Registers the source with the program's own file as its message file, once: again only

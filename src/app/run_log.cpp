@@ -28,6 +28,7 @@ namespace {
 const char* DistrustReason(FileTrust trust) {
   switch (trust) {
     case FileTrust::Linked: return text::kUntrustedLinked;
+    case FileTrust::ExtraName: return text::kUntrustedExtraName;
     case FileTrust::ForeignOwner: return text::kUntrustedOwner;
     default: return text::kUntrustedWritable;
   }

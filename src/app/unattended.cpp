@@ -52,6 +52,11 @@ std::string RunDialogs::SelectDirectory() {
   return options_.quiet ? std::string() : inner_.SelectDirectory();
 }
 
+FilesInUseChoice RunDialogs::AskAboutFilesInUse(const std::string& title, const std::string& text) {
+  if (!options_.quiet) return inner_.AskAboutFilesInUse(title, text);
+  return ShowBox(BoxKind::RetryCancel, title, text) ? FilesInUseChoice::Retry : FilesInUseChoice::Cancel;
+}
+
 void RunDialogs::Log(const std::string& line) {
   if (!log_) return;
   try {

@@ -29,6 +29,7 @@ class RunDialogs final : public Dialogs {
 
   bool ShowBox(BoxKind kind, const std::string& title, const std::string& text) override;
   std::string SelectDirectory() override;
+  FilesInUseChoice AskAboutFilesInUse(const std::string& title, const std::string& text) override;
 
  private:
   void Log(const std::string& line);

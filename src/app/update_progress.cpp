@@ -52,7 +52,8 @@ std::unique_ptr<OutputFile> ProgressFiles::CreateReplacement(const std::string& 
 
 Platform WithFiles(const Platform& platform, FileSystem& files) {
   return Platform{files,          platform.registry,  platform.shell,     platform.dialogs,
-                  platform.window, platform.processes, platform.libraries, platform.system};
+                  platform.window, platform.processes, platform.libraries, platform.system,
+                  platform.holders};
 }
 
 }  // namespace varno

@@ -167,12 +167,28 @@ inline constexpr char kFilesInUse[] =
     "Des fichiers de Varnolith que la mise à jour doit remplacer sont en cours d'utilisation :\r%s\r\r"
     "Fermez %s puis cliquez sur Réessayer.";
 inline constexpr char kProgramsUnknown[] = "les programmes qui les utilisent";
+inline constexpr char kFilesInUseByPrograms[] =
+    "Des fichiers de Varnolith que la mise à jour doit remplacer sont en cours d'utilisation :\r%s\r\r"
+    "Programmes qui les utilisent :\r%s\r\r"
+    "Fermez-les puis cliquez sur Réessayer, ou cliquez sur Fermer les programmes :\r"
+    "la mise à jour les fermera, puis les relancera une fois terminée.";
+inline constexpr char kClosePrograms[] = "Fermer les programmes";
+inline constexpr char kFileHolder[] = "%s (processus %s, utilisateur %s)";
+inline constexpr char kUnknownUser[] = "inconnu";
 inline constexpr char kDiskSpaceTooLow[] =
     "Espace disque insuffisant dans %s : la mise à jour doit écrire %s Mo et seuls %s Mo sont libres.\r"
     "La mise à jour ne peut être exécutée.";
 inline constexpr char kLogAlreadyRunning[] = "Une autre mise à jour est en cours : fin";
 inline constexpr char kLogFilesInUse[] = "Fichier en cours d'utilisation : ";
 inline constexpr char kLogFilesInUseCancelled[] = "Annulation demandée : fichiers en cours d'utilisation";
+inline constexpr char kLogFileHolder[] = "Programme qui utilise des fichiers à remplacer : %s : %s";
+inline constexpr char kLogCloseAsked[] = "Fermeture demandée : %s";
+inline constexpr char kLogClosed[] = "Programme fermé : %s";
+inline constexpr char kLogCloseRefused[] = "Programme non fermé, il a refusé de se fermer : %s";
+inline constexpr char kLogCloseNotDone[] = "Programme non fermé, il est toujours en cours d'exécution : %s";
+inline constexpr char kLogForcedToEnd[] = "Programme arrêté sans son accord : %s";
+inline constexpr char kLogRestarted[] = "Programme relancé : %s (répertoire : %s)";
+inline constexpr char kLogNotRestarted[] = "Programme non relancé : %s";
 inline constexpr char kLogDiskSpaceTooLow[] = "Espace disque insuffisant : fin";
 
 // Rollback: a failed run taken back, and an interrupted one finished by the next run.
@@ -210,12 +226,30 @@ inline constexpr char kNotHeldMissing[] = "il n'existe pas";
 inline constexpr char kNotHeldRefused[] = "un autre programme l'a ouvert pour le renommer ou le supprimer";
 inline constexpr char kLogRecoveryNotHeld[] =
     "Mise à jour interrompue non reprise : ce dossier est une jonction ou ne peut pas être tenu : ";
+inline constexpr char kUntrustedExtraName[] = "fichier à plusieurs noms";
+inline constexpr char kUntrustedUnanchored[] = "aucune mise à jour en cours ne l'a annoncé";
+inline constexpr char kLogRunJournalLost[] =
+    "Journal de la mise à jour interrompue absent ou remplacé : l'installation est peut-être incomplète, "
+    "la prochaine mise à jour l'appliquera de nouveau en entier : ";
+inline constexpr char kLogStrayMovedAside[] = "Élément étranger à la place du journal, mis de côté : ";
+inline constexpr char kLogRepairByApplyingAgain[] =
+    "Une mise à jour précédente est restée inachevée : la mise à jour est appliquée de nouveau en entier";
+inline constexpr char kLogJournalOwnerRefused[] =
+    "Le groupe Administrateurs ne peut pas être propriétaire du journal : aucune modification faite";
+inline constexpr char kJournalOwnerRefused[] =
+    "La mise à jour ne peut pas protéger son journal dans %s : le groupe Administrateurs ne peut pas "
+    "en être propriétaire (lecteur réseau ou droits insuffisants).\rAucune modification n'a été faite.";
+inline constexpr char kLogRecordNotRead[] =
+    "Fichier de désinstallation non lu (lien ou fichier à plusieurs noms), il sera réécrit : ";
 
 // The command line and the runs without anyone present.
 inline constexpr char kUsage[] =
-    "Utilisation : Varnolith_MAJ_Solo.exe [/quiet [/reinstall]] [/dir=CHEMIN] [/log=CHEMIN]\r\r"
+    "Utilisation : Varnolith_MAJ_Solo.exe [/quiet [/reinstall]] [/dir=CHEMIN] [/log=CHEMIN]\r"
+    "    [/closeapplications | /forcecloseapplications]\r\r"
     "/quiet : ni fenêtre ni question ; les messages sont écrits dans le journal\r"
     "/reinstall : avec /quiet, applique de nouveau la version déjà installée\r"
+    "/closeapplications : ferme les programmes qui utilisent les fichiers à remplacer, puis les relance\r"
+    "/forcecloseapplications : de même, et arrête ceux qui refusent de se fermer\r"
     "/dir=CHEMIN : le répertoire de Varnolith quand il n'est pas trouvé\r"
     "/log=CHEMIN : le journal de la mise à jour, complété à chaque lancement\r"
     "/? ou /help : cette aide";
@@ -234,6 +268,7 @@ inline constexpr char kEventRunSucceeded[] =
 inline constexpr char kEventRunFailed[] =
     "Mise à jour de Varnolith non appliquée (code de sortie %s). Version avant : %s ; après : %s. Journal : %s";
 inline constexpr char kEventNoVersion[] = "aucune";
+inline constexpr char kEventFileHolders[] = " Programmes qui utilisaient des fichiers à remplacer : %s";
 
 // A run log on the desktop or in the package directory that is a link: not written there.
 inline constexpr char kLogLinkedLogRefused[] = "Journal provisoire non écrit, le fichier ou son répertoire est un lien : %s";

@@ -88,12 +88,14 @@ std::optional<HeldCode> SignedCodeWatch::HoldToRun(const std::string& path) {
   if (written) {
     // The bytes the run wrote from the signed package, whoever could write the file since:
     // checked on the handle that is then read or loaded from.
+    // A second name is harmless here: the handle refuses writers through every name.
     const auto found = held.file && held.trust != FileTrust::Linked ? InputSha256Hex(*held.file) : std::nullopt;
     if (found != written || !held.file->Seek(0)) {
       throw UpdateError(FormatText(text::kCodeChangedSinceWritten, {path}));
     }
   } else if (held.trust != FileTrust::Trusted) {
     const char* reason = held.trust == FileTrust::Linked         ? text::kUntrustedLinked
+                         : held.trust == FileTrust::ExtraName    ? text::kUntrustedExtraName
                          : held.trust == FileTrust::ForeignOwner ? text::kUntrustedOwner
                          : held.trust == FileTrust::Missing      ? text::kCodeNotHeld
                                                                  : text::kUntrustedWritable;

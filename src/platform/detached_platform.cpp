@@ -4,7 +4,7 @@
 
 namespace varno {
 
-struct DetachedPlatform::Inert final : Registry, Shell, Dialogs, Processes, Libraries, System {
+struct DetachedPlatform::Inert final : Registry, Shell, Dialogs, Processes, Libraries, System, FileHolders {
   long OpenKey(RegKey, const std::string&, uint32_t, bool, RegKey*) override { return kRegAccessDenied; }
   void CloseKey(RegKey) override {}
   long QueryValue(RegKey, const std::string&, uint32_t*, std::string*) override { return kRegNotFound; }
@@ -27,7 +27,6 @@ struct DetachedPlatform::Inert final : Registry, Shell, Dialogs, Processes, Libr
 
   bool StartProgram(const std::string&) override { return false; }
   bool ClaimSoleUpdater() override { return true; }
-  std::vector<std::string> ProgramsUsing(const std::vector<std::string>&) override { return {}; }
 
   LibraryHandle Load(const std::string&) override { return 0; }
   std::optional<uint32_t> CallExport(LibraryHandle, const std::string&) override { return std::nullopt; }
@@ -43,12 +42,17 @@ struct DetachedPlatform::Inert final : Registry, Shell, Dialogs, Processes, Libr
   RegionalSettings Regional() override { return {}; }
   void Pause(unsigned) override {}
 
+  std::vector<FileHolder> Find(const std::vector<std::string>&) override { return {}; }
+  EndRequest AskToEnd(const FileHolder&) override { return EndRequest::StillRunning; }
+  bool ForceEnd(const FileHolder&) override { return false; }
+  bool Restart(const FileHolder&) override { return false; }
+
   InertWindow window;
 };
 
 DetachedPlatform::DetachedPlatform(FileSystem& files)
     : inert_(std::make_unique<Inert>()),
-      platform_{files, *inert_, *inert_, *inert_, inert_->window, *inert_, *inert_, *inert_} {}
+      platform_{files, *inert_, *inert_, *inert_, inert_->window, *inert_, *inert_, *inert_, *inert_} {}
 
 DetachedPlatform::~DetachedPlatform() = default;
 

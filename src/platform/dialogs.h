@@ -10,6 +10,9 @@ namespace varno {
 // RetryCancel: exclamation mark, "&Réessayer"/"Annuler".
 enum class BoxKind { Message, Confirmation, Warning, Error, RetryCancel };
 
+// The answers of the files-in-use box.
+enum class FilesInUseChoice { ClosePrograms, Retry, Cancel };
+
 class Dialogs {
  public:
   virtual ~Dialogs() = default;
@@ -22,6 +25,13 @@ class Dialogs {
   /// current directory, without help button or directory creation. Gives the chosen
   /// directory on OK, an empty string on "Annuler".
   virtual std::string SelectDirectory() = 0;
+
+  /// The files-in-use box once the programs that hold them are known: exclamation mark,
+  /// "Fermer les programmes", "&Réessayer" and "Annuler". Where no such box can be made, the
+  /// RetryCancel box.
+  virtual FilesInUseChoice AskAboutFilesInUse(const std::string& title, const std::string& text) {
+    return ShowBox(BoxKind::RetryCancel, title, text) ? FilesInUseChoice::Retry : FilesInUseChoice::Cancel;
+  }
 };
 
 }  // namespace varno

@@ -44,16 +44,22 @@ class OutputFile {
 
 // What a file's protection says of who can have written it (ReadProtectedFile).
 enum class FileTrust {
-  Trusted,           // only administrators, the system or this program's own account
-  Missing,           // nothing there, or nothing that could be opened
-  Linked,            // a symbolic link, a junction, or a file with more than one name
-  ForeignOwner,      // owned by an account that is not an administrator's
+  Trusted,           // owned by the Administrators group, the system or its servicing account
+  Missing,           // nothing there, a directory, or nothing that could be opened
+  Linked,            // a symbolic link, a junction or another reparse point
+  ExtraName,         // a file with more than one name (a hard link), whose bytes another name shows
+  // Owned by any other account: a standard user, but also the administrator's own account,
+  // which a program of theirs running without elevation holds too.
+  ForeignOwner,
   WritableByOthers,  // its access list lets another account write it or change its rights
 };
 
 struct ProtectedFileRead {
   FileTrust trust = FileTrust::Missing;
-  std::string bytes;  // only when Trusted
+  // The file's bytes whenever it is a file of its own (neither Missing nor Linked), whatever
+  // else its trust says, so that a caller that authenticates the bytes some other way can
+  // use them.
+  std::string bytes;
 };
 
 // A file the elevated run is about to run (a library it loads, a control it registers),
@@ -169,17 +175,22 @@ class FileSystem {
   bool ReplaceWholeFileBeside(const std::string& path, std::string_view bytes);
 
   /// Creates a new file (nothing may be at the path) that only administrators and the
-  /// system may write, delete or change the rights of: owned by the Administrators group
-  /// (by this program's account when that cannot be set), with an access list of its own,
-  /// nothing inherited from the directory. Appends as OpenForAppending. Nothing when a file
-  /// is there or it cannot be created so.
-  virtual std::unique_ptr<AppendingFile> CreateProtectedForAppending(const std::string&) { return nullptr; }
+  /// system may write, delete or change the rights of: owned by the Administrators group,
+  /// with an access list of its own, nothing inherited from the directory. Appends as
+  /// OpenForAppending. Nothing when a file is there or it cannot be created so; when the
+  /// reason is that the owner could not be set (a process without the group, a share that
+  /// refuses it), *ownerRefused is set. A volume without access lists (FAT32, exFAT) makes
+  /// the file without them, silently, as the system does.
+  virtual std::unique_ptr<AppendingFile> CreateProtectedForAppending(const std::string&, bool* ownerRefused) {
+    if (ownerRefused) *ownerRefused = false;
+    return nullptr;
+  }
 
   /// Reads a whole file and tells whether only an administrator can have written it: the
-  /// path's last component opened without following a link; the file's owner the
-  /// Administrators group, the system or this program's own account; no other account
-  /// allowed to write it or change its rights. The bytes are read from the handle that was
-  /// checked, so a file swapped in after the check is never read.
+  /// path's last component opened without following a link (a link is not read); one name;
+  /// the file's owner the Administrators group, the system or its servicing account; no
+  /// other account allowed to write it or change its rights. The bytes are read from the
+  /// handle that was checked, so a file swapped in after the check is never read.
   virtual ProtectedFileRead ReadProtectedFile(const std::string&) { return {}; }
 
   /// Opens a file without following a link at its name, holding it against writers as
@@ -215,8 +226,8 @@ class FileSystem {
   /// flushed. False when the system refuses (a share, no rights).
   virtual bool FlushVolume(const std::string&) { return false; }
 
-  /// Moves (renames) a file. False when the source is missing, the destination already
-  /// exists or its directory is missing.
+  /// Moves (renames) a file, or a directory with all below it within its volume. False when
+  /// the source is missing, the destination already exists or its directory is missing.
   virtual bool MoveFileTo(const std::string& from, const std::string& to) = 0;
 
   /// Copies a file over the destination, replacing it when it exists. False when the source

@@ -30,8 +30,8 @@ class ForwardingFiles : public FileSystem {
   std::unique_ptr<AppendingFile> OpenForAppending(const std::string& path) override {
     return inner_.OpenForAppending(path);
   }
-  std::unique_ptr<AppendingFile> CreateProtectedForAppending(const std::string& path) override {
-    return inner_.CreateProtectedForAppending(path);
+  std::unique_ptr<AppendingFile> CreateProtectedForAppending(const std::string& path, bool* ownerRefused) override {
+    return inner_.CreateProtectedForAppending(path, ownerRefused);
   }
   ProtectedFileRead ReadProtectedFile(const std::string& path) override { return inner_.ReadProtectedFile(path); }
   HeldForRunning OpenHeldForRunning(const std::string& path) override { return inner_.OpenHeldForRunning(path); }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/dialogs.h"
+#include "platform/file_holders.h"
 #include "platform/files.h"
 #include "platform/libraries.h"
 #include "platform/processes.h"
@@ -22,6 +23,7 @@ struct Platform {
   Processes& processes;
   Libraries& libraries;
   System& system;
+  FileHolders& holders;
 };
 
 }  // namespace varno

@@ -17,10 +17,6 @@ class Processes {
   /// Claims the machine-wide right to be the one updater that runs, for the rest of the
   /// process. False when another updater holds it.
   virtual bool ClaimSoleUpdater() = 0;
-
-  /// The names of the programs that hold these files open, where the system can tell
-  /// (Windows Vista and later); empty when it cannot or none does.
-  virtual std::vector<std::string> ProgramsUsing(const std::vector<std::string>& paths) = 0;
 };
 
 }  // namespace varno

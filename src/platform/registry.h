@@ -79,6 +79,16 @@ class Registry {
   /// the disk. Until then a power cut may lose any of them, whatever the order in which they
   /// were made. A status other than kRegSuccess leaves them as uncertain as before.
   virtual long FlushKey(RegKey key) = 0;
+
+  /// Opens a key below HKEY_LOCAL_MACHINE for reading and writing values, that only
+  /// administrators and the system may read or change: with create, a missing key is made
+  /// with an access list of its own that lets no other account in. A key that exists is
+  /// opened only when it is still so (owned by the Administrators group, the system or the
+  /// system's servicing account, and no other account may read or write it):
+  /// kRegAccessDenied otherwise. A backend without access lists opens the key as OpenKey.
+  virtual long OpenAdministratorsKey(const std::string& path, bool create, RegKey* key) {
+    return OpenKey(kHkeyLocalMachine, path, kKeyQueryValue | kKeySetValue, create, key);
+  }
 };
 
 }  // namespace varno

@@ -4,6 +4,7 @@
 
 #include "base/ansi_text.h"
 #include "base/windows_path.h"
+#include "platform/portable_sha256.h"
 
 
 namespace varno {
@@ -105,7 +106,7 @@ std::optional<FileId> ParseFileId(const std::string& text) {
   return FileId{static_cast<uint32_t>(volume), index};
 }
 
-std::string HeaderLine() { return std::string(kMagic) + "\t" + std::to_string(kJournalVersion); }
+std::string HeaderLine(int version = kJournalVersion) { return std::string(kMagic) + "\t" + std::to_string(version); }
 std::string Header() { return HeaderLine() + "\r\n"; }
 
 std::string Hex8(uint32_t number) { return Hex16(number).substr(8); }
@@ -120,24 +121,58 @@ std::string LineChecksum(std::string_view previous, std::string_view line) {
   return Hex8(static_cast<uint32_t>(crc));
 }
 
-// A record's line as this version writes it: its fields, the run's tag, the chained checksum.
-std::string SealedLine(const JournalRecord& record, const std::string& tag, std::string* chain) {
+// HMAC-SHA256 of the message under a key of at most 64 bytes.
+std::string HmacSha256(std::string_view key, std::string_view message) {
+  std::string inner(64, '\x36'), outer(64, '\x5c');
+  for (size_t i = 0; i < key.size() && i < 64; ++i) {
+    inner[i] = static_cast<char>(inner[i] ^ key[i]);
+    outer[i] = static_cast<char>(outer[i] ^ key[i]);
+  }
+  const auto digest = [](std::string_view a, std::string_view b) {
+    auto sha = StartPortableSha256();
+    sha->Add(a.data(), a.size());
+    sha->Add(b.data(), b.size());
+    return sha->Finish().value_or(std::string());
+  };
+  return digest(outer, digest(inner, message));
+}
+
+// The seal of a line. Version 4: HMAC-SHA256, under the run's key, of the previous line's
+// seal (the header line for the first record) and of the line up to its seal, in 64
+// upper-case hexadecimal digits; only who holds the key (administrators, through the run's
+// anchor) can make one. Version 3: the CRC-32 chained the same way, which tells a line cut
+// short or left over from an earlier use of the disk, and nothing of who wrote it.
+std::string LineSeal(std::string_view key, std::string_view previous, std::string_view line) {
+  if (key.empty()) return LineChecksum(previous, line);
+  std::string message(previous);
+  message += line;
+  std::string hex;
+  for (const unsigned char byte : HmacSha256(key, message)) {
+    hex += kHex[byte >> 4];
+    hex += kHex[byte & 15];
+  }
+  return hex;
+}
+
+// A record's line as this version writes it: its fields, the run's tag, the chained seal.
+std::string SealedLine(const JournalRecord& record, const std::string& tag, std::string_view key, std::string* chain) {
   const std::string line = EncodeJournalRecord(record) + "\t" + tag;
-  *chain = LineChecksum(*chain, line);
+  *chain = LineSeal(key, *chain, line);
   return line + "\t" + *chain + "\r\n";
 }
 
-// The records of a version 3 journal, up to the first line that is not a whole, known
-// record of the run, sealed by its checksum: a line after one that fails may be what an
-// earlier use of the disk left there, never what this run wrote.
-std::vector<JournalRecord> SealedRecords(const std::vector<std::string>& lines) {
+// The records of a version 3 or 4 journal, up to the first line that is not a whole, known
+// record of the run, sealed by its checksum or its MAC: a line after one that fails may be
+// what an earlier use of the disk left there, or what someone else wrote, never what this
+// run wrote.
+std::vector<JournalRecord> SealedRecords(const std::vector<std::string>& lines, std::string_view key) {
   std::vector<JournalRecord> records;
   std::string chain = lines[0];
   std::string tag;
   for (size_t i = 1; i < lines.size(); ++i) {
     const std::string& line = lines[i];
     const size_t sum = line.rfind('\t');
-    if (sum == std::string::npos || line.substr(sum + 1) != LineChecksum(chain, std::string_view(line).substr(0, sum))) break;
+    if (sum == std::string::npos || line.substr(sum + 1) != LineSeal(key, chain, std::string_view(line).substr(0, sum))) break;
     const size_t tagAt = line.rfind('\t', sum - 1);
     if (tagAt == std::string::npos) break;
     const std::string lineTag = line.substr(tagAt + 1, sum - tagAt - 1);
@@ -255,7 +290,16 @@ std::optional<JournalRecord> DecodeJournalRecord(const std::string& line) {
 }
 
 
-std::optional<std::vector<JournalRecord>> ParseJournal(std::string_view bytes) {
+int JournalVersionOf(std::string_view bytes) {
+  const size_t end = bytes.find("\r\n");
+  if (end == std::string_view::npos) return 0;
+  for (int version = 1; version <= kJournalVersion; ++version) {
+    if (bytes.substr(0, end) == HeaderLine(version)) return version;
+  }
+  return 0;
+}
+
+std::optional<std::vector<JournalRecord>> ParseJournal(std::string_view bytes, std::string_view key) {
   // Only lines ended by CR LF were written whole; a last line without its end was cut short.
   std::vector<std::string> lines;
   size_t start = 0;
@@ -264,14 +308,14 @@ std::optional<std::vector<JournalRecord>> ParseJournal(std::string_view bytes) {
     start = end + 2;
   }
   // A journal of version 1, left by the previous program, differs only by its VALUE records.
-  const auto known = [](const std::string& line) {
-    for (int version = 1; version <= kJournalVersion; ++version) {
-      if (line == std::string(kMagic) + "\t" + std::to_string(version)) return true;
-    }
-    return false;
-  };
-  if (lines.empty() || !known(lines[0])) return std::nullopt;
-  if (lines[0] == HeaderLine()) return SealedRecords(lines);
+  const int version = JournalVersionOf(bytes);
+  if (version == 0) return std::nullopt;
+  // A version 4 journal is read only with its run's key: without it, nothing says who wrote it.
+  if (version == 4) {
+    if (key.empty()) return std::nullopt;
+    return SealedRecords(lines, key);
+  }
+  if (version == 3) return SealedRecords(lines, {});
   // Earlier versions carry no checksum: every readable line is taken.
   std::vector<JournalRecord> records;
   for (size_t i = 1; i < lines.size(); ++i) {
@@ -280,19 +324,22 @@ std::optional<std::vector<JournalRecord>> ParseJournal(std::string_view bytes) {
   return records;
 }
 
-std::unique_ptr<Journal> Journal::Begin(FileSystem& files, const std::string& path) {
-  if (files.FileExists(path)) return nullptr;
-  auto file = files.CreateProtectedForAppending(path);
+std::unique_ptr<Journal> Journal::Begin(FileSystem& files, const std::string& path, const std::string& tag,
+                                        const std::string& key, bool* ownerRefused) {
+  if (files.FileExists(path) || key.empty()) return nullptr;
+  bool refused = false;
+  auto file = files.CreateProtectedForAppending(path, &refused);
+  if (ownerRefused) *ownerRefused = refused;
   if (!file) return nullptr;
-  const std::string tag = Hex16(files.UnpredictableNumber());
   const JournalRecord run = MakeRecord(JournalRecord::Kind::Run, tag);
   std::string chain = HeaderLine();
-  if (!file->Append(Header() + SealedLine(run, tag, &chain))) {
+  if (!file->Append(Header() + SealedLine(run, tag, key, &chain))) {
     file.reset();
     files.RemoveFile(path);  // a journal without its first line would stop every later run
     return nullptr;
   }
   auto journal = std::unique_ptr<Journal>(new Journal(std::move(file), path, tag));
+  journal->key_ = key;
   journal->chain_ = chain;
   journal->records_.push_back(run);
   return journal;
@@ -314,7 +361,7 @@ bool Journal::Announce(const JournalRecord& record) {
 // may still have reached the disk, and the undo must cover what it announced.
 std::string Journal::Seal(const JournalRecord& record) {
   records_.push_back(record);
-  return SealedLine(record, tag_, &chain_);
+  return SealedLine(record, tag_, key_, &chain_);
 }
 
 bool Journal::Durable() {
@@ -353,7 +400,19 @@ bool IsRunTag(std::string_view text) {
 
 std::string TemporaryFileMask(const std::string& tag) { return "vrn" + tag + "*.tmp"; }
 
-bool RewriteWithoutCommitMark(FileSystem& files, const std::string& path, const std::vector<JournalRecord>& records) {
+std::string NewRunTag(FileSystem& files) { return Hex16(files.UnpredictableNumber()); }
+
+std::string NewJournalKey(FileSystem& files) {
+  std::string key;
+  for (int i = 0; i < 4; ++i) {
+    uint64_t number = files.UnpredictableNumber();
+    for (int b = 0; b < 8; ++b, number >>= 8) key += static_cast<char>(number & 0xFF);
+  }
+  return key;
+}
+
+bool RewriteWithoutCommitMark(FileSystem& files, const std::string& path, const std::vector<JournalRecord>& records,
+                              const std::string& key) {
   std::string tag;
   for (const JournalRecord& record : records) {
     if (record.kind == JournalRecord::Kind::Run) tag = record.path;
@@ -361,12 +420,13 @@ bool RewriteWithoutCommitMark(FileSystem& files, const std::string& path, const 
   std::string chain = HeaderLine();
   std::string bytes = Header();
   for (const JournalRecord& record : records) {
-    if (record.kind != JournalRecord::Kind::Committed) bytes += SealedLine(record, tag, &chain);
+    if (record.kind != JournalRecord::Kind::Committed) bytes += SealedLine(record, tag, key, &chain);
   }
   // Made as the journal itself is, so that the next run trusts it as much.
   const std::string temporary = path + ".tmp";
   if (files.FileExists(temporary)) files.RemoveFile(temporary);
-  auto file = files.CreateProtectedForAppending(temporary);
+  bool ownerRefused = false;
+  auto file = files.CreateProtectedForAppending(temporary, &ownerRefused);
   if (!file || !file->Append(bytes)) {
     file.reset();
     files.RemoveFile(temporary);

@@ -2,21 +2,22 @@
 // before the change is made, so that a run that fails, is interrupted or is killed can be
 // taken back to the installation as it was before.
 //
-// The file "VarnoMaJ.journal" in the installation directory, version 3. Windows-1252 text,
+// The file "VarnoMaJ.journal" in the installation directory, version 4. Windows-1252 text,
 // one record per line ended by CR LF, fields separated by a tab. Every record line ends with
-// two more fields: the run's tag, and a checksum (8 upper-case hexadecimal digits: CRC-32 of
-// the previous line's checksum, or of the first line for the first record, followed by the
-// line up to the tab before its checksum). Reading stops at the first line that fails: a
-// checksum that differs, another tag, or a first record that is not RUN with the line's tag.
+// two more fields: the run's tag, and a seal (64 upper-case hexadecimal digits: HMAC-SHA256,
+// under the run's 32-byte key, of the previous line's seal, or of the first line for the
+// first record, followed by the line up to the tab before its seal). Reading stops at the
+// first line that fails: a seal that differs, another tag, or a first record that is not
+// RUN with the line's tag. The key and the tag are in the run's anchor (run_anchor.h), which
+// only administrators can read: a journal is trusted when its seals match its anchor, on any
+// volume, whoever the file system says owns it.
 //
 // The file is made owned by the Administrators group with an access list of its own that
-// lets no other account in, and it is acted on only when it still is (or is owned by the
-// account that recovers it), has one name and is no link: a standard user who can write the
-// installation directory can neither write such a file nor change this one. In a field, "%" followed by
-// two upper-case hexadecimal digits stands for that byte; "%", tab, CR, LF and every byte
-// below 0x20 are written that way, every other byte as itself.
+// lets no other account in; a run refuses to begin where that owner cannot be set. In a
+// field, "%" followed by two upper-case hexadecimal digits stands for that byte; "%", tab,
+// CR, LF and every byte below 0x20 are written that way, every other byte as itself.
 //
-//   VARNOJOURNAL<TAB>3                       first line: the format and its version
+//   VARNOJOURNAL<TAB>4                       first line: the format and its version
 //   RUN<TAB>tag                              the run's own 16 hexadecimal digits, drawn at
 //                                            random when the journal begins; they are in
 //                                            the names of its temporary files and backups
@@ -51,11 +52,14 @@
 //   COMMITTED                                the update is complete: nothing is undone, only
 //                                            the backups are left to remove
 //
-// Version 2 is read too: the same records without the two last fields, every readable line
-// taken. Version 1 is read too: it has neither RUN nor TEMPDIR, backups named path + ".vrnundo"
-// + a number, and VALUE records, in the same form as RAWVALUE but with the value's bytes as
-// the ANSI functions give them (a string in Windows-1252); they are put back through those
-// functions.
+// Version 3 is read too: the same, its seal an 8-digit CRC-32 chained the same way; such a
+// journal is acted on only when it is owned by the Administrators group, the system or the
+// system's servicing account, no other account may write it, and it has one name and is no
+// link. Version 2 is read too, with the same check: the same records without the two last
+// fields, every readable line taken. Version 1 is read too: it has neither RUN nor TEMPDIR,
+// backups named path + ".vrnundo" + a number, and VALUE records, in the same form as
+// RAWVALUE but with the value's bytes as the ANSI functions give them (a string in
+// Windows-1252); they are put back through those functions.
 //
 // Undoing begins with the temporary files: those of every TEMPDIR directory whose names
 // carry the run's tag are deleted (a killed process leaves them, and one in a directory the
@@ -80,7 +84,7 @@
 namespace varno {
 
 inline constexpr char kJournalFileName[] = "VarnoMaJ.journal";
-inline constexpr int kJournalVersion = 3;
+inline constexpr int kJournalVersion = 4;
 
 struct JournalRecord {
   enum class Kind {
@@ -110,16 +114,26 @@ std::string EncodeJournalRecord(const JournalRecord& record);
 // Nothing when the line is not a whole, known record.
 std::optional<JournalRecord> DecodeJournalRecord(const std::string& line);
 
-// The records of a journal's bytes. Nothing when they are not a journal of a version this
-// program knows.
-std::optional<std::vector<JournalRecord>> ParseJournal(std::string_view bytes);
+// The records of a journal's bytes, a version 4 journal's sealed under key. Nothing when
+// they are not a journal of a version this program knows, or of version 4 without a key.
+std::optional<std::vector<JournalRecord>> ParseJournal(std::string_view bytes, std::string_view key = {});
+
+// The version a journal's first line names; 0 when it names none this program knows.
+int JournalVersionOf(std::string_view bytes);
+
+// A new run's tag (16 hexadecimal digits) and its journal's key (32 bytes), drawn at random.
+std::string NewRunTag(FileSystem& files);
+std::string NewJournalKey(FileSystem& files);
 
 // The journal of the run under way.
 class Journal {
  public:
-  // Creates the journal file (there must be none) and writes its first line. Nothing when
-  // that cannot be done: the run must not change anything then.
-  static std::unique_ptr<Journal> Begin(FileSystem& files, const std::string& path);
+  // Creates the journal file (there must be none) of the run with this tag, its lines sealed
+  // under key, and writes its first line. Nothing when that cannot be done (ownerRefused
+  // set when the Administrators group could not be made its owner): the run must not change
+  // anything then.
+  static std::unique_ptr<Journal> Begin(FileSystem& files, const std::string& path, const std::string& tag,
+                                        const std::string& key, bool* ownerRefused = nullptr);
 
   // Appends a record and flushes it to the disk. False when that failed: the change it
   // announces must not be made.
@@ -150,6 +164,7 @@ class Journal {
   // act on these, never on the file read again, which others may have replaced meanwhile.
   const std::vector<JournalRecord>& Records() const { return records_; }
   const std::string& Tag() const { return tag_; }
+  const std::string& Key() const { return key_; }
 
  private:
   Journal(std::unique_ptr<AppendingFile> file, std::string path, std::string tag)
@@ -160,6 +175,7 @@ class Journal {
   std::unique_ptr<AppendingFile> file_;
   std::string path_;
   std::string tag_;
+  std::string key_;
   std::string chain_;  // the last line's checksum
   std::vector<JournalRecord> records_;
   bool failed_ = false;
@@ -178,6 +194,7 @@ std::string TemporaryFileMask(const std::string& tag);
 // beside it. For a run whose mark reached the file but may not have reached the disk,
 // before anything of it is undone: a journal that says complete must never be left behind
 // a partial rollback.
-bool RewriteWithoutCommitMark(FileSystem& files, const std::string& path, const std::vector<JournalRecord>& records);
+bool RewriteWithoutCommitMark(FileSystem& files, const std::string& path, const std::vector<JournalRecord>& records,
+                              const std::string& key);
 
 }  // namespace varno

@@ -84,6 +84,9 @@ class JournaledRegistry : public Registry {
   }
   long SetRawValue(RegKey key, const std::string& name, uint32_t type, std::string_view data) override;
   long FlushKey(RegKey key) override { return inner_.FlushKey(key); }
+  long OpenAdministratorsKey(const std::string& path, bool create, RegKey* key) override {
+    return inner_.OpenAdministratorsKey(path, create, key);
+  }
 
   // Flushes every key the run changed; the keys that could not be.
   std::vector<std::string> FlushChangedKeys() { return changed_.Flush(inner_); }

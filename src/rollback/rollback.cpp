@@ -232,12 +232,21 @@ bool ControlWasNew(const std::vector<JournalRecord>& records, const std::string&
   return true;
 }
 
-// Puts a journal where no later run takes it up again; when it cannot be moved, its path
-// joins the failures.
+// Puts a journal where no later run takes it up again, under a name nothing else has (a
+// directory or another file's second name may stand at the first choice); when it cannot
+// be moved, its path joins the failures.
 void SetAside(FileSystem& files, const std::string& path, Recovery& recovery) {
-  const std::string aside = path + kSetAsideSuffix;
-  if (files.FileExists(aside)) files.RemoveFile(aside);
-  if (!files.MoveFileTo(path, aside)) recovery.failures.push_back(path);
+  if (!MoveAsideUnderOwnName(files, path, kSetAsideSuffix)) recovery.failures.push_back(path);
+}
+
+// The journal is gone, and that is on the disk, before its run leaves the anchor: a power
+// cut between the two then finds an anchored run without a journal, which asks for a
+// repair, never a journal without its anchor, which nothing would authenticate.
+void EndAnchoredRun(Platform& platform, const std::string& installDir, const std::string& journal, bool repairDue) {
+  platform.files.FlushVolume(journal);
+  RunAnchor anchor;
+  anchor.repairDue = repairDue;
+  WriteRunAnchor(platform.registry, installDir, anchor);
 }
 
 enum class Reach { Held, NothingThere, Unsafe };
@@ -292,30 +301,37 @@ RollbackFailures UndoJournalRecords(Platform& platform, const std::vector<Journa
   return failures;
 }
 
-UpdateTransaction::UpdateTransaction(Platform& real, std::unique_ptr<Journal> journal, HeldDirectories holds)
+UpdateTransaction::UpdateTransaction(Platform& real, std::unique_ptr<Journal> journal, HeldDirectories holds,
+                                     std::string installDir, bool repairDue)
     : real_(real),
+      installDir_(std::move(installDir)),
+      repairDueBefore_(repairDue),
       journal_(std::move(journal)),
       holds_(std::move(holds)),
       files_(real.files, *journal_, holds_),
       registry_(real.registry, *journal_),
       shell_(real.shell, real.files, files_, *journal_),
       libraries_(real.libraries, *journal_),
-      journaled_{files_, registry_, shell_, real.dialogs, real.window, real.processes, libraries_, real.system} {}
+      journaled_{files_, registry_, shell_, real.dialogs, real.window, real.processes, libraries_, real.system, real.holders} {}
 
 std::unique_ptr<UpdateTransaction> UpdateTransaction::Begin(Platform& real, const std::string& installDir,
                                                             const std::vector<std::string>& shortcutFolders,
-                                                            std::optional<HoldRefusal>* refusal) {
+                                                            std::optional<HoldRefusal>* unheld, BeginRefusal* why) {
   std::vector<std::string> roots{installDir};
   roots.insert(roots.end(), shortcutFolders.begin(), shortcutFolders.end());
   HeldDirectories holds(real.files, std::move(roots));
   if (auto refused = holds.HoldDown(installDir)) {
-    if (refusal) *refusal = std::move(refused);
+    if (unheld) *unheld = std::move(refused);
     return nullptr;
   }
-  auto journal = Journal::Begin(real.files, JoinPath(installDir, kJournalFileName));
+  const bool repairDue = RepairDue(real.registry, installDir);
+  auto journal = BeginAnchoredJournal(real.files, real.registry, installDir, JoinPath(installDir, kJournalFileName), why);
   if (!journal) return nullptr;
-  return std::unique_ptr<UpdateTransaction>(new UpdateTransaction(real, std::move(journal), std::move(holds)));
+  return std::unique_ptr<UpdateTransaction>(
+      new UpdateTransaction(real, std::move(journal), std::move(holds), installDir, repairDue));
 }
+
+void UpdateTransaction::EndRun(bool repairDue) { EndAnchoredRun(real_, installDir_, journal_->Path(), repairDue); }
 
 bool UpdateTransaction::Commit() {
   // The mark says the registry holds the new state for good: a key still waiting for the
@@ -327,7 +343,8 @@ bool UpdateTransaction::Commit() {
   journal_->Close();
   if (!RemoveBackups(real_, journal_->Records(), holds_).empty()) return true;
   FlushVolumes(real_.files, journal_->Records());
-  real_.files.RemoveFile(journal_->Path());
+  // The whole package is in place: whatever an earlier run left half done is repaired.
+  if (real_.files.RemoveFile(journal_->Path())) EndRun(false);
   holds_.ReleaseAll();
   return true;
 }
@@ -338,15 +355,21 @@ RollbackFailures UpdateTransaction::Rollback() {
   // A completion mark whose flush failed may still be in the file: it goes before anything
   // is undone, or a rollback cut short would leave a journal that a later run takes for a
   // completed update, and it would delete the backups of the files not put back yet.
-  if (Committed(records) && !RewriteWithoutCommitMark(real_.files, journal_->Path(), records)) {
+  if (Committed(records) && !RewriteWithoutCommitMark(real_.files, journal_->Path(), records, journal_->Key())) {
     return {journal_->Path()};
   }
   RollbackFailures failures = UndoJournalRecords(real_, records, holds_);
   if (!failures.empty()) return failures;
   FlushVolumes(real_.files, records);
-  real_.files.RemoveFile(journal_->Path());
+  if (real_.files.RemoveFile(journal_->Path())) EndRun(repairDueBefore_);
   holds_.ReleaseAll();
   return failures;
+}
+
+bool RepairDue(Registry& registry, const std::string& installDir) {
+  const std::optional<RunAnchor> anchor = ReadRunAnchor(registry, installDir);
+  // An anchor nobody can trust proves nothing either way; no run can begin under it.
+  return !anchor || anchor->repairDue || anchor->HasRun();
 }
 
 std::optional<std::string> OutOfScope(const std::vector<JournalRecord>& records, const JournalScope& scope) {
@@ -355,6 +378,29 @@ std::optional<std::string> OutOfScope(const std::vector<JournalRecord>& records,
   }
   return std::nullopt;
 }
+
+namespace {
+
+// The anchored run's journal cannot be used (missing, not its own, cut short): the
+// installation may be half updated, which the anchor now says instead of naming the run.
+void RunLost(Platform& platform, const std::string& installDir, Recovery& recovery) {
+  recovery.kind = Recovery::Kind::Lost;
+  RunAnchor anchor;
+  anchor.repairDue = true;
+  if (!WriteRunAnchor(platform.registry, installDir, anchor)) recovery.failures.push_back(kRunAnchorKey);
+}
+
+// What stands at a place the updater's files take and is no file of its own (a directory,
+// a link): moved aside, so that it stops no run.
+void MoveStrayAside(FileSystem& files, const std::string& path, Recovery& recovery) {
+  if (auto aside = MoveAsideUnderOwnName(files, path, kStrayJournalSuffix)) {
+    recovery.movedAside.push_back(*aside);
+  } else {
+    recovery.failures.push_back(path);
+  }
+}
+
+}  // namespace
 
 Recovery RecoverInterruptedRun(Platform& platform, const std::string& installDir, const JournalScope* scope) {
   Recovery recovery;
@@ -371,31 +417,78 @@ Recovery RecoverInterruptedRun(Platform& platform, const std::string& installDir
     recovery.failures.push_back(refused->directory);
     return recovery;
   }
+  FileSystem& files = platform.files;
   // A rewrite of the journal that was cut short.
-  if (platform.files.FileExists(path + ".tmp")) platform.files.RemoveFile(path + ".tmp");
-  if (!platform.files.FileExists(path)) return recovery;
-  // Read once, from the handle whose owner and rights were checked: a journal that another
-  // account could have written is not acted on, whatever it says.
-  const ProtectedFileRead read = platform.files.ReadProtectedFile(path);
-  if (read.trust == FileTrust::Linked || read.trust == FileTrust::ForeignOwner ||
-      read.trust == FileTrust::WritableByOthers) {
-    recovery.kind = Recovery::Kind::Untrusted;
-    recovery.trust = read.trust;
-    SetAside(platform.files, path, recovery);
+  const std::string rewrite = path + ".tmp";
+  if (files.DirectoryExists(rewrite) || (files.FileExists(rewrite) && files.IsLinked(rewrite))) {
+    MoveStrayAside(files, rewrite, recovery);
+  } else if (files.FileExists(rewrite)) {
+    files.RemoveFile(rewrite);
+  }
+  if (files.DirectoryExists(path)) MoveStrayAside(files, path, recovery);
+  const std::optional<RunAnchor> anchor = ReadRunAnchor(platform.registry, installDir);
+  const bool anchored = anchor && anchor->HasRun();
+  // Read once, from a handle opened on the file itself, never through a link.
+  ProtectedFileRead read;
+  if (files.FileExists(path)) {
+    read = files.ReadProtectedFile(path);
+    if (read.trust == FileTrust::Linked) MoveStrayAside(files, path, recovery);
+  }
+  if (!files.FileExists(path)) {
+    if (anchored) RunLost(platform, installDir, recovery);
     return recovery;
   }
-  const std::optional<std::string> bytes =
-      read.trust == FileTrust::Trusted ? std::optional<std::string>(read.bytes) : std::nullopt;
-  // A journal cut short before its first line ended announced nothing: nothing was changed.
-  if (bytes && bytes->find("\r\n") == std::string::npos) {
-    platform.files.RemoveFile(path);
+  const std::string& bytes = read.bytes;
+  std::optional<std::vector<JournalRecord>> records;
+  if (anchored && read.trust != FileTrust::Missing && bytes.find("\r\n") == std::string::npos) {
+    // Cut short before its first line ended: the run changed nothing yet. Unless others
+    // could have cut it: then nothing says so.
+    files.RemoveFile(path);
+    if (read.trust == FileTrust::Trusted) {
+      EndAnchoredRun(platform, installDir, path, anchor->repairDue);
+    } else {
+      RunLost(platform, installDir, recovery);
+    }
     return recovery;
   }
-  const auto records = bytes ? ParseJournal(*bytes) : std::nullopt;
-  if (!records) {
+  if (anchored && read.trust == FileTrust::Missing) {
+    // There, but not readable now (another program holds it): kept, for a later run.
     recovery.kind = Recovery::Kind::Incomplete;
     recovery.failures.push_back(path);
     return recovery;
+  }
+  if (anchored) {
+    // The anchor's key decides, whoever the volume says owns the file: a journal whose
+    // first record is not the anchored run's is someone else's, and the run's own is lost.
+    records = JournalVersionOf(bytes) == kJournalVersion ? ParseJournal(bytes, anchor->key) : std::nullopt;
+    if (!records || records->empty() || (*records)[0].path != anchor->tag) {
+      SetAside(files, path, recovery);
+      RunLost(platform, installDir, recovery);
+      return recovery;
+    }
+  } else {
+    // No run is anchored: a journal of this version was not written by one; an older one is
+    // trusted for who wrote it.
+    const bool current = JournalVersionOf(bytes) == kJournalVersion;
+    if (current || read.trust == FileTrust::Linked || read.trust == FileTrust::ExtraName ||
+        read.trust == FileTrust::ForeignOwner || read.trust == FileTrust::WritableByOthers) {
+      recovery.kind = Recovery::Kind::Untrusted;
+      recovery.trust = read.trust;
+      recovery.unanchored = current;
+      SetAside(files, path, recovery);
+      return recovery;
+    }
+    // A journal cut short before its first line ended announced nothing: nothing was changed.
+    if (read.trust == FileTrust::Trusted && bytes.find("\r\n") == std::string::npos) {
+      files.RemoveFile(path);
+      return recovery;
+    }
+    if (read.trust == FileTrust::Trusted) records = ParseJournal(bytes);
+    if (!records) {
+      recovery.kind = Recovery::Kind::Incomplete;
+      recovery.failures.push_back(path);
+      return recovery;
+    }
   }
   // A journal that names anything an update does not own was not written by an update:
   // nothing of it is done, and it is put where no later run takes it up again.
@@ -403,13 +496,15 @@ Recovery RecoverInterruptedRun(Platform& platform, const std::string& installDir
     if (auto outside = OutOfScope(*records, *scope)) {
       recovery.kind = Recovery::Kind::SetAside;
       recovery.failures.push_back(*outside);
-      SetAside(platform.files, path, recovery);
+      SetAside(files, path, recovery);
+      if (anchored) WriteRunAnchor(platform.registry, installDir, RunAnchor{{}, {}, true});
       return recovery;
     }
   }
-  if (Committed(*records)) {
+  const bool committed = Committed(*records);
+  if (committed) {
     recovery.failures = RemoveBackups(platform, *records, holds);
-    const RollbackFailures temporaries = RemoveTemporaryFiles(platform.files, *records, holds);
+    const RollbackFailures temporaries = RemoveTemporaryFiles(files, *records, holds);
     recovery.failures.insert(recovery.failures.end(), temporaries.begin(), temporaries.end());
     recovery.kind = recovery.failures.empty() ? Recovery::Kind::Cleaned : Recovery::Kind::NotCleaned;
   } else {
@@ -417,8 +512,13 @@ Recovery RecoverInterruptedRun(Platform& platform, const std::string& installDir
     recovery.kind = recovery.failures.empty() ? Recovery::Kind::Restored : Recovery::Kind::Incomplete;
   }
   if (!recovery.failures.empty()) return recovery;
-  FlushVolumes(platform.files, *records);
-  platform.files.RemoveFile(path);
+  FlushVolumes(files, *records);
+  if (!files.RemoveFile(path) || !anchored) return recovery;
+  // A journal others could write (a volume without access lists, a share) may have lost its
+  // last lines to them: what it undid proves the installation whole only when nobody else
+  // could have cut it.
+  EndAnchoredRun(platform, installDir, path,
+                 !committed && (anchor->repairDue || read.trust != FileTrust::Trusted));
   return recovery;
 }
 

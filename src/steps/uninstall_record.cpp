@@ -105,11 +105,15 @@ void WriteLogList::RecordArchiveMember(size_t insertionIndex, std::string_view t
   if (!Contains(targetPath)) Insert(insertionIndex, std::string(memberName));
 }
 
-void WriteLogList::LoadFromFile(FileSystem& files, const std::string& path) {
-  const auto bytes = files.ReadWholeFile(path);
-  if (!bytes) throw UpdateError(FormatText(text::kCannotOpenFile, {path}));
+bool WriteLogList::LoadFromFile(FileSystem& files, const std::string& path) {
+  // Read as the journal is, from the file itself: through a link or a second name, the
+  // elevated run would copy whatever file a user pointed it at into the installation.
+  const ProtectedFileRead read = files.ReadProtectedFile(path);
+  if (read.trust == FileTrust::Linked || read.trust == FileTrust::ExtraName) return false;
+  if (read.trust == FileTrust::Missing) throw UpdateError(FormatText(text::kCannotOpenFile, {path}));
   *this = WriteLogList();
-  for (std::string& line : SplitTextLines(*bytes)) Append(std::move(line));
+  for (std::string& line : SplitTextLines(read.bytes)) Append(std::move(line));
+  return true;
 }
 
 void WriteLogList::SaveToFile(FileSystem& files, const std::string& path) const {

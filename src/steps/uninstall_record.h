@@ -75,8 +75,10 @@ class WriteLogList {
 
   // Replaces the list with the file's lines (CR LF, LF or a lone CR end a line). A file
   // that exists but cannot be read raises "Impossible d'ouvrir le fichier %s": going on
-  // with an empty list would lose the earlier runs' lines at the save.
-  void LoadFromFile(FileSystem& files, const std::string& path);
+  // with an empty list would lose the earlier runs' lines at the save. A link or a file with
+  // a second name is not read (false, the list unchanged): it is not the record the updater
+  // saved, and the save puts a file of its own in its place.
+  bool LoadFromFile(FileSystem& files, const std::string& path);
 
   // Writes every line followed by CR LF, replacing the file as a whole. A failed save
   // raises "Impossible de créer le fichier %s" and leaves the previous file whole.

@@ -43,6 +43,12 @@ TEST(ParseCommandLine, KnowsItsSwitchesInAnyCaseWithSlashOrDash) {
   EXPECT_TRUE(all.options.reinstall);
   EXPECT_EQ(all.options.installDir, "C:\\Varno");
   EXPECT_EQ(all.options.logPath, "C:\\Logs\\maj.txt");
+  const CommandLine close = ParseCommandLine({"/CloseApplications"});
+  EXPECT_TRUE(close.options.closeApplications);
+  EXPECT_FALSE(close.options.forceCloseApplications);
+  const CommandLine force = ParseCommandLine({"-forcecloseapplications"});
+  EXPECT_TRUE(force.options.closeApplications && force.options.forceCloseApplications);
+  EXPECT_EQ(ParseCommandLine({"/closeapplications=1"}).action, Action::Wrong);
   // A path may hold "=" itself; a later switch wins.
   EXPECT_EQ(ParseCommandLine({"/log=a.txt", "/log=C:\\x=y.txt"}).options.logPath, "C:\\x=y.txt");
 

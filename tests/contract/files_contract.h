@@ -29,6 +29,9 @@ class FilesUnderTest {
   virtual bool MakeDirectoryLink(const std::string&, const std::string&) { return false; }
   // Whether a held directory refuses its own removal (Linux has no sharing that refuses it).
   virtual bool HoldRefusesRemoval() { return true; }
+  // Whether a protected file shows the owner it was made with. Wine shows every file as
+  // its one user's, which is the program's own account: no owner that counts.
+  virtual bool ShowsOwners() { return true; }
 };
 
 using FilesFactory = std::function<std::unique_ptr<FilesUnderTest>()>;

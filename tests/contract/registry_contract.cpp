@@ -162,3 +162,29 @@ TEST_P(RegistryContract, WritesIntoTheMachineHive) {
 }
 
 }  // namespace varno::fake
+
+namespace varno::fake {
+
+// The key that anchors runs: made, written, flushed and opened again by the program that
+// made it; a missing one is not made unless asked.
+TEST_P(RegistryContract, AnAdministratorsKeyIsMadeAndOpenedAgain) {
+  const std::string path = "SOFTWARE\\VarnoContractAnchor";
+  RegKey key = 0;
+  EXPECT_EQ(reg_->OpenAdministratorsKey(path, false, &key), kRegNotFound);
+  ASSERT_EQ(reg_->OpenAdministratorsKey(path, true, &key), kRegSuccess);
+  EXPECT_EQ(reg_->SetValue(key, "C:\\VARNOLITH", kRegBinary, "tag\tkey\t-"), kRegSuccess);
+  EXPECT_EQ(reg_->FlushKey(key), kRegSuccess);
+  reg_->CloseKey(key);
+  ASSERT_EQ(reg_->OpenAdministratorsKey(path, false, &key), kRegSuccess);
+  uint32_t type = 0;
+  std::string data;
+  EXPECT_EQ(reg_->QueryValue(key, "C:\\VARNOLITH", &type, &data), kRegSuccess);
+  EXPECT_EQ(data, "tag\tkey\t-");
+  reg_->CloseKey(key);
+  RegKey software = 0;
+  ASSERT_EQ(reg_->OpenKey(kHkeyLocalMachine, "SOFTWARE", kKeyWrite, false, &software), kRegSuccess);
+  EXPECT_EQ(reg_->DeleteSubKey(software, "VarnoContractAnchor"), kRegSuccess);
+  reg_->CloseKey(software);
+}
+
+}  // namespace varno::fake

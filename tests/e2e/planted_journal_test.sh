@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # A journal planted in the installation that names a file of the system directory and a
-# value under the Run key: the updater, started without even a package, acts on none of it,
-# sets the journal aside and says why in its log. Then one planted by copying that would,
+# value under the Run key, written by the account the updater runs as (Wine's one user): the
+# updater, started without even a package, acts on none of it, sets the journal aside and
+# says why in its log. Then one planted by copying that would,
 # undone, rename a library of the attacker's onto the control's name in the system
 # directory and load it: the control and the system directory stay as they were.
 . "$(dirname "$0")/e2e.sh"
@@ -27,7 +28,9 @@ e2e_check "no value was written under Run" \
   test -z "$(e2e_reg_value 'HKLM\Software\Microsoft\Windows\CurrentVersion\Run' plante)"
 e2e_check "the journal is set aside" test -e "$unix_install/VarnoMaJ.journal.ecarte" -a ! -e "$unix_install/VarnoMaJ.journal"
 desktop_log="$VARNO_WINE_USER_DIR/Desktop/VarnoMaJLog.txt"
-e2e_check "the log says why" sh -c "iconv -f CP1252 -t UTF-8 '$desktop_log' | grep -qF 'Journal écarté sans être appliqué : il nomme ce qu'\''une mise à jour ne modifie pas : C:\\windows\\system32\\victime.dll'"
+# Wine shows every file as its one user's: the planter's own account, which is the updater's
+# own too, and no owner that counts.
+e2e_check "the log says why" sh -c "iconv -f CP1252 -t UTF-8 '$desktop_log' | grep -qF 'Journal écarté sans être appliqué : il n'\''est pas celui d'\''une mise à jour exécutée en administrateur (son propriétaire n'\''est pas un administrateur) : C:\\Produits\\Varnolith'"
 
 system=$(varno_unix_path 'C:\windows\syswow64')
 cp "$samples/Varxxlith.ocx" "$system/Varxxlith.ocx"
@@ -44,6 +47,6 @@ e2e_check "the control is the one installed" test "$(sha256sum <"$system/Varxxli
 e2e_check "nothing of the system directory changed" test "$(ls -la --time-style=+%s "$system" | sha256sum)" = "$system_before"
 e2e_check "the attacker's library is where it was dropped" test -f "$unix_install/evil.dll"
 e2e_check "the second journal is set aside too" test -e "$unix_install/VarnoMaJ.journal.ecarte" -a ! -e "$unix_install/VarnoMaJ.journal"
-e2e_check "the log says why" sh -c "iconv -f CP1252 -t UTF-8 '$desktop_log' | grep -qF 'Journal écarté sans être appliqué : il nomme ce qu'\''une mise à jour ne modifie pas : C:\windows\system32\Varxxlith.ocx'"
+e2e_check "the log says why" sh -c "iconv -f CP1252 -t UTF-8 '$desktop_log' | grep -qF 'Journal écarté sans être appliqué : il n'\''est pas celui d'\''une mise à jour exécutée en administrateur (son propriétaire n'\''est pas un administrateur) : C:\\Produits\\Varnolith'"
 [ -f "$desktop_log" ] && { echo "--- log"; iconv -f CP1252 -t UTF-8 "$desktop_log"; }
 e2e_finish

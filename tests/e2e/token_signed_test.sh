@@ -35,7 +35,11 @@ package() {
   rm -rf "$package"
   e2e_package "$package" "$signed_exe" 2816090
   printf 'signé sur le jeton' >"$VARNO_WINE_TMP/member"
-  e2e_archive "$package/sor_ti1.slp" Jeton.txt "$VARNO_WINE_TMP/member"
+  # With the product's code: a key-bound updater runs as administrator only what the signed
+  # package brings, or installed files only administrators can have written (never so under
+  # Wine, which shows every file as its one user's).
+  e2e_archive "$package/sor_ti1.slp" Jeton.txt "$VARNO_WINE_TMP/member" \
+    Varxxlith.ocx "$samples/Varxxlith.ocx" VarnoUpDate.dll "$samples/VarnoUpDate.dll"
   "$pack_tool" sign "$package" --pkcs11-module "$module" --key-label "$1" --pin-env VARNO_PIN >/dev/null
 }
 run() {

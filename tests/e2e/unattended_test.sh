@@ -110,6 +110,12 @@ e2e_release
 e2e_check "exit code 1618 (got $CODE)" test "$CODE" = 1618
 e2e_check "nothing changed" unchanged "$before"
 e2e_check "the file in use is in the log" logged "Fichier en cours d'utilisation : $install\\a.dll"
+# Held by handle, not loaded: found through the system's list of open handles.
+holder_named() {
+  iconv -f CP1252 -t UTF-8 "$fleet_log" | tr -d '\r' | grep -qE \
+    '^Programme qui utilise des fichiers à remplacer : .*\\varno_hold_file\.exe \(processus [0-9]+, utilisateur [^)]+\) : C:\\Produits\\Varnolith\\a\.dll$'
+}
+e2e_check "the program that holds it is named, with its process and user" holder_named
 
 echo "== two updaters at once: the second ends with 1618"
 e2e_start "$package" Varnolith_MAJ_Solo.exe
@@ -150,7 +156,7 @@ e2e_key "$(e2e_wait_window '^Varnolith_maj_solo$' 60)" Return
 e2e_check "interactive: the usage box ends" e2e_wait_exit 30
 e2e_check "interactive: exit code 1639" test "$(cat "$VARNO_WINE_TMP/code")" = 1639
 # Wine's trace cuts long texts: the start is enough.
-usage_shown() { grep -qF 'MSGBOX_OnInit L"Utilisation : Varnolith_MAJ_Solo.exe [/quiet [/reinstall]] [/dir=CHEMIN] [/log=CHEMIN]\r\r/quiet' "$VARNO_WINE_TMP/stderr"; }
+usage_shown() { grep -qF 'MSGBOX_OnInit L"Utilisation : Varnolith_MAJ_Solo.exe [/quiet [/reinstall]] [/dir=CHEMIN] [/log=CHEMIN]\r    [/closeapplications | /forcecloseapplications]\r\r/quiet' "$VARNO_WINE_TMP/stderr"; }
 e2e_check "interactive: the usage was shown" usage_shown
 
 echo "== a Windows version the updater does not know"

@@ -36,7 +36,7 @@ class Intercepted : public ForwardingFiles {
   bool RemoveFileIfSame(const std::string& path, const FileId& id) override {
     return !refuseRemoval(path) && inner_.RemoveFileIfSame(path, id);
   }
-  std::unique_ptr<AppendingFile> CreateProtectedForAppending(const std::string& path) override {
+  std::unique_ptr<AppendingFile> CreateProtectedForAppending(const std::string& path, bool* ownerRefused) override {
     class File : public AppendingFile {
      public:
       File(std::unique_ptr<AppendingFile> inner, Intercepted& owner) : inner_(std::move(inner)), owner_(owner) {}
@@ -50,7 +50,7 @@ class Intercepted : public ForwardingFiles {
       std::unique_ptr<AppendingFile> inner_;
       Intercepted& owner_;
     };
-    auto file = inner_.CreateProtectedForAppending(path);
+    auto file = inner_.CreateProtectedForAppending(path, ownerRefused);
     return file ? std::make_unique<File>(std::move(file), *this) : nullptr;
   }
 };

@@ -42,7 +42,7 @@ class JournalTrustTest : public ::testing::Test {
   }
   // A journal as a run writes it, with these records after its first.
   void WriteJournal(std::initializer_list<JournalRecord> records) {
-    auto journal = Journal::Begin(machine.files, kJournal);
+    auto journal = BeginAnchoredJournal(machine.files, machine.registry, kInstall, kJournal);
     ASSERT_TRUE(journal);
     for (const JournalRecord& record : records) ASSERT_TRUE(journal->Append(record));
   }
@@ -71,9 +71,13 @@ TEST_F(JournalTrustTest, AJournalAStandardUserPlantedIsSetAsideAndLoadsNothing) 
   machine.files.AddFile(kJournal, kControlAttack);
   machine.files.SetOwner(kJournal, fake::MemoryFileSystem::Owner::Administrators, true);
   EXPECT_EQ(Recover().trust, FileTrust::WritableByOthers);
+  // A link at the journal's place is nobody's journal: moved aside, never read.
   machine.files.AddFile(kJournal, kControlAttack);
   machine.files.SetLinked(kJournal);
-  EXPECT_EQ(Recover().trust, FileTrust::Linked);
+  const Recovery linked = Recover();
+  EXPECT_EQ(linked.kind, Recovery::Kind::None);
+  EXPECT_EQ(linked.movedAside.size(), 1u);
+  EXPECT_FALSE(machine.files.FileExists(kJournal));
   EXPECT_EQ(machine.files.Content(kEvil), "attacker's code");
 }
 
@@ -119,7 +123,12 @@ TEST_F(JournalTrustTest, AnyAccountRecoversARunKilledUnderAnother) {
 TEST_F(JournalTrustTest, ReadingStopsAtTheFirstLineThatIsNotTheRunsOwn) {
   WriteJournal({MakeRecord(Kind::NewFile, kInstall + "\\a.dll"), MakeRecord(Kind::NewFile, kInstall + "\\b.dll")});
   const std::string written = *machine.files.Content(kJournal);
+  const std::string key = ReadRunAnchor(machine.registry, kInstall)->key;
+  const auto ParseJournal = [&key](std::string_view bytes) { return varno::ParseJournal(bytes, key); };
   ASSERT_EQ(ParseJournal(written)->size(), 3u);
+  // Sealed under the run's key: without it nothing is read, under another key no line.
+  EXPECT_FALSE(varno::ParseJournal(written));
+  EXPECT_TRUE(varno::ParseJournal(written, std::string(32, 'k'))->empty());
   const size_t first = written.find("\r\n") + 2, second = written.find("\r\n", first) + 2,
                third = written.find("\r\n", second) + 2;
   const std::string a = written.substr(second, third - second), b = written.substr(third);

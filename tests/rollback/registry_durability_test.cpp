@@ -50,8 +50,8 @@ class WatchedAppending : public AppendingFile {
 class WatchedFiles : public ForwardingFiles {
  public:
   WatchedFiles(FileSystem& inner, Watch watch) : ForwardingFiles(inner), watch_(std::move(watch)) {}
-  std::unique_ptr<AppendingFile> CreateProtectedForAppending(const std::string& path) override {
-    auto file = inner_.CreateProtectedForAppending(path);
+  std::unique_ptr<AppendingFile> CreateProtectedForAppending(const std::string& path, bool* ownerRefused) override {
+    auto file = inner_.CreateProtectedForAppending(path, ownerRefused);
     return file ? std::make_unique<WatchedAppending>(std::move(file), watch_) : nullptr;
   }
   bool CopyFileTo(const std::string& from, const std::string& to) override { return FileSystem::CopyFileTo(from, to); }
@@ -75,11 +75,15 @@ void Prepare(fake::MemoryMachine& m) {
   m.files.AddFile("C:\\Package\\sor_ti1.slp", ArchiveBytes({MemberFromBytes("data.bin", "new data")}));
 }
 
-// Files and registry, without the run log and the database level, which are not undone.
+// Files and registry, without the run log and the database level, which are not undone,
+// nor the key that anchors runs (checked apart).
 std::string State(fake::MemoryMachine& m) {
   std::istringstream lines(m.Dump());
   std::string state, line;
+  bool anchorKey = false;
   while (std::getline(lines, line) && line != "--- boxes") {
+    if (line.starts_with("[")) anchorKey = AnsiSameText(line, "[HKEY_LOCAL_MACHINE\\" + std::string(kRunAnchorKey) + "]");
+    if (anchorKey) continue;
     if (line.find("VarnoMaJLog.txt") == std::string::npos && line.find("VarnoInst") == std::string::npos) {
       state += line + "\n";
     }
@@ -117,6 +121,9 @@ TEST(RegistryDurability, APowerCutAroundTheCommitFindsTheRegistryWithItsFiles) {
       EXPECT_TRUE(RecoverInterruptedRun(platform, kTestInstallDir).failures.empty()) << which;
       const std::string& expected = moment == Moment::BeforeMark ? before : completed;
       EXPECT_EQ(State(machine), expected) << which;
+      // Cut between the journal's deletion and the anchor's: the run is not known to have
+      // ended, and the same package will be applied again rather than called done.
+      EXPECT_EQ(RepairDue(machine.registry, kTestInstallDir), moment == Moment::AfterJournalDeleted) << which;
       // What the recovery put back is on the disk before its journal went.
       machine.registry.PowerCut(0);
       EXPECT_EQ(State(machine), expected) << which << ", then cut again";

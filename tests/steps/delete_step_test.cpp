@@ -116,6 +116,7 @@ TEST_F(DeleteStepTest, APackageWithoutTheSectionRemovesNothing) {
 TEST_F(DeleteStepTest, ThroughTheJournalARollbackPutsBackFilesAndDirectories) {
   machine.files.SetInUse(Path("Garde\\Vieux.txt"));
   Description("[delete]\r\nAncien.dll\r\nAide\\Vieux.chm\r\nAide\r\nGarde\\Vieux.txt\r\n");
+  machine.registry.AddKey(kHkeyLocalMachine, kRunAnchorKey);  // as an earlier run left it
   const auto before = machine.Dump();
   auto transaction = UpdateTransaction::Begin(platform, kInstallDir);
   ASSERT_TRUE(transaction);

@@ -289,10 +289,16 @@ bool MemoryFileSystem::MoveFileTo(const std::string& from, const std::string& to
   const std::string source = Real(from);
   const std::string destination = Real(to);
   Node* node = Find(source);
-  if (!node || node->isDirectory || node->inUse || node->heldAgainstWriters > 0 || destination.empty() ||
+  if (!node || node->inUse || node->heldAgainstWriters > 0 || destination.empty() ||
       Find(destination) ||
       !ParentIsDirectory(destination) || Refused(destination)) {
     return false;
+  }
+  // A directory is renamed with all below it, as MoveFileEx does on one volume.
+  if (node->isDirectory) {
+    if (VolumeOf(KeyOf(source)) != VolumeOf(KeyOf(destination))) return false;
+    MoveTree(source, destination);
+    return true;
   }
   Node moved = *node;
   moved.path = destination;
@@ -364,43 +370,75 @@ std::unique_ptr<AppendingFile> MemoryFileSystem::OpenForAppending(const std::str
   return std::make_unique<MemoryAppendingFile>(*this, full);
 }
 
-std::unique_ptr<AppendingFile> MemoryFileSystem::CreateProtectedForAppending(const std::string& path) {
+std::unique_ptr<AppendingFile> MemoryFileSystem::CreateProtectedForAppending(const std::string& path, bool* ownerRefused) {
+  if (ownerRefused) *ownerRefused = false;
   Step();
   if (Find(path)) return nullptr;
+  if (KindOfVolume(FullPath(path)) == VolumeKind::ShareRefusingOwner) {
+    if (ownerRefused) *ownerRefused = true;
+    return nullptr;
+  }
   auto file = OpenForAppending(path);
   if (file) SetOwner(path, Owner::Administrators, false);
   return file;
 }
 
+MemoryFileSystem::VolumeKind MemoryFileSystem::KindOfVolume(const std::string& path) const {
+  const auto known = volumeKinds_.find(VolumeOf(AnsiUpperCase(path)));
+  return known == volumeKinds_.end() ? VolumeKind::Ntfs : known->second;
+}
+
 ProtectedFileRead MemoryFileSystem::ReadProtectedFile(const std::string& path) {
   Step();
   const Node* node = Find(path);
-  if (!node || node->isDirectory) return {};
+  // A program that holds the file open for writing refuses this reader, as it shares reading only.
+  if (!node || node->isDirectory || node->inUse) return {};
   if (node->linked) return {FileTrust::Linked, {}};
-  if (node->owner == Owner::StandardUser) return {FileTrust::ForeignOwner, {}};
-  if (node->othersMayWrite) return {FileTrust::WritableByOthers, {}};
-  return {FileTrust::Trusted, node->data};
+  ProtectedFileRead read{FileTrust::Trusted, node->data};
+  const VolumeKind volume = KindOfVolume(node->path);
+  if (node->extraName) {
+    read.trust = FileTrust::ExtraName;
+  } else if (volume == VolumeKind::Share || node->owner == Owner::StandardUser || node->owner == Owner::ThisAccount) {
+    read.trust = FileTrust::ForeignOwner;
+  } else if (volume == VolumeKind::NoAccessLists || node->othersMayWrite) {
+    read.trust = FileTrust::WritableByOthers;
+  }
+  return read;
+}
+
+void MemoryFileSystem::AddExtraName(const std::string& path) {
+  if (Node* node = Find(path)) node->extraName = true;
 }
 
 FileTrust MemoryFileSystem::TrustOfDirectory(const std::string& path, bool) {
   // One flag stands for every right of others here: a directory others may only add to is
   // not modelled.
+  Step();
   const Node* node = Find(path);
   if (!node || !node->isDirectory) return FileTrust::Missing;
   if (node->linked) return FileTrust::Linked;
-  if (node->owner == Owner::StandardUser) return FileTrust::ForeignOwner;
-  return node->othersMayWrite ? FileTrust::WritableByOthers : FileTrust::Trusted;
+  // The account running may own a log's directories (it is no code).
+  if (node->owner == Owner::StandardUser || KindOfVolume(node->path) == VolumeKind::Share) {
+    return FileTrust::ForeignOwner;
+  }
+  const bool writable = node->othersMayWrite || KindOfVolume(node->path) == VolumeKind::NoAccessLists;
+  return writable ? FileTrust::WritableByOthers : FileTrust::Trusted;
 }
 
 HeldForRunning MemoryFileSystem::OpenHeldForRunning(const std::string& path) {
+  Step();
   Node* node = Find(path);
   if (!node || node->isDirectory || node->inUse) return {};
-  // What the program made itself stands for what an elevated program makes on Windows:
-  // owned by the Administrators group.
-  const auto trustOf = [](const Node& entry) {
+  // Code counts only what elevation or the system alone can have written.
+  const auto trustOf = [this](const Node& entry) {
     if (entry.linked) return FileTrust::Linked;
-    if (entry.owner == Owner::StandardUser) return FileTrust::ForeignOwner;
-    return entry.othersMayWrite ? FileTrust::WritableByOthers : FileTrust::Trusted;
+    if (entry.extraName) return FileTrust::ExtraName;
+    const VolumeKind volume = KindOfVolume(entry.path);
+    if (entry.owner == Owner::StandardUser || entry.owner == Owner::ThisAccount || volume == VolumeKind::Share) {
+      return FileTrust::ForeignOwner;
+    }
+    const bool writable = entry.othersMayWrite || volume == VolumeKind::NoAccessLists;
+    return writable ? FileTrust::WritableByOthers : FileTrust::Trusted;
   };
   FileTrust trust = trustOf(*node);
   if (trust == FileTrust::Trusted) {
@@ -483,7 +521,7 @@ bool MemoryFileSystem::CanReplace(const std::string& path) {
 bool MemoryFileSystem::IsLinked(const std::string& path) {
   Step();
   const Node* node = Find(path);
-  return node && node->linked;
+  return node && (node->linked || node->extraName);
 }
 
 bool MemoryFileSystem::RemoveEmptyDirectory(const std::string& path) {

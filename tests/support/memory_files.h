@@ -32,7 +32,7 @@ class MemoryFileSystem : public FileSystem {
   bool RemoveFile(const std::string& path) override;
   bool MakeDirectory(const std::string& path) override;
   std::unique_ptr<AppendingFile> OpenForAppending(const std::string& path) override;
-  std::unique_ptr<AppendingFile> CreateProtectedForAppending(const std::string& path) override;
+  std::unique_ptr<AppendingFile> CreateProtectedForAppending(const std::string& path, bool* ownerRefused) override;
   ProtectedFileRead ReadProtectedFile(const std::string& path) override;
   HeldForRunning OpenHeldForRunning(const std::string& path) override;
   FileTrust TrustOfDirectory(const std::string& path, bool othersMayAdd) override;
@@ -83,8 +83,10 @@ class MemoryFileSystem : public FileSystem {
   // names); replacing the file puts a plain one in its place, as a rename over a link does.
   void SetLinked(const std::string& path);
   // Who owns a file, and whether its access list lets other accounts write it. Whatever the
-  // program makes is its own account's, writable by no one else; CreateProtectedForAppending
-  // gives the Administrators group. A standard user's file is theirs and writable by them.
+  // program makes is the Administrators group's (an elevated token's default owner), writable
+  // by no one else. A standard user's file is theirs and writable by them. ThisAccount is the
+  // administrator's own user account: what their programs make when they run without
+  // elevation.
   enum class Owner { ThisAccount, Administrators, System, StandardUser };
   void SetOwner(const std::string& path, Owner owner, bool othersMayWrite);
   // A file put there by a standard user who can write the directory: theirs, as they wrote it.
@@ -92,6 +94,20 @@ class MemoryFileSystem : public FileSystem {
     AddFile(path, bytes);
     SetOwner(path, Owner::StandardUser, true);
   }
+  // A file put there by a program of the administrator that runs without elevation.
+  void PlantAsSameAccountUnelevated(const std::string& path, std::string_view bytes) {
+    AddFile(path, bytes);
+    SetOwner(path, Owner::ThisAccount, false);
+  }
+  // The file got a second name elsewhere (a hard link): its bytes show under both.
+  void AddExtraName(const std::string& path);
+  // What a volume ("C:", "\\server\share") keeps of a file's protection. NoAccessLists
+  // (FAT32, exFAT): owner and access list silently dropped, everyone may write everything.
+  // Share: the server records another account as the owner of what the program makes (it
+  // sees the system as the machine's account). ShareRefusingOwner: the server refuses the
+  // Administrators group as an owner, so a protected file cannot be made.
+  enum class VolumeKind { Ntfs, NoAccessLists, Share, ShareRefusingOwner };
+  void SetVolumeKind(const std::string& volume, VolumeKind kind) { volumeKinds_[AnsiUpperCase(volume)] = kind; }
   void SetCurrentDirectory(const std::string& path);
   // Moves a directory and all below it to another path, open files or not, as repointing
   // a junction on the way to it does on Windows.
@@ -163,7 +179,8 @@ class MemoryFileSystem : public FileSystem {
     bool readOnly = false;
     bool inUse = false;
     bool linked = false;
-    Owner owner = Owner::ThisAccount;
+    bool extraName = false;
+    Owner owner = Owner::Administrators;
     bool othersMayWrite = false;
     int heldAgainstWriters = 0;  // open holders that refuse writers
     std::string durable;         // the bytes as last flushed to the disk
@@ -216,6 +233,8 @@ class MemoryFileSystem : public FileSystem {
   std::string fillWhile_;
   uint64_t fillAfter_ = 0;
   std::optional<uint64_t> freeSpace_;
+  std::map<std::string, VolumeKind> volumeKinds_;
+  VolumeKind KindOfVolume(const std::string& path) const;
 };
 
 }  // namespace varno::fake

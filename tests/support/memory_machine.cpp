@@ -18,6 +18,95 @@ bool MemoryDialogs::ShowBox(BoxKind kind, const std::string& title, const std::s
   return answer;
 }
 
+FilesInUseChoice MemoryDialogs::AskAboutFilesInUse(const std::string& title, const std::string& text) {
+  shown.push_back({BoxKind::RetryCancel, title, text, true});
+  if (whileShown) whileShown(shown.back());
+  if (!choices.empty()) {
+    const FilesInUseChoice choice = choices.front();
+    choices.pop_front();
+    return choice;
+  }
+  if (answers.empty()) return FilesInUseChoice::Retry;
+  const bool answer = answers.front();
+  answers.pop_front();
+  return answer ? FilesInUseChoice::Retry : FilesInUseChoice::Cancel;
+}
+
+std::vector<FileHolder> MemoryFileHolders::Find(const std::vector<std::string>& paths) {
+  std::vector<FileHolder> found;
+  for (const Process& process : processes) {
+    if (!process.running) continue;
+    FileHolder holder = process.holder;
+    holder.files.clear();
+    for (const std::string& path : paths) {
+      for (const std::string& held : process.holder.files) {
+        if (AnsiSameText(held, path)) holder.files.push_back(path);
+      }
+    }
+    if (!holder.files.empty()) found.push_back(holder);
+  }
+  return found;
+}
+
+EndRequest MemoryFileHolders::AskToEnd(const FileHolder& holder) {
+  askedToEnd.push_back(holder.processId);
+  Process* process = Running(holder.processId);
+  if (!process) return EndRequest::Ended;
+  if (!process->hasWindow) return EndRequest::StillRunning;
+  if (!process->agreesToEnd) return EndRequest::Refused;
+  if (process->staysAfterAgreeing) return EndRequest::Ended;
+  process->running = false;
+  Release(*process);
+  return EndRequest::Ended;
+}
+
+bool MemoryFileHolders::ForceEnd(const FileHolder& holder) {
+  forcedToEnd.push_back(holder.processId);
+  Process* process = Running(holder.processId);
+  if (!process) return true;
+  process->running = false;
+  Release(*process);
+  return true;
+}
+
+bool MemoryFileHolders::Restart(const FileHolder& holder) {
+  if (refuseRestart) return false;
+  restarted.push_back(holder);
+  // The program opens again what it held before it was closed.
+  FileHolder again = holder;
+  for (const Process& process : processes) {
+    if (process.holder.processId == holder.processId) again.files = process.holder.files;
+  }
+  again.processId = 0;
+  Run(again);
+  return true;
+}
+
+MemoryFileHolders::Process& MemoryFileHolders::Run(FileHolder holder) {
+  if (holder.processId == 0) holder.processId = nextProcessId_ += 4;
+  for (const std::string& path : holder.files) files_.SetInUse(path);
+  processes.push_back({std::move(holder)});
+  return processes.back();
+}
+
+MemoryFileHolders::Process* MemoryFileHolders::Running(uint32_t processId) {
+  for (Process& process : processes) {
+    if (process.running && process.holder.processId == processId) return &process;
+  }
+  return nullptr;
+}
+
+void MemoryFileHolders::Release(const Process& ended) {
+  for (const std::string& path : ended.holder.files) {
+    bool stillHeld = false;
+    for (const Process& process : processes) {
+      if (!process.running) continue;
+      for (const std::string& held : process.holder.files) stillHeld = stillHeld || AnsiSameText(held, path);
+    }
+    if (!stillHeld) files_.SetInUse(path, false);
+  }
+}
+
 std::string MemoryDialogs::SelectDirectory() {
   ++directoryDialogs;
   return selectedDirectory;
@@ -129,6 +218,10 @@ std::string MemoryMachine::Dump() const {
   }
   out << "--- started processes\n";
   for (const auto& name : processes.started) out << name << "\n";
+  out << "--- processes holding files\n";
+  for (const auto& process : holders.processes) {
+    out << process.holder.processId << " " << process.holder.program << (process.running ? "" : " (ended)") << "\n";
+  }
   return out.str();
 }
 

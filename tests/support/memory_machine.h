@@ -22,6 +22,7 @@ struct ShownBox {
   BoxKind kind;
   std::string title;
   std::string text;
+  bool closeButton = false;  // the files-in-use box with "Fermer les programmes"
 };
 
 // Answers questions from a script (Oui when the script has run out) and keeps every box.
@@ -29,7 +30,11 @@ class MemoryDialogs : public Dialogs {
  public:
   bool ShowBox(BoxKind kind, const std::string& title, const std::string& text) override;
   std::string SelectDirectory() override;
+  FilesInUseChoice AskAboutFilesInUse(const std::string& title, const std::string& text) override;
   std::deque<bool> answers;
+  // The answers to the files-in-use box with its close button; when none is left, the next
+  // of answers (Réessayer or Annuler).
+  std::deque<FilesInUseChoice> choices;
   std::vector<ShownBox> shown;
   // What others do on the machine while a box waits for its answer.
   std::function<void(const ShownBox&)> whileShown;
@@ -78,11 +83,45 @@ class MemoryProcesses : public Processes {
  public:
   bool StartProgram(const std::string& applicationName) override;
   bool ClaimSoleUpdater() override { return !otherUpdaterRunning; }
-  std::vector<std::string> ProgramsUsing(const std::vector<std::string>&) override { return programsUsingFiles; }
   std::vector<std::string> started;
   bool refuseStart = false;
   bool otherUpdaterRunning = false;
-  std::vector<std::string> programsUsingFiles;
+};
+
+// Processes that hold files, as modules or open handles, with windows that accept or refuse
+// to end. A file that a running process holds is in use on the machine's files.
+class MemoryFileHolders : public FileHolders {
+ public:
+  struct Process {
+    FileHolder holder;  // its files are the paths it holds
+    bool running = true;
+    // The answer of its windows to the log-off question; without a window nothing asks it.
+    bool hasWindow = true;
+    bool agreesToEnd = true;
+    // Agrees but goes on running (a hung shutdown, or a finder that reports what never
+    // happened).
+    bool staysAfterAgreeing = false;
+  };
+  explicit MemoryFileHolders(MemoryFileSystem& files) : files_(files) {}
+
+  std::vector<FileHolder> Find(const std::vector<std::string>& paths) override;
+  EndRequest AskToEnd(const FileHolder& holder) override;
+  bool ForceEnd(const FileHolder& holder) override;
+  bool Restart(const FileHolder& holder) override;
+
+  // Starts a process that holds these files.
+  Process& Run(FileHolder holder);
+  Process* Running(uint32_t processId);
+
+  std::vector<Process> processes;
+  std::vector<uint32_t> askedToEnd, forcedToEnd;
+  std::vector<FileHolder> restarted;  // every start, with its command line and directory
+  bool refuseRestart = false;
+
+ private:
+  void Release(const Process& process);
+  MemoryFileSystem& files_;
+  uint32_t nextProcessId_ = 4000;
 };
 
 // Libraries by full path, each with its exports; loads and frees are counted.
@@ -148,7 +187,7 @@ class MemoryMachine {
  public:
   MemoryMachine();
 
-  Platform platform() { return Platform{files, registry, shell, dialogs, window, processes, libraries, system}; }
+  Platform platform() { return Platform{files, registry, shell, dialogs, window, processes, libraries, system, holders}; }
 
   // The whole state, for the message of a failing test.
   std::string Dump() const;
@@ -161,6 +200,7 @@ class MemoryMachine {
   MemoryProcesses processes;
   MemoryLibraries libraries;
   MemorySystem system{files};
+  MemoryFileHolders holders{files};
 };
 
 inline constexpr char kTestDesktop[] = "C:\\Users\\Pierre\\Desktop";

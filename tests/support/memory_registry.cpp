@@ -314,3 +314,26 @@ std::string MemoryRegistry::Dump() const {
 }
 
 }  // namespace varno::fake
+
+namespace varno::fake {
+
+long MemoryRegistry::OpenAdministratorsKey(const std::string& path, bool create, RegKey* key) {
+  std::vector<std::string> wanted;
+  for (const auto& part : SplitPath(path)) wanted.push_back(AnsiUpperCase(part));
+  for (const auto& open : keysOpenToUsers_) {
+    if (open == wanted) {
+      *key = 0;
+      return kRegAccessDenied;
+    }
+  }
+  return OpenKey(kHkeyLocalMachine, path, kKeyQueryValue | kKeySetValue, create, key);
+}
+
+void MemoryRegistry::SetKeyOpenToUsers(const std::string& path) {
+  AddKey(kHkeyLocalMachine, path);
+  std::vector<std::string> key;
+  for (const auto& part : SplitPath(path)) key.push_back(AnsiUpperCase(part));
+  keysOpenToUsers_.push_back(key);
+}
+
+}  // namespace varno::fake

@@ -43,6 +43,12 @@ class MemoryRegistry : public Registry {
     return SetValue(key, name, type, data);
   }
   long FlushKey(RegKey key) override;
+  // Refused when a standard user made the key or may change it (OpenKey's checks otherwise).
+  long OpenAdministratorsKey(const std::string& path, bool create, RegKey* key) override;
+
+  // The key below HKEY_LOCAL_MACHINE (made when missing) is one a standard user made, or
+  // whose access list lets them in: no administrators' key.
+  void SetKeyOpenToUsers(const std::string& path);
 
   struct Value {
     uint32_t type = 0;
@@ -132,6 +138,7 @@ class MemoryRegistry : public Registry {
   std::vector<Refusal> refusals_;
   std::vector<Refusal> failedWrites_;
   RegKey nextKey_ = 0x100;
+  std::vector<std::vector<std::string>> keysOpenToUsers_;
 };
 
 }  // namespace varno::fake

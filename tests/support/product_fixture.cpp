@@ -1,5 +1,7 @@
 #include "support/product_fixture.h"
 
+#include "rollback/run_anchor.h"
+
 namespace varno::fake {
 
 void InstallProduct(MemoryMachine& machine, const std::string& dir, const std::string& version, bool appPaths) {
@@ -17,6 +19,8 @@ void InstallProduct(MemoryMachine& machine, const std::string& dir, const std::s
   machine.system.SetFileVersion(dir + "\\Varnolith.exe", 2, 8, 3, 1);
   machine.registry.PutString(kHkeyLocalMachine, kProductKey, "Version", version);
   if (appPaths) machine.registry.PutString(kHkeyLocalMachine, kAppPathsKey, "Path", dir);
+  // The key an earlier update anchored its run in: what a run leaves once it has ended.
+  machine.registry.AddKey(kHkeyLocalMachine, kRunAnchorKey);
 }
 
 int DatabaseLevel(MemoryMachine& machine) {

@@ -14,7 +14,8 @@ inline constexpr char kProductKey[] = "Software\\Tolmerik\\Varnolith";
 
 // The product's files (Varnolith.exe with file version 2.8, the control, whose registration
 // succeeds wherever it is loaded from, and the database library, whose update succeeds and
-// raises "VarnoInst" to 15), its "Version" value and, when asked, its App Paths entry.
+// raises "VarnoInst" to 15), its "Version" value and, when asked, its App Paths entry; and
+// the updater's key for anchoring runs, as an earlier update left it.
 void InstallProduct(MemoryMachine& machine, const std::string& dir = kTestInstallDir,
                     const std::string& version = "2816080", bool appPaths = true);
 

@@ -48,7 +48,7 @@ int main(int argc, char** argv) {
     varno::win32::Win32Registry registry;
     varno::fake::MemoryMachine machine;  // the boxes are kept, not shown
     varno::Platform platform{files,           registry,           shell,          machine.dialogs,
-                             machine.window,  machine.processes, machine.libraries, machine.system};
+                             machine.window,  machine.processes, machine.libraries, machine.system, machine.holders};
     varno::ShellLink shellLink(platform);
     std::printf("%s\n", shellLink.GetLinkTarget(argv[2]).c_str());
     for (const auto& box : machine.dialogs.shown) std::fprintf(stderr, "box: %s\n", box.text.c_str());

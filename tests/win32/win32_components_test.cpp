@@ -57,7 +57,7 @@ class Win32ComponentsTest : public ::testing::Test {
   win32::Win32System system;
   MemoryMachine machine;  // boxes, window, shell and processes are not expected here
   Platform platform{files, registry, machine.shell, machine.dialogs, machine.window, machine.processes,
-                    libraries, system};
+                    libraries, system, machine.holders};
   RunState state;
   RunLog log{files};
 };

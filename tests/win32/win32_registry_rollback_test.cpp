@@ -2,6 +2,8 @@
 // back: read with the W function, they are byte for byte what they were.
 #include <gtest/gtest.h>
 
+#include <aclapi.h>
+
 #include <utility>
 
 #include "platform/win32/win32.h"
@@ -54,7 +56,7 @@ TEST(Win32RegistryRollback, ValuesOutsideTheCodePageComeBackByteForByte) {
   win32::Win32Registry registry;
   MemoryMachine machine;
   Platform real{files, registry, machine.shell, machine.dialogs, machine.window, machine.processes,
-                machine.libraries, machine.system};
+                machine.libraries, machine.system, machine.holders};
   const auto transaction = UpdateTransaction::Begin(real, scratch.Path());
   ASSERT_TRUE(transaction);
   Registry& journaled = transaction->platform().registry;
@@ -71,6 +73,45 @@ TEST(Win32RegistryRollback, ValuesOutsideTheCodePageComeBackByteForByte) {
   for (const auto& [name, value] : before) EXPECT_EQ(ReadWide(name), value);
   EXPECT_EQ(ReadWide(L"New"), Stored(0, "<absent>"));
   RegDeleteKeyW(HKEY_CURRENT_USER, kWideKey);
+}
+
+// Wine shows every file as its one user's, an owner that counts for nothing: a killed run's
+// journal is trusted for its anchor, whose key only administrators and the system may open.
+TEST(Win32RegistryRollback, AKilledRunIsRecoveredThroughItsAnchor) {
+  ScratchDirectory scratch;
+  win32::Win32FileSystem files;
+  win32::Win32Registry registry;
+  MemoryMachine machine;
+  Platform real{files, registry, machine.shell, machine.dialogs, machine.window, machine.processes,
+                machine.libraries, machine.system, machine.holders};
+  const std::string data = scratch.Path() + "\\data.bin";
+  ASSERT_TRUE(files.ReplaceWholeFile(data, "old"));
+  {
+    const auto transaction = UpdateTransaction::Begin(real, scratch.Path());
+    ASSERT_TRUE(transaction);
+    ASSERT_TRUE(transaction->platform().files.ReplaceWholeFile(data, "new"));
+    // Killed here: nothing more of the run happens.
+  }
+  const std::string journal = scratch.Path() + "\\" + kJournalFileName;
+  EXPECT_EQ(files.ReadProtectedFile(journal).trust, FileTrust::ForeignOwner);
+  EXPECT_EQ(RecoverInterruptedRun(real, scratch.Path()).kind, Recovery::Kind::Restored);
+  EXPECT_EQ(files.ReadWholeFile(data), "old");
+  EXPECT_FALSE(files.FileExists(journal));
+
+  HKEY key = nullptr;
+  ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRunAnchorKey, 0, READ_CONTROL, &key), ERROR_SUCCESS);
+  PACL dacl = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  ASSERT_EQ(GetSecurityInfo(key, SE_REGISTRY_KEY, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl, nullptr,
+                            &descriptor),
+            ERROR_SUCCESS);
+  ASSERT_TRUE(dacl);
+  EXPECT_EQ(dacl->AceCount, 2) << "the Administrators group and the system only";
+  LocalFree(descriptor);
+  RegCloseKey(key);
+  // The journal's owner proved nothing here: the same version is applied again next time.
+  EXPECT_TRUE(RepairDue(registry, scratch.Path()));
+  EXPECT_TRUE(WriteRunAnchor(registry, scratch.Path(), RunAnchor{}));
 }
 
 }  // namespace

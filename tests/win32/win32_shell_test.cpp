@@ -61,7 +61,7 @@ class Win32ShellTest : public ::testing::Test {
   win32::Win32Shell shell{nullptr};
   MemoryMachine machine;
   Platform platform{files,          registry,          shell,             machine.dialogs,
-                    machine.window, machine.processes, machine.libraries, machine.system};
+                    machine.window, machine.processes, machine.libraries, machine.system, machine.holders};
   ShellLink shellLink{platform};
   std::string commonDesktop = shellLink.ReadShellFolder(ShellFolder::Desktop, kAllUsers);
   std::string userDesktop = shellLink.ReadShellFolder(ShellFolder::Desktop, kCurrentUser);

@@ -55,7 +55,7 @@ class Win32StepsTest : public ::testing::Test {
   win32::Win32FileSystem files;
   MemoryMachine machine;
   Platform platform{files, machine.registry, machine.shell, machine.dialogs, machine.window, machine.processes,
-                    machine.libraries, machine.system};
+                    machine.libraries, machine.system, machine.holders};
   RunState state{scratch.In("Package"), scratch.In("Package\\MjaIni.ini"), scratch.In("Varnolith")};
   WriteLogList record;
   std::vector<HANDLE> held;

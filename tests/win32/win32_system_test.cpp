@@ -121,7 +121,7 @@ TEST(Win32Processes, LaunchActionProgramStartsActionExeOfTheCurrentDirectory) {
   win32::Win32Processes processes;
   MemoryMachine machine;  // only the files and the process start are real here
   Platform platform{files,          machine.registry, machine.shell,     machine.dialogs,
-                    machine.window, processes,        machine.libraries, machine.system};
+                    machine.window, processes,        machine.libraries, machine.system, machine.holders};
   LaunchActionProgram(platform);
 
   bool ran = false;

@@ -53,7 +53,7 @@ class Win32TargetTest : public ::testing::Test {
   win32::Win32Libraries libraries;
   MemoryMachine machine;
   Platform platform{files,          registry,          machine.shell, machine.dialogs,
-                    machine.window, machine.processes, libraries,     system};
+                    machine.window, machine.processes, libraries,     system, machine.holders};
 };
 
 TEST_F(Win32TargetTest, ReadsTheFixedVersionOfAProgram) {

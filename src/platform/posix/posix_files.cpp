@@ -391,7 +391,8 @@ std::unique_ptr<AppendingFile> PosixFileSystem::OpenForAppending(const std::stri
   return std::make_unique<PosixAppendingFile>(std::move(file));
 }
 
-std::unique_ptr<AppendingFile> PosixFileSystem::CreateProtectedForAppending(const std::string& path) {
+std::unique_ptr<AppendingFile> PosixFileSystem::CreateProtectedForAppending(const std::string& path, bool* ownerRefused) {
+  if (ownerRefused) *ownerRefused = false;
   const std::string host = HostPath(path);
   if (host.empty() || !IsDirectory(ParentOf(host))) return nullptr;
   Descriptor file(::open(host.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
@@ -407,10 +408,15 @@ ProtectedFileRead PosixFileSystem::ReadProtectedFile(const std::string& path) {
   struct stat info {};
   if (!file.Valid()) return {errno == ELOOP ? FileTrust::Linked : FileTrust::Missing, {}};
   if (::fstat(file.Get(), &info) != 0 || !S_ISREG(info.st_mode)) return {};
-  if (info.st_nlink > 1) return {FileTrust::Linked, {}};
-  if (info.st_uid != 0 && info.st_uid != ::geteuid()) return {FileTrust::ForeignOwner, {}};
-  if (info.st_mode & (S_IWGRP | S_IWOTH)) return {FileTrust::WritableByOthers, {}};
+  // The root of this host stands for the administrators, as the owner this backend makes.
   ProtectedFileRead read{FileTrust::Trusted, {}};
+  if (info.st_nlink > 1) {
+    read.trust = FileTrust::ExtraName;
+  } else if (info.st_uid != 0 && info.st_uid != ::geteuid()) {
+    read.trust = FileTrust::ForeignOwner;
+  } else if (info.st_mode & (S_IWGRP | S_IWOTH)) {
+    read.trust = FileTrust::WritableByOthers;
+  }
   char chunk[65536];
   ssize_t got = 0;
   while ((got = ::read(file.Get(), chunk, sizeof(chunk))) > 0) read.bytes.append(chunk, static_cast<size_t>(got));

@@ -37,7 +37,7 @@ class PosixFileSystem : public FileSystem {
   bool RemoveEmptyDirectory(const std::string& path) override;
   bool CanReplace(const std::string& path) override;
   bool IsLinked(const std::string& path) override;
-  std::unique_ptr<AppendingFile> CreateProtectedForAppending(const std::string& path) override;
+  std::unique_ptr<AppendingFile> CreateProtectedForAppending(const std::string& path, bool* ownerRefused) override;
   ProtectedFileRead ReadProtectedFile(const std::string& path) override;
   bool MoveFileReplacing(const std::string& from, const std::string& to) override;
   bool FlushFile(const std::string& path) override;

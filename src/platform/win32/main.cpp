@@ -7,6 +7,7 @@
 #include "platform/win32/win32.h"
 #include "platform/win32/win32_dialogs.h"
 #include "platform/win32/win32_event_log.h"
+#include "platform/win32/win32_file_holders.h"
 #include "platform/win32/win32_files.h"
 #include "platform/win32/win32_libraries.h"
 #include "platform/win32/win32_processes.h"
@@ -65,7 +66,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   varno::win32::Win32Shell shell(window.Handle());
   varno::win32::Win32Processes processes;
   varno::win32::Win32Libraries libraries;
-  varno::Platform platform{files, registry, shell, dialogs, window, processes, libraries, system};
+  varno::win32::Win32FileHolders holders;
+  varno::Platform platform{files, registry, shell, dialogs, window, processes, libraries, system, holders};
   varno::win32::Win32EventLog events;
 
 #ifdef VARNO_PACKAGE_KEY

@@ -9,6 +9,7 @@ class Win32Dialogs : public Dialogs {
  public:
   bool ShowBox(BoxKind kind, const std::string& title, const std::string& text) override;
   std::string SelectDirectory() override;
+  FilesInUseChoice AskAboutFilesInUse(const std::string& title, const std::string& text) override;
 };
 
 }  // namespace varno::win32

@@ -358,8 +358,8 @@ std::unique_ptr<AppendingFile> Win32FileSystem::OpenForAppending(const std::stri
   return std::make_unique<Win32AppendingFile>(std::move(file));
 }
 
-std::unique_ptr<AppendingFile> Win32FileSystem::CreateProtectedForAppending(const std::string& path) {
-  UniqueHandle file = CreateProtectedFile(path);
+std::unique_ptr<AppendingFile> Win32FileSystem::CreateProtectedForAppending(const std::string& path, bool* ownerRefused) {
+  UniqueHandle file = CreateProtectedFile(path, ownerRefused);
   if (!file.Valid()) return nullptr;
   return std::make_unique<Win32AppendingFile>(std::move(file));
 }

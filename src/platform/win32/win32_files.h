@@ -18,7 +18,7 @@ class Win32FileSystem : public FileSystem {
   bool RemoveFile(const std::string& path) override;
   bool MakeDirectory(const std::string& path) override;
   std::unique_ptr<AppendingFile> OpenForAppending(const std::string& path) override;
-  std::unique_ptr<AppendingFile> CreateProtectedForAppending(const std::string& path) override;
+  std::unique_ptr<AppendingFile> CreateProtectedForAppending(const std::string& path, bool* ownerRefused) override;
   ProtectedFileRead ReadProtectedFile(const std::string& path) override;
   HeldForRunning OpenHeldForRunning(const std::string& path) override;
   FileTrust TrustOfDirectory(const std::string& path, bool othersMayAdd) override;

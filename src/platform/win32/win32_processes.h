@@ -9,7 +9,6 @@ class Win32Processes : public Processes {
  public:
   bool StartProgram(const std::string& applicationName) override;
   bool ClaimSoleUpdater() override;
-  std::vector<std::string> ProgramsUsing(const std::vector<std::string>& paths) override;
 
  private:
   // The last started process stays referenced for the life of the updater.

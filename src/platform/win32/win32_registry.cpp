@@ -1,6 +1,9 @@
 #include "platform/win32/win32_registry.h"
 
+#include <aclapi.h>
+
 #include "platform/win32/win32.h"
+#include "platform/win32/win32_file_protection.h"
 
 namespace varno::win32 {
 namespace {
@@ -105,5 +108,41 @@ long Win32Registry::SetRawValue(RegKey key, const std::string& name, uint32_t ty
 }
 
 long Win32Registry::FlushKey(RegKey key) { return RegFlushKey(Native(key)); }
+
+long Win32Registry::OpenAdministratorsKey(const std::string& path, bool create, RegKey* key) {
+  *key = 0;
+  const REGSAM access = KEY_QUERY_VALUE | KEY_SET_VALUE | READ_CONTROL;
+  HKEY opened = nullptr;
+  LONG status = ERROR_SUCCESS;
+  if (create) {
+    // Made with its protection in the same call, so no other account can open it between
+    // its creation and its protection.
+    ProtectedDescriptor protection(KEY_ALL_ACCESS);
+    if (!protection.Valid()) return ERROR_ACCESS_DENIED;
+    SECURITY_ATTRIBUTES attributes{sizeof(attributes), protection.Get(), FALSE};
+    status = RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, access, &attributes,
+                             &opened, nullptr);
+  } else {
+    status = RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, access, &opened);
+  }
+  if (status != ERROR_SUCCESS) return status;
+  // A key that was there already may be one a user made first, where the vendor's key
+  // lets users create keys: what it holds would then be theirs.
+  PSID owner = nullptr;
+  PACL dacl = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  bool trusted = false;
+  if (GetSecurityInfo(opened, SE_REGISTRY_KEY, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner, nullptr,
+                      &dacl, nullptr, &descriptor) == ERROR_SUCCESS) {
+    trusted = TrustedOwnerAndAccess(owner, dacl, true);
+    LocalFree(descriptor);
+  }
+  if (!trusted) {
+    RegCloseKey(opened);
+    return ERROR_ACCESS_DENIED;
+  }
+  *key = reinterpret_cast<RegKey>(opened);
+  return ERROR_SUCCESS;
+}
 
 }  // namespace varno::win32

@@ -18,6 +18,7 @@ class Win32Registry : public Registry {
   long QueryRawValue(RegKey key, const std::string& name, uint32_t* type, std::string* data) override;
   long SetRawValue(RegKey key, const std::string& name, uint32_t type, std::string_view data) override;
   long FlushKey(RegKey key) override;
+  long OpenAdministratorsKey(const std::string& path, bool create, RegKey* key) override;
 };
 
 }  // namespace varno::win32
