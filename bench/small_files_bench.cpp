@@ -101,7 +101,7 @@ std::string RealText(size_t bytes) {
 }
 
 std::string SubName(int k) {
-  char name[8];
+  char name[16];
   std::snprintf(name, sizeof(name), "D%03d", k);
   return name;
 }
@@ -206,7 +206,7 @@ int main(int argc, char** argv) {
     }
   }
   const fs::path root = fs::absolute(dir);
-  const bool ok = SmallFiles(root, 2000, 8192, 16, rounds, 1.5) && SmallFiles(root, 20000, 4096, 157, 2);
+  const bool ok = SmallFiles(root, 2000, 8192, 16, rounds, 1.5) && SmallFiles(root, 20000, 4096, 157, rounds, 2);
   fs::remove_all(root);
   return ok ? 0 : 1;
 }

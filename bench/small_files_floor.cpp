@@ -3,8 +3,10 @@
 // over the target; then one flush of the volume, so that all of it is on the disk. No
 // journal, no checks, no record. Where the system refuses to flush a volume (Wine 8 fails
 // FlushFileBuffers on "\\.\C:" with ERROR_INVALID_FUNCTION), each file is flushed before
-// its rename instead: the only other way to have it on the disk. Run by wine_many_files_bench.sh under Wine, beside the real
-// updater, to tell what the system costs a file from what the updater adds.
+// its rename instead, the only other way to have it on the disk: a sub-directory's files
+// are written, then flushed four at a time, then renamed. Run by wine_many_files_bench.sh
+// under Wine, beside the real updater, to tell what the system costs a file from what the
+// updater adds.
 //
 //   small_files_floor.exe SOURCE DESTINATION
 //
@@ -44,15 +46,48 @@ bool ReadAll(const std::string& path, std::vector<char>& bytes) {
   return ok;
 }
 
-bool PutInPlace(const std::string& target, const std::string& temporary, const std::vector<char>& bytes,
-                bool flush) {
+// A temporary file made and written; its handle stays open until it is renamed.
+HANDLE WriteTemporary(const std::string& temporary, const std::vector<char>& bytes) {
   const HANDLE file = CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
+  if (file == INVALID_HANDLE_VALUE) return file;
   DWORD written = 0;
-  const bool ok = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-                  written == bytes.size() && (!flush || FlushFileBuffers(file));
-  CloseHandle(file);
-  return ok && MoveFileExA(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING);
+  if (!WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) || written != bytes.size()) {
+    CloseHandle(file);
+    return INVALID_HANDLE_VALUE;
+  }
+  return file;
+}
+
+// Flushes the files on four threads at once: a file system given several flushes at once
+// takes them in one commit of its log (one after the other, each is a commit of its own).
+constexpr int kFlushThreads = 4;
+struct FlushShare {
+  const std::vector<HANDLE>* files;
+  size_t first;
+  bool ok = true;
+};
+DWORD WINAPI FlushEvery(void* argument) {
+  auto& share = *static_cast<FlushShare*>(argument);
+  for (size_t i = share.first; i < share.files->size(); i += kFlushThreads) {
+    share.ok = FlushFileBuffers((*share.files)[i]) && share.ok;
+  }
+  return 0;
+}
+bool FlushAll(const std::vector<HANDLE>& files) {
+  FlushShare shares[kFlushThreads];
+  HANDLE threads[kFlushThreads];
+  for (int t = 0; t < kFlushThreads; ++t) {
+    shares[t] = {&files, static_cast<size_t>(t)};
+    threads[t] = CreateThread(nullptr, 0, FlushEvery, &shares[t], 0, nullptr);
+    if (!threads[t]) return false;
+  }
+  WaitForMultipleObjects(kFlushThreads, threads, TRUE, INFINITE);
+  bool ok = true;
+  for (int t = 0; t < kFlushThreads; ++t) {
+    CloseHandle(threads[t]);
+    ok = ok && shares[t].ok;
+  }
+  return ok;
 }
 
 bool FlushVolumeOf(const std::string& path) {
@@ -80,15 +115,29 @@ int main(int argc, char** argv) {
   const bool volumeFlushes = FlushVolumeOf(destination);
   std::vector<char> bytes;
   int number = 0;
+  // A sub-directory at a time: its files written, flushed (where the volume cannot be),
+  // then renamed into place.
   for (const std::string& sub : Entries(source, true)) {
     const std::string into = destination + "\\" + sub;
     if (!CreateDirectoryA(into.c_str(), nullptr)) return 1;
-    for (const std::string& name : Entries(source + "\\" + sub, false)) {
-      const std::string temporary = into + "\\floor" + std::to_string(++number) + ".tmp";
-      if (!ReadAll(source + "\\" + sub + "\\" + name, bytes) || !PutInPlace(into + "\\" + name, temporary, bytes, !volumeFlushes)) {
-        std::fprintf(stderr, "cannot put %s in place\n", name.c_str());
+    std::vector<std::string> names = Entries(source + "\\" + sub, false);
+    std::vector<HANDLE> files;
+    std::vector<std::string> temporaries;
+    for (const std::string& name : names) {
+      temporaries.push_back(into + "\\floor" + std::to_string(++number) + ".tmp");
+      const HANDLE file = ReadAll(source + "\\" + sub + "\\" + name, bytes) ? WriteTemporary(temporaries.back(), bytes)
+                                                                            : INVALID_HANDLE_VALUE;
+      if (file == INVALID_HANDLE_VALUE) {
+        std::fprintf(stderr, "cannot write %s\n", name.c_str());
         return 1;
       }
+      files.push_back(file);
+    }
+    const bool flushed = volumeFlushes || FlushAll(files);
+    for (HANDLE file : files) CloseHandle(file);
+    if (!flushed) return 1;
+    for (size_t i = 0; i < names.size(); ++i) {
+      if (!MoveFileExA(temporaries[i].c_str(), (into + "\\" + names[i]).c_str(), MOVEFILE_REPLACE_EXISTING)) return 1;
     }
   }
   if (volumeFlushes && !FlushVolumeOf(destination)) {

@@ -136,10 +136,23 @@ class Win32OutputFile : public OutputFile {
     return !failed_;
   }
 
+  // The bytes go to the file and their flush starts on a flush thread: the caller writes
+  // the next replacements while the disk takes this one, and the commit finds it flushed.
+  bool Finish() override {
+    if (!failed_) WriteBlock();
+    std::vector<char>().swap(block_);  // a whole archive's replacements may wait at once
+    if (!failed_ && unflushed_ > 0) {
+      if (!flush_.Start(file_.Get())) failed_ = true;
+      unflushed_ = 0;
+    }
+    return !failed_;
+  }
+
   bool Commit() override {
     if (!failed_) WriteBlock();
     if (!flush_.WaitFlushed()) failed_ = true;
-    if (failed_ || committed_ || !FlushFileBuffers(file_.Get())) return false;
+    // Nothing written since the last flush ended: the bytes are on the disk already.
+    if (failed_ || committed_ || (unflushed_ > 0 && !FlushFileBuffers(file_.Get()))) return false;
     file_.Close();
     // Windows refuses to replace a read-only file; Wine's MoveFileExA renames over it. The
     // explicit test keeps a read-only file whole on both.
@@ -308,15 +321,21 @@ class Win32AppendingFile : public AppendingFile {
     return true;
   }
 
+  // Only written: the records of a whole archive's replacements are announced one after
+  // the other, and one flush at the first commit takes them all. A flush started for each
+  // (as before) cost a flush a file, and on a synchronous handle Windows makes the next
+  // write wait for the flush under way.
   bool AppendFlushingLater(std::string_view bytes) override {
-    if (!WaitFlushed() || !Write(bytes)) return false;
-    if (!flush_.Start(file_.Get())) flushFailed_ = true;
-    return !flushFailed_;
+    if (flushFailed_ || !Write(bytes)) return false;
+    unflushed_ = true;
+    return true;
   }
 
   // A failed flush stays failed: what it should have made durable may never reach the disk.
   bool WaitFlushed() override {
     if (!flush_.WaitFlushed()) flushFailed_ = true;
+    if (!flushFailed_ && unflushed_ && !FlushFileBuffers(file_.Get())) flushFailed_ = true;
+    unflushed_ = false;
     return !flushFailed_;
   }
 
@@ -331,6 +350,7 @@ class Win32AppendingFile : public AppendingFile {
 
   UniqueHandle file_;
   bool flushFailed_ = false;
+  bool unflushed_ = false;  // appended since the last flush
   BackgroundFlush flush_;  // last: it waits for its flush before the handle closes
 };
 
