@@ -1,5 +1,6 @@
 #include "steps/archive_extraction.h"
 
+#include <algorithm>
 #include <memory>
 
 #include "base/texts.h"
@@ -12,15 +13,17 @@ namespace varno {
 namespace {
 
 // Copies one member from the archive's current position into its replacement. The running
-// count k includes what a read brought beyond the member; the excess is cut off the last
-// chunk, so a member whose size is a multiple of the buffer ends with one read that is cut
-// to nothing. True when the member's bytes were all read and written.
+// count k would include what a read brought beyond the member, and the excess is cut off
+// the last chunk; each read asks no more than the member has left, so that a small member
+// costs no whole buffer's read (and the next member starts where this one ended, with no
+// seek), and the copy ends with a read of nothing. True when the member's bytes were all
+// read and written.
 bool WriteMember(OutputFile& output, InputFile& archive, uint32_t size, char* buffer) {
   uint64_t k = 0;
   uint64_t written = 0;
   size_t chunk = 0;
   do {
-    chunk = archive.Read(buffer, kArchiveCopyBufferSize);
+    chunk = archive.Read(buffer, static_cast<size_t>(std::min<uint64_t>(kArchiveCopyBufferSize, size - std::min<uint64_t>(k, size))));
     k += chunk;
     if (k > size) chunk -= static_cast<size_t>(k - size);
     if (chunk > 0 && !output.Write(buffer, chunk)) return false;

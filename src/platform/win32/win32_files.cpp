@@ -124,8 +124,10 @@ class Win32OutputFile : public OutputFile {
         WriteToFile(data, size);
         break;
       }
-      if (block_.empty()) block_.resize(kIoBlock);
       const size_t part = std::min(size, kIoBlock - used_);
+      // Grown as needed: a small file's whole mebibyte, made and let go for each of
+      // thousands of files, cost more than writing them (a page fault for every page).
+      if (block_.size() < used_ + part) block_.resize(std::min(kIoBlock, std::max({2 * block_.size(), used_ + part, kDirectWrite})));
       std::memcpy(block_.data() + used_, data, part);
       used_ += part;
       data += part;
@@ -201,7 +203,7 @@ class Win32OutputFile : public OutputFile {
   UniqueHandle file_;
   bool failed_ = false;
   bool committed_ = false;
-  std::vector<char> block_;  // made for the first small write
+  std::vector<char> block_;  // made for the first small write, grown up to kIoBlock
   size_t used_ = 0;
   uint64_t unflushed_ = 0;  // written since the last flush started
   BackgroundFlush flush_;
