@@ -316,33 +316,41 @@ namespace {
 class Win32AppendingFile : public AppendingFile {
  public:
   explicit Win32AppendingFile(UniqueHandle file) : file_(std::move(file)) {}
-  ~Win32AppendingFile() override { WaitFlushed(); }
 
+  // One flush takes these bytes and whatever was appended before them without one.
   bool Append(std::string_view bytes) override {
-    if (!WaitFlushed() || !Write(bytes) || !FlushFileBuffers(file_.Get())) return !(flushFailed_ = true);
+    if (!flush_.WaitFlushed()) flushFailed_ = true;
+    if (flushFailed_ || !Write(bytes) || !FlushFileBuffers(file_.Get())) return !(flushFailed_ = true);
+    unflushed_ = started_ = false;
     return true;
   }
 
-  // Only written: the records of a whole archive's replacements are announced one after
-  // the other, and one flush at the first commit takes them all. A flush started for each
-  // (as before) cost a flush a file, and on a synchronous handle Windows makes the next
-  // write wait for the flush under way.
+  // The first record after a wait starts its flush on a flush thread, so that a large
+  // file's bytes are written while the disk takes its record; the records that follow it
+  // before the next wait (a whole archive's small files, announced one after the other)
+  // are only written, and the wait flushes them all at once. A flush started for each cost
+  // a flush a file, and on a synchronous handle Windows makes a write wait for the flush
+  // under way: this one waits at most once.
   bool AppendFlushingLater(std::string_view bytes) override {
     if (flushFailed_ || !Write(bytes)) return false;
-    unflushed_ = true;
-    return true;
+    if (started_) {
+      unflushed_ = true;
+    } else if (!flush_.Start(file_.Get())) {
+      flushFailed_ = true;
+    }
+    started_ = true;
+    return !flushFailed_;
   }
 
   // A failed flush stays failed: what it should have made durable may never reach the disk.
   bool WaitFlushed() override {
     if (!flush_.WaitFlushed()) flushFailed_ = true;
     if (!flushFailed_ && unflushed_ && !FlushFileBuffers(file_.Get())) flushFailed_ = true;
-    unflushed_ = false;
+    unflushed_ = started_ = false;
     return !flushFailed_;
   }
 
  private:
-
   bool Write(std::string_view bytes) {
     DWORD written = 0;
     // The handle has only FILE_APPEND_DATA, so every write lands at the end of the file.
@@ -352,8 +360,9 @@ class Win32AppendingFile : public AppendingFile {
 
   UniqueHandle file_;
   bool flushFailed_ = false;
-  bool unflushed_ = false;  // appended since the last flush
-  BackgroundFlush flush_;  // last: it waits for its flush before the handle closes
+  bool started_ = false;    // a flush was started since the last wait
+  bool unflushed_ = false;  // appended since that flush started
+  BackgroundFlush flush_;   // last: it waits for its flush before the handle closes
 };
 
 }  // namespace
