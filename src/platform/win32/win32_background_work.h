@@ -47,11 +47,9 @@ class JobThread {
  public:
   // Null when the thread or its event cannot be made.
   static std::unique_ptr<JobThread> Make();
-  // One of the process's flush threads, made with the first flush: they sleep while no
-  // file asks, and every file waits for its flush before its handle closes, so they are
-  // never stopped. Null when no thread could be made (the caller flushes itself).
+  // The process's flush thread, made with the first flush: it sleeps while no file asks,
+  // and every file waits for its flush before its handle closes, so it is never stopped.
   static JobThread* Flushes();
-  static constexpr int kFlushThreads = 4;
   // Every job queued on it must have been waited for.
   ~JobThread();
 
