@@ -223,7 +223,7 @@ class CountedJournalFlushes : public ForwardingFiles {
  public:
   using ForwardingFiles::ForwardingFiles;
   int flushes = 0;
-  std::unique_ptr<AppendingFile> CreateProtectedForAppending(const std::string& path) override {
+  std::unique_ptr<AppendingFile> CreateProtectedForAppending(const std::string& path, bool* ownerRefused) override {
     class Counted : public AppendingFile {
      public:
       Counted(std::unique_ptr<AppendingFile> inner, int& flushes) : inner_(std::move(inner)), flushes_(flushes) {}
@@ -242,7 +242,7 @@ class CountedJournalFlushes : public ForwardingFiles {
       int& flushes_;
       bool pending_ = false;
     };
-    auto file = inner_.CreateProtectedForAppending(path);
+    auto file = inner_.CreateProtectedForAppending(path, ownerRefused);
     return file ? std::make_unique<Counted>(std::move(file), flushes) : nullptr;
   }
 };
