@@ -10,14 +10,15 @@ namespace varno {
 
 // A replacement whose bytes are digested as they are written; the digest counts for the
 // path only once the replacement is committed.
-class DigestingOutput : public OutputFile {
+class WrittenCodeOutput : public OutputFile {
  public:
-  DigestingOutput(std::unique_ptr<OutputFile> inner, SignedCodeWatch& watch, std::string key)
+  WrittenCodeOutput(std::unique_ptr<OutputFile> inner, SignedCodeWatch& watch, std::string key)
       : inner_(std::move(inner)), watch_(watch), key_(std::move(key)), digest_(StartPortableSha256()) {}
 
   bool Write(const char* data, size_t size) override {
     return inner_->Write(data, size) && digest_->Add(data, size);
   }
+  bool Finish() override { return inner_->Finish(); }
   bool Commit() override {
     if (!inner_->Commit()) return false;
     const auto digest = digest_->Finish();
@@ -51,7 +52,7 @@ std::unique_ptr<OutputFile> SignedCodeWatch::CreateReplacement(const std::string
   auto output = inner_.CreateReplacement(path);
   const auto key = KeyOf(path);
   if (!output || !key) return output;
-  return std::make_unique<DigestingOutput>(std::move(output), *this, *key);
+  return std::make_unique<WrittenCodeOutput>(std::move(output), *this, *key);
 }
 
 bool SignedCodeWatch::MoveFileTo(const std::string& from, const std::string& to) {

@@ -42,7 +42,7 @@ class SignedCodeWatch : public ForwardingFiles {
   std::optional<HeldCode> HoldToRun(const std::string& path);
 
  private:
-  friend class DigestingOutput;
+  friend class WrittenCodeOutput;
   std::optional<std::string> KeyOf(const std::string& path) const;
   void Forget(const std::string& path);
 
