@@ -24,7 +24,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     size_t written = 1;
     varno::fake::MemoryFileSystem files;
     files.AddDirectory("C:\\V");
-    auto journal = varno::Journal::Begin(files, "C:\\V\\VarnoMaJ.journal");
+    // Written again as a run writes it: sealed under a run's own tag and key.
+    const std::string key = varno::NewJournalKey(files);
+    auto journal = varno::Journal::Begin(files, "C:\\V\\VarnoMaJ.journal", varno::NewRunTag(files), key);
     FUZZ_CHECK(journal);
     for (const JournalRecord& record : *records) {
       const std::string line = varno::EncodeJournalRecord(record);
@@ -33,7 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       if (record.kind != JournalRecord::Kind::Run && journal->Append(record)) ++written;
     }
     journal.reset();
-    const auto reread = varno::ParseJournal(*files.Content("C:\\V\\VarnoMaJ.journal"));
+    const auto reread = varno::ParseJournal(*files.Content("C:\\V\\VarnoMaJ.journal"), key);
     FUZZ_CHECK(reread && reread->size() == written);
   }
   varno::fake::MemoryMachine machine;

@@ -32,6 +32,8 @@ using WtsQueryUserTokenFn = BOOL(WINAPI*)(ULONG, HANDLE*);
 using CreateProcessAsUserFn = BOOL(WINAPI*)(HANDLE, const char*, char*, SECURITY_ATTRIBUTES*, SECURITY_ATTRIBUTES*,
                                             BOOL, DWORD, void*, const char*, STARTUPINFOA*, PROCESS_INFORMATION*);
 using ProcessIdToSessionIdFn = BOOL(WINAPI*)(DWORD, DWORD*);
+using CreateProcessWithTokenFn = BOOL(WINAPI*)(HANDLE, DWORD, const wchar_t*, wchar_t*, DWORD, void*, const wchar_t*,
+                                               STARTUPINFOW*, PROCESS_INFORMATION*);
 using CreateEnvironmentBlockFn = BOOL(WINAPI*)(void**, HANDLE, BOOL);
 using DestroyEnvironmentBlockFn = BOOL(WINAPI*)(void*);
 
@@ -264,6 +266,42 @@ bool IsSystemAccount() {
   return same;
 }
 
+// Started by this elevated process with its own token, a program would come back as
+// administrator, with the command line and directory whoever ran it chose. It is started
+// again only when this account ran it, and with the token this account has without
+// elevation where Windows split it in two (Vista and later with UAC); where it did not
+// (XP, UAC off), the account's programs ran with this very token. False when that cannot be.
+bool StartAsThisAccountUnelevated(const FileHolder& holder, const char* application, std::string& commandLine,
+                                  const char* directory, PROCESS_INFORMATION& started) {
+  const std::string self = UserOf(GetCurrentProcessId());
+  if (holder.user.empty() || self.empty() || lstrcmpiA(holder.user.c_str(), self.c_str()) != 0) return false;
+  HANDLE own = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &own)) return false;
+  const UniqueHandle ownHolder(own);
+  TOKEN_ELEVATION_TYPE elevation = TokenElevationTypeDefault;
+  DWORD size = 0;
+  if (!GetTokenInformation(own, TokenElevationType, &elevation, sizeof(elevation), &size) ||
+      elevation != TokenElevationTypeFull) {
+    STARTUPINFOA startup{};
+    startup.cb = sizeof(startup);
+    return CreateProcessA(application, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, directory, &startup,
+                          &started) != FALSE;
+  }
+  TOKEN_LINKED_TOKEN linked{};
+  if (!GetTokenInformation(own, TokenLinkedToken, &linked, sizeof(linked), &size)) return false;
+  const UniqueHandle limited(linked.LinkedToken);
+  const auto createWithToken =
+      ExportOf<CreateProcessWithTokenFn>(GetModuleHandleA("advapi32.dll"), "CreateProcessWithTokenW");
+  if (!createWithToken) return false;
+  const std::wstring wideApplication = application ? Wide(application) : std::wstring();
+  std::wstring wideCommand = Wide(commandLine);
+  const std::wstring wideDirectory = directory ? Wide(directory) : std::wstring();
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
+  return createWithToken(limited.Get(), 0, application ? wideApplication.c_str() : nullptr, wideCommand.data(), 0,
+                         nullptr, directory ? wideDirectory.c_str() : nullptr, &startup, &started) != FALSE;
+}
+
 }  // namespace
 
 std::vector<FileHolder> Win32FileHolders::Find(const std::vector<std::string>& paths) {
@@ -382,8 +420,7 @@ bool Win32FileHolders::Restart(const FileHolder& holder) {
     }
     if (wts) FreeLibrary(wts);
   } else {
-    done = CreateProcessA(application, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, directory, &startup,
-                          &started);
+    done = StartAsThisAccountUnelevated(holder, application, commandLine, directory, started);
   }
   if (!done) return false;
   CloseHandle(started.hThread);
