@@ -8,17 +8,17 @@
 #include <CLI/CLI.hpp>
 
 #include "base/ansi_text.h"
-#include "build_command.h"
-#include "check_command.h"
-#include "create_command.h"
-#include "extract_command.h"
-#include "host_disk.h"
-#include "host_text.h"
-#include "list_command.h"
-#include "progress.h"
-#include "report.h"
-#include "msi_command.h"
-#include "signing.h"
+#include "checks/report.h"
+#include "commands/build_command.h"
+#include "commands/check_command.h"
+#include "commands/create_command.h"
+#include "commands/extract_command.h"
+#include "commands/list_command.h"
+#include "commands/msi_command.h"
+#include "host/host_disk.h"
+#include "host/host_text.h"
+#include "host/progress.h"
+#include "signing/signing.h"
 
 namespace {
 
