@@ -168,52 +168,94 @@ void ReportCaseOnlyRenames(const StagingTree& tree, const StagingTree& previous,
   }
 }
 
-}  // namespace
+// What one build carries from phase to phase. The paths are Windows paths; each "Shown" is
+// the same place as the user wrote it, for the findings.
+struct Build {
+  Build(FileSystem& files, const BuildRequest& request, Progress& progress, Report& report)
+      : files(files), request(request), progress(progress), report(report) {}
 
-BuildResult BuildPackage(FileSystem& files, const BuildRequest& request, Progress& progress, Report& report) {
-  BuildResult result;
-  const std::string& projectShown = request.projectShown;
+  FileSystem& files;
+  const BuildRequest& request;
+  Progress& progress;
+  Report& report;
+  Project project;
+  std::string base;  // the project file's directory: its relative paths start there
+  std::string stagingShown, staging;
+  std::string updaterShown, updater, updaterName;
+  std::string destination;
+  std::string building;  // the directory beside the destination the package is written in
+  StagingTree tree;
+  std::unique_ptr<StagingTree> previous;  // --since
+  std::string control;                    // the control's path; empty when there is none
+  StagedFile extraMember;                 // the control, when files.control names it
+  PackagePlan plan;
+
+  std::string ShownOf(const std::string& path) const { return IsAbsolute(path) ? path : base + "/" + path; }
+};
+
+bool ReadProjectFile(Build& build) {
+  const std::string& projectShown = build.request.projectShown;
   ClearSystemError();
-  const auto bytes = files.ReadWholeFile(request.windowsPath(projectShown));
+  const auto bytes = build.files.ReadWholeFile(build.request.windowsPath(projectShown));
   if (!bytes) {
-    report.Fail("project-unreadable", projectShown, 0, "the project file cannot be read" + SystemReason());
-    return result;
+    build.report.Fail("project-unreadable", projectShown, 0, "the project file cannot be read" + SystemReason());
+    return false;
   }
-  const auto project = ParseProject(*bytes, projectShown, report);
-  if (!project) return result;
-  const std::string base = DirectoryOf(projectShown);
-  auto shownOf = [&](const std::string& path) { return IsAbsolute(path) ? path : base + "/" + path; };
+  auto project = ParseProject(*bytes, projectShown, build.report);
+  if (!project) return false;
+  build.project = std::move(*project);
+  build.base = DirectoryOf(projectShown);
+  return true;
+}
 
-  const std::string stagingShown = shownOf(project->staging);
-  const std::string staging = request.windowsPath(stagingShown);
-  if (!files.DirectoryExists(staging)) {
-    report.Fail("staging-missing", projectShown, 0, "files.staging: " + stagingShown + " is not a directory");
-    return result;
-  }
-  const std::string updaterShown = shownOf(project->updater);
-  const std::string updater = request.windowsPath(updaterShown);
-  const std::string updaterName = BaseName(updaterShown);
-  if (!files.FileExists(updater)) {
-    report.Fail("updater-missing", projectShown, 0, "files.updater: " + updaterShown + " is not a file");
-  } else if (auto problem = CheckInstalledName(updaterName, false)) {
-    report.Fail("name-refused", updaterShown, 0, "the updater's name " + *problem);
-  } else if (AnsiSameText(updaterName, text::kDescriptionFileName) || AnsiSameText(updaterName, kControlName) ||
-             AnsiUpperCase(updaterName).ends_with(".SLP")) {
-    report.Fail("name-refused", updaterShown, 0, "the updater's name is one the package needs for its own files");
-  }
+bool FindStaging(Build& build) {
+  build.stagingShown = build.ShownOf(build.project.staging);
+  build.staging = build.request.windowsPath(build.stagingShown);
+  if (build.files.DirectoryExists(build.staging)) return true;
+  build.report.Fail("staging-missing", build.request.projectShown, 0,
+                    "files.staging: " + build.stagingShown + " is not a directory");
+  return false;
+}
 
-  const std::string destination = WithoutTrailingBackslash(request.windowsPath(request.packageShown));
+void CheckUpdater(Build& build) {
+  build.updaterShown = build.ShownOf(build.project.updater);
+  build.updater = build.request.windowsPath(build.updaterShown);
+  build.updaterName = BaseName(build.updaterShown);
+  const std::string& name = build.updaterName;
+  if (!build.files.FileExists(build.updater)) {
+    build.report.Fail("updater-missing", build.request.projectShown, 0,
+                      "files.updater: " + build.updaterShown + " is not a file");
+  } else if (auto problem = CheckInstalledName(name, false)) {
+    build.report.Fail("name-refused", build.updaterShown, 0, "the updater's name " + *problem);
+  } else if (AnsiSameText(name, text::kDescriptionFileName) || AnsiSameText(name, kControlName) ||
+             AnsiUpperCase(name).ends_with(".SLP")) {
+    build.report.Fail("name-refused", build.updaterShown, 0,
+                      "the updater's name is one the package needs for its own files");
+  }
+}
+
+bool CheckDestination(Build& build) {
+  build.destination = WithoutTrailingBackslash(build.request.windowsPath(build.request.packageShown));
   // A link on the way (or the staging directory reached through one) must not hide that
   // the package would land in the tree it is read from: the real places are compared.
-  if (IsWithin(destination, staging) || IsWithin(RealPlace(destination), RealPlace(staging))) {
-    report.Fail("destination-refused", request.packageShown, 0,
-                "lies inside the staging directory " + stagingShown + ": the package would be read into itself");
-    return result;
+  if (!IsWithin(build.destination, build.staging) &&
+      !IsWithin(RealPlace(build.destination), RealPlace(build.staging))) {
+    return true;
   }
+  build.report.Fail("destination-refused", build.request.packageShown, 0,
+                    "lies inside the staging directory " + build.stagingShown +
+                        ": the package would be read into itself");
+  return false;
+}
+
+void ReportHostTreeProblems(Build& build) {
+  const Project& project = build.project;
   const auto excluded = [&project](const std::string& relative, const std::string& name) {
-    return Excluded(project->exclude, relative, name);
+    return Excluded(project.exclude, relative, name);
   };
-  const HostTreeProblems host = FindHostTreeProblems(staging, excluded);
+  const HostTreeProblems host = FindHostTreeProblems(build.staging, excluded);
+  const std::string& stagingShown = build.stagingShown;
+  Report& report = build.report;
   for (const std::string& name : host.unwritableNames) {
     const std::string leaf = name.substr(name.find_last_of('/') + 1);
     report.FailInHostText("name-refused", HostText(stagingShown) + "/" + name,
@@ -237,90 +279,116 @@ BuildResult BuildPackage(FileSystem& files, const BuildRequest& request, Progres
                       " of the staging tree: the package carries a copy of that file under the link's name");
     }
   }
-  const StagingTree tree = ReadStagingTree(files, staging, stagingShown, project->exclude, report);
-  const auto checkLength = [&](const std::string& relative) {
-    if (auto problem = CheckPathLength(relative, project->installDirLength)) {
-      std::string shown = stagingShown + "/" + relative;
+}
+
+// The staging tree read, and each of its paths measured against the installation's.
+void ReadStaging(Build& build) {
+  build.tree = ReadStagingTree(build.files, build.staging, build.stagingShown, build.project.exclude, build.report);
+  const auto checkLength = [&build](const std::string& relative) {
+    if (auto problem = CheckPathLength(relative, build.project.installDirLength)) {
+      std::string shown = build.stagingShown + "/" + relative;
       std::replace(shown.begin(), shown.end(), '\\', '/');
-      report.Fail("path-too-long", shown, 0, "its path in the installation " + *problem);
+      build.report.Fail("path-too-long", shown, 0, "its path in the installation " + *problem);
     }
   };
-  for (const StagedFile& file : tree.topFiles) checkLength(file.relative);
-  for (const auto& directory : tree.directories) {
+  for (const StagedFile& file : build.tree.topFiles) checkLength(file.relative);
+  for (const auto& directory : build.tree.directories) {
     checkLength(directory.relative);
     for (const StagedFile& file : directory.files) checkLength(file.relative);
   }
-  std::unique_ptr<StagingTree> previous;
-  if (!request.previousShown.empty()) {
-    const std::string previousPath = request.windowsPath(request.previousShown);
-    if (!files.DirectoryExists(previousPath)) {
-      report.Fail("staging-missing", request.previousShown, 0, "--since: not a directory");
-    } else if (files.FileExists(JoinPath(previousPath, text::kDescriptionFileName))) {
-      // A package holds archives, not the tree they came from: compared with it, every
-      // file would look new and every file of the tree removed.
-      report.Fail("since-is-package", request.previousShown, 0,
-                  "--since: is a package (it holds " + std::string(text::kDescriptionFileName) +
-                      "); give the previous release's staging directory");
-    } else {
-      Report ignored;  // names the previous release could not carry were never installed
-      previous = std::make_unique<StagingTree>(ReadStagingTree(files, previousPath, request.previousShown, project->exclude, ignored));
-      ReportCaseOnlyRenames(tree, *previous, stagingShown, request.previousShown, report);
-    }
-  }
+}
 
-  // The updater registers the control from the installation directory, so it travels in the
-  // main archive, and beside the updater as a package always has it.
-  std::string control;
-  StagedFile extraMember;
+// --since: the previous release's staging tree, which the plan compares with this one.
+void ReadPreviousRelease(Build& build) {
+  const std::string& previousShown = build.request.previousShown;
+  if (previousShown.empty()) return;
+  const std::string previousPath = build.request.windowsPath(previousShown);
+  if (!build.files.DirectoryExists(previousPath)) {
+    build.report.Fail("staging-missing", previousShown, 0, "--since: not a directory");
+  } else if (build.files.FileExists(JoinPath(previousPath, text::kDescriptionFileName))) {
+    // A package holds archives, not the tree they came from: compared with it, every
+    // file would look new and every file of the tree removed.
+    build.report.Fail("since-is-package", previousShown, 0,
+                      "--since: is a package (it holds " + std::string(text::kDescriptionFileName) +
+                          "); give the previous release's staging directory");
+  } else {
+    Report ignored;  // names the previous release could not carry were never installed
+    build.previous = std::make_unique<StagingTree>(
+        ReadStagingTree(build.files, previousPath, previousShown, build.project.exclude, ignored));
+    ReportCaseOnlyRenames(build.tree, *build.previous, build.stagingShown, previousShown, build.report);
+  }
+}
+
+// The updater registers the control from the installation directory, so it travels in the
+// main archive, and beside the updater as a package always has it.
+void FindControl(Build& build) {
   const StagedFile* stagedControl = nullptr;
-  for (const StagedFile& file : tree.topFiles) {
+  for (const StagedFile& file : build.tree.topFiles) {
     if (AnsiSameText(file.relative, kControlName)) stagedControl = &file;
   }
-  if (!project->control.empty()) {
-    const std::string controlShown = shownOf(project->control);
-    control = request.windowsPath(controlShown);
-    auto file = files.OpenForReading(control);
+  if (!build.project.control.empty()) {
+    const std::string controlShown = build.ShownOf(build.project.control);
+    build.control = build.request.windowsPath(controlShown);
+    auto file = build.files.OpenForReading(build.control);
     if (!file) {
-      report.Fail("control-missing", projectShown, 0, "files.control: " + controlShown + " is not a readable file");
+      build.report.Fail("control-missing", build.request.projectShown, 0,
+                        "files.control: " + controlShown + " is not a readable file");
     } else if (stagedControl) {
-      report.Fail("control-twice", projectShown, 0,
-                  "files.control: the staging directory has its own " + std::string(kControlName) +
-                      "; leave files.control out or remove one of them");
+      build.report.Fail("control-twice", build.request.projectShown, 0,
+                        "files.control: the staging directory has its own " + std::string(kControlName) +
+                            "; leave files.control out or remove one of them");
     } else {
-      extraMember = {kControlName, control, file->Size()};
+      build.extraMember = {kControlName, build.control, file->Size()};
     }
   } else if (stagedControl) {
-    control = stagedControl->path;
+    build.control = stagedControl->path;
   }
-  if (report.HasErrors()) return result;
+}
 
+bool PlanArchives(Build& build) {
   PlanOptions planOptions;
-  planOptions.withFullFiles = request.withFullFiles;
-  planOptions.progress = &progress;
-  planOptions.maxDeltaFileSize = request.maxDeltaFileSize;
-  const PackagePlan plan = PlanPackage(files, *project, tree, extraMember, previous.get(), report, planOptions);
-  if (report.HasErrors()) return result;
+  planOptions.withFullFiles = build.request.withFullFiles;
+  planOptions.progress = &build.progress;
+  planOptions.maxDeltaFileSize = build.request.maxDeltaFileSize;
+  build.plan = PlanPackage(build.files, build.project, build.tree, build.extraMember, build.previous.get(),
+                           build.report, planOptions);
+  return !build.report.HasErrors();
+}
 
-  if (!DestinationFree(files, destination, request.packageShown, request.force, report)) return result;
-  RemoveLeftovers(files, destination);
-  const std::string building = FreeNameBeside(files, destination, "building");
-  ClearSystemError();
-  if (building.empty() || !files.MakeDirectory(building)) {
-    report.Fail("write-failed", request.packageShown, 0,
-                "no directory can be made beside it to build the package in" + SystemReason());
-    return result;
+// The directory beside the destination that the package is written in, once the
+// destination is known to take it.
+bool MakeBuildingDirectory(Build& build) {
+  const BuildRequest& request = build.request;
+  if (!DestinationFree(build.files, build.destination, request.packageShown, request.force, build.report)) {
+    return false;
   }
+  RemoveLeftovers(build.files, build.destination);
+  build.building = FreeNameBeside(build.files, build.destination, "building");
+  ClearSystemError();
+  if (build.building.empty() || !build.files.MakeDirectory(build.building)) {
+    build.report.Fail("write-failed", request.packageShown, 0,
+                      "no directory can be made beside it to build the package in" + SystemReason());
+    return false;
+  }
+  return true;
+}
 
-  WatchedFiles watched(files, progress);
-  uint64_t total = plan.description.size() + files.OpenForReading(updater)->Size();
+// The description, the archives, the updater and the control, written into the building
+// directory under the progress meter; what failed, or "" when all was written.
+std::string WritePackage(Build& build, BuildResult& result) {
+  FileSystem& files = build.files;
+  const PackagePlan& plan = build.plan;
+  const bool compress = build.request.compress;
+  WatchedFiles watched(files, build.progress);
+  uint64_t total = plan.description.size() + files.OpenForReading(build.updater)->Size();
   for (const PlannedArchive& planned : plan.archives) {
     // Compressing reads every member once more.
-    for (const StagedFile& member : planned.members) total += member.size * (request.compress ? 2 : 1);
+    for (const StagedFile& member : planned.members) total += member.size * (compress ? 2 : 1);
   }
-  progress.Begin("building " + request.packageShown, total);
+  build.progress.Begin("building " + build.request.packageShown, total);
   std::string failure;
   ClearSystemError();
-  if (!watched.ReplaceWholeFile(JoinPath(building, text::kDescriptionFileName), plan.description)) {
+  if (!watched.ReplaceWholeFile(JoinPath(build.building, text::kDescriptionFileName), plan.description)) {
     failure = std::string(text::kDescriptionFileName) + " cannot be written" + SystemReason();
   }
   for (const PlannedArchive& planned : plan.archives) {
@@ -339,9 +407,9 @@ BuildResult BuildPackage(FileSystem& files, const BuildRequest& request, Progres
       paths.push_back(member.path);
     }
     // Deltas are deflated already.
-    if (request.compress && planned.madeBytes.empty() && !CompressSources(files, sources, paths, progress)) break;
+    if (compress && planned.madeBytes.empty() && !CompressSources(files, sources, paths, build.progress)) break;
     ClearSystemError();
-    if (auto problem = WriteArchive(watched, JoinPath(building, planned.fileName), sources, kLeadByte)) {
+    if (auto problem = WriteArchive(watched, JoinPath(build.building, planned.fileName), sources, kLeadByte)) {
       failure = planned.fileName + ": " + *problem + SystemReason();
     }
     BuildResult::Archive written{planned.fileName, planned.subDirectory, planned.members.size(), 0};
@@ -352,60 +420,80 @@ BuildResult BuildPackage(FileSystem& files, const BuildRequest& request, Progres
   }
   if (failure.empty()) {
     ClearSystemError();
-    if (!watched.CopyFileTo(updater, JoinPath(building, updaterName))) {
-      failure = updaterShown + " cannot be copied" + SystemReason();
+    if (!watched.CopyFileTo(build.updater, JoinPath(build.building, build.updaterName))) {
+      failure = build.updaterShown + " cannot be copied" + SystemReason();
     }
-    result.copied.push_back(updaterName);
+    result.copied.push_back(build.updaterName);
   }
-  if (failure.empty() && !control.empty()) {
+  if (failure.empty() && !build.control.empty()) {
     ClearSystemError();
-    if (!watched.CopyFileTo(control, JoinPath(building, kControlName))) {
+    if (!watched.CopyFileTo(build.control, JoinPath(build.building, kControlName))) {
       failure = "the control cannot be copied" + SystemReason();
     }
     result.copied.push_back(kControlName);
   }
-  progress.End();
-  if (Interrupted()) {
-    report.Fail("interrupted", request.packageShown, 0, "interrupted: the package was not written");
-  } else if (!failure.empty()) {
-    report.Fail("write-failed", request.packageShown, 0, failure + "; the package was not written");
-  } else {
-    CheckRequest check;
-    check.packageDir = building;
-    check.packageShown = request.packageShown;
-    check.currentYear = request.currentYear;
-    check.regional = request.regional;
-    check.installDirLength = project->installDirLength;
-    Report found;
-    CheckPackage(files, check, found);
-    ReportWhereWritten(found, plan.projectLines, projectShown, report);
-    // The signature covers the bytes that were checked, and is the last thing written.
-    if (!report.HasErrors() && request.sign) result.signedPackage = request.sign(files, building, report);
-  }
+  build.progress.End();
+  return failure;
+}
 
+// The written package checked as "check" checks it, then signed: the signature covers the
+// bytes that were checked, and is the last thing written. Nothing is checked of a package
+// that was not written whole.
+void CheckAndSign(Build& build, const std::string& failure, BuildResult& result) {
+  const BuildRequest& request = build.request;
+  if (Interrupted()) {
+    build.report.Fail("interrupted", request.packageShown, 0, "interrupted: the package was not written");
+    return;
+  }
+  if (!failure.empty()) {
+    build.report.Fail("write-failed", request.packageShown, 0, failure + "; the package was not written");
+    return;
+  }
+  CheckRequest check;
+  check.packageDir = build.building;
+  check.packageShown = request.packageShown;
+  check.currentYear = request.currentYear;
+  check.regional = request.regional;
+  check.installDirLength = build.project.installDirLength;
+  Report found;
+  CheckPackage(build.files, check, found);
+  ReportWhereWritten(found, build.plan.projectLines, request.projectShown, build.report);
+  if (!build.report.HasErrors() && request.sign) {
+    result.signedPackage = request.sign(build.files, build.building, build.report);
+  }
+}
+
+// A package without errors is renamed into place, an earlier one moved aside first and
+// removed once the new one is there; whatever was not put in place is removed.
+void PutInPlace(Build& build, BuildResult& result) {
+  FileSystem& files = build.files;
+  Report& report = build.report;
+  const std::string& shown = build.request.packageShown;
   if (!report.HasErrors()) {
     std::string aside;
-    if (files.DirectoryExists(destination)) {
-      aside = FreeNameBeside(files, destination, "previous");
+    if (files.DirectoryExists(build.destination)) {
+      aside = FreeNameBeside(files, build.destination, "previous");
       ClearSystemError();
-      if (aside.empty() || !RenameDirectory(destination, aside)) {
-        report.Fail("write-failed", request.packageShown, 0,
-                    "the earlier package there cannot be moved aside" + SystemReason());
+      if (aside.empty() || !RenameDirectory(build.destination, aside)) {
+        report.Fail("write-failed", shown, 0, "the earlier package there cannot be moved aside" + SystemReason());
       }
     }
     ClearSystemError();
-    if (!report.HasErrors() && !RenameDirectory(building, destination)) {
-      report.Fail("write-failed", request.packageShown, 0,
-                  "the built package cannot be renamed into place" + SystemReason());
-      if (!aside.empty()) RenameDirectory(aside, destination);
+    if (!report.HasErrors() && !RenameDirectory(build.building, build.destination)) {
+      report.Fail("write-failed", shown, 0, "the built package cannot be renamed into place" + SystemReason());
+      if (!aside.empty()) RenameDirectory(aside, build.destination);
     } else if (!report.HasErrors()) {
       result.written = true;
       if (!aside.empty()) RemovePackageDirectory(files, aside);
     }
   }
-  if (!result.written) RemovePackageDirectory(files, building);
+  if (!result.written) RemovePackageDirectory(files, build.building);
+}
 
-  result.since = previous != nullptr;
+// What --since left out, removed and carried as deltas, for the summary.
+void TellWhatChanged(const Build& build, BuildResult& result) {
+  const PackagePlan& plan = build.plan;
+  result.since = build.previous != nullptr;
   result.unchangedFiles = plan.unchangedFiles;
   result.unchangedBytes = plan.unchangedBytes;
   result.deleted = plan.deleted;
@@ -416,6 +504,30 @@ BuildResult BuildPackage(FileSystem& files, const BuildRequest& request, Progres
     result.deltaFileBytes += delta.size;
     result.deltaBytes += delta.deltaSize;
   }
+}
+
+}  // namespace
+
+// The phases in order. Reading the inputs goes on past a mistake, so that every mistake of
+// the project and its tree is told at once, except where nothing further can be read (no
+// project, no staging directory, a destination inside it); nothing is written unless they
+// are all clean. Once made, the building directory is removed unless the package was put
+// in place.
+BuildResult BuildPackage(FileSystem& files, const BuildRequest& request, Progress& progress, Report& report) {
+  BuildResult result;
+  Build build(files, request, progress, report);
+  if (!ReadProjectFile(build) || !FindStaging(build)) return result;
+  CheckUpdater(build);
+  if (!CheckDestination(build)) return result;
+  ReportHostTreeProblems(build);
+  ReadStaging(build);
+  ReadPreviousRelease(build);
+  FindControl(build);
+  if (report.HasErrors() || !PlanArchives(build) || !MakeBuildingDirectory(build)) return result;
+  const std::string failure = WritePackage(build, result);
+  CheckAndSign(build, failure, result);
+  PutInPlace(build, result);
+  TellWhatChanged(build, result);
   return result;
 }
 
