@@ -21,8 +21,8 @@ TEST(DerReader, TakesOnlyDefiniteShortestLengthsWithinTheBytes) {
   EXPECT_FALSE(OneOctetString("\x04\x80\x00\x00"sv));                    // indefinite
   EXPECT_FALSE(OneOctetString("\x04\x81\x02" "ab"sv));                   // long form for a short length
   EXPECT_FALSE(OneOctetString("\x04\x82\x00\x80"s + bytes128));          // a leading zero length byte
-  // Five length bytes, which a 32-bit size would wrap to 2.
-  EXPECT_FALSE(OneOctetString("\x04\x85\x01\x00\x00\x00\x02" "ab"sv));
+  // Five length bytes, which a 32-bit size would wrap to 0x80.
+  EXPECT_FALSE(OneOctetString("\x04\x85\x01\x00\x00\x00\x80"s + bytes128));
   EXPECT_FALSE(OneOctetString("\x04\x84\xff\xff\xff\xff"sv));
   EXPECT_FALSE(OneOctetString("\x04\x02" "ab\x00"sv));                   // a trailing byte
 
