@@ -7,24 +7,14 @@
 namespace varno {
 namespace {
 
-std::string Joined(const std::vector<std::string>& items, const char* separator) {
-  std::string text;
-  for (const std::string& item : items) text += (text.empty() ? "" : separator) + item;
-  return text;
-}
-
 // What is needed is rounded up, what is free down, so the figures never hide the shortfall.
 std::string MebibytesNeeded(uint64_t bytes) { return std::to_string((bytes + (1 << 20) - 1) >> 20); }
 std::string MebibytesFree(uint64_t bytes) { return std::to_string(bytes >> 20); }
 
-}  // namespace
-
-namespace {
-
 std::string FilesInUseQuestion(const std::vector<std::string>& inUse, const std::vector<FileHolder>& found) {
   std::vector<std::string> names;
   for (const FileHolder& holder : found) names.push_back(DescribeHolder(holder));
-  return FormatText(text::kFilesInUseByPrograms, {Joined(inUse, "\r"), Joined(names, "\r")});
+  return FormatText(text::kFilesInUseByPrograms, {JoinTexts(inUse, "\r"), JoinTexts(names, "\r")});
 }
 
 }  // namespace
@@ -56,7 +46,7 @@ bool WaitForFilesInUse(Platform& platform, const PlannedWrites& writes, LineLog&
   while (!inUse.empty()) {
     FilesInUseChoice choice;
     if (found.empty()) {
-      const std::string question = FormatText(text::kFilesInUse, {Joined(inUse, "\r"), text::kProgramsUnknown});
+      const std::string question = FormatText(text::kFilesInUse, {JoinTexts(inUse, "\r"), text::kProgramsUnknown});
       choice = platform.dialogs.ShowBox(BoxKind::RetryCancel, text::kWarningTitle, question) ? FilesInUseChoice::Retry
                                                                                              : FilesInUseChoice::Cancel;
     } else {

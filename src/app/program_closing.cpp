@@ -9,12 +9,6 @@
 namespace varno {
 namespace {
 
-std::string Joined(const std::vector<std::string>& items, const char* separator) {
-  std::string text;
-  for (const std::string& item : items) text += (text.empty() ? "" : separator) + item;
-  return text;
-}
-
 bool SameProcess(const FileHolder& a, const FileHolder& b) { return a.processId == b.processId; }
 
 // Still among the holders of its own files: a process that said it ended, or a finder that
@@ -38,7 +32,7 @@ std::vector<FileHolder> NameHolders(Platform& platform, const std::vector<std::s
     log.Log(FormatText(text::kLogFileHolder,
                        {FormatText(text::kFileHolder, {holder.program, std::to_string(holder.processId),
                                                        holder.user.empty() ? text::kUnknownUser : holder.user}),
-                        Joined(holder.files, ", ")}));
+                        JoinTexts(holder.files, ", ")}));
     const auto known = std::find_if(holders.named.begin(), holders.named.end(),
                                     [&](const FileHolder& h) { return SameProcess(h, holder); });
     if (known == holders.named.end()) holders.named.push_back(holder);

@@ -45,8 +45,7 @@ void ReportRunOutcome(EventLog& events, Registry& registry, System& system, File
   const std::string after = outcome.versionAfter.empty() ? text::kEventNoVersion : outcome.versionAfter;
   std::string message =
       FormatText(succeeded ? text::kEventRunSucceeded : text::kEventRunFailed, {code, before, after, outcome.logPath});
-  std::string holders;
-  for (const std::string& holder : outcome.fileHolders) holders += (holders.empty() ? "" : "; ") + holder;
+  const std::string holders = JoinTexts(outcome.fileHolders, "; ");
   if (!holders.empty()) message += FormatText(text::kEventFileHolders, {holders});
   // The holders, when there were any, come last, so the strings before keep their places.
   std::vector<std::string> strings{message, code, before, after, outcome.logPath};

@@ -88,4 +88,13 @@ std::string FormatText(std::string_view pattern, std::initializer_list<std::stri
   return out;
 }
 
+std::string JoinTexts(const std::vector<std::string>& items, std::string_view separator) {
+  std::string text;
+  for (size_t i = 0; i < items.size(); ++i) {
+    if (i > 0) text += separator;
+    text += items[i];
+  }
+  return text;
+}
+
 }  // namespace varno

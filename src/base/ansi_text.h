@@ -6,6 +6,7 @@
 #include <initializer_list>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // The path rules come with the text helpers: code that builds paths from text needs both.
 #include "base/windows_path.h"
@@ -29,5 +30,8 @@ std::string TrimBlanks(std::string_view text);
 
 // Replaces each "%s" of the pattern, in order, by the next argument.
 std::string FormatText(std::string_view pattern, std::initializer_list<std::string_view> args);
+
+// The items one after the other with the separator between each two of them.
+std::string JoinTexts(const std::vector<std::string>& items, std::string_view separator);
 
 }  // namespace varno

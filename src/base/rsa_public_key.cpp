@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "base/der_reader.h"
+
 namespace varno {
 namespace {
 
@@ -19,46 +21,11 @@ int Base64Value(char c) {
   return -1;
 }
 
-// Reads DER elements one after the other from a run of bytes.
-class DerReader {
- public:
-  explicit DerReader(std::string_view bytes) : rest_(bytes) {}
-  bool AtEnd() const { return rest_.empty(); }
-
-  // The content of the next element when it has this tag (definite lengths only, in
-  // their shortest form, as DER requires).
-  std::optional<std::string_view> Next(unsigned char tag) {
-    if (rest_.size() < 2 || static_cast<unsigned char>(rest_[0]) != tag) return std::nullopt;
-    size_t length = static_cast<unsigned char>(rest_[1]);
-    size_t header = 2;
-    if (length & 0x80) {
-      const size_t count = length & 0x7f;
-      if (count == 0 || count > 4 || rest_.size() < 2 + count || rest_[2] == 0) return std::nullopt;
-      length = 0;
-      for (size_t i = 0; i < count; ++i) length = length << 8 | static_cast<unsigned char>(rest_[2 + i]);
-      if (length < 0x80) return std::nullopt;
-      header += count;
-    }
-    if (rest_.size() - header < length) return std::nullopt;
-    const std::string_view content = rest_.substr(header, length);
-    rest_.remove_prefix(header + length);
-    return content;
-  }
-
- private:
-  std::string_view rest_;
-};
-
-// A positive INTEGER's magnitude without its sign byte.
+// A positive INTEGER's magnitude.
 std::optional<std::string> PositiveInteger(DerReader& reader) {
-  auto content = reader.Next(0x02);
-  if (!content || content->empty() || static_cast<unsigned char>(content->front()) & 0x80) return std::nullopt;
-  if (content->size() > 1 && content->front() == 0) {
-    if (!(static_cast<unsigned char>((*content)[1]) & 0x80)) return std::nullopt;  // not the shortest form
-    content->remove_prefix(1);
-  }
-  if (content->size() == 1 && content->front() == 0) return std::nullopt;
-  return std::string(*content);
+  auto magnitude = reader.Unsigned();
+  if (!magnitude || magnitude->empty()) return std::nullopt;
+  return magnitude;
 }
 
 }  // namespace

@@ -41,5 +41,12 @@ TEST(FormatText, FillsEachPlaceholderInOrder) {
   EXPECT_EQ(FormatText("%s", {"%s"}), "%s");  // an argument is never expanded again
 }
 
+TEST(JoinTexts, PutsTheSeparatorBetweenEachTwoItems) {
+  EXPECT_EQ(JoinTexts({}, ", "), "");
+  EXPECT_EQ(JoinTexts({"a"}, ", "), "a");
+  EXPECT_EQ(JoinTexts({"C:\\a.dll", "C:\\b.exe", "c"}, "\r"), "C:\\a.dll\rC:\\b.exe\rc");
+  EXPECT_EQ(JoinTexts({"", "b", ""}, "; "), "; b; ");  // an empty item keeps its place
+}
+
 }  // namespace
 }  // namespace varno

@@ -327,8 +327,7 @@ int main(int argc, char** argv) {
     } else if (std::vector<std::string> uncovered;
                *verifyCommand && VerifyPackage(disk->Files(), directory, verify.key, report, &uncovered)) {
       std::cout << "verified: " << verify.directory << "\n";
-      std::string list;
-      for (const std::string& name : uncovered) list += (list.empty() ? "" : ", ") + name;
+      const std::string list = varno::JoinTexts(uncovered, ", ");
       if (!list.empty()) {
         PrintText(stdout, "not covered by the signature, as the update never reads them (the updater program is "
                           "signed with Authenticode instead): " + list + "\n");

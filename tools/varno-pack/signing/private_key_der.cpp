@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "base/der_reader.h"
 #include "base/rsa_public_key.h"
 
 namespace varno::pack {
@@ -16,48 +17,6 @@ constexpr std::string_view kPbkdf2 = "\x06\x09\x2a\x86\x48\x86\xf7\x0d\x01\x05\x
 constexpr std::string_view kHmacSha256 = "\x06\x08\x2a\x86\x48\x86\xf7\x0d\x02\x09"sv;
 constexpr std::string_view kAes256Cbc = "\x06\x09\x60\x86\x48\x01\x65\x03\x04\x01\x2a"sv;
 constexpr std::string_view kNull = "\x05\x00"sv;
-
-// DER elements one after the other (definite, shortest lengths only).
-class Der {
- public:
-  explicit Der(std::string_view bytes) : rest_(bytes) {}
-  bool AtEnd() const { return rest_.empty(); }
-  bool Peek(unsigned char tag) const { return !rest_.empty() && static_cast<unsigned char>(rest_[0]) == tag; }
-  // The next element whole (tag and length included) when it has this tag.
-  std::optional<std::string_view> Element(unsigned char tag) {
-    if (rest_.size() < 2 || static_cast<unsigned char>(rest_[0]) != tag) return std::nullopt;
-    size_t length = static_cast<unsigned char>(rest_[1]), header = 2;
-    if (length & 0x80) {
-      const size_t count = length & 0x7f;
-      if (count == 0 || count > 4 || rest_.size() < 2 + count || rest_[2] == 0) return std::nullopt;
-      length = 0;
-      for (size_t i = 0; i < count; ++i) length = length << 8 | static_cast<unsigned char>(rest_[2 + i]);
-      if (length < 0x80) return std::nullopt;
-      header += count;
-    }
-    if (rest_.size() - header < length) return std::nullopt;
-    const std::string_view element = rest_.substr(0, header + length);
-    rest_.remove_prefix(header + length);
-    contentStart_ = header;
-    return element;
-  }
-  std::optional<std::string_view> Next(unsigned char tag) {
-    const auto element = Element(tag);
-    return element ? std::optional<std::string_view>(element->substr(contentStart_)) : std::nullopt;
-  }
-  // A non-negative INTEGER's magnitude, without leading zeros.
-  std::optional<std::string> Unsigned() {
-    auto content = Next(0x02);
-    if (!content || content->empty() || static_cast<unsigned char>(content->front()) & 0x80) return std::nullopt;
-    while (content->size() > 1 && content->front() == 0) content->remove_prefix(1);
-    if (*content == "\0"sv) return std::string();
-    return std::string(*content);
-  }
-
- private:
-  std::string_view rest_;
-  size_t contentStart_ = 0;
-};
 
 std::string Length(size_t length) {
   if (length < 0x80) return std::string(1, static_cast<char>(length));
@@ -98,10 +57,10 @@ std::string PrivateKeyInfoDer(const RsaPrivateKey& key) {
 
 // RSAPrivateKey (PKCS#1), wholly consumed.
 std::optional<RsaPrivateKey> ParseRsaPrivateKeyDer(std::string_view der) {
-  Der outer(der);
+  DerReader outer(der);
   const auto body = outer.Next(0x30);
   if (!body || !outer.AtEnd()) return std::nullopt;
-  Der fields(*body);
+  DerReader fields(*body);
   const auto version = fields.Unsigned();
   if (!version || !version->empty()) return std::nullopt;  // two-prime keys only
   RsaPrivateKey key;
@@ -118,10 +77,10 @@ std::optional<RsaPrivateKey> ParseRsaPrivateKeyDer(std::string_view der) {
 // PrivateKeyInfo (PKCS#8), wholly consumed.
 std::optional<RsaPrivateKey> ParsePrivateKeyInfoDer(std::string_view der, KeyFileError& error) {
   error = KeyFileError::kNotAPrivateKey;
-  Der outer(der);
+  DerReader outer(der);
   const auto body = outer.Next(0x30);
   if (!body || !outer.AtEnd()) return std::nullopt;
-  Der fields(*body);
+  DerReader fields(*body);
   const auto version = fields.Unsigned();
   const auto algorithm = fields.Next(0x30);
   const auto inner = fields.Next(0x04);
@@ -142,27 +101,27 @@ std::optional<RsaPrivateKey> ParsePrivateKeyInfoDer(std::string_view der, KeyFil
 std::optional<RsaPrivateKey> ParseEncryptedDer(std::string_view der, const std::string& passphrase, KeyCipher& cipher,
                                                KeyFileError& error) {
   error = KeyFileError::kNotAPrivateKey;
-  Der outer(der);
+  DerReader outer(der);
   const auto body = outer.Next(0x30);
   if (!body || !outer.AtEnd()) return std::nullopt;
-  Der fields(*body);
+  DerReader fields(*body);
   const auto algorithm = fields.Next(0x30);
   const auto encrypted = fields.Next(0x04);
   if (!algorithm || !encrypted || !fields.AtEnd()) return std::nullopt;
-  Der scheme(*algorithm);
+  DerReader scheme(*algorithm);
   const auto oid = scheme.Element(0x06);
   const auto parameters = scheme.Next(0x30);
   error = KeyFileError::kUnsupportedCipher;
   if (!oid || *oid != kPbes2 || !parameters || !scheme.AtEnd()) return std::nullopt;
-  Der pbes2(*parameters);
+  DerReader pbes2(*parameters);
   const auto derivation = pbes2.Next(0x30);
   const auto encryption = pbes2.Next(0x30);
   if (!derivation || !encryption || !pbes2.AtEnd()) return std::nullopt;
-  Der kdf(*derivation);
+  DerReader kdf(*derivation);
   const auto kdfOid = kdf.Element(0x06);
   const auto kdfParameters = kdf.Next(0x30);
   if (!kdfOid || *kdfOid != kPbkdf2 || !kdfParameters || !kdf.AtEnd()) return std::nullopt;
-  Der pbkdf2(*kdfParameters);
+  DerReader pbkdf2(*kdfParameters);
   const auto salt = pbkdf2.Next(0x04);
   const auto iterations = pbkdf2.Unsigned();
   if (!salt || !iterations || iterations->empty() || iterations->size() > 3) return std::nullopt;  // below 2^24
@@ -175,7 +134,7 @@ std::optional<RsaPrivateKey> ParseEncryptedDer(std::string_view der, const std::
   if (!prf || (*prf != kHmacSha256 && *prf != std::string(kHmacSha256) + std::string(kNull)) || !pbkdf2.AtEnd()) {
     return std::nullopt;
   }
-  Der aes(*encryption);
+  DerReader aes(*encryption);
   const auto aesOid = aes.Element(0x06);
   const auto iv = aes.Next(0x04);
   if (!aesOid || *aesOid != kAes256Cbc || !iv || iv->size() != 16 || !aes.AtEnd()) return std::nullopt;
