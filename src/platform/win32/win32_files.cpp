@@ -152,9 +152,13 @@ class Win32OutputFile : public OutputFile {
 
   bool Commit() override {
     if (!failed_) WriteBlock();
+    // What was written since the last flush started is flushed on the flush thread too, so
+    // that the wait for it answers the window's callers. Nothing written since: the bytes
+    // are on the disk once the flush under way ends.
+    if (!failed_ && unflushed_ > 0 && !flush_.Start(file_.Get())) failed_ = true;
+    unflushed_ = 0;
     if (!flush_.WaitFlushed()) failed_ = true;
-    // Nothing written since the last flush ended: the bytes are on the disk already.
-    if (failed_ || committed_ || (unflushed_ > 0 && !FlushFileBuffers(file_.Get()))) return false;
+    if (failed_ || committed_) return false;
     file_.Close();
     // Windows refuses to replace a read-only file; Wine's MoveFileExA renames over it. The
     // explicit test keeps a read-only file whole on both.
