@@ -11,7 +11,7 @@
 #include <iostream>
 #include <string>
 
-#include "delta_encoder.h"
+#include "compression/delta_encoder.h"
 #include "package/delta_format.h"
 
 namespace {

@@ -1,8 +1,8 @@
 // The tool's delta encoder: an old and a new file (the old one's share of the input in the
 // first byte), encoded and applied back, must give the new file. Apart from the decoder's
 // target, whose rate the encoder's suffix arrays and deflaters would cut several times.
+#include "compression/delta_encoder.h"
 #include "delta_apply.h"
-#include "delta_encoder.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace delta_fuzz;

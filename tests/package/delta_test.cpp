@@ -11,7 +11,7 @@
 
 #include <zlib.h>
 
-#include "delta_encoder.h"
+#include "compression/delta_encoder.h"
 #include "support/bytes_input.h"
 
 namespace varno {

@@ -15,13 +15,13 @@
 #include <gtest/gtest.h>
 
 #include "base/ansi_text.h"
-#include "create_command.h"
-#include "extract_command.h"
-#include "host_disk.h"
-#include "host_text.h"
-#include "list_command.h"
-#include "package/member_compression.h"
+#include "commands/create_command.h"
+#include "commands/extract_command.h"
+#include "commands/list_command.h"
+#include "host/host_disk.h"
+#include "host/host_text.h"
 #include "package/archive_writer.h"
+#include "package/member_compression.h"
 
 namespace varno::pack {
 namespace {

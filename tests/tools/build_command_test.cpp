@@ -9,8 +9,8 @@
 
 #include <gtest/gtest.h>
 
-#include "build_command.h"
-#include "host_disk.h"
+#include "commands/build_command.h"
+#include "host/host_disk.h"
 #include "package/archive_layout.h"
 
 namespace varno::pack {

@@ -9,9 +9,9 @@
 
 #include <gtest/gtest.h>
 
-#include "base/update_error.h"
 #include "base/ansi_text.h"
-#include "check_command.h"
+#include "base/update_error.h"
+#include "commands/check_command.h"
 #include "shortcuts/shortcut_steps.h"
 #include "steps/file_steps.h"
 #include "steps/registry_step.h"

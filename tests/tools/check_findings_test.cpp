@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include "check_command.h"
+#include "commands/check_command.h"
 #include "package/archive_writer.h"
 #include "package/member_compression.h"
 #include "support/memory_files.h"

@@ -8,7 +8,7 @@
 
 #include "base/texts.h"
 #include "base/update_error.h"
-#include "delta_encoder.h"
+#include "compression/delta_encoder.h"
 #include "package/archive_writer.h"
 #include "platform/portable_sha256.h"
 #include "support/memory_machine.h"

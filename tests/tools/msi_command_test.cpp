@@ -1,4 +1,4 @@
-#include "msi_command.h"
+#include "commands/msi_command.h"
 
 #include <unistd.h>
 

@@ -1,5 +1,5 @@
 // The key files the tool reads and writes itself, held against OpenSSL's reading of them.
-#include "private_key_der.h"
+#include "signing/private_key_der.h"
 
 #include <memory>
 
@@ -8,7 +8,7 @@
 #include <openssl/pem.h>
 
 #include "base/rsa_public_key.h"
-#include "signing_backend.h"
+#include "signing/signing_backend.h"
 
 namespace varno::pack {
 namespace {

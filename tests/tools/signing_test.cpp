@@ -1,7 +1,7 @@
 // Signed packages end to end on the host: the vendor's keygen and sign, the updater's gate
 // in the driver (on the in-memory machine, with OpenSSL as the system's cryptography), and
 // the signature file's format.
-#include "signing.h"
+#include "signing/signing.h"
 
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -17,8 +17,8 @@
 #include "app/form1.h"
 #include "base/ansi_text.h"
 #include "base/rsa_public_key.h"
-#include "base/texts.h"
 #include "base/text_lines.h"
+#include "base/texts.h"
 #include "package/archive_writer.h"
 #include "package/held_package_files.h"
 #include "package/package_manifest.h"

@@ -2,9 +2,9 @@
 // as scripts read it.
 #include <gtest/gtest.h>
 
-#include "create_command.h"
-#include "host_text.h"
-#include "report.h"
+#include "checks/report.h"
+#include "commands/create_command.h"
+#include "host/host_text.h"
 
 namespace varno::pack {
 namespace {

@@ -50,6 +50,31 @@ run 2; expect_empty out; expect_in err "subcommand"
 run 2 list; expect_in err "ARCHIVE"
 run 2 list a.slp --bogus; expect_in err "bogus"
 
+# Each help, the tool's and every command's, ends with one example, and each example works:
+# they are run in turn in one directory, as the authors' tutorial would, with the staging
+# files its author writes after init.
+mkdir examples
+example() {  # example [COMMAND]: runs the last line of that help
+  "$tool" $1 --help >out 2>err
+  local line
+  line=$(grep . out | tail -n 1)
+  if [[ $line != "Example: varno-pack ${1:+$1 }"* ]]; then
+    fail "varno-pack ${1:+$1 }--help does not end with its example"
+    return
+  fi
+  (cd examples && eval "\"\$tool\" ${line#Example: varno-pack }") >out 2>err || fail "the example failed: $line"
+}
+example init
+mkdir -p examples/projet/staging/Data
+printf 'programme\r\n' >examples/projet/staging/Varnolith.exe
+printf 'accueil\r\n' >examples/projet/staging/Data/accueil.txt
+printf 'updater' >examples/projet/Varnolith_MAJ_Solo.exe
+example ""
+for command in list check keygen sign verify msi create extract; do example "$command"; done
+[ -f examples/contenu/Data/accueil.txt ] || fail "the extract example did not unpack the create example's archive"
+cp -r examples/projet/staging examples/staging-2.9
+example build
+
 # create: members named by their path, sub-path included, or by NAME=PATH; -C is where
 # every relative PATH is read from.
 printf 'exe bytes' >Varnolith.exe

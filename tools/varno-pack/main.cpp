@@ -8,17 +8,17 @@
 #include <CLI/CLI.hpp>
 
 #include "base/ansi_text.h"
-#include "build_command.h"
-#include "check_command.h"
-#include "create_command.h"
-#include "extract_command.h"
-#include "host_disk.h"
-#include "host_text.h"
-#include "list_command.h"
-#include "progress.h"
-#include "report.h"
-#include "msi_command.h"
-#include "signing.h"
+#include "checks/report.h"
+#include "commands/build_command.h"
+#include "commands/check_command.h"
+#include "commands/create_command.h"
+#include "commands/extract_command.h"
+#include "commands/list_command.h"
+#include "commands/msi_command.h"
+#include "host/host_disk.h"
+#include "host/host_text.h"
+#include "host/progress.h"
+#include "signing/signing.h"
 
 namespace {
 
@@ -130,6 +130,9 @@ int main(int argc, char** argv) {
   app.set_version_flag("--version", "varno-pack " VARNO_PACK_VERSION);
   app.require_subcommand(1);
   app.fallthrough(false);
+  // Each help ends with one command line that works, in the names of the authors' tutorial;
+  // the command-line test runs every one of them.
+  app.footer("Example: varno-pack build projet/varno-package.toml -o paquet-2.9");
 
   struct {
     std::string archive, base;
@@ -151,7 +154,8 @@ int main(int argc, char** argv) {
       "Member names are relative paths inside the directory the updater unpacks into; \"/\" and \"\\\" both\n"
       "separate levels, and the archive stores \"\\\". The updater refuses an archive with more than 128\n"
       "members or a name that is empty, longer than 254 bytes, holds \"#\", \":\" or a control character, or\n"
-      "is absolute or climbs with \"..\"; such archives are not written. The name table's lead byte is \"#\".");
+      "is absolute or climbs with \"..\"; such archives are not written. The name table's lead byte is \"#\".\n\n"
+      "Example: varno-pack create sor_ti1.slp -C projet/staging Varnolith.exe Data/accueil.txt");
 
   struct {
     std::string archive;
@@ -160,6 +164,7 @@ int main(int argc, char** argv) {
   CLI::App* listCommand = app.add_subcommand("list", "Show the members of a package archive.");
   listCommand->add_option("ARCHIVE", list.archive, "the archive to read")->required();
   listCommand->add_flag("--json", list.json, "print the listing as JSON");
+  listCommand->footer("Example: varno-pack list paquet-2.9/sor_ti1.slp");
 
   struct {
     std::string archive, directory;
@@ -173,6 +178,7 @@ int main(int argc, char** argv) {
                            "make the directories of members' sub-paths first (the updater makes none)");
   extractCommand->add_flag("--json", extract.json, "print the result as JSON");
   extractCommand->add_flag("-q,--quiet", extract.quiet, "no progress line, even on a terminal");
+  extractCommand->footer("Example: varno-pack extract sor_ti1.slp contenu --make-dirs");
 
   struct {
     std::string directory, against;
@@ -194,7 +200,8 @@ int main(int argc, char** argv) {
   checkCommand->add_flag("--json", check.json, "print the findings as JSON");
   checkCommand->footer(
       "Exit status: 0 when clean, 1 with warnings only, 2 with errors. The regional settings are those of\n"
-      "the machines the package will run on (the defaults are French).");
+      "the machines the package will run on (the defaults are French).\n\n"
+      "Example: varno-pack check paquet-2.9");
 
   struct {
     std::string directory, project, output, since, key, passphraseEnv;
@@ -203,6 +210,7 @@ int main(int argc, char** argv) {
   Regional buildRegional;
   CLI::App* initCommand = app.add_subcommand("init", "Write a commented package project file to fill in.");
   initCommand->add_option("DIR", build.directory, "where to write varno-package.toml (made when missing)")->required();
+  initCommand->footer("Example: varno-pack init projet");
   CLI::App* buildCommand = app.add_subcommand("build", "Build a whole, checked update package from a project file.");
   buildCommand->add_option("PROJECT_FILE", build.project, "the project file (see init)")->required();
   buildCommand->add_option("-o,--output", build.output, "the package directory to write")->required();
@@ -225,7 +233,8 @@ int main(int argc, char** argv) {
   buildCommand->footer(
       "The package is built beside PACKAGE_DIR and checked as \"check\" does, under the regional settings\n"
       "given (French by default); only a package without errors is put in place, and an earlier package\n"
-      "there is replaced only with --force. The same inputs give the same bytes.");
+      "there is replaced only with --force. The same inputs give the same bytes.\n\n"
+      "Example: varno-pack build projet/varno-package.toml -o paquet-3.0 --since staging-2.9 --sign cles/vendor.pem");
   std::string keygenFile;
   NewKeyPassphrase keygenPassphrase;
   CLI::App* keygenCommand = app.add_subcommand("keygen", "Make the vendor's RSA key pair for signing packages.");
@@ -237,7 +246,9 @@ int main(int argc, char** argv) {
                           "encrypt the private key with a passphrase asked twice on the terminal");
   TokenKey keygenToken;
   AddTokenOptions(*keygenCommand, keygenToken);
-  keygenCommand->footer("With --pkcs11-module, the pair is made on the token and only KEY.pub.pem is written.");
+  keygenCommand->footer(
+      "With --pkcs11-module, the pair is made on the token and only KEY.pub.pem is written.\n\n"
+      "Example: varno-pack keygen cles/vendor.pem");
   struct {
     std::string directory, key, passphraseEnv;
   } sign, verify;
@@ -248,14 +259,17 @@ int main(int argc, char** argv) {
                           "the environment variable that holds the key's passphrase (otherwise it is asked once)");
   TokenKey signToken;
   AddTokenOptions(*signCommand, signToken);
+  signCommand->footer("Example: varno-pack sign paquet-2.9 --key cles/vendor.pem");
   CLI::App* verifyCommand = app.add_subcommand("verify", "Check a signed package as the updater built with the key does.");
   verifyCommand->add_option("PACKAGE_DIR", verify.directory, "the package directory")->required();
   verifyCommand->add_option("--public-key", verify.key, "the public key the updater was built with (PEM)")->required();
+  verifyCommand->footer("Example: varno-pack verify paquet-2.9 --public-key cles/vendor.pub.pem");
   MsiRequest msi;
   CLI::App* msiCommand =
       app.add_subcommand("msi", "Wrap a package in a per-machine MSI that runs the updater quietly.");
   msiCommand->add_option("PACKAGE_DIR", msi.packageDir, "the package directory, carried as it is")->required();
   msiCommand->add_option("-o,--output", msi.output, "the .msi file to write (replaced as a whole)")->required();
+  msiCommand->footer("Example: varno-pack msi paquet-2.9 -o Varnolith-2.9.msi");
 
   try {
     app.parse(argc, argv);
