@@ -19,6 +19,7 @@ class CountedReplacement : public OutputFile {
     return true;
   }
   bool Commit() override { return inner_->Commit(); }
+  bool Finish() override { return inner_->Finish(); }
 
  private:
   std::unique_ptr<OutputFile> inner_;

@@ -18,6 +18,7 @@ class WrittenCodeOutput : public OutputFile {
   bool Write(const char* data, size_t size) override {
     return inner_->Write(data, size) && digest_->Add(data, size);
   }
+  bool Finish() override { return inner_->Finish(); }
   bool Commit() override {
     if (!inner_->Commit()) return false;
     const auto digest = digest_->Finish();

@@ -40,6 +40,12 @@ class OutputFile {
   /// Puts the written bytes in the file's place, creating it or replacing it as a whole.
   /// False when that is refused (a read-only or open file); the file is then unchanged.
   virtual bool Commit() = 0;
+
+  /// Says no more bytes will come: they are handed to the system, buffers are let go, and
+  /// their flush may start now, so that many replacements can be written before the first
+  /// is committed, each flushing while the next is written. Commit still has the bytes on
+  /// the disk before the name. False when a write failed (the replacement cannot commit).
+  virtual bool Finish() { return true; }
 };
 
 // What a file's protection says of who can have written it (ReadProtectedFile).
@@ -82,9 +88,10 @@ class AppendingFile {
   /// they could not all be written and flushed.
   virtual bool Append(std::string_view bytes) = 0;
 
-  /// Appends the bytes and starts flushing them without waiting, so that the caller can
-  /// work while the disk does; WaitFlushed waits for every flush started so far and is
-  /// false when one failed. A file that cannot flush in the background flushes at once.
+  /// Appends the bytes without waiting for the disk: their flush may start now or wait for
+  /// WaitFlushed, which has every byte appended so far on the disk (one flush for all the
+  /// records appended since the last) and is false when a flush failed. A file that cannot
+  /// defer its flush flushes at once.
   virtual bool AppendFlushingLater(std::string_view bytes) { return Append(bytes); }
   virtual bool WaitFlushed() { return true; }
 };

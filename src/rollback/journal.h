@@ -139,9 +139,9 @@ class Journal {
   // announces must not be made.
   bool Append(const JournalRecord& record);
 
-  // Appends a record and starts its flush without waiting for it, so that the disk writes
-  // it while the caller prepares the change; the change may be made only once Durable()
-  // said true.
+  // Appends a record without waiting for the disk; the change may be made only once
+  // Durable() said true. Records announced one after the other (a whole archive's
+  // replacements, written before the first is committed) reach the disk in one flush.
   bool Announce(const JournalRecord& record);
   bool Durable();
 

@@ -10,8 +10,8 @@ namespace {
 
 using Kind = JournalRecord::Kind;
 
-// A replacement whose record is announced when it is created and flushed while its bytes
-// are written; at its commit it moves the file it replaces aside first.
+// A replacement whose record is announced when it is created and is on the disk before the
+// commit changes anything; at its commit it moves the file it replaces aside first.
 class JournaledOutput : public OutputFile {
  public:
   JournaledOutput(std::unique_ptr<OutputFile> inner, JournaledFiles& files, FileSystem& raw, Journal& journal,
@@ -19,8 +19,10 @@ class JournaledOutput : public OutputFile {
       : inner_(std::move(inner)), files_(files), raw_(raw), journal_(journal), announced_(std::move(announced)) {}
 
   bool Write(const char* data, size_t size) override { return inner_->Write(data, size); }
+  bool Finish() override { return inner_->Finish(); }
 
   bool Commit() override {
+    // The first commit of replacements announced together flushes all their records at once.
     if (!journal_.Durable()) return false;
     const std::string& target = announced_.path;
     if (!raw_.FileExists(target)) {

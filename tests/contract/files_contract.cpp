@@ -338,6 +338,28 @@ TEST_P(FilesContract, FilesFlushingAtOnceKeepTheirOwnBytes) {
   EXPECT_EQ(backend_->List(scratch_).size(), 3u);
 }
 
+// An archive's replacements are all written and finished (their flushes under way at once)
+// before the first is committed: each keeps its own bytes, small or past a backend's
+// background flushing size, and one dropped after its finish leaves nothing.
+TEST_P(FilesContract, ReplacementsFinishedTogetherAreCommittedLaterWithTheirOwnBytes) {
+  std::vector<std::unique_ptr<OutputFile>> outputs;
+  const auto bytesOf = [](size_t i) { return std::string(i == 3 ? (5u << 20) + 3 : 4096 + i, static_cast<char>('a' + i)); };
+  for (size_t i = 0; i < 6; ++i) {
+    ASSERT_TRUE(files_->ReplaceWholeFile(In("page" + std::to_string(i)), "previous"));
+    outputs.push_back(files_->CreateReplacement(In("page" + std::to_string(i))));
+    ASSERT_TRUE(outputs.back());
+    const std::string bytes = bytesOf(i);
+    ASSERT_TRUE(outputs.back()->Write(bytes.data(), bytes.size()));
+    ASSERT_TRUE(outputs.back()->Finish());
+  }
+  outputs[4].reset();
+  for (size_t i : {5, 0, 1, 2, 3}) EXPECT_TRUE(outputs[i]->Commit()) << i;
+  outputs.clear();
+  for (size_t i : {0, 1, 2, 3, 5}) EXPECT_TRUE(Read("page" + std::to_string(i)) == bytesOf(i)) << i;
+  EXPECT_EQ(Read("page4"), "previous");
+  EXPECT_EQ(backend_->List(scratch_).size(), 6u) << "no temporary file left";
+}
+
 TEST_P(FilesContract, ListingMatchesWildcardsWithoutRegardToCase) {
   for (const char* name : {"Raccourci.lnk", "Autre.LNK", "notes.txt", "run.exe", "rn.exe", "ruun.exe"}) {
     ASSERT_TRUE(files_->ReplaceWholeFile(In(name), "x"));

@@ -147,15 +147,21 @@ planted_code
   done ) 2>/dev/null &
 swapper=$!
 e2e_wait_log "$install_unix/VarnoMaJLog.txt" "enregistrement de Varxxlith.ocx" 60
-sleep 3
 # Refused (the swap came first, as it nearly always does) or registered from the bytes the
-# run wrote: either way the box, if any, then the window, are closed.
-for name in '^Varnolith_maj_solo$' 'jour de Varnolith$'; do
-  for window in $(xdotool search --onlyvisible --name "$name" 2>/dev/null); do
-    e2e_key "$window" "$([ "$name" = 'jour de Varnolith$' ] && echo alt+F4 || echo Return)"
+# run wrote: either way the box, if any, then the window, are closed, again each second
+# until the program ends (taking the change back while the control keeps being swapped can
+# outlast a close asked while it works, which the program leaves for its next turn).
+for i in $(seq 60); do
+  sleep 1
+  kill -0 "$E2E_PID" 2>/dev/null || break
+  for name in '^Varnolith_maj_solo$' '^Confirmation$' 'jour de Varnolith$'; do
+    for window in $(xdotool search --onlyvisible --name "$name" 2>/dev/null); do
+      e2e_key "$window" "$([ "$name" = 'jour de Varnolith$' ] && echo alt+F4 || echo Return)"
+    done
   done
 done
-for i in $(seq 300); do kill -0 "$E2E_PID" 2>/dev/null || break; sleep 0.1; done
+e2e_check "the program ends once closed" sh -c "! kill -0 $E2E_PID 2>/dev/null"
+kill "$E2E_PID" 2>/dev/null || true
 wait "$E2E_PID" 2>/dev/null || true
 E2E_PID=
 wait "$swapper" 2>/dev/null || true

@@ -52,6 +52,7 @@ class FaultyOutput : public OutputFile {
  public:
   FaultyOutput(std::unique_ptr<OutputFile> inner, Faults& faults) : inner_(std::move(inner)), faults_(faults) {}
   bool Write(const char* data, size_t size) override { return inner_->Write(data, size); }
+  bool Finish() override { return inner_->Finish(); }
   bool Commit() override { return faults_.Allow() && inner_->Commit(); }
 
  private:
@@ -67,8 +68,11 @@ class FaultyAppending : public AppendingFile {
     if (bytes.starts_with("COMMITTED")) faults_.committed = faults_.changes + 1;
     return faults_.Allow() && inner_->Append(bytes);
   }
-  // The flush of a record announced earlier (appended through Append here) is a change of
-  // its own: it may fail, or the process may die before it ends.
+  // A record announced without its flush, and that flush, which may take several records at
+  // once, are changes of their own: each may fail, or the process may die before it ends.
+  bool AppendFlushingLater(std::string_view bytes) override {
+    return faults_.Allow() && inner_->AppendFlushingLater(bytes);
+  }
   bool WaitFlushed() override {
     return faults_.Allow() && inner_->WaitFlushed();
   }

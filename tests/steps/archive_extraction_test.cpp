@@ -3,8 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include "app/update_progress.h"
 #include "package/archive_writer.h"
 #include "package/member_compression.h"
+#include "platform/forwarding_files.h"
+#include "rollback/rollback.h"
 #include "support/memory_machine.h"
 
 namespace varno {
@@ -212,6 +215,56 @@ TEST_F(ExtractArchiveTest, AnArchiveThatCannotBeOpenedIsUnrecognised) {
   ASSERT_EQ(machine.dialogs.shown.size(), 1u);
   EXPECT_EQ(machine.dialogs.shown[0].text, "Fichier archive non reconnu !");
   EXPECT_EQ(record.Count(), 0u);
+}
+
+// Counts the flushes of the journal: each flushed append, and each wait that finds records
+// appended since the last flush.
+class CountedJournalFlushes : public ForwardingFiles {
+ public:
+  using ForwardingFiles::ForwardingFiles;
+  int flushes = 0;
+  std::unique_ptr<AppendingFile> CreateProtectedForAppending(const std::string& path, bool* ownerRefused) override {
+    class Counted : public AppendingFile {
+     public:
+      Counted(std::unique_ptr<AppendingFile> inner, int& flushes) : inner_(std::move(inner)), flushes_(flushes) {}
+      bool Append(std::string_view bytes) override { return ++flushes_, pending_ = false, inner_->Append(bytes); }
+      bool AppendFlushingLater(std::string_view bytes) override {
+        pending_ = true;
+        return inner_->AppendFlushingLater(bytes);
+      }
+      bool WaitFlushed() override {
+        if (std::exchange(pending_, false)) ++flushes_;
+        return inner_->WaitFlushed();
+      }
+
+     private:
+      std::unique_ptr<AppendingFile> inner_;
+      int& flushes_;
+      bool pending_ = false;
+    };
+    auto file = inner_.CreateProtectedForAppending(path, ownerRefused);
+    return file ? std::make_unique<Counted>(std::move(file), flushes) : nullptr;
+  }
+};
+
+// Through the journal, an archive's records reach the disk together: one flush for its
+// directory's temporary files, one for the records of all its members, not two a member.
+TEST_F(ExtractArchiveTest, ThroughTheJournalAWholeArchiveTakesTwoFlushesOfTheJournal) {
+  std::vector<ArchiveSource> members;
+  for (int i = 0; i < 40; ++i) members.push_back(MemberFromBytes("page" + std::to_string(i) + ".txt", Pattern(100, 'a' + i % 20)));
+  machine.files.AddFile(std::string(kTarget) + "page7.txt", "previous");
+  machine.files.AddFile(kArchive, ArchiveBytes(members));
+  CountedJournalFlushes counted(machine.files);
+  Platform platform = WithFiles(machine.platform(), counted);
+  auto transaction = UpdateTransaction::Begin(platform, "C:\\Varnolith");
+  ASSERT_TRUE(transaction);
+  const int begun = counted.flushes;
+  const ArchiveOutcome outcome = ExtractArchive(transaction->platform(), kArchive, kTarget, record, 0);
+  EXPECT_FALSE(outcome.FirstNotWritten()) << State();
+  EXPECT_EQ(counted.flushes - begun, 2) << State();
+  ASSERT_TRUE(transaction->Commit());
+  for (int i = 0; i < 40; ++i) EXPECT_EQ(File("page" + std::to_string(i) + ".txt"), Pattern(100, 'a' + i % 20)) << i;
+  EXPECT_EQ(machine.files.List(kTarget).size(), 40u) << "no backup, journal or temporary file left";
 }
 
 }  // namespace

@@ -180,11 +180,13 @@ class PosixOutputFile : public OutputFile {
   PosixOutputFile(int fd, std::string temporary, std::string target, bool flush)
       : fd_(fd), temporary_(std::move(temporary)), target_(std::move(target)), flush_(flush) {}
   ~PosixOutputFile() override {
+    if (flushing_.valid()) flushing_.wait();
     fd_.Close();
     if (!committed_) ::unlink(temporary_.c_str());
   }
 
   bool Write(const char* data, size_t size) override {
+    if (block_.empty()) block_.resize(kBlockSize);
     while (size > 0 && !failed_) {
       const size_t part = std::min(size, block_.size() - used_);
       std::memcpy(block_.data() + used_, data, part);
@@ -196,11 +198,27 @@ class PosixOutputFile : public OutputFile {
     return !failed_;
   }
 
+  // The flush runs on a thread of its own while the caller writes the next replacements:
+  // a file system given several flushes at once takes them in one commit of its log.
+  bool Finish() override {
+    if (!failed_) WriteBlock();
+    std::vector<char>().swap(block_);
+    if (flush_ && !failed_ && !flushing_.valid()) {
+      flushedUpTo_ = written_;
+      flushing_ = std::async(std::launch::async, [fd = fd_.Get()] { return ::fsync(fd) == 0; });
+    }
+    return !failed_;
+  }
+
   bool Commit() override {
     // Flushed, the bytes reach the disk before the name does, so a crash never leaves a
     // file that has its new name and not its content.
-    if (!failed_) WriteBlock();
-    if (failed_ || committed_ || (flush_ && ::fsync(fd_.Get()) != 0)) return false;
+    if (!failed_ && used_ > 0) WriteBlock();
+    // A flush that failed stays failed: a second fsync would report the lost bytes as kept.
+    bool flushed = false;
+    if (flushing_.valid() && !(flushed = flushing_.get())) failed_ = true;
+    flushed = flushed && written_ == flushedUpTo_;
+    if (failed_ || committed_ || (flush_ && !flushed && ::fsync(fd_.Get()) != 0)) return false;
     fd_.Close();
     Descriptor lock;
     if (const auto info = Stat(target_)) {
@@ -250,6 +268,8 @@ class PosixOutputFile : public OutputFile {
   size_t used_ = 0;
   uint64_t written_ = 0;      // bytes handed to the kernel
   uint64_t startedUpTo_ = 0;  // bytes whose writeback has been started
+  uint64_t flushedUpTo_ = 0;  // bytes the flush started by Finish takes
+  std::future<bool> flushing_;
 };
 
 }  // namespace

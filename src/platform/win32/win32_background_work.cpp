@@ -5,6 +5,19 @@ namespace {
 
 LONG Load(volatile LONG& value) { return InterlockedCompareExchange(&value, 0, 0); }
 
+// Waits for the event while answering what other threads and programs send to this
+// thread's windows: on the window's thread a wait for the disk (a large file's flush on a
+// busy disk can take a second) must not leave a program that asks, or the shell deciding
+// whether the window hangs, without an answer. A look at the queue that removes nothing
+// answers them; posted messages, input among them, wait for the window's own turn, so
+// nothing the user does runs in the middle of a file's write. (Waiting on the queue itself,
+// for sent messages only, made Wine lose the keys pressed meanwhile.)
+void WaitAnsweringSentMessages(HANDLE event) {
+  constexpr DWORD kAnswerEveryMs = 20;
+  MSG message;
+  while (WaitForSingleObject(event, kAnswerEveryMs) == WAIT_TIMEOUT) PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE);
+}
+
 }  // namespace
 
 bool Job::QueueOn(JobThread* thread) {
@@ -21,7 +34,7 @@ bool Job::Running() { return Load(state_) != kIdle; }
 void Job::Wait() {
   for (LONG state; (state = Load(state_)) != kIdle;) {
     if (state == kQueued && InterlockedCompareExchange(&state_, kAwaited, kQueued) != kQueued) continue;
-    WaitForSingleObject(done_.Get(), INFINITE);
+    WaitAnsweringSentMessages(done_.Get());
   }
 }
 

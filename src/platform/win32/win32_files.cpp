@@ -124,8 +124,10 @@ class Win32OutputFile : public OutputFile {
         WriteToFile(data, size);
         break;
       }
-      if (block_.empty()) block_.resize(kIoBlock);
       const size_t part = std::min(size, kIoBlock - used_);
+      // Grown as needed: a small file's whole mebibyte, made and let go for each of
+      // thousands of files, cost more than writing them (a page fault for every page).
+      if (block_.size() < used_ + part) block_.resize(std::min(kIoBlock, std::max({2 * block_.size(), used_ + part, kDirectWrite})));
       std::memcpy(block_.data() + used_, data, part);
       used_ += part;
       data += part;
@@ -136,10 +138,27 @@ class Win32OutputFile : public OutputFile {
     return !failed_;
   }
 
+  // The bytes go to the file and their flush starts on a flush thread: the caller writes
+  // the next replacements while the disk takes this one, and the commit finds it flushed.
+  bool Finish() override {
+    if (!failed_) WriteBlock();
+    std::vector<char>().swap(block_);  // a whole archive's replacements may wait at once
+    if (!failed_ && unflushed_ > 0) {
+      if (!flush_.Start(file_.Get())) failed_ = true;
+      unflushed_ = 0;
+    }
+    return !failed_;
+  }
+
   bool Commit() override {
     if (!failed_) WriteBlock();
+    // What was written since the last flush started is flushed on the flush thread too, so
+    // that the wait for it answers the window's callers. Nothing written since: the bytes
+    // are on the disk once the flush under way ends.
+    if (!failed_ && unflushed_ > 0 && !flush_.Start(file_.Get())) failed_ = true;
+    unflushed_ = 0;
     if (!flush_.WaitFlushed()) failed_ = true;
-    if (failed_ || committed_ || !FlushFileBuffers(file_.Get())) return false;
+    if (failed_ || committed_) return false;
     file_.Close();
     // Windows refuses to replace a read-only file; Wine's MoveFileExA renames over it. The
     // explicit test keeps a read-only file whole on both.
@@ -188,7 +207,7 @@ class Win32OutputFile : public OutputFile {
   UniqueHandle file_;
   bool failed_ = false;
   bool committed_ = false;
-  std::vector<char> block_;  // made for the first small write
+  std::vector<char> block_;  // made for the first small write, grown up to kIoBlock
   size_t used_ = 0;
   uint64_t unflushed_ = 0;  // written since the last flush started
   BackgroundFlush flush_;
@@ -316,27 +335,41 @@ namespace {
 class Win32AppendingFile : public AppendingFile {
  public:
   explicit Win32AppendingFile(UniqueHandle file) : file_(std::move(file)) {}
-  ~Win32AppendingFile() override { WaitFlushed(); }
 
+  // One flush takes these bytes and whatever was appended before them without one.
   bool Append(std::string_view bytes) override {
-    if (!WaitFlushed() || !Write(bytes) || !FlushFileBuffers(file_.Get())) return !(flushFailed_ = true);
+    if (!flush_.WaitFlushed()) flushFailed_ = true;
+    if (flushFailed_ || !Write(bytes) || !FlushFileBuffers(file_.Get())) return !(flushFailed_ = true);
+    unflushed_ = started_ = false;
     return true;
   }
 
+  // The first record after a wait starts its flush on a flush thread, so that a large
+  // file's bytes are written while the disk takes its record; the records that follow it
+  // before the next wait (a whole archive's small files, announced one after the other)
+  // are only written, and the wait flushes them all at once. A flush started for each cost
+  // a flush a file, and on a synchronous handle Windows makes a write wait for the flush
+  // under way: this one waits at most once.
   bool AppendFlushingLater(std::string_view bytes) override {
-    if (!WaitFlushed() || !Write(bytes)) return false;
-    if (!flush_.Start(file_.Get())) flushFailed_ = true;
+    if (flushFailed_ || !Write(bytes)) return false;
+    if (started_) {
+      unflushed_ = true;
+    } else if (!flush_.Start(file_.Get())) {
+      flushFailed_ = true;
+    }
+    started_ = true;
     return !flushFailed_;
   }
 
   // A failed flush stays failed: what it should have made durable may never reach the disk.
   bool WaitFlushed() override {
     if (!flush_.WaitFlushed()) flushFailed_ = true;
+    if (!flushFailed_ && unflushed_ && !FlushFileBuffers(file_.Get())) flushFailed_ = true;
+    unflushed_ = started_ = false;
     return !flushFailed_;
   }
 
  private:
-
   bool Write(std::string_view bytes) {
     DWORD written = 0;
     // The handle has only FILE_APPEND_DATA, so every write lands at the end of the file.
@@ -346,7 +379,9 @@ class Win32AppendingFile : public AppendingFile {
 
   UniqueHandle file_;
   bool flushFailed_ = false;
-  BackgroundFlush flush_;  // last: it waits for its flush before the handle closes
+  bool started_ = false;    // a flush was started since the last wait
+  bool unflushed_ = false;  // appended since that flush started
+  BackgroundFlush flush_;   // last: it waits for its flush before the handle closes
 };
 
 }  // namespace

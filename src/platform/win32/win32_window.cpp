@@ -248,6 +248,12 @@ bool Win32ProgressWindow::ProcessPendingMessages() {
 void Win32ProgressWindow::RunMessageLoop(const std::function<void()>& onButton1Click) {
   onButton1Click_ = onButton1Click;
   loopRunning_ = true;
+  // A close asked while the work ended (taking changes back, after the last turn) is not
+  // lost: the work is over, so it closes the window now.
+  if (closeRequested_) {
+    closeRequested_ = false;
+    PostMessageA(form_, WM_CLOSE, 0, 0);
+  }
   CatchUpBar(0);  // the work is over: the bar shows where it ended
   // The quit button is the window's only control that takes the focus, as soon as it shows.
   if (IsWindowVisible(Child(Control::Button1))) SetFocus(Child(Control::Button1));

@@ -25,6 +25,7 @@ class WatchedOutput : public OutputFile {
   explicit WatchedOutput(std::unique_ptr<OutputFile> inner) : inner_(std::move(inner)) {}
   bool Write(const char* data, size_t size) override { return inner_->Write(data, size); }
   bool Commit() override { return !Interrupted() && inner_->Commit(); }
+  bool Finish() override { return inner_->Finish(); }
 
  private:
   std::unique_ptr<OutputFile> inner_;
