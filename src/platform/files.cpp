@@ -23,6 +23,10 @@ bool FileSystem::ReplaceWholeFileBeside(const std::string& path, std::string_vie
   const std::string temporary = path + ".tmp";
   if (FileExists(temporary)) RemoveFile(temporary);
   auto file = CreateReplacementNamed(path, temporary);
+  // What still stands at that name is no killed save's file: a directory, or a file someone
+  // holds open, which a user who may write beside the file put there to make every save
+  // fail. The save goes on under a name nobody can plant, and leaves theirs alone.
+  if (!file) file = CreateReplacement(path);
   return file && file->Write(bytes.data(), bytes.size()) && file->Commit();
 }
 

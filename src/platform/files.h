@@ -172,6 +172,8 @@ class FileSystem {
 
   /// The same through the temporary file path + ".tmp", which a run killed while saving
   /// leaves behind: the next save removes it first (a link there is removed, not followed).
+  /// Something there that cannot be removed (a directory, a file held open) is left as it
+  /// is, and the save goes through a temporary file of an unpredictable name instead.
   bool ReplaceWholeFileBeside(const std::string& path, std::string_view bytes);
 
   /// Creates a new file (nothing may be at the path) that only administrators and the
