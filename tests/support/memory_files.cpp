@@ -116,13 +116,13 @@ void MemoryFileSystem::Release(size_t bytes) {
 
 bool MemoryFileSystem::FileExists(const std::string& path) {
   Step();
-  const Node* node = Find(path);
+  const Node* node = At(Reach(path));
   return node && !node->isDirectory;
 }
 
 bool MemoryFileSystem::DirectoryExists(const std::string& path) {
   Step();
-  const Node* node = Find(path);
+  const Node* node = At(Reach(path));
   return node && node->isDirectory;
 }
 

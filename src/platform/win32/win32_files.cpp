@@ -254,13 +254,14 @@ class Win32DirectoryListing : public DirectoryListing {
 Win32FileSystem::Win32FileSystem() : names_(std::make_unique<HeldNames>()) {}
 Win32FileSystem::~Win32FileSystem() = default;
 
+// Below a held directory, what the run sees there is what it will change there.
 bool Win32FileSystem::FileExists(const std::string& path) {
-  const DWORD attributes = Attributes(path);
+  const DWORD attributes = names_->Attributes(path);
   return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 bool Win32FileSystem::DirectoryExists(const std::string& path) {
-  const DWORD attributes = Attributes(path);
+  const DWORD attributes = names_->Attributes(path);
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 

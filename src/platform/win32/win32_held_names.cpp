@@ -35,6 +35,14 @@ struct StatusBlock {
   ULONG_PTR information;
 };
 
+struct BasicInformation {
+  LARGE_INTEGER creationTime;
+  LARGE_INTEGER lastAccessTime;
+  LARGE_INTEGER lastWriteTime;
+  LARGE_INTEGER changeTime;
+  ULONG fileAttributes;
+};
+
 struct RenameInformation {
   BOOLEAN replaceIfExists;
   HANDLE rootDirectory;
@@ -79,9 +87,10 @@ bool IsPlain(const std::string& full) {
 
 std::string KeyOf(const std::string& full) { return AnsiUpperCase(WithoutTrailingBackslash(full)); }
 
-// The name as the A functions turn it into the system's characters.
+// The name as the A functions turn it into the system's characters: through the ANSI code
+// page, as the program never switches them to the OEM one.
 std::wstring Widen(const std::string& name) {
-  const UINT codePage = AreFileApisANSI() ? CP_ACP : CP_OEMCP;
+  const UINT codePage = CP_ACP;
   const int size = static_cast<int>(name.size());
   std::wstring wide(static_cast<size_t>(MultiByteToWideChar(codePage, 0, name.data(), size, nullptr, 0)), L'\0');
   if (!wide.empty()) MultiByteToWideChar(codePage, 0, name.data(), size, wide.data(), static_cast<int>(wide.size()));
@@ -105,6 +114,7 @@ HeldNames::HeldNames() {
   createFile_ = Lookup<CreateFileCall>(ntdll, "NtCreateFile");
   setInformation_ = Lookup<SetInformationCall>(ntdll, "NtSetInformationFile");
   statusToError_ = Lookup<StatusToErrorCall>(ntdll, "RtlNtStatusToDosError");
+  queryAttributes_ = Lookup<QueryAttributesCall>(ntdll, "NtQueryAttributesFile");
 }
 
 void HeldNames::Add(const std::string& path, HANDLE directory) { held_.emplace(KeyOf(FullPathOf(path)), directory); }
@@ -153,6 +163,23 @@ UniqueHandle HeldNames::CreateBelow(HANDLE root, const std::string& name, ACCESS
     return {};
   }
   return UniqueHandle(handle);
+}
+
+DWORD HeldNames::Attributes(const std::string& path) const {
+  const std::optional<HeldParent> parent = queryAttributes_ ? ParentOf(path) : std::nullopt;
+  if (!parent) return GetFileAttributesA(path.c_str());
+  std::wstring wide = Widen(parent->name);
+  const size_t bytes = wide.size() * sizeof(WCHAR);
+  if (wide.empty() || bytes > 0xFFF0) return INVALID_FILE_ATTRIBUTES;
+  CountedName counted{static_cast<USHORT>(bytes), static_cast<USHORT>(bytes), wide.data()};
+  ObjectAttributes object{sizeof(ObjectAttributes), parent->directory, &counted, kCaseInsensitive, nullptr, nullptr};
+  BasicInformation information{};
+  const LONG status = queryAttributes_(&object, &information);
+  if (status < 0) {
+    Fail(status);
+    return INVALID_FILE_ATTRIBUTES;
+  }
+  return information.fileAttributes;
 }
 
 UniqueHandle HeldNames::Open(const std::string& path, const OpenRequest& request) const {

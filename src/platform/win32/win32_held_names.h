@@ -44,6 +44,11 @@ class HeldNames {
   // is no plain drive or share path, or when relative opens are not available.
   std::optional<HeldParent> ParentOf(const std::string& path) const;
 
+  // The attributes of what is at the path, as GetFileAttributesA gives them (a link's own),
+  // looked up in its held directory when it lies in one; INVALID_FILE_ATTRIBUTES when
+  // nothing is there.
+  DWORD Attributes(const std::string& path) const;
+
   // Opens the path as CreateFileA would, relative to its held directory when it lies in
   // one. Invalid, with the last error set, when refused.
   UniqueHandle Open(const std::string& path, const OpenRequest& request) const;
@@ -79,6 +84,8 @@ class HeldNames {
   CreateFileCall createFile_ = nullptr;
   SetInformationCall setInformation_ = nullptr;
   StatusToErrorCall statusToError_ = nullptr;
+  using QueryAttributesCall = LONG(WINAPI*)(void*, void*);
+  QueryAttributesCall queryAttributes_ = nullptr;
   std::multimap<std::string, HANDLE> held_;  // by the full path's upper-case key
 };
 
