@@ -433,6 +433,10 @@ TEST_P(FilesContract, BelowAHeldDirectoryEveryChangeLandsWhereItIsNamed) {
   EXPECT_EQ(names, (std::vector<std::string>{"b", "log"}));
   EXPECT_EQ(Read("made\\b"), "c");
   EXPECT_EQ(Read("made\\log"), "12");
+  EXPECT_TRUE(files_->FileExists(at("b")));
+  EXPECT_FALSE(files_->DirectoryExists(at("b")));
+  EXPECT_FALSE(files_->FileExists(at("c")));
+  EXPECT_FALSE(files_->FileExists(at("missing\\c")));
 
   ASSERT_TRUE(files_->RemoveFile(at("b")));
   ASSERT_TRUE(files_->MoveFileTo(at("log"), In("log")));

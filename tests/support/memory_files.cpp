@@ -179,17 +179,18 @@ class MemoryOutputFile : public OutputFile {
 
 std::unique_ptr<InputFile> MemoryFileSystem::OpenForReading(const std::string& path) {
   Step();
-  const Node* node = Find(path);
+  const Node* node = At(Reach(path));
   if (!node || node->isDirectory || node->inUse) return nullptr;
   return std::make_unique<BytesInput>(node->data);
 }
 
 std::unique_ptr<InputFile> MemoryFileSystem::OpenHeldAgainstWriters(const std::string& path) {
   Step();
-  Node* node = Find(path);
+  const std::string full = Reach(path);
+  Node* node = At(full);
   if (!node || node->isDirectory || node->inUse) return nullptr;
   ++node->heldAgainstWriters;
-  return std::make_unique<HeldMemoryInputFile>(*this, Real(path), node->data);
+  return std::make_unique<HeldMemoryInputFile>(*this, full, node->data);
 }
 
 bool MemoryFileSystem::HeldAgainstWriters(const std::string& path) const {
@@ -417,7 +418,7 @@ MemoryFileSystem::VolumeKind MemoryFileSystem::KindOfVolume(const std::string& p
 
 ProtectedFileRead MemoryFileSystem::ReadProtectedFile(const std::string& path) {
   Step();
-  const Node* node = Find(path);
+  const Node* node = At(Reach(path));
   // A program that holds the file open for writing refuses this reader, as it shares reading only.
   if (!node || node->isDirectory || node->inUse) return {};
   if (node->linked) return {FileTrust::Linked, {}};
@@ -454,7 +455,8 @@ FileTrust MemoryFileSystem::TrustOfDirectory(const std::string& path, bool) {
 
 HeldForRunning MemoryFileSystem::OpenHeldForRunning(const std::string& path) {
   Step();
-  Node* node = Find(path);
+  const std::string full = Reach(path);
+  Node* node = At(full);
   if (!node || node->isDirectory || node->inUse) return {};
   // Code counts only what elevation or the system alone can have written.
   const auto trustOf = [this](const Node& entry) {
@@ -473,7 +475,7 @@ HeldForRunning MemoryFileSystem::OpenHeldForRunning(const std::string& path) {
     if (directory) trust = trustOf(*directory);
   }
   ++node->heldAgainstWriters;
-  return {trust, std::make_unique<HeldMemoryInputFile>(*this, FullPath(path), node->data)};
+  return {trust, std::make_unique<HeldMemoryInputFile>(*this, full, node->data)};
 }
 
 bool MemoryFileSystem::MoveFileReplacing(const std::string& from, const std::string& to) {
@@ -548,7 +550,7 @@ bool MemoryFileSystem::CanReplace(const std::string& path) {
 
 bool MemoryFileSystem::IsLinked(const std::string& path) {
   Step();
-  const Node* node = Find(path);
+  const Node* node = At(Reach(path));
   return node && (node->linked || node->extraName || !node->junctionTo.empty());
 }
 

@@ -159,10 +159,10 @@ UniqueHandle CreateProtectedFile(const std::string& path, bool* ownerRefused, co
   return file;
 }
 
-ProtectedFileRead ReadProtectedFile(const std::string& path) {
+ProtectedFileRead ReadProtectedFile(const std::string& path, const HeldNames& names) {
   // Sharing reading only: nobody can write the file between the check and the read.
-  UniqueHandle file(CreateFileA(path.c_str(), GENERIC_READ | READ_CONTROL, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  UniqueHandle file = names.Open(path, {GENERIC_READ | READ_CONTROL, FILE_SHARE_READ, OPEN_EXISTING,
+                                        FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN});
   if (!file.Valid()) return {};
   BY_HANDLE_FILE_INFORMATION information{};
   if (!GetFileInformationByHandle(file.Get(), &information) ||

@@ -51,7 +51,7 @@ bool TrustedOwnerAndAccess(PSID owner, PACL dacl, bool readingCounts);
 
 // The file opened without following a link, checked (one name, owner, access list) and,
 // when trusted, read whole through that same handle.
-ProtectedFileRead ReadProtectedFile(const std::string& path);
+ProtectedFileRead ReadProtectedFile(const std::string& path, const HeldNames& names);
 
 // Who can have written the file open on this handle (opened without following a link) and
 // the directory that holds it: Trusted only when both are owned by the Administrators group,

@@ -266,8 +266,7 @@ bool Win32FileSystem::DirectoryExists(const std::string& path) {
 }
 
 std::unique_ptr<InputFile> Win32FileSystem::OpenForReading(const std::string& path) {
-  UniqueHandle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  UniqueHandle file = names_->Open(path, {GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING});
   if (!file.Valid()) return nullptr;
   return std::make_unique<Win32InputFile>(std::move(file));
 }
@@ -276,16 +275,15 @@ std::unique_ptr<InputFile> Win32FileSystem::OpenHeldAgainstWriters(const std::st
   // Sharing read only: an open for writing fails with a sharing violation, and so do a
   // rename or a delete, as they need the delete access this handle does not share. An open
   // that already writes makes this one fail in turn.
-  UniqueHandle file(
-      CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  UniqueHandle file = names_->Open(path, {GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING});
   if (!file.Valid()) return nullptr;
   return std::make_unique<Win32InputFile>(std::move(file));
 }
 
 HeldForRunning Win32FileSystem::OpenHeldForRunning(const std::string& path) {
   // As OpenHeldAgainstWriters, on the name itself: a link is opened as the link, and found.
-  UniqueHandle file(CreateFileA(path.c_str(), GENERIC_READ | READ_CONTROL, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  UniqueHandle file =
+      names_->Open(path, {GENERIC_READ | READ_CONTROL, FILE_SHARE_READ, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT});
   if (!file.Valid()) return {};
   const FileTrust trust = win32::TrustOfCode(file.Get(), DirectoryOf(path));
   return {trust, std::make_unique<Win32InputFile>(std::move(file))};
@@ -336,6 +334,13 @@ uint64_t Win32FileSystem::UnpredictableNumber() {
 }
 
 namespace {
+
+// The link itself, never what it leads to; a directory too (backup semantics), so that the
+// caller can tell one from a file.
+UniqueHandle OpenNotFollowing(const HeldNames& names, const std::string& path, DWORD access) {
+  return names.Open(path, {access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_EXISTING,
+                           FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS});
+}
 
 // Opened as MoveFileExA opens what it renames: the name itself, a link or a directory alike.
 OpenRequest ToRename(DWORD flags = 0) {
@@ -427,7 +432,9 @@ std::unique_ptr<AppendingFile> Win32FileSystem::CreateProtectedForAppending(cons
   return std::make_unique<Win32AppendingFile>(std::move(file));
 }
 
-ProtectedFileRead Win32FileSystem::ReadProtectedFile(const std::string& path) { return win32::ReadProtectedFile(path); }
+ProtectedFileRead Win32FileSystem::ReadProtectedFile(const std::string& path) {
+  return win32::ReadProtectedFile(path, *names_);
+}
 
 bool Win32FileSystem::MoveFileReplacing(const std::string& from, const std::string& to) {
   if (!names_->ParentOf(from) && !names_->ParentOf(to)) {
@@ -480,15 +487,13 @@ bool Win32FileSystem::CanReplace(const std::string& path) {
 bool Win32FileSystem::IsLinked(const std::string& path) {
   // The attributes of a link are its own, not its target's: a symbolic link or a junction
   // shows as a reparse point here without being followed.
-  const DWORD attributes = Attributes(path);
+  const DWORD attributes = names_->Attributes(path);
   if (attributes == INVALID_FILE_ATTRIBUTES) return false;
   if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return true;
   if (attributes & FILE_ATTRIBUTE_DIRECTORY) return false;
   // Hard links are told only by the file's count of names. Opening for its attributes
   // alone, sharing everything, disturbs no other program that holds it.
-  UniqueHandle file(CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS,
-                                nullptr));
+  const UniqueHandle file = OpenNotFollowing(*names_, path, FILE_READ_ATTRIBUTES);
   BY_HANDLE_FILE_INFORMATION information{};
   if (!file.Valid() || !GetFileInformationByHandle(file.Get(), &information)) return false;
   return (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) || information.nNumberOfLinks > 1;
@@ -529,13 +534,6 @@ class Win32HeldDirectory : public HeldDirectory {
 FileId IdOf(const BY_HANDLE_FILE_INFORMATION& information) {
   return {information.dwVolumeSerialNumber,
           (uint64_t{information.nFileIndexHigh} << 32) | information.nFileIndexLow};
-}
-
-// The link itself, never what it leads to; a directory too (backup semantics), so that the
-// caller can tell one from a file.
-UniqueHandle OpenNotFollowing(const HeldNames& names, const std::string& path, DWORD access) {
-  return names.Open(path, {access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_EXISTING,
-                           FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS});
 }
 
 }  // namespace

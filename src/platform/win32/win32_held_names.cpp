@@ -35,14 +35,6 @@ struct StatusBlock {
   ULONG_PTR information;
 };
 
-struct BasicInformation {
-  LARGE_INTEGER creationTime;
-  LARGE_INTEGER lastAccessTime;
-  LARGE_INTEGER lastWriteTime;
-  LARGE_INTEGER changeTime;
-  ULONG fileAttributes;
-};
-
 struct RenameInformation {
   BOOLEAN replaceIfExists;
   HANDLE rootDirectory;
@@ -114,7 +106,6 @@ HeldNames::HeldNames() {
   createFile_ = Lookup<CreateFileCall>(ntdll, "NtCreateFile");
   setInformation_ = Lookup<SetInformationCall>(ntdll, "NtSetInformationFile");
   statusToError_ = Lookup<StatusToErrorCall>(ntdll, "RtlNtStatusToDosError");
-  queryAttributes_ = Lookup<QueryAttributesCall>(ntdll, "NtQueryAttributesFile");
 }
 
 void HeldNames::Add(const std::string& path, HANDLE directory) { held_.emplace(KeyOf(FullPathOf(path)), directory); }
@@ -166,20 +157,15 @@ UniqueHandle HeldNames::CreateBelow(HANDLE root, const std::string& name, ACCESS
 }
 
 DWORD HeldNames::Attributes(const std::string& path) const {
-  const std::optional<HeldParent> parent = queryAttributes_ ? ParentOf(path) : std::nullopt;
-  if (!parent) return GetFileAttributesA(path.c_str());
-  std::wstring wide = Widen(parent->name);
-  const size_t bytes = wide.size() * sizeof(WCHAR);
-  if (wide.empty() || bytes > 0xFFF0) return INVALID_FILE_ATTRIBUTES;
-  CountedName counted{static_cast<USHORT>(bytes), static_cast<USHORT>(bytes), wide.data()};
-  ObjectAttributes object{sizeof(ObjectAttributes), parent->directory, &counted, kCaseInsensitive, nullptr, nullptr};
-  BasicInformation information{};
-  const LONG status = queryAttributes_(&object, &information);
-  if (status < 0) {
-    Fail(status);
-    return INVALID_FILE_ATTRIBUTES;
-  }
-  return information.fileAttributes;
+  if (!ParentOf(path)) return GetFileAttributesA(path.c_str());
+  // Opened for its attributes alone, sharing everything: no other program that holds it is
+  // disturbed. (Wine's NtQueryAttributesFile, which would save the open, ignores the root
+  // directory.)
+  const UniqueHandle file = Open(path, {FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS});
+  BY_HANDLE_FILE_INFORMATION information{};
+  if (!file.Valid() || !GetFileInformationByHandle(file.Get(), &information)) return INVALID_FILE_ATTRIBUTES;
+  return information.dwFileAttributes;
 }
 
 UniqueHandle HeldNames::Open(const std::string& path, const OpenRequest& request) const {

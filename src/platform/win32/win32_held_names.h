@@ -84,8 +84,6 @@ class HeldNames {
   CreateFileCall createFile_ = nullptr;
   SetInformationCall setInformation_ = nullptr;
   StatusToErrorCall statusToError_ = nullptr;
-  using QueryAttributesCall = LONG(WINAPI*)(void*, void*);
-  QueryAttributesCall queryAttributes_ = nullptr;
   std::multimap<std::string, HANDLE> held_;  // by the full path's upper-case key
 };
 
