@@ -179,12 +179,8 @@ class Win32OutputFile : public OutputFile {
   // Windows refuses to replace a read-only file; Wine renames over it. Checked the same way
   // on both, with a handle closed before the rename, which an open target would refuse.
   bool TargetRefusesReplacement() const {
-    const UniqueHandle target =
-        names_->Open(target_, {FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                               OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS});
-    BY_HANDLE_FILE_INFORMATION information{};
-    return target.Valid() && GetFileInformationByHandle(target.Get(), &information) &&
-           (information.dwFileAttributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY));
+    const DWORD attributes = names_->Attributes(target_);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY));
   }
 
   // Starts a flush of what was written so far, unless one still runs: what is written

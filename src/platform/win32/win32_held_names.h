@@ -84,6 +84,8 @@ class HeldNames {
   CreateFileCall createFile_ = nullptr;
   SetInformationCall setInformation_ = nullptr;
   StatusToErrorCall statusToError_ = nullptr;
+  using QueryInformationCall = LONG(WINAPI*)(HANDLE, void*, void*, ULONG, ULONG);
+  QueryInformationCall queryInformation_ = nullptr;
   std::multimap<std::string, HANDLE> held_;  // by the full path's upper-case key
 };
 
