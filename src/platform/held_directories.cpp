@@ -61,7 +61,9 @@ DirectoryHold HeldDirectories::MakeHeld(const std::string& directory) {
     if (!AtOrBelow(directory, root)) continue;
     if (const std::optional<HoldRefusal> refusal = HoldDown(parent)) return refusal->why;
     HeldDirectoryOpen made = files_.MakeHeldDirectory(directory);
-    if (made.status == DirectoryHold::Held) held_[AnsiUpperCase(WithoutTrailingBackslash(directory))] = std::move(made.held);
+    if (made.status == DirectoryHold::Held) {
+      held_[AnsiUpperCase(WithoutTrailingBackslash(directory))] = std::move(made.held);
+    }
     return made.status;
   }
   return files_.MakeDirectory(directory) ? DirectoryHold::Held : DirectoryHold::Refused;

@@ -554,7 +554,8 @@ std::optional<std::string> PlantMountPoints(fake::MemoryMachine& m) {
   std::vector<std::string> directories = LevelsOf(kTestInstallDir);
   std::istringstream lines(TreeBelow(m, std::string(kTestInstallDir) + "\\"));
   for (std::string line; std::getline(lines, line);) {
-    if (line.starts_with("[dir]  ")) directories.push_back(line.substr(7, std::min(line.find(" held"), line.find(" junction")) - 7));
+    if (!line.starts_with("[dir]  ")) continue;
+    directories.push_back(line.substr(7, std::min(line.find(" held"), line.find(" junction")) - 7));
   }
   const std::string before = TreeBelow(m, kVictim);
   bool made = false;

@@ -444,8 +444,8 @@ bool Win32FileSystem::MoveFileReplacing(const std::string& from, const std::stri
 bool Win32FileSystem::FlushFile(const std::string& path) {
   // Opened for writing, sharing everything: FlushFileBuffers needs write access, and the
   // shell may still hold the file it saved.
-  const UniqueHandle file = names_->Open(
-      path, {GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT});
+  const UniqueHandle file = names_->Open(path, {GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                                OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT});
   return file.Valid() && FlushFileBuffers(file.Get()) != FALSE;
 }
 

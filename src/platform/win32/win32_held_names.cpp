@@ -193,8 +193,9 @@ UniqueHandle HeldNames::Open(const std::string& path, const OpenRequest& request
   const std::optional<HeldParent> parent = ParentOf(path);
   if (!parent) {
     SECURITY_ATTRIBUTES attributes{sizeof(attributes), request.security, FALSE};
-    return UniqueHandle(CreateFileA(path.c_str(), request.access, request.share, request.security ? &attributes : nullptr,
-                                    request.disposition, request.flagsAndAttributes, nullptr));
+    return UniqueHandle(CreateFileA(path.c_str(), request.access, request.share,
+                                    request.security ? &attributes : nullptr, request.disposition,
+                                    request.flagsAndAttributes, nullptr));
   }
   // What CreateFileA itself asks of the system for these arguments.
   const DWORD flags = request.flagsAndAttributes;
@@ -219,14 +220,15 @@ UniqueHandle HeldNames::MakeDirectory(const std::string& path, bool hold) const 
   // without delete sharing, so that nobody can rename or remove it.
   const ACCESS_MASK access = hold ? FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE
                                   : FILE_READ_ATTRIBUTES | SYNCHRONIZE;
-  const ULONG share = hold ? FILE_SHARE_READ | FILE_SHARE_WRITE : FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+  const ULONG share = FILE_SHARE_READ | FILE_SHARE_WRITE | (hold ? 0 : FILE_SHARE_DELETE);
   const ULONG options = kDirectoryFile | kSynchronousIo | kOpenForBackupIntent | kOpenReparsePoint;
   if (!Available()) {
     SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
     return {};
   }
   if (const std::optional<HeldParent> parent = ParentOf(path)) {
-    return CreateBelow(parent->directory, parent->name, access, FILE_ATTRIBUTE_NORMAL, share, kCreate, options, nullptr);
+    return CreateBelow(parent->directory, parent->name, access, FILE_ATTRIBUTE_NORMAL, share, kCreate, options,
+                       nullptr);
   }
   const std::string name = NtNameOf(FullPathOf(path));
   if (name.empty()) {
