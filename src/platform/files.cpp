@@ -1,6 +1,7 @@
 #include "platform/files.h"
 
 #include "base/ansi_text.h"
+#include "base/windows_path.h"
 
 namespace varno {
 
@@ -23,7 +24,19 @@ bool FileSystem::ReplaceWholeFileBeside(const std::string& path, std::string_vie
   const std::string temporary = path + ".tmp";
   if (FileExists(temporary)) RemoveFile(temporary);
   auto file = CreateReplacementNamed(path, temporary);
+  // What still stands at that name is no killed save's file: a directory, or a file someone
+  // holds open, which a user who may write beside the file put there to make every save
+  // fail. The save goes on under a name nobody can plant, and leaves theirs alone.
+  if (!file) file = CreateReplacement(path);
   return file && file->Write(bytes.data(), bytes.size()) && file->Commit();
+}
+
+HeldDirectoryOpen FileSystem::MakeHeldDirectory(const std::string& path) {
+  if (!MakeDirectory(path)) {
+    const std::string parent = ParentOf(path);
+    return {parent.empty() || !DirectoryExists(parent) ? DirectoryHold::Missing : DirectoryHold::Refused, nullptr};
+  }
+  return HoldDirectory(path);
 }
 
 bool FileSystem::CopyFileTo(const std::string& from, const std::string& to) {

@@ -179,6 +179,8 @@ class FileSystem {
 
   /// The same through the temporary file path + ".tmp", which a run killed while saving
   /// leaves behind: the next save removes it first (a link there is removed, not followed).
+  /// Something there that cannot be removed (a directory, a file held open) is left as it
+  /// is, and the save goes through a temporary file of an unpredictable name instead.
   bool ReplaceWholeFileBeside(const std::string& path, std::string_view bytes);
 
   /// Creates a new file (nothing may be at the path) that only administrators and the
@@ -280,6 +282,14 @@ class FileSystem {
   /// path itself is a junction or another reparse point. The directories above it are
   /// followed: a caller that needs them plain holds them first, from the drive's root down.
   virtual HeldDirectoryOpen HoldDirectory(const std::string&) { return {DirectoryHold::Refused, nullptr}; }
+
+  /// Creates one directory level and holds it as HoldDirectory does, in one step: at no
+  /// moment is the new, empty directory there unheld, so a user who may write its parent
+  /// cannot make it a mount point before the hold (Windows lets them on an empty directory,
+  /// held or not, so it is the names below it, reached through the hold, that stay safe).
+  /// Missing when its parent is missing; Refused when anything is already at the path or
+  /// the creation is refused. A backend that cannot do it in one step makes, then holds.
+  virtual HeldDirectoryOpen MakeHeldDirectory(const std::string& path);
 
   /// The ID of the file at the path, opened without following a link at its own name.
   /// Nothing when no file is there (a directory, nothing) or it cannot be opened.

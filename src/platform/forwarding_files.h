@@ -50,6 +50,7 @@ class ForwardingFiles : public FileSystem {
   bool CanReplace(const std::string& path) override { return inner_.CanReplace(path); }
   std::optional<uint64_t> FreeBytes(const std::string& directory) override { return inner_.FreeBytes(directory); }
   HeldDirectoryOpen HoldDirectory(const std::string& path) override { return inner_.HoldDirectory(path); }
+  HeldDirectoryOpen MakeHeldDirectory(const std::string& path) override { return inner_.MakeHeldDirectory(path); }
   std::optional<FileId> FileIdOf(const std::string& path) override { return inner_.FileIdOf(path); }
   bool RemoveFileIfSame(const std::string& path, const FileId& id) override { return inner_.RemoveFileIfSame(path, id); }
   std::unique_ptr<DirectoryListing> ListMatching(const std::string& pattern) override {

@@ -54,6 +54,21 @@ DirectoryHold HeldDirectories::HoldDirectoryOf(const std::string& path) {
   return DirectoryHold::Held;
 }
 
+DirectoryHold HeldDirectories::MakeHeld(const std::string& directory) {
+  const std::string parent = ParentOf(directory);
+  if (parent.empty()) return DirectoryHold::Missing;
+  for (const std::string& root : roots_) {
+    if (!AtOrBelow(directory, root)) continue;
+    if (const std::optional<HoldRefusal> refusal = HoldDown(parent)) return refusal->why;
+    HeldDirectoryOpen made = files_.MakeHeldDirectory(directory);
+    if (made.status == DirectoryHold::Held) {
+      held_[AnsiUpperCase(WithoutTrailingBackslash(directory))] = std::move(made.held);
+    }
+    return made.status;
+  }
+  return files_.MakeDirectory(directory) ? DirectoryHold::Held : DirectoryHold::Refused;
+}
+
 void HeldDirectories::Release(const std::string& directory) {
   std::erase_if(held_, [&](const auto& entry) { return AtOrBelow(entry.first, AnsiUpperCase(directory)); });
 }

@@ -39,6 +39,10 @@ class HeldDirectories {
   // for a path below no root, whose place only administrators can change.
   DirectoryHold HoldDirectoryOf(const std::string& path);
 
+  // Makes the directory (a full path) and, at or below a root, holds it in the same step,
+  // once every level above it is held; Held when it was made (and held where it must be).
+  DirectoryHold MakeHeld(const std::string& directory);
+
   // Lets go of every directory.
   void ReleaseAll() { held_.clear(); }
 

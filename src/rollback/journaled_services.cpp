@@ -88,10 +88,9 @@ bool JournaledFiles::RemoveFile(const std::string& path) {
 
 bool JournaledFiles::MakeDirectory(const std::string& path) {
   if (!Holds(path) || inner_.DirectoryExists(path) || inner_.FileExists(path)) return false;
-  // Held at once (as the directory of a name in it), and refused if what stands at its
-  // name by then is not what was made.
-  return journal_.Append(MakeRecord(Kind::NewDirectory, path)) && inner_.MakeDirectory(path) &&
-         Holds(JoinPath(path, "x"));
+  // Made and held in one step: held from its first instant, and every name below it is
+  // then reached through the hold, whatever a user makes of the new, empty directory.
+  return journal_.Append(MakeRecord(Kind::NewDirectory, path)) && holds_.MakeHeld(path) == DirectoryHold::Held;
 }
 
 bool JournaledFiles::RemoveEmptyDirectory(const std::string& path) {

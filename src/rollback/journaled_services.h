@@ -43,6 +43,8 @@ class JournaledFiles : public ForwardingFiles {
   bool CopyFileTo(const std::string& from, const std::string& to) override { return FileSystem::CopyFileTo(from, to); }
   bool RemoveFile(const std::string& path) override;
   bool MakeDirectory(const std::string& path) override;
+  // A directory made past the journal would escape the undo: refused.
+  HeldDirectoryOpen MakeHeldDirectory(const std::string&) override { return {DirectoryHold::Refused, nullptr}; }
   // A directory that holds nothing but the backups of files this run removed counts as
   // empty: the backups move into its parent, then its removal is announced and made.
   bool RemoveEmptyDirectory(const std::string& path) override;

@@ -132,6 +132,28 @@ TEST_F(RunLogTest, AFullDiskFailsTheSaveWithoutTruncatingTheLog) {
   EXPECT_EQ(File(kDesktopLog), "Mise à jour Varnolith\r\n");
 }
 
+// A user who may write beside the log plants its temporary name, as a directory or as a
+// file they keep open: the saves go on, and what they planted is left as it was.
+TEST_F(RunLogTest, WhatAUserPlantsAtTheTemporaryNameStopsNoSave) {
+  const std::string temporary = std::string(kInstallLog) + ".tmp";
+  for (const bool directory : {true, false}) {
+    MemoryMachine m;
+    if (directory) {
+      m.files.AddDirectory(temporary);
+    } else {
+      m.files.PlantAsStandardUser(temporary, "theirs");
+      m.files.SetInUse(temporary);
+    }
+    RunLog planted(m.files);
+    planted.Start(kInstallDir);
+    ASSERT_NO_THROW(planted.Log("second")) << m.files.Dump();
+    EXPECT_EQ(m.files.Content(kInstallLog), "Mise à jour Varnolith\r\nsecond\r\n") << m.files.Dump();
+    EXPECT_EQ(m.files.DirectoryExists(temporary), directory);
+    if (!directory) EXPECT_EQ(m.files.Content(temporary), "theirs");
+    EXPECT_EQ(m.files.List(kInstallDir).size(), 2u) << "no temporary file left\n" << m.files.Dump();
+  }
+}
+
 TEST_F(RunLogTest, ARefusedDesktopFailsTheVeryFirstSave) {
   machine.files.RefuseWritesUnder(kTestDesktop);
   EXPECT_THROW(log.Start(kTestDesktop), UpdateError);

@@ -417,6 +417,57 @@ TEST_P(FilesContract, AHeldDirectoryCannotBeRemovedUntilReleasedAndALinkIsNeverH
   }
 }
 
+// Below a held directory the Win32 backend names files relative to its handle: each change
+// still lands at its name, with the same refusals as by path.
+TEST_P(FilesContract, BelowAHeldDirectoryEveryChangeLandsWhereItIsNamed) {
+  HeldDirectoryOpen made = files_->MakeHeldDirectory(In("made"));
+  ASSERT_EQ(made.status, DirectoryHold::Held);
+  EXPECT_EQ(files_->MakeHeldDirectory(In("made")).status, DirectoryHold::Refused);
+  EXPECT_EQ(files_->MakeHeldDirectory(In("missing\\made")).status, DirectoryHold::Missing);
+  if (backend_->HoldRefusesRemoval()) EXPECT_FALSE(files_->RemoveEmptyDirectory(In("made")));
+  const auto at = [&](const std::string& name) { return In("made\\" + name); };
+
+  ASSERT_TRUE(files_->ReplaceWholeFile(at("a"), "first"));
+  ASSERT_TRUE(files_->ReplaceWholeFile(at("a"), "second"));
+  backend_->SetReadOnly(at("a"), true);
+  EXPECT_FALSE(files_->ReplaceWholeFile(at("a"), "third"));
+  backend_->SetReadOnly(at("a"), false);
+  {
+    auto dropped = files_->CreateReplacement(at("a"));
+    ASSERT_TRUE(dropped && dropped->Write("x", 1));
+  }
+  ASSERT_TRUE(files_->MoveFileTo(at("a"), at("b")));
+  ASSERT_TRUE(files_->ReplaceWholeFile(at("c"), "c"));
+  EXPECT_FALSE(files_->MoveFileTo(at("c"), at("b")));
+  ASSERT_TRUE(files_->MoveFileReplacing(at("c"), at("b")));
+  {
+    auto log = files_->OpenForAppending(at("log"));
+    ASSERT_TRUE(log && log->Append("1") && log->Append("2"));
+  }
+  ASSERT_TRUE(files_->MakeDirectory(at("sub")));
+  ASSERT_TRUE(files_->ReplaceWholeFile(at("sub\\inner"), "x"));
+  EXPECT_FALSE(files_->RemoveEmptyDirectory(at("sub")));
+  EXPECT_FALSE(files_->RemoveFile(at("sub")));
+  ASSERT_TRUE(files_->RemoveFile(at("sub\\inner")));
+  ASSERT_TRUE(files_->RemoveEmptyDirectory(at("sub")));
+  std::vector<std::string> names = backend_->List(In("made"));
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"b", "log"}));
+  EXPECT_EQ(Read("made\\b"), "c");
+  EXPECT_EQ(Read("made\\log"), "12");
+  EXPECT_TRUE(files_->FileExists(at("b")));
+  EXPECT_FALSE(files_->DirectoryExists(at("b")));
+  EXPECT_FALSE(files_->FileExists(at("c")));
+  EXPECT_FALSE(files_->FileExists(at("missing\\c")));
+
+  ASSERT_TRUE(files_->RemoveFile(at("b")));
+  ASSERT_TRUE(files_->MoveFileTo(at("log"), In("log")));
+  EXPECT_EQ(backend_->List(In("made")), std::vector<std::string>{});
+  EXPECT_EQ(Read("log"), "12");
+  made.held.reset();
+  EXPECT_TRUE(files_->RemoveEmptyDirectory(In("made")));
+}
+
 TEST_P(FilesContract, AFileKeepsItsIdWhenRenamedAndIsDeletedByItOnlyWhileItIsThatFile) {
   ASSERT_TRUE(files_->ReplaceWholeFile(In("a"), "first"));
   const std::optional<FileId> id = files_->FileIdOf(In("a"));

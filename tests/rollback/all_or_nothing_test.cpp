@@ -111,6 +111,10 @@ class FaultyFiles : public ForwardingFiles {
     return faults_.Allow() && inner_.RemoveFileIfSame(path, id);
   }
   bool MakeDirectory(const std::string& path) override { return faults_.Allow() && inner_.MakeDirectory(path); }
+  HeldDirectoryOpen MakeHeldDirectory(const std::string& path) override {
+    if (!faults_.Allow()) return {DirectoryHold::Refused, nullptr};
+    return inner_.MakeHeldDirectory(path);
+  }
   bool RemoveEmptyDirectory(const std::string& path) override { return faults_.Allow() && inner_.RemoveEmptyDirectory(path); }
 
  private:
@@ -509,7 +513,7 @@ constexpr char kVictim[] = "C:\\Victime";
 
 struct JunctionPlant {
   const char* what;
-  std::string directory;
+  std::string directory;  // empty: every empty directory of the installation made a mount point
 };
 
 std::vector<JunctionPlant> JunctionPlants() {
@@ -517,7 +521,8 @@ std::vector<JunctionPlant> JunctionPlants() {
   return {{"the installation", install},
           {"its parent", ParentOf(install)},
           {"a sub-directory the run makes", install + "\\Data"},
-          {"a backup's directory", install + "\\Vieux"}};
+          {"a backup's directory", install + "\\Vieux"},
+          {"every empty directory made a mount point", ""}};
 }
 
 // Every directory and file below the directory, with every byte.
@@ -538,10 +543,35 @@ void PrepareForJunction(fake::MemoryMachine& m) {
   m.files.AddDirectory(kVictim);
 }
 
+// Held or not, an empty directory (one the run just made, one it emptied) can be made a
+// mount point by a user the installation's access list lets change it. Each one then leads
+// to C:\Victime, which holds the names the run writes, replaces and deletes: any change
+// that followed a mount point would show there. The folder as it was then, when at least
+// one mount point was made.
+std::optional<std::string> PlantMountPoints(fake::MemoryMachine& m) {
+  const std::string victim = std::string(kVictim) + "\\Monte";
+  if (!m.files.DirectoryExists(victim)) {
+    for (const char* name : {"new.dll", "data.bin", "logo.bmp", "ancien.txt", "Sub\\logo.bmp"}) {
+      m.files.AddFile(victim + "\\" + name, "the victim's");
+    }
+  }
+  std::vector<std::string> directories = LevelsOf(kTestInstallDir);
+  std::istringstream lines(TreeBelow(m, std::string(kTestInstallDir) + "\\"));
+  for (std::string line; std::getline(lines, line);) {
+    if (!line.starts_with("[dir]  ")) continue;
+    directories.push_back(line.substr(7, std::min(line.find(" held"), line.find(" junction")) - 7));
+  }
+  const std::string before = TreeBelow(m, kVictim);
+  bool made = false;
+  for (const std::string& directory : directories) made = m.files.MakeMountPoint(directory, victim) || made;
+  return made ? std::optional(before) : std::nullopt;
+}
+
 // The user copies the directory as it stands (the names the run made in it included) to
 // C:\Victime, then swaps it for a junction there: whatever the run then does to a name
 // below it, it would do to the copy. The copy as it was then, when the swap was allowed.
 std::optional<std::string> PlantJunction(fake::MemoryMachine& m, const std::string& directory) {
+  if (directory.empty()) return PlantMountPoints(m);
   std::istringstream lines(TreeBelow(m, directory + "\\"));
   for (std::string line; std::getline(lines, line);) {
     if (line.starts_with("[dir]  ")) m.files.AddDirectory(kVictim + line.substr(7 + directory.size()));
@@ -588,6 +618,9 @@ TEST(HeldDirectories, AJunctionPutAtAnyPointOfARunLeadsNothingOutOfTheInstallati
       if (victim) ASSERT_EQ(TreeBelow(m, kVictim), *victim) << where << "\n" << m.Dump();
       // Held by then, the directory could not be swapped: the run went on undisturbed.
       if (!victim) EXPECT_TRUE(Completed(m)) << where;
+      // A directory is made and held in one step, and what is named below it reached
+      // through the hold: a mount point on it neither leads the run astray nor stops it.
+      if (plant.directory.empty()) EXPECT_TRUE(Completed(m)) << where << "\n" << m.Dump();
       if (!Completed(m)) {
         EXPECT_NE(code, ExitCode::kSuccess) << where;
         EXPECT_FALSE(AnythingLeftOfARun(m)) << where << "\n" << m.Dump();

@@ -38,6 +38,26 @@ std::string MemoryFileSystem::Real(const std::string& path) const {
   return {};
 }
 
+std::string MemoryFileSystem::Reach(const std::string& path) const {
+  const std::string full = FullPath(path);
+  const std::string parent = ParentOf(full);
+  if (!parent.empty()) {
+    const auto held = heldByName_.find(Folded(WithoutTrailingBackslash(parent)));
+    if (held != heldByName_.end()) return JoinPath(WithoutTrailingBackslash(held->second.real), LastComponent(full));
+  }
+  return Real(path);
+}
+
+MemoryFileSystem::Node* MemoryFileSystem::At(const std::string& real) {
+  auto it = nodes_.find(Folded(real));
+  return it == nodes_.end() ? nullptr : &it->second;
+}
+
+const MemoryFileSystem::Node* MemoryFileSystem::At(const std::string& real) const {
+  auto it = nodes_.find(Folded(real));
+  return it == nodes_.end() ? nullptr : &it->second;
+}
+
 void MemoryFileSystem::Step() {
   ++operations;
   if (!beforeEachOperation || inStep_) return;
@@ -64,7 +84,7 @@ const MemoryFileSystem::Node* MemoryFileSystem::Find(const std::string& path) co
 }
 
 bool MemoryFileSystem::ParentIsDirectory(const std::string& fullPath) const {
-  const Node* parent = Find(ParentOf(fullPath));
+  const Node* parent = At(ParentOf(fullPath));
   return parent && parent->isDirectory;
 }
 
@@ -96,13 +116,13 @@ void MemoryFileSystem::Release(size_t bytes) {
 
 bool MemoryFileSystem::FileExists(const std::string& path) {
   Step();
-  const Node* node = Find(path);
+  const Node* node = At(Reach(path));
   return node && !node->isDirectory;
 }
 
 bool MemoryFileSystem::DirectoryExists(const std::string& path) {
   Step();
-  const Node* node = Find(path);
+  const Node* node = At(Reach(path));
   return node && node->isDirectory;
 }
 
@@ -112,7 +132,7 @@ class HeldMemoryInputFile : public BytesInput {
   HeldMemoryInputFile(MemoryFileSystem& files, std::string path, std::string data)
       : BytesInput(std::move(data)), files_(files), path_(std::move(path)) {}
   ~HeldMemoryInputFile() override {
-    if (auto* node = files_.Find(path_)) --node->heldAgainstWriters;
+    if (auto* node = files_.At(path_)) --node->heldAgainstWriters;
   }
 
  private:
@@ -128,7 +148,7 @@ class MemoryOutputFile : public OutputFile {
     if (!committed_) files_.Discard(temporary_);
   }
   bool Write(const char* data, size_t size) override {
-    MemoryFileSystem::Node* node = files_.Find(temporary_);
+    MemoryFileSystem::Node* node = files_.At(temporary_);
     if (failed_ || !node || files_.DiskFillsAt(target_, node->data.size() + size) || !files_.Allocate(size)) {
       // The replacement cannot commit any more; the file it would replace stays as it was.
       failed_ = true;
@@ -140,12 +160,12 @@ class MemoryOutputFile : public OutputFile {
   bool Commit() override {
     files_.Step();
     if (failed_ || committed_) return false;
-    MemoryFileSystem::Node* node = files_.Find(temporary_);
+    MemoryFileSystem::Node* node = files_.At(temporary_);
     if (!node) return false;
     // Flushed, then renamed through to the disk.
     node->durable = node->data;
     committed_ = files_.Commit(temporary_, target_);
-    if (committed_) files_.Flushed(*files_.Find(target_));
+    if (committed_) files_.Flushed(*files_.At(target_));
     return committed_;
   }
 
@@ -159,17 +179,18 @@ class MemoryOutputFile : public OutputFile {
 
 std::unique_ptr<InputFile> MemoryFileSystem::OpenForReading(const std::string& path) {
   Step();
-  const Node* node = Find(path);
+  const Node* node = At(Reach(path));
   if (!node || node->isDirectory || node->inUse) return nullptr;
   return std::make_unique<BytesInput>(node->data);
 }
 
 std::unique_ptr<InputFile> MemoryFileSystem::OpenHeldAgainstWriters(const std::string& path) {
   Step();
-  Node* node = Find(path);
+  const std::string full = Reach(path);
+  Node* node = At(full);
   if (!node || node->isDirectory || node->inUse) return nullptr;
   ++node->heldAgainstWriters;
-  return std::make_unique<HeldMemoryInputFile>(*this, Real(path), node->data);
+  return std::make_unique<HeldMemoryInputFile>(*this, full, node->data);
 }
 
 bool MemoryFileSystem::HeldAgainstWriters(const std::string& path) const {
@@ -178,20 +199,20 @@ bool MemoryFileSystem::HeldAgainstWriters(const std::string& path) const {
 }
 
 std::unique_ptr<OutputFile> MemoryFileSystem::CreateReplacement(const std::string& path) {
-  const std::string target = Real(path);
-  if (target.empty() || ParentOf(target).empty()) return nullptr;
+  const std::string named = FullPath(path);
+  if (named.empty() || ParentOf(named).empty()) return nullptr;
   return CreateReplacementNamed(
-      path, JoinPath(WithoutTrailingBackslash(ParentOf(target)), "vrn" + std::to_string(++temporaries_) + ".tmp"));
+      path, JoinPath(WithoutTrailingBackslash(ParentOf(named)), "vrn" + std::to_string(++temporaries_) + ".tmp"));
 }
 
 std::unique_ptr<OutputFile> MemoryFileSystem::CreateReplacementNamed(const std::string& path,
                                                                      const std::string& temporary) {
   Step();
-  const std::string target = Real(path);
-  const std::string full = Real(temporary);
+  const std::string target = Reach(path);
+  const std::string full = Reach(temporary);
   if (target.empty() || ParentOf(target).empty() || !ParentIsDirectory(target) || Refused(target)) return nullptr;
-  if (full.empty() || Find(full) || !ParentIsDirectory(full) || Refused(full)) return nullptr;
-  nodes_[KeyOf(full)] = Node{full, false, {}, false, false};
+  if (full.empty() || At(full) || !ParentIsDirectory(full) || Refused(full)) return nullptr;
+  nodes_[Folded(full)] = Node{full, false, {}, false, false};
   return std::make_unique<MemoryOutputFile>(*this, full, target);
 }
 
@@ -237,6 +258,7 @@ MemoryFileSystem MemoryFileSystem::AfterProcessDeath() const {
   }
   after.beforeEachOperation = nullptr;
   after.operations = 0;  // the next process counts its own
+  after.heldByName_.clear();
   return after;
 }
 
@@ -258,39 +280,40 @@ MemoryFileSystem MemoryFileSystem::AfterPowerCut(const std::map<std::string, Pow
     node.heldDirectory = 0;
     node.data = node.durable;
   }
+  after.heldByName_.clear();
   after.atLastFlush_ = after.nodes_;
   return after;
 }
 
 bool MemoryFileSystem::Commit(const std::string& temporary, const std::string& target) {
-  Node* existing = Find(target);
+  Node* existing = At(target);
   ++writes_;
   if (writes_ == failAtWrite_ || (existing && (existing->isDirectory || existing->readOnly || existing->inUse ||
                                         existing->heldAgainstWriters > 0))) {
     return false;
   }
   if (existing) Release(existing->data.size());
-  Node moved = nodes_[KeyOf(temporary)];
+  Node moved = nodes_[Folded(temporary)];
   moved.path = existing ? existing->path : target;
-  nodes_.erase(KeyOf(temporary));
-  nodes_[KeyOf(target)] = moved;
+  nodes_.erase(Folded(temporary));
+  nodes_[Folded(target)] = moved;
   return true;
 }
 
 void MemoryFileSystem::Discard(const std::string& temporary) {
-  if (Node* node = Find(temporary)) {
+  if (Node* node = At(temporary)) {
     Release(node->data.size());
-    nodes_.erase(KeyOf(temporary));
+    nodes_.erase(Folded(temporary));
   }
 }
 
 bool MemoryFileSystem::MoveFileTo(const std::string& from, const std::string& to) {
   Step();
-  const std::string source = Real(from);
-  const std::string destination = Real(to);
-  Node* node = Find(source);
+  const std::string source = Reach(from);
+  const std::string destination = Reach(to);
+  Node* node = At(source);
   if (!node || node->inUse || node->heldAgainstWriters > 0 || destination.empty() ||
-      Find(destination) ||
+      At(destination) ||
       !ParentIsDirectory(destination) || Refused(destination)) {
     return false;
   }
@@ -302,25 +325,26 @@ bool MemoryFileSystem::MoveFileTo(const std::string& from, const std::string& to
   }
   Node moved = *node;
   moved.path = destination;
-  nodes_.erase(KeyOf(source));
-  nodes_[KeyOf(destination)] = moved;
+  nodes_.erase(Folded(source));
+  nodes_[Folded(destination)] = moved;
   return true;
 }
 
 bool MemoryFileSystem::RemoveFile(const std::string& path) {
   Step();
-  Node* node = Find(path);
+  const std::string full = Reach(path);
+  Node* node = At(full);
   if (!node || node->isDirectory || node->readOnly || node->inUse || node->heldAgainstWriters > 0) return false;
   Release(node->data.size());
-  nodes_.erase(KeyOf(path));
+  nodes_.erase(Folded(full));
   return true;
 }
 
 bool MemoryFileSystem::MakeDirectory(const std::string& path) {
   Step();
-  const std::string full = Real(path);
-  if (full.empty() || Find(full) || !ParentIsDirectory(full) || Refused(full)) return false;
-  nodes_[KeyOf(full)] = Node{full, true, {}, false, false};
+  const std::string full = Reach(path);
+  if (full.empty() || At(full) || !ParentIsDirectory(full) || Refused(full)) return false;
+  nodes_[Folded(full)] = Node{full, true, {}, false, false};
   return true;
 }
 
@@ -331,23 +355,23 @@ class MemoryAppendingFile : public AppendingFile {
   // Like the Win32 file, open with read sharing only: while it is open the file cannot be
   // written by anyone else, moved or deleted.
   MemoryAppendingFile(MemoryFileSystem& files, std::string path) : files_(files), path_(std::move(path)) {
-    if (MemoryFileSystem::Node* node = files_.Find(path_)) ++node->heldAgainstWriters;
+    if (MemoryFileSystem::Node* node = files_.At(path_)) ++node->heldAgainstWriters;
   }
   ~MemoryAppendingFile() override {
-    if (MemoryFileSystem::Node* node = files_.Find(path_)) --node->heldAgainstWriters;
+    if (MemoryFileSystem::Node* node = files_.At(path_)) --node->heldAgainstWriters;
   }
   bool Append(std::string_view bytes) override {
     if (!AppendFlushingLater(bytes)) return false;
     return WaitFlushed();
   }
   bool AppendFlushingLater(std::string_view bytes) override {
-    MemoryFileSystem::Node* node = files_.Find(path_);
+    MemoryFileSystem::Node* node = files_.At(path_);
     if (!node || node->isDirectory || !files_.Allocate(bytes.size())) return false;
     node->data.append(bytes);
     return true;
   }
   bool WaitFlushed() override {
-    MemoryFileSystem::Node* node = files_.Find(path_);
+    MemoryFileSystem::Node* node = files_.At(path_);
     if (!node) return false;
     if (node->durable != node->data) files_.Flushed(*node);
     return true;
@@ -360,12 +384,12 @@ class MemoryAppendingFile : public AppendingFile {
 
 std::unique_ptr<AppendingFile> MemoryFileSystem::OpenForAppending(const std::string& path) {
   Step();
-  const std::string full = Real(path);
-  const Node* node = Find(full);
+  const std::string full = Reach(path);
+  const Node* node = At(full);
   if (node && (node->isDirectory || node->readOnly || node->inUse)) return nullptr;
   if (!node) {
     if (full.empty() || ParentOf(full).empty() || !ParentIsDirectory(full) || Refused(full)) return nullptr;
-    nodes_[KeyOf(full)] = Node{full, false, {}, false, false};
+    nodes_[Folded(full)] = Node{full, false, {}, false, false};
   }
   return std::make_unique<MemoryAppendingFile>(*this, full);
 }
@@ -373,13 +397,17 @@ std::unique_ptr<AppendingFile> MemoryFileSystem::OpenForAppending(const std::str
 std::unique_ptr<AppendingFile> MemoryFileSystem::CreateProtectedForAppending(const std::string& path, bool* ownerRefused) {
   if (ownerRefused) *ownerRefused = false;
   Step();
-  if (Find(path)) return nullptr;
+  const std::string full = Reach(path);
+  if (At(full)) return nullptr;
   if (KindOfVolume(FullPath(path)) == VolumeKind::ShareRefusingOwner) {
     if (ownerRefused) *ownerRefused = true;
     return nullptr;
   }
   auto file = OpenForAppending(path);
-  if (file) SetOwner(path, Owner::Administrators, false);
+  if (Node* made = file ? At(full) : nullptr) {
+    made->owner = Owner::Administrators;
+    made->othersMayWrite = false;
+  }
   return file;
 }
 
@@ -390,7 +418,7 @@ MemoryFileSystem::VolumeKind MemoryFileSystem::KindOfVolume(const std::string& p
 
 ProtectedFileRead MemoryFileSystem::ReadProtectedFile(const std::string& path) {
   Step();
-  const Node* node = Find(path);
+  const Node* node = At(Reach(path));
   // A program that holds the file open for writing refuses this reader, as it shares reading only.
   if (!node || node->isDirectory || node->inUse) return {};
   if (node->linked) return {FileTrust::Linked, {}};
@@ -427,7 +455,8 @@ FileTrust MemoryFileSystem::TrustOfDirectory(const std::string& path, bool) {
 
 HeldForRunning MemoryFileSystem::OpenHeldForRunning(const std::string& path) {
   Step();
-  Node* node = Find(path);
+  const std::string full = Reach(path);
+  Node* node = At(full);
   if (!node || node->isDirectory || node->inUse) return {};
   // Code counts only what elevation or the system alone can have written.
   const auto trustOf = [this](const Node& entry) {
@@ -446,28 +475,29 @@ HeldForRunning MemoryFileSystem::OpenHeldForRunning(const std::string& path) {
     if (directory) trust = trustOf(*directory);
   }
   ++node->heldAgainstWriters;
-  return {trust, std::make_unique<HeldMemoryInputFile>(*this, FullPath(path), node->data)};
+  return {trust, std::make_unique<HeldMemoryInputFile>(*this, full, node->data)};
 }
 
 bool MemoryFileSystem::MoveFileReplacing(const std::string& from, const std::string& to) {
   Step();
-  Node* existing = Find(to);
+  const std::string target = Reach(to);
+  Node* existing = At(target);
   if (existing && (existing->isDirectory || existing->readOnly || existing->inUse || existing->heldAgainstWriters > 0)) {
     return false;
   }
-  Node* source = Find(from);
+  Node* source = At(Reach(from));
   if (!source || source->isDirectory || source->inUse || source->heldAgainstWriters > 0) return false;
   std::optional<Node> replaced;
   if (existing) {
     replaced = *existing;
-    nodes_.erase(KeyOf(to));
+    nodes_.erase(Folded(target));
   }
   if (!MoveFileTo(from, to)) {
-    if (replaced) nodes_[KeyOf(to)] = *replaced;
+    if (replaced) nodes_[Folded(target)] = *replaced;
     return false;
   }
   if (replaced) Release(replaced->data.size());
-  Flushed(*Find(to));  // written through
+  Flushed(*At(target));  // written through
   return true;
 }
 
@@ -485,7 +515,7 @@ bool MemoryFileSystem::FlushVolume(const std::string& path) {
 
 bool MemoryFileSystem::FlushFile(const std::string& path) {
   Step();
-  Node* node = Find(path);
+  Node* node = At(Reach(path));
   if (!node || node->isDirectory) return false;
   Flushed(*node);
   return true;
@@ -514,24 +544,24 @@ void MemoryFileSystem::SetOwner(const std::string& path, Owner owner, bool other
 
 bool MemoryFileSystem::CanReplace(const std::string& path) {
   Step();
-  const Node* node = Find(path);
+  const Node* node = At(Reach(path));
   return node && !node->isDirectory && !node->readOnly && !node->inUse && node->heldAgainstWriters == 0;
 }
 
 bool MemoryFileSystem::IsLinked(const std::string& path) {
   Step();
-  const Node* node = Find(path);
-  return node && (node->linked || node->extraName);
+  const Node* node = At(Reach(path));
+  return node && (node->linked || node->extraName || !node->junctionTo.empty());
 }
 
 bool MemoryFileSystem::RemoveEmptyDirectory(const std::string& path) {
   Step();
-  const std::string full = Real(path);
-  const Node* node = Find(full);
-  if (!node || !node->isDirectory || node->heldDirectory > 0 || ParentOf(full).empty() || !Children(full).empty()) {
+  const std::string full = Reach(path);
+  const Node* node = At(full);
+  if (!node || !node->isDirectory || node->heldDirectory > 0 || ParentOf(full).empty() || !ChildrenAt(full).empty()) {
     return false;
   }
-  nodes_.erase(KeyOf(full));
+  nodes_.erase(Folded(full));
   return true;
 }
 
@@ -613,7 +643,10 @@ std::optional<std::string> MemoryFileSystem::Content(const std::string& path) co
 }
 
 std::vector<const MemoryFileSystem::Node*> MemoryFileSystem::Children(const std::string& directory) const {
-  const std::string full = Real(directory);
+  return ChildrenAt(Real(directory));
+}
+
+std::vector<const MemoryFileSystem::Node*> MemoryFileSystem::ChildrenAt(const std::string& full) const {
   std::vector<const Node*> children;
   if (full.empty()) return children;
   for (const auto& [key, node] : nodes_) {
@@ -635,25 +668,59 @@ void MemoryFileSystem::RefuseWritesUnder(const std::string& directory) {
 // Held until dropped; the node cannot be renamed or removed meanwhile, so it outlives this.
 class MemoryHeldDirectory : public HeldDirectory {
  public:
-  MemoryHeldDirectory(MemoryFileSystem& files, std::string path) : files_(files), path_(std::move(path)) {}
+  MemoryHeldDirectory(MemoryFileSystem& files, const std::string& name, std::string real)
+      : files_(files), name_(Folded(WithoutTrailingBackslash(files.FullPath(name)))), real_(std::move(real)) {
+    ++files_.At(real_)->heldDirectory;
+    MemoryFileSystem::HeldName& held = files_.heldByName_[name_];
+    held.real = real_;
+    ++held.holds;
+  }
   ~MemoryHeldDirectory() override {
-    if (auto* node = files_.Find(path_)) --node->heldDirectory;
+    if (auto* node = files_.At(real_)) --node->heldDirectory;
+    const auto held = files_.heldByName_.find(name_);
+    if (held != files_.heldByName_.end() && --held->second.holds <= 0) files_.heldByName_.erase(held);
   }
 
  private:
   MemoryFileSystem& files_;
-  std::string path_;
+  std::string name_;
+  std::string real_;
 };
 
 HeldDirectoryOpen MemoryFileSystem::HoldDirectory(const std::string& path) {
   Step();
-  const std::string real = Real(path);
-  Node* node = real.empty() ? nullptr : Find(real);
+  const std::string real = Reach(path);
+  Node* node = real.empty() ? nullptr : At(real);
   if (!node) return {DirectoryHold::Missing, nullptr};
   if (node->linked || !node->junctionTo.empty()) return {DirectoryHold::Linked, nullptr};
   if (!node->isDirectory) return {DirectoryHold::Missing, nullptr};
-  ++node->heldDirectory;
-  return {DirectoryHold::Held, std::make_unique<MemoryHeldDirectory>(*this, real)};
+  return {DirectoryHold::Held, std::make_unique<MemoryHeldDirectory>(*this, path, real)};
+}
+
+HeldDirectoryOpen MemoryFileSystem::MakeHeldDirectory(const std::string& path) {
+  Step();
+  const std::string full = Reach(path);
+  if (full.empty() || !ParentIsDirectory(full)) return {DirectoryHold::Missing, nullptr};
+  if (At(full) || Refused(full)) return {DirectoryHold::Refused, nullptr};
+  nodes_[Folded(full)] = Node{full, true, {}, false, false};
+  return {DirectoryHold::Held, std::make_unique<MemoryHeldDirectory>(*this, path, full)};
+}
+
+bool MemoryFileSystem::MakeMountPoint(const std::string& directory, const std::string& target) {
+  const std::string real = Real(directory);
+  Node* node = real.empty() ? nullptr : At(real);
+  if (!node || !node->isDirectory || !node->junctionTo.empty() || !ChildrenAt(real).empty()) return false;
+  // What the program makes inherits its parent's access list: a level above that lets
+  // standard users change it lets them change the new directory too.
+  bool othersMayChange = false;
+  for (std::string level = real; !level.empty() && !othersMayChange; level = ParentOf(level)) {
+    const Node* above = At(level);
+    othersMayChange = above && above->othersMayWrite;
+    if (level == ParentOf(level)) break;
+  }
+  if (!othersMayChange) return false;
+  node->junctionTo = FullPath(target);
+  return true;
 }
 
 bool MemoryFileSystem::DirectoryHeld(const std::string& path) const {
@@ -663,24 +730,26 @@ bool MemoryFileSystem::DirectoryHeld(const std::string& path) const {
 
 std::optional<FileId> MemoryFileSystem::FileIdOf(const std::string& path) {
   Step();
-  Node* node = Find(path);
+  const std::string full = Reach(path);
+  Node* node = At(full);
   if (!node || node->isDirectory) return std::nullopt;
   if (node->id == 0) node->id = ++lastFileId_;
   // A serial number per volume, the drive's letter or the share's name folded into it.
   uint32_t volume = 2166136261u;
-  for (const char c : VolumeOf(KeyOf(path))) volume = (volume ^ static_cast<unsigned char>(c)) * 16777619u;
+  for (const char c : VolumeOf(Folded(full))) volume = (volume ^ static_cast<unsigned char>(c)) * 16777619u;
   return FileId{volume, node->id};
 }
 
 bool MemoryFileSystem::RemoveFileIfSame(const std::string& path, const FileId& id) {
   Step();
-  const Node* node = Find(path);
+  const std::string full = Reach(path);
+  const Node* node = At(full);
   if (!node || node->isDirectory || node->id == 0) return false;
   uint32_t volume = 2166136261u;
-  for (const char c : VolumeOf(KeyOf(path))) volume = (volume ^ static_cast<unsigned char>(c)) * 16777619u;
+  for (const char c : VolumeOf(Folded(full))) volume = (volume ^ static_cast<unsigned char>(c)) * 16777619u;
   if (!(FileId{volume, node->id} == id) || node->readOnly || node->inUse || node->heldAgainstWriters > 0) return false;
   Release(node->data.size());
-  nodes_.erase(KeyOf(path));
+  nodes_.erase(Folded(full));
   return true;
 }
 

@@ -47,6 +47,7 @@ class MemoryFileSystem : public FileSystem {
   // Sorted on the upper-case names, as NTFS lists them.
   std::unique_ptr<DirectoryListing> ListMatching(const std::string& pattern) override;
   HeldDirectoryOpen HoldDirectory(const std::string& path) override;
+  HeldDirectoryOpen MakeHeldDirectory(const std::string& path) override;
   std::optional<FileId> FileIdOf(const std::string& path) override;
   bool RemoveFileIfSame(const std::string& path, const FileId& id) override;
 
@@ -68,6 +69,12 @@ class MemoryFileSystem : public FileSystem {
   bool SwapForJunction(const std::string& directory, const std::string& target);
   // Whether the program holds the directory (HoldDirectory).
   bool DirectoryHeld(const std::string& path) const;
+  // A standard user allowed to change the directory's attributes (it, or a level above whose
+  // access list it inherits, lets standard users change it) makes it a mount point to target. Windows allows it on
+  // an empty directory only, but even while another handle holds it: the hold refuses its
+  // renaming and removal, not a reparse point. Every path through it then leads into target,
+  // except what the program reaches relative to its held handle.
+  bool MakeMountPoint(const std::string& directory, const std::string& target);
 
   // Writes a file in place by name, as a program that saves without flushing does (the
   // shell saving a shortcut): the bytes and the file's creation wait for a later flush.
@@ -197,6 +204,16 @@ class MemoryFileSystem : public FileSystem {
   // The full path with every junction on the way to its last component followed, as
   // Windows follows them; the last component itself is not.
   std::string Real(const std::string& path) const;
+  // Where the program's change of a path lands: when the path's directory is one the
+  // program holds, in that very directory, as Windows opens a name relative to the held
+  // handle, whatever junction or mount point now stands on the way to it; otherwise as
+  // Real.
+  std::string Reach(const std::string& path) const;
+  // The node at a path already resolved (Real, Reach), without resolving it again: a mount
+  // point put since on one of its directories is not followed.
+  Node* At(const std::string& real);
+  const Node* At(const std::string& real) const;
+  std::vector<const Node*> ChildrenAt(const std::string& real) const;
   // One operation of the program: the attacker's step, if any, runs first.
   void Step();
 
@@ -221,6 +238,13 @@ class MemoryFileSystem : public FileSystem {
   std::vector<const Node*> Children(const std::string& directory) const;
 
   std::map<std::string, Node> nodes_;
+  // The directories the program holds, by the full path it named them with (folded, no
+  // trailing "\"): where each is, and how many holds it has.
+  struct HeldName {
+    std::string real;
+    int holds = 0;
+  };
+  std::map<std::string, HeldName> heldByName_;
   std::map<std::string, Node> atLastFlush_;  // each volume's nodes as its last flush left them
   uint64_t unpredictable_ = 0;
   std::string currentDirectory_ = "C:\\";

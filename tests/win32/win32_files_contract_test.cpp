@@ -61,5 +61,46 @@ TEST(Win32HeldDirectory, CannotBeRenamedWhileHeld) {
   EXPECT_TRUE(files.RemoveEmptyDirectory(moved));
 }
 
+// What a junction put on the way would do, shown as Wine can show it: the held directory's
+// parent renamed away (Windows refuses that while something below it is open; Wine does
+// not) and another directory made at the old path. A change named by that path then lands
+// in the directory that was held, where a second look-up of the path would have led into
+// the new one.
+TEST(Win32HeldDirectory, WhatIsNamedBelowItIsReachedThroughItsHandle) {
+  ScratchDirectory scratch;
+  win32::Win32FileSystem files;
+  const std::string parent = scratch.Path() + "\\P", held = parent + "\\H";
+  ASSERT_TRUE(files.MakeDirectory(parent));
+  HeldDirectoryOpen open = files.MakeHeldDirectory(held);
+  ASSERT_EQ(open.status, DirectoryHold::Held);
+  ASSERT_TRUE(files.ReplaceWholeFile(held + "\\kept", "kept"));
+  if (!MoveFileA(parent.c_str(), (scratch.Path() + "\\Q").c_str())) {
+    GTEST_SKIP() << "the parent of a held directory cannot be renamed here, as on Windows (" << GetLastError() << ")";
+  }
+  ASSERT_TRUE(CreateDirectoryA(parent.c_str(), nullptr));
+  ASSERT_TRUE(CreateDirectoryA(held.c_str(), nullptr));
+  const std::string moved = scratch.Path() + "\\Q\\H";
+
+  // The file a replacement writes is made in the held directory. Wine then renames and
+  // deletes by the Unix names it noted when files were opened, not through the handles, so
+  // the commit fails here without reaching the new directory; Windows renames through the
+  // handle, into the held directory.
+  {
+    auto replacement = files.CreateReplacement(held + "\\new");
+    ASSERT_TRUE(replacement && replacement->Write("new", 3));
+    EXPECT_EQ(ListDirectory(moved).size(), 2u);
+    replacement->Commit();
+  }
+  EXPECT_EQ(ListDirectory(held), std::vector<std::string>{});
+  auto log = files.OpenForAppending(held + "\\log");
+  ASSERT_TRUE(log && log->Append("line"));
+  log.reset();
+  EXPECT_EQ(files.ReadWholeFile(moved + "\\log"), "line");
+  ASSERT_TRUE(files.MakeDirectory(held + "\\made"));
+  EXPECT_TRUE(files.DirectoryExists(moved + "\\made"));
+  EXPECT_EQ(ListDirectory(held), std::vector<std::string>{});
+  open.held.reset();
+}
+
 }  // namespace
 }  // namespace varno::fake

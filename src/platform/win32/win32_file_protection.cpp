@@ -1,4 +1,5 @@
 #include "platform/win32/win32_file_protection.h"
+#include "platform/win32/win32_held_names.h"
 
 #include <aclapi.h>
 
@@ -145,13 +146,12 @@ bool TrustedOwnerAndAccess(PSID owner, PACL dacl, bool readingCounts) {
   return true;
 }
 
-UniqueHandle CreateProtectedFile(const std::string& path, bool* ownerRefused) {
+UniqueHandle CreateProtectedFile(const std::string& path, bool* ownerRefused, const HeldNames& names) {
   if (ownerRefused) *ownerRefused = false;
   ProtectedDescriptor protection(FILE_ALL_ACCESS);
   if (!protection.Valid()) return {};
-  SECURITY_ATTRIBUTES attributes{sizeof(attributes), protection.Get(), FALSE};
-  UniqueHandle file(CreateFileA(path.c_str(), FILE_APPEND_DATA | SYNCHRONIZE, FILE_SHARE_READ, &attributes, CREATE_NEW,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
+  UniqueHandle file = names.Open(path, {FILE_APPEND_DATA | SYNCHRONIZE, FILE_SHARE_READ, CREATE_NEW,
+                                        FILE_ATTRIBUTE_NORMAL, protection.Get()});
   // The Administrators group can be made the owner only by a token that holds it (an
   // elevated one), and a share may refuse it. No other owner is made: with the access list
   // above, a file owned by this account would be one it could neither read nor delete.
@@ -159,10 +159,10 @@ UniqueHandle CreateProtectedFile(const std::string& path, bool* ownerRefused) {
   return file;
 }
 
-ProtectedFileRead ReadProtectedFile(const std::string& path) {
+ProtectedFileRead ReadProtectedFile(const std::string& path, const HeldNames& names) {
   // Sharing reading only: nobody can write the file between the check and the read.
-  UniqueHandle file(CreateFileA(path.c_str(), GENERIC_READ | READ_CONTROL, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  UniqueHandle file = names.Open(path, {GENERIC_READ | READ_CONTROL, FILE_SHARE_READ, OPEN_EXISTING,
+                                        FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN});
   if (!file.Valid()) return {};
   BY_HANDLE_FILE_INFORMATION information{};
   if (!GetFileInformationByHandle(file.Get(), &information) ||

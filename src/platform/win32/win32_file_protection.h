@@ -11,13 +11,16 @@
 
 namespace varno::win32 {
 
+class HeldNames;
+
 // A new file (CREATE_NEW) owned by the Administrators group, with an access list of its own
 // that lets only the Administrators group and the system in, open for appending. The owner
 // and access list are set in the same call that creates the file, so no other account can
 // open it between its creation and its protection. Invalid when it cannot be made.
 // *ownerRefused set when the Administrators group could not be made the owner (a token
 // without it, a share that refuses it): no file is then made with another owner.
-UniqueHandle CreateProtectedFile(const std::string& path, bool* ownerRefused);
+// Made relative to its held directory when it lies in one.
+UniqueHandle CreateProtectedFile(const std::string& path, bool* ownerRefused, const HeldNames& names);
 
 struct TrustedAccounts;
 
@@ -48,7 +51,7 @@ bool TrustedOwnerAndAccess(PSID owner, PACL dacl, bool readingCounts);
 
 // The file opened without following a link, checked (one name, owner, access list) and,
 // when trusted, read whole through that same handle.
-ProtectedFileRead ReadProtectedFile(const std::string& path);
+ProtectedFileRead ReadProtectedFile(const std::string& path, const HeldNames& names);
 
 // Who can have written the file open on this handle (opened without following a link) and
 // the directory that holds it: Trusted only when both are owned by the Administrators group,

@@ -8,6 +8,7 @@
 #include "platform/win32/win32.h"
 #include "platform/win32/win32_background_work.h"
 #include "platform/win32/win32_file_protection.h"
+#include "platform/win32/win32_held_names.h"
 
 namespace varno::win32 {
 namespace {
@@ -108,11 +109,18 @@ class Win32OutputFile : public OutputFile {
   static constexpr size_t kDirectWrite = 64u << 10;
 
  public:
-  Win32OutputFile(std::string target, std::string temporary, UniqueHandle file)
-      : target_(std::move(target)), temporary_(std::move(temporary)), file_(std::move(file)) {}
+  // names: given when the temporary file was made in a held directory; it is then renamed
+  // over the target through its own handle, into the held directory, and deleted through
+  // its handle when dropped.
+  Win32OutputFile(std::string target, std::string temporary, UniqueHandle file, const HeldNames* names)
+      : target_(std::move(target)), temporary_(std::move(temporary)), file_(std::move(file)), names_(names) {}
 
   ~Win32OutputFile() override {
     flush_.WaitFlushed();
+    if (!committed_ && names_ && file_.Valid() && DeleteThroughHandle(file_.Get())) {
+      file_.Close();
+      return;
+    }
     file_.Close();
     if (!committed_) DeleteFileA(temporary_.c_str());
   }
@@ -159,6 +167,7 @@ class Win32OutputFile : public OutputFile {
     unflushed_ = 0;
     if (!flush_.WaitFlushed()) failed_ = true;
     if (failed_ || committed_) return false;
+    if (names_) return CommitThroughHandle();
     file_.Close();
     // Windows refuses to replace a read-only file; Wine's MoveFileExA renames over it. The
     // explicit test keeps a read-only file whole on both.
@@ -174,6 +183,25 @@ class Win32OutputFile : public OutputFile {
   }
 
  private:
+  // The file written is the one renamed, through its handle, to the target's name in the
+  // held directory; the flush that follows takes the rename to the disk, as
+  // MOVEFILE_WRITE_THROUGH does.
+  bool CommitThroughHandle() {
+    if (TargetRefusesReplacement()) return false;
+    if (!names_->Rename(file_.Get(), target_, true)) return false;
+    committed_ = true;
+    FlushFileBuffers(file_.Get());
+    file_.Close();
+    return true;
+  }
+
+  // Windows refuses to replace a read-only file; Wine renames over it. Checked the same way
+  // on both, with a handle closed before the rename, which an open target would refuse.
+  bool TargetRefusesReplacement() const {
+    const DWORD attributes = names_->Attributes(target_);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY));
+  }
+
   // Starts a flush of what was written so far, unless one still runs: what is written
   // meanwhile goes with the next one.
   void FlushAsItGoes() {
@@ -205,6 +233,7 @@ class Win32OutputFile : public OutputFile {
   std::string target_;
   std::string temporary_;
   UniqueHandle file_;
+  const HeldNames* names_;
   bool failed_ = false;
   bool committed_ = false;
   std::vector<char> block_;  // made for the first small write, grown up to kIoBlock
@@ -237,19 +266,22 @@ class Win32DirectoryListing : public DirectoryListing {
 
 }  // namespace
 
+Win32FileSystem::Win32FileSystem() : names_(std::make_unique<HeldNames>()) {}
+Win32FileSystem::~Win32FileSystem() = default;
+
+// Below a held directory, what the run sees there is what it will change there.
 bool Win32FileSystem::FileExists(const std::string& path) {
-  const DWORD attributes = Attributes(path);
+  const DWORD attributes = names_->Attributes(path);
   return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 bool Win32FileSystem::DirectoryExists(const std::string& path) {
-  const DWORD attributes = Attributes(path);
+  const DWORD attributes = names_->Attributes(path);
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 std::unique_ptr<InputFile> Win32FileSystem::OpenForReading(const std::string& path) {
-  UniqueHandle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  UniqueHandle file = names_->Open(path, {GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING});
   if (!file.Valid()) return nullptr;
   return std::make_unique<Win32InputFile>(std::move(file));
 }
@@ -258,16 +290,15 @@ std::unique_ptr<InputFile> Win32FileSystem::OpenHeldAgainstWriters(const std::st
   // Sharing read only: an open for writing fails with a sharing violation, and so do a
   // rename or a delete, as they need the delete access this handle does not share. An open
   // that already writes makes this one fail in turn.
-  UniqueHandle file(
-      CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  UniqueHandle file = names_->Open(path, {GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING});
   if (!file.Valid()) return nullptr;
   return std::make_unique<Win32InputFile>(std::move(file));
 }
 
 HeldForRunning Win32FileSystem::OpenHeldForRunning(const std::string& path) {
   // As OpenHeldAgainstWriters, on the name itself: a link is opened as the link, and found.
-  UniqueHandle file(CreateFileA(path.c_str(), GENERIC_READ | READ_CONTROL, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  UniqueHandle file =
+      names_->Open(path, {GENERIC_READ | READ_CONTROL, FILE_SHARE_READ, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT});
   if (!file.Valid()) return {};
   const FileTrust trust = win32::TrustOfCode(file.Get(), DirectoryOf(path));
   return {trust, std::make_unique<Win32InputFile>(std::move(file))};
@@ -287,9 +318,12 @@ std::unique_ptr<OutputFile> Win32FileSystem::CreateReplacementNamed(const std::s
   // CREATE_NEW fails on any existing name, a link or a junction included, so the elevated
   // process never writes through something another user put there; the bytes go through
   // this very handle, which shares nothing while it is open.
-  UniqueHandle file(CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+  // In a held directory, the same file is later renamed and, if dropped, deleted through
+  // this handle, hence its delete access.
+  const bool held = names_->ParentOf(temporary).has_value();
+  UniqueHandle file = names_->Open(temporary, {GENERIC_WRITE | (held ? DWORD{DELETE} : DWORD{0}), 0, CREATE_NEW});
   if (!file.Valid()) return nullptr;
-  return std::make_unique<Win32OutputFile>(path, temporary, std::move(file));
+  return std::make_unique<Win32OutputFile>(path, temporary, std::move(file), held ? names_.get() : nullptr);
 }
 
 bool Win32FileSystem::RemoveAtRestart(const std::string& path) {
@@ -314,14 +348,45 @@ uint64_t Win32FileSystem::UnpredictableNumber() {
   return number;
 }
 
-bool Win32FileSystem::MoveFileTo(const std::string& from, const std::string& to) {
-  return ::MoveFileA(from.c_str(), to.c_str()) != FALSE;
+namespace {
+
+// The link itself, never what it leads to; a directory too (backup semantics), so that the
+// caller can tell one from a file.
+UniqueHandle OpenNotFollowing(const HeldNames& names, const std::string& path, DWORD access) {
+  return names.Open(path, {access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_EXISTING,
+                           FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS});
 }
 
-bool Win32FileSystem::RemoveFile(const std::string& path) { return ::DeleteFileA(path.c_str()) != FALSE; }
+// Opened as MoveFileExA opens what it renames: the name itself, a link or a directory alike.
+OpenRequest ToRename(DWORD flags = 0) {
+  return {DELETE | SYNCHRONIZE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_EXISTING,
+          FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS | flags};
+}
+
+}  // namespace
+
+bool Win32FileSystem::MoveFileTo(const std::string& from, const std::string& to) {
+  if (!names_->ParentOf(from) && !names_->ParentOf(to)) return ::MoveFileA(from.c_str(), to.c_str()) != FALSE;
+  const UniqueHandle source = names_->Open(from, ToRename());
+  if (!source.Valid()) return false;
+  if (names_->Rename(source.Get(), to, false)) return true;
+  // A rename stays on its volume; MoveFileA copies a file to another, which no caller below
+  // a held directory asks.
+  return GetLastError() == ERROR_NOT_SAME_DEVICE && ::MoveFileA(from.c_str(), to.c_str()) != FALSE;
+}
+
+bool Win32FileSystem::RemoveFile(const std::string& path) {
+  if (!names_->ParentOf(path)) return ::DeleteFileA(path.c_str()) != FALSE;
+  // As DeleteFileA: a link is deleted, not what it leads to; a directory is not a file.
+  const UniqueHandle file =
+      names_->Open(path, {DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_EXISTING,
+                          FILE_FLAG_OPEN_REPARSE_POINT});
+  return file.Valid() && DeleteThroughHandle(file.Get());
+}
 
 bool Win32FileSystem::MakeDirectory(const std::string& path) {
-  return ::CreateDirectoryA(path.c_str(), nullptr) != FALSE;
+  if (!names_->ParentOf(path)) return ::CreateDirectoryA(path.c_str(), nullptr) != FALSE;
+  return names_->MakeDirectory(path, false).Valid();
 }
 
 bool Win32FileSystem::MakeProtectedDirectory(const std::string& path) { return win32::MakeProtectedDirectory(path); }
@@ -387,29 +452,35 @@ class Win32AppendingFile : public AppendingFile {
 }  // namespace
 
 std::unique_ptr<AppendingFile> Win32FileSystem::OpenForAppending(const std::string& path) {
-  UniqueHandle file(CreateFileA(path.c_str(), FILE_APPEND_DATA | SYNCHRONIZE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
+  UniqueHandle file = names_->Open(path, {FILE_APPEND_DATA | SYNCHRONIZE, FILE_SHARE_READ, OPEN_ALWAYS});
   if (!file.Valid()) return nullptr;
   return std::make_unique<Win32AppendingFile>(std::move(file));
 }
 
 std::unique_ptr<AppendingFile> Win32FileSystem::CreateProtectedForAppending(const std::string& path, bool* ownerRefused) {
-  UniqueHandle file = CreateProtectedFile(path, ownerRefused);
+  UniqueHandle file = CreateProtectedFile(path, ownerRefused, *names_);
   if (!file.Valid()) return nullptr;
   return std::make_unique<Win32AppendingFile>(std::move(file));
 }
 
-ProtectedFileRead Win32FileSystem::ReadProtectedFile(const std::string& path) { return win32::ReadProtectedFile(path); }
+ProtectedFileRead Win32FileSystem::ReadProtectedFile(const std::string& path) {
+  return win32::ReadProtectedFile(path, *names_);
+}
 
 bool Win32FileSystem::MoveFileReplacing(const std::string& from, const std::string& to) {
-  return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+  if (!names_->ParentOf(from) && !names_->ParentOf(to)) {
+    return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+  }
+  // Opened write-through, the rename made through the handle is on the disk when it returns.
+  const UniqueHandle source = names_->Open(from, ToRename(FILE_FLAG_WRITE_THROUGH));
+  return source.Valid() && names_->Rename(source.Get(), to, true);
 }
 
 bool Win32FileSystem::FlushFile(const std::string& path) {
   // Opened for writing, sharing everything: FlushFileBuffers needs write access, and the
   // shell may still hold the file it saved.
-  UniqueHandle file(CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  const UniqueHandle file = names_->Open(path, {GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                                OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT});
   return file.Valid() && FlushFileBuffers(file.Get()) != FALSE;
 }
 
@@ -441,30 +512,32 @@ bool Win32FileSystem::CanReplace(const std::string& path) {
   // The access a replacement needs: writing (refused on a read-only file) and deletion,
   // with the sharing that lets only readers in. A program that holds the file open for
   // writing, or without sharing deletion, makes this fail with a sharing violation.
-  UniqueHandle file(CreateFileA(path.c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
-  return file.Valid();
+  return names_->Open(path, {GENERIC_WRITE | DELETE, FILE_SHARE_READ, OPEN_EXISTING}).Valid();
 }
 
 bool Win32FileSystem::IsLinked(const std::string& path) {
   // The attributes of a link are its own, not its target's: a symbolic link or a junction
   // shows as a reparse point here without being followed.
-  const DWORD attributes = Attributes(path);
+  const DWORD attributes = names_->Attributes(path);
   if (attributes == INVALID_FILE_ATTRIBUTES) return false;
   if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return true;
   if (attributes & FILE_ATTRIBUTE_DIRECTORY) return false;
   // Hard links are told only by the file's count of names. Opening for its attributes
   // alone, sharing everything, disturbs no other program that holds it.
-  UniqueHandle file(CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS,
-                                nullptr));
+  const UniqueHandle file = OpenNotFollowing(*names_, path, FILE_READ_ATTRIBUTES);
   BY_HANDLE_FILE_INFORMATION information{};
   if (!file.Valid() || !GetFileInformationByHandle(file.Get(), &information)) return false;
   return (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) || information.nNumberOfLinks > 1;
 }
 
 bool Win32FileSystem::RemoveEmptyDirectory(const std::string& path) {
-  return ::RemoveDirectoryA(path.c_str()) != FALSE;
+  if (!names_->ParentOf(path)) return ::RemoveDirectoryA(path.c_str()) != FALSE;
+  // As RemoveDirectoryA: a junction or mount point is removed itself, never what it leads to.
+  OpenRequest request{DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_EXISTING,
+                      FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS};
+  request.directoryOnly = true;
+  const UniqueHandle directory = names_->Open(path, request);
+  return directory.Valid() && DeleteThroughHandle(directory.Get());
 }
 
 std::unique_ptr<DirectoryListing> Win32FileSystem::ListMatching(const std::string& pattern) {
@@ -473,49 +546,25 @@ std::unique_ptr<DirectoryListing> Win32FileSystem::ListMatching(const std::strin
 
 namespace {
 
+// Known to the names by its path while it is held, so that what is named below it is opened
+// relative to it.
 class Win32HeldDirectory : public HeldDirectory {
  public:
-  explicit Win32HeldDirectory(UniqueHandle directory) : directory_(std::move(directory)) {}
+  Win32HeldDirectory(UniqueHandle directory, HeldNames& names, std::string path)
+      : directory_(std::move(directory)), names_(names), path_(std::move(path)) {
+    names_.Add(path_, directory_.Get());
+  }
+  ~Win32HeldDirectory() override { names_.Remove(path_, directory_.Get()); }
 
  private:
   UniqueHandle directory_;
+  HeldNames& names_;
+  std::string path_;
 };
 
 FileId IdOf(const BY_HANDLE_FILE_INFORMATION& information) {
   return {information.dwVolumeSerialNumber,
           (uint64_t{information.nFileIndexHigh} << 32) | information.nFileIndexLow};
-}
-
-// The link itself, never what it leads to; a directory too (backup semantics), so that the
-// caller can tell one from a file.
-UniqueHandle OpenNotFollowing(const std::string& path, DWORD access) {
-  return UniqueHandle(CreateFileA(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                  OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-}
-
-// NtSetInformationFile has been in ntdll since Windows NT; it is looked up rather than
-// imported, as the program links against kernel32 and its peers only.
-struct StatusBlock {
-  union {
-    LONG status;
-    void* pointer;
-  };
-  ULONG_PTR information;
-};
-using SetInformationFile = LONG(WINAPI*)(HANDLE, StatusBlock*, void*, ULONG, ULONG);
-constexpr ULONG kFileDispositionInformation = 13;
-
-// Marks the open file for deletion when its last handle closes, as DeleteFileA would do
-// after opening it by name; through this handle, no other file can be the one deleted.
-bool DeleteThroughHandle(HANDLE file) {
-  const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
-  const auto set = ntdll ? reinterpret_cast<SetInformationFile>(
-                               reinterpret_cast<void*>(GetProcAddress(ntdll, "NtSetInformationFile")))
-                         : nullptr;
-  if (!set) return false;
-  StatusBlock status{};
-  BOOLEAN deleteFile = TRUE;
-  return set(file, &status, &deleteFile, sizeof(deleteFile), kFileDispositionInformation) >= 0;
 }
 
 }  // namespace
@@ -525,9 +574,9 @@ HeldDirectoryOpen Win32FileSystem::HoldDirectory(const std::string& path) {
   // refuses nobody; without FILE_SHARE_DELETE, nobody can open the directory for deletion,
   // which a rename or a removal of it needs, while this handle is open. Readers and writers
   // of its entries are not disturbed.
-  UniqueHandle directory(CreateFileA(path.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
-                                     FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                     FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  UniqueHandle directory =
+      names_->Open(path, {FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                          OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT});
   if (!directory.Valid()) {
     const DWORD error = GetLastError();
     const bool missing = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND || error == ERROR_INVALID_NAME;
@@ -537,11 +586,21 @@ HeldDirectoryOpen Win32FileSystem::HoldDirectory(const std::string& path) {
   if (!GetFileInformationByHandle(directory.Get(), &information)) return {DirectoryHold::Refused, nullptr};
   if (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) return {DirectoryHold::Linked, nullptr};
   if (!(information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) return {DirectoryHold::Missing, nullptr};
-  return {DirectoryHold::Held, std::make_unique<Win32HeldDirectory>(std::move(directory))};
+  return {DirectoryHold::Held, std::make_unique<Win32HeldDirectory>(std::move(directory), *names_, path)};
+}
+
+HeldDirectoryOpen Win32FileSystem::MakeHeldDirectory(const std::string& path) {
+  UniqueHandle directory = names_->MakeDirectory(path, true);
+  if (!directory.Valid()) {
+    const DWORD error = GetLastError();
+    if (error == ERROR_CALL_NOT_IMPLEMENTED) return FileSystem::MakeHeldDirectory(path);
+    return {error == ERROR_PATH_NOT_FOUND ? DirectoryHold::Missing : DirectoryHold::Refused, nullptr};
+  }
+  return {DirectoryHold::Held, std::make_unique<Win32HeldDirectory>(std::move(directory), *names_, path)};
 }
 
 std::optional<FileId> Win32FileSystem::FileIdOf(const std::string& path) {
-  const UniqueHandle file = OpenNotFollowing(path, FILE_READ_ATTRIBUTES);
+  const UniqueHandle file = OpenNotFollowing(*names_, path, FILE_READ_ATTRIBUTES);
   BY_HANDLE_FILE_INFORMATION information{};
   if (!file.Valid() || !GetFileInformationByHandle(file.Get(), &information) ||
       (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
@@ -551,7 +610,7 @@ std::optional<FileId> Win32FileSystem::FileIdOf(const std::string& path) {
 }
 
 bool Win32FileSystem::RemoveFileIfSame(const std::string& path, const FileId& id) {
-  const UniqueHandle file = OpenNotFollowing(path, DELETE | FILE_READ_ATTRIBUTES);
+  const UniqueHandle file = OpenNotFollowing(*names_, path, DELETE | FILE_READ_ATTRIBUTES);
   BY_HANDLE_FILE_INFORMATION information{};
   if (!file.Valid() || !GetFileInformationByHandle(file.Get(), &information) ||
       (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || !(IdOf(information) == id)) {

@@ -1,11 +1,24 @@
 #pragma once
 
+#include <memory>
+
 #include "platform/files.h"
 
 namespace varno::win32 {
 
+class HeldNames;
+
+// Below a directory it holds (HoldDirectory, MakeHeldDirectory), every create, open for
+// writing, rename, deletion and directory made or removed names the file relative to the held
+// handle, never by its whole path again; elsewhere, by path. Holds must be dropped before the
+// file system is; it is used from one thread.
 class Win32FileSystem : public FileSystem {
  public:
+  Win32FileSystem();
+  ~Win32FileSystem() override;
+  Win32FileSystem(const Win32FileSystem&) = delete;
+  Win32FileSystem& operator=(const Win32FileSystem&) = delete;
+
   bool FileExists(const std::string& path) override;
   bool DirectoryExists(const std::string& path) override;
   std::unique_ptr<InputFile> OpenForReading(const std::string& path) override;
@@ -32,8 +45,12 @@ class Win32FileSystem : public FileSystem {
   std::optional<uint64_t> FreeBytes(const std::string& directory) override;
   std::unique_ptr<DirectoryListing> ListMatching(const std::string& pattern) override;
   HeldDirectoryOpen HoldDirectory(const std::string& path) override;
+  HeldDirectoryOpen MakeHeldDirectory(const std::string& path) override;
   std::optional<FileId> FileIdOf(const std::string& path) override;
   bool RemoveFileIfSame(const std::string& path, const FileId& id) override;
+
+ private:
+  std::unique_ptr<HeldNames> names_;
 };
 
 }  // namespace varno::win32
