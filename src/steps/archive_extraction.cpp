@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <memory>
 
+#include "base/ansi_text.h"
 #include "base/texts.h"
 #include "base/windows_path.h"
 #include "package/archive_layout.h"
@@ -102,15 +103,22 @@ ArchiveOutcome ExtractArchive(Platform& platform, const std::string& archivePath
     }
     grouped += member.size;
     if (grouped < kGroupBytes && i + 1 < written.size()) continue;
+    const size_t groupStart = first;
     for (; first <= i; ++first) {
       const ArchiveMember& committing = check.layout.members[first];
       const std::string target = targetDir + committing.name;
       // Looked at as each member's turn comes, after the members before it are in place,
       // so that a name the archive holds twice is recorded once.
       if (!files.FileExists(target)) record.RecordArchiveMember(insertionIndex, target, committing.name);
+      // A committed replacement may hold its file until it is let go: one of the same name
+      // goes first, or this one could not replace it.
+      const std::string name = AnsiLowerCase(committing.name);
+      for (size_t earlier = groupStart; earlier < first; ++earlier) {
+        if (written[earlier].output && AnsiLowerCase(check.layout.members[earlier].name) == name) written[earlier].output.reset();
+      }
       MemberResult result = MemberResult::NotWritten;
       const bool committed = written[first].complete && written[first].output->Commit();
-      written[first].output.reset();  // an uncommitted replacement is removed now
+      if (!committed) written[first].output.reset();  // an uncommitted replacement is removed now
       if (committed) {
         result = MemberResult::Written;
       } else if (!DirectoryOfTargetExists(files, target)) {
@@ -118,6 +126,9 @@ ArchiveOutcome ExtractArchive(Platform& platform, const std::string& archivePath
       }
       outcome.members.push_back({committing.name, committing.size, result});
     }
+    // Let go once the group is in place: what a replacement still did for its commit (the
+    // rename's flush) is over before the next group, and before the step ends.
+    for (size_t done = groupStart; done <= i; ++done) written[done].output.reset();
     grouped = 0;
   }
   return outcome;

@@ -184,14 +184,16 @@ class Win32OutputFile : public OutputFile {
 
  private:
   // The file written is the one renamed, through its handle, to the target's name in the
-  // held directory; the flush that follows takes the rename to the disk, as
-  // MOVEFILE_WRITE_THROUGH does.
+  // held directory; a flush of it then takes the rename to the disk, as
+  // MOVEFILE_WRITE_THROUGH does. That flush runs on the flush thread and is waited for when
+  // the replacement is let go, so that a caller holding several committed replacements
+  // renames the next while the disk takes this one (each a flush of its own, one after the
+  // other, cost a quarter of a millisecond a file under Wine).
   bool CommitThroughHandle() {
     if (TargetRefusesReplacement()) return false;
     if (!names_->Rename(file_.Get(), target_, true)) return false;
     committed_ = true;
-    FlushFileBuffers(file_.Get());
-    file_.Close();
+    flush_.Start(file_.Get());
     return true;
   }
 
