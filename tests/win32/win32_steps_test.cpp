@@ -127,6 +127,19 @@ TEST_F(Win32StepsTest, DirectoriesAndSubDirectoryArchivesEndInTheSavedRecord) {
             "[****]\r\n");
 }
 
+// In a held directory a committed replacement keeps its file until its group is in place;
+// the same name later in the archive, in another case, still replaces it.
+TEST_F(Win32StepsTest, InAHeldDirectoryTheSameNameTwiceEndsAsTheLastMember) {
+  const HeldDirectoryOpen hold = files.HoldDirectory(state.installDir);
+  ASSERT_EQ(hold.status, DirectoryHold::Held);
+  Install("same.txt", "installed");
+  Archive("sor_ti1.slp", {MemberFromBytes("same.txt", "first"), MemberFromBytes("other.txt", "o"),
+                          MemberFromBytes("SAME.TXT", Pattern(30000, 's'))});
+  FileCopy(platform, state, record);
+  EXPECT_EQ(Installed("same.txt"), Pattern(30000, 's'));
+  EXPECT_EQ(Sorted(ListDirectory(state.installDir)), (Lines{"other.txt", "same.txt"})) << "no temporary file left";
+}
+
 TEST_F(Win32StepsTest, AFailedRecordSaveRaisesAndKeepsTheOldRecord) {
   const std::string recordPath = UninstallRecordPath(state.installDir);
   WriteBytes(recordPath, "[SurFile]\r\n[****]\r\n");
